@@ -1,0 +1,40 @@
+#pragma once
+// The JSON text form shared by the client and the host: one parser with the
+// nesting limit and error wording both sides use, and the compact writer.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace wire {
+
+using Json = nlohmann::json;
+
+/// Deepest nesting of arrays and objects a parsed text may have; the
+/// outermost value is level 1. Bounds the recursion of the writer too.
+inline constexpr std::size_t kMaxDepth = 127;
+
+/// A JSON value, or the reason there is none.
+struct Result {
+  std::optional<Json> value;
+  std::string error;
+
+  bool ok() const { return value.has_value(); }
+  static Result success(Json v) { return {std::move(v), {}}; }
+  static Result failure(std::string e) { return {std::nullopt, std::move(e)}; }
+};
+
+/// Parses `text` as exactly one JSON value, white space allowed around it.
+/// A repeated key keeps its last value. On failure the error reads
+/// "<problem> at line L column C" (1-based line; column counts the bytes of
+/// the line up to and including the offending one, 0 at an empty line's end).
+Result parse_json(std::string_view text);
+
+/// Writes `value` as compact JSON: members in ascending byte order of their
+/// keys, control characters escaped, everything else as raw UTF-8.
+std::string to_wire(const Json& value);
+
+}  // namespace wire

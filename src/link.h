@@ -1,0 +1,15 @@
+#pragma once
+// The one exchange with the app: connect to its Unix socket, send the request
+// as one line of compact JSON, read one line back and parse it.
+
+#include <string_view>
+
+#include "json_text.h"
+
+/// Longest socket path a Unix socket address can hold (no terminating zero).
+inline constexpr std::size_t kMaxSocketPath = 108;
+
+/// Sends `envelope` to the app listening at `socket_path` and returns its
+/// parsed reply, whatever JSON type it has, or the error text of the first
+/// step that failed. Prints nothing, retries nothing, waits without limit.
+wire::Result request(std::string_view socket_path, const wire::Json& envelope);

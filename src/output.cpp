@@ -1,0 +1,40 @@
+#include "output.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace out {
+
+void write(std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void warn(std::string_view text) {
+  std::fflush(stdout);
+  // One write per message, so concurrent runs never interleave within it.
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+void error_line(std::string_view message) {
+  std::string line;
+  line.reserve(message.size() + 11);
+  line.append("welkmora: ").append(message).push_back('\n');
+  warn(line);
+}
+
+void flush() { std::fflush(stdout); }
+
+int finish(int status) {
+  bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  return failed ? 1 : status;
+}
+
+void exit_failure() { std::exit(finish(1)); }
+
+void fail(std::string_view message) {
+  error_line(message);
+  exit_failure();
+}
+
+}  // namespace out
