@@ -131,6 +131,9 @@ RunResult run_client(const std::vector<std::string>& args, const RunOptions& opt
     });
   }
 
+  std::thread watcher;
+  if (options.on_started) watcher = std::thread(options.on_started, static_cast<int>(pid));
+
   RunResult result;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   bool finished = drain(out.read.get(), err.read.get(), result.out, result.err, deadline);
@@ -139,6 +142,7 @@ RunResult run_client(const std::vector<std::string>& args, const RunOptions& opt
   while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
   }
   if (feeder.joinable()) feeder.join();
+  if (watcher.joinable()) watcher.join();
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
   return result;

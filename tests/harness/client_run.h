@@ -2,6 +2,7 @@
 // Runs the built client binary as a child process with a controlled
 // environment and standard input, and captures what it writes.
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -38,6 +39,9 @@ struct RunOptions {
   Stdin in = Stdin::null();
   Stdout stdout_mode = Stdout::kPipe;
   std::string program;  // defaults to the built client
+  /// Called with the child's pid once it runs, on a thread of its own, for
+  /// tests that signal the child while it works.
+  std::function<void(int pid)> on_started;
 };
 
 /// Runs the client with `args` (without the program name). A child that is
