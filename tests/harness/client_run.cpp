@@ -123,7 +123,9 @@ RunResult run_client(const std::vector<std::string>& args, const RunOptions& opt
   tty_slave.reset();
 
   // Feed standard input from a thread so that a child that never reads it
-  // cannot block the capture.
+  // cannot block the capture. A child that exits without reading all of it
+  // must fail the feeder's write with EPIPE, not kill the test process.
+  ::signal(SIGPIPE, SIG_IGN);
   std::thread feeder;
   if (options.in.kind == Stdin::Kind::kData) {
     feeder = std::thread([fd = in.write.release(), data = options.in.data] {
