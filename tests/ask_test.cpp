@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_app.h"
+#include "replies.h"
 
 using namespace harness;
 
@@ -11,7 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string ok_result(const std::string& result) { return R"({"ok":true,"result":)" + result + "}\n"; }
 
 /// The request line an `ask --batch` with the given wire form of `batch` sends.
 std::string batch_request(const std::string& batch) {

@@ -7,13 +7,13 @@
 #include <cerrno>
 
 #include "fake_app.h"
+#include "replies.h"
 #include "os_error.h"
 
 using namespace harness;
 
 namespace {
 
-std::string ok_result(const std::string& result) { return R"({"ok":true,"result":)" + result + "}\n"; }
 
 constexpr const char* kNoteUsage =
     "welkmora: usage: welkmora note list | create | read | write | edit | delete (see 'welkmora help')\n";
@@ -41,12 +41,6 @@ void expect_refused(const Exchange& x, const std::string& err, const std::string
   EXPECT_EQ(x.run.status, 1) << what;
   EXPECT_FALSE(x.connected) << what;
   EXPECT_EQ(x.request, "") << what;
-}
-
-std::string describe(const std::vector<std::string>& args) {
-  std::string text;
-  for (const std::string& a : args) text.append("[").append(a).append("]");
-  return text;
 }
 
 }  // namespace

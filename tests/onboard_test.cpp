@@ -8,6 +8,7 @@
 
 #include "client_run.h"
 #include "fake_app.h"
+#include "replies.h"
 
 using namespace harness;
 
@@ -36,7 +37,6 @@ std::string onboarding(const std::string& identity, const std::string& peers) {
          "`welkmora` skill for the rules.\n";
 }
 
-std::string ok_result(const std::string& result) { return R"({"ok":true,"result":)" + result + "}\n"; }
 
 /// Column (1-based, one per code point) at which `needle` starts in `line`.
 std::size_t column_of(const std::string& line, const std::string& needle) {

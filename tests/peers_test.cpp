@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "fake_app.h"
+#include "replies.h"
 
 using namespace harness;
 
 namespace {
 
-std::string ok_result(const std::string& result) { return R"({"ok":true,"result":)" + result + "}\n"; }
 
 }  // namespace
 

@@ -8,12 +8,12 @@
 
 #include "commands/commands.h"
 #include "fake_app.h"
+#include "replies.h"
 
 using namespace harness;
 
 namespace {
 
-std::string ok_result(const std::string& result) { return R"({"ok":true,"result":)" + result + "}\n"; }
 
 constexpr const char* kRoleUsage =
     "welkmora: usage: welkmora role list | create \"Name\" \"Prompt\" | show \"Name\" | edit \"Name\" \"old\" \"new\" | "
@@ -21,12 +21,6 @@ constexpr const char* kRoleUsage =
 constexpr const char* kAssignUsage =
     "welkmora: usage: welkmora role assign \"Recruit\" \"Role\"  |  welkmora role assign \"Recruit\" --none\n";
 constexpr const char* kPresetUsage = "welkmora: usage: welkmora preset list\n";
-
-std::string describe(const std::vector<std::string>& args) {
-  std::string text;
-  for (const std::string& a : args) text.append("[").append(a).append("]");
-  return text;
-}
 
 /// One subcommand's words and the request it must produce with token "tok"
 /// and terminal id "T1".

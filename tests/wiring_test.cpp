@@ -4,21 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "fake_app.h"
+#include "replies.h"
 
 using namespace harness;
 
 namespace {
 
-std::string ok_result(const std::string& result) { return R"({"ok":true,"result":)" + result + "}\n"; }
 
 constexpr const char* kRecruitUsage =
     "welkmora: usage: welkmora recruit \"Codename\" [--role \"Role\"] [--command \"cmd\"]\n";
-
-std::string describe(const std::vector<std::string>& args) {
-  std::string text;
-  for (const std::string& a : args) text.append("[").append(a).append("]");
-  return text;
-}
 
 }  // namespace
 

@@ -75,13 +75,6 @@ void fill_delete(Words words, Json& request) {
   request["name"] = words[2];
 }
 
-/// Prints "<prefix><name>" with the note's name as the reply gives it.
-void print_named(std::string_view prefix, const Json& result) {
-  std::string line(prefix);
-  line.append(fields::text(result, "name", "?")).push_back('\n');
-  out::write(line);
-}
-
 void render_list(const Json& result) {
   const Json& notes = fields::list(result, "notes");
   if (notes.empty()) {
@@ -103,9 +96,9 @@ void render_read(const Json& result) {
   if (content.back() != '\n') out::write("\n");
 }
 
-void render_create(const Json& result) { print_named("Notiz angelegt: ", result); }
-void render_update(const Json& result) { print_named("Notiz aktualisiert: ", result); }
-void render_delete(const Json& result) { print_named("Notiz gelöscht: ", result); }
+void render_create(const Json& result) { fields::print_named("Notiz angelegt: ", result); }
+void render_update(const Json& result) { fields::print_named("Notiz aktualisiert: ", result); }
+void render_delete(const Json& result) { fields::print_named("Notiz gelöscht: ", result); }
 
 struct Subcommand {
   std::string_view word;

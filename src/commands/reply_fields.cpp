@@ -1,5 +1,9 @@
 #include "reply_fields.h"
 
+#include <string>
+
+#include "../output.h"
+
 namespace fields {
 namespace {
 
@@ -32,6 +36,12 @@ const wire::Json& list(const wire::Json& object, const char* key) {
   static const wire::Json kEmpty = wire::Json::array();
   const wire::Json* m = member(object, key);
   return m != nullptr && m->is_array() ? *m : kEmpty;
+}
+
+void print_named(std::string_view prefix, const wire::Json& result, const char* key) {
+  std::string line(prefix);
+  line.append(text(result, key, "?")).push_back('\n');
+  out::write(line);
 }
 
 }  // namespace fields

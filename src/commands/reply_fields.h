@@ -21,4 +21,8 @@ const wire::Json& list(const wire::Json& object, const char* key);
 /// True when `object[key]` is a string; fills `value`.
 bool has_text(const wire::Json& object, const char* key, std::string_view& value);
 
+/// Prints "<prefix><name>\n" with the name the result gives under `key`,
+/// or "?" when it gives none: the shape of every one-line confirmation.
+void print_named(std::string_view prefix, const wire::Json& result, const char* key = "name");
+
 }  // namespace fields

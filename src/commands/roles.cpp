@@ -41,13 +41,6 @@ void fill_assign(Words words, Json& request) {
   }
 }
 
-/// Prints "<prefix><name>" with the name the reply gives under `key`.
-void print_named(std::string_view prefix, const Json& result, const char* key = "name") {
-  std::string line(prefix);
-  line.append(fields::text(result, key, "?")).push_back('\n');
-  out::write(line);
-}
-
 void render_list(const Json& result) {
   const Json& roles = fields::list(result, "roles");
   if (roles.empty()) {
@@ -66,10 +59,10 @@ void render_show(const Json& result) {
   out::write(text);
 }
 
-void render_create(const Json& result) { print_named("Rolle angelegt: ", result); }
-void render_update(const Json& result) { print_named("Rolle aktualisiert: ", result); }
-void render_delete(const Json& result) { print_named("Rolle gelöscht: ", result); }
-void render_assign(const Json& result) { print_named("Recruit umgerollt: ", result, "recruit"); }
+void render_create(const Json& result) { fields::print_named("Rolle angelegt: ", result); }
+void render_update(const Json& result) { fields::print_named("Rolle aktualisiert: ", result); }
+void render_delete(const Json& result) { fields::print_named("Rolle gelöscht: ", result); }
+void render_assign(const Json& result) { fields::print_named("Recruit umgerollt: ", result, "recruit"); }
 
 struct Subcommand {
   std::string_view word;

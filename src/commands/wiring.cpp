@@ -23,13 +23,6 @@ const RecruitFlag* find_recruit_flag(std::string_view word) {
   return nullptr;
 }
 
-/// Prints "<prefix><name>" with the terminal's name as the reply gives it.
-void print_named(std::string_view prefix, const Json& result) {
-  std::string line(prefix);
-  line.append(fields::text(result, "name", "?")).push_back('\n');
-  out::write(line);
-}
-
 }  // namespace
 
 Json build_connect(Words words, Json envelope) {
@@ -51,7 +44,7 @@ Json build_dismiss(Words words, Json envelope) {
   return envelope;
 }
 
-void render_dismiss(Words, const Json& result) { print_named("Entlassen: ", result); }
+void render_dismiss(Words, const Json& result) { fields::print_named("Entlassen: ", result); }
 
 Json build_recruit(Words words, Json envelope) {
   if (words.size() < 2) out::fail("usage: welkmora recruit \"Codename\" [--role \"Role\"] [--command \"cmd\"]");
@@ -68,4 +61,4 @@ Json build_recruit(Words words, Json envelope) {
   return envelope;
 }
 
-void render_recruit(Words, const Json& result) { print_named("Recruit gespawnt: ", result); }
+void render_recruit(Words, const Json& result) { fields::print_named("Recruit gespawnt: ", result); }
