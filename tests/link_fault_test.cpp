@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include "fake_app.h"
+#include "os_error.h"
 
 using namespace harness;
 using namespace std::chrono_literals;
@@ -53,4 +54,20 @@ TEST(LinkFaults, SixtyFourMebibyteReply) {
   EXPECT_EQ(x.run.err, "");
   ASSERT_EQ(x.run.out.size(), output.size() + 1);
   EXPECT_TRUE(x.run.out.compare(0, output.size(), output) == 0);
+}
+
+TEST(LinkFaults, AppClosingBeforeReadingALargeRequest) {
+  FakeApp app;
+  RunOptions o;
+  o.env = app.env();
+  o.in = Stdin::bytes(std::string(64u << 20, 'n'));
+  Script s;
+  s.read_request = false;
+  Exchange x = app.exchange({"note", "write", "N"}, s, o);
+  EXPECT_EQ(x.run.signal, 0) << "killed by a signal";
+  EXPECT_EQ(x.run.status, 1);
+  EXPECT_TRUE(x.run.err == "welkmora: connection failed: " + wire::os_error_text(EPIPE) + "\n" ||
+              x.run.err == "welkmora: connection failed: " + wire::os_error_text(ECONNRESET) + "\n")
+      << x.run.err;
+  EXPECT_EQ(x.run.out, "");
 }
