@@ -41,7 +41,7 @@ struct TurnRule {
   /// How long the terminal must stay silent before its turn counts as ended.
   std::chrono::milliseconds settle{2000};
   /// Upper bound on the wait for one turn, counted from the typed prompt.
-  std::chrono::milliseconds max_wait{600000};
+  std::chrono::milliseconds max_wait{std::chrono::minutes(10)};
   /// Pause between the prompt text and its Enter.
   std::chrono::milliseconds enter_delay{200};
 };
