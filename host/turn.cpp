@@ -1,0 +1,272 @@
+#include "turn.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+
+namespace host {
+
+// --- the clock side -------------------------------------------------------
+
+TurnTracker::TurnTracker(const TurnRule& rule, TurnTime typed) : rule_(rule), typed_(typed) {}
+
+void TurnTracker::enter_written(TurnTime at) {
+  enter_written_ = true;
+  enter_at_ = at;
+}
+
+void TurnTracker::output_seen(TurnTime at) { last_output_ = std::max(last_output_, at); }
+
+TurnTime TurnTracker::quiet_since() const { return std::max(enter_at_, last_output_); }
+
+TurnState TurnTracker::judge(TurnTime now, std::string_view cursor_line) const {
+  if (exited_) return TurnState::kExited;
+  if (enter_written_ && now - quiet_since() >= rule_.settle) {
+    return looks_like_input_request(cursor_line) ? TurnState::kAwaitingInput : TurnState::kEnded;
+  }
+  if (now - typed_ >= rule_.max_wait) return TurnState::kTimedOut;
+  return TurnState::kRunning;
+}
+
+TurnTime TurnTracker::next_deadline() const {
+  if (exited_) return typed_;
+  TurnTime limit = typed_ + rule_.max_wait;
+  TurnTime next = enter_written_ ? quiet_since() + rule_.settle : enter_due();
+  return std::min(next, limit);
+}
+
+// --- the cursor line --------------------------------------------------------
+
+namespace {
+
+bool is_ascii_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), lower);
+  return out;
+}
+
+/// Length of the UTF-8 sequence that ends `s`, assuming well-formed text;
+/// 1 for a stray byte.
+std::size_t last_char_length(std::string_view s) {
+  std::size_t n = 1;
+  while (n < s.size() && n < 4 && (static_cast<unsigned char>(s[s.size() - n]) & 0xC0) == 0x80) ++n;
+  unsigned char lead = static_cast<unsigned char>(s[s.size() - n]);
+  std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  return want == n ? n : 1;
+}
+
+/// Decodes a UTF-8 sequence known to be complete.
+char32_t decode(std::string_view seq) {
+  auto b = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(seq[i])); };
+  switch (seq.size()) {
+    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    case 4: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+    default: return b(0);
+  }
+}
+
+/// White space and the frame characters full-screen programs draw around
+/// their input fields.
+bool is_padding(char32_t c) {
+  return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r' || c == U'\v' || c == U'\f' || c == 0xA0 ||
+         (c >= 0x2500 && c <= 0x259F);
+}
+
+std::string_view strip_padding(std::string_view s) {
+  while (!s.empty()) {
+    std::size_t n = last_char_length(s);
+    if (!is_padding(decode(s.substr(s.size() - n)))) break;
+    s.remove_suffix(n);
+  }
+  while (!s.empty()) {
+    std::size_t n = 1;
+    while (n < s.size() && n < 4 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;
+    if (!is_padding(decode(s.substr(0, n)))) break;
+    s.remove_prefix(n);
+  }
+  return s;
+}
+
+bool is_yes_no_word(std::string_view w) {
+  std::string l = lowered(w);
+  return l == "y" || l == "yes" || l == "n" || l == "no" || l == "j" || l == "ja" || l == "nein";
+}
+
+/// "[y/n]", "(yes/no)" and the like at the end of `s`.
+bool ends_in_choice_group(std::string_view s) {
+  char close = s.back();
+  if (close != ']' && close != ')') return false;
+  char open = close == ']' ? '[' : '(';
+  std::size_t start = s.find_last_of(open);
+  if (start == std::string_view::npos) return false;
+  std::string_view inner = s.substr(start + 1, s.size() - start - 2);
+  std::size_t alternatives = 0;
+  bool yes_no = false;
+  while (true) {
+    std::size_t slash = inner.find('/');
+    std::string_view word = inner.substr(0, slash);
+    if (word.empty() || word.size() > 8 || !std::all_of(word.begin(), word.end(), is_letter)) return false;
+    ++alternatives;
+    yes_no = yes_no || is_yes_no_word(word);
+    if (slash == std::string_view::npos) break;
+    inner.remove_prefix(slash + 1);
+  }
+  return alternatives >= 2 && yes_no;
+}
+
+bool ends_with(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+bool looks_like_input_request(std::string_view line) {
+  std::string_view s = strip_padding(line);
+  if (s.empty()) return false;
+  for (std::string_view tail : {"?", ":", "\uFF1F", "\uFF1A"}) {
+    if (ends_with(s, tail)) return true;
+  }
+  if (ends_in_choice_group(s)) return true;
+  std::string l = lowered(s);
+  for (std::string_view phrase : {"press enter", "press return", "press any key"}) {
+    if (l.find(phrase) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// --- the output of a turn ---------------------------------------------------
+
+namespace {
+
+std::string_view rtrim(std::string_view s) {
+  while (!s.empty() && is_ascii_space(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string squeezed(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    if (!is_ascii_space(c)) out.push_back(c);
+  }
+  return out;
+}
+
+/// How many leading rows hold the echoed prompt; 0 when they do not begin
+/// with it.
+std::size_t echo_rows(const std::vector<std::string_view>& rows, std::string_view prompt) {
+  std::string wanted = squeezed(prompt);
+  if (rows.empty() || (!wanted.empty() && squeezed(rows[0]).empty())) return 0;  // the echo starts at the cursor
+  std::string seen;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    seen += squeezed(rows[k]);
+    if (seen.size() >= wanted.size()) return seen.starts_with(wanted) ? k + 1 : 0;
+    if (!wanted.starts_with(seen)) return 0;
+  }
+  return 0;
+}
+
+/// Drops the cursor row when it is the last non-blank row and shows the
+/// mark's idle prompt again: the program is back where it started.
+void drop_returned_prompt(std::vector<std::string_view>& rows, const TurnMark& mark, std::uint64_t cursor_index,
+                          std::size_t from) {
+  if (mark.text.empty() || cursor_index < from || cursor_index - from >= rows.size()) return;
+  std::size_t cursor = static_cast<std::size_t>(cursor_index - from);
+  if (rows[cursor] != mark.text) return;
+  for (std::size_t i = cursor + 1; i < rows.size(); ++i) {
+    if (!rows[i].empty()) return;
+  }
+  rows.resize(cursor);
+}
+
+std::string joined_without_blank_ends(const std::vector<std::string_view>& rows) {
+  std::size_t begin = 0, end = rows.size();
+  while (begin < end && rows[begin].empty()) ++begin;
+  while (end > begin && rows[end - 1].empty()) --end;
+  std::string out;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (i > begin) out += '\n';
+    out += rows[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view cursor_line(const ScreenText& screen) {
+  if (screen.cursor_row < screen.first_row) return {};
+  std::uint64_t i = screen.cursor_row - screen.first_row;
+  if (i >= screen.rows.size()) return {};
+  return screen.rows[static_cast<std::size_t>(i)];
+}
+
+TurnMark mark_turn(const ScreenText& before) {
+  return {before.cursor_row, std::string(rtrim(cursor_line(before)))};
+}
+
+std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt) {
+  enum class Kind { kAppended, kScrolledOff, kRedrawn } kind = Kind::kRedrawn;
+  const std::uint64_t end = now.first_row + now.rows.size();
+  std::size_t from = now.rows.size() - std::min(now.screen_rows, now.rows.size());
+  if (mark.row < now.first_row) {
+    kind = Kind::kScrolledOff;
+    from = 0;
+  } else if (mark.row < end &&
+             rtrim(now.rows[static_cast<std::size_t>(mark.row - now.first_row)]).starts_with(mark.text)) {
+    kind = Kind::kAppended;
+    from = static_cast<std::size_t>(mark.row - now.first_row);
+  }
+
+  std::vector<std::string_view> rows;
+  for (std::size_t i = from; i < now.rows.size(); ++i) rows.push_back(rtrim(now.rows[i]));
+  drop_returned_prompt(rows, mark, now.cursor_row - now.first_row, from);
+  if (kind == Kind::kAppended && !rows.empty()) {
+    rows[0].remove_prefix(std::min(mark.text.size(), rows[0].size()));
+    while (!rows[0].empty() && is_ascii_space(rows[0].front())) rows[0].remove_prefix(1);
+    rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(echo_rows(rows, prompt)));
+  }
+  return joined_without_blank_ends(rows);
+}
+
+// --- the answer -------------------------------------------------------------
+
+namespace {
+
+std::string duration_text(std::chrono::milliseconds d) {
+  if (d.count() % 1000 == 0) return std::to_string(d.count() / 1000) + " s";
+  return std::to_string(d.count()) + " ms";
+}
+
+std::string exit_note(int wait_status) {
+  if (WIFSIGNALED(wait_status)) return "[terminated by signal " + std::to_string(WTERMSIG(wait_status)) + "]";
+  return "[exited with status " + std::to_string(WEXITSTATUS(wait_status)) + "]";
+}
+
+std::string with_note(std::string output, const std::string& note) {
+  if (!output.empty()) output += '\n';
+  return output + note;
+}
+
+}  // namespace
+
+TurnAnswer answer_turn(TurnState state, std::string output, const TurnRule& rule, int wait_status) {
+  switch (state) {
+    case TurnState::kExited: return {with_note(std::move(output), exit_note(wait_status)), false};
+    case TurnState::kTimedOut:
+      return {with_note(std::move(output), "[no end of turn after " + duration_text(rule.max_wait) + "]"), false};
+    case TurnState::kAwaitingInput: return {std::move(output), true};
+    case TurnState::kEnded:
+    case TurnState::kRunning: break;
+  }
+  return {std::move(output), false};
+}
+
+}  // namespace host
