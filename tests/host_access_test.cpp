@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <thread>
-
 #include "host_process.h"
 
 using namespace harness;
@@ -21,25 +16,7 @@ class HostAccess : public ::testing::Test {
   void SetUp() override { host.start(); }
   void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
 
-  /// Recruits `name` for `env` and returns the recruit's own credentials,
-  /// which its command writes to a file.
-  Env recruit(const Env& env, const std::string& name) {
-    std::string file = host.dir() + "/" + name + ".env";
-    std::string cmd = "env | grep ^WELKMORA_ > '" + file + ".tmp' && mv '" + file + ".tmp' '" + file + "'; sleep 600";
-    Json result = host.result(env, {{"command", "recruit"}, {"name", name}, {"cmd", cmd}});
-    EXPECT_EQ(result["name"], name);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(file) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    Env own;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-      auto eq = line.find('=');
-      own[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return own;
-  }
+  Env recruit(const Env& env, const std::string& name) { return host.recruit(env, name); }
 
   Json connect(const Env& env, const std::string& from, const std::string& to) {
     return host.request(env, {{"command", "connect"}, {"from", from}, {"to", to}});

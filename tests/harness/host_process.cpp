@@ -191,6 +191,26 @@ Json HostProcess::result(const Env& env, Json req) const {
   return reply.value("result", Json());
 }
 
+Env HostProcess::recruit(const Env& by, const std::string& name, const std::string& cmd, Json request) const {
+  std::string file = dir_ + "/recruit-" + std::to_string(++recruits_) + ".env";
+  request["command"] = "recruit";
+  request["name"] = name;
+  request["cmd"] = "env | grep ^WELKMORA_ > '" + file + ".tmp' && mv '" + file + ".tmp' '" + file + "'; " + cmd;
+  result(by, request);
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!std::filesystem::exists(file)) {
+    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("recruit " + name + " did not start");
+    std::this_thread::sleep_for(10ms);
+  }
+  Env own;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos) own[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return own;
+}
+
 RunResult HostProcess::client(const Env& env, const std::vector<std::string>& args) const {
   RunOptions options;
   options.env = env;

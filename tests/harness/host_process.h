@@ -57,6 +57,14 @@ class HostProcess {
   /// with the reply otherwise. Returns its result.
   wire::Json result(const Env& env, wire::Json request) const;
 
+  /// Has terminal `by` recruit `name` with `request` members added (`cmd`
+  /// is then run after the recruit has written its environment to a file),
+  /// and returns the recruit's own environment: its WELKMORA_ variables.
+  /// Throws std::runtime_error when the recruit is refused or does not
+  /// start within ten seconds.
+  Env recruit(const Env& by, const std::string& name, const std::string& cmd = "sleep 600",
+              wire::Json request = wire::Json::object()) const;
+
   /// Runs the real client inside terminal `env`.
   RunResult client(const Env& env, const std::vector<std::string>& args) const;
 
@@ -70,6 +78,7 @@ class HostProcess {
   std::string socket_path_;
   std::string state_path_;
   pid_t pid_ = -1;
+  mutable int recruits_ = 0;
 };
 
 }  // namespace harness
