@@ -1,0 +1,158 @@
+#pragma once
+// The canvas: terminals, notes and roles, the undirected ropes between
+// terminals and notes, and the access rules that follow the ropes. Pure
+// data: no processes, no I/O. Every refusal is thrown as host::Refusal.
+//
+// Access rules, from the point of view of the calling terminal:
+// - its peers are the terminals roped to it; only they can be looked at,
+//   asked, dismissed or re-roled;
+// - every note is listed, but only notes roped to it can be read, written,
+//   edited or deleted; a note it creates is roped to it;
+// - it may rope two items when each is itself or already roped to it, so it
+//   can introduce two of its peers but never reach a stranger;
+// - roles are shared by everyone.
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+enum class ItemKind { kTerminal, kNote };
+
+/// A rope's end: a terminal or a note, by name.
+struct Item {
+  ItemKind kind;
+  std::string name;
+
+  static Item terminal(std::string_view name) { return {ItemKind::kTerminal, std::string(name)}; }
+  static Item note(std::string_view name) { return {ItemKind::kNote, std::string(name)}; }
+  auto operator<=>(const Item&) const = default;
+};
+
+/// An undirected rope; `a` is never greater than `b`.
+struct Rope {
+  Item a, b;
+
+  static Rope between(Item x, Item y);
+  bool touches(const Item& item) const { return a == item || b == item; }
+  /// The end that is not `item` (which must be an end).
+  const Item& other(const Item& item) const { return a == item ? b : a; }
+  bool has_note() const { return a.kind == ItemKind::kNote || b.kind == ItemKind::kNote; }
+  auto operator<=>(const Rope&) const = default;
+};
+
+/// A terminal on the canvas; its name is its terminal id.
+struct TerminalEntry {
+  std::string name;
+  std::string token;
+  /// True for a shell of the user's own that joined; false for a recruit.
+  bool joined = false;
+  /// The role it was given; empty for none.
+  std::string role;
+};
+
+/// What outlives a restart: notes, roles and the ropes with a note at one
+/// end. Ropes are kept by name, so a rope to a terminal name applies again
+/// once a terminal of that name is on the canvas.
+struct Snapshot {
+  std::map<std::string, std::string, std::less<>> notes;
+  std::map<std::string, std::string, std::less<>> roles;
+  std::set<Rope> ropes;
+  bool operator==(const Snapshot&) const = default;
+};
+
+/// A note as one caller sees it in a listing.
+struct NoteListing {
+  std::string name;
+  bool connected;
+};
+
+/// Refuses names that are empty or hold control characters.
+void check_name(std::string_view what, std::string_view name);
+
+class Canvas {
+ public:
+  // --- terminals -----------------------------------------------------------
+
+  /// `wanted` if no terminal has that name, else the first free of
+  /// "wanted-2", "wanted-3", ...
+  std::string free_terminal_name(std::string_view wanted) const;
+  /// Puts a terminal on the canvas; its name must be free.
+  void add_terminal(TerminalEntry entry);
+  /// Takes a terminal off the canvas and cuts all its ropes.
+  void remove_terminal(std::string_view name);
+  const TerminalEntry* terminal(std::string_view name) const;
+  /// True when `id` names a terminal on the canvas whose token is `token`.
+  bool authenticate(std::string_view id, std::string_view token) const;
+  /// The terminals roped to `caller`, by name.
+  std::vector<std::string> peers(std::string_view caller) const;
+  /// The peer `name` of `caller`; refuses "no such peer: NAME" otherwise.
+  const TerminalEntry& peer(std::string_view caller, std::string_view name) const;
+  /// Sets (or, with no role, clears) the role of `recruit`, which must be
+  /// the caller or its peer; the role must exist.
+  void assign_role(std::string_view caller, std::string_view recruit, const std::optional<std::string>& role);
+
+  // --- ropes ---------------------------------------------------------------
+
+  /// Ropes `from` and `to` (terminals looked up first, then notes) under the
+  /// access rule above. False when they were roped already.
+  bool connect(std::string_view caller, std::string_view from, std::string_view to);
+  /// Ropes two items without any access check.
+  void rope(const Item& x, const Item& y);
+  bool roped(const Item& x, const Item& y) const;
+
+  // --- notes ---------------------------------------------------------------
+
+  /// Every note, by name, marked when roped to `caller`.
+  std::vector<NoteListing> notes_for(std::string_view caller) const;
+  /// Creates a note (a generated name when `name` is absent), ropes the
+  /// caller to it and returns its name.
+  std::string create_note(std::string_view caller, std::optional<std::string> name, std::string content);
+  /// The content of a note roped to `caller`.
+  const std::string& note(std::string_view caller, std::string_view name) const;
+  void write_note(std::string_view caller, std::string_view name, std::string content);
+  /// Replaces the first occurrence of `old_text`; refuses when it is absent.
+  void edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
+                 std::string_view new_text);
+  /// Deletes the note and its ropes.
+  void delete_note(std::string_view caller, std::string_view name);
+
+  // --- roles ---------------------------------------------------------------
+
+  std::vector<std::string> role_names() const;
+  const std::string& role(std::string_view name) const;
+  void create_role(std::string_view name, std::string prompt);
+  void write_role(std::string_view name, std::string prompt);
+  void edit_role(std::string_view name, std::string_view old_text, std::string_view new_text);
+  void delete_role(std::string_view name);
+
+  // --- persistence ---------------------------------------------------------
+
+  Snapshot snapshot() const;
+  /// Replaces notes, roles and the ropes with a note end by `saved`; ropes
+  /// between terminals stay.
+  void restore(Snapshot saved);
+
+ private:
+  /// The item `name` stands for: a terminal if one has that name, else a
+  /// note; refuses "no such item: NAME".
+  Item resolve(std::string_view name) const;
+  /// Refuses unless `item` is `caller` or roped to it.
+  void require_reachable(std::string_view caller, const Item& item) const;
+  std::string& reachable_note(std::string_view caller, std::string_view name);
+  std::string& existing_role(std::string_view name);
+  void cut_ropes(const Item& item);
+
+  std::map<std::string, TerminalEntry, std::less<>> terminals_;
+  std::map<std::string, std::string, std::less<>> notes_;
+  std::map<std::string, std::string, std::less<>> roles_;
+  std::set<Rope> ropes_;
+};
+
+}  // namespace host

@@ -1,0 +1,144 @@
+// Requests about terminals: list, check, ask, connect, dismiss, recruit, and
+// the host-only join and debug.
+
+#include <algorithm>
+
+#include "handlers.h"
+#include "members.h"
+#include "refusal.h"
+#include "token.h"
+
+namespace host {
+namespace {
+
+/// "joined", "running" or "exited".
+const char* state_word(const TerminalEntry& entry, Terminal* terminal) {
+  if (entry.joined || terminal == nullptr) return "joined";
+  return terminal->exited() ? "exited" : "running";
+}
+
+/// The preset named `name`; refuses "no such preset: NAME".
+const Preset& find_preset(const std::vector<Preset>& presets, const std::string& name) {
+  auto it = std::find_if(presets.begin(), presets.end(), [&](const Preset& p) { return p.name == name; });
+  if (it == presets.end()) throw Refusal("no such preset: " + name);
+  return *it;
+}
+
+/// What a recruit runs: `cmd`, else the preset's command, else the user's
+/// shell. An empty command line counts as none; a named preset must exist.
+std::vector<std::string> recruit_argv(const Context& ctx, const std::optional<std::string>& cmd,
+                                      const std::optional<std::string>& preset) {
+  std::string preset_line = preset ? find_preset(ctx.presets, *preset).command : "";
+  std::string line = cmd && !cmd->empty() ? *cmd : preset_line;
+  if (line.empty()) return {ctx.settings.shell};
+  return {"/bin/sh", "-c", line};
+}
+
+LaunchSpec recruit_spec(const Context& ctx, std::vector<std::string> argv, const std::string& name,
+                        const std::string& token, const std::optional<std::string>& role) {
+  LaunchSpec spec;
+  spec.argv = std::move(argv);
+  spec.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
+  spec.env = {{"WELKMORA_SOCKET", ctx.settings.socket_path},
+              {"WELKMORA_TERMINAL_ID", name},
+              {"WELKMORA_TOKEN", token},
+              {"TERM", "xterm-256color"}};
+  if (role) {
+    spec.env.emplace_back("WELKMORA_ROLE", *role);
+    spec.env.emplace_back("WELKMORA_ROLE_PROMPT", ctx.canvas.role(*role));
+  }
+  spec.rows = ctx.settings.rows;
+  spec.cols = ctx.settings.cols;
+  return spec;
+}
+
+}  // namespace
+
+Json handle_list(Context& ctx, const Call& call) {
+  Json agents = Json::array();
+  for (const std::string& name : ctx.canvas.peers(call.caller)) {
+    const TerminalEntry& entry = *ctx.canvas.terminal(name);
+    Json agent = {{"name", name}, {"state", state_word(entry, ctx.terminals.find(name))}};
+    if (!entry.role.empty()) agent["role"] = entry.role;
+    agents.push_back(std::move(agent));
+  }
+  Json notes = Json::array();
+  for (const NoteListing& note : ctx.canvas.notes_for(call.caller)) {
+    notes.push_back({{"name", note.name}, {"connected", note.connected}});
+  }
+  return {{"agents", agents}, {"notes", notes}};
+}
+
+Json handle_check(Context& ctx, const Call& call) {
+  const std::string& target = members::text(call.request, "target");
+  const TerminalEntry& entry = ctx.canvas.peer(call.caller, target);
+  Terminal* terminal = entry.joined ? nullptr : ctx.terminals.find(target);
+  if (terminal == nullptr) throw Refusal("no screen of a joined shell: " + target);
+  Json result = {{"output", terminal->screen_text()},
+                 {"awaitingInput", false},
+                 {"state", state_word(entry, terminal)}};
+  if (terminal->exited()) result["exitCode"] = *terminal->exit_code();
+  return result;
+}
+
+void handle_ask(Context&, const Call& call, const Responder&) {
+  if (members::has(call.request, "batch")) {
+    members::object(call.request, "batch");
+  } else {
+    members::text(call.request, "target");
+    members::text(call.request, "prompt");
+  }
+  throw Refusal("ask is not supported yet");
+}
+
+Json handle_connect(Context& ctx, const Call& call) {
+  const std::string& from = members::text(call.request, "from");
+  const std::string& to = members::text(call.request, "to");
+  bool created = ctx.canvas.connect(call.caller, from, to);
+  return {{"from", from}, {"to", to}, {"created", created}};
+}
+
+Json handle_dismiss(Context& ctx, const Call& call) {
+  const std::string& name = members::text(call.request, "name");
+  if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
+  ctx.canvas.peer(call.caller, name);
+  ctx.terminals.dismiss(name);
+  ctx.canvas.remove_terminal(name);
+  return {{"name", name}};
+}
+
+Json handle_recruit(Context& ctx, const Call& call) {
+  const std::string& codename = members::text(call.request, "name");
+  auto role = members::optional_text(call.request, "role");
+  auto preset = members::optional_text(call.request, "preset");
+  auto cmd = members::optional_text(call.request, "cmd");
+  check_name("codename", codename);
+  if (role) ctx.canvas.role(*role);
+  std::vector<std::string> argv = recruit_argv(ctx, cmd, preset);
+
+  std::string name = ctx.canvas.free_terminal_name(codename);
+  std::string token = new_token();
+  ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, role));
+  ctx.canvas.add_terminal({name, token, false, role.value_or("")});
+  ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(name));
+  return {{"name", name}};
+}
+
+Json handle_join(Context& ctx, const Call& call) {
+  const std::string& wanted = members::text(call.request, "name");
+  check_name("name", wanted);
+  std::string name = ctx.canvas.free_terminal_name(wanted);
+  std::string token = new_token();
+  ctx.canvas.add_terminal({name, token, true, ""});
+  return {{"name", name}, {"token", token}};
+}
+
+Json handle_debug(Context& ctx, const Call& call) {
+  auto id = call.request.find("terminalId");
+  auto token = call.request.find("token");
+  bool known = id != call.request.end() && id->is_string() && token != call.request.end() && token->is_string() &&
+               ctx.canvas.authenticate(id->get_ref<const std::string&>(), token->get_ref<const std::string&>());
+  return {{"host", "welkmora-host"}, {"authenticated", known}};
+}
+
+}  // namespace host

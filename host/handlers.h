@@ -1,0 +1,52 @@
+#pragma once
+// The handlers of the request commands, one per `command` word, and what
+// they share. A handler reads the request's members, works on the canvas and
+// the terminals, and returns the reply's `result`; it refuses by throwing
+// host::Refusal. The dispatcher has checked the envelope and the caller.
+
+#include <string>
+
+#include "canvas.h"
+#include "protocol.h"
+
+namespace host {
+
+struct Context {
+  Canvas& canvas;
+  TerminalSet& terminals;
+  const std::vector<Preset>& presets;
+  const HostSettings& settings;
+};
+
+/// One request: its parsed object and the authenticated caller's name
+/// (empty for requests that need no caller).
+struct Call {
+  const Json& request;
+  const std::string& caller;
+};
+
+/// Answers at once with the result.
+using SyncHandler = Json (*)(Context& ctx, const Call& call);
+/// Answers through `respond`, now or later; may still refuse by throwing
+/// before it has kept `respond`.
+using AsyncHandler = void (*)(Context& ctx, const Call& call, const Responder& respond);
+
+// handle_terminals.cpp
+Json handle_list(Context& ctx, const Call& call);
+Json handle_check(Context& ctx, const Call& call);
+void handle_ask(Context& ctx, const Call& call, const Responder& respond);
+Json handle_connect(Context& ctx, const Call& call);
+Json handle_dismiss(Context& ctx, const Call& call);
+Json handle_recruit(Context& ctx, const Call& call);
+Json handle_join(Context& ctx, const Call& call);
+Json handle_debug(Context& ctx, const Call& call);
+
+// handle_objects.cpp
+Json handle_role(Context& ctx, const Call& call);
+Json handle_preset(Context& ctx, const Call& call);
+Json handle_note(Context& ctx, const Call& call);
+
+/// {"ok":true,"result":result}.
+Json ok_reply(Json result);
+
+}  // namespace host

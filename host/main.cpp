@@ -1,0 +1,138 @@
+// welkmora-host: a headless stand-in of the Welkmora app. It serves the
+// client's socket protocol with a real canvas and real terminals.
+//
+//   welkmora-host serve [--socket PATH] [--state FILE] [--presets FILE]
+//   welkmora-host join NAME [--socket PATH]
+
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "canvas.h"
+#include "endpoint.h"
+#include "join.h"
+#include "presets.h"
+#include "protocol.h"
+#include "server.h"
+#include "state_file.h"
+#include "terminal_set.h"
+#include "timers.h"
+
+namespace {
+
+using namespace host;
+
+constexpr const char* kUsage =
+    "usage: welkmora-host serve [--socket PATH] [--state FILE] [--presets FILE]\n"
+    "       welkmora-host join NAME [--socket PATH]\n"
+    "\n"
+    "serve  runs the host in the foreground until SIGINT or SIGTERM\n"
+    "join   registers this shell as a canvas terminal; use it as\n"
+    "       eval \"$(welkmora-host join NAME)\"\n";
+
+/// How long a hung-up terminal has to end before it is killed.
+constexpr std::chrono::milliseconds kDismissGrace{2000};
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+using Options = std::map<std::string, std::string>;
+
+/// Flags with their values from args[first] on; each must be in `known`.
+Options parse_options(const std::vector<std::string>& args, std::size_t first, const std::set<std::string>& known) {
+  Options options;
+  for (std::size_t i = first; i < args.size(); i += 2) {
+    if (!known.contains(args[i])) throw UsageError("unknown option: " + args[i]);
+    if (i + 1 >= args.size()) throw UsageError(args[i] + " needs a value");
+    options[args[i]] = args[i + 1];
+  }
+  return options;
+}
+
+std::optional<std::string> option(const Options& options, const std::string& flag) {
+  auto it = options.find(flag);
+  if (it == options.end()) return std::nullopt;
+  return it->second;
+}
+
+bool executable(const char* path) { return path != nullptr && path[0] == '/' && ::access(path, X_OK) == 0; }
+
+/// $SHELL, else the login shell of the user's account, else /bin/sh.
+std::string user_shell() {
+  if (const char* shell = std::getenv("SHELL"); executable(shell)) return shell;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && executable(pw->pw_shell)) return pw->pw_shell;
+  return "/bin/sh";
+}
+
+std::string parent_of(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
+
+int serve(const Options& options) {
+  auto socket_option = option(options, "--socket");
+  std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
+  make_directory(parent_of(socket), !socket_option);
+  std::string state_path = absolute_path(option(options, "--state").value_or(default_state_path()));
+  std::vector<Preset> presets = load_presets(option(options, "--presets"));
+
+  StateFile state(state_path);
+  Canvas canvas;
+  canvas.restore(state.load());
+  make_directory(parent_of(state_path), false);
+
+  Timers timers;
+  TerminalSet terminals(timers, kDismissGrace);
+  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), HostSettings{socket, user_shell()});
+  Server server(listen_at(socket), dispatcher, terminals, timers);
+  std::fprintf(stderr, "welkmora-host: listening on %s (state file %s)\n", socket.c_str(), state_path.c_str());
+  return server.run();
+}
+
+int join(const std::string& name, const Options& options) {
+  auto socket_option = option(options, "--socket");
+  std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
+  Joined joined = join_host(socket, name);
+  std::fputs(export_lines(socket, joined).c_str(), stdout);
+  std::fprintf(stderr, "welkmora-host: joined as %s\n", joined.name.c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int run(const std::vector<std::string>& args) {
+  if (args.empty()) throw UsageError("no command given");
+  const std::string& command = args[0];
+  if (command == "help" || command == "-h" || command == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "serve") return serve(parse_options(args, 1, {"--socket", "--state", "--presets"}));
+  if (command == "join") {
+    if (args.size() < 2) throw UsageError("join needs a NAME");
+    return join(args[1], parse_options(args, 2, {"--socket"}));
+  }
+  throw UsageError("unknown command: " + command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  try {
+    return run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "welkmora-host: %s\n%s", e.what(), kUsage);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "welkmora-host: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,58 @@
+#include "presets.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "json_text.h"
+
+namespace host {
+namespace {
+
+[[noreturn]] void bad_file(const std::string& path, const std::string& why) {
+  throw std::runtime_error("presets file " + path + ": " + why);
+}
+
+Preset read_preset(const std::string& path, const wire::Json& entry) {
+  if (!entry.is_object()) bad_file(path, "every preset must be an object");
+  auto name = entry.find("name");
+  if (name == entry.end() || !name->is_string() || name->get_ref<const std::string&>().empty()) {
+    bad_file(path, "every preset needs a non-empty string \"name\"");
+  }
+  Preset preset{name->get<std::string>(), {}};
+  if (auto command = entry.find("command"); command != entry.end()) {
+    if (!command->is_string()) bad_file(path, "\"command\" of " + preset.name + " must be a string");
+    preset.command = command->get<std::string>();
+  }
+  return preset;
+}
+
+void put(std::vector<Preset>& presets, Preset preset) {
+  for (Preset& p : presets) {
+    if (p.name == preset.name) {
+      p = std::move(preset);
+      return;
+    }
+  }
+  presets.push_back(std::move(preset));
+}
+
+}  // namespace
+
+std::vector<Preset> default_presets() { return {{"Shell", ""}}; }
+
+std::vector<Preset> load_presets(const std::optional<std::string>& path) {
+  std::vector<Preset> presets = default_presets();
+  if (!path) return presets;
+  std::ifstream in(*path, std::ios::binary);
+  if (!in) bad_file(*path, "cannot be read");
+  std::stringstream text;
+  text << in.rdbuf();
+  wire::Result parsed = wire::parse_json(text.str());
+  if (!parsed.ok()) bad_file(*path, "not valid JSON: " + parsed.error);
+  if (!parsed.value->is_array()) bad_file(*path, "must hold a JSON array of presets");
+  for (const wire::Json& entry : *parsed.value) put(presets, read_preset(*path, entry));
+  return presets;
+}
+
+}  // namespace host

@@ -1,0 +1,27 @@
+#pragma once
+// Launch presets: named commands a recruit can be started from. The host
+// offers a "Shell" preset (the user's login shell) and adds or overrides
+// presets from an optional JSON file: an array of objects with a string
+// `name` and an optional string `command`.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct Preset {
+  std::string name;
+  /// A shell command line; empty starts the user's shell.
+  std::string command;
+};
+
+/// The built-in presets.
+std::vector<Preset> default_presets();
+
+/// The built-in presets, then those of the file at `path` (a preset of the
+/// same name replaces the earlier one). Throws std::runtime_error with a
+/// message naming the file when it cannot be read or has another shape.
+std::vector<Preset> load_presets(const std::optional<std::string>& path);
+
+}  // namespace host

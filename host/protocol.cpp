@@ -1,0 +1,119 @@
+#include "protocol.h"
+
+#include "handlers.h"
+#include "members.h"
+#include "refusal.h"
+#include "utf8.h"
+
+namespace host {
+namespace {
+
+/// How one `command` is served.
+struct Route {
+  std::string_view command;
+  SyncHandler sync = nullptr;
+  AsyncHandler async = nullptr;
+  /// False for requests that carry no terminal credentials.
+  bool needs_caller = true;
+  /// True when the command may change what the state file keeps.
+  bool persists = false;
+};
+
+constexpr Route kRoutes[] = {
+    {"list", handle_list},
+    {"check", handle_check},
+    {"ask", nullptr, handle_ask},
+    {"connect", handle_connect, nullptr, true, true},
+    {"dismiss", handle_dismiss, nullptr, true, true},
+    {"recruit", handle_recruit},
+    {"role", handle_role, nullptr, true, true},
+    {"preset", handle_preset},
+    {"note", handle_note, nullptr, true, true},
+    {"debug", handle_debug, nullptr, false},
+    // Host-only: registers a shell of the user's own (welkmora-host join).
+    // The socket is reachable only by its owner, so no token is asked for.
+    {"join", handle_join, nullptr, false},
+};
+
+const Route& find_route(const std::string& command) {
+  for (const Route& route : kRoutes) {
+    if (route.command == command) return route;
+  }
+  throw Refusal("unknown command: " + command);
+}
+
+Json parse_request(std::string_view line) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  wire::Result parsed = wire::parse_json(line);
+  if (!parsed.ok()) throw Refusal("request is not valid JSON: " + parsed.error);
+  if (!parsed.value->is_object()) throw Refusal("request must be a JSON object");
+  return std::move(*parsed.value);
+}
+
+/// The caller's name, once its terminal id and token match.
+std::string authenticate(const Canvas& canvas, const Json& request) {
+  const std::string& id = members::text(request, "terminalId");
+  const std::string& token = members::text(request, "token");
+  if (!canvas.authenticate(id, token)) throw Refusal("unknown terminal or token");
+  return id;
+}
+
+}  // namespace
+
+Json ok_reply(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
+
+Json error_reply(std::string_view text) { return {{"ok", false}, {"error", wire::sanitize_utf8(text)}}; }
+
+std::string reply_text(const Json& reply) {
+  try {
+    return reply.dump(-1, ' ', false, Json::error_handler_t::replace);
+  } catch (const std::exception&) {
+    return R"({"error":"internal error: reply cannot be written","ok":false})";
+  }
+}
+
+Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
+                       HostSettings settings)
+    : canvas_(canvas), terminals_(terminals), state_(state), presets_(std::move(presets)), settings_(std::move(settings)) {}
+
+void Dispatcher::handle(std::string_view line, const Responder& respond) {
+  try {
+    Json request = parse_request(line);
+    const Route& route = find_route(members::text(request, "command"));
+    std::string caller = route.needs_caller ? authenticate(canvas_, request) : std::string();
+    Context ctx{canvas_, terminals_, presets_, settings_};
+    Call call{request, caller};
+    if (route.async != nullptr) {
+      route.async(ctx, call, respond);
+      return;
+    }
+    if (!route.persists || state_ == nullptr) {
+      respond(ok_reply(route.sync(ctx, call)));
+      return;
+    }
+    Snapshot before = canvas_.snapshot();
+    Json result = route.sync(ctx, call);
+    Snapshot after = canvas_.snapshot();
+    if (after != before) {
+      if (std::string error = state_->save(after); !error.empty()) {
+        canvas_.restore(std::move(before));
+        throw Refusal("cannot write the state file, change undone: " + error);
+      }
+    }
+    respond(ok_reply(std::move(result)));
+  } catch (const Refusal& refusal) {
+    respond(error_reply(refusal.what()));
+  } catch (const std::exception& e) {
+    respond(error_reply(std::string("internal error: ") + e.what()));
+  } catch (...) {
+    respond(error_reply("internal error"));
+  }
+}
+
+Json Dispatcher::answer(std::string_view line) {
+  Json reply;
+  handle(line, [&reply](const Json& r) { reply = r; });
+  return reply;
+}
+
+}  // namespace host

@@ -1,0 +1,63 @@
+#pragma once
+// One request line in, one reply out. The reply is {"ok":true,"result":...}
+// or {"ok":false,"error":"..."} with an English error text. Any input, however
+// malformed, gets a reply; nothing here throws to the caller. A request may be
+// answered later than handle() returns (a command that waits for terminals),
+// so replies go through a responder rather than a return value.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "canvas.h"
+#include "json_text.h"
+#include "presets.h"
+#include "state_file.h"
+#include "terminal_set.h"
+
+namespace host {
+
+using Json = wire::Json;
+
+/// Receives the reply to one request, exactly once.
+using Responder = std::function<void(const Json& reply)>;
+
+/// What requests depend on besides the canvas.
+struct HostSettings {
+  /// The absolute socket path, handed to recruits.
+  std::string socket_path;
+  /// The user's shell, started when a recruit names no command.
+  std::string shell = "/bin/sh";
+  int rows = 40;
+  int cols = 120;
+};
+
+class Dispatcher {
+ public:
+  /// `state` may be null: nothing is saved then.
+  Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
+             HostSettings settings);
+
+  /// Answers the request `line` through `respond`, now or later.
+  void handle(std::string_view line, const Responder& respond);
+
+  /// handle() for a request that is answered before it returns; null when
+  /// the answer is still pending.
+  Json answer(std::string_view line);
+
+ private:
+  Canvas& canvas_;
+  TerminalSet& terminals_;
+  const StateFile* state_;
+  std::vector<Preset> presets_;
+  HostSettings settings_;
+};
+
+/// The reply as one line of compact JSON without the line feed; never throws.
+std::string reply_text(const Json& reply);
+
+/// {"ok":false,"error":text}, with `text` made valid UTF-8.
+Json error_reply(std::string_view text);
+
+}  // namespace host

@@ -1,0 +1,124 @@
+#include "screen.h"
+
+#include <vterm.h>
+
+#include "utf8.h"
+
+namespace host {
+namespace {
+
+/// libvterm marks the right half of a double-width character this way.
+constexpr std::uint32_t kWideContinuation = 0xFFFFFFFF;
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x110000) {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.append("\xEF\xBF\xBD");
+  }
+}
+
+/// Appends one cell's characters; an empty cell is a blank.
+void append_cell(std::string& out, const VTermScreenCell& cell) {
+  if (cell.chars[0] == kWideContinuation) return;
+  if (cell.chars[0] == 0) {
+    out.push_back(' ');
+    return;
+  }
+  for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) append_utf8(out, cell.chars[i]);
+}
+
+void trim_right(std::string& line) {
+  std::size_t end = line.find_last_not_of(' ');
+  line.erase(end == std::string::npos ? 0 : end + 1);
+}
+
+}  // namespace
+
+/// The functions libvterm calls, with the Screen as their user data.
+struct ScreenCallbacks {
+  static int push_line(int cols, const VTermScreenCell* cells, void* user) {
+    std::string line;
+    for (int col = 0; col < cols; ++col) append_cell(line, cells[col]);
+    trim_right(line);
+    static_cast<Screen*>(user)->push_line(std::move(line));
+    return 1;
+  }
+
+  static void output(const char* bytes, std::size_t len, void* user) {
+    auto* self = static_cast<Screen*>(user);
+    if (self->reply_) self->reply_(std::string_view(bytes, len));
+  }
+};
+
+void Screen::VTermFree::operator()(VTerm* vt) const { vterm_free(vt); }
+
+Screen::Screen(int rows, int cols, ReplyFn reply)
+    : vt_(vterm_new(rows, cols)), rows_(rows), cols_(cols), reply_(std::move(reply)) {
+  static const VTermScreenCallbacks kCallbacks = {
+      .damage = nullptr,
+      .moverect = nullptr,
+      .movecursor = nullptr,
+      .settermprop = nullptr,
+      .bell = nullptr,
+      .resize = nullptr,
+      .sb_pushline = &ScreenCallbacks::push_line,
+      .sb_popline = nullptr,
+  };
+  vterm_set_utf8(vt_.get(), 1);
+  vterm_output_set_callback(vt_.get(), &ScreenCallbacks::output, this);
+  screen_ = vterm_obtain_screen(vt_.get());
+  vterm_screen_set_callbacks(screen_, &kCallbacks, this);
+  vterm_screen_enable_altscreen(screen_, 1);
+  vterm_screen_reset(screen_, 1);
+}
+
+Screen::~Screen() = default;
+
+void Screen::feed(std::string_view bytes) {
+  if (!bytes.empty()) vterm_input_write(vt_.get(), bytes.data(), bytes.size());
+}
+
+void Screen::push_line(std::string line) {
+  scrollback_.push_back(std::move(line));
+  if (scrollback_.size() > kScrollbackLimit) scrollback_.pop_front();
+  ++scrolled_;
+}
+
+std::string Screen::text(std::size_t history) const {
+  std::string text;
+  std::size_t first = scrollback_.size() - std::min(history, scrollback_.size());
+  for (std::size_t i = first; i < scrollback_.size(); ++i) text.append(scrollback_[i]).push_back('\n');
+  std::string line;
+  VTermScreenCell cell;
+  for (int row = 0; row < rows_; ++row) {
+    line.clear();
+    for (int col = 0; col < cols_; ++col) {
+      if (vterm_screen_get_cell(screen_, VTermPos{row, col}, &cell)) append_cell(line, cell);
+    }
+    trim_right(line);
+    text.append(line).push_back('\n');
+  }
+  std::size_t end = text.find_last_not_of('\n');
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  return wire::sanitize_utf8(text);
+}
+
+std::string Screen::text_since(std::uint64_t mark) const {
+  std::uint64_t fresh = scrolled_ > mark ? scrolled_ - mark : 0;
+  return text(static_cast<std::size_t>(std::min<std::uint64_t>(fresh, scrollback_.size())));
+}
+
+}  // namespace host

@@ -1,0 +1,65 @@
+#pragma once
+// The host's single-threaded event loop. One poll() waits on the signals
+// (through a signalfd), the listening socket, every client connection and
+// every terminal's pty, and sleeps no longer than the next timer. Each
+// connection carries one request; the dispatcher may answer it at once or
+// later, so a request that waits never holds up the others.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "connection.h"
+#include "endpoint.h"
+#include "protocol.h"
+#include "terminal_set.h"
+#include "timers.h"
+
+namespace host {
+
+struct ServerLimits {
+  /// The longest request line accepted.
+  std::size_t max_request = 32u << 20;
+  /// How long stopping waits for terminals to end after their hang-up and
+  /// kill before the host exits regardless.
+  std::chrono::milliseconds stop_wait{5000};
+};
+
+class Server {
+ public:
+  /// Blocks SIGCHLD, SIGINT, SIGTERM and SIGHUP, which the loop then reads.
+  Server(Listener listener, Dispatcher& dispatcher, TerminalSet& terminals, Timers& timers,
+         ServerLimits limits = {});
+  ~Server();
+
+  /// Serves until SIGINT, SIGTERM or SIGHUP, then hangs up the terminals,
+  /// waits for them to end and removes the socket. Returns the exit status.
+  int run();
+
+ private:
+  struct Watch;
+
+  std::vector<Watch> watch_list();
+  int timeout_ms(Clock::time_point now) const;
+  void on_signals(Clock::time_point now);
+  void reap(Clock::time_point now);
+  void accept_clients();
+  void on_connection(std::uint64_t id, short revents);
+  void on_terminal(const std::string& name, int fd, short revents, Clock::time_point now);
+  void deliver(std::uint64_t id, const Json& reply);
+  void begin_stop(Clock::time_point now);
+
+  Listener listener_;
+  Dispatcher& dispatcher_;
+  TerminalSet& terminals_;
+  Timers& timers_;
+  ServerLimits limits_;
+  wire::UniqueFd signals_;
+  std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
+  std::uint64_t next_id_ = 1;
+  std::optional<Clock::time_point> stop_deadline_;
+};
+
+}  // namespace host

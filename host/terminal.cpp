@@ -1,0 +1,194 @@
+#include "terminal.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "os_error.h"
+#include "refusal.h"
+#include "utf8.h"
+
+extern char** environ;
+
+namespace host {
+namespace {
+
+/// Most bytes read from a pty after its process ended.
+constexpr std::size_t kDrainLimit = 4 << 20;
+
+bool name_is(std::string_view entry, std::string_view name) {
+  return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
+}
+
+/// The host's environment without the unset and overridden names, then the
+/// spec's own variables.
+std::vector<std::string> child_environment(const LaunchSpec& spec) {
+  std::vector<std::string> out;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    std::string_view entry(*e);
+    auto dropped = [&](std::string_view name) { return name_is(entry, name); };
+    if (std::any_of(spec.unset.begin(), spec.unset.end(), dropped)) continue;
+    if (std::any_of(spec.env.begin(), spec.env.end(), [&](const auto& kv) { return dropped(kv.first); })) continue;
+    out.emplace_back(entry);
+  }
+  for (const auto& [name, value] : spec.env) out.push_back(name + "=" + value);
+  return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+/// In the child, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) signal(sig, SIG_DFL);
+  execve(argv[0], argv, envp);
+  int err = errno;
+  ssize_t ignored = write(report_fd, &err, sizeof err);
+  (void)ignored;
+  _exit(127);
+}
+
+/// Waits for the child's exec: 0 when it happened, else the child's errno.
+int exec_outcome(int report_fd) {
+  int err = 0;
+  ssize_t n;
+  do n = read(report_fd, &err, sizeof err);
+  while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
+}
+
+}  // namespace
+
+std::unique_ptr<Terminal> Terminal::start(const LaunchSpec& spec) {
+  if (spec.argv.empty() || !spec.argv[0].starts_with('/')) throw Refusal("no program to start");
+  std::vector<std::string> args = spec.argv;
+  std::vector<std::string> env = child_environment(spec);
+  std::vector<char*> argv = pointers(args), envp = pointers(env);
+
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) throw Refusal("cannot start a terminal: " + wire::os_error_text(errno));
+  wire::UniqueFd report_read(report[0]), report_write(report[1]);
+
+  winsize size{};
+  size.ws_row = static_cast<unsigned short>(spec.rows);
+  size.ws_col = static_cast<unsigned short>(spec.cols);
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid < 0) throw Refusal("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
+  if (pid == 0) exec_child(argv.data(), envp.data(), report_write.get());
+
+  wire::UniqueFd master_fd(master);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  report_write.reset();
+  if (int err = exec_outcome(report_read.get()); err != 0) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    throw Refusal("cannot start " + spec.argv[0] + ": " + wire::os_error_text(err));
+  }
+  return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), spec.rows, spec.cols));
+}
+
+Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols)
+    : pid_(pid),
+      master_(std::move(master)),
+      screen_(rows, cols, [this](std::string_view reply) { send(reply); }),
+      last_output_(Clock::now()) {}
+
+Terminal::~Terminal() {
+  if (!exited()) kill_now();
+}
+
+void Terminal::on_readable(Clock::time_point now) { read_once(now); }
+
+bool Terminal::read_once(Clock::time_point now) {
+  if (!master_) return false;
+  char buf[65536];
+  ssize_t n = read(master_.get(), buf, sizeof buf);
+  if (n > 0) {
+    record(std::string_view(buf, static_cast<std::size_t>(n)), now);
+    return true;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+  // End of stream or EIO: every slave descriptor is closed for good.
+  master_.reset();
+  pending_input_.clear();
+  return false;
+}
+
+void Terminal::record(std::string_view bytes, Clock::time_point now) {
+  screen_.feed(bytes);
+  recent_output_.append(bytes);
+  if (recent_output_.size() > kRecentOutputLimit) recent_output_.erase(0, recent_output_.size() - kRecentOutputLimit);
+  output_total_ += bytes.size();
+  last_output_ = now;
+  if (observer_) observer_(bytes);
+}
+
+void Terminal::send(std::string_view bytes) {
+  if (!master_) return;
+  pending_input_.append(bytes);
+  on_writable();
+}
+
+void Terminal::on_writable() {
+  while (master_ && !pending_input_.empty()) {
+    ssize_t n = write(master_.get(), pending_input_.data(), pending_input_.size());
+    if (n > 0) {
+      pending_input_.erase(0, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n < 0 && errno != EAGAIN) pending_input_.clear();
+      return;
+    }
+  }
+}
+
+void Terminal::hang_up() {
+  master_.reset();
+  pending_input_.clear();
+  // A reaped pid may belong to someone else by now.
+  if (!exited()) kill(-pid_, SIGHUP);
+}
+
+void Terminal::kill_now() {
+  if (!exited()) kill(-pid_, SIGKILL);
+}
+
+void Terminal::set_exited(int wait_status, Clock::time_point now) {
+  std::size_t before = output_total_;
+  while (output_total_ - before < kDrainLimit && read_once(now)) {
+  }
+  exit_status_ = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
+}
+
+std::string Terminal::screen_text() const { return screen_.text(kCheckHistory); }
+
+OutputMark Terminal::mark() const { return {output_total_, screen_.lines_scrolled()}; }
+
+std::string Terminal::output_since(const OutputMark& mark) const {
+  std::uint64_t kept_from = output_total_ - recent_output_.size();
+  std::uint64_t from = std::max(mark.bytes, kept_from);
+  if (from >= output_total_) return {};
+  return wire::sanitize_utf8(std::string_view(recent_output_).substr(static_cast<std::size_t>(from - kept_from)));
+}
+
+std::string Terminal::screen_text_since(const OutputMark& mark) const {
+  return screen_.text_since(mark.lines_scrolled);
+}
+
+}  // namespace host

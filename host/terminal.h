@@ -1,0 +1,111 @@
+#pragma once
+// One program running in a pseudo-terminal: the process, the master side of
+// the pty, the screen it draws on, and what it wrote recently. Driven by the
+// event loop: it reads when fd() is readable and writes queued input when
+// wants_write() is set and fd() is writable.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "screen.h"
+#include "unique_fd.h"
+
+namespace host {
+
+using Clock = std::chrono::steady_clock;
+
+/// What to start and with which extra environment.
+struct LaunchSpec {
+  /// argv[0] must be an absolute path.
+  std::vector<std::string> argv;
+  /// Set in the child's environment, over the host's own.
+  std::vector<std::pair<std::string, std::string>> env;
+  /// Variables removed from the host's environment before `env` is applied.
+  std::vector<std::string> unset;
+  int rows = 40;
+  int cols = 120;
+};
+
+/// A point in a terminal's output, to ask what came after it.
+struct OutputMark {
+  std::uint64_t bytes = 0;
+  std::uint64_t lines_scrolled = 0;
+};
+
+class Terminal {
+ public:
+  /// Starts `spec` in a new pty. Throws host::Refusal when the program
+  /// cannot be started.
+  static std::unique_ptr<Terminal> start(const LaunchSpec& spec);
+  ~Terminal();
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  pid_t pid() const { return pid_; }
+  /// The pty master, or -1 once it is closed.
+  int fd() const { return master_.get(); }
+  bool wants_write() const { return master_ && !pending_input_.empty(); }
+
+  /// Reads what the program wrote and runs it through the screen.
+  void on_readable(Clock::time_point now);
+  /// Writes queued input.
+  void on_writable();
+  /// Queues `bytes` as typed input for the program.
+  void send(std::string_view bytes);
+
+  /// Closes the pty master and sends SIGHUP to the process group.
+  void hang_up();
+  /// Sends SIGKILL to the process group.
+  void kill_now();
+  /// Records the process's end (a waitpid status) after reading what it
+  /// left in the pty.
+  void set_exited(int wait_status, Clock::time_point now);
+  bool exited() const { return exit_status_.has_value(); }
+  /// The exit code, or 128 + the signal number when a signal ended it.
+  std::optional<int> exit_code() const { return exit_status_; }
+
+  /// The recent screen text: visible rows plus recent scrollback.
+  std::string screen_text() const;
+  /// The current end of the output.
+  OutputMark mark() const;
+  /// Raw output after `mark` (as far as it is kept), made valid UTF-8.
+  std::string output_since(const OutputMark& mark) const;
+  /// The screen text with only the scrollback that appeared after `mark`.
+  std::string screen_text_since(const OutputMark& mark) const;
+  /// When the program last wrote anything (its start until then).
+  Clock::time_point last_output() const { return last_output_; }
+  /// Called with every chunk of output, after the screen has seen it.
+  void set_output_observer(std::function<void(std::string_view)> observer) { observer_ = std::move(observer); }
+
+  /// Scrollback lines that screen_text() includes.
+  static constexpr std::size_t kCheckHistory = 200;
+  /// Raw output kept for output_since().
+  static constexpr std::size_t kRecentOutputLimit = 1 << 20;
+
+ private:
+  Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols);
+  /// One read from the master; false when nothing more will come now.
+  bool read_once(Clock::time_point now);
+  void record(std::string_view bytes, Clock::time_point now);
+
+  pid_t pid_;
+  wire::UniqueFd master_;
+  Screen screen_;
+  std::string pending_input_;
+  std::string recent_output_;
+  std::uint64_t output_total_ = 0;
+  Clock::time_point last_output_;
+  std::optional<int> exit_status_;
+  std::function<void(std::string_view)> observer_;
+};
+
+}  // namespace host

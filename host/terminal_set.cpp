@@ -1,0 +1,73 @@
+#include "terminal_set.h"
+
+#include <algorithm>
+
+namespace host {
+
+TerminalSet::~TerminalSet() { kill_all(); }
+
+Terminal& TerminalSet::start(const std::string& name, const LaunchSpec& spec) {
+  auto terminal = Terminal::start(spec);
+  Terminal& ref = *terminal;
+  listed_[name] = std::move(terminal);
+  return ref;
+}
+
+Terminal* TerminalSet::find(std::string_view name) {
+  auto it = listed_.find(name);
+  return it == listed_.end() ? nullptr : it->second.get();
+}
+
+void TerminalSet::dismiss(std::string_view name) {
+  auto it = listed_.find(name);
+  if (it == listed_.end()) return;
+  std::unique_ptr<Terminal> terminal = std::move(it->second);
+  listed_.erase(it);
+  terminal->hang_up();
+  if (terminal->exited()) return;  // reaped already: nothing left to wait for
+  pid_t pid = terminal->pid();
+  leaving_.push_back(std::move(terminal));
+  timers_.at(Clock::now() + grace_, [this, pid] { kill_leaving(pid); });
+}
+
+void TerminalSet::dismiss_all() {
+  while (!listed_.empty()) dismiss(listed_.begin()->first);
+}
+
+void TerminalSet::kill_all() {
+  for (auto& [name, terminal] : listed_) terminal->kill_now();
+  for (auto& terminal : leaving_) terminal->kill_now();
+}
+
+void TerminalSet::kill_leaving(pid_t pid) {
+  for (auto& terminal : leaving_) {
+    if (terminal->pid() == pid) terminal->kill_now();
+  }
+}
+
+void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now) {
+  auto gone = std::find_if(leaving_.begin(), leaving_.end(), [pid](const auto& t) { return t->pid() == pid; });
+  if (gone != leaving_.end()) {
+    (*gone)->set_exited(wait_status, now);
+    leaving_.erase(gone);
+    return;
+  }
+  for (auto& [name, terminal] : listed_) {
+    if (terminal->pid() == pid && !terminal->exited()) terminal->set_exited(wait_status, now);
+  }
+}
+
+bool TerminalSet::has_processes() const {
+  if (!leaving_.empty()) return true;
+  return std::any_of(listed_.begin(), listed_.end(), [](const auto& entry) { return !entry.second->exited(); });
+}
+
+std::vector<std::string> TerminalSet::open_names() const {
+  std::vector<std::string> names;
+  for (const auto& [name, terminal] : listed_) {
+    if (terminal->fd() >= 0) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace host

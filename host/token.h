@@ -1,0 +1,16 @@
+#pragma once
+// Access tokens of canvas terminals.
+
+#include <string>
+#include <string_view>
+
+namespace host {
+
+/// 128 bits from the kernel's random source, as 32 lower-case hex digits.
+/// Throws std::runtime_error when the kernel cannot supply them.
+std::string new_token();
+
+/// Compares two tokens in time that does not depend on where they differ.
+bool same_token(std::string_view a, std::string_view b);
+
+}  // namespace host

@@ -1,0 +1,148 @@
+// The canvas model on its own: ropes, the access rules, names, and what a
+// snapshot keeps.
+
+#include <gtest/gtest.h>
+
+#include "canvas.h"
+#include "refusal.h"
+
+using namespace host;
+
+namespace {
+
+/// `fn` refused with exactly `error`.
+template <class Fn>
+std::string refusal_of(Fn fn) {
+  try {
+    fn();
+  } catch (const Refusal& r) {
+    return r.what();
+  }
+  return "<accepted>";
+}
+
+class HostCanvas : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"Lead", "A", "B", "Stranger"}) canvas.add_terminal({name, std::string("tok-") + name, false, ""});
+    canvas.rope(Item::terminal("Lead"), Item::terminal("A"));
+    canvas.rope(Item::terminal("Lead"), Item::terminal("B"));
+  }
+  Canvas canvas;
+};
+
+}  // namespace
+
+TEST_F(HostCanvas, PeersAreTheRopedTerminals) {
+  EXPECT_EQ(canvas.peers("Lead"), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(canvas.peers("A"), (std::vector<std::string>{"Lead"}));
+  EXPECT_TRUE(canvas.peers("Stranger").empty());
+  EXPECT_EQ(canvas.peer("Lead", "A").name, "A");
+  EXPECT_EQ(refusal_of([&] { canvas.peer("A", "B"); }), "no such peer: B");
+  EXPECT_EQ(refusal_of([&] { canvas.peer("Lead", "Lead"); }), "no such peer: Lead");
+  EXPECT_TRUE(canvas.authenticate("A", "tok-A"));
+  EXPECT_FALSE(canvas.authenticate("A", "tok-B"));
+  EXPECT_FALSE(canvas.authenticate("A", "tok-"));
+  EXPECT_FALSE(canvas.authenticate("Nobody", ""));
+}
+
+TEST_F(HostCanvas, ConnectStaysWithinReach) {
+  EXPECT_TRUE(canvas.connect("Lead", "A", "B"));
+  EXPECT_FALSE(canvas.connect("Lead", "B", "A"));
+  EXPECT_EQ(canvas.peers("A"), (std::vector<std::string>{"B", "Lead"}));
+  EXPECT_EQ(refusal_of([&] { canvas.connect("A", "A", "Stranger"); }), "no such item: Stranger");
+  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "Lead"); }), "no such item: Lead");
+  EXPECT_EQ(refusal_of([&] { canvas.connect("Lead", "Lead", "Lead"); }), "cannot rope an item to itself: Lead");
+  EXPECT_TRUE(canvas.peers("Stranger").empty());
+}
+
+TEST_F(HostCanvas, TerminalsComeBeforeNotesOfTheSameName) {
+  canvas.create_note("Stranger", "A", "note called A");
+  // "A" names the terminal, which the stranger cannot reach, not its own note.
+  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "A"); }), "no such item: A");
+  canvas.create_note("Lead", "Only a note", "");
+  EXPECT_TRUE(canvas.connect("Lead", "Only a note", "A"));
+  EXPECT_TRUE(canvas.roped(Item::terminal("A"), Item::note("Only a note")));
+}
+
+TEST_F(HostCanvas, NotesAreReachedThroughRopes) {
+  EXPECT_EQ(canvas.create_note("A", std::nullopt, "x"), "note-1");
+  EXPECT_EQ(canvas.note("A", "note-1"), "x");
+  EXPECT_EQ(refusal_of([&] { canvas.note("Lead", "note-1"); }), "note not roped to you: note-1");
+  EXPECT_EQ(refusal_of([&] { canvas.note("Lead", "nope"); }), "no such note: nope");
+  std::vector<NoteListing> seen = canvas.notes_for("Lead");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_FALSE(seen[0].connected);
+  // A introduces its note to Lead, its peer.
+  canvas.connect("A", "note-1", "Lead");
+  canvas.edit_note("Lead", "note-1", "x", "y");
+  EXPECT_EQ(canvas.note("A", "note-1"), "y");
+  EXPECT_TRUE(canvas.notes_for("Lead")[0].connected);
+  canvas.delete_note("Lead", "note-1");
+  EXPECT_TRUE(canvas.notes_for("A").empty());
+  canvas.create_note("Stranger", "note-1", "");
+  EXPECT_EQ(refusal_of([&] { canvas.note("A", "note-1"); }), "note not roped to you: note-1");
+}
+
+TEST_F(HostCanvas, RemovingATerminalCutsItsRopes) {
+  canvas.create_note("A", "N", "");
+  canvas.remove_terminal("A");
+  EXPECT_EQ(canvas.peers("Lead"), (std::vector<std::string>{"B"}));
+  EXPECT_FALSE(canvas.roped(Item::terminal("A"), Item::note("N")));
+  EXPECT_EQ(canvas.free_terminal_name("A"), "A");
+  canvas.add_terminal({"A", "new", false, ""});
+  EXPECT_TRUE(canvas.peers("A").empty());
+}
+
+TEST_F(HostCanvas, FreeNamesTakeASuffix) {
+  EXPECT_EQ(canvas.free_terminal_name("Dev"), "Dev");
+  EXPECT_EQ(canvas.free_terminal_name("A"), "A-2");
+  canvas.add_terminal({"A-2", "t", false, ""});
+  EXPECT_EQ(canvas.free_terminal_name("A"), "A-3");
+  EXPECT_EQ(refusal_of([] { check_name("name", ""); }), "name must not be empty");
+  EXPECT_EQ(refusal_of([] { check_name("name", "a\tb"); }), "name must not contain control characters");
+  EXPECT_EQ(refusal_of([] { check_name("name", "a\x7f"); }), "name must not contain control characters");
+  EXPECT_EQ(refusal_of([] { check_name("name", std::string(257, 'x')); }), "name is longer than 256 bytes");
+  EXPECT_EQ(refusal_of([] { check_name("name", "Ümlaut — ok"); }), "<accepted>");
+}
+
+TEST_F(HostCanvas, SnapshotKeepsNoteRopesByName) {
+  canvas.create_note("Lead", "Plan", "p");
+  canvas.connect("Lead", "Plan", "A");
+  canvas.create_role("Dev", "code");
+  Snapshot saved = canvas.snapshot();
+  EXPECT_EQ(saved.ropes.size(), 2u);  // the two note ropes, not those between terminals
+  for (const Rope& rope : saved.ropes) EXPECT_TRUE(rope.has_note());
+
+  // A fresh canvas: the ropes wait for terminals of those names.
+  Canvas restarted;
+  restarted.restore(saved);
+  restarted.add_terminal({"A", "t", true, ""});
+  restarted.add_terminal({"B", "t", true, ""});
+  EXPECT_EQ(restarted.note("A", "Plan"), "p");
+  EXPECT_EQ(refusal_of([&] { restarted.note("B", "Plan"); }), "note not roped to you: Plan");
+  EXPECT_EQ(restarted.role("Dev"), "code");
+
+  // Restoring leaves the ropes between terminals alone.
+  canvas.delete_note("Lead", "Plan");
+  canvas.restore(saved);
+  EXPECT_EQ(canvas.peers("Lead"), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(canvas.note("A", "Plan"), "p");
+  EXPECT_EQ(canvas.snapshot(), saved);
+}
+
+TEST_F(HostCanvas, Roles) {
+  canvas.create_role("Dev", "a b a");
+  EXPECT_EQ(refusal_of([&] { canvas.create_role("Dev", ""); }), "role already exists: Dev");
+  canvas.edit_role("Dev", "a", "c");
+  EXPECT_EQ(canvas.role("Dev"), "c b a");
+  EXPECT_EQ(refusal_of([&] { canvas.edit_role("Dev", "z", "y"); }), "text not found in role: Dev");
+  EXPECT_EQ(refusal_of([&] { canvas.assign_role("Lead", "Stranger", "Dev"); }), "no such peer: Stranger");
+  canvas.assign_role("Lead", "A", "Dev");
+  EXPECT_EQ(canvas.terminal("A")->role, "Dev");
+  canvas.assign_role("Lead", "A", std::nullopt);
+  EXPECT_EQ(canvas.terminal("A")->role, "");
+  canvas.delete_role("Dev");
+  EXPECT_TRUE(canvas.role_names().empty());
+  EXPECT_EQ(refusal_of([&] { canvas.assign_role("Lead", "A", "Dev"); }), "no such role: Dev");
+}

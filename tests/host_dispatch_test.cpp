@@ -1,0 +1,102 @@
+// The dispatcher without a socket: every input, however mangled, gets one
+// well-formed reply, and a refused change leaves the canvas as it was.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "protocol.h"
+#include "utf8.h"
+
+using namespace host;
+
+namespace {
+
+class HostDispatch : public ::testing::Test {
+ protected:
+  HostDispatch() : terminals(timers, std::chrono::milliseconds(10)), dispatcher(canvas, terminals, nullptr, default_presets(), {}) {}
+
+  /// Joins `name` and returns the credentials as envelope members.
+  Json join(const std::string& name) {
+    Json r = dispatcher.answer(wire::to_wire(Json{{"command", "join"}, {"name", name}}));
+    return {{"terminalId", r["result"]["name"]}, {"token", r["result"]["token"]}};
+  }
+
+  Canvas canvas;
+  Timers timers;
+  TerminalSet terminals;
+  Dispatcher dispatcher;
+};
+
+/// True when `reply` is {"ok":true,"result":...} or {"ok":false,"error":"..."}
+/// and writes as valid UTF-8.
+::testing::AssertionResult well_formed(const Json& reply) {
+  if (!reply.is_object() || !reply.contains("ok") || !reply["ok"].is_boolean()) {
+    return ::testing::AssertionFailure() << reply.dump();
+  }
+  bool ok = reply["ok"];
+  if (ok ? (!reply.contains("result") || reply.size() != 2) : (!reply["error"].is_string() || reply.size() != 2)) {
+    return ::testing::AssertionFailure() << reply.dump();
+  }
+  if (!wire::is_valid_utf8(reply_text(reply))) return ::testing::AssertionFailure() << "invalid UTF-8";
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST_F(HostDispatch, EveryInputGetsOneWellFormedReply) {
+  Json lead = join("Lead");
+  const char* commands[] = {"list", "check", "ask", "connect", "dismiss", "role", "preset", "note", "debug", "join", "x"};
+  const char* keys[] = {"sub", "name", "target", "prompt", "batch", "from", "to", "content", "offset", "limit",
+                        "old", "new", "recruit", "role", "none", "preset"};
+  const char* subs[] = {"list", "create", "read", "write", "edit", "delete", "show", "assign", "", "LIST"};
+  const Json values[] = {nullptr, true, false, 0, -1, 1.5, 18446744073709551615ull, "", "Lead", "note-1", "x\ny",
+                         "\xc3\xa4", Json::array(), Json::object(), Json::array({1, "a"}), Json{{"Lead", "hi"}}};
+  std::mt19937 rng(12345);
+  auto pick = [&](auto& array) -> auto& { return array[rng() % std::size(array)]; };
+  int answered = 0;
+  for (int i = 0; i < 3000; ++i) {
+    Json request = lead;
+    request["command"] = pick(commands);
+    if (rng() % 2) request["sub"] = pick(subs);
+    for (int k = static_cast<int>(rng() % 5); k > 0; --k) request[pick(keys)] = pick(values);
+    if (rng() % 10 == 0) request["token"] = pick(values);
+    std::string line = wire::to_wire(request);
+    if (rng() % 8 == 0) line.insert(rng() % (line.size() + 1), 1, static_cast<char>(rng() % 256));
+    if (rng() % 8 == 0) line.resize(rng() % (line.size() + 1));
+    Json reply = dispatcher.answer(line);
+    ASSERT_TRUE(well_formed(reply)) << line;
+    ++answered;
+  }
+  EXPECT_EQ(answered, 3000);
+}
+
+TEST_F(HostDispatch, RefusedRequestsChangeNothing) {
+  Json lead = join("Lead");
+  auto ask = [&](Json members) {
+    members.update(lead);
+    return dispatcher.answer(wire::to_wire(members));
+  };
+  ask({{"command", "note"}, {"sub", "create"}, {"name", "N"}, {"content", "abc"}});
+  ask({{"command", "role"}, {"sub", "create"}, {"name", "R"}, {"prompt", "p"}});
+  Snapshot before = canvas.snapshot();
+  EXPECT_EQ(ask({{"command", "note"}, {"sub", "edit"}, {"name", "N"}, {"old", "zzz"}, {"new", "y"}})["ok"], false);
+  EXPECT_EQ(ask({{"command", "note"}, {"sub", "create"}, {"name", "N"}})["ok"], false);
+  EXPECT_EQ(ask({{"command", "role"}, {"sub", "create"}, {"name", "R"}, {"prompt", "other"}})["ok"], false);
+  EXPECT_EQ(ask({{"command", "connect"}, {"from", "N"}, {"to", "Nowhere"}})["ok"], false);
+  EXPECT_EQ(ask({{"command", "recruit"}, {"name", "X"}, {"role", "Nope"}})["ok"], false);
+  EXPECT_EQ(canvas.snapshot(), before);
+  EXPECT_EQ(canvas.free_terminal_name("X"), "X");
+}
+
+TEST_F(HostDispatch, JoinedShellsAreTerminalsWithoutAScreen) {
+  Json lead = join("Lead");
+  Json second = join("Lead");
+  EXPECT_EQ(second["terminalId"], "Lead-2");
+  EXPECT_NE(second["token"], lead["token"]);
+  const TerminalEntry* entry = canvas.terminal("Lead");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_TRUE(entry->joined);
+  EXPECT_EQ(entry->token.size(), 32u);
+  EXPECT_FALSE(terminals.has_processes());
+}

@@ -1,0 +1,140 @@
+// The state file: what survives a restart, how it is written, and a file
+// the host cannot read.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host_process.h"
+
+using namespace harness;
+using wire::Json;
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> dir_entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
+  HostProcess host;
+  host.start();
+  Env lead = host.join("Lead");
+  Env other = host.join("Other");
+  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "Plan"}, {"content", "ümlaut\nline 2\n"}});
+  host.result(other, {{"command", "note"}, {"sub", "create"}, {"name", "Solo"}});
+  host.result(lead, {{"command", "role"}, {"sub", "create"}, {"name", "Dev"}, {"prompt", "Code \"well\"."}});
+  host.recruit(lead, "Worker");
+  host.result(lead, {{"command", "connect"}, {"from", "Plan"}, {"to", "Worker"}});
+  ASSERT_EQ(host.stop(), 0) << host.error_output();
+
+  host.start();
+  Env lead_again = host.join("Lead");
+  // Notes and roles are back, and the rope from Plan to the name Lead holds.
+  EXPECT_EQ(host.client(lead_again, {"list"}).out,
+            "Keine anderen Agenten verbunden.\nNotizen:\n  - Plan (verbunden)\n  - Solo\n");
+  EXPECT_EQ(host.result(lead_again, {{"command", "note"}, {"sub", "read"}, {"name", "Plan"}})["content"], "ümlaut\nline 2\n");
+  EXPECT_EQ(host.result(lead_again, {{"command", "role"}, {"sub", "show"}, {"name", "Dev"}}),
+            Json({{"name", "Dev"}, {"prompt", "Code \"well\"."}}));
+  // Terminals are not restored: the recruit is gone, its rope waits for its name.
+  EXPECT_EQ(host.result(lead_again, {{"command", "list"}})["agents"], Json::array());
+  Env worker = host.recruit(lead_again, "Worker");
+  EXPECT_EQ(host.result(worker, {{"command", "note"}, {"sub", "read"}, {"name", "Plan"}})["content"], "ümlaut\nline 2\n");
+  // Only the state file and the host's log are left beside the socket: no temporary files.
+  EXPECT_EQ(host.stop(), 0);
+  std::vector<std::string> files = dir_entries(host.dir());
+  std::erase_if(files, [](const std::string& f) { return f.starts_with("recruit-"); });
+  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json"}));
+  struct stat st {};
+  ASSERT_EQ(::stat(host.state_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(HostState, EveryChangeIsWrittenAtOnce) {
+  HostProcess host;
+  host.start();
+  Env lead = host.join("Lead");
+  EXPECT_FALSE(std::filesystem::exists(host.state_path()));  // nothing changed yet
+  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "N"}, {"content", "v1"}});
+  Json saved = Json::parse(read_file(host.state_path()));
+  EXPECT_EQ(saved["notes"], Json::parse(R"([{"name":"N","content":"v1"}])"));
+  EXPECT_EQ(saved["ropes"], Json::parse(R"([[{"kind":"terminal","name":"Lead"},{"kind":"note","name":"N"}]])"));
+  EXPECT_EQ(saved["version"], 1);
+
+  host.result(lead, {{"command", "note"}, {"sub", "edit"}, {"name", "N"}, {"old", "v1"}, {"new", "v2"}});
+  EXPECT_EQ(Json::parse(read_file(host.state_path()))["notes"][0]["content"], "v2");
+  host.result(lead, {{"command", "role"}, {"sub", "create"}, {"name", "R"}, {"prompt", "p"}});
+  EXPECT_EQ(Json::parse(read_file(host.state_path()))["roles"], Json::parse(R"([{"name":"R","prompt":"p"}])"));
+  host.result(lead, {{"command", "note"}, {"sub", "delete"}, {"name", "N"}});
+  saved = Json::parse(read_file(host.state_path()));
+  EXPECT_EQ(saved["notes"], Json::array());
+  EXPECT_EQ(saved["ropes"], Json::array());
+  EXPECT_EQ(host.stop(), 0);
+}
+
+TEST(HostState, CorruptFileStopsTheStartAndIsKept) {
+  HostProcess host;
+  struct Case {
+    const char* text;
+    const char* why;
+  } cases[] = {
+      {"{\"version\":1,\"notes\":[", "not valid JSON: EOF while parsing a value at line 1 column 22"},
+      {"[]", "not a JSON object"},
+      {"{\"notes\":[],\"roles\":[],\"ropes\":[]}", "unknown \"version\" (this host reads version 1)"},
+      {"{\"version\":1,\"notes\":{},\"roles\":[],\"ropes\":[]}", "\"notes\" is not an array"},
+      {"{\"version\":1,\"notes\":[{\"name\":\"A\",\"content\":\"x\"},{\"name\":\"A\",\"content\":\"y\"}],"
+       "\"roles\":[],\"ropes\":[]}",
+       "\"notes\" names A twice"},
+      {"{\"version\":1,\"notes\":[],\"roles\":[{\"name\":\"R\"}],\"ropes\":[]}", "an entry lacks the string \"prompt\""},
+      {"{\"version\":1,\"notes\":[],\"roles\":[],\"ropes\":[[{\"kind\":\"terminal\",\"name\":\"A\"},"
+       "{\"kind\":\"terminal\",\"name\":\"B\"}]]}",
+       "a rope has no note at either end"},
+      {"{\"version\":1,\"notes\":[{\"name\":\"\xff\",\"content\":\"\"}],\"roles\":[],\"ropes\":[]}", nullptr},
+  };
+  for (const Case& c : cases) {
+    { std::ofstream(host.state_path(), std::ios::binary) << c.text; }
+    RunResult r = run_host({"serve", "--socket", host.socket_path(), "--state", host.state_path()});
+    EXPECT_EQ(r.status, 1) << c.text;
+    std::string start = "welkmora-host: state file " + host.state_path() + " is corrupt (";
+    EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
+    if (c.why != nullptr) {
+      EXPECT_EQ(r.err, start + c.why + "); it is left untouched: repair it or move it away\n");
+    }
+    EXPECT_EQ(read_file(host.state_path()), c.text);
+    EXPECT_FALSE(std::filesystem::exists(host.socket_path()));
+  }
+}
+
+TEST(HostState, UnwritableStateUndoesTheChange) {
+  HostProcess host;
+  std::string dir = host.dir() + "/state";
+  std::filesystem::create_directory(dir);
+  host.start({"--state", dir + "/state.json"});
+  Env lead = host.join("Lead");
+  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "Kept"}});
+  // Taking the directory away fails the next save, also for root, whom
+  // permissions would not stop.
+  std::filesystem::remove_all(dir);
+  Json refused = host.request(lead, {{"command", "note"}, {"sub", "create"}, {"name", "Lost"}});
+  EXPECT_EQ(refused["ok"], false);
+  EXPECT_EQ(refused["error"].get<std::string>().rfind("cannot write the state file, change undone: cannot create ", 0), 0u)
+      << refused;
+  EXPECT_EQ(host.result(lead, {{"command", "note"}, {"sub", "list"}}),
+            Json::parse(R"({"notes":[{"name":"Kept","connected":true}]})"));
+  EXPECT_EQ(host.stop(), 0);
+}

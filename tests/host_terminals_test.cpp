@@ -1,0 +1,211 @@
+// Recruits with real processes: their screens as `check` shows them, what
+// they are given at start, their end, and dismissal.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "host_process.h"
+#include "terminal.h"
+
+using namespace harness;
+using wire::Json;
+using namespace std::chrono_literals;
+
+namespace {
+
+class HostTerminals : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.start();
+    lead = host.join("Lead");
+  }
+  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
+
+  std::string recruit(const std::string& name, const std::string& cmd) {
+    return host.result(lead, {{"command", "recruit"}, {"name", name}, {"cmd", cmd}})["name"];
+  }
+
+  /// Waits until `path` exists; false after ten seconds.
+  static bool wait_for_file(const std::string& path) {
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!std::filesystem::exists(path)) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  /// Waits until process `pid` is gone (reaped, not a zombie); false after
+  /// ten seconds.
+  static bool wait_for_end(pid_t pid) {
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (::kill(pid, 0) == 0 || errno != ESRCH) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  static pid_t read_pid(const std::string& path) {
+    std::ifstream in(path);
+    pid_t pid = 0;
+    in >> pid;
+    return pid;
+  }
+
+  HostProcess host;
+  Env lead;
+};
+
+}  // namespace
+
+TEST_F(HostTerminals, CheckShowsTheScreen) {
+  EXPECT_EQ(recruit("Dev", "printf 'hello\\n  from  dev   \\n\\n'; sleep 600"), "Dev");
+  RunResult r = host.check_until(lead, "Dev", "from");
+  EXPECT_EQ(r.out, "hello\n  from  dev\n");  // trailing blanks and empty rows trimmed
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}}),
+            Json({{"output", "hello\n  from  dev"}, {"awaitingInput", false}, {"state", "running"}}));
+  EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - Dev\n");
+}
+
+TEST_F(HostTerminals, TakenCodenamesGetASuffix) {
+  EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev");
+  EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev-2");
+  EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev-3");
+  EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - Dev\n  - Dev-2\n  - Dev-3\n");
+  Json bad = host.request(lead, {{"command", "recruit"}, {"name", ""}});
+  EXPECT_EQ(bad, Json({{"ok", false}, {"error", "codename must not be empty"}}));
+}
+
+TEST_F(HostTerminals, ScrollbackFeedsTheRecentText) {
+  recruit("Dev", "seq 1 300; sleep 600");
+  RunResult r = host.check_until(lead, "Dev", "\n300\n");
+  // The screen has 40 rows; the last one is empty (the cursor's), the
+  // other 39 show 262..300, and the scrollback adds the lines before.
+  std::size_t first = 300 - 39 - host::Terminal::kCheckHistory + 1;
+  std::string expected;
+  for (std::size_t n = first; n <= 300; ++n) expected += std::to_string(n) + "\n";
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(HostTerminals, TerminalQueriesAreAnswered) {
+  // A program that asks for the cursor position and waits for the answer.
+  recruit("Dev", "stty -icanon -echo min 1; printf '\\033[6n'; dd bs=1 count=6 2>/dev/null | od -An -tx1; sleep 600");
+  RunResult r = host.check_until(lead, "Dev", "52");
+  EXPECT_NE(r.out.find("1b 5b 31 3b 31 52"), std::string::npos) << r.out;  // ESC [ 1 ; 1 R
+}
+
+TEST_F(HostTerminals, AlternateScreenComesAndGoes) {
+  std::string go = host.dir() + "/go";
+  recruit("Dev", "echo main; printf '\\033[?1049h'; echo full-screen; "
+                 "while [ ! -e '" + go + "' ]; do sleep 0.05; done; printf '\\033[?1049l'; echo back; sleep 600");
+  RunResult alt = host.check_until(lead, "Dev", "full-screen");
+  // The cursor keeps its row when the program switches screens.
+  EXPECT_EQ(alt.out, "\nfull-screen\n");
+  std::ofstream(go).put('x');
+  RunResult back = host.check_until(lead, "Dev", "back");
+  EXPECT_EQ(back.out, "main\nback\n");
+}
+
+TEST_F(HostTerminals, OutputThatIsNotUtf8IsMadeReadable) {
+  recruit("Dev", "printf 'bad:\\377\\376:end\\n'; printf '\\303'; echo; sleep 600");
+  RunResult r = host.check_until(lead, "Dev", ":end");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("bad:\xEF\xBF\xBD\xEF\xBF\xBD:end"), std::string::npos) << r.out;
+}
+
+TEST_F(HostTerminals, ExitedTerminalsStayListedWithTheirLastScreen) {
+  recruit("Dev", "echo last words; exit 3");
+  Json result;
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  do {
+    result = host.result(lead, {{"command", "check"}, {"target", "Dev"}});
+    if (result["state"] == "exited") break;
+    std::this_thread::sleep_for(20ms);
+  } while (std::chrono::steady_clock::now() < deadline);
+  EXPECT_EQ(result, Json({{"output", "last words"}, {"awaitingInput", false}, {"state", "exited"}, {"exitCode", 3}}));
+  Json listed = host.result(lead, {{"command", "list"}});
+  EXPECT_EQ(listed["agents"], Json::parse(R"([{"name":"Dev","state":"exited"}])"));
+  EXPECT_EQ(host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}}), Json({{"name", "Dev"}}));
+  EXPECT_EQ(host.client(lead, {"list"}).out, "Keine anderen Agenten verbunden.\n");
+}
+
+TEST_F(HostTerminals, DismissHangsUpAndReaps) {
+  std::string pid_file = host.dir() + "/dev.pid";
+  recruit("Dev", "echo $$ > '" + pid_file + "'; exec sleep 600");
+  ASSERT_TRUE(wait_for_file(pid_file));
+  pid_t pid = read_pid(pid_file);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}}), Json({{"name", "Dev"}}));
+  EXPECT_TRUE(wait_for_end(pid));
+  EXPECT_EQ(host.client(lead, {"check", "Dev"}).err, "welkmora: no such peer: Dev\n");
+}
+
+TEST_F(HostTerminals, DismissKillsWhatIgnoresTheHangUp) {
+  std::string pid_file = host.dir() + "/dev.pid";
+  recruit("Dev", "trap '' HUP; echo $$ > '" + pid_file + "'; exec sleep 600");
+  ASSERT_TRUE(wait_for_file(pid_file));
+  pid_t pid = read_pid(pid_file);
+  host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}});
+  EXPECT_TRUE(wait_for_end(pid));  // after the grace of two seconds
+  // The name is free again.
+  EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev");
+}
+
+TEST_F(HostTerminals, RecruitsFromPresetsRolesAndTheShell) {
+  host.result(lead, {{"command", "role"}, {"sub", "create"}, {"name", "Reviewer"}, {"prompt", "Review 'it'.\nBe kind."}});
+  recruit("Plain", "echo role=${WELKMORA_ROLE-unset}; sleep 600");
+  EXPECT_NE(host.check_until(lead, "Plain", "role=").out.find("role=unset"), std::string::npos);
+
+  Json with_role = host.result(lead, {{"command", "recruit"}, {"name", "Rev"}, {"role", "Reviewer"},
+                                      {"cmd", "printf '%s|%s|' \"$WELKMORA_ROLE\" \"$WELKMORA_ROLE_PROMPT\"; sleep 600"}});
+  EXPECT_EQ(with_role["name"], "Rev");
+  EXPECT_NE(host.check_until(lead, "Rev", "kind.|").out.find("Reviewer|Review 'it'.\nBe kind.|"), std::string::npos);
+  EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"][1], Json({{"name", "Rev"}, {"role", "Reviewer"}, {"state", "running"}}));
+
+  // Without a command the "Shell" preset, like no preset at all, starts the
+  // user's shell (here /bin/sh), which waits for input on the terminal.
+  host.result(lead, {{"command", "recruit"}, {"name", "Sh"}, {"preset", "Shell"}});
+  Json shell = host.result(lead, {{"command", "check"}, {"target", "Sh"}});
+  EXPECT_EQ(shell["state"], "running");
+
+  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"role", "Nope"}})["error"], "no such role: Nope");
+  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"preset", "Nope"}, {"cmd", "true"}})["error"],
+            "no such preset: Nope");
+  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"cmd", 5}})["error"], "member cmd must be a string");
+  EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"].size(), 3u);  // refusals started nothing
+}
+
+TEST_F(HostTerminals, PresetsFromAFile) {
+  EXPECT_EQ(host.stop(), 0);
+  std::string file = host.dir() + "/presets.json";
+  std::ofstream(file) << R"([{"name":"Echo","command":"echo from-preset; sleep 600"},{"name":"Shell","command":""}])";
+  host.start({"--presets", file});
+  lead = host.join("Lead");
+  EXPECT_EQ(host.result(lead, {{"command", "preset"}, {"sub", "list"}}),
+            Json::parse(R"({"presets":[{"name":"Shell","command":""},{"name":"Echo","command":"echo from-preset; sleep 600"}]})"));
+  host.result(lead, {{"command", "recruit"}, {"name", "E"}, {"preset", "Echo"}});
+  EXPECT_EQ(host.check_until(lead, "E", "from-preset").out, "from-preset\n");
+  // An explicit command wins over the preset's.
+  host.result(lead, {{"command", "recruit"}, {"name", "F"}, {"preset", "Echo"}, {"cmd", "echo own; sleep 600"}});
+  EXPECT_EQ(host.check_until(lead, "F", "own").out, "own\n");
+}
+
+TEST_F(HostTerminals, StoppingEndsEveryTerminal) {
+  std::string pid_file = host.dir() + "/dev.pid";
+  recruit("Dev", "trap '' HUP; echo $$ > '" + pid_file + "'; exec sleep 600");
+  ASSERT_TRUE(wait_for_file(pid_file));
+  pid_t pid = read_pid(pid_file);
+  EXPECT_EQ(host.stop(), 0);
+  EXPECT_TRUE(wait_for_end(pid));
+  EXPECT_FALSE(std::filesystem::exists(host.socket_path()));
+  host.start();  // for TearDown
+}
