@@ -1,5 +1,5 @@
-// Requests about terminals: list, check, ask, connect, dismiss, recruit, and
-// the host-only join and debug.
+// Requests about terminals: list, check, connect, dismiss, recruit, and the
+// host-only join and debug (`ask` has handle_ask.cpp).
 
 #include <algorithm>
 
@@ -81,16 +81,6 @@ Json handle_check(Context& ctx, const Call& call) {
   return result;
 }
 
-void handle_ask(Context&, const Call& call, const Responder&) {
-  if (members::has(call.request, "batch")) {
-    members::object(call.request, "batch");
-  } else {
-    members::text(call.request, "target");
-    members::text(call.request, "prompt");
-  }
-  throw Refusal("ask is not supported yet");
-}
-
 Json handle_connect(Context& ctx, const Call& call) {
   const std::string& from = members::text(call.request, "from");
   const std::string& to = members::text(call.request, "to");
@@ -102,6 +92,7 @@ Json handle_dismiss(Context& ctx, const Call& call) {
   const std::string& name = members::text(call.request, "name");
   if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
   ctx.canvas.peer(call.caller, name);
+  ctx.asks.end_for_dismissal(name);
   ctx.terminals.dismiss(name);
   ctx.canvas.remove_terminal(name);
   return {{"name", name}};

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "asks.h"
 #include "canvas.h"
 #include "protocol.h"
 
@@ -16,6 +17,7 @@ struct Context {
   TerminalSet& terminals;
   const std::vector<Preset>& presets;
   const HostSettings& settings;
+  Asks& asks;
 };
 
 /// One request: its parsed object and the authenticated caller's name
@@ -34,12 +36,14 @@ using AsyncHandler = void (*)(Context& ctx, const Call& call, const Responder& r
 // handle_terminals.cpp
 Json handle_list(Context& ctx, const Call& call);
 Json handle_check(Context& ctx, const Call& call);
-void handle_ask(Context& ctx, const Call& call, const Responder& respond);
 Json handle_connect(Context& ctx, const Call& call);
 Json handle_dismiss(Context& ctx, const Call& call);
 Json handle_recruit(Context& ctx, const Call& call);
 Json handle_join(Context& ctx, const Call& call);
 Json handle_debug(Context& ctx, const Call& call);
+
+// handle_ask.cpp
+void handle_ask(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_objects.cpp
 Json handle_role(Context& ctx, const Call& call);

@@ -1,7 +1,8 @@
 // welkmora-host: a headless stand-in of the Welkmora app. It serves the
 // client's socket protocol with a real canvas and real terminals.
 //
-//   welkmora-host serve [--socket PATH] [--state FILE] [--presets FILE]
+//   welkmora-host [OPTIONS]          (interactive: your shell as "Lead")
+//   welkmora-host serve [OPTIONS]
 //   welkmora-host join NAME [--socket PATH]
 
 #include <pwd.h>
@@ -20,8 +21,11 @@
 #include <vector>
 
 #include "canvas.h"
+#include "console.h"
+#include "duration.h"
 #include "endpoint.h"
 #include "join.h"
+#include "lead_console.h"
 #include "presets.h"
 #include "protocol.h"
 #include "server.h"
@@ -34,12 +38,25 @@ namespace {
 using namespace host;
 
 constexpr const char* kUsage =
-    "usage: welkmora-host serve [--socket PATH] [--state FILE] [--presets FILE]\n"
+    "usage: welkmora-host serve [OPTIONS]\n"
+    "       welkmora-host [OPTIONS]\n"
     "       welkmora-host join NAME [--socket PATH]\n"
     "\n"
-    "serve  runs the host in the foreground until SIGINT or SIGTERM\n"
-    "join   registers this shell as a canvas terminal; use it as\n"
-    "       eval \"$(welkmora-host join NAME)\"\n";
+    "serve   runs the host in the foreground until SIGINT or SIGTERM\n"
+    "(none)  runs the host with your shell in it as the terminal \"Lead\",\n"
+    "        shown in this terminal; leaving the shell stops the host\n"
+    "join    registers this shell as a canvas terminal; use it as\n"
+    "        eval \"$(welkmora-host join NAME)\"\n"
+    "\n"
+    "options:\n"
+    "  --socket PATH    the socket to listen on\n"
+    "  --state FILE     where notes, roles and their ropes are kept\n"
+    "  --presets FILE   launch presets, a JSON array of {\"name\", \"command\"}\n"
+    "  --settle TIME    quiet time that ends an asked peer's turn (default 2s)\n"
+    "  --max-wait TIME  longest wait for one turn (default 10m)\n"
+    "TIME is a whole number with ms, s or m: 500ms, 2s, 10m.\n";
+
+const std::set<std::string> kHostOptions = {"--socket", "--state", "--presets", "--settle", "--max-wait"};
 
 /// How long a hung-up terminal has to end before it is killed.
 constexpr std::chrono::milliseconds kDismissGrace{2000};
@@ -78,7 +95,26 @@ std::string user_shell() {
 
 std::string parent_of(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
-int serve(const Options& options) {
+/// The turn rule with the --settle and --max-wait options applied.
+TurnRule turn_rule(const Options& options) {
+  TurnRule rule;
+  for (auto [flag, field] : {std::pair{"--settle", &TurnRule::settle}, std::pair{"--max-wait", &TurnRule::max_wait}}) {
+    auto text = option(options, flag);
+    if (!text) continue;
+    std::optional<std::chrono::milliseconds> d = parse_duration(*text);
+    if (!d) throw UsageError(std::string(flag) + " needs a time such as 500ms, 2s or 10m, not " + *text);
+    rule.*field = *d;
+  }
+  return rule;
+}
+
+/// Runs the host until it is stopped; with `interactive`, with the user's
+/// shell in it as "Lead" until that shell ends.
+int run_host(const Options& options, bool interactive) {
+  TurnRule rule = turn_rule(options);
+  if (interactive && ::isatty(STDIN_FILENO) == 0) {
+    throw std::runtime_error("interactive mode needs a terminal on standard input; use `welkmora-host serve`");
+  }
   auto socket_option = option(options, "--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   make_directory(parent_of(socket), !socket_option);
@@ -92,10 +128,23 @@ int serve(const Options& options) {
 
   Timers timers;
   TerminalSet terminals(timers, kDismissGrace);
-  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), HostSettings{socket, user_shell()});
+  HostSettings settings;
+  settings.socket_path = socket;
+  settings.shell = user_shell();
+  settings.turn = rule;
+  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(listen_at(socket), dispatcher, terminals, timers);
   std::fprintf(stderr, "welkmora-host: listening on %s (state file %s)\n", socket.c_str(), state_path.c_str());
-  return server.run();
+  if (!interactive) return server.run();
+
+  std::string lead = start_lead(canvas, terminals, settings, STDIN_FILENO);
+  std::fprintf(stderr, "welkmora-host: your shell is the terminal \"%s\"; leave it to stop the host\n",
+               lead.c_str());
+  RawMode raw(STDIN_FILENO);
+  LeadConsole console(terminals, lead, STDIN_FILENO, STDOUT_FILENO);
+  server.attach(console);
+  int status = server.run();
+  return status != 0 ? status : console.exit_code().value_or(0);
 }
 
 int join(const std::string& name, const Options& options) {
@@ -108,13 +157,19 @@ int join(const std::string& name, const Options& options) {
 }
 
 int run(const std::vector<std::string>& args) {
-  if (args.empty()) throw UsageError("no command given");
+  if (args.empty() || args[0].starts_with("--")) {
+    if (!args.empty() && args[0] == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    return run_host(parse_options(args, 0, kHostOptions), true);
+  }
   const std::string& command = args[0];
-  if (command == "help" || command == "-h" || command == "--help") {
+  if (command == "help" || command == "-h") {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (command == "serve") return serve(parse_options(args, 1, {"--socket", "--state", "--presets"}));
+  if (command == "serve") return run_host(parse_options(args, 1, kHostOptions), false);
   if (command == "join") {
     if (args.size() < 2) throw UsageError("join needs a NAME");
     return join(args[1], parse_options(args, 2, {"--socket"}));

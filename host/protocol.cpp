@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <memory>
+
 #include "handlers.h"
 #include "members.h"
 #include "refusal.h"
@@ -74,14 +76,19 @@ std::string reply_text(const Json& reply) {
 
 Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
                        HostSettings settings)
-    : canvas_(canvas), terminals_(terminals), state_(state), presets_(std::move(presets)), settings_(std::move(settings)) {}
+    : canvas_(canvas),
+      terminals_(terminals),
+      state_(state),
+      presets_(std::move(presets)),
+      settings_(std::move(settings)),
+      asks_(terminals, terminals.timers(), settings_.turn) {}
 
 void Dispatcher::handle(std::string_view line, const Responder& respond) {
   try {
     Json request = parse_request(line);
     const Route& route = find_route(members::text(request, "command"));
     std::string caller = route.needs_caller ? authenticate(canvas_, request) : std::string();
-    Context ctx{canvas_, terminals_, presets_, settings_};
+    Context ctx{canvas_, terminals_, presets_, settings_, asks_};
     Call call{request, caller};
     if (route.async != nullptr) {
       route.async(ctx, call, respond);
@@ -111,9 +118,10 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
 }
 
 Json Dispatcher::answer(std::string_view line) {
-  Json reply;
-  handle(line, [&reply](const Json& r) { reply = r; });
-  return reply;
+  // A pending answer may come after this returns: it must not write here.
+  auto reply = std::make_shared<Json>();
+  handle(line, [reply](const Json& r) { *reply = r; });
+  return std::move(*reply);
 }
 
 }  // namespace host

@@ -10,11 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "asks.h"
 #include "canvas.h"
 #include "json_text.h"
 #include "presets.h"
 #include "state_file.h"
 #include "terminal_set.h"
+#include "turn.h"
 
 namespace host {
 
@@ -31,6 +33,8 @@ struct HostSettings {
   std::string shell = "/bin/sh";
   int rows = 40;
   int cols = 120;
+  /// When an asked peer's turn ends (serve's --settle and --max-wait).
+  TurnRule turn;
 };
 
 class Dispatcher {
@@ -52,6 +56,7 @@ class Dispatcher {
   const StateFile* state_;
   std::vector<Preset> presets_;
   HostSettings settings_;
+  Asks asks_;
 };
 
 /// The reply as one line of compact JSON without the line feed; never throws.

@@ -2,6 +2,8 @@
 
 #include <vterm.h>
 
+#include <algorithm>
+
 #include "utf8.h"
 
 namespace host {
@@ -97,20 +99,21 @@ void Screen::push_line(std::string line) {
   ++scrolled_;
 }
 
+std::string Screen::row_text(int row) const {
+  std::string line;
+  VTermScreenCell cell;
+  for (int col = 0; col < cols_; ++col) {
+    if (vterm_screen_get_cell(screen_, VTermPos{row, col}, &cell)) append_cell(line, cell);
+  }
+  trim_right(line);
+  return line;
+}
+
 std::string Screen::text(std::size_t history) const {
   std::string text;
   std::size_t first = scrollback_.size() - std::min(history, scrollback_.size());
   for (std::size_t i = first; i < scrollback_.size(); ++i) text.append(scrollback_[i]).push_back('\n');
-  std::string line;
-  VTermScreenCell cell;
-  for (int row = 0; row < rows_; ++row) {
-    line.clear();
-    for (int col = 0; col < cols_; ++col) {
-      if (vterm_screen_get_cell(screen_, VTermPos{row, col}, &cell)) append_cell(line, cell);
-    }
-    trim_right(line);
-    text.append(line).push_back('\n');
-  }
+  for (int row = 0; row < rows_; ++row) text.append(row_text(row)).push_back('\n');
   std::size_t end = text.find_last_not_of('\n');
   text.erase(end == std::string::npos ? 0 : end + 1);
   return wire::sanitize_utf8(text);
@@ -119,6 +122,28 @@ std::string Screen::text(std::size_t history) const {
 std::string Screen::text_since(std::uint64_t mark) const {
   std::uint64_t fresh = scrolled_ > mark ? scrolled_ - mark : 0;
   return text(static_cast<std::size_t>(std::min<std::uint64_t>(fresh, scrollback_.size())));
+}
+
+ScreenText Screen::snapshot(std::uint64_t from_row) const {
+  ScreenText shot;
+  const std::uint64_t kept_from = scrolled_ - scrollback_.size();
+  shot.first_row = std::max(kept_from, std::min(from_row, scrolled_));
+  for (std::uint64_t n = shot.first_row; n < scrolled_; ++n) {
+    shot.rows.push_back(scrollback_[static_cast<std::size_t>(n - kept_from)]);
+  }
+  for (int row = 0; row < rows_; ++row) shot.rows.push_back(row_text(row));
+  shot.screen_rows = static_cast<std::size_t>(rows_);
+  VTermPos cursor;
+  vterm_state_get_cursorpos(vterm_obtain_state(vt_.get()), &cursor);
+  shot.cursor_row = scrolled_ + static_cast<std::uint64_t>(std::max(cursor.row, 0));
+  return shot;
+}
+
+void Screen::resize(int rows, int cols) {
+  if (rows < 1 || cols < 1 || (rows == rows_ && cols == cols_)) return;
+  vterm_set_size(vt_.get(), rows, cols);
+  rows_ = rows;
+  cols_ = cols;
 }
 
 }  // namespace host

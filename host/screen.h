@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "turn.h"
+
 struct VTerm;
 struct VTermScreen;
 
@@ -41,6 +43,15 @@ class Screen {
   /// are still kept) and the visible rows, shaped like text().
   std::string text_since(std::uint64_t mark) const;
 
+  /// The kept scrollback from absolute row `from_row` on (every kept row
+  /// when it has scrolled out already) and the whole visible screen, with
+  /// the cursor's row: what a turn's output is cut from. Rows are
+  /// right-trimmed; their text is not yet checked for valid UTF-8.
+  ScreenText snapshot(std::uint64_t from_row) const;
+
+  /// Changes the size, as the program's terminal window changes.
+  void resize(int rows, int cols);
+
   /// Most scrollback lines kept.
   static constexpr std::size_t kScrollbackLimit = 5000;
 
@@ -48,6 +59,7 @@ class Screen {
   /// libvterm's callbacks into this class.
   friend struct ScreenCallbacks;
   void push_line(std::string line);
+  std::string row_text(int row) const;
 
   struct VTermFree {
     void operator()(VTerm* vt) const;

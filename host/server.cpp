@@ -46,6 +46,7 @@ int Server::run() {
   std::vector<pollfd> fds;
   for (;;) {
     Clock::time_point now = Clock::now();
+    if (guest_ != nullptr && !stop_deadline_ && guest_->wants_stop()) begin_stop(now);
     if (stop_deadline_ && (!terminals_.has_processes() || now >= *stop_deadline_)) break;
     std::vector<Watch> watches = watch_list();
     fds.clear();
@@ -65,6 +66,10 @@ int Server::run() {
         }
       }
     }
+    const std::size_t own = fds.size();
+    if (guest_ != nullptr && !stop_deadline_) {
+      for (const pollfd& p : guest_->watches()) fds.push_back(p);
+    }
     if (::poll(fds.data(), fds.size(), timeout_ms(now)) < 0 && errno != EINTR) {
       std::fprintf(stderr, "welkmora-host: poll failed: %s\n", wire::os_error_text(errno).c_str());
       return 1;
@@ -73,6 +78,10 @@ int Server::run() {
     for (std::size_t i = 0; i < fds.size(); ++i) {
       short revents = fds[i].revents;
       if (revents == 0) continue;
+      if (i >= own) {
+        guest_->on_ready(fds[i], now);
+        continue;
+      }
       const Watch& w = watches[i];
       switch (w.kind) {
         case Watch::Kind::kSignals: on_signals(now); break;

@@ -5,6 +5,8 @@
 // connection carries one request; the dispatcher may answer it at once or
 // later, so a request that waits never holds up the others.
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -27,6 +29,19 @@ struct ServerLimits {
   std::chrono::milliseconds stop_wait{5000};
 };
 
+/// Something else the loop serves besides the socket and the terminals:
+/// the user's own terminal in interactive mode.
+class LoopGuest {
+ public:
+  virtual ~LoopGuest() = default;
+  /// The descriptors to wait on in this round, with their events.
+  virtual std::vector<pollfd> watches() = 0;
+  /// One of them is ready (`ready.revents` says how).
+  virtual void on_ready(const pollfd& ready, Clock::time_point now) = 0;
+  /// True once the host should stop.
+  virtual bool wants_stop() = 0;
+};
+
 class Server {
  public:
   /// Blocks SIGCHLD, SIGINT, SIGTERM and SIGHUP, which the loop then reads.
@@ -34,7 +49,12 @@ class Server {
          ServerLimits limits = {});
   ~Server();
 
-  /// Serves until SIGINT, SIGTERM or SIGHUP, then hangs up the terminals,
+  /// Lets the loop serve `guest` too, until the host stops; the guest must
+  /// outlive run().
+  void attach(LoopGuest& guest) { guest_ = &guest; }
+
+  /// Serves until SIGINT, SIGTERM or SIGHUP (or the guest wants it to stop),
+  /// then hangs up the terminals,
   /// waits for them to end and removes the socket. Returns the exit status.
   int run();
 
@@ -60,6 +80,7 @@ class Server {
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   std::uint64_t next_id_ = 1;
   std::optional<Clock::time_point> stop_deadline_;
+  LoopGuest* guest_ = nullptr;
 };
 
 }  // namespace host

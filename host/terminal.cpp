@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -173,7 +174,23 @@ void Terminal::set_exited(int wait_status, Clock::time_point now) {
   std::size_t before = output_total_;
   while (output_total_ - before < kDrainLimit && read_once(now)) {
   }
+  wait_status_ = wait_status;
   exit_status_ = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
+}
+
+bool Terminal::line_mode() const {
+  termios mode{};
+  return master_ && tcgetattr(master_.get(), &mode) == 0 && (mode.c_lflag & ICANON) != 0;
+}
+
+bool Terminal::resize(const winsize& size) {
+  if (!master_) {
+    errno = EBADF;
+    return false;
+  }
+  if (ioctl(master_.get(), TIOCSWINSZ, &size) != 0) return false;
+  screen_.resize(size.ws_row, size.ws_col);
+  return true;
 }
 
 std::string Terminal::screen_text() const { return screen_.text(kCheckHistory); }

@@ -4,6 +4,7 @@
 // event loop: it reads when fd() is readable and writes queued input when
 // wants_write() is set and fd() is writable.
 
+#include <sys/ioctl.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -72,6 +73,8 @@ class Terminal {
   bool exited() const { return exit_status_.has_value(); }
   /// The exit code, or 128 + the signal number when a signal ended it.
   std::optional<int> exit_code() const { return exit_status_; }
+  /// The process's end as waitpid reported it.
+  std::optional<int> wait_status() const { return wait_status_; }
 
   /// The recent screen text: visible rows plus recent scrollback.
   std::string screen_text() const;
@@ -81,6 +84,14 @@ class Terminal {
   std::string output_since(const OutputMark& mark) const;
   /// The screen text with only the scrollback that appeared after `mark`.
   std::string screen_text_since(const OutputMark& mark) const;
+  /// The screen from absolute row `from_row` on (Screen::snapshot).
+  ScreenText screen_snapshot(std::uint64_t from_row) const { return screen_.snapshot(from_row); }
+  /// True when the pty is in canonical (line) mode, where the kernel keeps
+  /// at most kLineLimit bytes of a line; false when it is closed.
+  bool line_mode() const;
+  /// Sets the window size of the pty (the program gets SIGWINCH) and of
+  /// the screen. False, with errno set, when the pty refuses it.
+  bool resize(const winsize& size);
   /// When the program last wrote anything (its start until then).
   Clock::time_point last_output() const { return last_output_; }
   /// Called with every chunk of output, after the screen has seen it.
@@ -88,6 +99,8 @@ class Terminal {
 
   /// Scrollback lines that screen_text() includes.
   static constexpr std::size_t kCheckHistory = 200;
+  /// The longest line a pty in canonical mode takes, without its end.
+  static constexpr std::size_t kLineLimit = 4095;
   /// Raw output kept for output_since().
   static constexpr std::size_t kRecentOutputLimit = 1 << 20;
 
@@ -105,6 +118,7 @@ class Terminal {
   std::uint64_t output_total_ = 0;
   Clock::time_point last_output_;
   std::optional<int> exit_status_;
+  std::optional<int> wait_status_;
   std::function<void(std::string_view)> observer_;
 };
 

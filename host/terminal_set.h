@@ -26,6 +26,8 @@ class TerminalSet {
   /// host::Refusal when it cannot be started.
   Terminal& start(const std::string& name, const LaunchSpec& spec);
   Terminal* find(std::string_view name);
+  /// The loop's timers, which the set and those serving its terminals use.
+  Timers& timers() const { return timers_; }
 
   /// Hangs terminal `name` up and forgets it; its process is killed after
   /// the grace unless it ends before, and reaped either way.

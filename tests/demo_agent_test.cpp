@@ -1,5 +1,5 @@
 // The demo agent, run in a pseudo-terminal as the host runs it: answers,
-// asking back, crashing and quitting.
+// asking back, crashing and quitting, and the "Thinking" it shows meanwhile.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -120,7 +120,8 @@ TEST(DemoAgent, AnswersAfterTheDelayAndQuits) {
   agent.submit("exit");
   EXPECT_TRUE(agent.read_to_end());
   EXPECT_EQ(agent.transcript(), std::string(kBanner) +
-                                    "demo> hello there\r\nAnswer: hello there\r\n"
+                                    // thinking: a dot per tenth of the delay, then erased
+                                    "demo> hello there\r\nThinking.....\r\033[KAnswer: hello there\r\n"
                                     "demo> exit\r\nBye.\r\n");
   int status = agent.wait();
   ASSERT_TRUE(WIFEXITED(status));
@@ -131,7 +132,7 @@ TEST(DemoAgent, ConfirmAsksBack) {
   DemoAgent agent("0.1");
   ASSERT_TRUE(agent.read_until("demo> "));
   agent.submit("Please CONFIRM the plan");
-  ASSERT_TRUE(agent.read_until("Proceed? [y/n] ")) << agent.transcript();
+  ASSERT_TRUE(agent.read_until("Thinking.\r\033[KProceed? [y/n] ")) << agent.transcript();
   agent.submit("y");
   ASSERT_TRUE(agent.read_until("Got: y\r\ndemo> ")) << agent.transcript();
 
@@ -151,7 +152,7 @@ TEST(DemoAgent, CrashEndsTheTurnWithStatus3) {
   ASSERT_TRUE(agent.read_until("demo> "));
   agent.submit("crash");
   EXPECT_TRUE(agent.read_to_end());
-  EXPECT_TRUE(agent.transcript().ends_with("demo> crash\r\nCrashing.\r\n")) << agent.transcript();
+  EXPECT_TRUE(agent.transcript().ends_with("demo> crash\r\nThinking.\r\033[KCrashing.\r\n")) << agent.transcript();
   int status = agent.wait();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 3);

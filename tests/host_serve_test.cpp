@@ -63,9 +63,16 @@ TEST(HostServe, StaleSocketIsReplacedOtherFilesAreNot) {
 }
 
 TEST(HostServe, UsageErrors) {
+  // Without a command the host runs interactively, which needs a terminal.
   RunResult none = run_host({});
-  EXPECT_EQ(none.status, 2);
-  EXPECT_EQ(none.err.rfind("welkmora-host: no command given\nusage: welkmora-host serve", 0), 0u) << none.err;
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "welkmora-host: interactive mode needs a terminal on standard input; use `welkmora-host serve`\n");
+  RunResult settle = run_host({"serve", "--settle", "1.5s"});
+  EXPECT_EQ(settle.status, 2);
+  EXPECT_EQ(settle.err.rfind("welkmora-host: --settle needs a time such as 500ms, 2s or 10m, not 1.5s\n", 0), 0u)
+      << settle.err;
+  RunResult unknown = run_host({"--sock", "x"});
+  EXPECT_EQ(unknown.err.rfind("welkmora-host: unknown option: --sock\n", 0), 0u) << unknown.err;
   RunResult flag = run_host({"serve", "--sock", "x"});
   EXPECT_EQ(flag.status, 2);
   EXPECT_EQ(flag.err.rfind("welkmora-host: unknown option: --sock\n", 0), 0u) << flag.err;

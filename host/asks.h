@@ -1,0 +1,97 @@
+#pragma once
+// The turns of peers that were asked something. Each asked terminal gets the
+// prompt typed in, the Enter as a write of its own after a pause, and is
+// then watched on the loop's timers until its turn ends by the rule of
+// turn.h. A terminal is in at most one turn at a time; any number of
+// terminals may be in turns at once, all served by the one event loop.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "terminal_set.h"
+#include "timers.h"
+#include "turn.h"
+
+namespace host {
+
+/// `prompt` as it is typed: every line break (CR LF, LF or CR) and every
+/// other control character (U+0000-U+001F, U+007F) becomes one space. A
+/// prompt is one line of input: a line break would submit it early, and a
+/// control character could signal the program (Ctrl-C) or steer it (Escape).
+std::string typed_prompt(std::string_view prompt);
+
+/// The longest typed prompt for a terminal in line mode: the kernel keeps at
+/// most Terminal::kLineLimit bytes of a line and drops the rest.
+inline constexpr std::size_t kMaxLinePrompt = 4000;
+
+/// How a turn ended, for the asker.
+struct AskOutcome {
+  TurnAnswer answer;
+  /// Set when the turn could not be served; `answer` is empty then.
+  std::string error;
+};
+
+class Asks {
+ public:
+  /// Receives the outcome of one turn, exactly once.
+  using Done = std::function<void(AskOutcome)>;
+
+  Asks(TerminalSet& terminals, Timers& timers, const TurnRule& rule);
+  /// Cancels the timers of turns still running; their `done` is not called.
+  ~Asks();
+  Asks(const Asks&) = delete;
+  Asks& operator=(const Asks&) = delete;
+
+  /// Types `prompt` into terminal `name` and calls `done` once its turn is
+  /// over, never before start() returns. Refuses (host::Refusal) a shell
+  /// that joined (it has no terminal to type into), a program that has
+  /// ended, a terminal that is in another turn, and a prompt over
+  /// kMaxLinePrompt bytes for a terminal in line mode.
+  void start(const std::string& name, std::string_view prompt, Done done);
+
+  /// Ends the turn of `name`, if it is in one, with what it has produced so
+  /// far and the note "[dismissed during the turn]": it is about to be
+  /// dismissed.
+  void end_for_dismissal(std::string_view name);
+
+  /// True while terminal `name` is in a turn.
+  bool busy(std::string_view name) const { return turns_.find(name) != turns_.end(); }
+  /// How many turns are running.
+  std::size_t running() const { return turns_.size(); }
+
+ private:
+  struct Turn {
+    Terminal* terminal;
+    /// Tells this turn's timer from that of an earlier turn of the name.
+    std::uint64_t serial;
+    /// The prompt as it was typed, to find its echo.
+    std::string prompt;
+    TurnMark mark;
+    TurnTime typed_at;
+    TurnTracker tracker;
+    Timers::Id timer = 0;
+    Done done;
+  };
+  using TurnMap = std::map<std::string, Turn, std::less<>>;
+
+  /// Runs on the turn's timer: writes the Enter when it is due, judges the
+  /// turn, and either finishes it or sets the timer again.
+  void step(const std::string& name, std::uint64_t serial);
+  void advance(TurnMap::iterator it);
+  void arm(const std::string& name, Turn& turn, TurnTime when);
+  /// Answers with the turn's output and removes it.
+  void finish(TurnMap::iterator it, TurnState state, std::string_view note = {});
+  void fail(TurnMap::iterator it, std::string error);
+
+  TerminalSet& terminals_;
+  Timers& timers_;
+  TurnRule rule_;
+  TurnMap turns_;
+  std::uint64_t next_serial_ = 1;
+};
+
+}  // namespace host

@@ -1,0 +1,300 @@
+// `ask` end to end: the real client asks terminals of a real host, most of
+// them running the demo agent. Timing is checked only where it proves
+// something (a batch's turns overlap) and with bounds that a loaded machine
+// cannot break; the exact speed is for scripts/bench-ask.sh.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "host_process.h"
+#include "unique_fd.h"
+#include "utf8.h"
+
+using namespace harness;
+using wire::Json;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+/// The settle time the host runs with here: long enough that a busy machine
+/// cannot end a turn early (the agents print at least every tenth of a
+/// second while they work), short enough to keep the suite quick.
+constexpr auto kSettle = 1000ms;
+/// The host's pause between a prompt and its Enter.
+constexpr auto kEnterDelay = 200ms;
+
+/// The demo agent with a delay of `delay` seconds, as a recruit's command.
+std::string demo_agent(const std::string& delay = "0.3") {
+  return "WELKMORA_DEMO_DELAY=" + delay + " exec '" WELKMORA_DEMO_AGENT "'";
+}
+
+/// An ask sent on a connection of its own, its reply read later (or never).
+class PendingAsk {
+ public:
+  PendingAsk(const HostProcess& host, const Env& env, Json request) {
+    fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, host.socket_path().c_str(), sizeof addr.sun_path - 1);
+    if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("connect");
+    request["command"] = "ask";
+    request["terminalId"] = env.at("WELKMORA_TERMINAL_ID");
+    request["token"] = env.at("WELKMORA_TOKEN");
+    std::string line = wire::to_wire(request) + "\n";
+    if (::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+      throw std::runtime_error("short send");
+    }
+  }
+
+  /// The host's process id, from the connection's peer credentials.
+  pid_t host_pid() const {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd_.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return -1;
+    return cred.pid;
+  }
+
+  /// The reply, or null when none has come within `wait`.
+  Json reply(std::chrono::milliseconds wait = 20s) {
+    std::string got;
+    auto deadline = Clock::now() + wait;
+    while (got.find('\n') == std::string::npos) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd p{fd_.get(), POLLIN, 0};
+      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return nullptr;
+      char buf[65536];
+      ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
+      if (n <= 0) return nullptr;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    wire::Result parsed = wire::parse_json(got.substr(0, got.find('\n')));
+    return parsed.ok() ? *parsed.value : Json("unparsable: " + got);
+  }
+
+  void hang_up() { fd_.reset(); }
+
+ private:
+  wire::UniqueFd fd_;
+};
+
+/// How many descriptors process `pid` holds open.
+std::size_t open_descriptors(pid_t pid) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) ++n;
+  return n;
+}
+
+std::vector<long long> stamps(const std::string& path) {
+  std::vector<long long> out;
+  std::ifstream in(path);
+  for (long long t; in >> t;) out.push_back(t);
+  return out;
+}
+
+class HostAsk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.start({"--settle", std::to_string(kSettle.count()) + "ms", "--max-wait", "30s"});
+    lead = host.join("Lead");
+  }
+  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
+
+  /// Recruits `name` running `cmd` and waits until its screen shows `ready`.
+  void recruit(const std::string& name, const std::string& cmd, const std::string& ready = "demo>") {
+    host.recruit(lead, name, cmd);
+    RunResult r = host.check_until(lead, name, ready);
+    ASSERT_NE(r.out.find(ready), std::string::npos) << r.out << r.err;
+  }
+
+  RunResult ask(const std::vector<std::string>& args) {
+    std::vector<std::string> words{"ask"};
+    words.insert(words.end(), args.begin(), args.end());
+    return host.client(lead, words);
+  }
+
+  HostProcess host;
+  Env lead;
+};
+
+}  // namespace
+
+TEST_F(HostAsk, SingleAskGetsTheAnswer) {
+  recruit("Dev", demo_agent());
+  RunResult r = ask({"Dev", "hello there"});
+  EXPECT_EQ(r.out, "Answer: hello there\n");  // no echo, no idle prompt
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  // The next turn's output is what came after its own prompt only.
+  Json second = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "again"}});
+  EXPECT_EQ(second, Json({{"output", "Answer: again"}, {"awaitingInput", false}}));
+  // The whole history stays for check.
+  EXPECT_NE(host.client(lead, {"check", "Dev"}).out.find("Answer: hello there\ndemo> again\nAnswer: again\ndemo>"),
+            std::string::npos);
+}
+
+TEST_F(HostAsk, BatchTurnsRunAtTheSameTime) {
+  // Agents that take a second each and record when they start and finish.
+  auto agent = [&](const std::string& name) {
+    std::string log = host.dir() + "/" + name;
+    return "while IFS= read -r line; do date +%s%N >> '" + log + ".start'; i=0; "
+           "while [ $i -lt 10 ]; do sleep 0.1; printf .; i=$((i+1)); done; printf '\\r\\033[K'; "
+           "date +%s%N >> '" + log + ".end'; echo \"done: $line\"; done";
+  };
+  recruit("A", "stty -echo; echo ready; " + agent("A"), "ready");
+  recruit("B", "stty -echo; echo ready; " + agent("B"), "ready");
+  auto before = Clock::now();
+  RunResult r = ask({"--batch", R"({"B":"two","A":"one"})"});
+  auto took = Clock::now() - before;
+  EXPECT_EQ(r.out, "=== A ===\ndone: one\n\n=== B ===\ndone: two\n\n");  // in key order
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  // Both turns had started before either ended.
+  std::vector<long long> a_start = stamps(host.dir() + "/A.start"), b_start = stamps(host.dir() + "/B.start");
+  std::vector<long long> a_end = stamps(host.dir() + "/A.end"), b_end = stamps(host.dir() + "/B.end");
+  ASSERT_EQ(a_start.size(), 1u);
+  ASSERT_EQ(b_start.size(), 1u);
+  ASSERT_EQ(a_end.size(), 1u);
+  ASSERT_EQ(b_end.size(), 1u);
+  EXPECT_LT(std::max(a_start[0], b_start[0]), std::min(a_end[0], b_end[0]));
+  // One after the other, the two turns could not take less than this.
+  EXPECT_LT(took, 2 * (kEnterDelay + 1s + kSettle));
+}
+
+TEST_F(HostAsk, BatchAnswersWhatItCanAndNamesTheRest) {
+  Env dev = host.recruit(lead, "Dev", demo_agent());
+  ASSERT_NE(host.check_until(lead, "Dev", "demo>").out.find("demo>"), std::string::npos);
+  Env stranger = host.join("Stranger");  // not roped to Lead
+  RunResult r = ask({"--batch", R"({"Dev":"hi","Ghost":"x","Stranger":"x"})"});
+  EXPECT_EQ(r.out,
+            "=== Dev ===\nAnswer: hi\n\n"
+            "=== Ghost (Fehler) ===\nno such peer: Ghost\n\n"
+            "=== Stranger (Fehler) ===\nno such peer: Stranger\n\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Lead, a joined shell, has no terminal here to type into.
+  RunResult back = host.client(dev, {"ask", "--batch", R"({"Lead":"x"})"});
+  EXPECT_EQ(back.out, "=== Lead (Fehler) ===\ncannot type into a joined shell: Lead\n\n");
+
+  Json raw = host.result(lead, {{"command", "ask"}, {"batch", {{"Dev", 5}, {"Nope", "x"}}}});
+  EXPECT_EQ(raw, Json::parse(R"({"results":[{"name":"Dev","error":"prompt must be a string: Dev"},
+                                            {"name":"Nope","error":"no such peer: Nope"}]})"));
+  EXPECT_EQ(host.result(lead, {{"command", "ask"}, {"batch", Json::object()}}), Json::parse(R"({"results":[]})"));
+  EXPECT_EQ(host.client(lead, {"ask", "Ghost", "x"}).err, "welkmora: no such peer: Ghost\n");
+}
+
+TEST_F(HostAsk, AQuestionBackMeansAwaitingInput) {
+  recruit("Dev", demo_agent());
+  RunResult r = ask({"Dev", "please confirm the plan"});
+  EXPECT_EQ(r.out, "Proceed? [y/n]\n");
+  EXPECT_EQ(r.err, "⚠ 'Dev' wartet auf Eingabe (Turn nicht beendet — ggf. erneut `ask`, um zu antworten)\n");
+  EXPECT_EQ(r.status, 0);
+  // A further ask answers the question.
+  Json answered = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "y"}});
+  EXPECT_EQ(answered["awaitingInput"], false);
+  EXPECT_EQ(answered["output"].get<std::string>().rfind("Got: y", 0), 0u) << answered;
+
+  RunResult batch = ask({"--batch", R"({"Dev":"confirm again"})"});
+  EXPECT_EQ(batch.out, "=== Dev (⚠ wartet auf Eingabe) ===\nProceed? [y/n]\n\n");
+}
+
+TEST_F(HostAsk, APeerThatExitsDuringItsTurn) {
+  recruit("Dev", demo_agent());
+  RunResult r = ask({"Dev", "crash"});
+  EXPECT_EQ(r.out, "Crashing.\n[exited with status 3]\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(host.client(lead, {"ask", "Dev", "hello"}).err, "welkmora: program has ended: Dev\n");
+
+  recruit("Sig", "echo ready; read line; echo going; kill -9 $$", "ready");
+  Json killed = host.result(lead, {{"command", "ask"}, {"target", "Sig"}, {"prompt", "go"}});
+  EXPECT_EQ(killed, Json({{"output", "going\n[terminated by signal 9]"}, {"awaitingInput", false}}));
+}
+
+TEST_F(HostAsk, AClientThatHangsUpLeavesNothingBehind) {
+  recruit("Dev", demo_agent("1"));
+  PendingAsk first(host, lead, {{"target", "Dev"}, {"prompt", "first"}});
+  pid_t pid = first.host_pid();
+  ASSERT_GT(pid, 0);
+  // While the turn runs, the peer is busy and the host serves others.
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(host.client(lead, {"ask", "Dev", "second"}).err, "welkmora: busy with another ask: Dev\n");
+  EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - Dev\n");
+  std::size_t with_client = open_descriptors(pid);
+  first.hang_up();
+
+  // The turn still runs to its end; then the peer can be asked again.
+  EXPECT_NE(host.check_until(lead, "Dev", "Answer: first").out.find("Answer: first"), std::string::npos);
+  RunResult again = host.client(lead, {"ask", "Dev", "third"});
+  for (auto until = Clock::now() + 20s; again.err.find("busy") != std::string::npos && Clock::now() < until;) {
+    std::this_thread::sleep_for(100ms);
+    again = host.client(lead, {"ask", "Dev", "third"});
+  }
+  EXPECT_EQ(again.out, "Answer: third\n") << again.err;
+  // The hung-up connection is closed: one descriptor fewer than while it
+  // was open.
+  std::size_t now = open_descriptors(pid);
+  for (auto until = Clock::now() + 5s; now >= with_client && Clock::now() < until; now = open_descriptors(pid)) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_EQ(now, with_client - 1);
+}
+
+TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
+  recruit("Dev", demo_agent());
+  // Line breaks and control characters (here Ctrl-C and Escape, which would
+  // interrupt or steer the program) are typed as spaces.
+  Json r = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "one\ntwo\r\nthree\tfour\x03\x1b[A."}});
+  EXPECT_EQ(r, Json({{"output", "Answer: one two three four  [A."}, {"awaitingInput", false}}));
+
+  // A line-mode terminal takes lines of 4095 bytes at most.
+  Json too_long = host.request(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", std::string(4001, 'x')}});
+  EXPECT_EQ(too_long["error"], "prompt too long for a terminal line: 4001 bytes, at most 4000");
+  Json fits = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", std::string(4000, 'y')}});
+  std::string answer = "Answer: " + std::string(4000, 'y'), wrapped;  // in rows of 120 columns
+  for (std::size_t at = 0; at < answer.size(); at += 120) wrapped += (at ? "\n" : "") + answer.substr(at, 120);
+  EXPECT_EQ(fits["output"], wrapped);
+
+  // A program that reads the terminal raw gets long prompts whole, and the
+  // Enter after them.
+  recruit("Raw", "stty -icanon -icrnl -echo min 1; echo ready; dd bs=1 count=9001 2>/dev/null | tr -d x | od -An -tx1; "
+          "sleep 600", "ready");
+  Json raw = host.result(lead, {{"command", "ask"}, {"target", "Raw"}, {"prompt", std::string(9000, 'x')}});
+  EXPECT_EQ(raw["output"], "0d");
+}
+
+TEST_F(HostAsk, DismissalAndTheUpperBoundEndATurn) {
+  EXPECT_EQ(host.stop(), 0);
+  host.start({"--settle", "1s", "--max-wait", "2s"});
+  lead = host.join("Lead");
+  recruit("Talker", "echo ready; read line; while :; do echo tick; sleep 0.2; done", "ready");
+  Json bounded = host.result(lead, {{"command", "ask"}, {"target", "Talker"}, {"prompt", "go"}});
+  std::string out = bounded["output"];
+  EXPECT_TRUE(out.starts_with("tick\ntick\n")) << out;
+  EXPECT_TRUE(out.ends_with("tick\n[no end of turn after 2 s]")) << out;
+
+  recruit("Slow", demo_agent("5"));
+  PendingAsk pending(host, lead, {{"target", "Slow"}, {"prompt", "take your time"}});
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(host.client(lead, {"dismiss", "Slow"}).out, "Entlassen: Slow\n");
+  Json reply = pending.reply();
+  ASSERT_EQ(reply["ok"], true) << reply;
+  std::string dismissed = reply["result"]["output"];
+  EXPECT_TRUE(dismissed.starts_with("Thinking")) << dismissed;
+  EXPECT_TRUE(dismissed.ends_with("\n[dismissed during the turn]")) << dismissed;
+}
+
+TEST_F(HostAsk, OutputIsValidUtf8) {
+  recruit("Dev", "echo ready; read line; printf 'bad \\377 \\355\\240\\200 end\\n'; sleep 600", "ready");
+  Json r = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "go"}});
+  std::string out = r["output"];
+  EXPECT_TRUE(wire::is_valid_utf8(out));
+  EXPECT_TRUE(out.starts_with("bad \xEF\xBF\xBD")) << out;
+  EXPECT_TRUE(out.ends_with(" end")) << out;
+}
