@@ -1,7 +1,87 @@
 #!/usr/bin/env bash
-# Sets up, builds and shows the client's help text.
+# Sets up, builds and runs a short scripted demo of welkmora: it starts
+# welkmora-host on a temporary socket and state file, joins it as "Lead",
+# recruits two demo agents and runs onboard, list, ask (single and --batch),
+# check and note, showing each command before its output. It stops the host
+# with SIGTERM at the end, and on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build
-./build/welkmora help
+cmake -S . -B build -G Ninja ${CI:+-DWELKMORA_WERROR=ON} >/dev/null
+cmake --build build --target welkmora welkmora-host >/dev/null
+
+work=$(mktemp -d)
+host_pid=
+stop_host() {
+  [ -n "$host_pid" ] || return 0
+  kill -TERM "$host_pid" 2>/dev/null || true
+  local status=0
+  wait "$host_pid" || status=$?
+  host_pid=
+  return $status
+}
+cleanup() {
+  local status=$?
+  stop_host || true
+  if [ $status -ne 0 ] && [ -s "$work/host.log" ]; then
+    echo "demo: failed; the host's log:" >&2
+    cat "$work/host.log" >&2
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Shows a command line, then runs it, its warnings in line with its output.
+show() {
+  printf '\n$ %s\n' "$1"
+  eval "$1" 2>&1
+}
+
+# Waits, quietly, until terminal $1 shows the demo agent's prompt.
+wait_ready() {
+  for _ in $(seq 100); do
+    welkmora check "$1" | grep -q 'demo>' && return 0
+    sleep 0.1
+  done
+  echo "demo: $1 did not start" >&2
+  return 1
+}
+
+export PATH="$PWD/build:$PATH"
+export WELKMORA_DEMO_DELAY=1
+socket="$work/host.sock"
+
+echo "== welkmora-host serves a canvas on $socket"
+welkmora-host serve --socket "$socket" --state "$work/state.json" --settle 1s </dev/null 2>"$work/host.log" &
+host_pid=$!
+for _ in $(seq 100); do
+  [ -S "$socket" ] && break
+  kill -0 "$host_pid" 2>/dev/null || exit 1
+  sleep 0.1
+done
+
+echo "== This shell joins the canvas as \"Lead\""
+printf '$ eval "$(welkmora-host join Lead --socket %s)"\n' "$socket"
+eval "$(welkmora-host join Lead --socket "$socket" 2>/dev/null)"
+
+show 'welkmora recruit Alice --command welkmora-demo-agent'
+show 'welkmora recruit Bob --command welkmora-demo-agent'
+wait_ready Alice
+wait_ready Bob
+show 'welkmora onboard'
+show 'welkmora list'
+show 'welkmora ask Alice "What should we build first?"'
+show "welkmora ask --batch '{\"Alice\": \"Write the tests\", \"Bob\": \"Review the parser\"}'"
+show 'welkmora ask Bob "Please confirm the release"'
+show 'welkmora ask Bob y'
+show 'welkmora check Alice'
+show 'welkmora note create plan "Tests first, then the parser."'
+show 'echo "Release on Friday." | welkmora note write plan'
+show 'welkmora note list'
+show 'welkmora note read plan'
+show 'welkmora list'
+
+echo
+echo "== Stopping the host (SIGTERM): it hangs up Alice and Bob"
+stop_host
+echo "welkmora-host exited with status 0"
