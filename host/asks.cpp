@@ -7,6 +7,12 @@
 #include "utf8.h"
 
 namespace host {
+namespace {
+
+/// A snapshot's first row that gives the visible screen alone.
+constexpr std::uint64_t kVisibleScreen = std::numeric_limits<std::uint64_t>::max();
+
+}  // namespace
 
 std::string typed_prompt(std::string_view prompt) {
   std::string typed;
@@ -37,12 +43,12 @@ void Asks::start(const std::string& name, std::string_view prompt, Done done) {
                   std::to_string(kMaxLinePrompt));
   }
 
-  TurnMark mark = mark_turn(terminal->screen_snapshot(std::numeric_limits<std::uint64_t>::max()));
+  TurnMark mark = mark_turn(terminal->screen_snapshot(kVisibleScreen));
   TurnTime now = TurnClock::now();
   terminal->send(typed);
   Turn turn{terminal, next_serial_++, std::move(typed), std::move(mark), now, TurnTracker(rule_, now), 0,
             std::move(done)};
-  auto [it, inserted] = turns_.emplace(name, std::move(turn));
+  auto it = turns_.emplace(name, std::move(turn)).first;
   arm(it->first, it->second, it->second.tracker.enter_due());
 }
 
@@ -84,7 +90,7 @@ void Asks::advance(TurnMap::iterator it) {
   }
   turn.tracker.output_seen(terminal->last_output());
   if (terminal->exited()) turn.tracker.peer_exited();
-  ScreenText screen = terminal->screen_snapshot(std::numeric_limits<std::uint64_t>::max());
+  ScreenText screen = terminal->screen_snapshot(kVisibleScreen);
   TurnState state = turn.tracker.judge(now, cursor_line(screen));
   if (state != TurnState::kRunning) {
     finish(it, state);

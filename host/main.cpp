@@ -108,6 +108,19 @@ TurnRule turn_rule(const Options& options) {
   return rule;
 }
 
+/// Runs `server` with the user's shell as "Lead" in this terminal until the
+/// shell ends; returns the shell's exit status.
+int serve_with_lead(Server& server, Canvas& canvas, TerminalSet& terminals, const HostSettings& settings) {
+  std::string lead = start_lead(canvas, terminals, settings, STDIN_FILENO);
+  std::fprintf(stderr, "welkmora-host: your shell is the terminal \"%s\"; leave it to stop the host\n",
+               lead.c_str());
+  RawMode raw(STDIN_FILENO);
+  LeadConsole console(terminals, lead, STDIN_FILENO, STDOUT_FILENO);
+  server.attach(console);
+  int status = server.run();
+  return status != 0 ? status : console.exit_code().value_or(0);
+}
+
 /// Runs the host until it is stopped; with `interactive`, with the user's
 /// shell in it as "Lead" until that shell ends.
 int run_host(const Options& options, bool interactive) {
@@ -135,16 +148,7 @@ int run_host(const Options& options, bool interactive) {
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(listen_at(socket), dispatcher, terminals, timers);
   std::fprintf(stderr, "welkmora-host: listening on %s (state file %s)\n", socket.c_str(), state_path.c_str());
-  if (!interactive) return server.run();
-
-  std::string lead = start_lead(canvas, terminals, settings, STDIN_FILENO);
-  std::fprintf(stderr, "welkmora-host: your shell is the terminal \"%s\"; leave it to stop the host\n",
-               lead.c_str());
-  RawMode raw(STDIN_FILENO);
-  LeadConsole console(terminals, lead, STDIN_FILENO, STDOUT_FILENO);
-  server.attach(console);
-  int status = server.run();
-  return status != 0 ? status : console.exit_code().value_or(0);
+  return interactive ? serve_with_lead(server, canvas, terminals, settings) : server.run();
 }
 
 int join(const std::string& name, const Options& options) {
