@@ -6,6 +6,7 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -90,6 +91,9 @@ int serve(const Options& options) {
   canvas.restore(state.load());
   make_directory(parent_of(state_path), false);
 
+  // What a terminal's program leaves behind comes to the host when its
+  // parent ends, so the loop reaps it instead of leaving a zombie.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   Timers timers;
   TerminalSet terminals(timers, kDismissGrace);
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), HostSettings{socket, user_shell()});
