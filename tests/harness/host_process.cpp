@@ -103,6 +103,9 @@ void HostProcess::start(const std::vector<std::string>& extra) {
     ::dup2(null.get(), 0);
     ::dup2(null.get(), 1);
     ::dup2(err.get(), 2);
+    // The host starts with the standard streams only, whatever the test
+    // runner left open, so any other descriptor it has is its own.
+    ::close_range(3, ~0U, 0);
     // The test process may block or ignore signals the host relies on.
     sigset_t none;
     sigemptyset(&none);
