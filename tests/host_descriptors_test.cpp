@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "host_process.h"
@@ -22,11 +21,12 @@ namespace {
 /// The descriptors `ls -l /proc/self/fd` lists in `screen`: number -> target.
 std::map<int, std::string> listed_descriptors(const std::string& screen) {
   std::map<int, std::string> fds;
-  static const std::regex entry(R"( (\d+) -> (\S+))");
   std::istringstream lines(screen);
   for (std::string line; std::getline(lines, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, entry)) fds[std::stoi(m[1])] = m[2];
+    std::size_t arrow = line.find(" -> ");
+    if (arrow == std::string::npos) continue;
+    std::size_t start = line.rfind(' ', arrow - 1) + 1;
+    fds[std::stoi(line.substr(start, arrow - start))] = line.substr(arrow + 4);
   }
   return fds;
 }
