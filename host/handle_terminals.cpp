@@ -92,9 +92,11 @@ Json handle_dismiss(Context& ctx, const Call& call) {
   const std::string& name = members::text(call.request, "name");
   if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
   ctx.canvas.peer(call.caller, name);
-  ctx.asks.end_for_dismissal(name);
-  ctx.terminals.dismiss(name);
   ctx.canvas.remove_terminal(name);
+  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name] {
+    asks.end_for_dismissal(name);
+    terminals.dismiss(name);
+  });
   return {{"name", name}};
 }
 

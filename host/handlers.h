@@ -4,7 +4,9 @@
 // the terminals, and returns the reply's `result`; it refuses by throwing
 // host::Refusal. The dispatcher has checked the envelope and the caller.
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "asks.h"
 #include "canvas.h"
@@ -18,6 +20,9 @@ struct Context {
   const std::vector<Preset>& presets;
   const HostSettings& settings;
   Asks& asks;
+  /// What cannot be undone (ending a process): run once the request's
+  /// change is saved, dropped when it is refused.
+  std::vector<std::function<void()>> on_commit;
 };
 
 /// One request: its parsed object and the authenticated caller's name

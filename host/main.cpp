@@ -7,6 +7,7 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -139,6 +140,9 @@ int run_host(const Options& options, bool interactive) {
   canvas.restore(state.load());
   make_directory(parent_of(state_path), false);
 
+  // What a terminal's program leaves behind comes to the host when its
+  // parent ends, so the loop reaps it instead of leaving a zombie.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   Timers timers;
   TerminalSet terminals(timers, kDismissGrace);
   HostSettings settings;

@@ -60,6 +60,22 @@ std::string authenticate(const Canvas& canvas, const Json& request) {
   return id;
 }
 
+/// Runs a handler whose change the state file must keep. When the file
+/// cannot be written the whole canvas goes back to what it was and nothing
+/// the handler left for after the commit happens.
+Json run_saved(SyncHandler handler, Context& ctx, const Call& call, const StateFile& state) {
+  Canvas before = ctx.canvas;
+  Json result = handler(ctx, call);
+  Snapshot after = ctx.canvas.snapshot();
+  if (after == before.snapshot()) return result;
+  if (std::string error = state.save(after); !error.empty()) {
+    ctx.canvas = std::move(before);
+    ctx.on_commit.clear();
+    throw Refusal("cannot write the state file, change undone: " + error);
+  }
+  return result;
+}
+
 }  // namespace
 
 Json ok_reply(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
@@ -88,25 +104,15 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
     Json request = parse_request(line);
     const Route& route = find_route(members::text(request, "command"));
     std::string caller = route.needs_caller ? authenticate(canvas_, request) : std::string();
-    Context ctx{canvas_, terminals_, presets_, settings_, asks_};
+    Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller};
     if (route.async != nullptr) {
       route.async(ctx, call, respond);
       return;
     }
-    if (!route.persists || state_ == nullptr) {
-      respond(ok_reply(route.sync(ctx, call)));
-      return;
-    }
-    Snapshot before = canvas_.snapshot();
-    Json result = route.sync(ctx, call);
-    Snapshot after = canvas_.snapshot();
-    if (after != before) {
-      if (std::string error = state_->save(after); !error.empty()) {
-        canvas_.restore(std::move(before));
-        throw Refusal("cannot write the state file, change undone: " + error);
-      }
-    }
+    Json result = route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_)
+                                                      : route.sync(ctx, call);
+    for (const auto& effect : ctx.on_commit) effect();
     respond(ok_reply(std::move(result)));
   } catch (const Refusal& refusal) {
     respond(error_reply(refusal.what()));

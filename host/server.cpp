@@ -85,7 +85,7 @@ int Server::run() {
       const Watch& w = watches[i];
       switch (w.kind) {
         case Watch::Kind::kSignals: on_signals(now); break;
-        case Watch::Kind::kListener: accept_clients(); break;
+        case Watch::Kind::kListener: accept_clients(now); break;
         case Watch::Kind::kTerminal: on_terminal(w.terminal, fds[i].fd, revents, now); break;
         case Watch::Kind::kConnection: on_connection(w.connection, revents); break;
       }
@@ -99,7 +99,7 @@ int Server::run() {
 
 std::vector<Server::Watch> Server::watch_list() {
   std::vector<Watch> watches{{Watch::Kind::kSignals, 0, {}}};
-  if (listener_.fd) watches.push_back({Watch::Kind::kListener, 0, {}});
+  if (listener_.fd && !listener_resting_) watches.push_back({Watch::Kind::kListener, 0, {}});
   for (std::string& name : terminals_.open_names()) watches.push_back({Watch::Kind::kTerminal, 0, std::move(name)});
   for (const auto& [id, connection] : connections_) watches.push_back({Watch::Kind::kConnection, id, {}});
   return watches;
@@ -136,16 +136,28 @@ void Server::reap(Clock::time_point now) {
   while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) terminals_.child_exited(pid, status, now);
 }
 
-void Server::accept_clients() {
+void Server::accept_clients(Clock::time_point now) {
   for (;;) {
     wire::UniqueFd fd(::accept4(listener_.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!fd) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN) std::fprintf(stderr, "welkmora-host: accept failed: %s\n", wire::os_error_text(errno).c_str());
+      if (errno != EAGAIN) rest_listener(now, errno);
       return;
     }
+    accept_failing_ = false;
     connections_.emplace(next_id_++, std::make_unique<Connection>(std::move(fd), limits_.max_request));
   }
+}
+
+void Server::rest_listener(Clock::time_point now, int error) {
+  // Out of descriptors or memory: the clients stay queued in the backlog
+  // while the listener rests, rather than waking every poll() at once.
+  if (!accept_failing_) {
+    std::fprintf(stderr, "welkmora-host: accept failed: %s\n", wire::os_error_text(error).c_str());
+  }
+  accept_failing_ = true;
+  listener_resting_ = true;
+  timers_.at(now + kListenerRest, [this] { listener_resting_ = false; });
 }
 
 void Server::on_connection(std::uint64_t id, short revents) {

@@ -65,7 +65,9 @@ class Server {
   int timeout_ms(Clock::time_point now) const;
   void on_signals(Clock::time_point now);
   void reap(Clock::time_point now);
-  void accept_clients();
+  void accept_clients(Clock::time_point now);
+  /// Stops watching the listener for kListenerRest after accept failed.
+  void rest_listener(Clock::time_point now, int error);
   void on_connection(std::uint64_t id, short revents);
   void on_terminal(const std::string& name, int fd, short revents, Clock::time_point now);
   void deliver(std::uint64_t id, const Json& reply);
@@ -81,6 +83,11 @@ class Server {
   std::uint64_t next_id_ = 1;
   std::optional<Clock::time_point> stop_deadline_;
   LoopGuest* guest_ = nullptr;
+  bool listener_resting_ = false;
+  /// Set from a failed accept until the next one succeeds: one message each.
+  bool accept_failing_ = false;
+
+  static constexpr std::chrono::milliseconds kListenerRest{50};
 };
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -55,6 +56,9 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) signal(sig, SIG_DFL);
+  // The host's own descriptors are close-on-exec already; this also catches
+  // any it inherited, so the program gets its terminal and nothing else.
+  close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
   execve(argv[0], argv, envp);
   int err = errno;
   ssize_t ignored = write(report_fd, &err, sizeof err);
@@ -160,14 +164,17 @@ void Terminal::on_writable() {
 }
 
 void Terminal::hang_up() {
+  // An open pty after the process ended: something it started holds it.
+  // While any member of the process group lives, the kernel keeps its id
+  // from being reused, so the group can still be signalled.
+  lingering_ = exited() && master_;
   master_.reset();
   pending_input_.clear();
-  // A reaped pid may belong to someone else by now.
-  if (!exited()) kill(-pid_, SIGHUP);
+  if (may_run()) kill(-pid_, SIGHUP);
 }
 
 void Terminal::kill_now() {
-  if (!exited()) kill(-pid_, SIGKILL);
+  if (may_run()) kill(-pid_, SIGKILL);
 }
 
 void Terminal::set_exited(int wait_status, Clock::time_point now) {

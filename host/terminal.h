@@ -63,10 +63,14 @@ class Terminal {
   /// Queues `bytes` as typed input for the program.
   void send(std::string_view bytes);
 
-  /// Closes the pty master and sends SIGHUP to the process group.
+  /// Closes the pty master and sends SIGHUP to the process group, also when
+  /// the process has ended but left others holding the pty.
   void hang_up();
-  /// Sends SIGKILL to the process group.
+  /// Sends SIGKILL to the process group while it may run.
   void kill_now();
+  /// True while the process, or one it left holding the pty at the hang-up,
+  /// may still run.
+  bool may_run() const { return !exited() || lingering_; }
   /// Records the process's end (a waitpid status) after reading what it
   /// left in the pty.
   void set_exited(int wait_status, Clock::time_point now);
@@ -119,6 +123,7 @@ class Terminal {
   Clock::time_point last_output_;
   std::optional<int> exit_status_;
   std::optional<int> wait_status_;
+  bool lingering_ = false;
   std::function<void(std::string_view)> observer_;
 };
 

@@ -24,7 +24,7 @@ void TerminalSet::dismiss(std::string_view name) {
   std::unique_ptr<Terminal> terminal = std::move(it->second);
   listed_.erase(it);
   terminal->hang_up();
-  if (terminal->exited()) return;  // reaped already: nothing left to wait for
+  if (!terminal->may_run()) return;  // reaped already, nothing left behind
   pid_t pid = terminal->pid();
   leaving_.push_back(std::move(terminal));
   timers_.at(Clock::now() + grace_, [this, pid] { kill_leaving(pid); });
@@ -43,6 +43,9 @@ void TerminalSet::kill_leaving(pid_t pid) {
   for (auto& terminal : leaving_) {
     if (terminal->pid() == pid) terminal->kill_now();
   }
+  // A process reaped before the hang-up sends no more SIGCHLD; what it left
+  // behind ends with the kill, and the host reaps it as their subreaper.
+  std::erase_if(leaving_, [pid](const auto& t) { return t->pid() == pid && t->exited(); });
 }
 
 void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now) {

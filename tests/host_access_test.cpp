@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "host_process.h"
+#include "run_checks.h"
 
 using namespace harness;
 using wire::Json;
@@ -18,8 +19,8 @@ class HostAccess : public ::testing::Test {
 
   Env recruit(const Env& env, const std::string& name) { return host.recruit(env, name); }
 
-  Json connect(const Env& env, const std::string& from, const std::string& to) {
-    return host.request(env, {{"command", "connect"}, {"from", from}, {"to", to}});
+  RunResult connect(const Env& env, const std::string& from, const std::string& to) {
+    return host.client(env, {"connect", from, to});
   }
 
   HostProcess host;
@@ -90,7 +91,7 @@ TEST_F(HostAccess, RecruitsGetTheirOwnCredentials) {
   EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - Dev\n");
 
   // Once dismissed, its token opens nothing any more.
-  EXPECT_EQ(host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}}), Json({{"name", "Dev"}}));
+  EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   EXPECT_EQ(host.client(dev, {"list"}).err, "welkmora: unknown terminal or token\n");
   EXPECT_EQ(host.client(lead, {"list"}).out, "Keine anderen Agenten verbunden.\n");
 }
@@ -111,10 +112,10 @@ TEST_F(HostAccess, VisibilityFollowsTheRopes) {
   // Nobody is its own peer.
   EXPECT_EQ(host.client(lead, {"check", "Lead"}).err, "welkmora: no such peer: Lead\n");
   // Dismissing and re-roling reach only peers too.
-  EXPECT_EQ(host.request(other, {{"command", "dismiss"}, {"name", "Dev"}})["error"], "no such peer: Dev");
-  EXPECT_EQ(host.request(other, {{"command", "role"}, {"sub", "assign"}, {"recruit", "Dev"}, {"none", true}})["error"],
-            "no such peer: Dev");
-  EXPECT_EQ(host.request(lead, {{"command", "dismiss"}, {"name", "Lead"}})["error"], "cannot dismiss yourself: Lead");
+  EXPECT_TRUE(refused(host.client(other, {"dismiss", "Dev"}), "no such peer: Dev"));
+  EXPECT_TRUE(refused(host.client(other, {"role", "assign", "Dev", "--none"}), "no such peer: Dev"));
+  EXPECT_TRUE(refused(host.client(lead, {"dismiss", "Lead"}), "cannot dismiss yourself: Lead"));
+  EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}})["state"], "running");
 
   // A joined shell has no screen the host could show.
   Env dev = recruit(lead, "Dev2");
@@ -129,21 +130,26 @@ TEST_F(HostAccess, ConnectOnlyWithinReach) {
   Env b = recruit(lead, "B");
   recruit(other, "X");
 
-  // Two peers of the caller may be introduced to each other; again is no error.
-  EXPECT_EQ(connect(lead, "A", "B"),
+  // Two peers of the caller may be introduced to each other; again is no
+  // error, and the reply says whether the rope is new.
+  EXPECT_EQ(host.request(lead, {{"command", "connect"}, {"from", "A"}, {"to", "B"}}),
             Json({{"ok", true}, {"result", {{"from", "A"}, {"to", "B"}, {"created", true}}}}));
-  EXPECT_EQ(connect(lead, "B", "A")["result"]["created"], false);
-  EXPECT_EQ(host.client(a, {"list"}).out, "Verbundene Agenten:\n  - B\n  - Lead\n");
+  EXPECT_TRUE(printed(connect(lead, "B", "A"), "Verbunden: B <-> A\n"));
+  EXPECT_EQ(host.request(lead, {{"command", "connect"}, {"from", "B"}, {"to", "A"}}),
+            Json({{"ok", true}, {"result", {{"from", "B"}, {"to", "A"}, {"created", false}}}}));
+  EXPECT_EQ(host.result(lead, {{"command", "connect"}, {"from", "Lead"}, {"to", "A"}})["created"], false);
+  EXPECT_TRUE(printed(host.client(a, {"list"}), "Verbundene Agenten:\n  - B\n  - Lead\n"));
 
   // A stranger may not be reached from either side, nor two strangers joined.
-  EXPECT_EQ(connect(lead, "Lead", "X")["error"], "no such item: X");
-  EXPECT_EQ(connect(lead, "X", "A")["error"], "no such item: X");
-  EXPECT_EQ(connect(lead, "Other", "X")["error"], "no such item: Other");
-  EXPECT_EQ(connect(lead, "Lead", "Nowhere")["error"], "no such item: Nowhere");
-  EXPECT_EQ(connect(lead, "A", "A")["error"], "cannot rope an item to itself: A");
+  EXPECT_TRUE(refused(connect(lead, "Lead", "X"), "no such item: X"));
+  EXPECT_TRUE(refused(connect(lead, "X", "A"), "no such item: X"));
+  EXPECT_TRUE(refused(connect(lead, "Other", "X"), "no such item: Other"));
+  EXPECT_TRUE(refused(connect(lead, "Lead", "Nowhere"), "no such item: Nowhere"));
+  EXPECT_TRUE(refused(connect(lead, "A", "A"), "cannot rope an item to itself: A"));
   // B knows Lead and A now, but still not Other's recruit.
-  EXPECT_EQ(connect(b, "A", "X")["error"], "no such item: X");
-  EXPECT_EQ(host.client(other, {"list"}).out, "Verbundene Agenten:\n  - X\n");
+  EXPECT_TRUE(refused(connect(b, "A", "X"), "no such item: X"));
+  EXPECT_TRUE(printed(host.client(other, {"list"}), "Verbundene Agenten:\n  - X\n"));
+  EXPECT_TRUE(printed(host.client(b, {"list"}), "Verbundene Agenten:\n  - A\n  - Lead\n"));
 }
 
 TEST_F(HostAccess, DebugAnswersForAnyone) {

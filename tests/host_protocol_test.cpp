@@ -2,15 +2,11 @@
 // a clear refusal, never a crash or a hang, and no client holds up another.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
-#include <cstring>
 #include <thread>
 
 #include "host_process.h"
-#include "unique_fd.h"
+#include "raw_client.h"
 #include "utf8.h"
 
 using namespace harness;
@@ -18,51 +14,7 @@ using wire::Json;
 
 namespace {
 
-/// One raw connection to the host.
-class Raw {
- public:
-  explicit Raw(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("connect");
-  }
-
-  /// Sends as much of `data` as the host takes; false when it stopped taking.
-  bool send(std::string_view data) {
-    while (!data.empty()) {
-      ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-  void close_sending() { ::shutdown(fd_.get(), SHUT_WR); }
-
-  /// Everything the host sends until it closes, or until ten seconds pass.
-  std::string receive_all() {
-    std::string got;
-    char buf[65536];
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd pfd{fd_.get(), POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return got + "<timeout>";
-      ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
-      if (n <= 0) return got;
-      got.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-
-  /// True when nothing has arrived within `wait`.
-  bool quiet_for(std::chrono::milliseconds wait) {
-    pollfd pfd{fd_.get(), POLLIN, 0};
-    return ::poll(&pfd, 1, static_cast<int>(wait.count())) == 0;
-  }
-
- private:
-  wire::UniqueFd fd_;
-};
+using Raw = RawClient;
 
 class HostProtocol : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host_process.h"
+#include "run_checks.h"
 
 using namespace harness;
 using wire::Json;
@@ -36,25 +37,26 @@ TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
   host.start();
   Env lead = host.join("Lead");
   Env other = host.join("Other");
-  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "Plan"}, {"content", "ümlaut\nline 2\n"}});
-  host.result(other, {{"command", "note"}, {"sub", "create"}, {"name", "Solo"}});
-  host.result(lead, {{"command", "role"}, {"sub", "create"}, {"name", "Dev"}, {"prompt", "Code \"well\"."}});
+  ASSERT_TRUE(printed(host.client(lead, {"note", "create", "Plan", "ümlaut\nline 2\n"}), "Notiz angelegt: Plan\n"));
+  ASSERT_TRUE(printed(host.client(other, {"note", "create", "Solo"}), "Notiz angelegt: Solo\n"));
+  ASSERT_TRUE(printed(host.client(lead, {"role", "create", "Dev", "Code \"well\"."}), "Rolle angelegt: Dev\n"));
   host.recruit(lead, "Worker");
-  host.result(lead, {{"command", "connect"}, {"from", "Plan"}, {"to", "Worker"}});
+  ASSERT_TRUE(printed(host.client(lead, {"connect", "Plan", "Worker"}), "Verbunden: Plan <-> Worker\n"));
   ASSERT_EQ(host.stop(), 0) << host.error_output();
 
   host.start();
   Env lead_again = host.join("Lead");
   // Notes and roles are back, and the rope from Plan to the name Lead holds.
-  EXPECT_EQ(host.client(lead_again, {"list"}).out,
-            "Keine anderen Agenten verbunden.\nNotizen:\n  - Plan (verbunden)\n  - Solo\n");
-  EXPECT_EQ(host.result(lead_again, {{"command", "note"}, {"sub", "read"}, {"name", "Plan"}})["content"], "ümlaut\nline 2\n");
+  EXPECT_TRUE(printed(host.client(lead_again, {"list"}),
+                      "Keine anderen Agenten verbunden.\nNotizen:\n  - Plan (verbunden)\n  - Solo\n"));
+  EXPECT_TRUE(printed(host.client(lead_again, {"note", "read", "Plan"}), "ümlaut\nline 2\n"));
+  EXPECT_TRUE(printed(host.client(lead_again, {"role", "show", "Dev"}), "Rolle Dev:\nCode \"well\".\n"));
   EXPECT_EQ(host.result(lead_again, {{"command", "role"}, {"sub", "show"}, {"name", "Dev"}}),
             Json({{"name", "Dev"}, {"prompt", "Code \"well\"."}}));
   // Terminals are not restored: the recruit is gone, its rope waits for its name.
   EXPECT_EQ(host.result(lead_again, {{"command", "list"}})["agents"], Json::array());
   Env worker = host.recruit(lead_again, "Worker");
-  EXPECT_EQ(host.result(worker, {{"command", "note"}, {"sub", "read"}, {"name", "Plan"}})["content"], "ümlaut\nline 2\n");
+  EXPECT_TRUE(printed(host.client(worker, {"note", "read", "Plan"}), "ümlaut\nline 2\n"));
   // Only the state file and the host's log are left beside the socket: no temporary files.
   EXPECT_EQ(host.stop(), 0);
   std::vector<std::string> files = dir_entries(host.dir());
@@ -70,17 +72,17 @@ TEST(HostState, EveryChangeIsWrittenAtOnce) {
   host.start();
   Env lead = host.join("Lead");
   EXPECT_FALSE(std::filesystem::exists(host.state_path()));  // nothing changed yet
-  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "N"}, {"content", "v1"}});
+  ASSERT_TRUE(printed(host.client(lead, {"note", "create", "N", "v1"}), "Notiz angelegt: N\n"));
   Json saved = Json::parse(read_file(host.state_path()));
   EXPECT_EQ(saved["notes"], Json::parse(R"([{"name":"N","content":"v1"}])"));
   EXPECT_EQ(saved["ropes"], Json::parse(R"([[{"kind":"terminal","name":"Lead"},{"kind":"note","name":"N"}]])"));
   EXPECT_EQ(saved["version"], 1);
 
-  host.result(lead, {{"command", "note"}, {"sub", "edit"}, {"name", "N"}, {"old", "v1"}, {"new", "v2"}});
+  ASSERT_TRUE(printed(host.client(lead, {"note", "edit", "N", "v1", "v2"}), "Notiz aktualisiert: N\n"));
   EXPECT_EQ(Json::parse(read_file(host.state_path()))["notes"][0]["content"], "v2");
-  host.result(lead, {{"command", "role"}, {"sub", "create"}, {"name", "R"}, {"prompt", "p"}});
+  ASSERT_TRUE(printed(host.client(lead, {"role", "create", "R", "p"}), "Rolle angelegt: R\n"));
   EXPECT_EQ(Json::parse(read_file(host.state_path()))["roles"], Json::parse(R"([{"name":"R","prompt":"p"}])"));
-  host.result(lead, {{"command", "note"}, {"sub", "delete"}, {"name", "N"}});
+  ASSERT_TRUE(printed(host.client(lead, {"note", "delete", "N"}), "Notiz gelöscht: N\n"));
   saved = Json::parse(read_file(host.state_path()));
   EXPECT_EQ(saved["notes"], Json::array());
   EXPECT_EQ(saved["ropes"], Json::array());
@@ -126,15 +128,18 @@ TEST(HostState, UnwritableStateUndoesTheChange) {
   std::filesystem::create_directory(dir);
   host.start({"--state", dir + "/state.json"});
   Env lead = host.join("Lead");
-  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "Kept"}});
+  ASSERT_TRUE(printed(host.client(lead, {"note", "create", "Kept", "k"}), "Notiz angelegt: Kept\n"));
   // Taking the directory away fails the next save, also for root, whom
   // permissions would not stop.
   std::filesystem::remove_all(dir);
-  Json refused = host.request(lead, {{"command", "note"}, {"sub", "create"}, {"name", "Lost"}});
-  EXPECT_EQ(refused["ok"], false);
-  EXPECT_EQ(refused["error"].get<std::string>().rfind("cannot write the state file, change undone: cannot create ", 0), 0u)
-      << refused;
+  RunResult lost = host.client(lead, {"note", "create", "Lost", "x"});
+  EXPECT_EQ(lost.err.rfind("welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-", 0),
+            0u)
+      << lost.err;
+  EXPECT_EQ(lost.out, "");
+  EXPECT_EQ(lost.status, 1);
   EXPECT_EQ(host.result(lead, {{"command", "note"}, {"sub", "list"}}),
             Json::parse(R"({"notes":[{"name":"Kept","connected":true}]})"));
+  EXPECT_TRUE(printed(host.client(lead, {"note", "read", "Kept"}), "k\n"));
   EXPECT_EQ(host.stop(), 0);
 }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "host_process.h"
+#include "run_checks.h"
 #include "terminal.h"
 
 using namespace harness;
@@ -27,8 +28,16 @@ class HostTerminals : public ::testing::Test {
   }
   void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
 
+  /// Recruits through the client; returns the name it reports, or ""
+  /// when the recruit is refused.
   std::string recruit(const std::string& name, const std::string& cmd) {
-    return host.result(lead, {{"command", "recruit"}, {"name", name}, {"cmd", cmd}})["name"];
+    RunResult r = host.client(lead, {"recruit", name, "--command", cmd});
+    const std::string prefix = "Recruit gespawnt: ";
+    if (r.status != 0 || r.out.rfind(prefix, 0) != 0 || !r.out.ends_with('\n') || !r.err.empty()) {
+      ADD_FAILURE() << "recruit " << name << ": " << r.out << r.err;
+      return "";
+    }
+    return r.out.substr(prefix.size(), r.out.size() - prefix.size() - 1);
   }
 
   /// Waits until `path` exists; false after ten seconds.
@@ -81,8 +90,7 @@ TEST_F(HostTerminals, TakenCodenamesGetASuffix) {
   EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev-2");
   EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev-3");
   EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - Dev\n  - Dev-2\n  - Dev-3\n");
-  Json bad = host.request(lead, {{"command", "recruit"}, {"name", ""}});
-  EXPECT_EQ(bad, Json({{"ok", false}, {"error", "codename must not be empty"}}));
+  EXPECT_TRUE(refused(host.client(lead, {"recruit", ""}), "codename must not be empty"));
 }
 
 TEST_F(HostTerminals, ScrollbackFeedsTheRecentText) {
@@ -134,8 +142,8 @@ TEST_F(HostTerminals, ExitedTerminalsStayListedWithTheirLastScreen) {
   EXPECT_EQ(result, Json({{"output", "last words"}, {"awaitingInput", false}, {"state", "exited"}, {"exitCode", 3}}));
   Json listed = host.result(lead, {{"command", "list"}});
   EXPECT_EQ(listed["agents"], Json::parse(R"([{"name":"Dev","state":"exited"}])"));
-  EXPECT_EQ(host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}}), Json({{"name", "Dev"}}));
-  EXPECT_EQ(host.client(lead, {"list"}).out, "Keine anderen Agenten verbunden.\n");
+  EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
+  EXPECT_TRUE(printed(host.client(lead, {"list"}), "Keine anderen Agenten verbunden.\n"));
 }
 
 TEST_F(HostTerminals, DismissHangsUpAndReaps) {
@@ -144,9 +152,10 @@ TEST_F(HostTerminals, DismissHangsUpAndReaps) {
   ASSERT_TRUE(wait_for_file(pid_file));
   pid_t pid = read_pid(pid_file);
   ASSERT_GT(pid, 0);
-  EXPECT_EQ(host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}}), Json({{"name", "Dev"}}));
+  EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   EXPECT_TRUE(wait_for_end(pid));
-  EXPECT_EQ(host.client(lead, {"check", "Dev"}).err, "welkmora: no such peer: Dev\n");
+  EXPECT_TRUE(refused(host.client(lead, {"check", "Dev"}), "no such peer: Dev"));
+  EXPECT_TRUE(refused(host.client(lead, {"dismiss", "Dev"}), "no such peer: Dev"));
 }
 
 TEST_F(HostTerminals, DismissKillsWhatIgnoresTheHangUp) {
@@ -154,32 +163,32 @@ TEST_F(HostTerminals, DismissKillsWhatIgnoresTheHangUp) {
   recruit("Dev", "trap '' HUP; echo $$ > '" + pid_file + "'; exec sleep 600");
   ASSERT_TRUE(wait_for_file(pid_file));
   pid_t pid = read_pid(pid_file);
-  host.result(lead, {{"command", "dismiss"}, {"name", "Dev"}});
+  EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   EXPECT_TRUE(wait_for_end(pid));  // after the grace of two seconds
   // The name is free again.
   EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev");
 }
 
 TEST_F(HostTerminals, RecruitsFromPresetsRolesAndTheShell) {
-  host.result(lead, {{"command", "role"}, {"sub", "create"}, {"name", "Reviewer"}, {"prompt", "Review 'it'.\nBe kind."}});
+  EXPECT_TRUE(printed(host.client(lead, {"role", "create", "Reviewer", "Review 'it'.\nBe kind."}),
+                      "Rolle angelegt: Reviewer\n"));
   recruit("Plain", "echo role=${WELKMORA_ROLE-unset}; sleep 600");
   EXPECT_NE(host.check_until(lead, "Plain", "role=").out.find("role=unset"), std::string::npos);
 
-  Json with_role = host.result(lead, {{"command", "recruit"}, {"name", "Rev"}, {"role", "Reviewer"},
-                                      {"cmd", "printf '%s|%s|' \"$WELKMORA_ROLE\" \"$WELKMORA_ROLE_PROMPT\"; sleep 600"}});
-  EXPECT_EQ(with_role["name"], "Rev");
+  RunResult with_role = host.client(lead, {"recruit", "Rev", "--role", "Reviewer", "--command",
+                                           "printf '%s|%s|' \"$WELKMORA_ROLE\" \"$WELKMORA_ROLE_PROMPT\"; sleep 600"});
+  EXPECT_TRUE(printed(with_role, "Recruit gespawnt: Rev\n"));
   EXPECT_NE(host.check_until(lead, "Rev", "kind.|").out.find("Reviewer|Review 'it'.\nBe kind.|"), std::string::npos);
   EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"][1], Json({{"name", "Rev"}, {"role", "Reviewer"}, {"state", "running"}}));
 
   // Without a command the "Shell" preset, like no preset at all, starts the
   // user's shell (here /bin/sh), which waits for input on the terminal.
-  host.result(lead, {{"command", "recruit"}, {"name", "Sh"}, {"preset", "Shell"}});
+  EXPECT_TRUE(printed(host.client(lead, {"recruit", "Sh", "--preset", "Shell"}), "Recruit gespawnt: Sh\n"));
   Json shell = host.result(lead, {{"command", "check"}, {"target", "Sh"}});
   EXPECT_EQ(shell["state"], "running");
 
-  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"role", "Nope"}})["error"], "no such role: Nope");
-  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"preset", "Nope"}, {"cmd", "true"}})["error"],
-            "no such preset: Nope");
+  EXPECT_TRUE(refused(host.client(lead, {"recruit", "X", "--role", "Nope"}), "no such role: Nope"));
+  EXPECT_TRUE(refused(host.client(lead, {"recruit", "X", "--preset", "Nope", "--command", "true"}), "no such preset: Nope"));
   EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"cmd", 5}})["error"], "member cmd must be a string");
   EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"].size(), 3u);  // refusals started nothing
 }
@@ -192,10 +201,13 @@ TEST_F(HostTerminals, PresetsFromAFile) {
   lead = host.join("Lead");
   EXPECT_EQ(host.result(lead, {{"command", "preset"}, {"sub", "list"}}),
             Json::parse(R"({"presets":[{"name":"Shell","command":""},{"name":"Echo","command":"echo from-preset; sleep 600"}]})"));
-  host.result(lead, {{"command", "recruit"}, {"name", "E"}, {"preset", "Echo"}});
+  EXPECT_TRUE(printed(host.client(lead, {"preset", "list"}),
+                      "Verfügbare Presets:\n  - Shell\n  - Echo  (echo from-preset; sleep 600)\n"));
+  EXPECT_TRUE(printed(host.client(lead, {"recruit", "E", "--preset", "Echo"}), "Recruit gespawnt: E\n"));
   EXPECT_EQ(host.check_until(lead, "E", "from-preset").out, "from-preset\n");
   // An explicit command wins over the preset's.
-  host.result(lead, {{"command", "recruit"}, {"name", "F"}, {"preset", "Echo"}, {"cmd", "echo own; sleep 600"}});
+  EXPECT_TRUE(printed(host.client(lead, {"recruit", "F", "--preset", "Echo", "--command", "echo own; sleep 600"}),
+                      "Recruit gespawnt: F\n"));
   EXPECT_EQ(host.check_until(lead, "F", "own").out, "own\n");
 }
 

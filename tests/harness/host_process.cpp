@@ -103,6 +103,9 @@ void HostProcess::start(const std::vector<std::string>& extra) {
     ::dup2(null.get(), 0);
     ::dup2(null.get(), 1);
     ::dup2(err.get(), 2);
+    // The host starts with the standard streams only, whatever the test
+    // runner left open, so any other descriptor it has is its own.
+    ::close_range(3, ~0U, 0);
     // The test process may block or ignore signals the host relies on.
     sigset_t none;
     sigemptyset(&none);
@@ -193,10 +196,17 @@ Json HostProcess::result(const Env& env, Json req) const {
 
 Env HostProcess::recruit(const Env& by, const std::string& name, const std::string& cmd, Json request) const {
   std::string file = dir_ + "/recruit-" + std::to_string(++recruits_) + ".env";
-  request["command"] = "recruit";
-  request["name"] = name;
-  request["cmd"] = "env | grep ^WELKMORA_ > '" + file + ".tmp' && mv '" + file + ".tmp' '" + file + "'; " + cmd;
-  result(by, request);
+  std::vector<std::string> args = {
+      "recruit", name, "--command",
+      "env | grep ^WELKMORA_ > '" + file + ".tmp' && mv '" + file + ".tmp' '" + file + "'; " + cmd};
+  for (const auto& [member, value] : request.items()) {
+    if (member != "role" && member != "preset") throw std::runtime_error("recruit has no flag for " + member);
+    args.insert(args.end(), {"--" + member, value.get<std::string>()});
+  }
+  RunResult run = client(by, args);
+  if (run.status != 0 || run.out.rfind("Recruit gespawnt: " + name, 0) != 0) {
+    throw std::runtime_error("recruit " + name + " refused: " + run.err);
+  }
   auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!std::filesystem::exists(file)) {
     if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("recruit " + name + " did not start");
@@ -212,8 +222,13 @@ Env HostProcess::recruit(const Env& by, const std::string& name, const std::stri
 }
 
 RunResult HostProcess::client(const Env& env, const std::vector<std::string>& args) const {
+  return client(env, args, Stdin::null());
+}
+
+RunResult HostProcess::client(const Env& env, const std::vector<std::string>& args, Stdin in) const {
   RunOptions options;
   options.env = env;
+  options.in = std::move(in);
   return run_client(args, options);
 }
 

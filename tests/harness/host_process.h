@@ -42,6 +42,8 @@ class HostProcess {
   /// when a signal ended it or it did not end within ten seconds.
   int stop();
   bool running() const { return pid_ > 0; }
+  /// The host's process id while it runs.
+  pid_t pid() const { return pid_; }
   /// What the host has written to standard error so far.
   std::string error_output() const;
 
@@ -57,16 +59,19 @@ class HostProcess {
   /// with the reply otherwise. Returns its result.
   wire::Json result(const Env& env, wire::Json request) const;
 
-  /// Has terminal `by` recruit `name` with `request` members added (`cmd`
-  /// is then run after the recruit has written its environment to a file),
-  /// and returns the recruit's own environment: its WELKMORA_ variables.
-  /// Throws std::runtime_error when the recruit is refused or does not
-  /// start within ten seconds.
+  /// Has terminal `by` run `welkmora recruit name --command ...`, with the
+  /// `role` and `preset` of `request` as flags (`cmd` is run after the
+  /// recruit has written its environment to a file), and returns the
+  /// recruit's own environment: its WELKMORA_ variables. Throws
+  /// std::runtime_error when the recruit is refused or does not start within
+  /// ten seconds.
   Env recruit(const Env& by, const std::string& name, const std::string& cmd = "sleep 600",
               wire::Json request = wire::Json::object()) const;
 
   /// Runs the real client inside terminal `env`.
   RunResult client(const Env& env, const std::vector<std::string>& args) const;
+  /// client() with `in` on standard input.
+  RunResult client(const Env& env, const std::vector<std::string>& args, Stdin in) const;
 
   /// Runs `welkmora check NAME` until its output holds `needle`, for at
   /// most `deadline`. Returns the last run.

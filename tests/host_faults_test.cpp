@@ -1,0 +1,389 @@
+// A real host under faults: clients that stall, trickle or flood, hundreds
+// at once, a host out of descriptors, terminals that will not hang up, a
+// state file that cannot be written, and credentials that are not the
+// caller's own.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "host_process.h"
+#include "raw_client.h"
+
+using namespace harness;
+using wire::Json;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+/// True while `pid` exists and is not a zombie.
+bool alive(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+}
+
+/// The parent of process `pid`, or 0 when it is gone.
+pid_t parent_of(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  if (paren == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(paren + 2));
+  char state = 0;
+  pid_t parent = 0;
+  fields >> state >> parent;
+  return parent;
+}
+
+/// Waits until process `pid` is gone for good (reaped, not a zombie);
+/// false after ten seconds.
+bool wait_for_end(pid_t pid) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (::kill(pid, 0) == 0 || errno != ESRCH) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+/// The pid a recruit wrote to `path`, once it is there; 0 after ten seconds.
+pid_t wait_for_pid(const std::string& path) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  for (;;) {
+    std::istringstream in(read_file(path));
+    pid_t pid = 0;
+    if (in >> pid && in.get() == '\n') return pid;
+    if (std::chrono::steady_clock::now() > deadline) return 0;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+/// CPU time (user and system) process `pid` has used so far.
+std::chrono::milliseconds cpu_time(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoll(field);
+    if (i == 15) stime = std::stoll(field);
+  }
+  return std::chrono::milliseconds((utime + stime) * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+class HostFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.start();
+    lead = host.join("Lead");
+  }
+  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
+
+  /// `members` with the credentials of `env`, as one line.
+  static std::string line_as(const Env& env, Json members) {
+    members["terminalId"] = env.at("WELKMORA_TERMINAL_ID");
+    members["token"] = env.at("WELKMORA_TOKEN");
+    return wire::to_wire(members) + "\n";
+  }
+
+  /// Runs the client as `env` and checks it succeeds with `out`.
+  void expect_ok(const Env& env, const std::vector<std::string>& args, const std::string& out) {
+    RunResult r = host.client(env, args);
+    EXPECT_EQ(r.out, out) << args[0];
+    EXPECT_EQ(r.err, "") << args[0];
+    EXPECT_EQ(r.status, 0) << args[0];
+  }
+
+  HostProcess host;
+  Env lead;
+};
+
+}  // namespace
+
+TEST_F(HostFaults, StalledClientsHoldUpNobody) {
+  std::vector<std::unique_ptr<RawClient>> silent, half;
+  std::string list = line_as(lead, {{"command", "list"}});
+  std::size_t cut = list.find("\"terminalId\"");
+  for (int i = 0; i < 10; ++i) {
+    silent.push_back(std::make_unique<RawClient>(host.socket_path()));
+    half.push_back(std::make_unique<RawClient>(host.socket_path()));
+    half.back()->send(list.substr(0, cut));
+  }
+  // Others are served while those wait, each at once: a host that waited
+  // for a stalled client would keep them for good.
+  for (int i = 0; i < 10; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    std::string name = "n" + std::to_string(i);
+    expect_ok(lead, {"note", "create", name, "text"}, "Notiz angelegt: " + name + "\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  }
+  // A request that trickles in a byte at a time is read across the pieces.
+  RawClient trickle(host.socket_path());
+  std::string read = line_as(lead, {{"command", "note"}, {"sub", "read"}, {"name", "n3"}});
+  for (char c : read) {
+    ASSERT_TRUE(trickle.send(std::string_view(&c, 1)));
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(trickle.receive_all(), R"({"ok":true,"result":{"content":"text","lines":1,"name":"n3"}})" "\n");
+
+  // The stalled clients are still served once they finish their line, and
+  // a silent one that gives up gets nothing.
+  for (auto& client : half) {
+    EXPECT_TRUE(client->quiet_for(10ms));
+    client->send(list.substr(cut));
+    std::string reply = client->receive_all();
+    EXPECT_EQ(Json::parse(reply)["result"]["notes"].size(), 10u) << reply;
+  }
+  for (auto& client : silent) {
+    client->close_sending();
+    EXPECT_EQ(client->receive_all(), "");
+  }
+}
+
+TEST_F(HostFaults, OversizedRequestsAreCutOff) {
+  // A client whose request is pending while the oversized one streams in.
+  RawClient waiting(host.socket_path());
+  std::string list = line_as(lead, {{"command", "list"}});
+  waiting.send(list.substr(0, 10));
+
+  RawClient flood(host.socket_path());
+  std::string chunk(1 << 20, 'x');
+  int sent = 0;
+  while (sent < 64 && flood.send(chunk)) ++sent;
+  // The host stopped reading after 32 MiB: it answered and closed, so the
+  // rest could not be sent.
+  EXPECT_GE(sent, 32);
+  EXPECT_LT(sent, 64);
+  EXPECT_EQ(flood.receive_all(), R"({"error":"request too large","ok":false})" "\n");
+
+  // A line feed after the limit is no way around it.
+  RawClient late_line(host.socket_path());
+  late_line.send(std::string(32 << 20, ' ') + "{}\n");
+  EXPECT_EQ(late_line.receive_all(), R"({"error":"request too large","ok":false})" "\n");
+
+  waiting.send(list.substr(10));
+  EXPECT_EQ(waiting.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})" "\n");
+  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
+}
+
+TEST_F(HostFaults, HundredsOfClientsAtOnce) {
+  constexpr int kClients = 300;
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < kClients; ++i) clients.push_back(std::make_unique<RawClient>(host.socket_path()));
+  for (int i = 0; i < kClients; ++i) {
+    std::string name = "n" + std::to_string(i);
+    ASSERT_TRUE(clients[i]->send(line_as(lead, {{"command", "note"}, {"sub", "create"}, {"name", name}})));
+  }
+  for (int i = 0; i < kClients; ++i) {
+    EXPECT_EQ(clients[i]->receive_all(), R"({"ok":true,"result":{"name":"n)" + std::to_string(i) + "\"}}\n");
+  }
+  EXPECT_EQ(host.result(lead, {{"command", "note"}, {"sub", "list"}})["notes"].size(), std::size_t{kClients});
+}
+
+TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsInsteadOfSpinning) {
+  // Few descriptors left: most of the silent clients wait in the backlog.
+  rlimit old{};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+  rlimit few{32, old.rlim_max};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+  std::vector<std::unique_ptr<RawClient>> silent;
+  for (int i = 0; i < 60; ++i) silent.push_back(std::make_unique<RawClient>(host.socket_path()));
+  RawClient queued(host.socket_path());
+  queued.send(line_as(lead, {{"command", "list"}}));
+
+  // While nothing can be accepted the host sleeps rather than retrying in
+  // a busy loop (which would use about a second of CPU per second).
+  std::this_thread::sleep_for(200ms);
+  std::chrono::milliseconds before = cpu_time(host.pid());
+  std::this_thread::sleep_for(2s);
+  EXPECT_LT(cpu_time(host.pid()) - before, 400ms);
+
+  // Once descriptors are free again, the queued client is served.
+  silent.clear();
+  EXPECT_EQ(queued.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})" "\n");
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
+  // The failure is reported, but not once per retry.
+  std::string log = host.error_output();
+  std::size_t reports = 0;
+  for (std::size_t at = 0; (at = log.find("accept failed: Too many open files", at)) != std::string::npos; ++at) {
+    ++reports;
+  }
+  EXPECT_GE(reports, 1u) << log;
+  EXPECT_LE(reports, 5u) << log;
+}
+
+TEST_F(HostFaults, DismissEndsWhatIgnoresTheHangUp) {
+  std::string dir = host.dir();
+  // Dev ignores SIGHUP itself; Job's shell and its child both do; Left has
+  // ended but left a child behind that ignores SIGHUP and holds the pty.
+  host.recruit(lead, "Dev", "trap '' HUP; echo $$ > '" + dir + "/dev.pid'; exec sleep 600");
+  host.recruit(lead, "Job", "trap '' HUP; sleep 600 & echo $! > '" + dir + "/job.pid'; echo $$ > '" + dir +
+                                "/shell.pid'; wait");
+  host.recruit(lead, "Left", "trap '' HUP; sleep 600 & echo $! > '" + dir + "/left.pid'; exit 0");
+  std::vector<pid_t> pids;
+  for (const char* file : {"/dev.pid", "/job.pid", "/shell.pid", "/left.pid"}) {
+    pids.push_back(wait_for_pid(dir + file));
+    ASSERT_GT(pids.back(), 0) << file;
+  }
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (host.result(lead, {{"command", "check"}, {"target", "Left"}})["state"] != "exited") {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_TRUE(alive(pids.back()));
+  // What a terminal leaves behind is the host's to reap.
+  EXPECT_EQ(parent_of(pids.back()), host.pid());
+
+  for (const char* name : {"Dev", "Job", "Left"}) {
+    expect_ok(lead, {"dismiss", name}, std::string("Entlassen: ") + name + "\n");
+  }
+  // Killed after the grace of two seconds, and reaped: no zombies either.
+  for (pid_t pid : pids) EXPECT_TRUE(wait_for_end(pid)) << pid;
+  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
+}
+
+TEST_F(HostFaults, UnwritableStateRefusesChangesAndLosesNothing) {
+  // A host whose state file lives in a directory of its own.
+  ASSERT_EQ(host.stop(), 0);
+  std::string dir = host.dir() + "/state";
+  std::filesystem::create_directory(dir);
+  host.start({"--state", dir + "/state.json"});
+  lead = host.join("Lead");
+  expect_ok(lead, {"note", "create", "Kept", "line one\n"}, "Notiz angelegt: Kept\n");
+  expect_ok(lead, {"role", "create", "Dev", "Write code."}, "Rolle angelegt: Dev\n");
+  Env dev = host.recruit(lead, "Dev", "echo $$ > '" + host.dir() + "/dev.pid'; exec sleep 600");
+  pid_t dev_pid = wait_for_pid(host.dir() + "/dev.pid");
+  ASSERT_GT(dev_pid, 0);
+  expect_ok(lead, {"connect", "Kept", "Dev"}, "Verbunden: Kept <-> Dev\n");
+  expect_ok(lead, {"note", "create", "Spare", ""}, "Notiz angelegt: Spare\n");
+  std::string saved = read_file(dir + "/state.json");
+
+  // The directory is moved away and a regular file takes its place: no
+  // temporary file can be made there, not even by root.
+  std::string away = host.dir() + "/state.away";
+  std::filesystem::rename(dir, away);
+  std::ofstream(dir) << "not a directory";
+
+  std::string refusal = "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-";
+  const std::vector<std::vector<std::string>> changes = {
+      {"note", "create", "New", "x"}, {"note", "write", "Kept", "overwritten"}, {"note", "edit", "Kept", "one", "two"},
+      {"note", "delete", "Kept"},     {"role", "create", "Lead", "p"},          {"role", "write", "Dev", "p"},
+      {"role", "delete", "Dev"},      {"connect", "Spare", "Dev"},              {"dismiss", "Dev"}};
+  // What changes nothing the file keeps still goes through.
+  expect_ok(lead, {"connect", "Lead", "Kept"}, "Verbunden: Lead <-> Kept\n");
+  expect_ok(lead, {"role", "assign", "Dev", "Dev"}, "Recruit umgerollt: Dev\n");
+  for (const auto& change : changes) {
+    RunResult r = host.client(lead, change);
+    EXPECT_EQ(r.err.rfind(refusal, 0), 0u) << change[0] << " " << change[1] << ": " << r.err;
+    EXPECT_NE(r.err.find(": Not a directory (os error 20)\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 1);
+  }
+
+  // Nothing is lost in memory: the note, the role, the recruit and its rope.
+  expect_ok(lead, {"note", "read", "Kept"}, "line one\n");
+  expect_ok(lead, {"role", "show", "Dev"}, "Rolle Dev:\nWrite code.\n");
+  expect_ok(dev, {"note", "read", "Kept"}, "line one\n");
+  expect_ok(lead, {"list"}, "Verbundene Agenten:\n  - Dev\nNotizen:\n  - Kept (verbunden)\n  - Spare (verbunden)\n");
+  expect_ok(dev, {"list"}, "Verbundene Agenten:\n  - Lead\nNotizen:\n  - Kept (verbunden)\n  - Spare\n");
+  // The refused dismissal did not end the recruit, not even after the grace.
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_TRUE(alive(dev_pid));
+  EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}})["state"], "running");
+  // Nor on disk: the file is as it was.
+  EXPECT_EQ(read_file(away + "/state.json"), saved);
+
+  // With the directory back, the next change saves everything.
+  std::filesystem::remove(dir);
+  std::filesystem::rename(away, dir);
+  expect_ok(lead, {"note", "edit", "Kept", "one", "two"}, "Notiz aktualisiert: Kept\n");
+  Json state = Json::parse(read_file(dir + "/state.json"));
+  EXPECT_EQ(state["notes"], Json::parse(R"([{"name":"Kept","content":"line two\n"},{"name":"Spare","content":""}])"));
+  EXPECT_EQ(state["roles"], Json::parse(R"([{"name":"Dev","prompt":"Write code."}])"));
+  EXPECT_EQ(state["ropes"], Json::parse(R"([[{"kind":"terminal","name":"Dev"},{"kind":"note","name":"Kept"}],
+                                             [{"kind":"terminal","name":"Lead"},{"kind":"note","name":"Kept"}],
+                                             [{"kind":"terminal","name":"Lead"},{"kind":"note","name":"Spare"}]])"));
+  expect_ok(lead, {"dismiss", "Dev"}, "Entlassen: Dev\n");
+  EXPECT_TRUE(wait_for_end(dev_pid));
+}
+
+TEST_F(HostFaults, CredentialsThatAreNotOnesOwn) {
+  Env other = host.join("Other");
+  Env dev = host.recruit(lead, "Dev");
+  expect_ok(lead, {"note", "create", "Secret", "hidden"}, "Notiz angelegt: Secret\n");
+  const std::string tokens[] = {lead.at("WELKMORA_TOKEN"), other.at("WELKMORA_TOKEN"), dev.at("WELKMORA_TOKEN")};
+
+  // A forged token, another terminal's id with one's own token, and the
+  // like: every command is refused alike, and nothing happens.
+  std::vector<std::pair<std::string, std::string>> forged = {
+      {"Lead", "00000000000000000000000000000000"}, {"Lead", other.at("WELKMORA_TOKEN")},
+      {"Dev", other.at("WELKMORA_TOKEN")},          {"Other", lead.at("WELKMORA_TOKEN")},
+      {"Lead", lead.at("WELKMORA_TOKEN") + " "},    {"Lead", lead.at("WELKMORA_TOKEN").substr(0, 31)},
+      {"Nobody", lead.at("WELKMORA_TOKEN")}};
+  const std::vector<std::vector<std::string>> commands = {
+      {"list"},           {"check", "Dev"},          {"note", "read", "Secret"}, {"note", "create", "X", "x"},
+      {"note", "delete", "Secret"}, {"role", "create", "R", "p"}, {"role", "list"},  {"preset", "list"},
+      {"recruit", "Y", "--command", "true"},         {"connect", "Lead", "Other"},  {"dismiss", "Dev"},
+      {"role", "assign", "Dev", "--none"}};
+  for (const auto& [id, token] : forged) {
+    Env env = lead;
+    env["WELKMORA_TERMINAL_ID"] = id;
+    env["WELKMORA_TOKEN"] = token;
+    for (const auto& command : commands) {
+      RunResult r = host.client(env, command);
+      EXPECT_EQ(r.err, "welkmora: unknown terminal or token\n") << id << " " << command[0];
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_EQ(host.request(env, {{"command", "debug"}}),
+              Json({{"ok", true}, {"result", {{"host", "welkmora-host"}, {"authenticated", false}}}}));
+  }
+  expect_ok(lead, {"list"}, "Verbundene Agenten:\n  - Dev\nNotizen:\n  - Secret (verbunden)\n");
+  expect_ok(lead, {"note", "read", "Secret"}, "hidden\n");
+  expect_ok(lead, {"role", "list"}, "Keine Rollen definiert.\n");
+  EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}})["state"], "running");
+
+  // Other holds valid credentials but no rope to Dev: whatever it asks
+  // about Dev reads exactly as if Dev did not exist, and no reply carries
+  // anything of another terminal's.
+  const std::vector<std::vector<std::string>> probes = {
+      {"check", "%"}, {"dismiss", "%"}, {"role", "assign", "%", "--none"}, {"connect", "Other", "%"},
+      {"connect", "%", "Secret"}, {"note", "read", "Secret"}, {"note", "write", "Secret", "mine"}};
+  for (auto probe : probes) {
+    auto with = [&](const std::string& name) {
+      std::vector<std::string> args = probe;
+      for (std::string& word : args) {
+        if (word == "%") word = name;
+      }
+      return host.client(other, args);
+    };
+    RunResult real = with("Dev"), made_up = with("Nobody");
+    EXPECT_EQ(real.status, 1) << probe[0];
+    EXPECT_EQ(real.out, "");
+    std::string err = real.err;
+    if (std::size_t at = err.find("Dev"); at != std::string::npos) err.replace(at, 3, "Nobody");
+    EXPECT_EQ(err, made_up.err) << probe[0];
+    for (const std::string& token : tokens) EXPECT_EQ(real.err.find(token), std::string::npos);
+  }
+  RunResult listed = host.client(other, {"list"});
+  EXPECT_EQ(listed.out, "Keine anderen Agenten verbunden.\nNotizen:\n  - Secret\n");
+  for (const std::string& token : tokens) EXPECT_EQ(listed.out.find(token), std::string::npos);
+  expect_ok(lead, {"note", "read", "Secret"}, "hidden\n");
+  EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}})["state"], "running");
+}
