@@ -115,7 +115,9 @@ bool serve(std::string_view line, const host::StateFile* state) {
   Fingerprint before = fingerprint(canvas);
   host::Timers timers;
   host::TerminalSet terminals(timers, std::chrono::milliseconds(0));
-  host::HostSettings settings{"/nonexistent/host.sock", ""};
+  host::HostSettings settings;
+  settings.socket_path = "/nonexistent/host.sock";
+  settings.shell = "";
   host::Dispatcher dispatcher(canvas, terminals, state, host::default_presets(), settings);
 
   int replies = 0;

@@ -34,22 +34,22 @@ std::vector<std::string> recruit_argv(const Context& ctx, const std::optional<st
   return {"/bin/sh", "-c", line};
 }
 
-LaunchSpec recruit_spec(const Context& ctx, std::vector<std::string> argv, const std::string& name,
+Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std::string& name,
                         const std::string& token, const std::optional<std::string>& role) {
-  LaunchSpec spec;
-  spec.argv = std::move(argv);
-  spec.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
-  spec.env = {{"WELKMORA_SOCKET", ctx.settings.socket_path},
+  Launch launch;
+  launch.argv = std::move(argv);
+  launch.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
+  launch.env = {{"WELKMORA_SOCKET", ctx.settings.socket_path},
               {"WELKMORA_TERMINAL_ID", name},
               {"WELKMORA_TOKEN", token},
               {"TERM", "xterm-256color"}};
   if (role) {
-    spec.env.emplace_back("WELKMORA_ROLE", *role);
-    spec.env.emplace_back("WELKMORA_ROLE_PROMPT", ctx.canvas.role(*role));
+    launch.env.emplace_back("WELKMORA_ROLE", *role);
+    launch.env.emplace_back("WELKMORA_ROLE_PROMPT", ctx.canvas.role(*role));
   }
-  spec.rows = ctx.settings.rows;
-  spec.cols = ctx.settings.cols;
-  return spec;
+  launch.rows = ctx.settings.rows;
+  launch.cols = ctx.settings.cols;
+  return launch;
 }
 
 }  // namespace

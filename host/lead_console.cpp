@@ -25,15 +25,15 @@ void write_all(int fd, std::string_view bytes) {
 std::string start_lead(Canvas& canvas, TerminalSet& terminals, const HostSettings& settings, int user_fd) {
   std::string name = canvas.free_terminal_name("Lead");
   std::string token = new_token();
-  LaunchSpec spec;
-  spec.argv = {settings.shell};
-  spec.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
-  spec.env = {{"WELKMORA_SOCKET", settings.socket_path}, {"WELKMORA_TERMINAL_ID", name}, {"WELKMORA_TOKEN", token}};
+  Launch launch;
+  launch.argv = {settings.shell};
+  launch.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
+  launch.env = {{"WELKMORA_SOCKET", settings.socket_path}, {"WELKMORA_TERMINAL_ID", name}, {"WELKMORA_TOKEN", token}};
   if (std::optional<winsize> size = window_size(user_fd); size && size->ws_row > 0 && size->ws_col > 0) {
-    spec.rows = size->ws_row;
-    spec.cols = size->ws_col;
+    launch.rows = size->ws_row;
+    launch.cols = size->ws_col;
   }
-  terminals.start(name, spec);
+  terminals.start(name, launch);
   canvas.add_terminal({name, token, false, ""});
   return name;
 }

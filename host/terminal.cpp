@@ -29,17 +29,17 @@ bool name_is(std::string_view entry, std::string_view name) {
 }
 
 /// The host's environment without the unset and overridden names, then the
-/// spec's own variables.
-std::vector<std::string> child_environment(const LaunchSpec& spec) {
+/// launch's own variables.
+std::vector<std::string> child_environment(const Launch& launch) {
   std::vector<std::string> out;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     std::string_view entry(*e);
     auto dropped = [&](std::string_view name) { return name_is(entry, name); };
-    if (std::any_of(spec.unset.begin(), spec.unset.end(), dropped)) continue;
-    if (std::any_of(spec.env.begin(), spec.env.end(), [&](const auto& kv) { return dropped(kv.first); })) continue;
+    if (std::any_of(launch.unset.begin(), launch.unset.end(), dropped)) continue;
+    if (std::any_of(launch.env.begin(), launch.env.end(), [&](const auto& kv) { return dropped(kv.first); })) continue;
     out.emplace_back(entry);
   }
-  for (const auto& [name, value] : spec.env) out.push_back(name + "=" + value);
+  for (const auto& [name, value] : launch.env) out.push_back(name + "=" + value);
   return out;
 }
 
@@ -77,10 +77,10 @@ int exec_outcome(int report_fd) {
 
 }  // namespace
 
-std::unique_ptr<Terminal> Terminal::start(const LaunchSpec& spec) {
-  if (spec.argv.empty() || !spec.argv[0].starts_with('/')) throw Refusal("no program to start");
-  std::vector<std::string> args = spec.argv;
-  std::vector<std::string> env = child_environment(spec);
+std::unique_ptr<Terminal> Terminal::start(const Launch& launch) {
+  if (launch.argv.empty() || !launch.argv[0].starts_with('/')) throw Refusal("no program to start");
+  std::vector<std::string> args = launch.argv;
+  std::vector<std::string> env = child_environment(launch);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
 
   int report[2];
@@ -88,8 +88,8 @@ std::unique_ptr<Terminal> Terminal::start(const LaunchSpec& spec) {
   wire::UniqueFd report_read(report[0]), report_write(report[1]);
 
   winsize size{};
-  size.ws_row = static_cast<unsigned short>(spec.rows);
-  size.ws_col = static_cast<unsigned short>(spec.cols);
+  size.ws_row = static_cast<unsigned short>(launch.rows);
+  size.ws_col = static_cast<unsigned short>(launch.cols);
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   if (pid < 0) throw Refusal("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
@@ -102,9 +102,9 @@ std::unique_ptr<Terminal> Terminal::start(const LaunchSpec& spec) {
   if (int err = exec_outcome(report_read.get()); err != 0) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    throw Refusal("cannot start " + spec.argv[0] + ": " + wire::os_error_text(err));
+    throw Refusal("cannot start " + launch.argv[0] + ": " + wire::os_error_text(err));
   }
-  return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), spec.rows, spec.cols));
+  return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols));
 }
 
 Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols)

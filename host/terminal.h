@@ -25,7 +25,7 @@ namespace host {
 using Clock = std::chrono::steady_clock;
 
 /// What to start and with which extra environment.
-struct LaunchSpec {
+struct Launch {
   /// argv[0] must be an absolute path.
   std::vector<std::string> argv;
   /// Set in the child's environment, over the host's own.
@@ -44,9 +44,9 @@ struct OutputMark {
 
 class Terminal {
  public:
-  /// Starts `spec` in a new pty. Throws host::Refusal when the program
+  /// Starts `launch` in a new pty. Throws host::Refusal when the program
   /// cannot be started.
-  static std::unique_ptr<Terminal> start(const LaunchSpec& spec);
+  static std::unique_ptr<Terminal> start(const Launch& launch);
   ~Terminal();
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;

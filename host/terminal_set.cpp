@@ -6,8 +6,8 @@ namespace host {
 
 TerminalSet::~TerminalSet() { kill_all(); }
 
-Terminal& TerminalSet::start(const std::string& name, const LaunchSpec& spec) {
-  auto terminal = Terminal::start(spec);
+Terminal& TerminalSet::start(const std::string& name, const Launch& launch) {
+  auto terminal = Terminal::start(launch);
   Terminal& ref = *terminal;
   listed_[name] = std::move(terminal);
   return ref;

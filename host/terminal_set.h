@@ -22,9 +22,9 @@ class TerminalSet {
   TerminalSet(Timers& timers, std::chrono::milliseconds grace) : timers_(timers), grace_(grace) {}
   ~TerminalSet();
 
-  /// Starts `spec` as terminal `name`, which must not be taken. Throws
+  /// Starts `launch` as terminal `name`, which must not be taken. Throws
   /// host::Refusal when it cannot be started.
-  Terminal& start(const std::string& name, const LaunchSpec& spec);
+  Terminal& start(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
   /// The loop's timers, which the set and those serving its terminals use.
   Timers& timers() const { return timers_; }
