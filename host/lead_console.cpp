@@ -39,7 +39,7 @@ std::string start_lead(Canvas& canvas, TerminalSet& terminals, const HostSetting
 }
 
 LeadConsole::LeadConsole(TerminalSet& terminals, std::string name, int in, int out)
-    : terminals_(terminals), name_(std::move(name)), terminal_(terminals.find(name_)), in_(in), out_(out) {
+    : terminals_(terminals), name_(std::move(name)), terminal_(terminals.find(name_)), in_(in) {
   if (terminal_ != nullptr) terminal_->set_output_observer([out](std::string_view bytes) { write_all(out, bytes); });
 }
 

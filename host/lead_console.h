@@ -51,7 +51,7 @@ class LeadConsole : public LoopGuest {
   TerminalSet& terminals_;
   std::string name_;
   Terminal* terminal_;
-  int in_, out_;
+  int in_;
   bool in_open_ = true;
   std::optional<int> exit_code_;
   WinchWatch winch_;
