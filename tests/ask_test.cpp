@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "exchange_checks.h"
 #include "fake_app.h"
 #include "replies.h"
 
@@ -11,7 +12,6 @@ using namespace harness;
 namespace {
 
 using namespace std::chrono_literals;
-
 
 /// The request line an `ask --batch` with the given wire form of `batch` sends.
 std::string batch_request(const std::string& batch) {
@@ -26,12 +26,7 @@ constexpr const char* kWarnDev =
 
 /// Runs `args` and expects it refused with `err` before any connection.
 void expect_refused(FakeApp& app, const std::vector<std::string>& args, const std::string& err) {
-  Exchange x = app.exchange(args, ok_result("null"));
-  std::string shown = args.size() > 2 ? args[2] : "";
-  EXPECT_EQ(x.run.err, err) << shown;
-  EXPECT_EQ(x.run.out, "") << shown;
-  EXPECT_EQ(x.run.status, 1) << shown;
-  EXPECT_FALSE(x.connected) << shown;
+  harness::expect_refused(app.exchange(args, ok_result("null")), err, args.size() > 2 ? args[2] : "");
 }
 
 }  // namespace

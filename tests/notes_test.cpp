@@ -6,14 +6,14 @@
 
 #include <cerrno>
 
+#include "exchange_checks.h"
 #include "fake_app.h"
-#include "replies.h"
 #include "os_error.h"
+#include "replies.h"
 
 using namespace harness;
 
 namespace {
-
 
 constexpr const char* kNoteUsage =
     "welkmora: usage: welkmora note list | create | read | write | edit | delete (see 'welkmora help')\n";
@@ -32,15 +32,6 @@ Exchange run_note(FakeApp& app, const std::vector<std::string>& args, Stdin in,
   o.env = app.env();
   o.in = std::move(in);
   return app.exchange(args, Script::reply(reply), o);
-}
-
-/// A run that must stop with `err` before contacting the app.
-void expect_refused(const Exchange& x, const std::string& err, const std::string& what) {
-  EXPECT_EQ(x.run.err, err) << what;
-  EXPECT_EQ(x.run.out, "") << what;
-  EXPECT_EQ(x.run.status, 1) << what;
-  EXPECT_FALSE(x.connected) << what;
-  EXPECT_EQ(x.request, "") << what;
 }
 
 }  // namespace
@@ -90,13 +81,8 @@ TEST(NoteRequest, MembersOfEachSubcommand) {
       {{"note", "edit", "Plan", "", ""}, R"({"command":"note","name":"Plan","new":"","old":"","sub":"edit","terminalId":"T1","token":"tok"})"},
       {{"note", "delete", "Plan", "ignored"}, R"({"command":"note","name":"Plan","sub":"delete","terminalId":"T1","token":"tok"})"},
   };
-  for (const Case& c : cases) {
-    // /dev/null on standard input: not a terminal, and empty.
-    Exchange x = run_note(app, c.args, Stdin::null());
-    EXPECT_EQ(x.request, std::string(c.request) + "\n") << describe(c.args);
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
-  }
+  // /dev/null on standard input: not a terminal, and empty.
+  for (const Case& c : cases) expect_sent(run_note(app, c.args, Stdin::null()), c.request, describe(c.args));
 }
 
 TEST(NoteRequest, ReadNumbersAreSentAsUnsignedIntegers) {
@@ -202,10 +188,8 @@ TEST(NoteStdin, ContentComesFromAPipeOnlyWhenNotGiven) {
   };
   for (Case& c : cases) {
     Exchange x = run_note(app, c.args, c.in);
-    EXPECT_EQ(x.request, std::string(c.request) + "\n") << describe(c.args);
+    expect_sent(x, c.request, describe(c.args));
     EXPECT_EQ(x.run.out, c.out) << describe(c.args);
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
   }
 }
 
@@ -287,10 +271,7 @@ TEST(NoteRender, LenientReadingOfTheResult) {
       {{"note", "delete", "N"}, R"("N")", "Notiz gelöscht: ?\n"},
   };
   for (const Case& c : cases) {
-    Exchange x = run_note(app, c.args, Stdin::null(), ok_result(c.result));
-    EXPECT_EQ(x.run.out, c.out) << describe(c.args) << " " << c.result;
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
+    expect_printed(run_note(app, c.args, Stdin::null(), ok_result(c.result)), c.out, describe(c.args) + " " + c.result);
   }
 }
 

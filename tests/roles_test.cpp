@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "exchange_checks.h"
 #include "fake_app.h"
 #include "replies.h"
 
 using namespace harness;
 
 namespace {
-
 
 constexpr const char* kRoleUsage =
     "welkmora: usage: welkmora role list | create \"Name\" \"Prompt\" | show \"Name\" | edit \"Name\" \"old\" \"new\" | "
@@ -73,10 +73,7 @@ TEST(RoleRequest, BuiltDirectly) {
 TEST(RoleRequest, SentOverTheSocket) {
   FakeApp app;
   for (const RoleCase& c : role_requests()) {
-    Exchange x = app.exchange(c.args, ok_result("{}"));
-    EXPECT_EQ(x.request, std::string(c.request) + "\n") << describe(c.args);
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
+    expect_sent(app.exchange(c.args, ok_result("{}")), c.request, describe(c.args));
   }
 }
 
@@ -114,13 +111,7 @@ TEST(RoleUsage, ErrorsSendNothing) {
       {{"preset", ""}, kPresetUsage},
       {{"preset", "", "list"}, kPresetUsage},
   };
-  for (const Case& c : cases) {
-    Exchange x = app.exchange(c.args, ok_result("{}"));
-    EXPECT_EQ(x.run.err, c.err) << describe(c.args);
-    EXPECT_EQ(x.run.out, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 1) << describe(c.args);
-    EXPECT_FALSE(x.connected) << describe(c.args);
-  }
+  for (const Case& c : cases) expect_refused(app.exchange(c.args, ok_result("{}")), c.err, describe(c.args));
 }
 
 TEST(RoleUsageDeathTest, BuildRoleRequestEndsTheRun) {
@@ -178,9 +169,6 @@ TEST(RoleRender, LenientReadingOfTheResult) {
       {{"preset", "list"}, "null", "Keine Presets definiert.\n"},
   };
   for (const Case& c : cases) {
-    Exchange x = app.exchange(c.args, ok_result(c.result));
-    EXPECT_EQ(x.run.out, c.out) << describe(c.args) << " " << c.result;
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
+    expect_printed(app.exchange(c.args, ok_result(c.result)), c.out, describe(c.args) + " " + c.result);
   }
 }

@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "exchange_checks.h"
 #include "fake_app.h"
 #include "replies.h"
 
 using namespace harness;
 
 namespace {
-
 
 constexpr const char* kRecruitUsage =
     "welkmora: usage: welkmora recruit \"Codename\" [--role \"Role\"] [--command \"cmd\"]\n";
@@ -47,12 +47,7 @@ TEST(Wiring, RequestsCarryTheWordsAsTyped) {
        R"({"command":"recruit","name":"--role","preset":"x","terminalId":"T1","token":"tok"})"},
       {{"recruit", ""}, R"({"command":"recruit","name":"","terminalId":"T1","token":"tok"})"},
   };
-  for (const Case& c : cases) {
-    Exchange x = app.exchange(c.args, ok_result("{}"));
-    EXPECT_EQ(x.request, std::string(c.request) + "\n") << describe(c.args);
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
-  }
+  for (const Case& c : cases) expect_sent(app.exchange(c.args, ok_result("{}")), c.request, describe(c.args));
 }
 
 TEST(Wiring, UsageAndFlagErrorsSendNothing) {
@@ -77,13 +72,7 @@ TEST(Wiring, UsageAndFlagErrorsSendNothing) {
       {{"recruit", "Scout", ""}, "welkmora: unknown recruit flag: \n"},
       {{"recruit", "--role", "Dev"}, "welkmora: unknown recruit flag: Dev\n"},
   };
-  for (const Case& c : cases) {
-    Exchange x = app.exchange(c.args, ok_result("{}"));
-    EXPECT_EQ(x.run.err, c.err) << describe(c.args);
-    EXPECT_EQ(x.run.out, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 1) << describe(c.args);
-    EXPECT_FALSE(x.connected) << describe(c.args);
-  }
+  for (const Case& c : cases) expect_refused(app.exchange(c.args, ok_result("{}")), c.err, describe(c.args));
 }
 
 TEST(Wiring, ConfirmationLines) {
@@ -105,10 +94,7 @@ TEST(Wiring, ConfirmationLines) {
       {{"recruit", "Scout"}, R"(["Scout"])", "Recruit gespawnt: ?\n"},
   };
   for (const Case& c : cases) {
-    Exchange x = app.exchange(c.args, ok_result(c.result));
-    EXPECT_EQ(x.run.out, c.out) << describe(c.args) << " " << c.result;
-    EXPECT_EQ(x.run.err, "") << describe(c.args);
-    EXPECT_EQ(x.run.status, 0) << describe(c.args);
+    expect_printed(app.exchange(c.args, ok_result(c.result)), c.out, describe(c.args) + " " + c.result);
   }
 }
 
