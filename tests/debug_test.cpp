@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "exchange_checks.h"
 #include "fake_app.h"
 
 using namespace harness;
@@ -47,10 +48,8 @@ TEST(Debug, ReachableAppIsOk) {
 TEST(Debug, AnyReplyThatParsesIsOk) {
   FakeApp app;
   for (const char* reply : {R"({"ok":false,"error":"Token ungültig"})", R"({"ok":"yes"})", "[]", "null", "42"}) {
-    Exchange x = app.exchange({"debug"}, std::string(reply) + "\n");
-    EXPECT_EQ(x.run.out, head("T1", app.socket_path(), true) + "OK\n\n") << reply;
-    EXPECT_EQ(x.run.err, "") << reply;
-    EXPECT_EQ(x.run.status, 0) << reply;
+    expect_printed(app.exchange({"debug"}, std::string(reply) + "\n"), head("T1", app.socket_path(), true) + "OK\n\n",
+                   reply);
   }
 }
 
