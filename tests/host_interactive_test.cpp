@@ -9,6 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 #include "host_process.h"
@@ -26,6 +28,21 @@ bool gone(pid_t pid) {
     std::this_thread::sleep_for(20ms);
   }
   return true;
+}
+
+/// Waits until some process runs with exactly `cmdline` (arguments joined
+/// by NUL bytes); false after thirty seconds.
+bool running(const std::string& cmdline) {
+  auto deadline = Clock::now() + 30s;
+  while (Clock::now() < deadline) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (text == cmdline) return true;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
 }
 
 }  // namespace
@@ -61,8 +78,10 @@ TEST(HostInteractive, TheShellIsLeadUntilItEnds) {
   ASSERT_TRUE(user.expect("50 132")) << user.transcript();
 
   // Ctrl-C goes to the shell's program, not to the host.
-  user.send("sleep 60\r");
-  std::this_thread::sleep_for(300ms);
+  // Wait for the program itself: a Ctrl-C that reaches the shell first would
+  // flush the typed-ahead line below.
+  user.send("sleep 61\r");
+  ASSERT_TRUE(running(std::string("sleep\0" "61\0", 9))) << user.transcript();
   user.send("\x03");
   user.send("echo still; echo here\r");
   ASSERT_TRUE(user.expect("still\r\nhere")) << user.transcript();
