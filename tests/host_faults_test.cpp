@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "files.h"
 #include "host_process.h"
 #include "raw_client.h"
 
@@ -23,13 +24,6 @@ using wire::Json;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 /// True while `pid` exists and is not a zombie.
 bool alive(pid_t pid) {

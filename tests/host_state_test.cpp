@@ -9,19 +9,13 @@
 #include <sstream>
 
 #include "host_process.h"
+#include "files.h"
 #include "run_checks.h"
 
 using namespace harness;
 using wire::Json;
 
 namespace {
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> dir_entries(const std::string& dir) {
   std::vector<std::string> names;
