@@ -29,8 +29,8 @@ static int append_escaped(const char* value) {
   for (const unsigned char* p = (const unsigned char*)value; *p; ++p) {
     char esc[6] = {'\\', 'u', '0', '0', hex[*p >> 4], hex[*p & 15]};
     int ok = *p == '"' || *p == '\\' ? append((const char[]){'\\', (char)*p}, 2)
-             : *p < 0x20               ? append(esc, sizeof esc)
-                                       : append((const char*)p, 1);
+             : *p < 0x20             ? append(esc, sizeof esc)
+                                     : append((const char*)p, 1);
     if (!ok) return 0;
   }
   return 1;
@@ -85,8 +85,8 @@ int main(void) {
 
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return 1;
-  int ok = connect(fd, (const struct sockaddr*)&addr, sizeof addr) == 0 &&
-           write_all(fd, request, request_len) && copy_first_line(fd);
+  int ok = connect(fd, (const struct sockaddr*)&addr, sizeof addr) == 0 && write_all(fd, request, request_len) &&
+           copy_first_line(fd);
   close(fd);
   return ok ? 0 : 1;
 }

@@ -72,13 +72,20 @@ Options parse_options(int argc, char** argv) {
   };
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
-    if (a == "-n") o.runs = std::atoi(value(i).c_str());
-    else if (a == "--warmup") o.warmup = std::atoi(value(i).c_str());
-    else if (a == "--callgrind") o.callgrind = true;
-    else if (a == "--welkmora") o.welkmora = value(i);
-    else if (a == "--min-client") o.min_client = value(i);
-    else if (a == "--server") o.server = value(i);
-    else die("unknown argument " + std::string(a));
+    if (a == "-n")
+      o.runs = std::atoi(value(i).c_str());
+    else if (a == "--warmup")
+      o.warmup = std::atoi(value(i).c_str());
+    else if (a == "--callgrind")
+      o.callgrind = true;
+    else if (a == "--welkmora")
+      o.welkmora = value(i);
+    else if (a == "--min-client")
+      o.min_client = value(i);
+    else if (a == "--server")
+      o.server = value(i);
+    else
+      die("unknown argument " + std::string(a));
   }
   if (o.runs < 1 || o.warmup < 0) die("-n must be at least 1 and --warmup at least 0");
   return o;

@@ -29,9 +29,12 @@ std::size_t too_deep_bracket(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (in_string) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') in_string = false;
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        in_string = false;
     } else if (c == '"') {
       in_string = true;
     } else if (c == '[' || c == '{') {
@@ -85,8 +88,7 @@ class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
     --depth_;
     return json_sax_dom_parser::end_array();
   }
-  bool parse_error(std::size_t position, const std::string& /*token*/,
-                   const nlohmann::detail::exception& ex) {
+  bool parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& ex) {
     position_ = position;
     problem_ = ex.id == 406 ? "number out of range" : problem_text(ex.what());
     return false;

@@ -3,11 +3,10 @@
 // nesting limit and error wording both sides use, and the compact writer.
 
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace wire {
 

@@ -16,12 +16,12 @@ std::size_t sequence_length(std::string_view text, std::size_t i) {
     len = 2;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     len = 3;
-    if (lead == 0xE0) lo = 0xA0;   // overlong
-    if (lead == 0xED) hi = 0x9F;   // surrogates
+    if (lead == 0xE0) lo = 0xA0;  // overlong
+    if (lead == 0xED) hi = 0x9F;  // surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     len = 4;
-    if (lead == 0xF0) lo = 0x90;   // overlong
-    if (lead == 0xF4) hi = 0x8F;   // above U+10FFFF
+    if (lead == 0xF0) lo = 0x90;  // overlong
+    if (lead == 0xF4) hi = 0x8F;  // above U+10FFFF
   } else {
     return 0;
   }

@@ -102,7 +102,8 @@ void check_reply(std::string_view line, const Json& reply) {
   if (ok == r.end() || !ok->is_boolean() || r.size() != 2) fail("reply lacks a boolean ok", line, text);
   bool accepted = *ok;
   if (accepted && !r.contains("result")) fail("accepted reply has no result", line, text);
-  if (!accepted && (!r.contains("error") || !r["error"].is_string() || r["error"].get_ref<const std::string&>().empty())) {
+  if (!accepted &&
+      (!r.contains("error") || !r["error"].is_string() || r["error"].get_ref<const std::string&>().empty())) {
     fail("refusal has no error text", line, text);
   }
 }

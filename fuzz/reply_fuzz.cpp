@@ -20,11 +20,11 @@ constexpr std::string_view kAskBatch[] = {"ask", "--batch", "{}"};
 constexpr std::string_view kConnect[] = {"connect", "A", "B"};
 constexpr std::string_view kDismiss[] = {"dismiss", "A"};
 constexpr std::string_view kRecruit[] = {"recruit", "A"};
-constexpr std::string_view kRoles[][3] = {{"role", "list", ""}, {"role", "show", "A"}, {"role", "create", "A"},
+constexpr std::string_view kRoles[][3] = {{"role", "list", ""},   {"role", "show", "A"},  {"role", "create", "A"},
                                           {"role", "edit", "A"},  {"role", "write", "A"}, {"role", "delete", "A"},
                                           {"role", "assign", "A"}};
 constexpr std::string_view kPreset[] = {"preset", "list"};
-constexpr std::string_view kNotes[][3] = {{"note", "list", ""},  {"note", "read", "N"},  {"note", "create", "N"},
+constexpr std::string_view kNotes[][3] = {{"note", "list", ""},   {"note", "read", "N"}, {"note", "create", "N"},
                                           {"note", "write", "N"}, {"note", "edit", "N"}, {"note", "delete", "N"}};
 
 }  // namespace

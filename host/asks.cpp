@@ -46,8 +46,8 @@ void Asks::start(const std::string& name, std::string_view prompt, Done done) {
   TurnMark mark = mark_turn(terminal->screen_snapshot(kVisibleScreen));
   TurnTime now = TurnClock::now();
   terminal->send(typed);
-  Turn turn{terminal, next_serial_++, std::move(typed), std::move(mark), now, TurnTracker(rule_, now), 0,
-            std::move(done)};
+  Turn turn{terminal, next_serial_++, std::move(typed), std::move(mark), now, TurnTracker(rule_, now),
+            0,        std::move(done)};
   auto it = turns_.emplace(name, std::move(turn)).first;
   arm(it->first, it->second, it->second.tracker.enter_due());
 }
@@ -96,8 +96,8 @@ void Asks::advance(TurnMap::iterator it) {
     finish(it, state);
     return;
   }
-  TurnTime next = enter_waits ? std::min(now + rule_.enter_delay, turn.typed_at + rule_.max_wait)
-                              : turn.tracker.next_deadline();
+  TurnTime next =
+      enter_waits ? std::min(now + rule_.enter_delay, turn.typed_at + rule_.max_wait) : turn.tracker.next_deadline();
   arm(it->first, turn, std::max(next, now + std::chrono::milliseconds(1)));
 }
 

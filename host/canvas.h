@@ -118,8 +118,7 @@ class Canvas {
   const std::string& note(std::string_view caller, std::string_view name) const;
   void write_note(std::string_view caller, std::string_view name, std::string content);
   /// Replaces the first occurrence of `old_text`; refuses when it is absent.
-  void edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
-                 std::string_view new_text);
+  void edit_note(std::string_view caller, std::string_view name, std::string_view old_text, std::string_view new_text);
   /// Deletes the note and its ropes.
   void delete_note(std::string_view caller, std::string_view name);
 

@@ -85,9 +85,8 @@ Json handle_note(Context& ctx, const Call& call) {
     auto offset = members::optional_count(req, "offset");
     auto limit = members::optional_count(req, "limit");
     const std::string& content = canvas.note(call.caller, name);
-    return {{"name", name},
-            {"content", slice_lines(content, offset.value_or(0), limit)},
-            {"lines", count_lines(content)}};
+    return {
+        {"name", name}, {"content", slice_lines(content, offset.value_or(0), limit)}, {"lines", count_lines(content)}};
   }
   if (sub == "write") {
     canvas.write_note(call.caller, name, members::text(req, "content"));

@@ -35,14 +35,14 @@ std::vector<std::string> recruit_argv(const Context& ctx, const std::optional<st
 }
 
 Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std::string& name,
-                        const std::string& token, const std::optional<std::string>& role) {
+                    const std::string& token, const std::optional<std::string>& role) {
   Launch launch;
   launch.argv = std::move(argv);
   launch.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
   launch.env = {{"WELKMORA_SOCKET", ctx.settings.socket_path},
-              {"WELKMORA_TERMINAL_ID", name},
-              {"WELKMORA_TOKEN", token},
-              {"TERM", "xterm-256color"}};
+                {"WELKMORA_TERMINAL_ID", name},
+                {"WELKMORA_TOKEN", token},
+                {"TERM", "xterm-256color"}};
   if (role) {
     launch.env.emplace_back("WELKMORA_ROLE", *role);
     launch.env.emplace_back("WELKMORA_ROLE_PROMPT", ctx.canvas.role(*role));
@@ -74,9 +74,7 @@ Json handle_check(Context& ctx, const Call& call) {
   const TerminalEntry& entry = ctx.canvas.peer(call.caller, target);
   Terminal* terminal = entry.joined ? nullptr : ctx.terminals.find(target);
   if (terminal == nullptr) throw Refusal("no screen of a joined shell: " + target);
-  Json result = {{"output", terminal->screen_text()},
-                 {"awaitingInput", false},
-                 {"state", state_word(entry, terminal)}};
+  Json result = {{"output", terminal->screen_text()}, {"awaitingInput", false}, {"state", state_word(entry, terminal)}};
   if (terminal->exited()) result["exitCode"] = *terminal->exit_code();
   return result;
 }

@@ -113,8 +113,7 @@ TurnRule turn_rule(const Options& options) {
 /// shell ends; returns the shell's exit status.
 int serve_with_lead(Server& server, Canvas& canvas, TerminalSet& terminals, const HostSettings& settings) {
   std::string lead = start_lead(canvas, terminals, settings, STDIN_FILENO);
-  std::fprintf(stderr, "welkmora-host: your shell is the terminal \"%s\"; leave it to stop the host\n",
-               lead.c_str());
+  std::fprintf(stderr, "welkmora-host: your shell is the terminal \"%s\"; leave it to stop the host\n", lead.c_str());
   RawMode raw(STDIN_FILENO);
   LeadConsole console(terminals, lead, STDIN_FILENO, STDOUT_FILENO);
   server.attach(console);

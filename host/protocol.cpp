@@ -110,8 +110,8 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
       route.async(ctx, call, respond);
       return;
     }
-    Json result = route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_)
-                                                      : route.sync(ctx, call);
+    Json result =
+        route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_) : route.sync(ctx, call);
     for (const auto& effect : ctx.on_commit) effect();
     respond(ok_reply(std::move(result)));
   } catch (const Refusal& refusal) {

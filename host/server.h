@@ -45,8 +45,7 @@ class LoopGuest {
 class Server {
  public:
   /// Blocks SIGCHLD, SIGINT, SIGTERM and SIGHUP, which the loop then reads.
-  Server(Listener listener, Dispatcher& dispatcher, TerminalSet& terminals, Timers& timers,
-         ServerLimits limits = {});
+  Server(Listener listener, Dispatcher& dispatcher, TerminalSet& terminals, Timers& timers, ServerLimits limits = {});
   ~Server();
 
   /// Lets the loop serve `guest` too, until the host stops; the guest must

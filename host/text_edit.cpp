@@ -17,8 +17,7 @@ std::size_t start_of_line(std::string_view text, std::uint64_t n) {
 
 }  // namespace
 
-std::optional<std::string> replace_first(std::string_view text, std::string_view old_text,
-                                         std::string_view new_text) {
+std::optional<std::string> replace_first(std::string_view text, std::string_view old_text, std::string_view new_text) {
   if (old_text.empty()) return std::nullopt;
   std::size_t at = text.find(old_text);
   if (at == std::string_view::npos) return std::nullopt;

@@ -10,8 +10,7 @@ namespace host {
 
 /// `text` with the first occurrence of `old_text` replaced by `new_text`, or
 /// nothing when `old_text` does not occur (or is empty).
-std::optional<std::string> replace_first(std::string_view text, std::string_view old_text,
-                                         std::string_view new_text);
+std::optional<std::string> replace_first(std::string_view text, std::string_view old_text, std::string_view new_text);
 
 /// The lines of `text` from line `offset` (0-based) on, at most `limit` of
 /// them (all when absent), each with its own line feed. An offset past the

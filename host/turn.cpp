@@ -208,9 +208,7 @@ std::string_view cursor_line(const ScreenText& screen) {
   return screen.rows[static_cast<std::size_t>(i)];
 }
 
-TurnMark mark_turn(const ScreenText& before) {
-  return {before.cursor_row, std::string(rtrim(cursor_line(before)))};
-}
+TurnMark mark_turn(const ScreenText& before) { return {before.cursor_row, std::string(rtrim(cursor_line(before)))}; }
 
 std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt) {
   enum class Kind { kAppended, kScrolledOff, kRedrawn } kind = Kind::kRedrawn;

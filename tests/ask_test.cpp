@@ -15,7 +15,9 @@ using namespace std::chrono_literals;
 
 /// The request line an `ask --batch` with the given wire form of `batch` sends.
 std::string batch_request(const std::string& batch) {
-  return R"({"batch":)" + batch + R"(,"command":"ask","terminalId":"T1","token":"tok"})" "\n";
+  return R"({"batch":)" + batch +
+         R"(,"command":"ask","terminalId":"T1","token":"tok"})"
+         "\n";
 }
 
 constexpr const char* kUsage = "welkmora: usage: welkmora ask \"Name\" \"prompt\"  |  welkmora ask --batch '{…}'\n";
@@ -35,25 +37,29 @@ TEST(AskSingle, SendsTargetAndPrompt) {
   FakeApp app;
   Exchange x = app.exchange({"ask", "Dev", "Wie weit?\n\"Tests\"", "ignored"}, ok_result(R"({"output":"fertig"})"));
   EXPECT_EQ(x.request,
-            R"({"command":"ask","prompt":"Wie weit?\n\"Tests\"","target":"Dev","terminalId":"T1","token":"tok"})" "\n");
+            R"({"command":"ask","prompt":"Wie weit?\n\"Tests\"","target":"Dev","terminalId":"T1","token":"tok"})"
+            "\n");
   EXPECT_EQ(x.run.out, "fertig\n");
   EXPECT_EQ(x.run.err, "");
   EXPECT_EQ(x.run.status, 0);
 
   // Empty operands go out as they are; the app decides about them.
   Exchange empty = app.exchange({"ask", "", ""}, ok_result("null"));
-  EXPECT_EQ(empty.request, R"({"command":"ask","prompt":"","target":"","terminalId":"T1","token":"tok"})" "\n");
+  EXPECT_EQ(empty.request, R"({"command":"ask","prompt":"","target":"","terminalId":"T1","token":"tok"})"
+                           "\n");
   EXPECT_EQ(empty.run.out, "(keine Ausgabe)\n");
   EXPECT_EQ(empty.run.status, 0);
 
   // Only the exact word selects the batch form.
   Exchange cased = app.exchange({"ask", "--Batch", "{}"}, ok_result("null"));
-  EXPECT_EQ(cased.request, R"({"command":"ask","prompt":"{}","target":"--Batch","terminalId":"T1","token":"tok"})" "\n");
+  EXPECT_EQ(cased.request, R"({"command":"ask","prompt":"{}","target":"--Batch","terminalId":"T1","token":"tok"})"
+                           "\n");
 }
 
 TEST(AskSingle, AwaitingInputWarnsWithTheTarget) {
   FakeApp app;
-  Exchange x = app.exchange({"ask", "Dev", "weiter"}, ok_result(R"({"output":"Overwrite? [y/N]","awaitingInput":true})"));
+  Exchange x =
+      app.exchange({"ask", "Dev", "weiter"}, ok_result(R"({"output":"Overwrite? [y/N]","awaitingInput":true})"));
   EXPECT_EQ(x.run.out, "Overwrite? [y/N]\n");
   EXPECT_EQ(x.run.err, kWarnDev);
   EXPECT_EQ(x.run.status, 0);
@@ -61,7 +67,8 @@ TEST(AskSingle, AwaitingInputWarnsWithTheTarget) {
 
 TEST(AskSingle, RefusalAndFailedExchangeEndWithStatusOne) {
   FakeApp app;
-  Exchange refused = app.exchange({"ask", "Nobody", "hi"}, R"({"ok":false,"error":"Nobody ist nicht verbunden"})" "\n");
+  Exchange refused = app.exchange({"ask", "Nobody", "hi"}, R"({"ok":false,"error":"Nobody ist nicht verbunden"})"
+                                                           "\n");
   EXPECT_EQ(refused.run.err, "welkmora: Nobody ist nicht verbunden\n");
   EXPECT_EQ(refused.run.out, "");
   EXPECT_EQ(refused.run.status, 1);
@@ -81,7 +88,10 @@ TEST(AskSingle, WaitsForASlowAnswer) {
   FakeApp app;
   RunOptions o;
   o.env = app.env();
-  Script slow{{R"({"ok":true,)", R"("result":{"output":"spät"}})" "\n"}, 1500ms, true};
+  Script slow{{R"({"ok":true,)", R"("result":{"output":"spät"}})"
+                                 "\n"},
+              1500ms,
+              true};
   Exchange x = app.exchange({"ask", "Dev", "hi"}, slow, o);
   EXPECT_EQ(x.run.out, "spät\n");
   EXPECT_EQ(x.run.status, 0);
@@ -94,7 +104,8 @@ TEST(AskUsage, EveryCheckInItsOrder) {
   expect_refused(app, {"ask", "--Batch"}, kUsage);
   expect_refused(app, {"ask", "--batch"}, kBatchUsage);
   // The JSON is judged before its type, and an argument check comes first.
-  expect_refused(app, {"ask", "--batch", "[1"}, "welkmora: --batch needs valid JSON: EOF while parsing a list at line 1 column 2\n");
+  expect_refused(app, {"ask", "--batch", "[1"},
+                 "welkmora: --batch needs valid JSON: EOF while parsing a list at line 1 column 2\n");
   expect_refused(app, {"ask", "--batch", "\xff"}, "welkmora: argument 3 is not valid UTF-8\n");
 }
 
@@ -110,7 +121,8 @@ TEST(AskUsage, BatchOperandMustParse) {
       {R"({"A":"x")", "EOF while parsing an object at line 1 column 8"},
       {"", "EOF while parsing a value at line 1 column 0"},
       {"   \n", "EOF while parsing a value at line 2 column 0"},
-      {"{\n  \"A\": \"x\",\n  \"B\": y\n}", "syntax error while parsing value - invalid literal; last read: '\"B\": y' at line 3 column 8"},
+      {"{\n  \"A\": \"x\",\n  \"B\": y\n}",
+       "syntax error while parsing value - invalid literal; last read: '\"B\": y' at line 3 column 8"},
   };
   for (const Case& c : cases) expect_refused(app, {"ask", "--batch", c.operand}, prefix + c.problem + "\n");
 
@@ -118,7 +130,8 @@ TEST(AskUsage, BatchOperandMustParse) {
   // parser, not sent.
   for (const char* operand : {R"({"A":"\ud800"})", R"({"A":"\udc00x"})"}) {
     Exchange x = app.exchange({"ask", "--batch", operand}, ok_result("null"));
-    EXPECT_EQ(x.run.err.rfind(prefix + "syntax error while parsing value - invalid string: surrogate", 0), 0u) << x.run.err;
+    EXPECT_EQ(x.run.err.rfind(prefix + "syntax error while parsing value - invalid string: surrogate", 0), 0u)
+        << x.run.err;
     EXPECT_EQ(x.run.status, 1);
     EXPECT_EQ(x.run.signal, 0);
     EXPECT_FALSE(x.connected);
@@ -163,9 +176,9 @@ TEST(AskBatch, ObjectGoesOutInKeyOrderWithTheLastOfRepeatedNames) {
 
 TEST(AskBatch, ValuesPassThroughWhateverTheirType) {
   FakeApp app;
-  Exchange x = app.exchange(
-      {"ask", "--batch", R"({"N":7,"L":[true,null,-3],"O":{"z":"\u001b","a":"tab\there"},"S":"zeile\n"})"},
-      ok_result("null"));
+  Exchange x =
+      app.exchange({"ask", "--batch", R"({"N":7,"L":[true,null,-3],"O":{"z":"\u001b","a":"tab\there"},"S":"zeile\n"})"},
+                   ok_result("null"));
   EXPECT_EQ(x.request, batch_request(R"({"L":[true,null,-3],"N":7,"O":{"a":"tab\there","z":"\u001b"},"S":"zeile\n"})"));
   EXPECT_EQ(x.run.status, 0);
 }
@@ -181,12 +194,11 @@ TEST(AskBatch, EmptyObjectIsSent) {
 
 TEST(AskBatch, RendersEveryEntryInReplyOrder) {
   FakeApp app;
-  Exchange x = app.exchange(
-      {"ask", "--batch", R"({"A":"a?","B":"b?","C":"c?"})"},
-      ok_result(R"({"results":[)"
-                R"({"name":"C","error":"C antwortet nicht","awaitingInput":true},)"
-                R"({"name":"A","output":"Antwort A\n"},)"
-                R"({"name":"B","output":"Weiter? [y/N]","awaitingInput":true}]})"));
+  Exchange x = app.exchange({"ask", "--batch", R"({"A":"a?","B":"b?","C":"c?"})"},
+                            ok_result(R"({"results":[)"
+                                      R"({"name":"C","error":"C antwortet nicht","awaitingInput":true},)"
+                                      R"({"name":"A","output":"Antwort A\n"},)"
+                                      R"({"name":"B","output":"Weiter? [y/N]","awaitingInput":true}]})"));
   EXPECT_EQ(x.run.out,
             "=== C (Fehler) ===\nC antwortet nicht\n\n"
             "=== A ===\nAntwort A\n\n\n"
@@ -194,8 +206,8 @@ TEST(AskBatch, RendersEveryEntryInReplyOrder) {
   EXPECT_EQ(x.run.err, "");
   EXPECT_EQ(x.run.status, 0);
 
-  Exchange all_failed = app.exchange({"ask", "--batch", R"({"A":"a?"})"},
-                                     ok_result(R"({"results":[{"name":"A","error":"weg"}]})"));
+  Exchange all_failed =
+      app.exchange({"ask", "--batch", R"({"A":"a?"})"}, ok_result(R"({"results":[{"name":"A","error":"weg"}]})"));
   EXPECT_EQ(all_failed.run.out, "=== A (Fehler) ===\nweg\n\n");
   EXPECT_EQ(all_failed.run.status, 0);
 }

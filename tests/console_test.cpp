@@ -2,8 +2,10 @@
 // window size, resize notices. Pseudo-terminal pairs stand in for the user's
 // terminal.
 
-#include <gtest/gtest.h>
+#include "console.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -15,7 +17,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "console.h"
 #include "unique_fd.h"
 
 using namespace host;

@@ -18,9 +18,15 @@ namespace {
 /// The first four lines and the label of the fifth.
 std::string head(const std::string& id, const std::string& socket, bool exists) {
   return "=== Welkmora CLI Diagnostics ===\n\n"
-         "Terminal ID:   " + id + "\n"
-         "Socket:        " + socket + "\n"
-         "Socket exists: " + (exists ? "yes (unix socket)" : "NO") + "\n"
+         "Terminal ID:   " +
+         id +
+         "\n"
+         "Socket:        " +
+         socket +
+         "\n"
+         "Socket exists: " +
+         (exists ? "yes (unix socket)" : "NO") +
+         "\n"
          "Connection:    ";
 }
 
@@ -39,7 +45,8 @@ Exchange debug_at(FakeApp& app, const std::string& socket, const std::string& re
 TEST(Debug, ReachableAppIsOk) {
   FakeApp app;
   Exchange x = app.exchange({"debug", "ignored", "--help"}, "{\"ok\":true}\n");
-  EXPECT_EQ(x.request, R"({"command":"debug","terminalId":"T1","token":"tok"})" "\n");
+  EXPECT_EQ(x.request, R"({"command":"debug","terminalId":"T1","token":"tok"})"
+                       "\n");
   EXPECT_EQ(x.run.out, head("T1", app.socket_path(), true) + "OK\n\n");
   EXPECT_EQ(x.run.err, "");
   EXPECT_EQ(x.run.status, 0);
@@ -59,7 +66,8 @@ TEST(Debug, BadReplyFailsOnStandardOutput) {
     const char* reply;
     const char* error;
   } cases[] = {
-      {"kaputt\n", "bad response: syntax error while parsing value - invalid literal; last read: 'k' at line 1 column 1"},
+      {"kaputt\n",
+       "bad response: syntax error while parsing value - invalid literal; last read: 'k' at line 1 column 1"},
       {"", "bad response: EOF while parsing a value at line 1 column 0"},
       {"{} {}\n", "bad response: trailing characters at line 1 column 4"},
       {"\"\xff\"\n", "stream did not contain valid UTF-8"},
@@ -101,9 +109,8 @@ TEST(Debug, PathsThatLeadNowhere) {
 
   const std::string too_long = "/" + std::string(200, 'p');
   Exchange long_path = debug_at(app, too_long);
-  EXPECT_EQ(long_path.run.out,
-            head("T1", too_long, false) +
-                "FAILED (local socket name length exceeds capacity of sun_path of sockaddr_un)\n");
+  EXPECT_EQ(long_path.run.out, head("T1", too_long, false) +
+                                   "FAILED (local socket name length exceeds capacity of sun_path of sockaddr_un)\n");
   EXPECT_EQ(long_path.run.status, 1);
 }
 
@@ -115,7 +122,8 @@ TEST(Debug, TerminalIdAndToken) {
     o.env["WELKMORA_TERMINAL_ID"] = id;
     o.env["WELKMORA_TOKEN"] = "geheim-123";
     Exchange x = app.exchange({"debug"}, Script::reply("{\"ok\":true}\n"), o);
-    EXPECT_EQ(x.request, R"({"command":"debug","terminalId":"","token":"geheim-123"})" "\n");
+    EXPECT_EQ(x.request, R"({"command":"debug","terminalId":"","token":"geheim-123"})"
+                         "\n");
     EXPECT_EQ(x.run.out, head("<none>", app.socket_path(), true) + "OK\n\n");
     EXPECT_EQ(x.run.out.find("geheim"), std::string::npos);
     EXPECT_EQ(x.run.status, 0);

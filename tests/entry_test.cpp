@@ -17,15 +17,14 @@ RunResult run_with(const std::vector<std::string>& args, Env env = {}) {
   return run_client(args, o);
 }
 
-constexpr const char* kOnlyInside =
-    "welkmora: only available inside Welkmora terminals (WELKMORA_SOCKET not set).\n";
+constexpr const char* kOnlyInside = "welkmora: only available inside Welkmora terminals (WELKMORA_SOCKET not set).\n";
 
 }  // namespace
 
 TEST(Help, WordsPrintTheHelpWithoutEnvironment) {
   ASSERT_EQ(kHelpText.size(), 1894u);
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {}, {"help"}, {"-h"}, {"--help"}, {"help", "list", "extra"}}) {
+  for (std::vector<std::string> args :
+       std::vector<std::vector<std::string>>{{}, {"help"}, {"-h"}, {"--help"}, {"help", "list", "extra"}}) {
     RunResult r = run_with(args);
     EXPECT_EQ(r.out, kHelpText);
     EXPECT_EQ(r.err, "");
@@ -65,7 +64,8 @@ TEST(Environment, UnsetIdAndTokenAreSentAsEmptyStrings) {
   RunOptions o;
   o.env = {{"WELKMORA_SOCKET", app.socket_path()}, {"WELKMORA_TOKEN", "\xfe"}};
   Exchange x = app.exchange({"list"}, Script::reply("{\"ok\":true}\n"), o);
-  EXPECT_EQ(x.request, R"({"command":"list","terminalId":"","token":""})" "\n");
+  EXPECT_EQ(x.request, R"({"command":"list","terminalId":"","token":""})"
+                       "\n");
   EXPECT_EQ(x.run.status, 0);
 }
 
@@ -76,7 +76,8 @@ TEST(Environment, ValuesAreSentVerbatim) {
   o.env["WELKMORA_TERMINAL_ID"] = " Dev \"1\"\n";
   o.env["WELKMORA_TOKEN"] = "ü\\";
   Exchange x = app.exchange({"list"}, Script::reply("{\"ok\":true}\n"), o);
-  EXPECT_EQ(x.request, R"({"command":"list","terminalId":" Dev \"1\"\n","token":"ü\\"})" "\n");
+  EXPECT_EQ(x.request, R"({"command":"list","terminalId":" Dev \"1\"\n","token":"ü\\"})"
+                       "\n");
 }
 
 TEST(Arguments, NonUtf8IsRefusedBeforeSending) {
@@ -120,7 +121,8 @@ TEST(Unwrap, AcceptsOnlyTheLiteralTrue) {
 
 TEST(Output, BrokenOrClosedStdoutEndsWithStatusOne) {
   FakeApp app;
-  const std::string reply = R"({"ok":true,"result":{"agents":[{"name":"A"}]}})" "\n";
+  const std::string reply = R"({"ok":true,"result":{"agents":[{"name":"A"}]}})"
+                            "\n";
   for (Stdout mode : {Stdout::kBrokenPipe, Stdout::kClosed}) {
     RunOptions o;
     o.env = app.env();

@@ -58,12 +58,11 @@ TEST_F(HostAccess, JoinPrintsTheThreeVariables) {
 
 TEST_F(HostAccess, WrongCredentialsAreRefused) {
   Env lead = host.join("Lead");
-  for (auto [id, token] : std::vector<std::pair<std::string, std::string>>{
-           {"Lead", "0123456789abcdef0123456789abcdef"},
-           {"Lead", ""},
-           {"Nobody", lead.at("WELKMORA_TOKEN")},
-           {"", ""},
-           {"this terminal", ""}}) {
+  for (auto [id, token] : std::vector<std::pair<std::string, std::string>>{{"Lead", "0123456789abcdef0123456789abcdef"},
+                                                                           {"Lead", ""},
+                                                                           {"Nobody", lead.at("WELKMORA_TOKEN")},
+                                                                           {"", ""},
+                                                                           {"this terminal", ""}}) {
     Env env = lead;
     env["WELKMORA_TERMINAL_ID"] = id;
     env["WELKMORA_TOKEN"] = token;

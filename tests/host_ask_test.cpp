@@ -89,7 +89,8 @@ class PendingAsk {
 /// How many descriptors process `pid` holds open.
 std::size_t open_descriptors(pid_t pid) {
   std::size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) ++n;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    ++n;
   return n;
 }
 
@@ -145,9 +146,11 @@ TEST_F(HostAsk, BatchTurnsRunAtTheSameTime) {
   // Agents that take a second each and record when they start and finish.
   auto agent = [&](const std::string& name) {
     std::string log = host.dir() + "/" + name;
-    return "while IFS= read -r line; do date +%s%N >> '" + log + ".start'; i=0; "
+    return "while IFS= read -r line; do date +%s%N >> '" + log +
+           ".start'; i=0; "
            "while [ $i -lt 10 ]; do sleep 0.1; printf .; i=$((i+1)); done; printf '\\r\\033[K'; "
-           "date +%s%N >> '" + log + ".end'; echo \"done: $line\"; done";
+           "date +%s%N >> '" +
+           log + ".end'; echo \"done: $line\"; done";
   };
   recruit("A", "stty -echo; echo ready; " + agent("A"), "ready");
   recruit("B", "stty -echo; echo ready; " + agent("B"), "ready");
@@ -263,8 +266,10 @@ TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
 
   // A program that reads the terminal raw gets long prompts whole, and the
   // Enter after them.
-  recruit("Raw", "stty -icanon -icrnl -echo min 1; echo ready; dd bs=1 count=9001 2>/dev/null | tr -d x | od -An -tx1; "
-          "sleep 600", "ready");
+  recruit("Raw",
+          "stty -icanon -icrnl -echo min 1; echo ready; dd bs=1 count=9001 2>/dev/null | tr -d x | od -An -tx1; "
+          "sleep 600",
+          "ready");
   Json raw = host.result(lead, {{"command", "ask"}, {"target", "Raw"}, {"prompt", std::string(9000, 'x')}});
   EXPECT_EQ(raw["output"], "0d");
 }

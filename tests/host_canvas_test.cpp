@@ -24,7 +24,8 @@ std::string refusal_of(Fn fn) {
 class HostCanvas : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"Lead", "A", "B", "Stranger"}) canvas.add_terminal({name, std::string("tok-") + name, false, ""});
+    for (const char* name : {"Lead", "A", "B", "Stranger"})
+      canvas.add_terminal({name, std::string("tok-") + name, false, ""});
     canvas.rope(Item::terminal("Lead"), Item::terminal("A"));
     canvas.rope(Item::terminal("Lead"), Item::terminal("B"));
   }

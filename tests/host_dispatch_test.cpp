@@ -14,7 +14,9 @@ namespace {
 
 class HostDispatch : public ::testing::Test {
  protected:
-  HostDispatch() : terminals(timers, std::chrono::milliseconds(10)), dispatcher(canvas, terminals, nullptr, default_presets(), {}) {}
+  HostDispatch()
+      : terminals(timers, std::chrono::milliseconds(10)),
+        dispatcher(canvas, terminals, nullptr, default_presets(), {}) {}
 
   /// Joins `name` and returns the credentials as envelope members.
   Json join(const std::string& name) {
@@ -46,12 +48,27 @@ class HostDispatch : public ::testing::Test {
 
 TEST_F(HostDispatch, EveryInputGetsOneWellFormedReply) {
   Json lead = join("Lead");
-  const char* commands[] = {"list", "check", "ask", "connect", "dismiss", "role", "preset", "note", "debug", "join", "x"};
-  const char* keys[] = {"sub", "name", "target", "prompt", "batch", "from", "to", "content", "offset", "limit",
-                        "old", "new", "recruit", "role", "none", "preset"};
+  const char* commands[] = {"list",   "check", "ask",   "connect", "dismiss", "role",
+                            "preset", "note",  "debug", "join",    "x"};
+  const char* keys[] = {"sub",    "name",  "target", "prompt", "batch",   "from", "to",   "content",
+                        "offset", "limit", "old",    "new",    "recruit", "role", "none", "preset"};
   const char* subs[] = {"list", "create", "read", "write", "edit", "delete", "show", "assign", "", "LIST"};
-  const Json values[] = {nullptr, true, false, 0, -1, 1.5, 18446744073709551615ull, "", "Lead", "note-1", "x\ny",
-                         "\xc3\xa4", Json::array(), Json::object(), Json::array({1, "a"}), Json{{"Lead", "hi"}}};
+  const Json values[] = {nullptr,
+                         true,
+                         false,
+                         0,
+                         -1,
+                         1.5,
+                         18446744073709551615ull,
+                         "",
+                         "Lead",
+                         "note-1",
+                         "x\ny",
+                         "\xc3\xa4",
+                         Json::array(),
+                         Json::object(),
+                         Json::array({1, "a"}),
+                         Json{{"Lead", "hi"}}};
   std::mt19937 rng(12345);
   auto pick = [&](auto& array) -> auto& { return array[rng() % std::size(array)]; };
   int answered = 0;

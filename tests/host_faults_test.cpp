@@ -133,7 +133,8 @@ TEST_F(HostFaults, StalledClientsHoldUpNobody) {
     ASSERT_TRUE(trickle.send(std::string_view(&c, 1)));
     std::this_thread::sleep_for(1ms);
   }
-  EXPECT_EQ(trickle.receive_all(), R"({"ok":true,"result":{"content":"text","lines":1,"name":"n3"}})" "\n");
+  EXPECT_EQ(trickle.receive_all(), R"({"ok":true,"result":{"content":"text","lines":1,"name":"n3"}})"
+                                   "\n");
 
   // The stalled clients are still served once they finish their line, and
   // a silent one that gives up gets nothing.
@@ -163,15 +164,18 @@ TEST_F(HostFaults, OversizedRequestsAreCutOff) {
   // rest could not be sent.
   EXPECT_GE(sent, 32);
   EXPECT_LT(sent, 64);
-  EXPECT_EQ(flood.receive_all(), R"({"error":"request too large","ok":false})" "\n");
+  EXPECT_EQ(flood.receive_all(), R"({"error":"request too large","ok":false})"
+                                 "\n");
 
   // A line feed after the limit is no way around it.
   RawClient late_line(host.socket_path());
   late_line.send(std::string(32 << 20, ' ') + "{}\n");
-  EXPECT_EQ(late_line.receive_all(), R"({"error":"request too large","ok":false})" "\n");
+  EXPECT_EQ(late_line.receive_all(), R"({"error":"request too large","ok":false})"
+                                     "\n");
 
   waiting.send(list.substr(10));
-  EXPECT_EQ(waiting.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})" "\n");
+  EXPECT_EQ(waiting.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})"
+                                   "\n");
   expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
 }
 
@@ -209,7 +213,8 @@ TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsInsteadOfSpinning) {
 
   // Once descriptors are free again, the queued client is served.
   silent.clear();
-  EXPECT_EQ(queued.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})" "\n");
+  EXPECT_EQ(queued.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})"
+                                  "\n");
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
   expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
   // The failure is reported, but not once per retry.
@@ -227,8 +232,8 @@ TEST_F(HostFaults, DismissEndsWhatIgnoresTheHangUp) {
   // Dev ignores SIGHUP itself; Job's shell and its child both do; Left has
   // ended but left a child behind that ignores SIGHUP and holds the pty.
   host.recruit(lead, "Dev", "trap '' HUP; echo $$ > '" + dir + "/dev.pid'; exec sleep 600");
-  host.recruit(lead, "Job", "trap '' HUP; sleep 600 & echo $! > '" + dir + "/job.pid'; echo $$ > '" + dir +
-                                "/shell.pid'; wait");
+  host.recruit(lead, "Job",
+               "trap '' HUP; sleep 600 & echo $! > '" + dir + "/job.pid'; echo $$ > '" + dir + "/shell.pid'; wait");
   host.recruit(lead, "Left", "trap '' HUP; sleep 600 & echo $! > '" + dir + "/left.pid'; exit 0");
   std::vector<pid_t> pids;
   for (const char* file : {"/dev.pid", "/job.pid", "/shell.pid", "/left.pid"}) {
@@ -274,11 +279,17 @@ TEST_F(HostFaults, UnwritableStateRefusesChangesAndLosesNothing) {
   std::filesystem::rename(dir, away);
   std::ofstream(dir) << "not a directory";
 
-  std::string refusal = "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-";
-  const std::vector<std::vector<std::string>> changes = {
-      {"note", "create", "New", "x"}, {"note", "write", "Kept", "overwritten"}, {"note", "edit", "Kept", "one", "two"},
-      {"note", "delete", "Kept"},     {"role", "create", "Lead", "p"},          {"role", "write", "Dev", "p"},
-      {"role", "delete", "Dev"},      {"connect", "Spare", "Dev"},              {"dismiss", "Dev"}};
+  std::string refusal =
+      "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-";
+  const std::vector<std::vector<std::string>> changes = {{"note", "create", "New", "x"},
+                                                         {"note", "write", "Kept", "overwritten"},
+                                                         {"note", "edit", "Kept", "one", "two"},
+                                                         {"note", "delete", "Kept"},
+                                                         {"role", "create", "Lead", "p"},
+                                                         {"role", "write", "Dev", "p"},
+                                                         {"role", "delete", "Dev"},
+                                                         {"connect", "Spare", "Dev"},
+                                                         {"dismiss", "Dev"}};
   // What changes nothing the file keeps still goes through.
   expect_ok(lead, {"connect", "Lead", "Kept"}, "Verbunden: Lead <-> Kept\n");
   expect_ok(lead, {"role", "assign", "Dev", "Dev"}, "Recruit umgerollt: Dev\n");
@@ -330,11 +341,18 @@ TEST_F(HostFaults, CredentialsThatAreNotOnesOwn) {
       {"Dev", other.at("WELKMORA_TOKEN")},          {"Other", lead.at("WELKMORA_TOKEN")},
       {"Lead", lead.at("WELKMORA_TOKEN") + " "},    {"Lead", lead.at("WELKMORA_TOKEN").substr(0, 31)},
       {"Nobody", lead.at("WELKMORA_TOKEN")}};
-  const std::vector<std::vector<std::string>> commands = {
-      {"list"},           {"check", "Dev"},          {"note", "read", "Secret"}, {"note", "create", "X", "x"},
-      {"note", "delete", "Secret"}, {"role", "create", "R", "p"}, {"role", "list"},  {"preset", "list"},
-      {"recruit", "Y", "--command", "true"},         {"connect", "Lead", "Other"},  {"dismiss", "Dev"},
-      {"role", "assign", "Dev", "--none"}};
+  const std::vector<std::vector<std::string>> commands = {{"list"},
+                                                          {"check", "Dev"},
+                                                          {"note", "read", "Secret"},
+                                                          {"note", "create", "X", "x"},
+                                                          {"note", "delete", "Secret"},
+                                                          {"role", "create", "R", "p"},
+                                                          {"role", "list"},
+                                                          {"preset", "list"},
+                                                          {"recruit", "Y", "--command", "true"},
+                                                          {"connect", "Lead", "Other"},
+                                                          {"dismiss", "Dev"},
+                                                          {"role", "assign", "Dev", "--none"}};
   for (const auto& [id, token] : forged) {
     Env env = lead;
     env["WELKMORA_TERMINAL_ID"] = id;
@@ -356,9 +374,13 @@ TEST_F(HostFaults, CredentialsThatAreNotOnesOwn) {
   // Other holds valid credentials but no rope to Dev: whatever it asks
   // about Dev reads exactly as if Dev did not exist, and no reply carries
   // anything of another terminal's.
-  const std::vector<std::vector<std::string>> probes = {
-      {"check", "%"}, {"dismiss", "%"}, {"role", "assign", "%", "--none"}, {"connect", "Other", "%"},
-      {"connect", "%", "Secret"}, {"note", "read", "Secret"}, {"note", "write", "Secret", "mine"}};
+  const std::vector<std::vector<std::string>> probes = {{"check", "%"},
+                                                        {"dismiss", "%"},
+                                                        {"role", "assign", "%", "--none"},
+                                                        {"connect", "Other", "%"},
+                                                        {"connect", "%", "Secret"},
+                                                        {"note", "read", "Secret"},
+                                                        {"note", "write", "Secret", "mine"}};
   for (auto probe : probes) {
     auto with = [&](const std::string& name) {
       std::vector<std::string> args = probe;

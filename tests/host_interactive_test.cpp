@@ -55,9 +55,14 @@ TEST(HostInteractive, TheShellIsLeadUntilItEnds) {
   size.ws_row = 30;
   size.ws_col = 100;
   harness::PtyProcess user({harness::host_path()},
-                           {{"PATH", bin + ":/usr/bin:/bin"}, {"HOME", dir}, {"XDG_RUNTIME_DIR", dir + "/run"},
-                            {"XDG_STATE_HOME", dir + "/state"}, {"SHELL", "/bin/sh"}, {"PS1", "lead> "},
-                            {"LANG", "C.UTF-8"}, {"WELKMORA_DEMO_DELAY", "0.2"}},
+                           {{"PATH", bin + ":/usr/bin:/bin"},
+                            {"HOME", dir},
+                            {"XDG_RUNTIME_DIR", dir + "/run"},
+                            {"XDG_STATE_HOME", dir + "/state"},
+                            {"SHELL", "/bin/sh"},
+                            {"PS1", "lead> "},
+                            {"LANG", "C.UTF-8"},
+                            {"WELKMORA_DEMO_DELAY", "0.2"}},
                            size);
   ASSERT_TRUE(user.expect("lead> ")) << user.transcript();
 
@@ -81,7 +86,11 @@ TEST(HostInteractive, TheShellIsLeadUntilItEnds) {
   // Wait for the program itself: a Ctrl-C that reaches the shell first would
   // flush the typed-ahead line below.
   user.send("sleep 61\r");
-  ASSERT_TRUE(running(std::string("sleep\0" "61\0", 9))) << user.transcript();
+  ASSERT_TRUE(
+      running(std::string("sleep\0"
+                          "61\0",
+                          9)))
+      << user.transcript();
   user.send("\x03");
   user.send("echo still; echo here\r");
   ASSERT_TRUE(user.expect("still\r\nhere")) << user.transcript();

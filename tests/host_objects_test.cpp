@@ -80,7 +80,8 @@ TEST_F(HostObjects, NoteReadCountsLines) {
   EXPECT_TRUE(printed(read({"--limit", "1"}), "l0\n"));
   EXPECT_TRUE(printed(read({"--limit", "0"}), "(leere Notiz)\n"));
   EXPECT_TRUE(printed(read({"--offset", "4"}), "(leere Notiz)\n"));
-  EXPECT_TRUE(printed(read({"--offset", "18446744073709551615", "--limit", "18446744073709551615"}), "(leere Notiz)\n"));
+  EXPECT_TRUE(
+      printed(read({"--offset", "18446744073709551615", "--limit", "18446744073709551615"}), "(leere Notiz)\n"));
 
   // A last line without its line feed comes back without one.
   auto raw_read = [&](Json flags) {
@@ -122,7 +123,8 @@ TEST_F(HostObjects, NotesReachOnlyTheirRopes) {
   EXPECT_EQ(raw_note(other, {{"sub", "list"}}),
             ok({{"notes", {{{"name", "Mine"}, {"connected", false}}, {{"name", "Theirs"}, {"connected", true}}}}}));
   EXPECT_TRUE(printed(run(other, {"note", "list"}), "Notizen:\n  - Mine\n  - Theirs\n"));
-  EXPECT_TRUE(printed(run(lead, {"list"}), "Keine anderen Agenten verbunden.\nNotizen:\n  - Mine (verbunden)\n  - Theirs\n"));
+  EXPECT_TRUE(
+      printed(run(lead, {"list"}), "Keine anderen Agenten verbunden.\nNotizen:\n  - Mine (verbunden)\n  - Theirs\n"));
 
   const std::vector<std::vector<std::string>> touches = {{"note", "read", "Mine"},
                                                          {"note", "write", "Mine", "x"},
@@ -139,7 +141,8 @@ TEST_F(HostObjects, NotesReachOnlyTheirRopes) {
   EXPECT_TRUE(refused(run(dev, {"note", "read", "Mine"}), "note not roped to you: Mine"));
   EXPECT_TRUE(printed(run(lead, {"connect", "Mine", "Dev"}), "Verbunden: Mine <-> Dev\n"));
   EXPECT_TRUE(printed(run(dev, {"note", "read", "Mine"}), "secret\n"));
-  EXPECT_TRUE(printed(run(dev, {"list"}), "Verbundene Agenten:\n  - Lead\nNotizen:\n  - Mine (verbunden)\n  - Theirs\n"));
+  EXPECT_TRUE(
+      printed(run(dev, {"list"}), "Verbundene Agenten:\n  - Lead\nNotizen:\n  - Mine (verbunden)\n  - Theirs\n"));
   EXPECT_TRUE(printed(run(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   Env again = host.recruit(lead, "Dev");
   EXPECT_EQ(again.at("WELKMORA_TERMINAL_ID"), "Dev");
@@ -160,7 +163,8 @@ TEST_F(HostObjects, RoleRoundTrip) {
   EXPECT_TRUE(printed(run(other, {"role", "list"}), "Verfügbare Rollen:\n  - Arch\n  - Dev\n"));
   EXPECT_EQ(raw_role({{"sub", "list"}}), ok({{"roles", {{{"name", "Arch"}}, {{"name", "Dev"}}}}}));
   EXPECT_TRUE(printed(run(lead, {"role", "show", "Dev"}), "Rolle Dev:\nWrite code. Write tests.\n"));
-  EXPECT_EQ(raw_role({{"sub", "show"}, {"name", "Dev"}}), ok({{"name", "Dev"}, {"prompt", "Write code. Write tests."}}));
+  EXPECT_EQ(raw_role({{"sub", "show"}, {"name", "Dev"}}),
+            ok({{"name", "Dev"}, {"prompt", "Write code. Write tests."}}));
 
   EXPECT_TRUE(printed(run(lead, {"role", "edit", "Dev", "Write", "Read"}), "Rolle aktualisiert: Dev\n"));
   EXPECT_TRUE(printed(run(lead, {"role", "show", "Dev"}), "Rolle Dev:\nRead code. Write tests.\n"));

@@ -34,7 +34,9 @@ TEST(HostScreen, WideAndCombiningCharacters) {
 
 TEST(HostScreen, InvalidInputGivesValidText) {
   Fixture f;
-  f.screen.feed("a\xff\xfe" "b\xc3");
+  f.screen.feed(
+      "a\xff\xfe"
+      "b\xc3");
   std::string text = f.screen.text(0);
   EXPECT_TRUE(wire::is_valid_utf8(text));
   EXPECT_EQ(text.front(), 'a');

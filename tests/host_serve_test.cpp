@@ -66,7 +66,8 @@ TEST(HostServe, UsageErrors) {
   // Without a command the host runs interactively, which needs a terminal.
   RunResult none = run_host({});
   EXPECT_EQ(none.status, 1);
-  EXPECT_EQ(none.err, "welkmora-host: interactive mode needs a terminal on standard input; use `welkmora-host serve`\n");
+  EXPECT_EQ(none.err,
+            "welkmora-host: interactive mode needs a terminal on standard input; use `welkmora-host serve`\n");
   RunResult settle = run_host({"serve", "--settle", "1.5s"});
   EXPECT_EQ(settle.status, 2);
   EXPECT_EQ(settle.err.rfind("welkmora-host: --settle needs a time such as 500ms, 2s or 10m, not 1.5s\n", 0), 0u)
@@ -88,6 +89,7 @@ TEST(HostServe, UsageErrors) {
   RunResult presets = run_host({"serve", "--socket", host.socket_path(), "--presets", host.dir() + "/presets.json",
                                 "--state", host.state_path()});
   EXPECT_EQ(presets.status, 1);
-  EXPECT_EQ(presets.err, "welkmora-host: presets file " + host.dir() + "/presets.json: must hold a JSON array of presets\n");
+  EXPECT_EQ(presets.err,
+            "welkmora-host: presets file " + host.dir() + "/presets.json: must hold a JSON array of presets\n");
   EXPECT_FALSE(std::filesystem::exists(host.socket_path()));
 }

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "host_process.h"
 #include "files.h"
+#include "host_process.h"
 #include "run_checks.h"
 
 using namespace harness;
@@ -96,7 +96,8 @@ TEST(HostState, CorruptFileStopsTheStartAndIsKept) {
       {"{\"version\":1,\"notes\":[{\"name\":\"A\",\"content\":\"x\"},{\"name\":\"A\",\"content\":\"y\"}],"
        "\"roles\":[],\"ropes\":[]}",
        "\"notes\" names A twice"},
-      {"{\"version\":1,\"notes\":[],\"roles\":[{\"name\":\"R\"}],\"ropes\":[]}", "an entry lacks the string \"prompt\""},
+      {"{\"version\":1,\"notes\":[],\"roles\":[{\"name\":\"R\"}],\"ropes\":[]}",
+       "an entry lacks the string \"prompt\""},
       {"{\"version\":1,\"notes\":[],\"roles\":[],\"ropes\":[[{\"kind\":\"terminal\",\"name\":\"A\"},"
        "{\"kind\":\"terminal\",\"name\":\"B\"}]]}",
        "a rope has no note at either end"},
@@ -127,7 +128,8 @@ TEST(HostState, UnwritableStateUndoesTheChange) {
   // permissions would not stop.
   std::filesystem::remove_all(dir);
   RunResult lost = host.client(lead, {"note", "create", "Lost", "x"});
-  EXPECT_EQ(lost.err.rfind("welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-", 0),
+  EXPECT_EQ(lost.err.rfind(
+                "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-", 0),
             0u)
       << lost.err;
   EXPECT_EQ(lost.out, "");

@@ -113,8 +113,10 @@ TEST_F(HostTerminals, TerminalQueriesAreAnswered) {
 
 TEST_F(HostTerminals, AlternateScreenComesAndGoes) {
   std::string go = host.dir() + "/go";
-  recruit("Dev", "echo main; printf '\\033[?1049h'; echo full-screen; "
-                 "while [ ! -e '" + go + "' ]; do sleep 0.05; done; printf '\\033[?1049l'; echo back; sleep 600");
+  recruit("Dev",
+          "echo main; printf '\\033[?1049h'; echo full-screen; "
+          "while [ ! -e '" +
+              go + "' ]; do sleep 0.05; done; printf '\\033[?1049l'; echo back; sleep 600");
   RunResult alt = host.check_until(lead, "Dev", "full-screen");
   // The cursor keeps its row when the program switches screens.
   EXPECT_EQ(alt.out, "\nfull-screen\n");
@@ -179,7 +181,8 @@ TEST_F(HostTerminals, RecruitsFromPresetsRolesAndTheShell) {
                                            "printf '%s|%s|' \"$WELKMORA_ROLE\" \"$WELKMORA_ROLE_PROMPT\"; sleep 600"});
   EXPECT_TRUE(printed(with_role, "Recruit gespawnt: Rev\n"));
   EXPECT_NE(host.check_until(lead, "Rev", "kind.|").out.find("Reviewer|Review 'it'.\nBe kind.|"), std::string::npos);
-  EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"][1], Json({{"name", "Rev"}, {"role", "Reviewer"}, {"state", "running"}}));
+  EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"][1],
+            Json({{"name", "Rev"}, {"role", "Reviewer"}, {"state", "running"}}));
 
   // Without a command the "Shell" preset, like no preset at all, starts the
   // user's shell (here /bin/sh), which waits for input on the terminal.
@@ -188,8 +191,10 @@ TEST_F(HostTerminals, RecruitsFromPresetsRolesAndTheShell) {
   EXPECT_EQ(shell["state"], "running");
 
   EXPECT_TRUE(refused(host.client(lead, {"recruit", "X", "--role", "Nope"}), "no such role: Nope"));
-  EXPECT_TRUE(refused(host.client(lead, {"recruit", "X", "--preset", "Nope", "--command", "true"}), "no such preset: Nope"));
-  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"cmd", 5}})["error"], "member cmd must be a string");
+  EXPECT_TRUE(
+      refused(host.client(lead, {"recruit", "X", "--preset", "Nope", "--command", "true"}), "no such preset: Nope"));
+  EXPECT_EQ(host.request(lead, {{"command", "recruit"}, {"name", "X"}, {"cmd", 5}})["error"],
+            "member cmd must be a string");
   EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"].size(), 3u);  // refusals started nothing
 }
 
@@ -199,8 +204,10 @@ TEST_F(HostTerminals, PresetsFromAFile) {
   std::ofstream(file) << R"([{"name":"Echo","command":"echo from-preset; sleep 600"},{"name":"Shell","command":""}])";
   host.start({"--presets", file});
   lead = host.join("Lead");
-  EXPECT_EQ(host.result(lead, {{"command", "preset"}, {"sub", "list"}}),
-            Json::parse(R"({"presets":[{"name":"Shell","command":""},{"name":"Echo","command":"echo from-preset; sleep 600"}]})"));
+  EXPECT_EQ(
+      host.result(lead, {{"command", "preset"}, {"sub", "list"}}),
+      Json::parse(
+          R"({"presets":[{"name":"Shell","command":""},{"name":"Echo","command":"echo from-preset; sleep 600"}]})"));
   EXPECT_TRUE(printed(host.client(lead, {"preset", "list"}),
                       "Verfügbare Presets:\n  - Shell\n  - Echo  (echo from-preset; sleep 600)\n"));
   EXPECT_TRUE(printed(host.client(lead, {"recruit", "E", "--preset", "Echo"}), "Recruit gespawnt: E\n"));

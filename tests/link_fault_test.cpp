@@ -29,7 +29,8 @@ TEST(LinkFaults, StopAndContinueWhileWaitingDoNotEndTheExchange) {
 
 TEST(LinkFaults, ReplyDribbledOneByteAtATime) {
   FakeApp app;
-  std::string line = R"({"ok":true,"result":{"agents":[{"name":"Dev"}]}})" "\n";
+  std::string line = R"({"ok":true,"result":{"agents":[{"name":"Dev"}]}})"
+                     "\n";
   Script s;
   s.gap = 1ms;
   for (char c : line) s.chunks.emplace_back(1, c);
@@ -44,12 +45,13 @@ TEST(LinkFaults, SixtyFourMebibyteReply) {
   FakeApp app;
   std::string output(64u << 20, 'x');
   for (std::size_t i = 4095; i + 1 < output.size(); i += 4096) output[i] = '\n';
-  Exchange x = app.exchange({"check", "Dev"}, R"({"ok":true,"result":{"output":")" + [&] {
-    std::string escaped;
-    escaped.reserve(output.size() + output.size() / 2048);
-    for (char c : output) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return escaped;
-  }() + "\"}}\n");
+  Exchange x = app.exchange(
+      {"check", "Dev"}, R"({"ok":true,"result":{"output":")" + [&] {
+        std::string escaped;
+        escaped.reserve(output.size() + output.size() / 2048);
+        for (char c : output) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+        return escaped;
+      }() + "\"}}\n");
   EXPECT_EQ(x.run.status, 0);
   EXPECT_EQ(x.run.err, "");
   ASSERT_EQ(x.run.out.size(), output.size() + 1);

@@ -17,7 +17,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kCheckDev = R"({"command":"check","target":"Dev","terminalId":"T1","token":"tok"})" "\n";
+constexpr const char* kCheckDev = R"({"command":"check","target":"Dev","terminalId":"T1","token":"tok"})"
+                                  "\n";
 
 Exchange check_dev(FakeApp& app, Script script) {
   RunOptions o;
@@ -47,7 +48,8 @@ wire::UniqueFd listen_at(const std::string& path) {
 
 TEST(Framing, RequestIsOneCompactLineInKeyOrder) {
   FakeApp app;
-  Exchange x = check_dev(app, Script::reply(R"({"ok":true,"result":{"output":"hi"}})" "\n"));
+  Exchange x = check_dev(app, Script::reply(R"({"ok":true,"result":{"output":"hi"}})"
+                                            "\n"));
   EXPECT_EQ(x.request, kCheckDev);
   EXPECT_EQ(x.run.out, "hi\n");
   EXPECT_EQ(x.run.status, 0);
@@ -59,7 +61,8 @@ TEST(Framing, EscapedTextStaysOnOneLine) {
   o.env = app.env();
   Exchange x = app.exchange({"check", "a\"b\\c\td\ne\x1b/\x7fü"}, Script::reply("{\"ok\":true}\n"), o);
   EXPECT_EQ(x.request,
-            "{\"command\":\"check\",\"target\":\"a\\\"b\\\\c\\td\\ne\\u001b/\x7fü\",\"terminalId\":\"T1\",\"token\":\"tok\"}\n");
+            "{\"command\":\"check\",\"target\":\"a\\\"b\\\\c\\td\\ne\\u001b/"
+            "\x7fü\",\"terminalId\":\"T1\",\"token\":\"tok\"}\n");
 }
 
 TEST(Framing, ReplyShapesThatParseNormally) {
@@ -67,9 +70,9 @@ TEST(Framing, ReplyShapesThatParseNormally) {
   const std::string body = R"({"ok":true,"result":{"output":"hi"}})";
   std::string big(100000, 'x');
   std::vector<Script> scripts = {
-      Script::reply(body),                                       // no line feed, then close
-      Script::reply(body + "\r\n"),                              // CRLF
-      Script::reply(body + "\n{\"ok\":false}\ngarbage \xff"),    // data after the line feed
+      Script::reply(body),                                                                 // no line feed, then close
+      Script::reply(body + "\r\n"),                                                        // CRLF
+      Script::reply(body + "\n{\"ok\":false}\ngarbage \xff"),                              // data after the line feed
       Script{{"{\"ok\":", "true,\"res", "ult\":{\"output\":\"hi\"}}", "\n"}, 30ms, true},  // in chunks
   };
   for (const Script& s : scripts) {
@@ -86,7 +89,8 @@ TEST(Framing, ReplyShapesThatParseNormally) {
 TEST(Framing, ReplyKeysComeOutInByteOrder) {
   FakeApp app;
   Exchange x = app.exchange(
-      {"list"}, R"({"result":{"notes":[{"name":"Z"},{"name":"A"}],"agents":[{"name":"b"},{"name":"a"}]},"ok":true})" "\n");
+      {"list"}, R"({"result":{"notes":[{"name":"Z"},{"name":"A"}],"agents":[{"name":"b"},{"name":"a"}]},"ok":true})"
+                "\n");
   EXPECT_EQ(x.run.out, "Verbundene Agenten:\n  - b\n  - a\nNotizen:\n  - Z\n  - A\n");
 }
 

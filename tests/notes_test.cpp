@@ -61,10 +61,12 @@ TEST(NoteRequest, MembersOfEachSubcommand) {
   } cases[] = {
       {{"note", "list", "extra", "--offset"}, R"({"command":"note","sub":"list","terminalId":"T1","token":"tok"})"},
       {{"note", "create"}, R"({"command":"note","sub":"create","terminalId":"T1","token":"tok"})"},
-      {{"note", "create", "Plan"}, R"({"command":"note","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})"},
+      {{"note", "create", "Plan"},
+       R"({"command":"note","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})"},
       {{"note", "create", "Plan", "a\nb\"c", "ignored"},
        R"({"command":"note","content":"a\nb\"c","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})"},
-      {{"note", "create", "", ""}, R"({"command":"note","content":"","name":"","sub":"create","terminalId":"T1","token":"tok"})"},
+      {{"note", "create", "", ""},
+       R"({"command":"note","content":"","name":"","sub":"create","terminalId":"T1","token":"tok"})"},
       {{"note", "read", "Plan"}, R"({"command":"note","name":"Plan","sub":"read","terminalId":"T1","token":"tok"})"},
       {{"note", "read", ""}, R"({"command":"note","name":"","sub":"read","terminalId":"T1","token":"tok"})"},
       {{"note", "read", "Plan", "--offset", "0"},
@@ -73,13 +75,16 @@ TEST(NoteRequest, MembersOfEachSubcommand) {
        R"({"command":"note","limit":3,"name":"Plan","offset":12,"sub":"read","terminalId":"T1","token":"tok"})"},
       {{"note", "read", "Plan", "--limit", "5", "--limit", "9"},
        R"({"command":"note","limit":9,"name":"Plan","sub":"read","terminalId":"T1","token":"tok"})"},
-      {{"note", "write", "Plan", ""}, R"({"command":"note","content":"","name":"Plan","sub":"write","terminalId":"T1","token":"tok"})"},
+      {{"note", "write", "Plan", ""},
+       R"({"command":"note","content":"","name":"Plan","sub":"write","terminalId":"T1","token":"tok"})"},
       {{"note", "write", "Plan", "neu\n", "ignored"},
        R"({"command":"note","content":"neu\n","name":"Plan","sub":"write","terminalId":"T1","token":"tok"})"},
       {{"note", "edit", "Plan", "alt", "neu", "ignored"},
        R"({"command":"note","name":"Plan","new":"neu","old":"alt","sub":"edit","terminalId":"T1","token":"tok"})"},
-      {{"note", "edit", "Plan", "", ""}, R"({"command":"note","name":"Plan","new":"","old":"","sub":"edit","terminalId":"T1","token":"tok"})"},
-      {{"note", "delete", "Plan", "ignored"}, R"({"command":"note","name":"Plan","sub":"delete","terminalId":"T1","token":"tok"})"},
+      {{"note", "edit", "Plan", "", ""},
+       R"({"command":"note","name":"Plan","new":"","old":"","sub":"edit","terminalId":"T1","token":"tok"})"},
+      {{"note", "delete", "Plan", "ignored"},
+       R"({"command":"note","name":"Plan","sub":"delete","terminalId":"T1","token":"tok"})"},
   };
   // /dev/null on standard input: not a terminal, and empty.
   for (const Case& c : cases) expect_sent(run_note(app, c.args, Stdin::null()), c.request, describe(c.args));
@@ -101,13 +106,15 @@ TEST(NoteRequest, ReadNumbersAreSentAsUnsignedIntegers) {
   for (const Case& c : cases) {
     const std::string sent = c.sent;
     Exchange offset = run_note(app, {"note", "read", "N", "--offset", c.value}, Stdin::null());
-    EXPECT_EQ(offset.request,
-              R"({"command":"note","name":"N","offset":)" + sent + R"(,"sub":"read","terminalId":"T1","token":"tok"})" "\n")
+    EXPECT_EQ(offset.request, R"({"command":"note","name":"N","offset":)" + sent +
+                                  R"(,"sub":"read","terminalId":"T1","token":"tok"})"
+                                  "\n")
         << c.value;
     EXPECT_EQ(offset.run.status, 0);
     Exchange limit = run_note(app, {"note", "read", "N", "--limit", c.value}, Stdin::null());
-    EXPECT_EQ(limit.request,
-              R"({"command":"note","limit":)" + sent + R"(,"name":"N","sub":"read","terminalId":"T1","token":"tok"})" "\n")
+    EXPECT_EQ(limit.request, R"({"command":"note","limit":)" + sent +
+                                 R"(,"name":"N","sub":"read","terminalId":"T1","token":"tok"})"
+                                 "\n")
         << c.value;
     EXPECT_EQ(limit.run.status, 0);
   }
@@ -162,27 +169,40 @@ TEST(NoteStdin, ContentComesFromAPipeOnlyWhenNotGiven) {
     const char* out;
   } cases[] = {
       // A terminal is never read: nothing is waited for.
-      {{"note", "create"}, Stdin::terminal(), R"({"command":"note","sub":"create","terminalId":"T1","token":"tok"})",
+      {{"note", "create"},
+       Stdin::terminal(),
+       R"({"command":"note","sub":"create","terminalId":"T1","token":"tok"})",
        "Notiz angelegt: N\n"},
-      {{"note", "create", "Plan"}, Stdin::terminal(),
-       R"({"command":"note","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})", "Notiz angelegt: N\n"},
-      {{"note", "create"}, Stdin::bytes(""), R"({"command":"note","sub":"create","terminalId":"T1","token":"tok"})",
+      {{"note", "create", "Plan"},
+       Stdin::terminal(),
+       R"({"command":"note","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})",
        "Notiz angelegt: N\n"},
-      {{"note", "create", "Plan"}, Stdin::bytes("eins\nzwei\n"),
+      {{"note", "create"},
+       Stdin::bytes(""),
+       R"({"command":"note","sub":"create","terminalId":"T1","token":"tok"})",
+       "Notiz angelegt: N\n"},
+      {{"note", "create", "Plan"},
+       Stdin::bytes("eins\nzwei\n"),
        R"({"command":"note","content":"eins\nzwei\n","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})",
        "Notiz angelegt: N\n"},
-      {{"note", "create"}, Stdin::bytes(" \n"),
-       R"({"command":"note","content":" \n","sub":"create","terminalId":"T1","token":"tok"})", "Notiz angelegt: N\n"},
-      {{"note", "create", "Plan", "Wort"}, Stdin::bytes("aus der Pipe\n"),
+      {{"note", "create"},
+       Stdin::bytes(" \n"),
+       R"({"command":"note","content":" \n","sub":"create","terminalId":"T1","token":"tok"})",
+       "Notiz angelegt: N\n"},
+      {{"note", "create", "Plan", "Wort"},
+       Stdin::bytes("aus der Pipe\n"),
        R"({"command":"note","content":"Wort","name":"Plan","sub":"create","terminalId":"T1","token":"tok"})",
        "Notiz angelegt: N\n"},
-      {{"note", "write", "Plan"}, Stdin::bytes("Zeile 1\n\tZeile \"2\" ü\n"),
+      {{"note", "write", "Plan"},
+       Stdin::bytes("Zeile 1\n\tZeile \"2\" ü\n"),
        R"({"command":"note","content":"Zeile 1\n\tZeile \"2\" ü\n","name":"Plan","sub":"write","terminalId":"T1","token":"tok"})",
        "Notiz aktualisiert: N\n"},
-      {{"note", "write", "Plan", ""}, Stdin::bytes("aus der Pipe"),
+      {{"note", "write", "Plan", ""},
+       Stdin::bytes("aus der Pipe"),
        R"({"command":"note","content":"","name":"Plan","sub":"write","terminalId":"T1","token":"tok"})",
        "Notiz aktualisiert: N\n"},
-      {{"note", "write", "Plan"}, Stdin::bytes("\n"),
+      {{"note", "write", "Plan"},
+       Stdin::bytes("\n"),
        R"({"command":"note","content":"\n","name":"Plan","sub":"write","terminalId":"T1","token":"tok"})",
        "Notiz aktualisiert: N\n"},
   };
@@ -213,7 +233,8 @@ TEST(NoteStdin, UnreadableOrNonUtf8InputFails) {
       {{"note", "create", "Plan"}, Stdin::bytes("gut\n\xc3"), kBadUtf8},
       {{"note", "write", "Plan"}, Stdin::bytes("\xed\xa0\x80"), kBadUtf8},
       {{"note", "write", "Plan"}, Stdin::bytes(std::string(100000, 'a') + "\xc0\xaf"), kBadUtf8},
-      {{"note", "create"}, Stdin::closed(),
+      {{"note", "create"},
+       Stdin::closed(),
        "welkmora: failed to read note content from stdin: " + wire::os_error_text(EBADF) + "\n"},
   };
   for (Case& c : cases) expect_refused(run_note(app, c.args, c.in), c.err, describe(c.args));
@@ -231,8 +252,9 @@ TEST(NoteStdin, ManyMebibytesAreSentWhole) {
   Exchange x = run_note(app, {"note", "write", "Gross"}, Stdin::bytes(content));
   EXPECT_EQ(x.run.err, "");
   EXPECT_EQ(x.run.status, 0);
-  const std::string expected =
-      R"({"command":"note","content":")" + expected_content + R"(","name":"Gross","sub":"write","terminalId":"T1","token":"tok"})" "\n";
+  const std::string expected = R"({"command":"note","content":")" + expected_content +
+                               R"(","name":"Gross","sub":"write","terminalId":"T1","token":"tok"})"
+                               "\n";
   EXPECT_EQ(x.request.size(), expected.size());
   EXPECT_TRUE(x.request == expected) << "the request differs from the piped content";
 }
@@ -245,7 +267,8 @@ TEST(NoteRender, LenientReadingOfTheResult) {
     const char* out;
   } cases[] = {
       {{"note", "list"}, R"({"notes":[{"name":"Plan"},{"name":"Ideen"}]})", "Notizen:\n  - Plan\n  - Ideen\n"},
-      {{"note", "list"}, R"({"notes":[{"name":5},"Plan",{},null,{"name":"ok"}]})",
+      {{"note", "list"},
+       R"({"notes":[{"name":5},"Plan",{},null,{"name":"ok"}]})",
        "Notizen:\n  - ?\n  - ?\n  - ?\n  - ?\n  - ok\n"},
       {{"note", "list"}, R"({"notes":[]})", "Keine Notizen vorhanden.\n"},
       {{"note", "list"}, R"({"notes":{"name":"Plan"}})", "Keine Notizen vorhanden.\n"},
@@ -277,8 +300,11 @@ TEST(NoteRender, LenientReadingOfTheResult) {
 
 TEST(NoteRender, AnAppRefusalPrintsNoConfirmation) {
   FakeApp app;
-  Exchange x = run_note(app, {"note", "delete", "Plan"}, Stdin::null(), R"({"ok":false,"error":"Notiz fehlt"})" "\n");
-  EXPECT_EQ(x.request, R"({"command":"note","name":"Plan","sub":"delete","terminalId":"T1","token":"tok"})" "\n");
+  Exchange x = run_note(app, {"note", "delete", "Plan"}, Stdin::null(),
+                        R"({"ok":false,"error":"Notiz fehlt"})"
+                        "\n");
+  EXPECT_EQ(x.request, R"({"command":"note","name":"Plan","sub":"delete","terminalId":"T1","token":"tok"})"
+                       "\n");
   EXPECT_EQ(x.run.out, "");
   EXPECT_EQ(x.run.err, "welkmora: Notiz fehlt\n");
   EXPECT_EQ(x.run.status, 1);

@@ -20,7 +20,8 @@ constexpr const char* kNoneYet =
 
 /// The onboarding text for `identity` with `peers` as its peer block.
 std::string onboarding(const std::string& identity, const std::string& peers) {
-  return "You are \"" + identity + "\", an agent in WelkMora — a canvas where AI agents collaborate.\n"
+  return "You are \"" + identity +
+         "\", an agent in WelkMora — a canvas where AI agents collaborate.\n"
          "Visibility is topology-gated: you only see and reach peers connected to you by a rope on the canvas.\n"
          "\n"
          "Connected peers:\n" +
@@ -37,7 +38,6 @@ std::string onboarding(const std::string& identity, const std::string& peers) {
          "Start by running `welkmora list`. Run `welkmora help` for the full command list, or load the "
          "`welkmora` skill for the rules.\n";
 }
-
 
 /// Column (1-based, one per code point) at which `needle` starts in `line`.
 std::size_t column_of(const std::string& line, const std::string& needle) {
@@ -101,7 +101,8 @@ TEST(Onboard, PeerBlockFromTheListReply) {
   };
   for (const Case& c : cases) {
     Exchange x = onboard_with(app, app.env(), ok_result(c.result));
-    EXPECT_EQ(x.request, R"({"command":"list","terminalId":"T1","token":"tok"})" "\n");
+    EXPECT_EQ(x.request, R"({"command":"list","terminalId":"T1","token":"tok"})"
+                         "\n");
     EXPECT_EQ(x.run.out, onboarding("T1", c.peers)) << c.result;
     EXPECT_EQ(x.run.err, "");
     EXPECT_EQ(x.run.status, 0);
@@ -115,7 +116,8 @@ TEST(Onboard, IdentityFallsBackToThisTerminal) {
     env["WELKMORA_TERMINAL_ID"] = id;
     env.erase("WELKMORA_TOKEN");
     Exchange x = onboard_with(app, env, ok_result(R"({"agents":[{"name":"A"}]})"));
-    EXPECT_EQ(x.request, R"({"command":"list","terminalId":"this terminal","token":""})" "\n");
+    EXPECT_EQ(x.request, R"({"command":"list","terminalId":"this terminal","token":""})"
+                         "\n");
     EXPECT_EQ(x.run.out, onboarding("this terminal", "  - \"A\" (terminal)"));
     EXPECT_EQ(x.run.err, "");
     EXPECT_EQ(x.run.status, 0);
@@ -140,9 +142,13 @@ TEST(Onboard, WithoutSocketNothingIsAttempted) {
 TEST(Onboard, EveryFailureIsSilent) {
   FakeApp app;
   const std::string expected = onboarding("T1", kNoneYet);
-  for (const char* reply : {R"({"ok":false,"error":"Token ungültig"})" "\n", R"({"error":"kein ok"})" "\n",
-                            R"({"ok":"true","result":{"agents":[{"name":"A"}]}})" "\n", "nicht json\n", "",
-                            "\xff\n"}) {
+  for (const char* reply : {R"({"ok":false,"error":"Token ungültig"})"
+                            "\n",
+                            R"({"error":"kein ok"})"
+                            "\n",
+                            R"({"ok":"true","result":{"agents":[{"name":"A"}]}})"
+                            "\n",
+                            "nicht json\n", "", "\xff\n"}) {
     Exchange x = onboard_with(app, app.env(), reply);
     EXPECT_TRUE(x.connected);
     expect_printed(x, expected, reply);

@@ -7,17 +7,16 @@
 
 using namespace harness;
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(List, RendersAgentsThenNotes) {
   FakeApp app;
   Exchange x = app.exchange(
       {"list", "ignored", "words"},
-      ok_result(R"({"agents":[{"name":"A"},{"name":"B"}],"notes":[{"name":"N1","connected":true},{"name":"N2","connected":false}]})"));
-  EXPECT_EQ(x.request, R"({"command":"list","terminalId":"T1","token":"tok"})" "\n");
+      ok_result(
+          R"({"agents":[{"name":"A"},{"name":"B"}],"notes":[{"name":"N1","connected":true},{"name":"N2","connected":false}]})"));
+  EXPECT_EQ(x.request, R"({"command":"list","terminalId":"T1","token":"tok"})"
+                       "\n");
   EXPECT_EQ(x.run.out, "Verbundene Agenten:\n  - A\n  - B\nNotizen:\n  - N1 (verbunden)\n  - N2\n");
   EXPECT_EQ(x.run.err, "");
   EXPECT_EQ(x.run.status, 0);
@@ -51,7 +50,8 @@ TEST(Check, UsageAndTarget) {
   EXPECT_FALSE(none.connected);
 
   Exchange empty = app.exchange({"check", "", "more"}, ok_result("null"));
-  EXPECT_EQ(empty.request, R"({"command":"check","target":"","terminalId":"T1","token":"tok"})" "\n");
+  EXPECT_EQ(empty.request, R"({"command":"check","target":"","terminalId":"T1","token":"tok"})"
+                           "\n");
   EXPECT_EQ(empty.run.out, "(keine Ausgabe)\n");
 }
 
@@ -82,8 +82,7 @@ TEST(Check, AwaitingInputWarnsOnStderr) {
   FakeApp app;
   Exchange x = app.exchange({"check", "Dev"}, ok_result(R"({"output":"Proceed? [y/N]","awaitingInput":true})"));
   EXPECT_EQ(x.run.out, "Proceed? [y/N]\n");
-  EXPECT_EQ(x.run.err,
-            "⚠ 'Dev' wartet auf Eingabe (Turn nicht beendet — ggf. erneut `ask`, um zu antworten)\n");
+  EXPECT_EQ(x.run.err, "⚠ 'Dev' wartet auf Eingabe (Turn nicht beendet — ggf. erneut `ask`, um zu antworten)\n");
   EXPECT_EQ(x.run.status, 0);
 
   Exchange not_bool = app.exchange({"check", "Dev"}, ok_result(R"({"output":"x","awaitingInput":"true"})"));
@@ -94,7 +93,8 @@ TEST(Check, ResultsArrayRendersBlocks) {
   FakeApp app;
   Exchange x = app.exchange(
       {"check", "Dev"},
-      ok_result(R"({"output":"top","results":[{"name":"Dev","output":"hi"},{"name":"W","output":"q?\n","awaitingInput":true},{"name":"E","error":"weg","awaitingInput":true,"output":"x"},{"output":""}]})"));
+      ok_result(
+          R"({"output":"top","results":[{"name":"Dev","output":"hi"},{"name":"W","output":"q?\n","awaitingInput":true},{"name":"E","error":"weg","awaitingInput":true,"output":"x"},{"output":""}]})"));
   EXPECT_EQ(x.run.out,
             "=== Dev ===\nhi\n\n"
             "=== W (⚠ wartet auf Eingabe) ===\nq?\n\n\n"

@@ -16,7 +16,8 @@ using namespace harness;
 namespace {
 
 constexpr const char* kRoleUsage =
-    "welkmora: usage: welkmora role list | create \"Name\" \"Prompt\" | show \"Name\" | edit \"Name\" \"old\" \"new\" | "
+    "welkmora: usage: welkmora role list | create \"Name\" \"Prompt\" | show \"Name\" | edit \"Name\" \"old\" \"new\" "
+    "| "
     "write \"Name\" \"prompt\" | delete \"Name\" | assign \"Recruit\" (\"Role\" | --none)\n";
 constexpr const char* kAssignUsage =
     "welkmora: usage: welkmora role assign \"Recruit\" \"Role\"  |  welkmora role assign \"Recruit\" --none\n";
@@ -35,22 +36,29 @@ const std::vector<RoleCase>& role_requests() {
       {{"role", "list", "extra", "words"}, R"({"command":"role","sub":"list","terminalId":"T1","token":"tok"})"},
       {{"role", "create", "Dev", "Du schreibst Code.\nSauber."},
        R"({"command":"role","name":"Dev","prompt":"Du schreibst Code.\nSauber.","sub":"create","terminalId":"T1","token":"tok"})"},
-      {{"role", "create", "A", ""}, R"({"command":"role","name":"A","prompt":"","sub":"create","terminalId":"T1","token":"tok"})"},
+      {{"role", "create", "A", ""},
+       R"({"command":"role","name":"A","prompt":"","sub":"create","terminalId":"T1","token":"tok"})"},
       {{"role", "show", "A", "B"}, R"({"command":"role","name":"A","sub":"show","terminalId":"T1","token":"tok"})"},
       {{"role", "show", ""}, R"({"command":"role","name":"","sub":"show","terminalId":"T1","token":"tok"})"},
       {{"role", "edit", "A", "alt", "neu", "x"},
        R"({"command":"role","name":"A","new":"neu","old":"alt","sub":"edit","terminalId":"T1","token":"tok"})"},
-      {{"role", "edit", "A", "", ""}, R"({"command":"role","name":"A","new":"","old":"","sub":"edit","terminalId":"T1","token":"tok"})"},
+      {{"role", "edit", "A", "", ""},
+       R"({"command":"role","name":"A","new":"","old":"","sub":"edit","terminalId":"T1","token":"tok"})"},
       {{"role", "write", "A", "ganz neu"},
        R"({"command":"role","name":"A","prompt":"ganz neu","sub":"write","terminalId":"T1","token":"tok"})"},
       {{"role", "delete", "A", "B"}, R"({"command":"role","name":"A","sub":"delete","terminalId":"T1","token":"tok"})"},
-      {{"role", "assign", "R", "Dev"}, R"({"command":"role","recruit":"R","role":"Dev","sub":"assign","terminalId":"T1","token":"tok"})"},
-      {{"role", "assign", "R", "--none"}, R"({"command":"role","none":true,"recruit":"R","sub":"assign","terminalId":"T1","token":"tok"})"},
+      {{"role", "assign", "R", "Dev"},
+       R"({"command":"role","recruit":"R","role":"Dev","sub":"assign","terminalId":"T1","token":"tok"})"},
+      {{"role", "assign", "R", "--none"},
+       R"({"command":"role","none":true,"recruit":"R","sub":"assign","terminalId":"T1","token":"tok"})"},
       {{"role", "assign", "R", "--none", "Dev"},
        R"({"command":"role","none":true,"recruit":"R","sub":"assign","terminalId":"T1","token":"tok"})"},
-      {{"role", "assign", "R", "--None"}, R"({"command":"role","recruit":"R","role":"--None","sub":"assign","terminalId":"T1","token":"tok"})"},
-      {{"role", "assign", "R", "--none "}, R"({"command":"role","recruit":"R","role":"--none ","sub":"assign","terminalId":"T1","token":"tok"})"},
-      {{"role", "assign", "R", ""}, R"({"command":"role","recruit":"R","role":"","sub":"assign","terminalId":"T1","token":"tok"})"},
+      {{"role", "assign", "R", "--None"},
+       R"({"command":"role","recruit":"R","role":"--None","sub":"assign","terminalId":"T1","token":"tok"})"},
+      {{"role", "assign", "R", "--none "},
+       R"({"command":"role","recruit":"R","role":"--none ","sub":"assign","terminalId":"T1","token":"tok"})"},
+      {{"role", "assign", "R", ""},
+       R"({"command":"role","recruit":"R","role":"","sub":"assign","terminalId":"T1","token":"tok"})"},
       {{"role", "assign", "--none", "Dev"},
        R"({"command":"role","recruit":"--none","role":"Dev","sub":"assign","terminalId":"T1","token":"tok"})"},
   };
@@ -65,7 +73,8 @@ TEST(RoleRequest, BuiltDirectly) {
     EXPECT_EQ(wire::to_wire(build_role_request(words, "tok", "T1")), c.request) << describe(c.args);
   }
   std::vector<std::string_view> list = {"role", "list"};
-  EXPECT_EQ(wire::to_wire(build_role_request(list, "", "")), R"({"command":"role","sub":"list","terminalId":"","token":""})");
+  EXPECT_EQ(wire::to_wire(build_role_request(list, "", "")),
+            R"({"command":"role","sub":"list","terminalId":"","token":""})");
   EXPECT_EQ(wire::to_wire(build_role_request(list, "a\"b", "ü")),
             R"({"command":"role","sub":"list","terminalId":"ü","token":"a\"b"})");
 }
@@ -82,7 +91,8 @@ TEST(RoleRequest, EnvironmentReachesTheRequest) {
   RunOptions o;
   o.env = {{"WELKMORA_SOCKET", app.socket_path()}};
   Exchange x = app.exchange({"role", "show", "Dev"}, Script::reply(ok_result("{}")), o);
-  EXPECT_EQ(x.request, R"({"command":"role","name":"Dev","sub":"show","terminalId":"","token":""})" "\n");
+  EXPECT_EQ(x.request, R"({"command":"role","name":"Dev","sub":"show","terminalId":"","token":""})"
+                       "\n");
 }
 
 TEST(RoleUsage, ErrorsSendNothing) {
@@ -117,7 +127,8 @@ TEST(RoleUsage, ErrorsSendNothing) {
 TEST(RoleUsageDeathTest, BuildRoleRequestEndsTheRun) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   std::vector<std::string_view> alone = {"role"};
-  EXPECT_EXIT(build_role_request(alone, "tok", "T1"), testing::ExitedWithCode(1), "^welkmora: usage: welkmora role list");
+  EXPECT_EXIT(build_role_request(alone, "tok", "T1"), testing::ExitedWithCode(1),
+              "^welkmora: usage: welkmora role list");
   std::vector<std::string_view> show = {"role", "show"};
   EXPECT_EXIT(build_role_request(show, "tok", "T1"), testing::ExitedWithCode(1),
               "^welkmora: usage: welkmora role show \"Name\"\n$");
@@ -128,7 +139,9 @@ TEST(Preset, ListRequests) {
   for (std::vector<std::string> args :
        std::vector<std::vector<std::string>>{{"preset"}, {"preset", "list"}, {"preset", "list", "extra"}}) {
     Exchange x = app.exchange(args, ok_result("{}"));
-    EXPECT_EQ(x.request, R"({"command":"preset","sub":"list","terminalId":"T1","token":"tok"})" "\n") << describe(args);
+    EXPECT_EQ(x.request, R"({"command":"preset","sub":"list","terminalId":"T1","token":"tok"})"
+                         "\n")
+        << describe(args);
     EXPECT_EQ(x.run.status, 0);
   }
 }
@@ -141,7 +154,9 @@ TEST(RoleRender, LenientReadingOfTheResult) {
     const char* out;
   } cases[] = {
       {{"role", "list"}, R"({"roles":[{"name":"Dev"},{"name":5}]})", "Verfügbare Rollen:\n  - Dev\n  - ?\n"},
-      {{"role", "list"}, R"({"roles":["Dev",{},{"name":"QA","prompt":"x"}]})", "Verfügbare Rollen:\n  - ?\n  - ?\n  - QA\n"},
+      {{"role", "list"},
+       R"({"roles":["Dev",{},{"name":"QA","prompt":"x"}]})",
+       "Verfügbare Rollen:\n  - ?\n  - ?\n  - QA\n"},
       {{"role", "list"}, R"({"roles":[]})", "Keine Rollen definiert.\n"},
       {{"role", "list"}, R"({"roles":"Dev"})", "Keine Rollen definiert.\n"},
       {{"role", "list"}, "null", "Keine Rollen definiert.\n"},
@@ -162,7 +177,8 @@ TEST(RoleRender, LenientReadingOfTheResult) {
       {{"preset", "list"},
        R"({"presets":[{"name":"Claude Code","command":"claude"},{"name":"Shell","command":""},{"name":"X"}]})",
        "Verfügbare Presets:\n  - Claude Code  (claude)\n  - Shell\n  - X\n"},
-      {{"preset"}, R"({"presets":["Shell",{"command":"bash -l"},{"name":"Y","command":5}]})",
+      {{"preset"},
+       R"({"presets":["Shell",{"command":"bash -l"},{"name":"Y","command":5}]})",
        "Verfügbare Presets:\n  - ?\n  - ?  (bash -l)\n  - Y\n"},
       {{"preset"}, R"({"presets":[]})", "Keine Presets definiert.\n"},
       {{"preset"}, R"({"presets":{"name":"X"}})", "Keine Presets definiert.\n"},

@@ -1,12 +1,12 @@
 // The end-of-turn rule of `ask`, the cursor-line heuristic, the output of a
 // turn and the answer built from it.
 
+#include "turn.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "turn.h"
 
 using namespace host;
 using namespace std::chrono_literals;
@@ -114,11 +114,11 @@ TEST(InputRequest, QuestionsAndPrompts) {
            "Apply [Y/n/q]",
            "Weiter [j/N]",
            "Wirklich (ja/nein)",
-           "\xE2\x94\x82 Proceed? \xE2\x94\x82",            // │ Proceed? │
-           "Proceed?\xE2\x96\x88",                          // a drawn block cursor
-           "Proceed?\xC2\xA0",                              // no-break space
-           "\xE5\x90\x8D\xE5\x89\x8D\xEF\xBC\x9A",          // full-width colon
-           "\xE6\x9C\xAC\xE5\xBD\x93\xEF\xBC\x9F",          // full-width question mark
+           "\xE2\x94\x82 Proceed? \xE2\x94\x82",    // │ Proceed? │
+           "Proceed?\xE2\x96\x88",                  // a drawn block cursor
+           "Proceed?\xC2\xA0",                      // no-break space
+           "\xE5\x90\x8D\xE5\x89\x8D\xEF\xBC\x9A",  // full-width colon
+           "\xE6\x9C\xAC\xE5\xBD\x93\xEF\xBC\x9F",  // full-width question mark
            "Press ENTER to continue",
            "press any key...",
            "  \tAre you sure?   ",
@@ -225,8 +225,9 @@ TEST(TurnOutput, EchoWrappedOverSeveralRows) {
   EXPECT_EQ(turn_output(mark, now, prompt), "Answer: done");
 
   // A prompt with line breaks, echoed on two rows.
-  EXPECT_EQ(turn_output(mark, screen_of({"demo> first line", "second line", "ok", "demo> "}), "first line\nsecond line"),
-            "ok");
+  EXPECT_EQ(
+      turn_output(mark, screen_of({"demo> first line", "second line", "ok", "demo> "}), "first line\nsecond line"),
+      "ok");
 }
 
 TEST(TurnOutput, OutputThatIsNotAnEchoStays) {

@@ -42,10 +42,38 @@ TEST(ParseUsize, AcceptsPlainDecimalNotation) {
 }
 
 TEST(ParseUsize, RefusesEverythingElse) {
-  for (std::string_view word : {"", "+", "-", "-1", "-0", "++1", "+-1", "-+1", " 1", "1 ", "\t1", "1\n", "1.5",
-                                "1.", ".5", "1e3", "1E3", "0x10", "0b1", "1_000", "1,000", "1'000", "abc", "1a",
-                                "a1", "18446744073709551616", "18446744073709551620", "99999999999999999999",
-                                "184467440737095516150", "٣", "５", "+ 1"}) {
+  for (std::string_view word : {"",
+                                "+",
+                                "-",
+                                "-1",
+                                "-0",
+                                "++1",
+                                "+-1",
+                                "-+1",
+                                " 1",
+                                "1 ",
+                                "\t1",
+                                "1\n",
+                                "1.5",
+                                "1.",
+                                ".5",
+                                "1e3",
+                                "1E3",
+                                "0x10",
+                                "0b1",
+                                "1_000",
+                                "1,000",
+                                "1'000",
+                                "abc",
+                                "1a",
+                                "a1",
+                                "18446744073709551616",
+                                "18446744073709551620",
+                                "99999999999999999999",
+                                "184467440737095516150",
+                                "٣",
+                                "５",
+                                "+ 1"}) {
     EXPECT_EQ(parse_usize(word), std::nullopt) << "[" << word << "]";
   }
   // An embedded zero byte is a character like any other.
@@ -61,8 +89,7 @@ TEST(ParseUsize, RoundTripsRandomValues) {
     EXPECT_EQ(parse_usize("+" + text), v) << text;
     EXPECT_EQ(parse_usize("000" + text), v) << text;
     EXPECT_EQ(parse_usize("-" + text), std::nullopt) << text;
-    EXPECT_EQ(parse_usize(text + "0"), v <= kMax / 10 ? std::optional<std::uint64_t>(v * 10) : std::nullopt)
-        << text;
+    EXPECT_EQ(parse_usize(text + "0"), v <= kMax / 10 ? std::optional<std::uint64_t>(v * 10) : std::nullopt) << text;
   }
 }
 

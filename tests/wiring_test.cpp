@@ -42,7 +42,8 @@ TEST(Wiring, RequestsCarryTheWordsAsTyped) {
        R"({"command":"recruit","name":"Scout","role":"B","terminalId":"T1","token":"tok"})"},
       {{"recruit", "Scout", "--role", "--command"},
        R"({"command":"recruit","name":"Scout","role":"--command","terminalId":"T1","token":"tok"})"},
-      {{"recruit", "Scout", "--role", ""}, R"({"command":"recruit","name":"Scout","role":"","terminalId":"T1","token":"tok"})"},
+      {{"recruit", "Scout", "--role", ""},
+       R"({"command":"recruit","name":"Scout","role":"","terminalId":"T1","token":"tok"})"},
       {{"recruit", "--role", "--preset", "x"},
        R"({"command":"recruit","name":"--role","preset":"x","terminalId":"T1","token":"tok"})"},
       {{"recruit", ""}, R"({"command":"recruit","name":"","terminalId":"T1","token":"tok"})"},
@@ -100,17 +101,25 @@ TEST(Wiring, ConfirmationLines) {
 
 TEST(Wiring, AnAppRefusalPrintsNoConfirmation) {
   FakeApp app;
-  Exchange x = app.exchange({"recruit", "Scout", "--preset", "Nope"}, R"({"ok":false,"error":"unknown preset"})" "\n");
-  EXPECT_EQ(x.request, R"({"command":"recruit","name":"Scout","preset":"Nope","terminalId":"T1","token":"tok"})" "\n");
+  Exchange x = app.exchange({"recruit", "Scout", "--preset", "Nope"}, R"({"ok":false,"error":"unknown preset"})"
+                                                                      "\n");
+  EXPECT_EQ(x.request, R"({"command":"recruit","name":"Scout","preset":"Nope","terminalId":"T1","token":"tok"})"
+                       "\n");
   EXPECT_EQ(x.run.out, "");
   EXPECT_EQ(x.run.err, "welkmora: unknown preset\n");
   EXPECT_EQ(x.run.status, 1);
 }
 
 TEST(Wiring, OutsideTheAppEvenMalformedCommandsGetTheSocketLine) {
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"connect"}, {"dismiss"}, {"recruit"}, {"recruit", "A", "x"}, {"note"}, {"note", "read", "N", "--offset"},
-           {"role"}, {"role", "bogus"}, {"preset", "show"}}) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"connect"},
+                                                                             {"dismiss"},
+                                                                             {"recruit"},
+                                                                             {"recruit", "A", "x"},
+                                                                             {"note"},
+                                                                             {"note", "read", "N", "--offset"},
+                                                                             {"role"},
+                                                                             {"role", "bogus"},
+                                                                             {"preset", "show"}}) {
     RunOptions o;
     RunResult r = run_client(args, o);
     EXPECT_EQ(r.err, "welkmora: only available inside Welkmora terminals (WELKMORA_SOCKET not set).\n")

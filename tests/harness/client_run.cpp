@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -43,8 +43,7 @@ void place(int fd, int target) {
 }
 
 /// Reads both pipes until each reports end of stream or the deadline passes.
-bool drain(int out_fd, int err_fd, std::string& out, std::string& err,
-           std::chrono::steady_clock::time_point deadline) {
+bool drain(int out_fd, int err_fd, std::string& out, std::string& err, std::chrono::steady_clock::time_point deadline) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open_count = (out_fd >= 0) + (err_fd >= 0);

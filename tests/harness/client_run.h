@@ -30,8 +30,8 @@ enum class Stdout { kPipe, kClosed, kBrokenPipe };
 struct RunResult {
   std::string out;
   std::string err;
-  int status = -1;      // exit status, -1 when killed by a signal
-  int signal = 0;       // the terminating signal, if any
+  int status = -1;  // exit status, -1 when killed by a signal
+  int signal = 0;   // the terminating signal, if any
 };
 
 struct RunOptions {

@@ -48,7 +48,8 @@ Env parse_exports(const std::string& text) {
     auto eq = line.find('=');
     if (line.rfind(prefix, 0) != 0 || eq == std::string::npos) throw std::runtime_error("bad export line: " + line);
     std::string value = line.substr(eq + 1);
-    if (value.size() < 2 || value.front() != '\'' || value.back() != '\'') throw std::runtime_error("unquoted: " + line);
+    if (value.size() < 2 || value.front() != '\'' || value.back() != '\'')
+      throw std::runtime_error("unquoted: " + line);
     env[line.substr(prefix.size(), eq - prefix.size())] = value.substr(1, value.size() - 2);
   }
   return env;
