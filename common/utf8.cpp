@@ -5,6 +5,8 @@
 namespace wire {
 namespace {
 
+constexpr char32_t kReplacement = 0xFFFD;
+
 /// Length of the well-formed sequence starting at text[i], or 0 if none does.
 std::size_t sequence_length(std::string_view text, std::size_t i) {
   auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -63,6 +65,51 @@ std::string sanitize_utf8(std::string_view text) {
     }
   }
   return out;
+}
+
+char32_t next_code_point(std::string_view text, std::size_t& i) {
+  std::size_t len = sequence_length(text, i);
+  if (len == 0) {
+    ++i;
+    return kReplacement;
+  }
+  auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[i + k])); };
+  char32_t cp = len == 1 ? b(0) : len == 2 ? (b(0) & 0x1F) : len == 3 ? (b(0) & 0x0F) : (b(0) & 0x07);
+  for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (b(k) & 0x3F);
+  i += len;
+  return cp;
+}
+
+char32_t previous_code_point(std::string_view text, std::size_t& end) {
+  std::size_t start = end - 1;
+  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+  std::size_t at = start;
+  if (sequence_length(text, start) == end - start) {
+    end = start;
+    return next_code_point(text, at);
+  }
+  --end;
+  return kReplacement;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000 && (cp < 0xD800 || cp > 0xDFFF)) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp >= 0x10000 && cp < 0x110000) {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    append_utf8(out, kReplacement);
+  }
 }
 
 }  // namespace wire

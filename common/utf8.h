@@ -1,5 +1,6 @@
 #pragma once
-// UTF-8 checks shared by the client and the host.
+// UTF-8 shared by the client and the host: checks, repair, and one decoder
+// and encoder of code points.
 
 #include <string>
 #include <string_view>
@@ -13,5 +14,19 @@ bool is_valid_utf8(std::string_view text);
 /// `text` with every byte that does not start a well-formed sequence replaced
 /// by U+FFFD, so it can go into a JSON string.
 std::string sanitize_utf8(std::string_view text);
+
+/// Decodes the code point that starts at text[i] and moves `i` past it. A
+/// byte that does not start a well-formed sequence decodes as U+FFFD and
+/// moves `i` by one. `i` must be below text.size().
+char32_t next_code_point(std::string_view text, std::size_t& i);
+
+/// Decodes the code point that ends just before text[end] and moves `end`
+/// back to its start; a byte that does not end a well-formed sequence
+/// decodes as U+FFFD and moves `end` back by one. `end` must be above 0.
+char32_t previous_code_point(std::string_view text, std::size_t& end);
+
+/// Appends the UTF-8 form of `cp`; U+FFFD for what is no Unicode scalar
+/// value (surrogates, values above U+10FFFF).
+void append_utf8(std::string& out, char32_t cp);
 
 }  // namespace wire

@@ -6,9 +6,6 @@
 
 #include "json_text.h"
 
-/// Longest socket path a Unix socket address can hold (no terminating zero).
-inline constexpr std::size_t kMaxSocketPath = 108;
-
 /// Sends `envelope` to the app listening at `socket_path` and returns its
 /// parsed reply, whatever JSON type it has, or the error text of the first
 /// step that failed. Prints nothing, retries nothing, waits without limit.

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "../output.h"
+#include "io.h"
 #include "notes.h"
-#include "os_error.h"
 #include "utf8.h"
 
 std::optional<std::uint64_t> parse_usize(std::string_view word) {
@@ -35,27 +35,12 @@ namespace {
   out::fail(std::string("failed to read note content from stdin: ").append(reason));
 }
 
-/// Reads descriptor 0 to its end, repeating reads that a signal interrupted.
-std::string read_all_stdin() {
-  std::string text;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-    if (n > 0) {
-      text.append(buf, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      return text;
-    } else if (errno != EINTR) {
-      fail_stdin(wire::os_error_text(errno));
-    }
-  }
-}
-
 }  // namespace
 
 std::optional<std::string> read_stdin_content() {
   if (::isatty(STDIN_FILENO)) return std::nullopt;
-  std::string text = read_all_stdin();
+  std::string text;
+  if (wire::Status s = wire::read_all(STDIN_FILENO, text); !s.ok()) fail_stdin(s.error());
   if (!wire::is_valid_utf8(text)) fail_stdin("stream did not contain valid UTF-8");
   if (text.empty()) return std::nullopt;
   return text;

@@ -6,20 +6,9 @@
 #include "../output.h"
 #include "commands.h"
 #include "reply_fields.h"
+#include "utf8.h"
 
 namespace {
-
-/// Decodes the code point at text[i] (valid UTF-8) and advances i past it.
-char32_t next_code_point(std::string_view text, std::size_t& i) {
-  auto b = static_cast<unsigned char>(text[i]);
-  std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-  for (std::size_t k = 1; k < len && i + k < text.size(); ++k) {
-    cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-  }
-  i += len;
-  return cp;
-}
 
 /// The Unicode White_Space property.
 bool is_white_space(char32_t c) {
@@ -29,7 +18,7 @@ bool is_white_space(char32_t c) {
 
 bool is_blank(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
-    if (!is_white_space(next_code_point(text, i))) return false;
+    if (!is_white_space(wire::next_code_point(text, i))) return false;
   }
   return true;
 }

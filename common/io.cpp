@@ -1,0 +1,108 @@
+#include "io.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "os_error.h"
+
+namespace wire {
+namespace {
+
+/// Bytes asked for in one read.
+constexpr std::size_t kReadBlock = 8192;
+
+/// One write, as a socket send when `fd` is a socket.
+ssize_t write_some(int fd, std::string_view data) {
+  ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+  if (n < 0 && errno == ENOTSOCK) n = ::write(fd, data.data(), data.size());
+  return n;
+}
+
+/// Waits for a connect that a signal interrupted to finish.
+bool finish_connect(int fd) {
+  pollfd pfd{fd, POLLOUT, 0};
+  while (::poll(&pfd, 1, -1) < 0) {
+    if (errno != EINTR) return false;
+  }
+  int err = 0;
+  socklen_t err_len = sizeof err;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &err_len) != 0) return false;
+  errno = err;
+  return err == 0;
+}
+
+}  // namespace
+
+Status Status::os_failure(int err) { return failure(os_error_text(err)); }
+
+Status write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write_some(fd, data);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::os_failure(errno);
+    }
+    if (n == 0) return Status::failure("failed to write whole buffer");
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+Status read_line(int fd, std::string& line) {
+  std::size_t scanned = line.size();
+  for (;;) {
+    line.resize(scanned + kReadBlock);
+    ssize_t n = ::read(fd, line.data() + scanned, kReadBlock);
+    if (n < 0) {
+      line.resize(scanned);
+      if (errno == EINTR) continue;
+      return Status::os_failure(errno);
+    }
+    line.resize(scanned + static_cast<std::size_t>(n));
+    if (n == 0) return {};
+    const char* start = line.data() + scanned;
+    if (const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(n))) {
+      line.resize(static_cast<std::size_t>(static_cast<const char*>(lf) - line.data()) + 1);
+      return {};
+    }
+    scanned = line.size();
+  }
+}
+
+Status read_all(int fd, std::string& text) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return {};
+    } else if (errno != EINTR) {
+      return Status::os_failure(errno);
+    }
+  }
+}
+
+std::optional<UnixAddress> unix_address(std::string_view path) {
+  if (path.size() > kMaxSocketPath) return std::nullopt;
+  UnixAddress address;
+  address.addr.sun_family = AF_UNIX;
+  std::memcpy(address.addr.sun_path, path.data(), path.size());
+  address.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
+  return address;
+}
+
+Status connect_unix(std::string_view path, UniqueFd& fd) {
+  std::optional<UnixAddress> address = unix_address(path);
+  if (!address) return Status::failure("local socket name length exceeds capacity of sun_path of sockaddr_un");
+  fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return Status::os_failure(errno);
+  if (::connect(fd.get(), address->get(), address->size) == 0) return {};
+  if (errno == EINTR && finish_connect(fd.get())) return {};
+  return Status::os_failure(errno);
+}
+
+}  // namespace wire
