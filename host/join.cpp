@@ -1,37 +1,28 @@
 #include "join.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <stdexcept>
 
-#include "endpoint.h"
+#include "io.h"
 #include "json_text.h"
-#include "os_error.h"
 
 namespace host {
 namespace {
 
-/// Sends `line` and reads one line back, blocking.
+/// Sends `line` and reads one line back (without its line feed), blocking.
 std::string round_trip(const std::string& socket_path, const std::string& line) {
-  wire::UniqueFd fd = connect_to(socket_path);
-  std::string_view rest(line);
-  while (!rest.empty()) {
-    ssize_t n = ::send(fd.get(), rest.data(), rest.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("cannot send to " + socket_path + ": " + wire::os_error_text(errno));
-    rest.remove_prefix(static_cast<std::size_t>(n));
+  wire::UniqueFd fd;
+  if (wire::Status s = wire::connect_unix(socket_path, fd); !s.ok()) {
+    throw std::runtime_error("cannot connect to " + socket_path + ": " + s.error());
+  }
+  if (wire::Status s = wire::write_all(fd.get(), line); !s.ok()) {
+    throw std::runtime_error("cannot send to " + socket_path + ": " + s.error());
   }
   std::string reply;
-  char buf[4096];
-  while (reply.find('\n') == std::string::npos) {
-    ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error("cannot read from " + socket_path + ": " + wire::os_error_text(errno));
-    if (n == 0) break;
-    reply.append(buf, static_cast<std::size_t>(n));
+  if (wire::Status s = wire::read_line(fd.get(), reply); !s.ok()) {
+    throw std::runtime_error("cannot read from " + socket_path + ": " + s.error());
   }
-  return reply.substr(0, reply.find('\n'));
+  if (reply.ends_with('\n')) reply.pop_back();
+  return reply;
 }
 
 std::string text_member(const wire::Json& object, const char* key) {

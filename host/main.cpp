@@ -21,18 +21,19 @@
 #include <string>
 #include <vector>
 
-#include "canvas.h"
-#include "console.h"
+#include "console/lead.h"
+#include "console/raw_mode.h"
 #include "duration.h"
-#include "endpoint.h"
 #include "join.h"
-#include "lead_console.h"
-#include "presets.h"
-#include "protocol.h"
-#include "server.h"
-#include "state_file.h"
-#include "terminal_set.h"
-#include "timers.h"
+#include "loop/log.h"
+#include "loop/reactor.h"
+#include "model/canvas.h"
+#include "model/presets.h"
+#include "model/state_file.h"
+#include "protocol/dispatcher.h"
+#include "server/endpoint.h"
+#include "server/server.h"
+#include "terminals/terminal_set.h"
 
 namespace {
 
@@ -111,13 +112,13 @@ TurnRule turn_rule(const Options& options) {
 
 /// Runs `server` with the user's shell as "Lead" in this terminal until the
 /// shell ends; returns the shell's exit status.
-int serve_with_lead(Server& server, Canvas& canvas, TerminalSet& terminals, const HostSettings& settings) {
-  std::string lead = start_lead(canvas, terminals, settings, STDIN_FILENO);
-  std::fprintf(stderr, "welkmora-host: your shell is the terminal \"%s\"; leave it to stop the host\n", lead.c_str());
+int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
+                    const HostSettings& settings) {
+  std::string lead = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
+  report("your shell is the terminal \"" + lead + "\"; leave it to stop the host");
   RawMode raw(STDIN_FILENO);
-  LeadConsole console(terminals, lead, STDIN_FILENO, STDOUT_FILENO);
-  server.attach(console);
-  int status = server.run();
+  LeadConsole console(reactor, terminals, lead, STDIN_FILENO, STDOUT_FILENO);
+  int status = server.run([&console] { return console.over(); });
   return status != 0 ? status : console.exit_code().value_or(0);
 }
 
@@ -142,16 +143,16 @@ int run_host(const Options& options, bool interactive) {
   // What a terminal's program leaves behind comes to the host when its
   // parent ends, so the loop reaps it instead of leaving a zombie.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  Timers timers;
-  TerminalSet terminals(timers, kDismissGrace);
+  Reactor reactor;
+  TerminalSet terminals(reactor, kDismissGrace);
   HostSettings settings;
   settings.socket_path = socket;
   settings.shell = user_shell();
   settings.turn = rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
-  Server server(listen_at(socket), dispatcher, terminals, timers);
-  std::fprintf(stderr, "welkmora-host: listening on %s (state file %s)\n", socket.c_str(), state_path.c_str());
-  return interactive ? serve_with_lead(server, canvas, terminals, settings) : server.run();
+  Server server(reactor, listen_at(socket), dispatcher, terminals);
+  report("listening on " + socket + " (state file " + state_path + ")");
+  return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }
 
 int join(const std::string& name, const Options& options) {
@@ -159,7 +160,7 @@ int join(const std::string& name, const Options& options) {
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   Joined joined = join_host(socket, name);
   std::fputs(export_lines(socket, joined).c_str(), stdout);
-  std::fprintf(stderr, "welkmora-host: joined as %s\n", joined.name.c_str());
+  report("joined as " + joined.name);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -191,10 +192,11 @@ int main(int argc, char** argv) {
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "welkmora-host: %s\n%s", e.what(), kUsage);
+    report(e.what());
+    std::fputs(kUsage, stderr);
     return 2;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "welkmora-host: %s\n", e.what());
+    report(e.what());
     return 1;
   }
 }

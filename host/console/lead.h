@@ -6,39 +6,36 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "canvas.h"
-#include "console.h"
-#include "protocol.h"
-#include "server.h"
-#include "terminal_set.h"
+#include "console/raw_mode.h"
+#include "loop/reactor.h"
+#include "model/canvas.h"
+#include "terminals/terminal_set.h"
 
 namespace host {
 
-/// Starts the user's shell (settings.shell) as terminal "Lead" in a pty the
-/// size of terminal `user_fd`, and puts it on the canvas. Its environment is
-/// the host's plus WELKMORA_SOCKET, WELKMORA_TERMINAL_ID and WELKMORA_TOKEN;
+/// Starts `shell` as terminal "Lead" in a pty the size of terminal
+/// `user_fd`, and puts it on the canvas. Its environment is the host's plus
+/// WELKMORA_SOCKET (`socket_path`), WELKMORA_TERMINAL_ID and WELKMORA_TOKEN;
 /// TERM stays the user's, since the user's terminal shows its output.
 /// Returns the name. Throws host::Refusal when the shell cannot start.
-std::string start_lead(Canvas& canvas, TerminalSet& terminals, const HostSettings& settings, int user_fd);
+std::string start_lead(Canvas& canvas, TerminalSet& terminals, const std::string& shell, const std::string& socket_path,
+                       int user_fd);
 
-class LeadConsole : public LoopGuest {
+class LeadConsole {
  public:
   /// Relays between terminal `name` and the user's terminal: keys read from
-  /// `in`, output written to `out`. The user's terminal should be in raw
-  /// mode, so that every key reaches the shell as it is.
-  LeadConsole(TerminalSet& terminals, std::string name, int in, int out);
-  ~LeadConsole() override;
+  /// `in`, output written to `out`, both served by `reactor`. The user's
+  /// terminal should be in raw mode, so that every key reaches the shell as
+  /// it is.
+  LeadConsole(Reactor& reactor, TerminalSet& terminals, std::string name, int in, int out);
+  ~LeadConsole();
   LeadConsole(const LeadConsole&) = delete;
   LeadConsole& operator=(const LeadConsole&) = delete;
 
-  std::vector<pollfd> watches() override;
-  void on_ready(const pollfd& ready, Clock::time_point now) override;
   /// True once the shell has ended or was dismissed, or the user's
   /// terminal has closed.
-  bool wants_stop() override;
-
+  bool over();
   /// The shell's exit code (128 + N for signal N), once it has ended.
   std::optional<int> exit_code() const { return exit_code_; }
 
@@ -52,9 +49,11 @@ class LeadConsole : public LoopGuest {
   std::string name_;
   Terminal* terminal_;
   int in_;
-  bool in_open_ = true;
   std::optional<int> exit_code_;
   WinchWatch winch_;
+  Reactor::Watch winch_watch_;
+  /// Ends when the user's terminal has gone.
+  Reactor::Watch in_watch_;
 };
 
 }  // namespace host

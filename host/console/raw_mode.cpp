@@ -1,4 +1,4 @@
-#include "console.h"
+#include "console/raw_mode.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -77,13 +77,6 @@ std::optional<winsize> window_size(int fd) {
   winsize size{};
   if (::ioctl(fd, TIOCGWINSZ, &size) != 0) return std::nullopt;
   return size;
-}
-
-bool set_window_size(int fd, const winsize& size) { return ::ioctl(fd, TIOCSWINSZ, &size) == 0; }
-
-bool copy_window_size(int from, int to) {
-  std::optional<winsize> size = window_size(from);
-  return size && set_window_size(to, *size);
 }
 
 // --- resize notices -----------------------------------------------------------

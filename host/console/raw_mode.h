@@ -38,15 +38,6 @@ class RawMode {
 /// The window size of terminal `fd`, or nothing when `fd` is not a terminal.
 std::optional<winsize> window_size(int fd);
 
-/// Sets the window size of terminal `fd` (a pty master: the kernel then sends
-/// SIGWINCH to the foreground process group on its other side). False, with
-/// errno set, when it fails.
-bool set_window_size(int fd, const winsize& size);
-
-/// Copies the window size of terminal `from` to terminal `to`; false when
-/// either step fails.
-bool copy_window_size(int from, int to);
-
 /// Turns SIGWINCH into a readable descriptor (a self-pipe), so a poll loop
 /// learns of window-size changes. A self-pipe rather than a blocked signal:
 /// processes started afterwards inherit no blocked SIGWINCH and get the

@@ -1,45 +1,53 @@
 #pragma once
 // One client connection: it carries one request line in and one reply line
-// out, then closes. Non-blocking throughout, driven by the event loop.
+// out, then closes. Non-blocking throughout, served by the event loop.
 
 #include <cstddef>
-#include <optional>
+#include <functional>
 #include <string>
 
+#include "loop/reactor.h"
 #include "unique_fd.h"
 
 namespace host {
 
 class Connection {
  public:
-  /// `max_line` is the longest request line accepted, in bytes.
-  Connection(wire::UniqueFd fd, std::size_t max_line) : fd_(std::move(fd)), max_line_(max_line) {}
+  struct Callbacks {
+    /// The request line (without its line feed), once it is complete.
+    std::function<void(std::string line)> line;
+    /// The connection is over: the reply is out or the peer has gone. It
+    /// watches nothing more and may be destroyed once this handler returns.
+    std::function<void()> finished;
+  };
 
-  int fd() const { return fd_.get(); }
-  /// The poll events it waits for now.
-  short events() const;
-  /// Reads what has arrived; returns the request line (without its line
-  /// feed) once it is complete. A line over the limit is answered here.
-  std::optional<std::string> on_readable();
-  /// The peer hung up or the socket failed.
-  void on_hang_up();
+  /// `max_line` is the longest request line accepted, in bytes; a longer
+  /// one is answered here, with "request too large".
+  Connection(Reactor& reactor, wire::UniqueFd fd, std::size_t max_line, Callbacks callbacks);
+
   /// Starts sending `line` (which ends in a line feed) as the reply.
   void reply(std::string line);
-  void on_writable();
-  /// True once the reply is out or the peer is gone.
-  bool finished() const { return phase_ == Phase::kDone; }
   /// True while the request is being served.
   bool awaiting_reply() const { return phase_ == Phase::kWaiting; }
 
  private:
   enum class Phase { kReading, kWaiting, kWriting, kDone };
 
+  void on_events(unsigned events);
+  void on_readable();
+  void on_writable();
+  void finish();
+
   wire::UniqueFd fd_;
+  Reactor::Watch watch_;
   std::size_t max_line_;
+  Callbacks callbacks_;
   Phase phase_ = Phase::kReading;
   std::string in_;
   std::size_t scanned_ = 0;
+  /// The reply; the first sent_ bytes are out.
   std::string out_;
+  std::size_t sent_ = 0;
 };
 
 }  // namespace host

@@ -1,16 +1,16 @@
-#include "endpoint.h"
+#include "server/endpoint.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
+#include "io.h"
 #include "os_error.h"
 
 namespace host {
@@ -23,21 +23,17 @@ std::string env_path(const char* name) {
   return value != nullptr && value[0] == '/' ? value : "";
 }
 
-sockaddr_un address_of(const std::string& path) {
-  sockaddr_un addr{};
-  if (path.size() >= sizeof addr.sun_path) {
-    throw std::runtime_error("socket path is longer than " + std::to_string(sizeof addr.sun_path - 1) +
-                             " bytes: " + path);
+wire::UnixAddress address_of(const std::string& path) {
+  std::optional<wire::UnixAddress> address = wire::unix_address(path);
+  if (!address) {
+    throw std::runtime_error("socket path is longer than " + std::to_string(wire::kMaxSocketPath) + " bytes: " + path);
   }
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  return addr;
+  return *address;
 }
 
 bool connects(const std::string& path) {
-  sockaddr_un addr = address_of(path);
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  return fd && ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  wire::UniqueFd fd;
+  return wire::connect_unix(path, fd).ok();
 }
 
 /// Clears the way for a new socket at `path`.
@@ -96,7 +92,7 @@ void make_directory(const std::string& dir, bool private_dir) {
 }
 
 Listener listen_at(const std::string& path) {
-  sockaddr_un addr = address_of(path);
+  wire::UnixAddress address = address_of(path);
   remove_stale(path);
   Listener listener;
   listener.path = path;
@@ -104,7 +100,7 @@ Listener listen_at(const std::string& path) {
   if (!listener.fd) fail("cannot create a socket");
   // Created with mode 0600 from the start: no moment in which others may connect.
   mode_t old_mask = ::umask(0177);
-  int bound = ::bind(listener.fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  int bound = ::bind(listener.fd.get(), address.get(), address.size);
   int bind_errno = errno;
   ::umask(old_mask);
   errno = bind_errno;
@@ -120,16 +116,6 @@ Listener listen_at(const std::string& path) {
     fail("cannot listen on " + path);
   }
   return listener;
-}
-
-wire::UniqueFd connect_to(const std::string& path) {
-  sockaddr_un addr = address_of(path);
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd) fail("cannot create a socket");
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    fail("cannot connect to " + path);
-  }
-  return fd;
 }
 
 }  // namespace host

@@ -42,7 +42,4 @@ void make_directory(const std::string& dir, bool private_dir);
 /// kind is refused with std::runtime_error.
 Listener listen_at(const std::string& path);
 
-/// Connects to the socket at `path`, blocking. Throws std::runtime_error.
-wire::UniqueFd connect_to(const std::string& path);
-
 }  // namespace host

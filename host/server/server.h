@@ -1,23 +1,22 @@
 #pragma once
-// The host's single-threaded event loop. One poll() waits on the signals
-// (through a signalfd), the listening socket, every client connection and
-// every terminal's pty, and sleeps no longer than the next timer. Each
-// connection carries one request; the dispatcher may answer it at once or
-// later, so a request that waits never holds up the others.
-
-#include <poll.h>
+// The serving side of the host's socket, on the one event loop: the
+// signals (through a signalfd), the listening socket and every client
+// connection. Each connection carries one request; the dispatcher may answer
+// it at once or later, so a request that waits never holds up the others.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
-#include "connection.h"
-#include "endpoint.h"
-#include "protocol.h"
-#include "terminal_set.h"
-#include "timers.h"
+#include "loop/reactor.h"
+#include "protocol/dispatcher.h"
+#include "server/connection.h"
+#include "server/endpoint.h"
+#include "terminals/terminal_set.h"
 
 namespace host {
 
@@ -29,60 +28,39 @@ struct ServerLimits {
   std::chrono::milliseconds stop_wait{5000};
 };
 
-/// Something else the loop serves besides the socket and the terminals:
-/// the user's own terminal in interactive mode.
-class LoopGuest {
- public:
-  virtual ~LoopGuest() = default;
-  /// The descriptors to wait on in this round, with their events.
-  virtual std::vector<pollfd> watches() = 0;
-  /// One of them is ready (`ready.revents` says how).
-  virtual void on_ready(const pollfd& ready, Clock::time_point now) = 0;
-  /// True once the host should stop.
-  virtual bool wants_stop() = 0;
-};
-
 class Server {
  public:
   /// Blocks SIGCHLD, SIGINT, SIGTERM and SIGHUP, which the loop then reads.
-  Server(Listener listener, Dispatcher& dispatcher, TerminalSet& terminals, Timers& timers, ServerLimits limits = {});
+  Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, TerminalSet& terminals, ServerLimits limits = {});
   ~Server();
 
-  /// Lets the loop serve `guest` too, until the host stops; the guest must
-  /// outlive run().
-  void attach(LoopGuest& guest) { guest_ = &guest; }
-
-  /// Serves until SIGINT, SIGTERM or SIGHUP (or the guest wants it to stop),
-  /// then hangs up the terminals,
-  /// waits for them to end and removes the socket. Returns the exit status.
-  int run();
+  /// Serves until SIGINT, SIGTERM or SIGHUP, or until `stop_when` (asked
+  /// after every round) is true; then hangs up the terminals, waits for
+  /// them to end and removes the socket. Returns the exit status.
+  int run(const std::function<bool()>& stop_when = {});
 
  private:
-  struct Watch;
-
-  std::vector<Watch> watch_list();
-  int timeout_ms(Clock::time_point now) const;
-  void on_signals(Clock::time_point now);
-  void reap(Clock::time_point now);
-  void accept_clients(Clock::time_point now);
+  void on_signals();
+  void accept_clients();
   /// Stops watching the listener for kListenerRest after accept failed.
-  void rest_listener(Clock::time_point now, int error);
-  void on_connection(std::uint64_t id, short revents);
-  void on_terminal(const std::string& name, int fd, short revents, Clock::time_point now);
+  void rest_listener(int error);
+  void on_line(std::uint64_t id, const std::string& line);
   void deliver(std::uint64_t id, const Json& reply);
   void begin_stop(Clock::time_point now);
 
+  Reactor& reactor_;
   Listener listener_;
+  Reactor::Watch listener_watch_;
   Dispatcher& dispatcher_;
   TerminalSet& terminals_;
-  Timers& timers_;
   ServerLimits limits_;
   wire::UniqueFd signals_;
+  Reactor::Watch signals_watch_;
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
+  /// Connections that are over, destroyed after the round.
+  std::vector<std::uint64_t> finished_;
   std::uint64_t next_id_ = 1;
   std::optional<Clock::time_point> stop_deadline_;
-  LoopGuest* guest_ = nullptr;
-  bool listener_resting_ = false;
   /// Set from a failed accept until the next one succeeds: one message each.
   bool accept_failing_ = false;
 

@@ -1,7 +1,8 @@
-#include "terminal.h"
+#include "terminals/terminal.h"
 
 #include <fcntl.h>
 #include <linux/close_range.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,9 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "model/refusal.h"
 #include "os_error.h"
-#include "refusal.h"
-#include "utf8.h"
 
 extern char** environ;
 
@@ -77,7 +77,7 @@ int exec_outcome(int report_fd) {
 
 }  // namespace
 
-std::unique_ptr<Terminal> Terminal::start(const Launch& launch) {
+std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor) {
   if (launch.argv.empty() || !launch.argv[0].starts_with('/')) throw Refusal("no program to start");
   std::vector<std::string> args = launch.argv;
   std::vector<std::string> env = child_environment(launch);
@@ -104,12 +104,20 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch) {
     }
     throw Refusal("cannot start " + launch.argv[0] + ": " + wire::os_error_text(err));
   }
-  return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols));
+  try {
+    return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols, reactor));
+  } catch (const std::exception& e) {
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    throw Refusal(std::string("cannot start a terminal: ") + e.what());
+  }
 }
 
-Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols)
+Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor)
     : pid_(pid),
       master_(std::move(master)),
+      watch_(reactor.watch(master_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
       screen_(rows, cols, [this](std::string_view reply) { send(reply); }),
       last_output_(Clock::now()) {}
 
@@ -117,50 +125,58 @@ Terminal::~Terminal() {
   if (!exited()) kill_now();
 }
 
-void Terminal::on_readable(Clock::time_point now) { read_once(now); }
+void Terminal::on_events(unsigned events) {
+  if (events & POLLOUT) write_input();
+  if (events & (POLLIN | POLLHUP | POLLERR)) read_once(Clock::now());
+}
 
-bool Terminal::read_once(Clock::time_point now) {
-  if (!master_) return false;
+std::size_t Terminal::read_once(Clock::time_point now) {
+  if (!master_) return 0;
   char buf[65536];
   ssize_t n = read(master_.get(), buf, sizeof buf);
   if (n > 0) {
-    record(std::string_view(buf, static_cast<std::size_t>(n)), now);
-    return true;
+    std::string_view bytes(buf, static_cast<std::size_t>(n));
+    screen_.feed(bytes);
+    last_output_ = now;
+    if (observer_) observer_(bytes);
+    return bytes.size();
   }
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return false;
   // End of stream or EIO: every slave descriptor is closed for good.
-  master_.reset();
-  pending_input_.clear();
-  return false;
-}
-
-void Terminal::record(std::string_view bytes, Clock::time_point now) {
-  screen_.feed(bytes);
-  recent_output_.append(bytes);
-  if (recent_output_.size() > kRecentOutputLimit) recent_output_.erase(0, recent_output_.size() - kRecentOutputLimit);
-  output_total_ += bytes.size();
-  last_output_ = now;
-  if (observer_) observer_(bytes);
+  if (n == 0 || (errno != EAGAIN && errno != EINTR)) close_pty();
+  return 0;
 }
 
 void Terminal::send(std::string_view bytes) {
   if (!master_) return;
-  pending_input_.append(bytes);
-  on_writable();
+  input_.append(bytes);
+  write_input();
 }
 
-void Terminal::on_writable() {
-  while (master_ && !pending_input_.empty()) {
-    ssize_t n = write(master_.get(), pending_input_.data(), pending_input_.size());
+void Terminal::write_input() {
+  while (wants_write()) {
+    std::string_view rest = std::string_view(input_).substr(input_sent_);
+    ssize_t n = write(master_.get(), rest.data(), rest.size());
     if (n > 0) {
-      pending_input_.erase(0, static_cast<std::size_t>(n));
+      input_sent_ += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      if (n < 0 && errno != EAGAIN) pending_input_.clear();
-      return;
+      if (n < 0 && errno != EAGAIN) input_sent_ = input_.size();  // the program cannot take it
+      break;
     }
   }
+  if (input_sent_ == input_.size()) {
+    input_.clear();
+    input_sent_ = 0;
+  }
+  watch_.set_events(wants_write() ? POLLIN | POLLOUT : POLLIN);
+}
+
+void Terminal::close_pty() {
+  watch_.reset();
+  master_.reset();
+  input_.clear();
+  input_sent_ = 0;
 }
 
 void Terminal::hang_up() {
@@ -168,8 +184,7 @@ void Terminal::hang_up() {
   // While any member of the process group lives, the kernel keeps its id
   // from being reused, so the group can still be signalled.
   lingering_ = exited() && master_;
-  master_.reset();
-  pending_input_.clear();
+  close_pty();
   if (may_run()) kill(-pid_, SIGHUP);
 }
 
@@ -178,8 +193,11 @@ void Terminal::kill_now() {
 }
 
 void Terminal::set_exited(int wait_status, Clock::time_point now) {
-  std::size_t before = output_total_;
-  while (output_total_ - before < kDrainLimit && read_once(now)) {
+  std::size_t drained = 0;
+  while (drained < kDrainLimit) {
+    std::size_t n = read_once(now);
+    if (n == 0) break;
+    drained += n;
   }
   wait_status_ = wait_status;
   exit_status_ = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
@@ -201,18 +219,5 @@ bool Terminal::resize(const winsize& size) {
 }
 
 std::string Terminal::screen_text() const { return screen_.text(kCheckHistory); }
-
-OutputMark Terminal::mark() const { return {output_total_, screen_.lines_scrolled()}; }
-
-std::string Terminal::output_since(const OutputMark& mark) const {
-  std::uint64_t kept_from = output_total_ - recent_output_.size();
-  std::uint64_t from = std::max(mark.bytes, kept_from);
-  if (from >= output_total_) return {};
-  return wire::sanitize_utf8(std::string_view(recent_output_).substr(static_cast<std::size_t>(from - kept_from)));
-}
-
-std::string Terminal::screen_text_since(const OutputMark& mark) const {
-  return screen_.text_since(mark.lines_scrolled);
-}
 
 }  // namespace host

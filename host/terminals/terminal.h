@@ -1,13 +1,12 @@
 #pragma once
 // One program running in a pseudo-terminal: the process, the master side of
-// the pty, the screen it draws on, and what it wrote recently. Driven by the
-// event loop: it reads when fd() is readable and writes queued input when
-// wants_write() is set and fd() is writable.
+// the pty and the screen it draws on. The pty is registered with the event
+// loop from the start: the terminal reads the program's output as it comes
+// and writes queued input as the program takes it.
 
 #include <sys/ioctl.h>
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,12 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "screen.h"
+#include "loop/clock.h"
+#include "loop/reactor.h"
+#include "terminals/screen.h"
 #include "unique_fd.h"
 
 namespace host {
-
-using Clock = std::chrono::steady_clock;
 
 /// What to start and with which extra environment.
 struct Launch {
@@ -36,31 +35,23 @@ struct Launch {
   int cols = 120;
 };
 
-/// A point in a terminal's output, to ask what came after it.
-struct OutputMark {
-  std::uint64_t bytes = 0;
-  std::uint64_t lines_scrolled = 0;
-};
-
 class Terminal {
  public:
-  /// Starts `launch` in a new pty. Throws host::Refusal when the program
-  /// cannot be started.
-  static std::unique_ptr<Terminal> start(const Launch& launch);
+  /// Starts `launch` in a new pty watched by `reactor`. Throws host::Refusal
+  /// when the program cannot be started.
+  static std::unique_ptr<Terminal> start(const Launch& launch, Reactor& reactor);
   ~Terminal();
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
   pid_t pid() const { return pid_; }
-  /// The pty master, or -1 once it is closed.
-  int fd() const { return master_.get(); }
-  bool wants_write() const { return master_ && !pending_input_.empty(); }
+  /// True while the pty is open: the program (or what it left) can still
+  /// read input and write output.
+  bool open() const { return static_cast<bool>(master_); }
+  /// True while typed input waits for the program to read it.
+  bool wants_write() const { return master_ && input_sent_ < input_.size(); }
 
-  /// Reads what the program wrote and runs it through the screen.
-  void on_readable(Clock::time_point now);
-  /// Writes queued input.
-  void on_writable();
-  /// Queues `bytes` as typed input for the program.
+  /// Queues `bytes` as typed input for the program and writes what it takes.
   void send(std::string_view bytes);
 
   /// Closes the pty master and sends SIGHUP to the process group, also when
@@ -82,12 +73,6 @@ class Terminal {
 
   /// The recent screen text: visible rows plus recent scrollback.
   std::string screen_text() const;
-  /// The current end of the output.
-  OutputMark mark() const;
-  /// Raw output after `mark` (as far as it is kept), made valid UTF-8.
-  std::string output_since(const OutputMark& mark) const;
-  /// The screen text with only the scrollback that appeared after `mark`.
-  std::string screen_text_since(const OutputMark& mark) const;
   /// The screen from absolute row `from_row` on (Screen::snapshot).
   ScreenText screen_snapshot(std::uint64_t from_row) const { return screen_.snapshot(from_row); }
   /// True when the pty is in canonical (line) mode, where the kernel keeps
@@ -105,21 +90,24 @@ class Terminal {
   static constexpr std::size_t kCheckHistory = 200;
   /// The longest line a pty in canonical mode takes, without its end.
   static constexpr std::size_t kLineLimit = 4095;
-  /// Raw output kept for output_since().
-  static constexpr std::size_t kRecentOutputLimit = 1 << 20;
 
  private:
-  Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols);
-  /// One read from the master; false when nothing more will come now.
-  bool read_once(Clock::time_point now);
-  void record(std::string_view bytes, Clock::time_point now);
+  Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor);
+  void on_events(unsigned events);
+  /// One read from the master, run through the screen; the bytes read, 0
+  /// when nothing more will come now.
+  std::size_t read_once(Clock::time_point now);
+  void write_input();
+  /// Closes the pty: the event loop stops watching it, queued input goes.
+  void close_pty();
 
   pid_t pid_;
   wire::UniqueFd master_;
+  Reactor::Watch watch_;
   Screen screen_;
-  std::string pending_input_;
-  std::string recent_output_;
-  std::uint64_t output_total_ = 0;
+  /// Typed input; the first input_sent_ bytes have been written.
+  std::string input_;
+  std::size_t input_sent_ = 0;
   Clock::time_point last_output_;
   std::optional<int> exit_status_;
   std::optional<int> wait_status_;

@@ -1,4 +1,6 @@
-#include "terminal_set.h"
+#include "terminals/terminal_set.h"
+
+#include <sys/wait.h>
 
 #include <algorithm>
 
@@ -7,7 +9,7 @@ namespace host {
 TerminalSet::~TerminalSet() { kill_all(); }
 
 Terminal& TerminalSet::start(const std::string& name, const Launch& launch) {
-  auto terminal = Terminal::start(launch);
+  auto terminal = Terminal::start(launch, reactor_);
   Terminal& ref = *terminal;
   listed_[name] = std::move(terminal);
   return ref;
@@ -27,7 +29,7 @@ void TerminalSet::dismiss(std::string_view name) {
   if (!terminal->may_run()) return;  // reaped already, nothing left behind
   pid_t pid = terminal->pid();
   leaving_.push_back(std::move(terminal));
-  timers_.at(Clock::now() + grace_, [this, pid] { kill_leaving(pid); });
+  reactor_.timers().at(Clock::now() + grace_, [this, pid] { kill_leaving(pid); });
 }
 
 void TerminalSet::dismiss_all() {
@@ -48,6 +50,12 @@ void TerminalSet::kill_leaving(pid_t pid) {
   std::erase_if(leaving_, [pid](const auto& t) { return t->pid() == pid && t->exited(); });
 }
 
+void TerminalSet::reap(Clock::time_point now) {
+  int status = 0;
+  pid_t pid;
+  while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) child_exited(pid, status, now);
+}
+
 void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now) {
   auto gone = std::find_if(leaving_.begin(), leaving_.end(), [pid](const auto& t) { return t->pid() == pid; });
   if (gone != leaving_.end()) {
@@ -63,14 +71,6 @@ void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now
 bool TerminalSet::has_processes() const {
   if (!leaving_.empty()) return true;
   return std::any_of(listed_.begin(), listed_.end(), [](const auto& entry) { return !entry.second->exited(); });
-}
-
-std::vector<std::string> TerminalSet::open_names() const {
-  std::vector<std::string> names;
-  for (const auto& [name, terminal] : listed_) {
-    if (terminal->fd() >= 0) names.push_back(name);
-  }
-  return names;
 }
 
 }  // namespace host

@@ -1,0 +1,100 @@
+#include "loop/reactor.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+
+#include "os_error.h"
+
+namespace host {
+
+// The poll bits and epoll's bits are the same numbers on Linux; handlers
+// and callers speak poll's names.
+static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLHUP == EPOLLHUP && POLLERR == EPOLLERR);
+
+Reactor::Watch::Watch(Watch&& other) noexcept
+    : reactor_(std::exchange(other.reactor_, nullptr)), id_(other.id_) {}
+
+Reactor::Watch& Reactor::Watch::operator=(Watch&& other) noexcept {
+  if (this != &other) {
+    reset();
+    reactor_ = std::exchange(other.reactor_, nullptr);
+    id_ = other.id_;
+  }
+  return *this;
+}
+
+void Reactor::Watch::set_events(unsigned events) {
+  if (reactor_ != nullptr) reactor_->set_events(id_, events);
+}
+
+void Reactor::Watch::reset() {
+  if (reactor_ != nullptr) std::exchange(reactor_, nullptr)->unwatch(id_);
+}
+
+Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+  if (!epoll_) throw std::runtime_error("cannot create an epoll instance: " + wire::os_error_text(errno));
+}
+
+Reactor::Watch Reactor::watch(int fd, unsigned events, Handler handler) {
+  std::uint64_t id = next_id_++;
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = id;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
+    throw std::runtime_error("cannot watch descriptor " + std::to_string(fd) + ": " + wire::os_error_text(errno));
+  }
+  entries_.emplace(id, Entry{fd, events, std::make_shared<Handler>(std::move(handler))});
+  return Watch(this, id);
+}
+
+void Reactor::set_events(std::uint64_t id, unsigned events) {
+  auto it = entries_.find(id);
+  if (it == entries_.end() || it->second.events == events) return;
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = id;
+  // Fails only for a descriptor closed under its watch, which then reports nothing.
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, it->second.fd, &ev);
+  it->second.events = events;
+}
+
+void Reactor::unwatch(std::uint64_t id) {
+  auto it = entries_.find(id);
+  if (it == entries_.end()) return;
+  epoll_event ev{};
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, it->second.fd, &ev);
+  entries_.erase(it);
+}
+
+int Reactor::timeout_ms(std::optional<Clock::time_point> until) const {
+  std::optional<Clock::time_point> wake = timers_.next();
+  if (until && (!wake || *until < *wake)) wake = until;
+  if (!wake) return -1;
+  Clock::time_point now = Clock::now();
+  if (*wake <= now) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
+  return static_cast<int>(std::min<decltype(ms)>(ms, 60'000));
+}
+
+bool Reactor::run_once(std::optional<Clock::time_point> until) {
+  epoll_event ready[kBatch];
+  int n = ::epoll_wait(epoll_.get(), ready, kBatch, timeout_ms(until));
+  if (n < 0) {
+    if (errno != EINTR) return false;
+    n = 0;
+  }
+  for (int i = 0; i < n; ++i) {
+    auto it = entries_.find(ready[i].data.u64);
+    if (it == entries_.end()) continue;  // ended by an earlier handler of this round
+    std::shared_ptr<Handler> handler = it->second.handler;
+    (*handler)(ready[i].events);
+  }
+  timers_.run_due(Clock::now());
+  return true;
+}
+
+}  // namespace host

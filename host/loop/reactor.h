@@ -1,0 +1,94 @@
+#pragma once
+// The host's event loop, on one thread, in the manner of a small reactor:
+// each descriptor is registered once, with the events it waits for and the
+// handler that serves them, and stays registered until its Watch ends. The
+// loop sleeps in epoll until a descriptor is ready or the next timer is due.
+//
+// Costs: watch() and the end of a Watch are one epoll_ctl and a hash-map
+// update; set_events() is one epoll_ctl, and nothing when the events are
+// unchanged; a round is one epoll_wait plus one handler call per ready
+// descriptor (at most kBatch a round) plus the timers that are due. Nothing
+// is proportional to the number of idle descriptors.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+#include "loop/clock.h"
+#include "loop/timers.h"
+#include "unique_fd.h"
+
+namespace host {
+
+class Reactor {
+ public:
+  /// Serves a ready descriptor; `events` holds the poll bits that are set
+  /// (POLLIN, POLLOUT, POLLHUP, POLLERR). A handler may add and end watches,
+  /// its own included.
+  using Handler = std::function<void(unsigned events)>;
+
+  /// A registration: the descriptor is watched while this lives. Ending it
+  /// (before the descriptor is closed) unregisters it.
+  class Watch {
+   public:
+    Watch() = default;
+    Watch(Watch&& other) noexcept;
+    Watch& operator=(Watch&& other) noexcept;
+    ~Watch() { reset(); }
+
+    /// Changes the events waited for (POLLIN, POLLOUT; hang-ups and errors
+    /// are always reported).
+    void set_events(unsigned events);
+    /// Unregisters now.
+    void reset();
+    explicit operator bool() const { return reactor_ != nullptr; }
+
+   private:
+    friend class Reactor;
+    Watch(Reactor* reactor, std::uint64_t id) : reactor_(reactor), id_(id) {}
+    Reactor* reactor_ = nullptr;
+    std::uint64_t id_ = 0;
+  };
+
+  /// Throws std::runtime_error when no epoll instance can be made.
+  Reactor();
+  Reactor(const Reactor&) = delete;
+  Reactor& operator=(const Reactor&) = delete;
+
+  /// Watches `fd` (which must stay open while the Watch lives) for
+  /// `events`. Throws std::runtime_error when the kernel refuses it.
+  [[nodiscard]] Watch watch(int fd, unsigned events, Handler handler);
+
+  Timers& timers() { return timers_; }
+
+  /// One round: waits until a descriptor is ready, the next timer or
+  /// `until` is due (whichever is first; with neither, as long as it
+  /// takes), serves the ready descriptors and then the due timers. An
+  /// interrupted wait is a round that served nothing. Returns false, with
+  /// errno set, when waiting fails.
+  bool run_once(std::optional<Clock::time_point> until = std::nullopt);
+
+  /// Most descriptors served in one round; the rest stay ready for the next.
+  static constexpr int kBatch = 256;
+
+ private:
+  struct Entry {
+    int fd;
+    unsigned events;
+    /// Shared, so a handler that ends its own watch finishes its call.
+    std::shared_ptr<Handler> handler;
+  };
+
+  void set_events(std::uint64_t id, unsigned events);
+  void unwatch(std::uint64_t id);
+  int timeout_ms(std::optional<Clock::time_point> until) const;
+
+  wire::UniqueFd epoll_;
+  std::unordered_map<std::uint64_t, Entry> entries_;
+  std::uint64_t next_id_ = 1;
+  Timers timers_;
+};
+
+}  // namespace host
