@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
-#include "canvas.h"
-#include "protocol.h"
-#include "state_file.h"
-#include "terminal_set.h"
-#include "timers.h"
+#include "loop/reactor.h"
+#include "model/canvas.h"
+#include "model/state_file.h"
+#include "protocol/dispatcher.h"
+#include "terminals/terminal_set.h"
 #include "utf8.h"
 
 namespace {
@@ -114,8 +114,8 @@ bool serve(std::string_view line, const host::StateFile* state) {
   host::Canvas canvas;
   populate(canvas);
   Fingerprint before = fingerprint(canvas);
-  host::Timers timers;
-  host::TerminalSet terminals(timers, std::chrono::milliseconds(0));
+  host::Reactor reactor;
+  host::TerminalSet terminals(reactor, std::chrono::milliseconds(0));
   host::HostSettings settings;
   settings.socket_path = "/nonexistent/host.sock";
   settings.shell = "";

@@ -1,10 +1,10 @@
-#include "canvas.h"
+#include "model/canvas.h"
 
 #include <utility>
 
-#include "refusal.h"
-#include "text_edit.h"
-#include "token.h"
+#include "model/refusal.h"
+#include "model/text_edit.h"
+#include "model/token.h"
 
 namespace host {
 namespace {

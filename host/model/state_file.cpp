@@ -1,4 +1,4 @@
-#include "state_file.h"
+#include "model/state_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "io.h"
 #include "json_text.h"
 #include "os_error.h"
 #include "unique_fd.h"
@@ -92,32 +93,14 @@ std::string render_state(const Snapshot& state) {
 
 std::string read_file(const std::string& path, bool& absent) {
   wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) {
-    if (errno == ENOENT) {
-      absent = true;
-      return {};
-    }
-    throw std::runtime_error("cannot read state file " + path + ": " + wire::os_error_text(errno));
+  if (!fd && errno == ENOENT) {
+    absent = true;
+    return {};
   }
   std::string text;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error("cannot read state file " + path + ": " + wire::os_error_text(errno));
-    if (n == 0) return text;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-}
-
-bool write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
+  if (!read.ok()) throw std::runtime_error("cannot read state file " + path + ": " + read.error());
+  return text;
 }
 
 }  // namespace
@@ -134,19 +117,20 @@ Snapshot StateFile::load() const {
   }
 }
 
-std::string StateFile::save(const Snapshot& state) const {
+wire::Status StateFile::save(const Snapshot& state) const {
   std::string temp = path_ + ".tmp-XXXXXX";
   wire::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return "cannot create " + temp + ": " + wire::os_error_text(errno);
-  auto fail = [&](const std::string& step) {
-    std::string error = step + " " + temp + ": " + wire::os_error_text(errno);
+  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + wire::os_error_text(errno));
+  auto fail = [&](const std::string& step, const std::string& why) {
     ::unlink(temp.c_str());
-    return error;
+    return wire::Status::failure(step + " " + temp + ": " + why);
   };
-  if (!write_all(fd.get(), render_state(state))) return fail("cannot write");
-  if (::fsync(fd.get()) != 0) return fail("cannot sync");
+  if (wire::Status written = wire::write_all(fd.get(), render_state(state)); !written.ok()) {
+    return fail("cannot write", written.error());
+  }
+  if (::fsync(fd.get()) != 0) return fail("cannot sync", wire::os_error_text(errno));
   fd.reset();
-  if (::rename(temp.c_str(), path_.c_str()) != 0) return fail("cannot rename");
+  if (::rename(temp.c_str(), path_.c_str()) != 0) return fail("cannot rename", wire::os_error_text(errno));
   std::string dir = std::filesystem::path(path_).parent_path().string();
   wire::UniqueFd dir_fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir_fd) ::fsync(dir_fd.get());

@@ -7,7 +7,8 @@
 
 #include <string>
 
-#include "canvas.h"
+#include "model/canvas.h"
+#include "status.h"
 
 namespace host {
 
@@ -15,15 +16,13 @@ class StateFile {
  public:
   explicit StateFile(std::string path) : path_(std::move(path)) {}
 
-  const std::string& path() const { return path_; }
-
   /// The saved state; an absent file is the empty state. Throws
   /// std::runtime_error with a message for the user when the file cannot be
   /// read or is corrupt.
   Snapshot load() const;
 
-  /// Replaces the file with `state`. The error text, or empty on success.
-  std::string save(const Snapshot& state) const;
+  /// Replaces the file with `state`.
+  wire::Status save(const Snapshot& state) const;
 
  private:
   std::string path_;

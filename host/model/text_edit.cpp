@@ -1,4 +1,4 @@
-#include "text_edit.h"
+#include "model/text_edit.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "token.h"
+#include "model/token.h"
 
 #include <sys/random.h>
 

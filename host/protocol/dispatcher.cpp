@@ -1,47 +1,72 @@
-#include "protocol.h"
+#include "protocol/dispatcher.h"
 
 #include <memory>
 
-#include "handlers.h"
-#include "members.h"
-#include "refusal.h"
+#include "model/refusal.h"
+#include "protocol/handlers.h"
+#include "protocol/members.h"
 #include "utf8.h"
 
 namespace host {
 namespace {
 
-/// How one `command` is served.
+/// How one `command` (and, for the families, its `sub`) is served.
 struct Route {
-  std::string_view command;
+  std::string_view command = {};
+  /// The family's subcommand; empty for commands without one.
+  std::string_view sub = {};
   SyncHandler sync = nullptr;
   AsyncHandler async = nullptr;
   /// False for requests that carry no terminal credentials.
   bool needs_caller = true;
-  /// True when the command may change what the state file keeps.
+  /// True when the request may change what the state file keeps.
   bool persists = false;
 };
 
 constexpr Route kRoutes[] = {
-    {"list", handle_list},
-    {"check", handle_check},
-    {"ask", nullptr, handle_ask},
-    {"connect", handle_connect, nullptr, true, true},
-    {"dismiss", handle_dismiss, nullptr, true, true},
-    {"recruit", handle_recruit},
-    {"role", handle_role, nullptr, true, true},
-    {"preset", handle_preset},
-    {"note", handle_note, nullptr, true, true},
-    {"debug", handle_debug, nullptr, false},
+    {.command = "list", .sync = handle_list},
+    {.command = "check", .sync = handle_check},
+    {.command = "ask", .async = handle_ask},
+    {.command = "connect", .sync = handle_connect, .persists = true},
+    {.command = "dismiss", .sync = handle_dismiss, .persists = true},
+    {.command = "recruit", .sync = handle_recruit},
+    {.command = "role", .sub = "list", .sync = role_list},
+    {.command = "role", .sub = "create", .sync = role_create, .persists = true},
+    {.command = "role", .sub = "show", .sync = role_show},
+    {.command = "role", .sub = "edit", .sync = role_edit, .persists = true},
+    {.command = "role", .sub = "write", .sync = role_write, .persists = true},
+    {.command = "role", .sub = "delete", .sync = role_delete, .persists = true},
+    {.command = "role", .sub = "assign", .sync = role_assign},
+    {.command = "preset", .sub = "list", .sync = preset_list},
+    {.command = "note", .sub = "list", .sync = note_list},
+    {.command = "note", .sub = "create", .sync = note_create, .persists = true},
+    {.command = "note", .sub = "read", .sync = note_read},
+    {.command = "note", .sub = "write", .sync = note_write, .persists = true},
+    {.command = "note", .sub = "edit", .sync = note_edit, .persists = true},
+    {.command = "note", .sub = "delete", .sync = note_delete, .persists = true},
+    {.command = "debug", .sync = handle_debug, .needs_caller = false},
     // Host-only: registers a shell of the user's own (welkmora-host join).
     // The socket is reachable only by its owner, so no token is asked for.
-    {"join", handle_join, nullptr, false},
+    {.command = "join", .sync = handle_join, .needs_caller = false},
 };
 
-const Route& find_route(const std::string& command) {
+/// The first route of `command`; refuses an unknown command.
+const Route& find_command(const std::string& command) {
   for (const Route& route : kRoutes) {
     if (route.command == command) return route;
   }
   throw Refusal("unknown command: " + command);
+}
+
+/// The route of the family `first` belongs to that the request's `sub`
+/// names; `first` itself for commands without subcommands.
+const Route& find_sub(const Route& first, const Json& request) {
+  if (first.sub.empty()) return first;
+  const std::string& sub = members::text(request, "sub");
+  for (const Route& route : kRoutes) {
+    if (route.command == first.command && route.sub == sub) return route;
+  }
+  throw Refusal("unknown " + std::string(first.command) + " subcommand: " + sub);
 }
 
 Json parse_request(std::string_view line) {
@@ -68,10 +93,10 @@ Json run_saved(SyncHandler handler, Context& ctx, const Call& call, const StateF
   Json result = handler(ctx, call);
   Snapshot after = ctx.canvas.snapshot();
   if (after == before.snapshot()) return result;
-  if (std::string error = state.save(after); !error.empty()) {
+  if (wire::Status saved = state.save(after); !saved.ok()) {
     ctx.canvas = std::move(before);
     ctx.on_commit.clear();
-    throw Refusal("cannot write the state file, change undone: " + error);
+    throw Refusal("cannot write the state file, change undone: " + saved.error());
   }
   return result;
 }
@@ -97,13 +122,14 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
       state_(state),
       presets_(std::move(presets)),
       settings_(std::move(settings)),
-      asks_(terminals, terminals.timers(), settings_.turn) {}
+      asks_(terminals, terminals.reactor().timers(), settings_.turn) {}
 
 void Dispatcher::handle(std::string_view line, const Responder& respond) {
   try {
     Json request = parse_request(line);
-    const Route& route = find_route(members::text(request, "command"));
-    std::string caller = route.needs_caller ? authenticate(canvas_, request) : std::string();
+    const Route& family = find_command(members::text(request, "command"));
+    std::string caller = family.needs_caller ? authenticate(canvas_, request) : std::string();
+    const Route& route = find_sub(family, request);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller};
     if (route.async != nullptr) {

@@ -10,13 +10,13 @@
 #include <string_view>
 #include <vector>
 
-#include "asks.h"
-#include "canvas.h"
 #include "json_text.h"
-#include "presets.h"
-#include "state_file.h"
-#include "terminal_set.h"
-#include "turn.h"
+#include "model/canvas.h"
+#include "model/presets.h"
+#include "model/state_file.h"
+#include "terminals/asks.h"
+#include "terminals/terminal_set.h"
+#include "terminals/turn.h"
 
 namespace host {
 

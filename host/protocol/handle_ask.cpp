@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "handlers.h"
-#include "members.h"
-#include "refusal.h"
+#include "model/refusal.h"
+#include "protocol/handlers.h"
+#include "protocol/members.h"
 
 namespace host {
 namespace {

@@ -1,18 +1,55 @@
-// Requests about the shared objects: roles, presets and notes. Each family
-// picks its operation by the `sub` member.
+// Requests about the shared objects: roles, presets and notes, one handler
+// per subcommand (the dispatcher picks it by the request's `sub`).
 
-#include "handlers.h"
-#include "members.h"
-#include "refusal.h"
-#include "text_edit.h"
+#include "model/refusal.h"
+#include "model/text_edit.h"
+#include "protocol/handlers.h"
+#include "protocol/members.h"
 
 namespace host {
 namespace {
 
+const std::string& name_of(const Call& call) { return members::text(call.request, "name"); }
+
 Json name_result(const std::string& name) { return {{"name", name}}; }
 
-[[noreturn]] void unknown_sub(const char* family, const std::string& sub) {
-  throw Refusal(std::string("unknown ") + family + " subcommand: " + sub);
+}  // namespace
+
+// --- roles -------------------------------------------------------------------
+
+Json role_list(Context& ctx, const Call&) {
+  Json roles = Json::array();
+  for (const std::string& name : ctx.canvas.role_names()) roles.push_back({{"name", name}});
+  return {{"roles", roles}};
+}
+
+Json role_create(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.create_role(name, members::text(call.request, "prompt"));
+  return name_result(name);
+}
+
+Json role_show(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  return {{"name", name}, {"prompt", ctx.canvas.role(name)}};
+}
+
+Json role_edit(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.edit_role(name, members::text(call.request, "old"), members::text(call.request, "new"));
+  return name_result(name);
+}
+
+Json role_write(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.write_role(name, members::text(call.request, "prompt"));
+  return name_result(name);
+}
+
+Json role_delete(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.delete_role(name);
+  return name_result(name);
 }
 
 Json role_assign(Context& ctx, const Call& call) {
@@ -25,76 +62,54 @@ Json role_assign(Context& ctx, const Call& call) {
   return {{"recruit", recruit}, {"role", role ? Json(*role) : Json()}};
 }
 
-}  // namespace
+// --- presets -----------------------------------------------------------------
 
-Json handle_role(Context& ctx, const Call& call) {
-  const Json& req = call.request;
-  const std::string& sub = members::text(req, "sub");
-  Canvas& canvas = ctx.canvas;
-  if (sub == "list") {
-    Json roles = Json::array();
-    for (const std::string& name : canvas.role_names()) roles.push_back({{"name", name}});
-    return {{"roles", roles}};
-  }
-  if (sub == "assign") return role_assign(ctx, call);
-  if (sub != "create" && sub != "show" && sub != "edit" && sub != "write" && sub != "delete") {
-    unknown_sub("role", sub);
-  }
-  const std::string& name = members::text(req, "name");
-  if (sub == "create") {
-    canvas.create_role(name, members::text(req, "prompt"));
-  } else if (sub == "show") {
-    return {{"name", name}, {"prompt", canvas.role(name)}};
-  } else if (sub == "edit") {
-    canvas.edit_role(name, members::text(req, "old"), members::text(req, "new"));
-  } else if (sub == "write") {
-    canvas.write_role(name, members::text(req, "prompt"));
-  } else {
-    canvas.delete_role(name);
-  }
-  return name_result(name);
-}
-
-Json handle_preset(Context& ctx, const Call& call) {
-  const std::string& sub = members::text(call.request, "sub");
-  if (sub != "list") unknown_sub("preset", sub);
+Json preset_list(Context& ctx, const Call&) {
   Json presets = Json::array();
   for (const Preset& preset : ctx.presets) presets.push_back({{"name", preset.name}, {"command", preset.command}});
   return {{"presets", presets}};
 }
 
-Json handle_note(Context& ctx, const Call& call) {
-  const Json& req = call.request;
-  const std::string& sub = members::text(req, "sub");
-  Canvas& canvas = ctx.canvas;
-  if (sub == "list") {
-    Json notes = Json::array();
-    for (const NoteListing& note : canvas.notes_for(call.caller)) {
-      notes.push_back({{"name", note.name}, {"connected", note.connected}});
-    }
-    return {{"notes", notes}};
+// --- notes -------------------------------------------------------------------
+
+Json note_list(Context& ctx, const Call& call) {
+  Json notes = Json::array();
+  for (const NoteListing& note : ctx.canvas.notes_for(call.caller)) {
+    notes.push_back({{"name", note.name}, {"connected", note.connected}});
   }
-  if (sub == "create") {
-    auto name = members::optional_text(req, "name");
-    auto content = members::optional_text(req, "content");
-    return name_result(canvas.create_note(call.caller, std::move(name), content.value_or("")));
-  }
-  if (sub != "read" && sub != "write" && sub != "edit" && sub != "delete") unknown_sub("note", sub);
-  const std::string& name = members::text(req, "name");
-  if (sub == "read") {
-    auto offset = members::optional_count(req, "offset");
-    auto limit = members::optional_count(req, "limit");
-    const std::string& content = canvas.note(call.caller, name);
-    return {
-        {"name", name}, {"content", slice_lines(content, offset.value_or(0), limit)}, {"lines", count_lines(content)}};
-  }
-  if (sub == "write") {
-    canvas.write_note(call.caller, name, members::text(req, "content"));
-  } else if (sub == "edit") {
-    canvas.edit_note(call.caller, name, members::text(req, "old"), members::text(req, "new"));
-  } else {
-    canvas.delete_note(call.caller, name);
-  }
+  return {{"notes", notes}};
+}
+
+Json note_create(Context& ctx, const Call& call) {
+  auto name = members::optional_text(call.request, "name");
+  auto content = members::optional_text(call.request, "content");
+  return name_result(ctx.canvas.create_note(call.caller, std::move(name), content.value_or("")));
+}
+
+Json note_read(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  auto offset = members::optional_count(call.request, "offset");
+  auto limit = members::optional_count(call.request, "limit");
+  const std::string& content = ctx.canvas.note(call.caller, name);
+  return {
+      {"name", name}, {"content", slice_lines(content, offset.value_or(0), limit)}, {"lines", count_lines(content)}};
+}
+
+Json note_write(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.write_note(call.caller, name, members::text(call.request, "content"));
+  return name_result(name);
+}
+
+Json note_edit(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.edit_note(call.caller, name, members::text(call.request, "old"), members::text(call.request, "new"));
+  return name_result(name);
+}
+
+Json note_delete(Context& ctx, const Call& call) {
+  const std::string& name = name_of(call);
+  ctx.canvas.delete_note(call.caller, name);
   return name_result(name);
 }
 

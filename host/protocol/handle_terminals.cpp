@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
-#include "handlers.h"
-#include "members.h"
-#include "refusal.h"
-#include "token.h"
+#include "model/refusal.h"
+#include "model/token.h"
+#include "protocol/handlers.h"
+#include "protocol/members.h"
 
 namespace host {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "asks.h"
-#include "canvas.h"
-#include "protocol.h"
+#include "model/canvas.h"
+#include "protocol/dispatcher.h"
+#include "terminals/asks.h"
 
 namespace host {
 
@@ -50,10 +50,21 @@ Json handle_debug(Context& ctx, const Call& call);
 // handle_ask.cpp
 void handle_ask(Context& ctx, const Call& call, const Responder& respond);
 
-// handle_objects.cpp
-Json handle_role(Context& ctx, const Call& call);
-Json handle_preset(Context& ctx, const Call& call);
-Json handle_note(Context& ctx, const Call& call);
+// handle_objects.cpp: the families that pick their operation by `sub`
+Json role_list(Context& ctx, const Call& call);
+Json role_create(Context& ctx, const Call& call);
+Json role_show(Context& ctx, const Call& call);
+Json role_edit(Context& ctx, const Call& call);
+Json role_write(Context& ctx, const Call& call);
+Json role_delete(Context& ctx, const Call& call);
+Json role_assign(Context& ctx, const Call& call);
+Json preset_list(Context& ctx, const Call& call);
+Json note_list(Context& ctx, const Call& call);
+Json note_create(Context& ctx, const Call& call);
+Json note_read(Context& ctx, const Call& call);
+Json note_write(Context& ctx, const Call& call);
+Json note_edit(Context& ctx, const Call& call);
+Json note_delete(Context& ctx, const Call& call);
 
 /// {"ok":true,"result":result}.
 Json ok_reply(Json result);

@@ -1,6 +1,6 @@
-#include "members.h"
+#include "protocol/members.h"
 
-#include "refusal.h"
+#include "model/refusal.h"
 
 namespace host::members {
 namespace {

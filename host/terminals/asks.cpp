@@ -1,9 +1,9 @@
-#include "asks.h"
+#include "terminals/asks.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "refusal.h"
+#include "model/refusal.h"
 #include "utf8.h"
 
 namespace host {
@@ -35,7 +35,7 @@ Asks::~Asks() {
 void Asks::start(const std::string& name, std::string_view prompt, Done done) {
   Terminal* terminal = terminals_.find(name);
   if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + name);
-  if (terminal->exited() || terminal->fd() < 0) throw Refusal("program has ended: " + name);
+  if (terminal->exited() || !terminal->open()) throw Refusal("program has ended: " + name);
   if (busy(name)) throw Refusal("busy with another ask: " + name);
   std::string typed = typed_prompt(prompt);
   if (typed.size() > kMaxLinePrompt && terminal->line_mode()) {
@@ -44,7 +44,7 @@ void Asks::start(const std::string& name, std::string_view prompt, Done done) {
   }
 
   TurnMark mark = mark_turn(terminal->screen_snapshot(kVisibleScreen));
-  TurnTime now = TurnClock::now();
+  Clock::time_point now = Clock::now();
   terminal->send(typed);
   Turn turn{terminal, next_serial_++, std::move(typed), std::move(mark), now, TurnTracker(rule_, now),
             0,        std::move(done)};
@@ -52,7 +52,7 @@ void Asks::start(const std::string& name, std::string_view prompt, Done done) {
   arm(it->first, it->second, it->second.tracker.enter_due());
 }
 
-void Asks::arm(const std::string& name, Turn& turn, TurnTime when) {
+void Asks::arm(const std::string& name, Turn& turn, Clock::time_point when) {
   turn.timer = timers_.at(when, [this, name, serial = turn.serial] { step(name, serial); });
 }
 
@@ -71,7 +71,7 @@ void Asks::step(const std::string& name, std::uint64_t serial) {
 
 void Asks::advance(TurnMap::iterator it) {
   Turn& turn = it->second;
-  TurnTime now = TurnClock::now();
+  Clock::time_point now = Clock::now();
   Terminal* terminal = terminals_.find(it->first);
   if (terminal != turn.terminal) {
     // Only the host's stop takes a terminal away without ending its turn.
@@ -96,7 +96,7 @@ void Asks::advance(TurnMap::iterator it) {
     finish(it, state);
     return;
   }
-  TurnTime next =
+  Clock::time_point next =
       enter_waits ? std::min(now + rule_.enter_delay, turn.typed_at + rule_.max_wait) : turn.tracker.next_deadline();
   arm(it->first, turn, std::max(next, now + std::chrono::milliseconds(1)));
 }

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "terminal_set.h"
-#include "timers.h"
-#include "turn.h"
+#include "loop/timers.h"
+#include "terminals/terminal_set.h"
+#include "terminals/turn.h"
 
 namespace host {
 
@@ -60,8 +60,6 @@ class Asks {
 
   /// True while terminal `name` is in a turn.
   bool busy(std::string_view name) const { return turns_.find(name) != turns_.end(); }
-  /// How many turns are running.
-  std::size_t running() const { return turns_.size(); }
 
  private:
   struct Turn {
@@ -71,7 +69,7 @@ class Asks {
     /// The prompt as it was typed, to find its echo.
     std::string prompt;
     TurnMark mark;
-    TurnTime typed_at;
+    Clock::time_point typed_at;
     TurnTracker tracker;
     Timers::Id timer = 0;
     Done done;
@@ -82,7 +80,7 @@ class Asks {
   /// turn, and either finishes it or sets the timer again.
   void step(const std::string& name, std::uint64_t serial);
   void advance(TurnMap::iterator it);
-  void arm(const std::string& name, Turn& turn, TurnTime when);
+  void arm(const std::string& name, Turn& turn, Clock::time_point when);
   /// Answers with the turn's output and removes it.
   void finish(TurnMap::iterator it, TurnState state, std::string_view note = {});
   void fail(TurnMap::iterator it, std::string error);

@@ -1,4 +1,4 @@
-#include "screen.h"
+#include "terminals/screen.h"
 
 #include <vterm.h>
 
@@ -12,26 +12,6 @@ namespace {
 /// libvterm marks the right half of a double-width character this way.
 constexpr std::uint32_t kWideContinuation = 0xFFFFFFFF;
 
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x110000) {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.append("\xEF\xBF\xBD");
-  }
-}
-
 /// Appends one cell's characters; an empty cell is a blank.
 void append_cell(std::string& out, const VTermScreenCell& cell) {
   if (cell.chars[0] == kWideContinuation) return;
@@ -39,7 +19,7 @@ void append_cell(std::string& out, const VTermScreenCell& cell) {
     out.push_back(' ');
     return;
   }
-  for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) append_utf8(out, cell.chars[i]);
+  for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) wire::append_utf8(out, cell.chars[i]);
 }
 
 void trim_right(std::string& line) {
@@ -119,11 +99,6 @@ std::string Screen::text(std::size_t history) const {
   return wire::sanitize_utf8(text);
 }
 
-std::string Screen::text_since(std::uint64_t mark) const {
-  std::uint64_t fresh = scrolled_ > mark ? scrolled_ - mark : 0;
-  return text(static_cast<std::size_t>(std::min<std::uint64_t>(fresh, scrollback_.size())));
-}
-
 ScreenText Screen::snapshot(std::uint64_t from_row) const {
   ScreenText shot;
   const std::uint64_t kept_from = scrolled_ - scrollback_.size();
@@ -137,6 +112,13 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
   vterm_state_get_cursorpos(vterm_obtain_state(vt_.get()), &cursor);
   shot.cursor_row = scrolled_ + static_cast<std::uint64_t>(std::max(cursor.row, 0));
   return shot;
+}
+
+std::string_view cursor_line(const ScreenText& screen) {
+  if (screen.cursor_row < screen.first_row) return {};
+  std::uint64_t i = screen.cursor_row - screen.first_row;
+  if (i >= screen.rows.size()) return {};
+  return screen.rows[static_cast<std::size_t>(i)];
 }
 
 void Screen::resize(int rows, int cols) {

@@ -10,13 +10,29 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "turn.h"
+#include <vector>
 
 struct VTerm;
 struct VTermScreen;
 
 namespace host {
+
+/// A terminal's text at one instant. Rows have absolute numbers: row n is the
+/// n-th row the terminal has shown, and keeps its number when it scrolls off
+/// the top of the screen (scrolling adds to the numbers, it never reuses them).
+struct ScreenText {
+  /// Absolute number of `rows[0]`.
+  std::uint64_t first_row = 0;
+  /// The kept scrollback, oldest first, then the visible screen; UTF-8.
+  std::vector<std::string> rows;
+  /// How many of `rows`, at the end, are the visible screen.
+  std::size_t screen_rows = 0;
+  /// Absolute number of the row the cursor is on.
+  std::uint64_t cursor_row = 0;
+};
+
+/// The text of the cursor's row in `screen`, empty when it is not in `rows`.
+std::string_view cursor_line(const ScreenText& screen);
 
 class Screen {
  public:
@@ -36,18 +52,14 @@ class Screen {
   /// dropped. Always valid UTF-8.
   std::string text(std::size_t history) const;
 
-  /// How many lines have scrolled off so far; a mark for text_since().
-  std::uint64_t lines_scrolled() const { return scrolled_; }
-
-  /// The scrollback lines that scrolled off after `mark` (as far as they
-  /// are still kept) and the visible rows, shaped like text().
-  std::string text_since(std::uint64_t mark) const;
-
   /// The kept scrollback from absolute row `from_row` on (every kept row
   /// when it has scrolled out already) and the whole visible screen, with
   /// the cursor's row: what a turn's output is cut from. Rows are
   /// right-trimmed; their text is not yet checked for valid UTF-8.
   ScreenText snapshot(std::uint64_t from_row) const;
+
+  /// How many lines have scrolled off the top so far.
+  std::uint64_t lines_scrolled() const { return scrolled_; }
 
   /// Changes the size, as the program's terminal window changes.
   void resize(int rows, int cols);

@@ -1,26 +1,28 @@
-#include "turn.h"
+#include "terminals/turn.h"
 
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <array>
 
+#include "utf8.h"
+
 namespace host {
 
 // --- the clock side -------------------------------------------------------
 
-TurnTracker::TurnTracker(const TurnRule& rule, TurnTime typed) : rule_(rule), typed_(typed) {}
+TurnTracker::TurnTracker(const TurnRule& rule, Clock::time_point typed) : rule_(rule), typed_(typed) {}
 
-void TurnTracker::enter_written(TurnTime at) {
+void TurnTracker::enter_written(Clock::time_point at) {
   enter_written_ = true;
   enter_at_ = at;
 }
 
-void TurnTracker::output_seen(TurnTime at) { last_output_ = std::max(last_output_, at); }
+void TurnTracker::output_seen(Clock::time_point at) { last_output_ = std::max(last_output_, at); }
 
-TurnTime TurnTracker::quiet_since() const { return std::max(enter_at_, last_output_); }
+Clock::time_point TurnTracker::quiet_since() const { return std::max(enter_at_, last_output_); }
 
-TurnState TurnTracker::judge(TurnTime now, std::string_view cursor_line) const {
+TurnState TurnTracker::judge(Clock::time_point now, std::string_view cursor_line) const {
   if (exited_) return TurnState::kExited;
   if (enter_written_ && now - quiet_since() >= rule_.settle) {
     return looks_like_input_request(cursor_line) ? TurnState::kAwaitingInput : TurnState::kEnded;
@@ -29,10 +31,10 @@ TurnState TurnTracker::judge(TurnTime now, std::string_view cursor_line) const {
   return TurnState::kRunning;
 }
 
-TurnTime TurnTracker::next_deadline() const {
+Clock::time_point TurnTracker::next_deadline() const {
   if (exited_) return typed_;
-  TurnTime limit = typed_ + rule_.max_wait;
-  TurnTime next = enter_written_ ? quiet_since() + rule_.settle : enter_due();
+  Clock::time_point limit = typed_ + rule_.max_wait;
+  Clock::time_point next = enter_written_ ? quiet_since() + rule_.settle : enter_due();
   return std::min(next, limit);
 }
 
@@ -52,27 +54,6 @@ std::string lowered(std::string_view s) {
   return out;
 }
 
-/// Length of the UTF-8 sequence that ends `s`, assuming well-formed text;
-/// 1 for a stray byte.
-std::size_t last_char_length(std::string_view s) {
-  std::size_t n = 1;
-  while (n < s.size() && n < 4 && (static_cast<unsigned char>(s[s.size() - n]) & 0xC0) == 0x80) ++n;
-  unsigned char lead = static_cast<unsigned char>(s[s.size() - n]);
-  std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-  return want == n ? n : 1;
-}
-
-/// Decodes a UTF-8 sequence known to be complete.
-char32_t decode(std::string_view seq) {
-  auto b = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(seq[i])); };
-  switch (seq.size()) {
-    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    case 4: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
-    default: return b(0);
-  }
-}
-
 /// White space and the frame characters full-screen programs draw around
 /// their input fields.
 bool is_padding(char32_t c) {
@@ -81,18 +62,19 @@ bool is_padding(char32_t c) {
 }
 
 std::string_view strip_padding(std::string_view s) {
-  while (!s.empty()) {
-    std::size_t n = last_char_length(s);
-    if (!is_padding(decode(s.substr(s.size() - n)))) break;
-    s.remove_suffix(n);
+  std::size_t end = s.size();
+  while (end > 0) {
+    std::size_t at = end;
+    if (!is_padding(wire::previous_code_point(s, at))) break;
+    end = at;
   }
-  while (!s.empty()) {
-    std::size_t n = 1;
-    while (n < s.size() && n < 4 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) ++n;
-    if (!is_padding(decode(s.substr(0, n)))) break;
-    s.remove_prefix(n);
+  std::size_t begin = 0;
+  while (begin < end) {
+    std::size_t next = begin;
+    if (!is_padding(wire::next_code_point(s, next))) break;
+    begin = next;
   }
-  return s;
+  return s.substr(begin, end - begin);
 }
 
 bool is_yes_no_word(std::string_view w) {
@@ -200,13 +182,6 @@ std::string joined_without_blank_ends(const std::vector<std::string_view>& rows)
 }
 
 }  // namespace
-
-std::string_view cursor_line(const ScreenText& screen) {
-  if (screen.cursor_row < screen.first_row) return {};
-  std::uint64_t i = screen.cursor_row - screen.first_row;
-  if (i >= screen.rows.size()) return {};
-  return screen.rows[static_cast<std::size_t>(i)];
-}
 
 TurnMark mark_turn(const ScreenText& before) { return {before.cursor_row, std::string(rtrim(cursor_line(before)))}; }
 

@@ -31,10 +31,10 @@
 #include <string_view>
 #include <vector>
 
-namespace host {
+#include "loop/clock.h"
+#include "terminals/screen.h"
 
-using TurnClock = std::chrono::steady_clock;
-using TurnTime = TurnClock::time_point;
+namespace host {
 
 /// The timing of a turn; `settle` and `max_wait` are options of `serve`.
 struct TurnRule {
@@ -58,33 +58,33 @@ enum class TurnState {
 class TurnTracker {
  public:
   /// Starts a turn whose prompt text was written at `typed`.
-  TurnTracker(const TurnRule& rule, TurnTime typed);
+  TurnTracker(const TurnRule& rule, Clock::time_point typed);
 
   /// True until `enter_written` is called.
   bool enter_pending() const { return !enter_written_; }
   /// When the Enter is due.
-  TurnTime enter_due() const { return typed_ + rule_.enter_delay; }
+  Clock::time_point enter_due() const { return typed_ + rule_.enter_delay; }
   /// Records that the Enter was written at `at`.
-  void enter_written(TurnTime at);
+  void enter_written(Clock::time_point at);
   /// Records output of the terminal at `at`.
-  void output_seen(TurnTime at);
+  void output_seen(Clock::time_point at);
   /// Records that the process has exited and its output has been read.
   void peer_exited() { exited_ = true; }
 
   /// The state at `now`, given the text of the row the cursor is on.
-  TurnState judge(TurnTime now, std::string_view cursor_line) const;
+  TurnState judge(Clock::time_point now, std::string_view cursor_line) const;
   /// The next instant at which `judge` may change without a new event (the
   /// Enter, the end of the settle time, or the upper bound): the loop's
   /// timer. Lies in the past when the turn is over already.
-  TurnTime next_deadline() const;
+  Clock::time_point next_deadline() const;
 
  private:
-  TurnTime quiet_since() const;
+  Clock::time_point quiet_since() const;
 
   TurnRule rule_;
-  TurnTime typed_;
-  TurnTime enter_at_{};
-  TurnTime last_output_{};
+  Clock::time_point typed_;
+  Clock::time_point enter_at_{};
+  Clock::time_point last_output_{};
   bool enter_written_ = false;
   bool exited_ = false;
 };
@@ -104,23 +104,6 @@ class TurnTracker {
 /// A line ending in ">", "$", "#" or "%" is a program's idle prompt and does
 /// not count: the program is ready for the next prompt, so its turn has ended.
 bool looks_like_input_request(std::string_view line);
-
-/// A terminal's text at one instant. Rows have absolute numbers: row n is the
-/// n-th row the terminal has shown, and keeps its number when it scrolls off
-/// the top of the screen (scrolling adds to the numbers, it never reuses them).
-struct ScreenText {
-  /// Absolute number of `rows[0]`.
-  std::uint64_t first_row = 0;
-  /// The kept scrollback, oldest first, then the visible screen; UTF-8.
-  std::vector<std::string> rows;
-  /// How many of `rows`, at the end, are the visible screen.
-  std::size_t screen_rows = 0;
-  /// Absolute number of the row the cursor is on.
-  std::uint64_t cursor_row = 0;
-};
-
-/// The text of the cursor's row in `screen`, empty when it is not in `rows`.
-std::string_view cursor_line(const ScreenText& screen);
 
 /// Where a turn's output starts: the cursor's row when the prompt is typed
 /// and that row's text then (normally the program's idle prompt).

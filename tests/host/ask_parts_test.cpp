@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "asks.h"
 #include "duration.h"
-#include "screen.h"
+#include "terminals/asks.h"
+#include "terminals/screen.h"
 
 using namespace host;
 using namespace std::chrono_literals;

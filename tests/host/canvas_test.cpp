@@ -1,10 +1,11 @@
 // The canvas model on its own: ropes, the access rules, names, and what a
 // snapshot keeps.
 
+#include "model/canvas.h"
+
 #include <gtest/gtest.h>
 
-#include "canvas.h"
-#include "refusal.h"
+#include "model/refusal.h"
 
 using namespace host;
 

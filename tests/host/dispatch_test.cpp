@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "protocol.h"
+#include "protocol/dispatcher.h"
 #include "utf8.h"
 
 using namespace host;
@@ -15,7 +15,7 @@ namespace {
 class HostDispatch : public ::testing::Test {
  protected:
   HostDispatch()
-      : terminals(timers, std::chrono::milliseconds(10)),
+      : terminals(reactor, std::chrono::milliseconds(10)),
         dispatcher(canvas, terminals, nullptr, default_presets(), {}) {}
 
   /// Joins `name` and returns the credentials as envelope members.
@@ -25,7 +25,7 @@ class HostDispatch : public ::testing::Test {
   }
 
   Canvas canvas;
-  Timers timers;
+  Reactor reactor;
   TerminalSet terminals;
   Dispatcher dispatcher;
 };

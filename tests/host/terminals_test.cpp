@@ -12,7 +12,7 @@
 
 #include "host_process.h"
 #include "run_checks.h"
-#include "terminal.h"
+#include "terminals/terminal.h"
 
 using namespace harness;
 using wire::Json;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "text_edit.h"
-#include "timers.h"
+#include "loop/timers.h"
+#include "model/text_edit.h"
 
 using namespace host;
 
@@ -36,7 +36,7 @@ TEST(HostText, SliceLines) {
 
 TEST(HostTimers, RunInDeadlineOrderAndCancel) {
   Timers timers;
-  auto t0 = Timers::Clock::now();
+  auto t0 = Clock::now();
   std::vector<int> ran;
   timers.at(t0 + std::chrono::seconds(2), [&] { ran.push_back(2); });
   Timers::Id one = timers.at(t0 + std::chrono::seconds(1), [&] { ran.push_back(1); });

@@ -1,7 +1,7 @@
 // The end-of-turn rule of `ask`, the cursor-line heuristic, the output of a
 // turn and the answer built from it.
 
-#include "turn.h"
+#include "terminals/turn.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const TurnTime t0 = TurnTime{} + 1000s;
+const Clock::time_point t0 = Clock::time_point{} + 1000s;
 
 TurnRule rule(std::chrono::milliseconds settle = 2000ms, std::chrono::milliseconds max_wait = 60000ms,
               std::chrono::milliseconds enter_delay = 200ms) {
@@ -27,7 +27,7 @@ TurnTracker entered(const TurnRule& r = rule()) {
   return t;
 }
 
-const TurnTime entered_at = t0 + 200ms;
+const Clock::time_point entered_at = t0 + 200ms;
 
 }  // namespace
 
