@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -30,10 +31,14 @@
 #include "model/canvas.h"
 #include "model/presets.h"
 #include "model/state_file.h"
+#include "model/token.h"
 #include "protocol/dispatcher.h"
 #include "server/endpoint.h"
 #include "server/server.h"
 #include "terminals/terminal_set.h"
+#include "web/feed.h"
+#include "web/gate.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -56,9 +61,12 @@ constexpr const char* kUsage =
     "  --presets FILE   launch presets, a JSON array of {\"name\", \"command\"}\n"
     "  --settle TIME    quiet time that ends an asked peer's turn (default 2s)\n"
     "  --max-wait TIME  longest wait for one turn (default 10m)\n"
+    "  --web [ADDR:]PORT  also serve the canvas page, on ADDR (127.0.0.1 unless\n"
+    "                   given) and PORT (0: any free one); the address to open,\n"
+    "                   with its key, is printed at the start\n"
     "TIME is a whole number with ms, s or m: 500ms, 2s, 10m.\n";
 
-const std::set<std::string> kHostOptions = {"--socket", "--state", "--presets", "--settle", "--max-wait"};
+const std::set<std::string> kHostOptions = {"--socket", "--state", "--presets", "--settle", "--max-wait", "--web"};
 
 /// How long a hung-up terminal has to end before it is killed.
 constexpr std::chrono::milliseconds kDismissGrace{2000};
@@ -110,6 +118,35 @@ TurnRule turn_rule(const Options& options) {
   return rule;
 }
 
+std::optional<WebAddress> web_address(const Options& options) {
+  auto text = option(options, "--web");
+  if (!text) return std::nullopt;
+  WebAddress address;
+  if (wire::Status parsed = parse_web_address(*text, address); !parsed.ok()) throw UsageError(parsed.error());
+  return address;
+}
+
+/// The canvas page's feed and server, while --web asks for them.
+struct Web {
+  std::unique_ptr<CanvasFeed> feed;
+  std::unique_ptr<WebServer> server;
+};
+
+Web start_web(const std::optional<WebAddress>& address, Reactor& reactor, Dispatcher& dispatcher,
+              TerminalSet& terminals) {
+  Web web;
+  if (!address) return web;
+  web.feed = std::make_unique<CanvasFeed>(reactor, dispatcher, terminals);
+  web.server = std::make_unique<WebServer>(reactor, *address, new_token(), *web.feed);
+  const WebAddress& served = web.server->gate().served();
+  if (!served.loopback()) {
+    report("warning: the canvas is served on " + served.ip +
+           ", which other machines may reach; whoever has its address and key runs your terminals");
+  }
+  report("canvas: " + web.server->url());
+  return web;
+}
+
 /// Runs `server` with the user's shell as "Lead" in this terminal until the
 /// shell ends; returns the shell's exit status.
 int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
@@ -126,6 +163,7 @@ int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSe
 /// shell in it as "Lead" until that shell ends.
 int run_host(const Options& options, bool interactive) {
   TurnRule rule = turn_rule(options);
+  std::optional<WebAddress> web_at = web_address(options);
   if (interactive && ::isatty(STDIN_FILENO) == 0) {
     throw std::runtime_error("interactive mode needs a terminal on standard input; use `welkmora-host serve`");
   }
@@ -152,6 +190,7 @@ int run_host(const Options& options, bool interactive) {
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state_path + ")");
+  Web web = start_web(web_at, reactor, dispatcher, terminals);
   return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }
 

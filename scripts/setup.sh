@@ -3,8 +3,13 @@
 # quiet when everything is present already.
 set -euo pipefail
 
+# libwebsockets serves the canvas page on a libuv loop (its evlib plugin),
+# which the host nests in its own; chromium, its driver and selenium run the
+# canvas tests in a headless browser.
 packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvterm-dev
-          clang libclang-rt-14-dev clang-format)
+          libwebsockets-dev libwebsockets-evlib-uv libuv1-dev
+          clang libclang-rt-14-dev clang-format
+          python3 python3-selenium chromium chromium-driver)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -122,6 +122,8 @@ bool Canvas::connect(std::string_view caller, std::string_view from, std::string
 
 void Canvas::rope(const Item& x, const Item& y) { ropes_.insert(Rope::between(x, y)); }
 
+bool Canvas::cut(const Item& x, const Item& y) { return ropes_.erase(Rope::between(x, y)) > 0; }
+
 bool Canvas::roped(const Item& x, const Item& y) const { return ropes_.contains(Rope::between(x, y)); }
 
 void Canvas::cut_ropes(const Item& item) {
@@ -138,6 +140,12 @@ std::vector<NoteListing> Canvas::notes_for(std::string_view caller) const {
 }
 
 std::string Canvas::create_note(std::string_view caller, std::optional<std::string> name, std::string content) {
+  std::string created = add_note(std::move(name), std::move(content));
+  rope(Item::terminal(caller), Item::note(created));
+  return created;
+}
+
+std::string Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
     check_name("note name", *name);
     if (notes_.contains(*name)) refuse("note already exists", *name);
@@ -147,8 +155,13 @@ std::string Canvas::create_note(std::string_view caller, std::optional<std::stri
     while (notes_.contains(*name));
   }
   notes_.emplace(*name, std::move(content));
-  rope(Item::terminal(caller), Item::note(*name));
   return *name;
+}
+
+void Canvas::set_note(std::string_view name, std::string content) {
+  std::string* note = find_in(notes_, name);
+  if (note == nullptr) refuse("no such note", name);
+  *note = std::move(content);
 }
 
 std::string& Canvas::reachable_note(std::string_view caller, std::string_view name) {
@@ -177,8 +190,15 @@ void Canvas::edit_note(std::string_view caller, std::string_view name, std::stri
 
 void Canvas::delete_note(std::string_view caller, std::string_view name) {
   reachable_note(caller, name);
+  remove_note(name);
+}
+
+void Canvas::remove_note(std::string_view name) {
+  auto it = notes_.find(name);
+  if (it == notes_.end()) refuse("no such note", name);
   cut_ropes(Item::note(name));
-  notes_.erase(notes_.find(name));
+  layout_.erase(Item::note(name));
+  notes_.erase(it);
 }
 
 // --- roles -------------------------------------------------------------------
@@ -218,10 +238,19 @@ void Canvas::delete_role(std::string_view name) {
   roles_.erase(roles_.find(name));
 }
 
+// --- where items sit -----------------------------------------------------------
+
+const Box* Canvas::box(const Item& item) const {
+  auto it = layout_.find(item);
+  return it == layout_.end() ? nullptr : &it->second;
+}
+
+void Canvas::set_box(const Item& item, Box box) { layout_[item] = box; }
+
 // --- persistence -------------------------------------------------------------
 
 Snapshot Canvas::snapshot() const {
-  Snapshot s{notes_, roles_, {}};
+  Snapshot s{notes_, roles_, {}, layout_};
   for (const Rope& rope : ropes_) {
     if (rope.has_note()) s.ropes.insert(rope);
   }
@@ -233,6 +262,7 @@ void Canvas::restore(Snapshot saved) {
   ropes_.merge(saved.ropes);
   notes_ = std::move(saved.notes);
   roles_ = std::move(saved.roles);
+  layout_ = std::move(saved.layout);
 }
 
 }  // namespace host

@@ -57,6 +57,26 @@ Item read_end(const Json& end) {
   throw Corrupt{"a rope end has the unknown kind " + kind};
 }
 
+int int_member(const Json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end() || !it->is_number_integer())
+    throw Corrupt{std::string("a box lacks the integer \"") + key + "\""};
+  auto value = it->get<std::int64_t>();
+  if (value < -(1 << 30) || value > (1 << 30)) throw Corrupt{std::string("a box's \"") + key + "\" is out of range"};
+  return static_cast<int>(value);
+}
+
+/// The optional "layout": [{kind, name, x, y, w, h}...], which hosts before
+/// the canvas page did not write.
+void read_layout(const Json& root, std::map<Item, Box>& out) {
+  if (!root.contains("layout")) return;
+  for (const Json& entry : array_member(root, "layout")) {
+    Item item = read_end(entry);
+    Box box{int_member(entry, "x"), int_member(entry, "y"), int_member(entry, "w"), int_member(entry, "h")};
+    if (!out.emplace(std::move(item), box).second) throw Corrupt{"\"layout\" places an item twice"};
+  }
+}
+
 Snapshot parse_state(std::string_view text) {
   wire::Result parsed = wire::parse_json(text);
   if (!parsed.ok()) throw Corrupt{"not valid JSON: " + parsed.error};
@@ -75,6 +95,7 @@ Snapshot parse_state(std::string_view text) {
     if (!rope.has_note()) throw Corrupt{"a rope has no note at either end"};
     state.ropes.insert(std::move(rope));
   }
+  read_layout(root, state.layout);
   return state;
 }
 
@@ -87,7 +108,13 @@ std::string render_state(const Snapshot& state) {
   for (const auto& [name, content] : state.notes) notes.push_back({{"name", name}, {"content", content}});
   for (const auto& [name, prompt] : state.roles) roles.push_back({{"name", name}, {"prompt", prompt}});
   for (const Rope& rope : state.ropes) ropes.push_back(Json::array({end_json(rope.a), end_json(rope.b)}));
-  Json root = {{"version", kVersion}, {"notes", notes}, {"roles", roles}, {"ropes", ropes}};
+  Json layout = Json::array();
+  for (const auto& [item, box] : state.layout) {
+    Json entry = end_json(item);
+    entry.update({{"x", box.x}, {"y", box.y}, {"w", box.w}, {"h", box.h}});
+    layout.push_back(std::move(entry));
+  }
+  Json root = {{"version", kVersion}, {"notes", notes}, {"roles", roles}, {"ropes", ropes}, {"layout", layout}};
   return root.dump(1, '\t') + "\n";
 }
 

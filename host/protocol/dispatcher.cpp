@@ -85,12 +85,12 @@ std::string authenticate(const Canvas& canvas, const Json& request) {
   return id;
 }
 
-/// Runs a handler whose change the state file must keep. When the file
-/// cannot be written the whole canvas goes back to what it was and nothing
-/// the handler left for after the commit happens.
-Json run_saved(SyncHandler handler, Context& ctx, const Call& call, const StateFile& state) {
+/// Runs a change the state file must keep. When the file cannot be written
+/// the whole canvas goes back to what it was and nothing the change left
+/// for after the commit happens.
+Json run_saved(const std::function<Json(Context&)>& change, Context& ctx, const StateFile& state) {
   Canvas before = ctx.canvas;
-  Json result = handler(ctx, call);
+  Json result = change(ctx);
   Snapshot after = ctx.canvas.snapshot();
   if (after == before.snapshot()) return result;
   if (wire::Status saved = state.save(after); !saved.ok()) {
@@ -134,11 +134,13 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
     Call call{request, caller};
     if (route.async != nullptr) {
       route.async(ctx, call, respond);
+      changed();
       return;
     }
-    Json result =
-        route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_) : route.sync(ctx, call);
+    auto handler = [&](Context& c) { return route.sync(c, call); };
+    Json result = route.persists && state_ != nullptr ? run_saved(handler, ctx, *state_) : handler(ctx);
     for (const auto& effect : ctx.on_commit) effect();
+    changed();
     respond(ok_reply(std::move(result)));
   } catch (const Refusal& refusal) {
     respond(error_reply(refusal.what()));
@@ -147,6 +149,19 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
   } catch (...) {
     respond(error_reply("internal error"));
   }
+}
+
+Json Dispatcher::act(const std::function<Json(Context&)>& change) {
+  Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
+  Json result = state_ != nullptr ? run_saved(change, ctx, *state_) : change(ctx);
+  for (const auto& effect : ctx.on_commit) effect();
+  changed();
+  return result;
+}
+
+void Dispatcher::set_listener(std::function<void()> listener) {
+  listener_ = std::move(listener);
+  asks_.set_listener([this] { changed(); });
 }
 
 Json Dispatcher::answer(std::string_view line) {

@@ -5,6 +5,7 @@
 // host::Refusal. The dispatcher has checked the envelope and the caller.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,20 @@ struct Call {
   const Json& request;
   const std::string& caller;
 };
+
+/// What to recruit: a codename, and optionally a role and the command
+/// (`cmd`, else the preset's, else the user's shell).
+struct Recruit {
+  std::string codename;
+  std::optional<std::string> role, preset, cmd;
+};
+
+/// Starts a recruit and puts it on the canvas, roped to nobody; returns
+/// its name (the codename, or with "-2", "-3", ... when that is taken).
+std::string recruit_terminal(Context& ctx, const Recruit& recruit);
+/// Takes terminal `name` off the canvas; once the change is kept, ends its
+/// turn and hangs it up.
+void dismiss_terminal(Context& ctx, const std::string& name);
 
 /// Answers at once with the result.
 using SyncHandler = Json (*)(Context& ctx, const Call& call);

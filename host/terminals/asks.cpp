@@ -50,6 +50,7 @@ void Asks::start(const std::string& name, std::string_view prompt, Done done) {
             0,        std::move(done)};
   auto it = turns_.emplace(name, std::move(turn)).first;
   arm(it->first, it->second, it->second.tracker.enter_due());
+  if (listener_) listener_();
 }
 
 void Asks::arm(const std::string& name, Turn& turn, Clock::time_point when) {
@@ -110,6 +111,7 @@ void Asks::finish(TurnMap::iterator it, TurnState state, std::string_view note) 
   if (!note.empty()) output += (output.empty() ? "" : "\n") + std::string(note);
   int wait_status = turn.terminal->wait_status().value_or(0);
   turn.done({answer_turn(state, std::move(output), rule_, wait_status), {}});
+  if (listener_) listener_();
 }
 
 void Asks::fail(TurnMap::iterator it, std::string error) {
@@ -117,6 +119,7 @@ void Asks::fail(TurnMap::iterator it, std::string error) {
   timers_.cancel(it->second.timer);
   turns_.erase(it);
   done({{}, std::move(error)});
+  if (listener_) listener_();
 }
 
 void Asks::end_for_dismissal(std::string_view name) {

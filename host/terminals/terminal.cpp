@@ -139,6 +139,7 @@ std::size_t Terminal::read_once(Clock::time_point now) {
     screen_.feed(bytes);
     last_output_ = now;
     if (observer_) observer_(bytes);
+    for (std::size_t i = 0; i < listeners_.size(); ++i) listeners_[i].second();
     return bytes.size();
   }
   // End of stream or EIO: every slave descriptor is closed for good.
@@ -216,6 +217,15 @@ bool Terminal::resize(const winsize& size) {
   if (ioctl(master_.get(), TIOCSWINSZ, &size) != 0) return false;
   screen_.resize(size.ws_row, size.ws_col);
   return true;
+}
+
+std::uint64_t Terminal::add_listener(std::function<void()> listener) {
+  listeners_.emplace_back(next_listener_, std::move(listener));
+  return next_listener_++;
+}
+
+void Terminal::remove_listener(std::uint64_t id) {
+  std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
 }
 
 std::string Terminal::screen_text() const { return screen_.text(kCheckHistory); }

@@ -85,6 +85,18 @@ class Terminal {
   Clock::time_point last_output() const { return last_output_; }
   /// Called with every chunk of output, after the screen has seen it.
   void set_output_observer(std::function<void(std::string_view)> observer) { observer_ = std::move(observer); }
+  /// Calls `listener` after every chunk of output has reached the screen,
+  /// until remove_listener() with the id returned; any number may listen.
+  std::uint64_t add_listener(std::function<void()> listener);
+  void remove_listener(std::uint64_t id);
+
+  /// The emulated screen, for those who draw it.
+  const Screen& screen() const { return screen_; }
+  /// Types a key, a character or a paste as the program's terminal modes
+  /// want it (Screen::key, Screen::character, Screen::paste).
+  void press(Key key, KeyMods mods) { screen_.key(key, mods); }
+  void type_character(char32_t c, KeyMods mods) { screen_.character(c, mods); }
+  void paste(std::string_view text) { screen_.paste(text); }
 
   /// Scrollback lines that screen_text() includes.
   static constexpr std::size_t kCheckHistory = 200;
@@ -113,6 +125,8 @@ class Terminal {
   std::optional<int> wait_status_;
   bool lingering_ = false;
   std::function<void(std::string_view)> observer_;
+  std::vector<std::pair<std::uint64_t, std::function<void()>>> listeners_;
+  std::uint64_t next_listener_ = 1;
 };
 
 }  // namespace host

@@ -64,7 +64,9 @@ void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now
     return;
   }
   for (auto& [name, terminal] : listed_) {
-    if (terminal->pid() == pid && !terminal->exited()) terminal->set_exited(wait_status, now);
+    if (terminal->pid() != pid || terminal->exited()) continue;
+    terminal->set_exited(wait_status, now);
+    if (exit_listener_) exit_listener_(name);
   }
 }
 

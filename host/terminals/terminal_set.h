@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,6 +45,10 @@ class TerminalSet {
   void child_exited(pid_t pid, int wait_status, Clock::time_point now);
   /// True while a started process has not been reaped.
   bool has_processes() const;
+  /// Called when the program of a listed terminal has ended.
+  void set_exit_listener(std::function<void(const std::string& name)> listener) {
+    exit_listener_ = std::move(listener);
+  }
 
  private:
   void kill_leaving(pid_t pid);
@@ -52,6 +57,7 @@ class TerminalSet {
   std::chrono::milliseconds grace_;
   std::map<std::string, std::unique_ptr<Terminal>, std::less<>> listed_;
   std::vector<std::unique_ptr<Terminal>> leaving_;
+  std::function<void(const std::string& name)> exit_listener_;
 };
 
 }  // namespace host

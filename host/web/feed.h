@@ -1,0 +1,90 @@
+#pragma once
+// The canvas as the open pages see it, kept up to date without polling.
+// Whatever may change the canvas (a request, an act of the person, a turn
+// that starts or ends, a program that ends) marks it changed; at the end of
+// that round of the event loop the feed builds the view once, compares it
+// with the one it published, and marks on each page the items that differ.
+// Terminal output marks the screen changed, at most about 30 times a second
+// per terminal. A page is sent what is marked when it can take a message:
+// first a snapshot, then items, ropes and the rows of screens that changed
+// since it last drew them. What a page waits for is a set of marks, never a
+// queue of messages, so a slow page costs no more memory than a fast one.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "loop/reactor.h"
+#include "protocol/dispatcher.h"
+#include "terminals/terminal_set.h"
+#include "web/view.h"
+#include "web/web_server.h"
+
+namespace host {
+
+class CanvasFeed : public PageHost {
+ public:
+  CanvasFeed(Reactor& reactor, Dispatcher& dispatcher, TerminalSet& terminals);
+  ~CanvasFeed() override;
+  CanvasFeed(const CanvasFeed&) = delete;
+  CanvasFeed& operator=(const CanvasFeed&) = delete;
+
+  /// The canvas may have changed: the view is compared at the end of the round.
+  void changed();
+
+  std::uint64_t open_page(std::function<void()> wake) override;
+  bool receive(std::uint64_t page, std::string_view message) override;
+  bool next_message(std::uint64_t page, std::string& out) override;
+  void close_page(std::uint64_t page) override;
+
+  /// Least time between two screen updates of one terminal.
+  static constexpr std::chrono::milliseconds kScreenInterval{33};
+  /// Most replies a page may leave unread before it is closed.
+  static constexpr std::size_t kMaxReplies = 256;
+
+ private:
+  struct Page {
+    std::function<void()> wake;
+    bool snapshot_due = true;
+    std::set<std::string> items_due;
+    bool ropes_due = false, lists_due = false;
+    /// Terminals whose screen changed since this page drew it.
+    std::set<std::string> screens_due;
+    /// The screen change each terminal was drawn as of (by name).
+    std::map<std::string, std::uint64_t> drawn;
+    std::deque<Json> replies;
+  };
+  /// The output listener on one terminal's screen.
+  struct Watched {
+    Terminal* terminal;
+    pid_t pid;
+    std::uint64_t listener;
+    Clock::time_point last_flush;
+    Timers::Id timer = 0;
+  };
+
+  void refresh();
+  void follow_screens();
+  void screen_output(const std::string& name);
+  void flush_screen(const std::string& name);
+  /// The next message of `page`, or null.
+  Json next(Page& page);
+  Json snapshot(Page& page);
+  Json screen(Page& page);
+  void wake_all();
+
+  Reactor& reactor_;
+  Dispatcher& dispatcher_;
+  TerminalSet& terminals_;
+  Placer placer_;
+  CanvasView published_;
+  bool refresh_due_ = false;
+  std::map<std::uint64_t, Page> pages_;
+  std::uint64_t next_page_ = 1;
+  std::map<std::string, Watched> watched_;
+};
+
+}  // namespace host
