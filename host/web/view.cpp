@@ -8,8 +8,8 @@ namespace {
 constexpr int kTerminalSlotWidth = 1020;
 constexpr int kTerminalSlotHeight = 740;
 constexpr int kTerminalsPerRow = 3;
-constexpr int kNoteColumn = -320;
-constexpr int kNoteSlotHeight = 240;
+constexpr int kSmallColumn = -320;
+constexpr int kSmallSlotHeight = 240;
 
 Json color_json(const CellColor& color) {
   switch (color.kind) {
@@ -101,14 +101,16 @@ bool Placer::taken(int x, int y, const Canvas& canvas) const {
 Box Placer::place(const Item& item, const Canvas& canvas) {
   if (const Box* box = canvas.box(item)) return *box;
   if (auto it = chosen_.find(item); it != chosen_.end()) return it->second;
+  const TerminalEntry* terminal = item.kind == ItemKind::kTerminal ? canvas.terminal(item.name) : nullptr;
+  bool large = terminal != nullptr && !terminal->joined;
   Box box;
   for (int slot = 0;; ++slot) {
-    if (item.kind == ItemKind::kTerminal) {
+    if (large) {
       box.x = (slot % kTerminalsPerRow) * kTerminalSlotWidth;
       box.y = (slot / kTerminalsPerRow) * kTerminalSlotHeight;
     } else {
-      box.x = kNoteColumn;
-      box.y = slot * kNoteSlotHeight;
+      box.x = kSmallColumn;
+      box.y = slot * kSmallSlotHeight;
     }
     if (!taken(box.x, box.y, canvas)) break;
   }

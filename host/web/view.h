@@ -37,9 +37,10 @@ Json row_json(const std::vector<StyledRun>& runs);
 /// row when the size changed after it).
 Json screen_message(const std::string& id, const Screen& screen, std::uint64_t seen);
 
-/// Places for items that were never placed on the page: terminals in rows
-/// of three, notes in a column on their left. Kept for the host's run (not
-/// in the state file), so an item does not jump until the person moves it.
+/// Places for items that were never placed on the page: terminals with a
+/// screen in rows of three, notes and joined shells (small, with no screen)
+/// in a column on their left. Kept for the host's run (not in the state
+/// file), so an item does not jump until the person moves it.
 class Placer {
  public:
   Box place(const Item& item, const Canvas& canvas);

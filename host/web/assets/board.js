@@ -128,7 +128,8 @@ class TerminalItem extends Item {
     super(board, data);
     this.badges = el('span', 'badges');
     this.title.append(this.badges, el('span', 'grow'));
-    this.title.append(confirmButton('✕', 'dismiss?', () => board.act({ op: 'dismiss', id: this.id })));
+    this.dismiss = confirmButton('✕', 'dismiss?', () => board.act({ op: 'dismiss', id: this.id }));
+    this.title.append(this.dismiss);
     this.screenNode = el('div', 'screen');
     this.node.append(this.screenNode);
     this.screen = new Screen(this.screenNode);
@@ -147,10 +148,11 @@ class TerminalItem extends Item {
     else badges.push([data.state, data.state]);
     if (data.busy) badges.push(['busy', 'busy']);
     this.badges.replaceChildren(...badges.map(([cls, text]) => el('span', `badge ${cls}`, text)));
-    const joined = data.state === 'joined';
-    if (joined && !this.noscreen) {
+    if (data.state === 'joined' && !this.noscreen) {
+      // A shell of the person's own: no screen here, and not to be dismissed.
       this.noscreen = el('div', 'noscreen', 'a shell of the person\u2019s own: its screen is not on the host');
       this.screenNode.replaceWith(this.noscreen);
+      this.dismiss.remove();
     }
   }
 
@@ -284,10 +286,18 @@ export class Board {
 
   screen(message) {
     const item = this.items.get(message.id);
-    if (item && item.screen) {
-      item.screen.apply(message);
-      this.drawRopes();
-    }
+    if (!item || !item.screen) return;
+    const sized = item.screen.size[0] > 0;
+    item.screen.apply(message);
+    this.drawRopes();
+    // Windows take their size with their first screen: show them all until
+    // the person moves the view.
+    if (!sized && !this.viewMoved) this.fitSoon();
+  }
+
+  fitSoon() {
+    cancelAnimationFrame(this.fitFrame);
+    this.fitFrame = requestAnimationFrame(() => this.fit());
   }
 
   // --- ropes ---------------------------------------------------------------
@@ -437,6 +447,7 @@ export class Board {
       }
       this.selectRope(null);
       this.focus(null);
+      this.viewMoved = true;
       const from = { ...this.view };
       this.viewport.classList.add('panning');
       track(event, (dx, dy) => {
@@ -446,6 +457,7 @@ export class Board {
     });
     this.viewport.addEventListener('wheel', (event) => {
       event.preventDefault();
+      this.viewMoved = true;
       this.zoomAt(event.clientX, event.clientY, this.view.scale * Math.exp(-event.deltaY * 0.0015));
     }, { passive: false });
     this.cutButton.addEventListener('click', () => {
