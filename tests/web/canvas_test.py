@@ -204,6 +204,17 @@ class Canvas(unittest.TestCase):
         self.type_into("Bob", "welkmora list", Keys.ENTER)
         self.wait_screen("Bob", r"plan \(verbunden\)")
 
+    def test_4b_resizing_a_window_resizes_its_terminal(self):
+        corner = self.item("t:Bob").find_element(By.CLASS_NAME, "resize")
+        ActionChains(self.browser).click_and_hold(corner).move_by_offset(-150, -100).release().perform()
+        self.type_into("Bob", "stty size", Keys.ENTER)
+        rows, cols = map(int, self.wait_screen("Bob", r"(?m)^(\d+) (\d+)$").groups())
+        self.assertLess(rows, 40)
+        self.assertLess(cols, 120)
+        wait_for("the screen in its new size",
+                 lambda: self.browser.execute_script(
+                     "return window.welkmora.board.items.get('t:Bob').screen.size") == [rows, cols])
+
     def test_5_note_edited_on_the_page(self):
         text = self.item("n:plan").find_element(By.TAG_NAME, "textarea")
         text.click()
