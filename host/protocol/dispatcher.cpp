@@ -21,30 +21,32 @@ struct Route {
   bool needs_caller = true;
   /// True when the request may change what the state file keeps.
   bool persists = false;
+  /// True when the request changes nothing, so listeners are not told.
+  bool reads_only = false;
 };
 
 constexpr Route kRoutes[] = {
-    {.command = "list", .sync = handle_list},
-    {.command = "check", .sync = handle_check},
+    {.command = "list", .sync = handle_list, .reads_only = true},
+    {.command = "check", .sync = handle_check, .reads_only = true},
     {.command = "ask", .async = handle_ask},
     {.command = "connect", .sync = handle_connect, .persists = true},
     {.command = "dismiss", .sync = handle_dismiss, .persists = true},
     {.command = "recruit", .sync = handle_recruit},
-    {.command = "role", .sub = "list", .sync = role_list},
+    {.command = "role", .sub = "list", .sync = role_list, .reads_only = true},
     {.command = "role", .sub = "create", .sync = role_create, .persists = true},
-    {.command = "role", .sub = "show", .sync = role_show},
+    {.command = "role", .sub = "show", .sync = role_show, .reads_only = true},
     {.command = "role", .sub = "edit", .sync = role_edit, .persists = true},
     {.command = "role", .sub = "write", .sync = role_write, .persists = true},
     {.command = "role", .sub = "delete", .sync = role_delete, .persists = true},
     {.command = "role", .sub = "assign", .sync = role_assign},
-    {.command = "preset", .sub = "list", .sync = preset_list},
-    {.command = "note", .sub = "list", .sync = note_list},
+    {.command = "preset", .sub = "list", .sync = preset_list, .reads_only = true},
+    {.command = "note", .sub = "list", .sync = note_list, .reads_only = true},
     {.command = "note", .sub = "create", .sync = note_create, .persists = true},
-    {.command = "note", .sub = "read", .sync = note_read},
+    {.command = "note", .sub = "read", .sync = note_read, .reads_only = true},
     {.command = "note", .sub = "write", .sync = note_write, .persists = true},
     {.command = "note", .sub = "edit", .sync = note_edit, .persists = true},
     {.command = "note", .sub = "delete", .sync = note_delete, .persists = true},
-    {.command = "debug", .sync = handle_debug, .needs_caller = false},
+    {.command = "debug", .sync = handle_debug, .needs_caller = false, .reads_only = true},
     // Host-only: registers a shell of the user's own (welkmora-host join).
     // The socket is reachable only by its owner, so no token is asked for.
     {.command = "join", .sync = handle_join, .needs_caller = false},
@@ -140,7 +142,7 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
     auto handler = [&](Context& c) { return route.sync(c, call); };
     Json result = route.persists && state_ != nullptr ? run_saved(handler, ctx, *state_) : handler(ctx);
     for (const auto& effect : ctx.on_commit) effect();
-    changed();
+    if (!route.reads_only) changed();
     respond(ok_reply(std::move(result)));
   } catch (const Refusal& refusal) {
     respond(error_reply(refusal.what()));

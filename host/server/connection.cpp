@@ -14,7 +14,8 @@ constexpr const char* kTooLarge = "{\"error\":\"request too large\",\"ok\":false
 
 Connection::Connection(Reactor& reactor, wire::UniqueFd fd, std::size_t max_line, Callbacks callbacks)
     : fd_(std::move(fd)),
-      watch_(reactor.watch(fd_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
+      watch_(reactor.watch(
+          fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }, Reactor::Priority::kFirst)),
       max_line_(max_line),
       callbacks_(std::move(callbacks)) {}
 

@@ -2,6 +2,8 @@
 // One client connection: it carries one request line in and one reply line
 // out, then closes. Non-blocking throughout, served by the event loop.
 
+#include <poll.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -24,6 +26,10 @@ class Connection {
   /// `max_line` is the longest request line accepted, in bytes; a longer
   /// one is answered here, with "request too large".
   Connection(Reactor& reactor, wire::UniqueFd fd, std::size_t max_line, Callbacks callbacks);
+
+  /// Reads what has come already: a client writes its request as soon as
+  /// it has connected, so it is often there when the connection is taken.
+  void read_now() { on_events(POLLIN); }
 
   /// Starts sending `line` (which ends in a line feed) as the reply.
   void reply(std::string line);

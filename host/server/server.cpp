@@ -33,8 +33,11 @@ Server::Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, Term
   if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) throw std::runtime_error("cannot block signals");
   signals_.reset(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!signals_) throw std::runtime_error("cannot create a signalfd: " + wire::os_error_text(errno));
-  signals_watch_ = reactor_.watch(signals_.get(), POLLIN, [this](unsigned) { on_signals(); });
-  listener_watch_ = reactor_.watch(listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); });
+  constexpr auto kFirst = Reactor::Priority::kFirst;
+  signals_watch_ = reactor_.watch(
+      signals_.get(), POLLIN, [this](unsigned) { on_signals(); }, kFirst);
+  listener_watch_ = reactor_.watch(
+      listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); }, kFirst);
 }
 
 Server::~Server() { listener_.remove(); }
@@ -83,8 +86,10 @@ void Server::accept_clients() {
     std::uint64_t id = next_id_++;
     Connection::Callbacks callbacks{[this, id](std::string line) { on_line(id, line); },
                                     [this, id] { finished_.push_back(id); }};
-    connections_.emplace(
-        id, std::make_unique<Connection>(reactor_, std::move(fd), limits_.max_request, std::move(callbacks)));
+    auto connection = std::make_unique<Connection>(reactor_, std::move(fd), limits_.max_request, std::move(callbacks));
+    Connection& ref = *connection;
+    connections_.emplace(id, std::move(connection));
+    ref.read_now();
   }
 }
 

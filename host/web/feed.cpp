@@ -97,7 +97,7 @@ void CanvasFeed::flush_screen(const std::string& name) {
   if (it == watched_.end()) return;
   it->second.last_flush = Clock::now();
   for (auto& [id, page] : pages_) {
-    page.screens_due.insert(name);
+    page.screens_due.add(name);
     page.wake();
   }
 }
@@ -122,6 +122,18 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   const Json& message = *parsed.value;
   auto op = message.find("op");
   if (op == message.end() || !op->is_string()) return false;
+  Page& page = it->second;
+  if (*op == "ack") {
+    auto drawn = message.find("screens");
+    if (drawn == message.end() || !drawn->is_number_unsigned()) return false;
+    page.screens_unacked -= std::min(drawn->get<std::uint64_t>(), page.screens_unacked);
+    page.wake();
+    return true;
+  }
+  if (auto id = message.find("id");
+      (*op == "text" || *op == "key" || *op == "paste") && id != message.end() && id->is_string()) {
+    if (auto item = parse_item_id(id->get_ref<const std::string&>())) page.typing = item->name;
+  }
   Json reply = {{"t", "reply"}, {"req", message.value("req", Json())}};
   try {
     reply["result"] = perform(dispatcher_, terminals_, op->get_ref<const std::string&>(), message);
@@ -130,7 +142,6 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   } catch (const std::exception& e) {
     reply["error"] = std::string("internal error: ") + e.what();
   }
-  Page& page = it->second;
   if (page.replies.size() >= kMaxReplies) return false;  // a page that does not read
   page.replies.push_back(std::move(reply));
   page.wake();
@@ -171,9 +182,11 @@ Json CanvasFeed::next(Page& page) {
     message["t"] = "lists";
     return message;
   }
-  while (!page.screens_due.empty()) {
+  while (!page.screens_due.empty() && page.screens_unacked < kScreenWindow) {
     Json message = screen(page);
-    if (!message.is_null()) return message;
+    if (message.is_null()) continue;
+    ++page.screens_unacked;
+    return message;
   }
   return nullptr;
 }
@@ -184,14 +197,14 @@ Json CanvasFeed::snapshot(Page& page) {
   page.ropes_due = page.lists_due = false;
   Json items = Json::array();
   for (const auto& [id, item] : published_.items) items.push_back(item);
-  for (const auto& [name, watched] : watched_) page.screens_due.insert(name);
+  for (const auto& [name, watched] : watched_) page.screens_due.add(name);
   Json message = published_.lists;
   message.update({{"t", "snapshot"}, {"items", std::move(items)}, {"ropes", published_.ropes}});
   return message;
 }
 
 Json CanvasFeed::screen(Page& page) {
-  std::string name = page.screens_due.extract(page.screens_due.begin()).value();
+  std::string name = page.screens_due.take(page.typing) ? page.typing : page.screens_due.take();
   Terminal* t = watched_.contains(name) ? terminals_.find(name) : nullptr;
   if (t == nullptr) {
     page.drawn.erase(name);

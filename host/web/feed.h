@@ -10,6 +10,7 @@
 // since it last drew them. What a page waits for is a set of marks, never a
 // queue of messages, so a slow page costs no more memory than a fast one.
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +25,31 @@
 #include "web/web_server.h"
 
 namespace host {
+
+/// Names in the order they were first added, each at most once.
+class FifoSet {
+ public:
+  void add(const std::string& name) {
+    if (members_.insert(name).second) order_.push_back(name);
+  }
+  bool empty() const { return order_.empty(); }
+  std::string take() {
+    std::string name = std::move(order_.front());
+    order_.pop_front();
+    members_.erase(name);
+    return name;
+  }
+  /// Takes `name` out of its turn; false when it is not in the set.
+  bool take(const std::string& name) {
+    if (members_.erase(name) == 0) return false;
+    order_.erase(std::find(order_.begin(), order_.end(), name));
+    return true;
+  }
+
+ private:
+  std::deque<std::string> order_;
+  std::set<std::string> members_;
+};
 
 class CanvasFeed : public PageHost {
  public:
@@ -44,6 +70,11 @@ class CanvasFeed : public PageHost {
   static constexpr std::chrono::milliseconds kScreenInterval{33};
   /// Most replies a page may leave unread before it is closed.
   static constexpr std::size_t kMaxReplies = 256;
+  /// Most screen updates sent to a page and not yet drawn by it: the page
+  /// acknowledges those it has drawn ({"op":"ack","screens":N}, once per
+  /// frame), so screens come no faster than the browser draws them, and a
+  /// page that is not drawing (a hidden tab) costs the host nothing.
+  static constexpr std::uint64_t kScreenWindow = 8;
 
  private:
   struct Page {
@@ -51,11 +82,17 @@ class CanvasFeed : public PageHost {
     bool snapshot_due = true;
     std::set<std::string> items_due;
     bool ropes_due = false, lists_due = false;
-    /// Terminals whose screen changed since this page drew it.
-    std::set<std::string> screens_due;
+    /// Terminals whose screen changed since this page drew it, in the
+    /// order they changed: each has its turn, however busy the others are.
+    FifoSet screens_due;
     /// The screen change each terminal was drawn as of (by name).
     std::map<std::string, std::uint64_t> drawn;
     std::deque<Json> replies;
+    /// Screen updates sent and not yet acknowledged.
+    std::uint64_t screens_unacked = 0;
+    /// The terminal the page last typed into: its screen goes first, so
+    /// the person sees the echo of their keys however busy the others are.
+    std::string typing;
   };
   /// The output listener on one terminal's screen.
   struct Watched {
@@ -73,6 +110,8 @@ class CanvasFeed : public PageHost {
   /// The next message of `page`, or null.
   Json next(Page& page);
   Json snapshot(Page& page);
+  /// The update of the first terminal due on `page`, the one it types
+  /// into before the others; null when it has not changed after all.
   Json screen(Page& page);
   void wake_all();
 

@@ -21,6 +21,8 @@ constexpr const char* kProtocol = "welkmora-canvas";
 constexpr std::string_view kSocketPath = "/ws";
 /// The largest send buffer a page keeps between messages.
 constexpr std::size_t kKeptBuffer = 1u << 20;
+/// Most messages written to a page at one time it can take them.
+constexpr int kMessagesPerWrite = 32;
 
 /// Headers of every answer that carries content.
 constexpr std::pair<const char*, const char*> kPageHeaders[] = {
@@ -123,10 +125,20 @@ struct WebServer::Session {
 };
 
 /// libwebsockets' callback, with the server as the context's user data.
+/// What a callback asks of libwebsockets (an answer written, the next
+/// message wanted) may make libuv watch a socket for more; libuv tells the
+/// kernel only when it runs again, so such callbacks have it run again at
+/// the end of the round.
 struct WebCallbacks {
+  static bool may_watch_more(lws_callback_reasons reason) {
+    return reason == LWS_CALLBACK_HTTP || reason == LWS_CALLBACK_HTTP_CONFIRM_UPGRADE ||
+           reason == LWS_CALLBACK_ESTABLISHED || reason == LWS_CALLBACK_SERVER_WRITEABLE;
+  }
+
   static int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, std::size_t len) {
     auto* server = static_cast<WebServer*>(lws_context_user(lws_get_context(wsi)));
     auto** session = static_cast<WebServer::Session**>(user);
+    if (may_watch_more(reason)) server->nest_.kick();
     switch (reason) {
       case LWS_CALLBACK_HTTP: return server->on_http(wsi, std::string_view(static_cast<const char*>(in)));
       case LWS_CALLBACK_HTTP_CONFIRM_UPGRADE: return server->on_upgrade(wsi);
@@ -267,13 +279,15 @@ int WebServer::on_receive(lws* wsi, Session& session, const char* data, std::siz
 }
 
 int WebServer::on_writeable(lws* wsi, Session& session) {
+  // As many messages as the socket takes now, a bounded number; what it
+  // does not take of the last one libwebsockets keeps and sends first.
   std::string& out = session.outgoing;
-  out.assign(LWS_PRE, '\0');
-  if (!pages_.next_message(session.page, out)) return 0;
-  auto* start = reinterpret_cast<unsigned char*>(out.data()) + LWS_PRE;
-  // libwebsockets keeps what the socket does not take now, and asks for
-  // the next message only once it is out.
-  if (lws_write(wsi, start, out.size() - LWS_PRE, LWS_WRITE_TEXT) < 0) return -1;
+  for (int sent = 0; sent < kMessagesPerWrite && lws_send_pipe_choked(wsi) == 0; ++sent) {
+    out.assign(LWS_PRE, '\0');
+    if (!pages_.next_message(session.page, out)) return 0;
+    auto* start = reinterpret_cast<unsigned char*>(out.data()) + LWS_PRE;
+    if (lws_write(wsi, start, out.size() - LWS_PRE, LWS_WRITE_TEXT) < 0) return -1;
+  }
   if (out.capacity() > kKeptBuffer) out = std::string();
   lws_callback_on_writable(wsi);
   return 0;

@@ -47,7 +47,8 @@ class HostFeed : public ::testing::Test {
       : terminals(reactor, std::chrono::milliseconds(10)),
         dispatcher(canvas, terminals, nullptr, default_presets(), {}),
         feed(reactor, dispatcher, terminals) {
-    dispatcher.answer(wire::to_wire(Json{{"command", "join"}, {"name", "Lead"}}));
+    Json joined = dispatcher.answer(wire::to_wire(Json{{"command", "join"}, {"name", "Lead"}}));
+    lead = {{"terminalId", "Lead"}, {"token", joined["result"]["token"]}};
     page = feed.open_page([this] { ++wakes; });
   }
 
@@ -71,6 +72,7 @@ class HostFeed : public ::testing::Test {
   TerminalSet terminals;
   Dispatcher dispatcher;
   CanvasFeed feed;
+  Json lead;
   std::uint64_t page = 0;
   int wakes = 0;
 };
@@ -88,8 +90,9 @@ TEST_F(HostFeed, SnapshotThenChanges) {
 
   // A change by a request reaches the page as the item and the ropes.
   int before = wakes;
-  canvas.create_note("Lead", "plan", "text");
-  dispatcher.answer(R"({"command":"debug"})");
+  Json create = lead;
+  create.update({{"command", "note"}, {"sub", "create"}, {"name", "plan"}, {"content", "text"}});
+  ASSERT_EQ(dispatcher.answer(wire::to_wire(create))["ok"], true);
   std::vector<Json> changes = drain();
   EXPECT_GT(wakes, before);
   ASSERT_EQ(changes.size(), 2u);
@@ -97,6 +100,10 @@ TEST_F(HostFeed, SnapshotThenChanges) {
   EXPECT_EQ(changes[0]["id"], "n:plan");
   EXPECT_EQ(changes[0]["text"], "text");
   EXPECT_EQ(changes[1], Json({{"t", "ropes"}, {"ropes", Json::array({Json::array({"t:Lead", "n:plan"})})}}));
+  // Reading changes nothing, and nothing is sent.
+  Json list = lead;
+  list["command"] = "list";
+  dispatcher.answer(wire::to_wire(list));
   EXPECT_TRUE(drain().empty());
 }
 

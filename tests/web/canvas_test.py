@@ -177,8 +177,9 @@ class Canvas(unittest.TestCase):
         self.type_into("Bob", "echo one$((1+1))", Keys.ENTER)
         self.wait_screen("Bob", r"one2")
         self.type_into("Bob", "sleep 100", Keys.ENTER)
+        self.wait_screen("Bob", r"sleep 100\n(\n|$)")
         ActionChains(self.browser).key_down(Keys.CONTROL).send_keys("c").key_up(Keys.CONTROL).perform()
-        self.wait_screen("Bob", r"\^C")
+        self.wait_screen("Bob", r"\^C\n[^\n]*#")  # the prompt is back
         ActionChains(self.browser).send_keys(Keys.ARROW_UP, Keys.ARROW_UP, Keys.ENTER).perform()
         wait_for("the recalled command's output", lambda: len(re.findall(r"^one2", self.screen("Bob"), re.M)) == 2)
 
@@ -205,15 +206,17 @@ class Canvas(unittest.TestCase):
         self.wait_screen("Bob", r"plan \(verbunden\)")
 
     def test_4b_resizing_a_window_resizes_its_terminal(self):
+        size = "return window.welkmora.board.items.get('t:Bob').screen.size"
+        self.assertEqual(self.browser.execute_script(size), [40, 120])
         corner = self.item("t:Bob").find_element(By.CLASS_NAME, "resize")
         ActionChains(self.browser).click_and_hold(corner).move_by_offset(-150, -100).release().perform()
-        self.type_into("Bob", "stty size", Keys.ENTER)
-        rows, cols = map(int, self.wait_screen("Bob", r"(?m)^(\d+) (\d+)$").groups())
+        rows, cols = wait_for("the screen in a new size",
+                              lambda: self.browser.execute_script(size) != [40, 120] and
+                              self.browser.execute_script(size))
         self.assertLess(rows, 40)
         self.assertLess(cols, 120)
-        wait_for("the screen in its new size",
-                 lambda: self.browser.execute_script(
-                     "return window.welkmora.board.items.get('t:Bob').screen.size") == [rows, cols])
+        self.type_into("Bob", "stty size", Keys.ENTER)
+        self.wait_screen("Bob", rf"(?m)^{rows} {cols}$")
 
     def test_5_note_edited_on_the_page(self):
         text = self.item("n:plan").find_element(By.TAG_NAME, "textarea")

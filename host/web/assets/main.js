@@ -47,7 +47,10 @@ const handlers = {
   item: (m) => board.upsert(m),
   removed: (m) => board.remove(m.id),
   ropes: (m) => board.setRopes(m.ropes),
-  screen: (m) => board.screen(m),
+  screen(m) {
+    board.screen(m);
+    acknowledge();
+  },
   lists(m) {
     lists.roles = m.roles;
     lists.presets = m.presets;
@@ -58,6 +61,20 @@ const handlers = {
     if (resolve) resolve(m);
   },
 };
+
+// Screens drawn are acknowledged once per frame: the host sends no more
+// than the page draws.
+let drawn = 0;
+let ackFrame = 0;
+function acknowledge() {
+  drawn++;
+  if (ackFrame) return;
+  ackFrame = requestAnimationFrame(() => {
+    ackFrame = 0;
+    if (socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify({ op: 'ack', screens: drawn }));
+    drawn = 0;
+  });
+}
 
 function connect() {
   socket = new WebSocket(`ws://${location.host}/ws`, 'welkmora-canvas');
