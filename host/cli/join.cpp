@@ -1,52 +1,46 @@
-#include "join.h"
+#include "cli/join.h"
 
-#include <stdexcept>
+#include <cstdio>
 
-#include "io.h"
-#include "json_text.h"
+#include "cli/command.h"
+#include "cli/host_link.h"
+#include "loop/log.h"
 
 namespace host {
 namespace {
-
-/// Sends `line` and reads one line back (without its line feed), blocking.
-std::string round_trip(const std::string& socket_path, const std::string& line) {
-  wire::UniqueFd fd;
-  if (wire::Status s = wire::connect_unix(socket_path, fd); !s.ok()) {
-    throw std::runtime_error("cannot connect to " + socket_path + ": " + s.error());
-  }
-  if (wire::Status s = wire::write_all(fd.get(), line); !s.ok()) {
-    throw std::runtime_error("cannot send to " + socket_path + ": " + s.error());
-  }
-  std::string reply;
-  if (wire::Status s = wire::read_line(fd.get(), reply); !s.ok()) {
-    throw std::runtime_error("cannot read from " + socket_path + ": " + s.error());
-  }
-  if (reply.ends_with('\n')) reply.pop_back();
-  return reply;
-}
 
 std::string text_member(const wire::Json& object, const char* key) {
   auto it = object.find(key);
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+const cli::OptionSpec kOptions[] = {{"--socket", "PATH", "the host's socket"}};
+
+int run_join(const cli::Args& args) {
+  cli::require_operands(args, 1, 1, "join needs a NAME");
+  std::string socket = cli::socket_of(args);
+  Joined joined = join_host(socket, args.operands()[0]);
+  std::fputs(export_lines(socket, joined).c_str(), stdout);
+  report("joined as " + joined.name);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
+const cli::Command cli::kJoin = {"join",
+                                 "join NAME [--socket PATH]",
+                                 "put this shell on the canvas",
+                                 "Registers this shell as the canvas terminal NAME (a suffix when it is taken)\n"
+                                 "and prints the variables that make it one; use it as\n"
+                                 "  eval \"$(welkmora-host join NAME)\"\n",
+                                 kOptions,
+                                 run_join};
+
 Joined join_host(const std::string& socket_path, const std::string& name) {
-  wire::Json request = {{"command", "join"}, {"name", name}};
-  std::string reply_line = round_trip(socket_path, wire::to_wire(request) + "\n");
-  wire::Result reply = wire::parse_json(reply_line);
-  if (!reply.ok() || !reply.value->is_object()) throw std::runtime_error("bad reply from the host: " + reply_line);
-  const wire::Json& r = *reply.value;
-  auto ok = r.find("ok");
-  if (ok == r.end() || *ok != true) {
-    std::string error = text_member(r, "error");
-    throw std::runtime_error(error.empty() ? "the host refused without a reason" : error);
-  }
-  auto result = r.find("result");
+  wire::Json result = cli::person_request(socket_path, {{"command", "join"}, {"name", name}});
   Joined joined;
-  if (result != r.end()) joined = {text_member(*result, "name"), text_member(*result, "token")};
-  if (joined.name.empty() || joined.token.empty()) throw std::runtime_error("bad reply from the host: " + reply_line);
+  if (result.is_object()) joined = {text_member(result, "name"), text_member(result, "token")};
+  if (joined.name.empty() || joined.token.empty()) throw cli::Failure("bad reply from the host: " + result.dump());
   return joined;
 }
 
