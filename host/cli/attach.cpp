@@ -126,9 +126,12 @@ int run_attach(const Args& args) {
 
 }  // namespace
 
-const Command kAttach = {"attach", "attach NAME [--read-only] [--socket PATH]", "show a terminal here and type into it",
+const Command kAttach = {"attach",
+                         "attach NAME [--read-only] [--socket PATH]",
+                         "show a terminal here and type into it",
                          "Shows terminal NAME in this terminal and passes every key to it, until Ctrl-\\\n"
                          "detaches or its program ends. Standard input must be a terminal.\n",
-                         kOptions, run_attach};
+                         kOptions,
+                         run_attach};
 
 }  // namespace host::cli

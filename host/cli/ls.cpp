@@ -64,14 +64,14 @@ std::string state_text(const Json& terminal) {
 std::string listing(const Json& result) {
   std::vector<std::vector<std::string>> terminals{{"TERMINAL", "STATE", "ROLE", "TURN", "ROPES"}};
   for (const Json& t : result.value("terminals", Json::array())) {
-    terminals.push_back({text(t, "name", "?"), state_text(t), text(t, "role"),
-                         t.value("busy", false) ? "busy" : "idle", joined(t.value("ropes", Json::array()))});
+    terminals.push_back({text(t, "name", "?"), state_text(t), text(t, "role"), t.value("busy", false) ? "busy" : "idle",
+                         joined(t.value("ropes", Json::array()))});
   }
   std::vector<std::vector<std::string>> notes{{"NOTE", "BYTES", "ROPES"}};
   for (const Json& n : result.value("notes", Json::array())) {
     auto bytes = n.find("bytes");
-    notes.push_back({text(n, "name", "?"), bytes != n.end() ? bytes->dump() : "?",
-                     joined(n.value("ropes", Json::array()))});
+    notes.push_back(
+        {text(n, "name", "?"), bytes != n.end() ? bytes->dump() : "?", joined(n.value("ropes", Json::array()))});
   }
   return table(terminals) + (notes.size() > 1 ? "\n" + table(notes) : "");
 }
@@ -86,9 +86,12 @@ int run_ls(const Args& args) {
 
 }  // namespace
 
-const Command kLs = {"ls", "ls [--json] [--socket PATH]", "list every terminal and note",
+const Command kLs = {"ls",
+                     "ls [--json] [--socket PATH]",
+                     "list every terminal and note",
                      "Lists every terminal (state, role, whether it is in a turn, ropes) and every\n"
                      "note (size in bytes, ropes) of the running host.\n",
-                     kOptions, run_ls};
+                     kOptions,
+                     run_ls};
 
 }  // namespace host::cli

@@ -24,12 +24,14 @@ int run_send_keys(const Args& args) {
 
 }  // namespace
 
-const Command kSendKeys = {
-    "send-keys", "send-keys NAME [-l] KEY... [--socket PATH]", "type keys into a terminal",
-    "Types KEYs into terminal NAME, one after the other with nothing between them.\n"
-    "Key names: Enter, Escape, Tab, BTab, BSpace, Space, Up, Down, Left, Right, Home,\n"
-    "End, IC, DC, PageUp, PageDown, F1 to F12, and C-x, M-x, S-x for a key or\n"
-    "character with Ctrl, Meta or Shift. Any other word is typed as it is.\n",
-    kOptions, run_send_keys};
+const Command kSendKeys = {"send-keys",
+                           "send-keys NAME [-l] KEY... [--socket PATH]",
+                           "type keys into a terminal",
+                           "Types KEYs into terminal NAME, one after the other with nothing between them.\n"
+                           "Key names: Enter, Escape, Tab, BTab, BSpace, Space, Up, Down, Left, Right, Home,\n"
+                           "End, IC, DC, PageUp, PageDown, F1 to F12, and C-x, M-x, S-x for a key or\n"
+                           "character with Ctrl, Meta or Shift. Any other word is typed as it is.\n",
+                           kOptions,
+                           run_send_keys};
 
 }  // namespace host::cli

@@ -12,8 +12,8 @@
 #include <filesystem>
 
 #include "cli/command.h"
-#include "cli/host_link.h"
 #include "cli/duration.h"
+#include "cli/host_link.h"
 #include "console/lead.h"
 #include "console/raw_mode.h"
 #include "loop/log.h"
@@ -127,14 +127,20 @@ int run_host(const Args& args, bool interactive) {
 
 }  // namespace
 
-const Command kServe = {"serve", "serve [OPTIONS]", "run the host in the foreground",
+const Command kServe = {"serve",
+                        "serve [OPTIONS]",
+                        "run the host in the foreground",
                         "Runs the host in the foreground until SIGINT, SIGTERM or SIGHUP, writing its\n"
                         "activity log (one line per event) to standard error or to --log FILE.\n",
-                        kOptions, [](const Args& args) { return run_host(args, false); }};
+                        kOptions,
+                        [](const Args& args) { return run_host(args, false); }};
 
-const Command kInteractive = {"", "[OPTIONS]", "run the host with your shell in it as \"Lead\"",
+const Command kInteractive = {"",
+                              "[OPTIONS]",
+                              "run the host with your shell in it as \"Lead\"",
                               "Runs the host with your shell in it as the terminal \"Lead\", shown in this\n"
                               "terminal; leaving the shell stops the host. Logs only to --log FILE.\n",
-                              kOptions, [](const Args& args) { return run_host(args, true); }};
+                              kOptions,
+                              [](const Args& args) { return run_host(args, true); }};
 
 }  // namespace host::cli

@@ -34,7 +34,8 @@ Json terminal_entry(const TerminalEntry& entry, TerminalSet& terminals, const As
 
 Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks) {
   Json list = Json::array();
-  for (const TerminalEntry* entry : canvas.all_terminals()) list.push_back(terminal_entry(*entry, terminals, asks, canvas));
+  for (const TerminalEntry* entry : canvas.all_terminals())
+    list.push_back(terminal_entry(*entry, terminals, asks, canvas));
   Json notes = Json::array();
   for (const auto& [name, bytes] : canvas.note_sizes()) {
     notes.push_back({{"name", name}, {"bytes", bytes}, {"ropes", names(canvas.ropes_of(Item::note(name)))}});

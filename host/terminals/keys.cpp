@@ -9,13 +9,11 @@ namespace host {
 namespace {
 
 constexpr std::array<std::pair<std::string_view, Key>, 20> kNames = {{
-    {"Enter", Key::kEnter},      {"Tab", Key::kTab},          {"BSpace", Key::kBackspace},
-    {"Escape", Key::kEscape},    {"Up", Key::kUp},            {"Down", Key::kDown},
-    {"Left", Key::kLeft},        {"Right", Key::kRight},      {"IC", Key::kInsert},
-    {"Insert", Key::kInsert},    {"DC", Key::kDelete},        {"Delete", Key::kDelete},
-    {"Home", Key::kHome},        {"End", Key::kEnd},          {"PageUp", Key::kPageUp},
-    {"PgUp", Key::kPageUp},      {"PPage", Key::kPageUp},     {"PageDown", Key::kPageDown},
-    {"PgDn", Key::kPageDown},    {"NPage", Key::kPageDown},
+    {"Enter", Key::kEnter},  {"Tab", Key::kTab},           {"BSpace", Key::kBackspace}, {"Escape", Key::kEscape},
+    {"Up", Key::kUp},        {"Down", Key::kDown},         {"Left", Key::kLeft},        {"Right", Key::kRight},
+    {"IC", Key::kInsert},    {"Insert", Key::kInsert},     {"DC", Key::kDelete},        {"Delete", Key::kDelete},
+    {"Home", Key::kHome},    {"End", Key::kEnd},           {"PageUp", Key::kPageUp},    {"PgUp", Key::kPageUp},
+    {"PPage", Key::kPageUp}, {"PageDown", Key::kPageDown}, {"PgDn", Key::kPageDown},    {"NPage", Key::kPageDown},
 }};
 
 /// The function key "F1" to "F12", or 0.

@@ -18,7 +18,9 @@ std::string color_parameters(const Color& color, int base) {
   return {};
 }
 
-std::string move_to(int row, int col) { return "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H"; }
+std::string move_to(int row, int col) {
+  return "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H";
+}
 
 }  // namespace
 

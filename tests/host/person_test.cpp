@@ -65,11 +65,9 @@ TEST_F(HostPerson, LsListsEveryTerminalAndNote) {
   }
   EXPECT_EQ(all["terminals"][0],
             Json({{"name", "Boss"}, {"state", "joined"}, {"busy", false}, {"ropes", {"Dev", "Gone", "plan"}}}));
-  EXPECT_EQ(all["terminals"][1], Json({{"name", "Dev"},
-                                       {"state", "running"},
-                                       {"role", "Rev"},
-                                       {"busy", false},
-                                       {"ropes", {"Boss", "plan"}}}));
+  EXPECT_EQ(
+      all["terminals"][1],
+      Json({{"name", "Dev"}, {"state", "running"}, {"role", "Rev"}, {"busy", false}, {"ropes", {"Boss", "plan"}}}));
   EXPECT_EQ(all["terminals"][2],
             Json({{"name", "Gone"}, {"state", "exited"}, {"exitCode", 3}, {"busy", false}, {"ropes", {"Boss"}}}));
   EXPECT_EQ(all["notes"], Json::parse(R"([{"name":"plan","bytes":5,"ropes":["Boss","Dev"]}])"));
@@ -125,10 +123,9 @@ TEST_F(HostPerson, AttachShowsTypesDetachesAndEndsWithTheProgram) {
 
 TEST_F(HostPerson, RecruitsGetNoneOfIt) {
   std::string out = host.dir() + "/out";
-  std::string cmd = "for c in ls 'send-keys Boss x' 'attach Boss' 'join X'; do " + host_path() +
-                    " $c >>" + out + " 2>&1; echo status=$? >>" + out + "; done; " +
-                    "setsid " + host_path() + " ls >>" + out + " 2>&1; welkmora dismiss Boss >>" + out +
-                    " 2>&1; echo all-probed >>" + out + "; sleep 600";
+  std::string cmd = "for c in ls 'send-keys Boss x' 'attach Boss' 'join X'; do " + host_path() + " $c >>" + out +
+                    " 2>&1; echo status=$? >>" + out + "; done; " + "setsid " + host_path() + " ls >>" + out +
+                    " 2>&1; welkmora dismiss Boss >>" + out + " 2>&1; echo all-probed >>" + out + "; sleep 600";
   host.recruit(boss, "R", "PATH=" + std::filesystem::path(WELKMORA_BIN).parent_path().string() + ":$PATH; " + cmd);
   std::string text = wait_for(out, "all-probed");
   for (std::string command : {"ls", "send-keys", "attach", "join"}) {
