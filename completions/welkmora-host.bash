@@ -110,7 +110,7 @@ _welkmora_host() {
       elif ((operands == 0)); then
         _welkmora_host_offer_terminals "${socket[@]}"
       else
-        _welkmora_host_words Enter Escape Tab BSpace Up Down Left Right Home End PageUp PageDown \
+        _welkmora_host_words Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown \
           F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z
       fi
       ;;

@@ -82,6 +82,6 @@ complete -c welkmora-host -n '__welkmora_host_at -1 attach' -l read-only -d 'Onl
 complete -c welkmora-host -n '__welkmora_host_at -1 send-keys' -s l -d 'Type every word as text'
 complete -c welkmora-host -n '__welkmora_host_at 0 attach send-keys' -a '(__welkmora_host_terminals)' -d Terminal
 complete -c welkmora-host -n 'not __welkmora_host_at 0 send-keys; and __welkmora_host_at -1 send-keys' \
-    -a 'Enter Escape Tab BSpace Up Down Left Right Home End PageUp PageDown F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z' \
+    -a 'Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z' \
     -d Key
 complete -c welkmora-host -n '__welkmora_host_at 0 help' -a "$commands"

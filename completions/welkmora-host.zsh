@@ -84,7 +84,7 @@ _welkmora_host() {
         names=(${(f)"$(_welkmora_host_terminals $socket)"})
         _wanted terminals expl terminal compadd -a names
       elif [[ $command == send-keys ]]; then
-        _wanted keys expl key compadd Enter Escape Tab BSpace Up Down Left Right Home End PageUp PageDown \
+        _wanted keys expl key compadd Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown \
           F{1..12} C-c C-d C-z
       fi
       ;;

@@ -68,6 +68,7 @@ for program in welkmora welkmora-host welkmora-demo-agent; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
 export PATH="$prefix/bin:$PATH"
+[ "$(welkmora-host --version)" = "welkmora-host $version" ] || fail "welkmora-host --version: $(welkmora-host --version)"
 
 ## Man pages
 
@@ -77,21 +78,25 @@ for page in "$man1"/*.1; do
   [ -z "$warnings" ] || fail "$(basename "$page") renders with warnings: $warnings"
 done
 
-# Each usage line of `welkmora help` ("welkmora role create ...") and each
-# command and option of `welkmora-host help` has its entry in the page.
+# The pages follow the programs' own help: each command of `welkmora help`
+# ("role create"), each usage line of `welkmora-host help` and each option
+# of the host's `serve` have their place in them.
 text() { groff -man -Tutf8 -P-cbou "$1" 2>/dev/null; }
 client_usages=$(welkmora help | sed -n 's/^  welkmora \([a-z]\+\( [a-z]\+\)\?\).*/\1/p')
-host_usage=$(welkmora-host help)
-host_commands=$(sed -n 's/^.*welkmora-host \([a-z][a-z-]*\).*/\1/p' <<<"$host_usage")
-host_options=$(grep -oE -- '--[a-z][a-z-]*' <<<"$host_usage" | sort -u)
+host_usages=$(welkmora-host help | sed -n 's/^\(usage:\)\? *\(welkmora-host .*\)/\2/p')
+host_commands=$(sed -n 's/^welkmora-host \([a-z][a-z-]*\).*/\1/p' <<<"$host_usages")
+host_options=$(welkmora-host help serve | sed -n 's/^  \(--[a-z-]\+\) .*/\1/p')
 client_page=$(text "$man1/welkmora.1")
 host_page=$(text "$man1/welkmora-host.1")
 grep -qF "version $version." <<<"$client_page" || fail "welkmora(1) does not state version $version"
 while read -r usage; do
   grep -qF "$usage" <<<"$client_page" || fail "welkmora(1) lacks \"$usage\""
 done <<<"$client_usages"
-for word in $host_commands $host_options; do
-  grep -qE -- "^ +$word( |$)" <<<"$host_page" || fail "welkmora-host(1) lacks an entry for $word"
+while read -r usage; do
+  grep -qF -- "$usage" <<<"$host_page" || fail "welkmora-host(1) lacks \"$usage\""
+done <<<"$host_usages"
+for option in $host_options; do
+  grep -qE -- "^ +$option " <<<"$host_page" || fail "welkmora-host(1) lacks an entry for $option"
 done
 
 ## Completions load in each shell
@@ -131,6 +136,8 @@ for command in role note; do
 done
 bash_offers 'welkmora-host ' | has_words "bash: welkmora-host commands" "$host_commands"
 fish_offers 'welkmora-host ' | has_words "fish: welkmora-host commands" "$host_commands"
+bash_offers 'welkmora-host serve -' | has_words "bash: welkmora-host serve options" "$host_options"
+fish_offers 'welkmora-host serve -' | has_words "fish: welkmora-host serve options" "$host_options"
 
 ## Live names from a running host
 
@@ -150,6 +157,9 @@ bash_offers 'welkmora check ' | same_words "bash: peers" 'Test\ Pilot'
 bash_offers 'welkmora note read ' | same_words "bash: notes" 'plan'
 fish_offers 'welkmora check ' | same_words "fish: peers" 'Test Pilot'
 fish_offers 'welkmora note read ' | same_words "fish: notes" 'plan'
+# The terminals with a screen, not the joined shell.
+bash_offers 'welkmora-host attach ' | same_words "bash: terminals" 'Test\ Pilot'
+fish_offers 'welkmora-host send-keys ' | same_words "fish: terminals" 'Test Pilot'
 
 # Silent outside the app, and a second at most on a host that does not answer.
 offers=$(WELKMORA_SOCKET=$work/nothing bash_offers 'welkmora check ' 2>&1)
