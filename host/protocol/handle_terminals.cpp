@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "loop/log.h"
 #include "model/refusal.h"
 #include "model/token.h"
 #include "protocol/handlers.h"
@@ -92,49 +93,44 @@ Json handle_connect(Context& ctx, const Call& call) {
   return {{"from", from}, {"to", to}, {"created", created}};
 }
 
-void dismiss_terminal(Context& ctx, const std::string& name) {
+void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by) {
   ctx.canvas.remove_terminal(name);
-  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name] {
+  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name, by] {
     asks.end_for_dismissal(name);
     terminals.dismiss(name);
+    log_event("dismiss", {{"name", name}, {"by", by}});
   });
 }
 
 Json handle_dismiss(Context& ctx, const Call& call) {
   const std::string& name = members::text(call.request, "name");
   if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
-  ctx.canvas.peer(call.caller, name);
-  dismiss_terminal(ctx, name);
+  if (ctx.canvas.peer(call.caller, name).persons)
+    throw Refusal("cannot dismiss " + name + ": it is the person's shell");
+  dismiss_terminal(ctx, name, call.caller);
   return {{"name", name}};
 }
 
-std::string recruit_terminal(Context& ctx, const Recruit& recruit) {
+std::string recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
   check_name("codename", recruit.codename);
   if (recruit.role) ctx.canvas.role(*recruit.role);
   std::vector<std::string> argv = recruit_argv(ctx, recruit.cmd, recruit.preset);
 
   std::string name = ctx.canvas.free_terminal_name(recruit.codename);
   std::string token = new_token();
+  std::string command = argv.back();
   ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
   ctx.canvas.add_terminal({name, token, false, recruit.role.value_or("")});
+  log_event("recruit", {{"name", name}, {"by", by}, {"command", command}});
   return name;
 }
 
 Json handle_recruit(Context& ctx, const Call& call) {
   Recruit recruit{members::text(call.request, "name"), members::optional_text(call.request, "role"),
                   members::optional_text(call.request, "preset"), members::optional_text(call.request, "cmd")};
-  std::string name = recruit_terminal(ctx, recruit);
+  std::string name = recruit_terminal(ctx, recruit, call.caller);
   ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(name));
   return {{"name", name}};
-}
-
-Json handle_join(Context& ctx, const Call& call) {
-  const std::string& wanted = members::text(call.request, "name");
-  check_name("name", wanted);
-  std::string name = ctx.canvas.free_terminal_name(wanted);
-  std::string token = new_token();
-  ctx.canvas.add_terminal({name, token, true, ""});
-  return {{"name", name}, {"token", token}};
 }
 
 Json handle_debug(Context& ctx, const Call& call) {

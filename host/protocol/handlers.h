@@ -26,11 +26,12 @@ struct Context {
   std::vector<std::function<void()>> on_commit;
 };
 
-/// One request: its parsed object and the authenticated caller's name
-/// (empty for requests that need no caller).
+/// One request: its parsed object, the authenticated caller's name (empty
+/// for requests that need no caller) and the client that sent it.
 struct Call {
   const Json& request;
   const std::string& caller;
+  const Client& client;
 };
 
 /// What to recruit: a codename, and optionally a role and the command
@@ -40,12 +41,13 @@ struct Recruit {
   std::optional<std::string> role, preset, cmd;
 };
 
-/// Starts a recruit and puts it on the canvas, roped to nobody; returns
-/// its name (the codename, or with "-2", "-3", ... when that is taken).
-std::string recruit_terminal(Context& ctx, const Recruit& recruit);
+/// Starts a recruit for `by` and puts it on the canvas, roped to nobody;
+/// returns its name (the codename, or with "-2", "-3", ... when that is
+/// taken).
+std::string recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by);
 /// Takes terminal `name` off the canvas; once the change is kept, ends its
-/// turn and hangs it up.
-void dismiss_terminal(Context& ctx, const std::string& name);
+/// turn and hangs it up, and logs that `by` dismissed it.
+void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by);
 
 /// Answers at once with the result.
 using SyncHandler = Json (*)(Context& ctx, const Call& call);
@@ -59,8 +61,13 @@ Json handle_check(Context& ctx, const Call& call);
 Json handle_connect(Context& ctx, const Call& call);
 Json handle_dismiss(Context& ctx, const Call& call);
 Json handle_recruit(Context& ctx, const Call& call);
-Json handle_join(Context& ctx, const Call& call);
 Json handle_debug(Context& ctx, const Call& call);
+
+// handle_person.cpp: the person's requests (welkmora-host's own commands)
+Json handle_join(Context& ctx, const Call& call);
+Json handle_ls(Context& ctx, const Call& call);
+Json handle_send_keys(Context& ctx, const Call& call);
+void handle_attach(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_ask.cpp
 void handle_ask(Context& ctx, const Call& call, const Responder& respond);

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "terminals/keys.h"
+
 struct VTerm;
 struct VTermScreen;
 
@@ -34,68 +36,36 @@ struct ScreenText {
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.
 std::string_view cursor_line(const ScreenText& screen);
 
-/// A cell's colour: the terminal's default, one of the 256 of the palette,
-/// or a direct RGB colour.
-struct CellColor {
+/// A colour as the program chose it: the terminal's default, an entry of
+/// the 256-colour palette, or 24-bit RGB.
+struct Color {
   enum class Kind : std::uint8_t { kDefault, kIndexed, kRgb };
   Kind kind = Kind::kDefault;
-  /// The palette index, for kIndexed.
   std::uint8_t index = 0;
-  std::uint8_t r = 0, g = 0, b = 0;
-  bool operator==(const CellColor&) const = default;
+  std::uint8_t red = 0, green = 0, blue = 0;
+  bool operator==(const Color&) const = default;
 };
 
 /// How a cell is drawn.
-struct CellStyle {
-  CellColor fg, bg;
-  bool bold = false, underline = false, italic = false, blink = false, reverse = false, strike = false;
-  bool operator==(const CellStyle&) const = default;
+struct Style {
+  Color fg, bg;
+  bool bold = false, italic = false, underline = false, blink = false, reverse = false, strike = false;
+  bool operator==(const Style&) const = default;
 };
 
-/// Adjacent cells of one row in one style, as UTF-8 text.
-struct StyledRun {
+/// A run of cells of one style in a row: their characters (UTF-8; a blank
+/// cell is a space) and how many columns they take.
+struct Span {
+  Style style;
   std::string text;
-  CellStyle style;
+  int columns = 0;
 };
 
+/// Where the cursor is on the visible screen (0-based) and whether the
+/// program shows it.
 struct Cursor {
   int row = 0, col = 0;
   bool visible = true;
-};
-
-/// Keys that are not characters, as a keyboard has them.
-enum class Key {
-  kEnter,
-  kTab,
-  kBackspace,
-  kEscape,
-  kUp,
-  kDown,
-  kLeft,
-  kRight,
-  kInsert,
-  kDelete,
-  kHome,
-  kEnd,
-  kPageUp,
-  kPageDown,
-  kF1,
-  kF2,
-  kF3,
-  kF4,
-  kF5,
-  kF6,
-  kF7,
-  kF8,
-  kF9,
-  kF10,
-  kF11,
-  kF12,
-};
-
-/// Modifier keys held with a key.
-struct KeyMods {
-  bool shift = false, alt = false, ctrl = false;
 };
 
 class Screen {
@@ -125,36 +95,40 @@ class Screen {
   /// How many lines have scrolled off the top so far.
   std::uint64_t lines_scrolled() const { return scrolled_; }
 
-  /// Changes the size, as the program's terminal window changes.
-  void resize(int rows, int cols);
   int rows() const { return rows_; }
   int cols() const { return cols_; }
+  /// Visible row `row` as runs of one style each; trailing blank cells of
+  /// the default style are left out.
+  std::vector<Span> styled_row(int row) const;
+  Cursor cursor() const;
+  /// True while the program shows its alternate screen.
+  bool alternate() const { return alternate_; }
+  /// Escape sequences that put another terminal in the input modes the
+  /// program has set here (cursor keys, keypad, bracketed paste, mouse), so
+  /// that the keys typed there reach the program as it expects them.
+  std::string input_modes();
 
-  /// Visible row `row` (from 0) as runs of one style each, without the
-  /// blank cells of the default style at its end. Valid UTF-8.
-  std::vector<StyledRun> styled_row(int row) const;
-  Cursor cursor() const { return cursor_; }
+  /// Sends `key` to the program as this terminal encodes it in its current
+  /// modes (through the reply function).
+  void press(const KeyPress& key);
+  /// Sends `text` as a paste: bracketed when the program asked for that,
+  /// with line breaks as carriage returns, as a terminal pastes.
+  void paste(std::string_view text);
 
   /// Damage tracking. Every change of the visible screen (cells, size,
   /// the cursor) has a number, counting up; each row keeps the number of
   /// the last change that touched it. A reader that has drawn the screen
-  /// as of change N redraws the rows changed since N.
+  /// as of change N redraws the rows changed after N.
   std::uint64_t change() const { return change_; }
-  /// The last change of row `row`.
+  /// The last change of visible row `row`.
   std::uint64_t row_change(int row) const { return row_changes_[static_cast<std::size_t>(row)]; }
   /// The last change of the cursor (its place or its visibility).
   std::uint64_t cursor_change() const { return cursor_change_; }
-  /// The last change of the size; every row has changed with it.
+  /// The last change of the size; every row changed with it.
   std::uint64_t size_change() const { return size_change_; }
 
-  /// Sends the bytes of a key, as the program's modes want them (cursor
-  /// keys in application mode, say), through the reply function.
-  void key(Key key, KeyMods mods);
-  /// Sends character `c` typed with `mods` (Ctrl-C is 'c' with ctrl).
-  void character(char32_t c, KeyMods mods);
-  /// Sends `text` as a paste: bracketed when the program asked for that,
-  /// with line feeds as carriage returns, as a terminal pastes.
-  void paste(std::string_view text);
+  /// Changes the size, as the program's terminal window changes.
+  void resize(int rows, int cols);
 
   /// Most scrollback lines kept.
   static constexpr std::size_t kScrollbackLimit = 5000;
@@ -163,8 +137,13 @@ class Screen {
   /// libvterm's callbacks into this class.
   friend struct ScreenCallbacks;
   void push_line(std::string line);
-  std::string row_text(int row) const;
+  void set_property(int prop, int value);
   void damage(int from_row, int to_row);
+  void cursor_moved() { cursor_change_ = ++change_; }
+  std::string row_text(int row) const;
+  /// What the terminal sends the program for `send`, captured instead.
+  template <class Fn>
+  std::string captured(Fn send);
 
   struct VTermFree {
     void operator()(VTerm* vt) const;
@@ -175,7 +154,11 @@ class Screen {
   ReplyFn reply_;
   std::deque<std::string> scrollback_;
   std::uint64_t scrolled_ = 0;
-  Cursor cursor_;
+  bool alternate_ = false;
+  bool cursor_visible_ = true;
+  int mouse_ = 0;
+  /// Set while captured() runs: replies go here instead.
+  std::string* capture_ = nullptr;
   std::uint64_t change_ = 1;
   std::vector<std::uint64_t> row_changes_;
   std::uint64_t cursor_change_ = 1;

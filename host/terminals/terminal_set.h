@@ -5,9 +5,9 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +28,9 @@ class TerminalSet {
   /// host::Refusal when it cannot be started.
   Terminal& start(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
+  /// The name of a listed terminal that process `pid` belongs to (see
+  /// Terminal::holds), if any.
+  std::optional<std::string> holder_of(pid_t pid) const;
   /// The event loop, which the set and those serving its terminals use.
   Reactor& reactor() const { return reactor_; }
 
@@ -45,10 +48,6 @@ class TerminalSet {
   void child_exited(pid_t pid, int wait_status, Clock::time_point now);
   /// True while a started process has not been reaped.
   bool has_processes() const;
-  /// Called when the program of a listed terminal has ended.
-  void set_exit_listener(std::function<void(const std::string& name)> listener) {
-    exit_listener_ = std::move(listener);
-  }
 
  private:
   void kill_leaving(pid_t pid);
@@ -57,7 +56,6 @@ class TerminalSet {
   std::chrono::milliseconds grace_;
   std::map<std::string, std::unique_ptr<Terminal>, std::less<>> listed_;
   std::vector<std::unique_ptr<Terminal>> leaving_;
-  std::function<void(const std::string& name)> exit_listener_;
 };
 
 }  // namespace host

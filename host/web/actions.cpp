@@ -1,12 +1,13 @@
 #include "web/actions.h"
 
 #include <algorithm>
-#include <array>
+#include <cctype>
 #include <utility>
 
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
+#include "protocol/person.h"
 #include "utf8.h"
 #include "web/view.h"
 
@@ -14,36 +15,16 @@ namespace host {
 namespace {
 
 constexpr int kMaxCoordinate = 1 << 24;
+/// Who acts, in the activity log: the person, from the canvas page.
+const std::string kPerson = "page";
 constexpr int kMinRows = 2, kMaxRows = 500, kMinCols = 10, kMaxCols = 1000;
 
 /// Browser key names of the keys that are not characters.
 constexpr std::pair<std::string_view, Key> kKeys[] = {
-    {"Enter", Key::kEnter},
-    {"Tab", Key::kTab},
-    {"Backspace", Key::kBackspace},
-    {"Escape", Key::kEscape},
-    {"ArrowUp", Key::kUp},
-    {"ArrowDown", Key::kDown},
-    {"ArrowLeft", Key::kLeft},
-    {"ArrowRight", Key::kRight},
-    {"Insert", Key::kInsert},
-    {"Delete", Key::kDelete},
-    {"Home", Key::kHome},
-    {"End", Key::kEnd},
-    {"PageUp", Key::kPageUp},
-    {"PageDown", Key::kPageDown},
-    {"F1", Key::kF1},
-    {"F2", Key::kF2},
-    {"F3", Key::kF3},
-    {"F4", Key::kF4},
-    {"F5", Key::kF5},
-    {"F6", Key::kF6},
-    {"F7", Key::kF7},
-    {"F8", Key::kF8},
-    {"F9", Key::kF9},
-    {"F10", Key::kF10},
-    {"F11", Key::kF11},
-    {"F12", Key::kF12},
+    {"Enter", Key::kEnter},   {"Tab", Key::kTab},           {"Backspace", Key::kBackspace}, {"Escape", Key::kEscape},
+    {"ArrowUp", Key::kUp},    {"ArrowDown", Key::kDown},    {"ArrowLeft", Key::kLeft},      {"ArrowRight", Key::kRight},
+    {"Insert", Key::kInsert}, {"Delete", Key::kDelete},     {"Home", Key::kHome},           {"End", Key::kEnd},
+    {"PageUp", Key::kPageUp}, {"PageDown", Key::kPageDown},
 };
 
 Item item_of(const Json& message, const char* key) {
@@ -56,31 +37,41 @@ Item item_of(const Json& message, const char* key) {
 /// The terminal that `id` names, with a screen to type into.
 Terminal& typed_terminal(const Dispatcher& dispatcher, TerminalSet& terminals, const Json& message) {
   Item item = item_of(message, "id");
-  const TerminalEntry* entry = dispatcher.canvas().terminal(item.name);
-  if (item.kind != ItemKind::kTerminal || entry == nullptr) throw Refusal("no such terminal: " + item.name);
-  Terminal* terminal = entry->joined ? nullptr : terminals.find(item.name);
-  if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + item.name);
-  if (!terminal->open()) throw Refusal("program has ended: " + item.name);
-  return *terminal;
+  if (item.kind != ItemKind::kTerminal) throw Refusal("no such terminal: " + item.name);
+  Terminal& terminal = screen_terminal(dispatcher.canvas(), terminals, item.name);
+  if (!terminal.open()) throw Refusal("program has ended: " + item.name);
+  return terminal;
 }
 
-KeyMods mods_of(const Json& message) {
-  return {members::optional_flag(message, "shift"), members::optional_flag(message, "alt"),
-          members::optional_flag(message, "ctrl")};
-}
-
-void press(Terminal& terminal, const Json& message) {
+/// The key of a browser's key event: a key by its name (Enter, ArrowUp,
+/// F5, ...) or one character, with the modifiers held.
+KeyPress key_of(const Json& message) {
   const std::string& name = members::text(message, "key");
-  KeyMods mods = mods_of(message);
+  KeyPress press;
+  press.modifiers = (members::optional_flag(message, "shift") ? kShift : 0) |
+                    (members::optional_flag(message, "alt") ? kMeta : 0) |
+                    (members::optional_flag(message, "ctrl") ? kCtrl : 0);
   for (auto [key_name, key] : kKeys) {
-    if (key_name == name) return terminal.press(key, mods);
+    if (key_name == name) {
+      press.key = key;
+      return press;
+    }
+  }
+  if (name.size() >= 2 && name.size() <= 3 && name[0] == 'F' && std::isdigit(static_cast<unsigned char>(name[1]))) {
+    int number = std::stoi(name.substr(1));
+    if (number >= 1 && number <= 12) {
+      press.key = Key::kFunction;
+      press.number = number;
+      return press;
+    }
   }
   std::size_t end = 0;
   char32_t c = name.empty() ? 0 : wire::next_code_point(name, end);
   if (name.empty() || end != name.size()) throw Refusal("unknown key: " + name);
   // Ctrl with a letter is that letter's control code, whatever the case.
-  if (mods.ctrl && c >= 'A' && c <= 'Z') c = c - 'A' + 'a';
-  terminal.type_character(c, mods);
+  if ((press.modifiers & kCtrl) != 0 && c >= 'A' && c <= 'Z') c = c - 'A' + 'a';
+  press.character = c;
+  return press;
 }
 
 Item existing(const Canvas& canvas, const Item& item) {
@@ -135,16 +126,16 @@ Json connect(Dispatcher& dispatcher, const Json& message, bool rope) {
 Json recruit(Dispatcher& dispatcher, const Json& message) {
   Recruit r{members::text(message, "name"), members::optional_text(message, "role"),
             members::optional_text(message, "preset"), members::optional_text(message, "cmd")};
-  return dispatcher.act([&](Context& ctx) { return Json{{"name", recruit_terminal(ctx, r)}}; });
+  return dispatcher.act([&](Context& ctx) { return Json{{"name", recruit_terminal(ctx, r, kPerson)}}; });
 }
 
 Json dismiss(Dispatcher& dispatcher, const Json& message) {
   Item item = item_of(message, "id");
   const TerminalEntry* entry = dispatcher.canvas().terminal(item.name);
   if (item.kind != ItemKind::kTerminal || entry == nullptr) throw Refusal("no such terminal: " + item.name);
-  if (entry->joined) throw Refusal("cannot dismiss " + item.name + ": it is the person's shell");
+  if (entry->joined || entry->persons) throw Refusal("cannot dismiss " + item.name + ": it is the person's shell");
   return dispatcher.act([&](Context& ctx) {
-    dismiss_terminal(ctx, item.name);
+    dismiss_terminal(ctx, item.name, kPerson);
     return Json{{"name", item.name}};
   });
 }
@@ -161,9 +152,9 @@ Json perform(Dispatcher& dispatcher, TerminalSet& terminals, const std::string& 
   if (op == "text") {
     typed_terminal(dispatcher, terminals, message).send(members::text(message, "text"));
   } else if (op == "key") {
-    press(typed_terminal(dispatcher, terminals, message), message);
+    typed_terminal(dispatcher, terminals, message).screen().press(key_of(message));
   } else if (op == "paste") {
-    typed_terminal(dispatcher, terminals, message).paste(members::text(message, "text"));
+    typed_terminal(dispatcher, terminals, message).screen().paste(members::text(message, "text"));
   } else if (op == "place") {
     return place(dispatcher, terminals, message);
   } else if (op == "connect" || op == "cut") {

@@ -16,19 +16,13 @@ void append_json(std::string& out, const Json& message) {
 CanvasFeed::CanvasFeed(Reactor& reactor, Dispatcher& dispatcher, TerminalSet& terminals)
     : reactor_(reactor), dispatcher_(dispatcher), terminals_(terminals) {
   dispatcher_.set_listener([this] { changed(); });
-  terminals_.set_exit_listener([this](const std::string&) { changed(); });
   published_ = view_of(dispatcher_, terminals_, placer_);
   follow_screens();
 }
 
 CanvasFeed::~CanvasFeed() {
   dispatcher_.set_listener(nullptr);
-  terminals_.set_exit_listener(nullptr);
-  for (auto& [name, watched] : watched_) {
-    reactor_.timers().cancel(watched.timer);
-    Terminal* t = terminals_.find(name);
-    if (t == watched.terminal && t->pid() == watched.pid) t->remove_listener(watched.listener);
-  }
+  for (auto& [name, watched] : watched_) reactor_.timers().cancel(watched.timer);
 }
 
 void CanvasFeed::changed() {
@@ -61,8 +55,8 @@ void CanvasFeed::refresh() {
 }
 
 void CanvasFeed::follow_screens() {
-  // Listeners on terminals gone from the set are not removed: a terminal
-  // that was dismissed reads no more output, and may be gone already.
+  // A terminal gone from the set, or another of the same name, is heard no
+  // more; the subscriptions end safely even when the terminal is gone.
   std::erase_if(watched_, [this](auto& entry) {
     Terminal* t = terminals_.find(entry.first);
     bool gone = t != entry.second.terminal || t->pid() != entry.second.pid;
@@ -72,8 +66,11 @@ void CanvasFeed::follow_screens() {
   for (const auto& [name, entry] : dispatcher_.canvas().terminals()) {
     Terminal* t = terminals_.find(name);
     if (t == nullptr || watched_.contains(name)) continue;
-    std::uint64_t listener = t->add_listener([this, name = name] { screen_output(name); });
-    watched_.emplace(name, Watched{t, t->pid(), listener, Clock::time_point{}});
+    Watched& watched = watched_[name];
+    watched.terminal = t;
+    watched.pid = t->pid();
+    watched.output = t->on_output([this, name = name](std::string_view) { screen_output(name); });
+    watched.end = t->on_end([this] { changed(); });
     // A new terminal of an old name has a screen of its own, drawn anew.
     for (auto& [id, page] : pages_) page.drawn.erase(name);
     flush_screen(name);

@@ -94,11 +94,13 @@ class CanvasFeed : public PageHost {
     /// the person sees the echo of their keys however busy the others are.
     std::string typing;
   };
-  /// The output listener on one terminal's screen.
+  /// What the feed hears of one terminal: its output and its end.
   struct Watched {
+    /// The terminal, and its process to tell it from a later one that
+    /// took its name and its memory.
     Terminal* terminal;
     pid_t pid;
-    std::uint64_t listener;
+    Subscription output, end;
     Clock::time_point last_flush;
     Timers::Id timer = 0;
   };

@@ -11,18 +11,18 @@ constexpr int kTerminalsPerRow = 3;
 constexpr int kSmallColumn = -320;
 constexpr int kSmallSlotHeight = 240;
 
-Json color_json(const CellColor& color) {
+Json color_json(const Color& color) {
   switch (color.kind) {
-    case CellColor::Kind::kDefault: return nullptr;
-    case CellColor::Kind::kIndexed: return color.index;
-    case CellColor::Kind::kRgb: break;
+    case Color::Kind::kDefault: return nullptr;
+    case Color::Kind::kIndexed: return color.index;
+    case Color::Kind::kRgb: break;
   }
   char hex[8];
-  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", color.r, color.g, color.b);
+  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", color.red, color.green, color.blue);
   return hex;
 }
 
-int flags_of(const CellStyle& style) {
+int flags_of(const Style& style) {
   return (style.bold ? 1 : 0) | (style.underline ? 2 : 0) | (style.italic ? 4 : 0) | (style.reverse ? 8 : 0) |
          (style.strike ? 16 : 0) | (style.blink ? 32 : 0);
 }
@@ -58,10 +58,10 @@ std::optional<Item> parse_item_id(std::string_view id) {
   return std::nullopt;
 }
 
-Json row_json(const std::vector<StyledRun>& runs) {
+Json row_json(const std::vector<Span>& runs) {
   Json row = Json::array();
-  for (const StyledRun& run : runs) {
-    if (run.style == CellStyle{}) {
+  for (const Span& run : runs) {
+    if (run.style == Style{}) {
       row.push_back(Json::array({run.text}));
     } else {
       row.push_back(Json::array({run.text, color_json(run.style.fg), color_json(run.style.bg), flags_of(run.style)}));

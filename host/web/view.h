@@ -30,7 +30,7 @@ std::optional<Item> parse_item_id(std::string_view id);
 /// default style or [text, fg, bg, flags]; a colour is null (the default),
 /// a palette index or "#rrggbb"; flags: 1 bold, 2 underline, 4 italic,
 /// 8 reverse, 16 strike, 32 blink.
-Json row_json(const std::vector<StyledRun>& runs);
+Json row_json(const std::vector<Span>& runs);
 
 /// {"t":"screen","id","size":[rows,cols],"rows":[[row,runs]...],
 /// "cursor":[row,col,visible]}: the rows changed after change `seen` (every
