@@ -35,6 +35,7 @@ Json terminal_json(const TerminalEntry& entry, Terminal* terminal, const Dispatc
                {"name", entry.name},
                {"role", entry.role.empty() ? Json(nullptr) : Json(entry.role)},
                {"busy", dispatcher.asks().busy(entry.name)},
+               {"persons", entry.persons},
                {"box", box_json(box)}};
   if (entry.joined || terminal == nullptr) {
     item["state"] = "joined";

@@ -119,6 +119,14 @@ TEST_F(HostFeed, ThePersonsActs) {
   act({{"op", "cut"}, {"a", "n:todo"}, {"b", "t:Lead"}, {"req", 4}});
   EXPECT_FALSE(canvas.roped(Item::terminal("Lead"), Item::note("todo")));
 
+  // A recruit of the page is roped to nobody; the page dismisses it.
+  Json recruited = act({{"op", "recruit"}, {"name", "Worker"}, {"cmd", "sleep 30"}, {"req", 9}});
+  EXPECT_EQ(recruited["result"], Json({{"name", "Worker"}}));
+  ASSERT_NE(canvas.terminal("Worker"), nullptr);
+  EXPECT_TRUE(canvas.ropes_of(Item::terminal("Worker")).empty());
+  EXPECT_FALSE(act({{"op", "dismiss"}, {"id", "t:Worker"}, {"req", 10}}).contains("error"));
+  EXPECT_EQ(canvas.terminal("Worker"), nullptr);
+
   // Refusals are replies; the page stays open.
   EXPECT_EQ(act({{"op", "dismiss"}, {"id", "t:Lead"}, {"req", 5}})["error"],
             "cannot dismiss Lead: it is the person's shell");

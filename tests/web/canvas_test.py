@@ -101,7 +101,8 @@ class Canvas(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.host = Host()
-        cls.host.client("recruit", "Alice", "--command", "welkmora-demo-agent").check_returncode()
+        cls.host.client("role", "create", "Coder", "Write the code.").check_returncode()
+        cls.host.client("recruit", "Alice", "--role", "Coder", "--command", "welkmora-demo-agent").check_returncode()
         cls.host.client("recruit", "Bob", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
         cls.host.client("note", "create", "plan", input="the plan\n").check_returncode()
         options = webdriver.ChromeOptions()
@@ -167,6 +168,7 @@ class Canvas(unittest.TestCase):
             self.item(item_id)
         self.wait_screen("Alice", r"(?m)^demo>$")
         self.assertIn("joined", self.item("t:Lead").text)
+        self.assertIn("Coder", self.item("t:Alice").text)
         self.assertEqual(self.item("n:plan").find_element(By.TAG_NAME, "textarea").get_attribute("value"),
                          "the plan\n")
 

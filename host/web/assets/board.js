@@ -148,11 +148,11 @@ class TerminalItem extends Item {
     else badges.push([data.state, data.state]);
     if (data.busy) badges.push(['busy', 'busy']);
     this.badges.replaceChildren(...badges.map(([cls, text]) => el('span', `badge ${cls}`, text)));
+    // The person's own shells are not to be dismissed; a joined one has no screen here.
+    if (data.persons) this.dismiss.remove();
     if (data.state === 'joined' && !this.noscreen) {
-      // A shell of the person's own: no screen here, and not to be dismissed.
       this.noscreen = el('div', 'noscreen', 'a shell of the person\u2019s own: its screen is not on the host');
       this.screenNode.replaceWith(this.noscreen);
-      this.dismiss.remove();
     }
   }
 
