@@ -15,6 +15,7 @@ UvNest::UvNest(Reactor& reactor) : reactor_(reactor) {
 }
 
 UvNest::~UvNest() {
+  closing_ = true;
   reactor_.timers().cancel(timer_);
   watch_.reset();
   // Close callbacks of the handles still closing run here.
@@ -25,6 +26,7 @@ UvNest::~UvNest() {
 void UvNest::kick() { arm(Clock::now()); }
 
 void UvNest::arm(Clock::time_point when) {
+  if (closing_) return;
   if (timer_ != 0) {
     if (timer_due_ <= when) return;
     reactor_.timers().cancel(timer_);

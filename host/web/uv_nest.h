@@ -36,6 +36,8 @@ class UvNest {
   void arm(Clock::time_point when);
 
   Reactor& reactor_;
+  /// Set while the loop closes: nothing is scheduled any more.
+  bool closing_ = false;
   uv_loop_t loop_;
   Reactor::Watch watch_;
   Timers::Id timer_ = 0;

@@ -125,49 +125,64 @@ struct WebServer::Session {
 };
 
 /// libwebsockets' callback, with the server as the context's user data.
-/// What a callback asks of libwebsockets (an answer written, the next
-/// message wanted) may make libuv watch a socket for more; libuv tells the
-/// kernel only when it runs again, so such callbacks have it run again at
-/// the end of the round.
+/// Nothing may be thrown through libwebsockets: a failure closes the
+/// connection it came from.
 struct WebCallbacks {
-  static bool may_watch_more(lws_callback_reasons reason) {
-    return reason == LWS_CALLBACK_HTTP || reason == LWS_CALLBACK_HTTP_CONFIRM_UPGRADE ||
-           reason == LWS_CALLBACK_ESTABLISHED || reason == LWS_CALLBACK_SERVER_WRITEABLE;
-  }
-
   static int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, std::size_t len) {
     auto* server = static_cast<WebServer*>(lws_context_user(lws_get_context(wsi)));
-    auto** session = static_cast<WebServer::Session**>(user);
-    if (may_watch_more(reason)) server->nest_.kick();
-    switch (reason) {
-      case LWS_CALLBACK_HTTP: return server->on_http(wsi, std::string_view(static_cast<const char*>(in)));
-      case LWS_CALLBACK_HTTP_CONFIRM_UPGRADE: return server->on_upgrade(wsi);
-      case LWS_CALLBACK_ESTABLISHED:
-        *session = new WebServer::Session;
-        (*session)->page = server->pages_.open_page([wsi, server] {
-          lws_callback_on_writable(wsi);
-          server->nest_.kick();
-        });
-        lws_callback_on_writable(wsi);
-        return 0;
-      case LWS_CALLBACK_RECEIVE:
-        return *session == nullptr ? -1 : server->on_receive(wsi, **session, static_cast<const char*>(in), len);
-      case LWS_CALLBACK_SERVER_WRITEABLE: return *session == nullptr ? -1 : server->on_writeable(wsi, **session);
-      case LWS_CALLBACK_CLOSED:
-        if (*session != nullptr) {
-          server->pages_.close_page((*session)->page);
-          delete std::exchange(*session, nullptr);
-        }
-        return 0;
-      default: return lws_callback_http_dummy(wsi, reason, user, in, len);
+    try {
+      return server->on_event(wsi, reason, user, in, len);
+    } catch (const std::exception& e) {
+      report(std::string("canvas server: ") + e.what());
+      return -1;
+    } catch (...) {
+      return -1;
     }
   }
 };
 
+int WebServer::on_event(lws* wsi, int reason, void* user, void* in, std::size_t len) {
+  // What a callback asks of libwebsockets (an answer written, the next
+  // message wanted) may make libuv watch a socket for more; libuv tells the
+  // kernel only when it runs again, so such callbacks have it run again at
+  // the end of the round.
+  switch (reason) {
+    case LWS_CALLBACK_HTTP: nest_.kick(); return on_http(wsi, std::string_view(static_cast<const char*>(in)));
+    case LWS_CALLBACK_HTTP_CONFIRM_UPGRADE: nest_.kick(); return on_upgrade(wsi);
+    case LWS_CALLBACK_ESTABLISHED: {
+      nest_.kick();
+      auto session = std::make_unique<Session>();
+      session->page = pages_.open_page([this, wsi] {
+        lws_callback_on_writable(wsi);
+        nest_.kick();
+      });
+      sessions_[wsi] = std::move(session);
+      lws_callback_on_writable(wsi);
+      return 0;
+    }
+    case LWS_CALLBACK_RECEIVE: {
+      auto it = sessions_.find(wsi);
+      return it == sessions_.end() ? -1 : on_receive(wsi, *it->second, static_cast<const char*>(in), len);
+    }
+    case LWS_CALLBACK_SERVER_WRITEABLE: {
+      nest_.kick();
+      auto it = sessions_.find(wsi);
+      return it == sessions_.end() ? -1 : on_writeable(wsi, *it->second);
+    }
+    case LWS_CALLBACK_CLOSED:
+      if (auto it = sessions_.find(wsi); it != sessions_.end()) {
+        pages_.close_page(it->second->page);
+        sessions_.erase(it);
+      }
+      return 0;
+    default: return lws_callback_http_dummy(wsi, static_cast<lws_callback_reasons>(reason), user, in, len);
+  }
+}
+
 namespace {
 
 const lws_protocols kProtocols[] = {
-    {kProtocol, &WebCallbacks::callback, sizeof(void*), 0, 0, nullptr, 0},
+    {kProtocol, &WebCallbacks::callback, 0, 0, 0, nullptr, 0},
     {nullptr, nullptr, 0, 0, 0, nullptr, 0},
 };
 

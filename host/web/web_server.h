@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "loop/reactor.h"
 #include "unique_fd.h"
@@ -64,6 +65,8 @@ class WebServer {
   friend struct WebCallbacks;
   struct Session;
 
+  /// libwebsockets' callback `reason` (an lws_callback_reasons) for `wsi`.
+  int on_event(lws* wsi, int reason, void* user, void* in, std::size_t len);
   void accept_clients();
   int on_http(lws* wsi, std::string_view path);
   int on_upgrade(lws* wsi);
@@ -81,6 +84,8 @@ class WebServer {
   UvNest nest_;
   lws_context* context_ = nullptr;
   lws_vhost* vhost_ = nullptr;
+  /// The open pages' WebSockets.
+  std::unordered_map<lws*, std::unique_ptr<Session>> sessions_;
 };
 
 }  // namespace host
