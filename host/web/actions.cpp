@@ -98,9 +98,14 @@ Json place(Dispatcher& dispatcher, TerminalSet& terminals, const Json& message) 
     box.w = std::clamp(box.w, kMinCols, kMaxCols);
     box.h = std::clamp(box.h, kMinRows, kMaxRows);
   }
+  // Only a new size resizes the pty: a move leaves the size others gave it
+  // (an attached window, say) as it is.
+  const Box* old = dispatcher.canvas().box(item);
+  bool resized =
+      terminal != nullptr && box.w > 0 && box.h > 0 && (old == nullptr || old->w != box.w || old->h != box.h);
   dispatcher.act([&](Context& ctx) {
     ctx.canvas.set_box(item, box);
-    if (terminal != nullptr && box.w > 0 && box.h > 0) {
+    if (resized) {
       ctx.on_commit.push_back([&terminals, name = item.name, box] {
         winsize size{};
         size.ws_row = static_cast<unsigned short>(box.h);
