@@ -6,6 +6,13 @@
 #include <string>
 
 namespace host {
+namespace {
+
+/// Most runs drain() makes: closing takes a few, a handle left open would
+/// take them all.
+constexpr int kDrainRuns = 1000;
+
+}  // namespace
 
 UvNest::UvNest(Reactor& reactor) : reactor_(reactor) {
   if (int err = uv_loop_init(&loop_); err != 0) {
@@ -18,9 +25,12 @@ UvNest::~UvNest() {
   closing_ = true;
   reactor_.timers().cancel(timer_);
   watch_.reset();
-  // Close callbacks of the handles still closing run here.
-  uv_run(&loop_, UV_RUN_DEFAULT);
+  drain();
   uv_loop_close(&loop_);
+}
+
+void UvNest::drain() {
+  for (int i = 0; i < kDrainRuns && uv_loop_alive(&loop_); ++i) uv_run(&loop_, UV_RUN_NOWAIT);
 }
 
 void UvNest::kick() { arm(Clock::now()); }

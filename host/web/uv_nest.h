@@ -25,6 +25,10 @@ class UvNest {
 
   uv_loop_t* loop() { return &loop_; }
 
+  /// Runs the loop, without waiting, until nothing is active in it any more
+  /// (a bounded number of times): for those who close their handles.
+  void drain();
+
   /// Runs the loop at the end of this round of the reactor. Needed after a
   /// call from outside libuv's callbacks that starts or changes what libuv
   /// watches: libuv tells the kernel about it only when it runs.

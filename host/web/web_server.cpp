@@ -201,6 +201,7 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
                  LWS_SERVER_OPTION_UV_NO_SIGSEGV_SIGFPE_SPIN;
   info.foreign_loops = loops;
   info.user = this;
+  info.pcontext = &context_;
   context_ = lws_create_context(&info);
   if (context_ == nullptr) {
     throw std::runtime_error(
@@ -214,7 +215,7 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
   vhost.options = info.options;
   vhost_ = lws_create_vhost(context_, &vhost);
   if (vhost_ == nullptr) {
-    lws_context_destroy(context_);
+    close_context();
     throw std::runtime_error("cannot start the canvas server: no virtual host");
   }
   listener_watch_ = reactor_.watch(listener_.get(), POLLIN, [this](unsigned) { accept_clients(); });
@@ -223,7 +224,17 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
 
 WebServer::~WebServer() {
   listener_watch_.reset();
+  close_context();
+}
+
+void WebServer::close_context() {
+  // On a loop of its own libwebsockets finishes closing in the loop's
+  // callbacks, and a second call frees what is left; it clears context_
+  // once all is gone.
   lws_context_destroy(context_);
+  nest_.drain();
+  if (context_ != nullptr) lws_context_destroy(context_);
+  nest_.drain();
 }
 
 void WebServer::accept_clients() {

@@ -68,6 +68,8 @@ class WebServer {
   /// libwebsockets' callback `reason` (an lws_callback_reasons) for `wsi`.
   int on_event(lws* wsi, int reason, void* user, void* in, std::size_t len);
   void accept_clients();
+  /// Closes every connection and frees libwebsockets' context.
+  void close_context();
   int on_http(lws* wsi, std::string_view path);
   int on_upgrade(lws* wsi);
   int on_receive(lws* wsi, Session& session, const char* data, std::size_t size);

@@ -79,9 +79,13 @@ class Host:
                               **kwargs)
 
     def stop(self):
+        """Stops the host, with a page still open; its exit status."""
         self.process.terminate()
-        self.process.wait(timeout=15)
+        status = self.process.wait(timeout=30)
+        self.errors.seek(0)
+        log = self.errors.read()
         shutil.rmtree(self.dir, ignore_errors=True)
+        return status, log
 
 
 def http_head(port, request):
@@ -116,8 +120,12 @@ class Canvas(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.browser.quit()
-        cls.host.stop()
+        try:
+            status, log = cls.host.stop()
+        finally:
+            cls.browser.quit()
+        if status != 0:  # also what a sanitizer found
+            raise AssertionError(f"the host ended with status {status}:\n{log}")
 
     # --- helpers ---------------------------------------------------------
 
