@@ -179,7 +179,10 @@ Json CanvasFeed::next(Page& page) {
     message["t"] = "lists";
     return message;
   }
-  while (!page.screens_due.empty() && page.screens_unacked < kScreenWindow) {
+  // The terminal the page types into may go one over the window: the echo
+  // of a key does not wait for the others' screens to be drawn.
+  while (!page.screens_due.empty() &&
+         page.screens_unacked < kScreenWindow + (page.screens_due.contains(page.typing) ? 1 : 0)) {
     Json message = screen(page);
     if (message.is_null()) continue;
     ++page.screens_unacked;

@@ -33,6 +33,7 @@ class FifoSet {
     if (members_.insert(name).second) order_.push_back(name);
   }
   bool empty() const { return order_.empty(); }
+  bool contains(const std::string& name) const { return members_.contains(name); }
   std::string take() {
     std::string name = std::move(order_.front());
     order_.pop_front();
@@ -74,7 +75,7 @@ class CanvasFeed : public PageHost {
   /// acknowledges those it has drawn ({"op":"ack","screens":N}, once per
   /// frame), so screens come no faster than the browser draws them, and a
   /// page that is not drawing (a hidden tab) costs the host nothing.
-  static constexpr std::uint64_t kScreenWindow = 8;
+  static constexpr std::uint64_t kScreenWindow = 4;
 
  private:
   struct Page {
