@@ -11,6 +11,10 @@ namespace wire {
 /// nothing above U+10FFFF, no truncated sequence.
 bool is_valid_utf8(std::string_view text);
 
+/// Length of the well-formed sequence that starts at text[i], or 0 when
+/// none does. `i` must be below text.size().
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
+
 /// `text` with every byte that does not start a well-formed sequence replaced
 /// by U+FFFD, so it can go into a JSON string.
 std::string sanitize_utf8(std::string_view text);

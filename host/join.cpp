@@ -17,10 +17,11 @@ std::string round_trip(const std::string& socket_path, const std::string& line) 
   if (wire::Status s = wire::write_all(fd.get(), line); !s.ok()) {
     throw std::runtime_error("cannot send to " + socket_path + ": " + s.error());
   }
-  std::string reply;
-  if (wire::Status s = wire::read_line(fd.get(), reply); !s.ok()) {
+  wire::Buffer received;
+  if (wire::Status s = wire::read_line(fd.get(), received); !s.ok()) {
     throw std::runtime_error("cannot read from " + socket_path + ": " + s.error());
   }
+  std::string reply(received.view());
   if (reply.ends_with('\n')) reply.pop_back();
   return reply;
 }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "utf8.h"
+
 namespace reply {
 namespace {
 
@@ -28,18 +30,19 @@ std::uint64_t load(const char* p) {
 }
 
 /// Index of the first byte in text[i, end) that a string's scan must stop
-/// at: a quote, a backslash or a control character; `end` when none.
+/// at: a quote, a backslash, a control character or a byte that is not
+/// ASCII; `end` when none.
 std::size_t string_stop(const char* text, std::size_t i, std::size_t end) {
   if constexpr (std::endian::native == std::endian::little) {
     for (; i + 8 <= end; i += 8) {
       std::uint64_t word = load(text + i);
-      std::uint64_t marks = equal(word, '"') | equal(word, '\\') | below(word, 0x20);
+      std::uint64_t marks = equal(word, '"') | equal(word, '\\') | below(word, 0x20) | (word & kHighs);
       if (marks != 0) return i + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
     }
   }
   for (; i < end; ++i) {
     auto c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\' || c < 0x20) break;
+    if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
   }
   return i;
 }
@@ -50,7 +53,10 @@ long hex4(std::string_view text, std::size_t i) {
   long value = 0;
   for (std::size_t k = i; k < i + 4; ++k) {
     char c = text[k];
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
     if (digit < 0) return -1;
     value = value * 16 + digit;
   }
@@ -64,8 +70,18 @@ bool is_low_surrogate(long cp) { return cp >= 0xDC00 && cp <= 0xDFFF; }
 /// none the parser takes. A high surrogate must be followed by a low one.
 std::size_t escape_length(std::string_view text, std::size_t i) {
   if (i + 1 >= text.size()) return 0;
-  char e = text[i + 1];
-  if (e != 'u') return std::strchr("\"\\/bfnrt", e) != nullptr && e != '\0' ? 2 : 0;
+  switch (text[i + 1]) {
+    case '"':
+    case '\\':
+    case '/':
+    case 'b':
+    case 'f':
+    case 'n':
+    case 'r':
+    case 't': return 2;
+    case 'u': break;
+    default: return 0;
+  }
   long cp = hex4(text, i + 2);
   if (is_high_surrogate(cp)) {
     bool paired = i + 7 < text.size() && text[i + 6] == '\\' && text[i + 7] == 'u';
@@ -93,21 +109,33 @@ char* put_utf8(char* out, unsigned long cp) {
   return out;
 }
 
-/// Writes the character of the escape at `in` (checked by escape_length)
-/// to `out`; returns the position after it.
-char* unescape(std::string_view escape, char* out) {
-  switch (escape[1]) {
-    case 'b': *out++ = '\b'; return out;
-    case 'f': *out++ = '\f'; return out;
-    case 'n': *out++ = '\n'; return out;
-    case 'r': *out++ = '\r'; return out;
-    case 't': *out++ = '\t'; return out;
-    case 'u': break;
-    default: *out++ = escape[1]; return out;
+/// The character a one-letter escape stands for.
+char unescaped(char letter) {
+  switch (letter) {
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    default: return letter;  // a quote, backslash or slash
   }
-  auto cp = static_cast<unsigned long>(hex4(escape, 2));
-  if (escape.size() == 12) cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<unsigned long>(hex4(escape, 8)) - 0xDC00);
-  return put_utf8(out, cp);
+}
+
+/// Writes the character of the escape at text[i] (which the index checked)
+/// to `out`; returns the index after the escape.
+std::size_t unescape(std::string_view text, std::size_t i, char*& out) {
+  if (text[i + 1] != 'u') {
+    *out++ = unescaped(text[i + 1]);
+    return i + 2;
+  }
+  auto cp = static_cast<unsigned long>(hex4(text, i + 2));
+  if (!is_high_surrogate(static_cast<long>(cp))) {
+    out = put_utf8(out, cp);
+    return i + 6;
+  }
+  auto low = static_cast<unsigned long>(hex4(text, i + 8));
+  out = put_utf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
+  return i + 12;
 }
 
 /// Decodes the escaped string text[0, size) in place; returns its new length.
@@ -123,10 +151,7 @@ std::size_t decode(char* text, std::size_t size) {
       }
     }
     for (; i < size && text[i] != '\\'; ++i) *out++ = text[i];
-    if (i == size) break;
-    std::size_t length = escape_length(std::string_view(text, size), i);
-    out = unescape(std::string_view(text + i, length), out);
-    i += length;
+    if (i < size) i = unescape(std::string_view(text, size), i, out);
   }
   return static_cast<std::size_t>(out - text);
 }
@@ -140,7 +165,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 /// limits, building the document's nodes on the way, without recursion.
 class Indexer {
  public:
-  explicit Indexer(Document& doc) : text_(doc.line_), nodes_(doc.nodes_) {}
+  explicit Indexer(Document& doc) : text_(doc.line_.view()), nodes_(doc.nodes_) {}
 
   /// True when the whole line is one value with white space around it.
   bool run() {
@@ -222,17 +247,19 @@ class Indexer {
 
   bool key() { return peek() == '"' && string() && (skip_space(), take(':')); }
 
+  /// A string: no control characters, escapes the parser takes, UTF-8.
   bool string() {
     std::size_t begin = pos_ + 1, i = begin;
     for (;;) {
       i = string_stop(text_.data(), i, text_.size());
-      if (i == text_.size() || text_[i] != '\\') break;
-      std::size_t length = escape_length(text_, i);
+      if (i == text_.size()) return false;
+      auto c = static_cast<unsigned char>(text_[i]);
+      if (c == '"') break;
+      std::size_t length = c >= 0x80 ? wire::utf8_sequence_length(text_, i) : c == '\\' ? escape_length(text_, i) : 0;
       if (length == 0) return false;
-      escapes_ = true;
+      escapes_ = escapes_ || c == '\\';
       i += length;
     }
-    if (i == text_.size() || text_[i] != '"') return false;
     add(pos_, i - begin);
     pos_ = i + 1;
     return true;
@@ -289,8 +316,8 @@ class Indexer {
   std::size_t depth_ = 0;
 };
 
-std::optional<Document> Document::index(std::string line) {
-  Document doc(std::move(line));
+std::optional<Document> Document::index(std::string_view line) {
+  Document doc{wire::Buffer(line)};
   if (!doc.build()) return std::nullopt;
   return doc;
 }
@@ -307,23 +334,23 @@ bool Document::build() {
 
 void Document::decode_strings() {
   for (Node& node : nodes_) {
-    if (line_[node.at] != '"') continue;
+    if (line_.data()[node.at] != '"') continue;
     char* text = line_.data() + node.at + 1;
     if (std::memchr(text, '\\', node.size) != nullptr) node.size = decode(text, node.size);
   }
 }
 
 std::size_t Document::after(std::size_t i) const {
-  char lead = line_[nodes_[i].at];
+  char lead = line_.data()[nodes_[i].at];
   return lead == '{' || lead == '[' ? nodes_[i].size : i + 1;
 }
 
-char Value::lead() const { return doc_ == nullptr ? 'n' : doc_->line_[doc_->nodes_[index_].at]; }
+char Value::lead() const { return doc_ == nullptr ? 'n' : doc_->line_.data()[doc_->nodes_[index_].at]; }
 
 std::string_view Value::text() const {
   if (!is_string()) return {};
   const Document::Node& node = doc_->nodes_[index_];
-  return std::string_view(doc_->line_).substr(node.at + 1, node.size);
+  return doc_->line_.view().substr(node.at + 1, node.size);
 }
 
 std::optional<Value> Value::find(std::string_view key) const {
@@ -345,16 +372,18 @@ Elements::Iterator& Elements::Iterator::operator++() {
   return *this;
 }
 
-Reading read(std::string line) {
+Reading read(wire::Buffer line) {
   Document doc(std::move(line));
   if (doc.build()) return {std::move(doc), {}};
-  // The index refused the line, which is left as it came; the parser words
-  // the error. Were the two to differ all the same (the fuzz target holds
-  // them together), the parser's value is read in its own plain writing.
-  wire::Result parsed = wire::parse_json(doc.line_);
-  if (!parsed.ok()) return {std::nullopt, std::move(parsed.error)};
+  // The index refused the line, which is left as it came: the UTF-8 check
+  // and the parser word the error. Were the parser to take the line all the
+  // same (the fuzz target holds the two together), its value is read in its
+  // own plain writing.
+  if (!wire::is_valid_utf8(doc.line_.view())) return {std::nullopt, "stream did not contain valid UTF-8"};
+  wire::Result parsed = wire::parse_json(doc.line_.view());
+  if (!parsed.ok()) return {std::nullopt, "bad response: " + parsed.error};
   std::optional<Document> plain = Document::index(wire::to_wire(*parsed.value));
-  return {std::move(plain), plain ? "" : "unreadable reply"};
+  return {std::move(plain), plain ? "" : "bad response: unreadable reply"};
 }
 
 wire::Json to_json(Value value) {
@@ -375,7 +404,7 @@ wire::Json to_json(Value value) {
     return object;
   }
   // Literals and numbers as the parser reads their text.
-  return wire::Json::parse(doc.line_.substr(node.at, node.size));
+  return wire::Json::parse(doc.line_.view().substr(node.at, node.size));
 }
 
 }  // namespace reply

@@ -1,11 +1,12 @@
 #pragma once
 // The app's reply as the client reads it. One pass checks the line against
-// the JSON grammar and the parser's limits and indexes its values; a second
-// decodes, in place, the strings that hold escapes. Strings stay in the
-// line, so a reply costs about two passes over its bytes and little memory
-// besides, however long its strings are. Whatever the index refuses goes to
-// the shared parser (json_text.h), which words the error; on every text the
-// two take the same value (fuzz/reply_reader_fuzz.cpp holds them to it).
+// the JSON grammar, UTF-8 and the parser's limits and indexes its values; a
+// second decodes, in place, the strings that hold escapes. Strings stay in
+// the line, so a reply costs about two passes over its bytes and little
+// memory besides, however long its strings are. Whatever the index refuses
+// goes to the UTF-8 check and the shared parser (json_text.h), which word
+// the error; on every line the two take the same value
+// (fuzz/reply_reader_fuzz.cpp holds them to it).
 
 #include <cstddef>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io.h"
 #include "json_text.h"
 
 namespace reply {
@@ -22,9 +24,10 @@ class Elements;
 class Value;
 struct Reading;
 
-/// Reads a reply line that is valid UTF-8: the index where it takes the
-/// line, else the parser's verdict.
-Reading read(std::string line);
+/// Reads a reply line: the index where it takes the line, else the error
+/// text: "stream did not contain valid UTF-8", or "bad response: " and the
+/// parser's description.
+Reading read(wire::Buffer line);
 
 /// `value` as the shared parser's type, for comparing the two readers.
 wire::Json to_json(Value value);
@@ -95,9 +98,9 @@ class Elements {
 /// first Value is taken from it.
 class Document {
  public:
-  /// Indexes `line` (which must be valid UTF-8) and decodes its strings;
-  /// nullopt when the index refuses the text, as the parser then does.
-  static std::optional<Document> index(std::string line);
+  /// Indexes a copy of `line` and decodes its strings; nullopt when the
+  /// index refuses the line, as the UTF-8 check or the parser then does.
+  static std::optional<Document> index(std::string_view line);
 
   /// The outermost value.
   Value root() const { return Value(this, 0); }
@@ -106,7 +109,7 @@ class Document {
   friend class Value;
   friend class Elements;
   friend class Indexer;
-  friend Reading read(std::string line);
+  friend Reading read(wire::Buffer line);
   friend wire::Json to_json(Value value);
 
   /// One value. `at` is where its text starts in the line (a string's at
@@ -119,7 +122,7 @@ class Document {
     std::size_t size;
   };
 
-  explicit Document(std::string line) : line_(std::move(line)) {}
+  explicit Document(wire::Buffer line) : line_(std::move(line)) {}
   /// Indexes line_ and decodes its strings; false (with line_ unchanged)
   /// when the index refuses it.
   bool build();
@@ -127,11 +130,11 @@ class Document {
   std::size_t after(std::size_t i) const;
   void decode_strings();
 
-  std::string line_;
+  wire::Buffer line_;
   std::vector<Node> nodes_;
 };
 
-/// A reply line read: its document, or the parser's error text.
+/// A reply line read: its document, or the error text.
 struct Reading {
   std::optional<Document> document;
   std::string error;
