@@ -104,24 +104,36 @@ char32_t previous_code_point(std::string_view text, std::size_t& end) {
   return kReplacement;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
+std::size_t encode_utf8(char32_t cp, char* out) {
+  auto byte = [](char32_t bits) { return static_cast<char>(bits); };
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000 && (cp < 0xD800 || cp > 0xDFFF)) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp >= 0x10000 && cp < 0x110000) {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    append_utf8(out, kReplacement);
+    out[0] = byte(cp);
+    return 1;
   }
+  if (cp < 0x800) {
+    out[0] = byte(0xC0 | (cp >> 6));
+    out[1] = byte(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000 && (cp < 0xD800 || cp > 0xDFFF)) {
+    out[0] = byte(0xE0 | (cp >> 12));
+    out[1] = byte(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = byte(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  if (cp >= 0x10000 && cp < 0x110000) {
+    out[0] = byte(0xF0 | (cp >> 18));
+    out[1] = byte(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = byte(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = byte(0x80 | (cp & 0x3F));
+    return 4;
+  }
+  return encode_utf8(kReplacement, out);
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  char bytes[4];
+  out.append(bytes, encode_utf8(cp, bytes));
 }
 
 }  // namespace wire

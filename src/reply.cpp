@@ -90,25 +90,6 @@ std::size_t escape_length(std::string_view text, std::size_t i) {
   return cp < 0 || is_low_surrogate(cp) ? 0 : 6;
 }
 
-char* put_utf8(char* out, unsigned long cp) {
-  if (cp < 0x80) {
-    *out++ = static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (cp >> 6));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (cp >> 12));
-    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (cp >> 18));
-    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
-}
-
 /// The character a one-letter escape stands for.
 char unescaped(char letter) {
   switch (letter) {
@@ -128,14 +109,14 @@ std::size_t unescape(std::string_view text, std::size_t i, char*& out) {
     *out++ = unescaped(text[i + 1]);
     return i + 2;
   }
-  auto cp = static_cast<unsigned long>(hex4(text, i + 2));
-  if (!is_high_surrogate(static_cast<long>(cp))) {
-    out = put_utf8(out, cp);
-    return i + 6;
+  long cp = hex4(text, i + 2);
+  std::size_t after = i + 6;
+  if (is_high_surrogate(cp)) {
+    cp = 0x10000 + ((cp - 0xD800) << 10) + (hex4(text, i + 8) - 0xDC00);
+    after = i + 12;
   }
-  auto low = static_cast<unsigned long>(hex4(text, i + 8));
-  out = put_utf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
-  return i + 12;
+  out += wire::encode_utf8(static_cast<char32_t>(cp), out);
+  return after;
 }
 
 /// Decodes the escaped string text[0, size) in place; returns its new length.
