@@ -1,8 +1,11 @@
 // `ask`: a prompt typed into one peer (`target`, `prompt`) or into several at
 // once (`batch`, names to prompts), answered once the turns have ended.
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
 
+#include "loop/log.h"
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -29,11 +32,37 @@ struct BatchReply {
   }
 };
 
+/// Why a turn ended, as the activity log says it.
+const char* end_word(const AskOutcome& outcome) {
+  if (!outcome.error.empty()) return "failed";
+  return outcome.answer.awaiting_input ? "input" : "answered";
+}
+
+/// "1.234s".
+std::string seconds_text(Clock::duration d) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  char out[32];
+  std::snprintf(out, sizeof out, "%lld.%03llds", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+  return out;
+}
+
+/// Asks::start, with the turn's start and end in the activity log.
+void start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt, Asks::Done done) {
+  Clock::time_point started = Clock::now();
+  ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller, started](AskOutcome outcome) {
+    log_event(
+        "answer",
+        {{"name", name}, {"by", by}, {"duration", seconds_text(Clock::now() - started)}, {"end", end_word(outcome)}});
+    done(std::move(outcome));
+  });
+  log_event("ask", {{"name", name}, {"by", call.caller}});
+}
+
 void ask_one(Context& ctx, const Call& call, const Responder& respond) {
   const std::string& target = members::text(call.request, "target");
   const std::string& prompt = members::text(call.request, "prompt");
   ctx.canvas.peer(call.caller, target);
-  ctx.asks.start(target, prompt, [respond](AskOutcome outcome) {
+  start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
@@ -49,7 +78,7 @@ void start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchRepl
   try {
     if (!prompt.is_string()) throw Refusal("prompt must be a string: " + name);
     ctx.canvas.peer(call.caller, name);
-    ctx.asks.start(name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
+    start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
       Json& entry = reply->results[slot];
       if (outcome.error.empty()) {
         add_answer(entry, outcome.answer);

@@ -14,6 +14,7 @@
 
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
+#include "server/attachment.h"
 #include "server/connection.h"
 #include "server/endpoint.h"
 #include "terminals/terminal_set.h"
@@ -44,8 +45,10 @@ class Server {
   void accept_clients();
   /// Stops watching the listener for kListenerRest after accept failed.
   void rest_listener(int error);
-  void on_line(std::uint64_t id, const std::string& line);
+  void on_line(std::uint64_t id, pid_t pid, const std::string& line);
   void deliver(std::uint64_t id, const Json& reply);
+  /// Turns connection `id` into an attach to terminal `name`.
+  void attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only);
   void begin_stop(Clock::time_point now);
 
   Reactor& reactor_;
@@ -57,7 +60,8 @@ class Server {
   wire::UniqueFd signals_;
   Reactor::Watch signals_watch_;
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
-  /// Connections that are over, destroyed after the round.
+  std::map<std::uint64_t, std::unique_ptr<Attachment>> attachments_;
+  /// Connections and attachments that are over, destroyed after the round.
   std::vector<std::uint64_t> finished_;
   std::uint64_t next_id_ = 1;
   std::optional<Clock::time_point> stop_deadline_;
