@@ -15,8 +15,7 @@ namespace host {
 // and callers speak poll's names.
 static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLHUP == EPOLLHUP && POLLERR == EPOLLERR);
 
-Reactor::Watch::Watch(Watch&& other) noexcept
-    : reactor_(std::exchange(other.reactor_, nullptr)), id_(other.id_) {}
+Reactor::Watch::Watch(Watch&& other) noexcept : reactor_(std::exchange(other.reactor_, nullptr)), id_(other.id_) {}
 
 Reactor::Watch& Reactor::Watch::operator=(Watch&& other) noexcept {
   if (this != &other) {
