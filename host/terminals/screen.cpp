@@ -39,6 +39,11 @@ struct ScreenCallbacks {
     return 1;
   }
 
+  static int settermprop(VTermProp prop, VTermValue* value, void* user) {
+    if (prop == VTERM_PROP_ALTSCREEN) static_cast<Screen*>(user)->set_alternate(value->boolean != 0);
+    return 1;
+  }
+
   static void output(const char* bytes, std::size_t len, void* user) {
     auto* self = static_cast<Screen*>(user);
     if (self->reply_) self->reply_(std::string_view(bytes, len));
@@ -53,7 +58,7 @@ Screen::Screen(int rows, int cols, ReplyFn reply)
       .damage = nullptr,
       .moverect = nullptr,
       .movecursor = nullptr,
-      .settermprop = nullptr,
+      .settermprop = &ScreenCallbacks::settermprop,
       .bell = nullptr,
       .resize = nullptr,
       .sb_pushline = &ScreenCallbacks::push_line,
@@ -111,6 +116,7 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
   VTermPos cursor;
   vterm_state_get_cursorpos(vterm_obtain_state(vt_.get()), &cursor);
   shot.cursor_row = scrolled_ + static_cast<std::uint64_t>(std::max(cursor.row, 0));
+  shot.alternate = alternate_;
   return shot;
 }
 

@@ -29,6 +29,9 @@ struct ScreenText {
   std::size_t screen_rows = 0;
   /// Absolute number of the row the cursor is on.
   std::uint64_t cursor_row = 0;
+  /// The program draws on the alternate screen, as full-screen programs do;
+  /// nothing scrolls into the scrollback from there.
+  bool alternate = false;
 };
 
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.
@@ -71,6 +74,7 @@ class Screen {
   /// libvterm's callbacks into this class.
   friend struct ScreenCallbacks;
   void push_line(std::string line);
+  void set_alternate(bool on) { alternate_ = on; }
   std::string row_text(int row) const;
 
   struct VTermFree {
@@ -82,6 +86,7 @@ class Screen {
   ReplyFn reply_;
   std::deque<std::string> scrollback_;
   std::uint64_t scrolled_ = 0;
+  bool alternate_ = false;
 };
 
 }  // namespace host

@@ -139,6 +139,7 @@ std::size_t Terminal::read_once(Clock::time_point now) {
     screen_.feed(bytes);
     last_output_ = now;
     if (observer_) observer_(bytes);
+    if (listener_) listener_();
     return bytes.size();
   }
   // End of stream or EIO: every slave descriptor is closed for good.
@@ -201,11 +202,29 @@ void Terminal::set_exited(int wait_status, Clock::time_point now) {
   }
   wait_status_ = wait_status;
   exit_status_ = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
+  if (listener_) listener_();
+}
+
+std::optional<TtyMode> Terminal::mode() const {
+  termios mode{};
+  if (!master_ || ::tcgetattr(master_.get(), &mode) != 0) return std::nullopt;
+  return TtyMode{(mode.c_lflag & ICANON) != 0, (mode.c_lflag & ECHO) != 0, (mode.c_lflag & ISIG) != 0};
 }
 
 bool Terminal::line_mode() const {
-  termios mode{};
-  return master_ && tcgetattr(master_.get(), &mode) == 0 && (mode.c_lflag & ICANON) != 0;
+  std::optional<TtyMode> now = mode();
+  return now && now->canonical;
+}
+
+PtyState Terminal::pty_state() const {
+  PtyState state;
+  pid_t group = exited() ? -1 : ::getpgid(pid_);
+  state.own_group = group > 0 ? group : pid_;
+  if (master_) {
+    if (pid_t foreground = ::tcgetpgrp(master_.get()); foreground > 0) state.foreground = foreground;
+  }
+  state.mode = mode();
+  return state;
 }
 
 bool Terminal::resize(const winsize& size) {

@@ -18,6 +18,7 @@
 
 #include "loop/clock.h"
 #include "loop/reactor.h"
+#include "terminals/pty_state.h"
 #include "terminals/screen.h"
 #include "unique_fd.h"
 
@@ -78,6 +79,8 @@ class Terminal {
   /// True when the pty is in canonical (line) mode, where the kernel keeps
   /// at most kLineLimit bytes of a line; false when it is closed.
   bool line_mode() const;
+  /// The pty's foreground process group and mode, and the process's group.
+  PtyState pty_state() const;
   /// Sets the window size of the pty (the program gets SIGWINCH) and of
   /// the screen. False, with errno set, when the pty refuses it.
   bool resize(const winsize& size);
@@ -85,6 +88,9 @@ class Terminal {
   Clock::time_point last_output() const { return last_output_; }
   /// Called with every chunk of output, after the screen has seen it.
   void set_output_observer(std::function<void(std::string_view)> observer) { observer_ = std::move(observer); }
+  /// Called after every chunk of output (and the output observer) and once
+  /// the process's end is recorded: for whoever waits on the program.
+  void set_change_listener(std::function<void()> listener) { listener_ = std::move(listener); }
 
   /// Scrollback lines that screen_text() includes.
   static constexpr std::size_t kCheckHistory = 200;
@@ -98,6 +104,8 @@ class Terminal {
   /// when nothing more will come now.
   std::size_t read_once(Clock::time_point now);
   void write_input();
+  /// The pty's local modes; empty when it is closed.
+  std::optional<TtyMode> mode() const;
   /// Closes the pty: the event loop stops watching it, queued input goes.
   void close_pty();
 
@@ -113,6 +121,7 @@ class Terminal {
   std::optional<int> wait_status_;
   bool lingering_ = false;
   std::function<void(std::string_view)> observer_;
+  std::function<void()> listener_;
 };
 
 }  // namespace host
