@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvterm-dev
-          clang libclang-rt-14-dev clang-format)
+          clang libclang-rt-14-dev clang-format python3)
 
 missing=()
 for p in "${packages[@]}"; do

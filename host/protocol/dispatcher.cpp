@@ -124,7 +124,7 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
       settings_(std::move(settings)),
       asks_(terminals, terminals.reactor().timers(), settings_.turn) {}
 
-void Dispatcher::handle(std::string_view line, const Responder& respond) {
+Cancel Dispatcher::handle(std::string_view line, const Responder& respond) {
   try {
     Json request = parse_request(line);
     const Route& family = find_command(members::text(request, "command"));
@@ -132,10 +132,7 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
     const Route& route = find_sub(family, request);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller};
-    if (route.async != nullptr) {
-      route.async(ctx, call, respond);
-      return;
-    }
+    if (route.async != nullptr) return route.async(ctx, call, respond);
     Json result =
         route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_) : route.sync(ctx, call);
     for (const auto& effect : ctx.on_commit) effect();
@@ -147,6 +144,7 @@ void Dispatcher::handle(std::string_view line, const Responder& respond) {
   } catch (...) {
     respond(error_reply("internal error"));
   }
+  return {};
 }
 
 Json Dispatcher::answer(std::string_view line) {

@@ -1,7 +1,10 @@
 // `ask`: a prompt typed into one peer (`target`, `prompt`) or into several at
-// once (`batch`, names to prompts), answered once the turns have ended.
+// once (`batch`, names to prompts), answered once the turns have ended. When
+// the asker goes away first, its turns are cancelled.
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "model/refusal.h"
 #include "protocol/handlers.h"
@@ -29,27 +32,35 @@ struct BatchReply {
   }
 };
 
-void ask_one(Context& ctx, const Call& call, const Responder& respond) {
+/// Cancels the turns of `tickets`.
+Cancel cancel_turns(Asks& asks, std::vector<TurnTicket> tickets) {
+  return [&asks, tickets = std::move(tickets)] {
+    for (const TurnTicket& ticket : tickets) asks.cancel(ticket);
+  };
+}
+
+Cancel ask_one(Context& ctx, const Call& call, const Responder& respond) {
   const std::string& target = members::text(call.request, "target");
   const std::string& prompt = members::text(call.request, "prompt");
   ctx.canvas.peer(call.caller, target);
-  ctx.asks.start(target, prompt, [respond](AskOutcome outcome) {
+  TurnTicket ticket = ctx.asks.start(target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
     respond(ok_reply(std::move(result)));
   });
+  return cancel_turns(ctx.asks, {std::move(ticket)});
 }
 
 /// Starts the turn of one batch entry; a refusal fills the entry at once.
-void start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchReply>& reply, const std::string& name,
-                 const Json& prompt) {
+std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchReply>& reply,
+                                      const std::string& name, const Json& prompt) {
   std::size_t slot = reply->results.size();
   reply->results.push_back({{"name", name}});
   try {
     if (!prompt.is_string()) throw Refusal("prompt must be a string: " + name);
     ctx.canvas.peer(call.caller, name);
-    ctx.asks.start(name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
+    TurnTicket ticket = ctx.asks.start(name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
       Json& entry = reply->results[slot];
       if (outcome.error.empty()) {
         add_answer(entry, outcome.answer);
@@ -59,26 +70,29 @@ void start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchRepl
       reply->one_done();
     });
     ++reply->open;  // start() never answers before it returns
+    return ticket;
   } catch (const Refusal& refusal) {
     reply->results[slot]["error"] = refusal.what();
+    return std::nullopt;
   }
 }
 
-void ask_batch(Context& ctx, const Call& call, const Json& batch, const Responder& respond) {
+Cancel ask_batch(Context& ctx, const Call& call, const Json& batch, const Responder& respond) {
   auto reply = std::make_shared<BatchReply>();
   reply->respond = respond;
-  for (const auto& [name, prompt] : batch.items()) start_entry(ctx, call, reply, name, prompt);
+  std::vector<TurnTicket> tickets;
+  for (const auto& [name, prompt] : batch.items()) {
+    if (auto ticket = start_entry(ctx, call, reply, name, prompt)) tickets.push_back(std::move(*ticket));
+  }
   reply->one_done();
+  return cancel_turns(ctx.asks, std::move(tickets));
 }
 
 }  // namespace
 
-void handle_ask(Context& ctx, const Call& call, const Responder& respond) {
-  if (members::has(call.request, "batch")) {
-    ask_batch(ctx, call, members::object(call.request, "batch"), respond);
-  } else {
-    ask_one(ctx, call, respond);
-  }
+Cancel handle_ask(Context& ctx, const Call& call, const Responder& respond) {
+  if (members::has(call.request, "batch")) return ask_batch(ctx, call, members::object(call.request, "batch"), respond);
+  return ask_one(ctx, call, respond);
 }
 
 }  // namespace host

@@ -82,7 +82,7 @@ void Server::accept_clients() {
     accept_failing_ = false;
     std::uint64_t id = next_id_++;
     Connection::Callbacks callbacks{[this, id](std::string line) { on_line(id, line); },
-                                    [this, id] { finished_.push_back(id); }};
+                                    [this, id] { on_finished(id); }};
     connections_.emplace(
         id, std::make_unique<Connection>(reactor_, std::move(fd), limits_.max_request, std::move(callbacks)));
   }
@@ -100,10 +100,22 @@ void Server::rest_listener(int error) {
 }
 
 void Server::on_line(std::uint64_t id, const std::string& line) {
-  dispatcher_.handle(line, [this, id](const Json& reply) { deliver(id, reply); });
+  Cancel cancel = dispatcher_.handle(line, [this, id](const Json& reply) { deliver(id, reply); });
+  auto it = connections_.find(id);
+  if (cancel && it != connections_.end() && it->second->awaiting_reply()) waiting_[id] = std::move(cancel);
+}
+
+void Server::on_finished(std::uint64_t id) {
+  finished_.push_back(id);
+  auto it = waiting_.find(id);
+  if (it == waiting_.end()) return;
+  Cancel cancel = std::move(it->second);
+  waiting_.erase(it);
+  cancel();  // its reply now goes nowhere: the connection waits no more
 }
 
 void Server::deliver(std::uint64_t id, const Json& reply) {
+  waiting_.erase(id);
   auto it = connections_.find(id);
   if (it == connections_.end() || !it->second->awaiting_reply()) return;  // the client has gone
   it->second->reply(reply_text(reply) + "\n");
@@ -114,6 +126,7 @@ void Server::begin_stop(Clock::time_point now) {
   listener_.remove();
   listener_.fd.reset();
   connections_.clear();
+  waiting_.clear();
   finished_.clear();
   terminals_.dismiss_all();
   stop_deadline_ = now + limits_.stop_wait;
