@@ -54,7 +54,8 @@ constexpr const char* kUsage =
     "  --socket PATH    the socket to listen on\n"
     "  --state FILE     where notes, roles and their ropes are kept\n"
     "  --presets FILE   launch presets, a JSON array of {\"name\", \"command\"}\n"
-    "  --settle TIME    quiet time that ends an asked peer's turn (default 2s)\n"
+    "  --settle TIME    quiet time that ends a turn with no other sign of its end\n"
+    "                   (default 2s)\n"
     "  --max-wait TIME  longest wait for one turn (default 10m)\n"
     "TIME is a whole number with ms, s or m: 500ms, 2s, 10m.\n";
 
