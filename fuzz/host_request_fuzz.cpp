@@ -123,10 +123,12 @@ bool serve(std::string_view line, const host::StateFile* state) {
 
   int replies = 0;
   std::optional<Json> reply;
-  dispatcher.handle(line, [&](const Json& r) {
-    ++replies;
-    reply = r;
-  });
+  dispatcher.handle(line, host::Client{0,
+                                       [&](const Json& r) {
+                                         ++replies;
+                                         reply = r;
+                                       },
+                                       nullptr});
   if (replies != 1) fail("not exactly one reply", line, std::to_string(replies) + " replies");
   check_reply(line, *reply);
   if (terminals.has_processes()) fail("a process was started", line);

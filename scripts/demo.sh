@@ -2,8 +2,9 @@
 # Sets up, builds and runs a short scripted demo of welkmora: it starts
 # welkmora-host on a temporary socket and state file, joins it as "Lead",
 # recruits two demo agents and runs onboard, list, ask (single and --batch),
-# check and note, showing each command before its output. It stops the host
-# with SIGTERM at the end, and on any failure.
+# check and note, showing each command before its output; then the person's
+# seat: ls, send-keys into a shell recruit (Ctrl-C included) and the
+# activity log. It stops the host with SIGTERM at the end, and on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -80,6 +81,21 @@ show 'echo "Release on Friday." | welkmora note write plan'
 show 'welkmora note list'
 show 'welkmora note read plan'
 show 'welkmora list'
+
+echo
+echo "== The person's seat: every terminal, and keys typed into any of them"
+show 'welkmora recruit Shell --command "PS1=\"shell$ \" exec bash --norc --noprofile"'
+show 'welkmora-host ls'
+show 'welkmora-host send-keys Shell "sleep 100" Enter'
+sleep 0.5
+show 'welkmora-host ls --json | head -c 300; echo'
+show 'welkmora-host send-keys Shell C-c'
+sleep 0.3
+show 'welkmora ask Shell "echo interrupted"'
+show 'welkmora-host send-keys Lead x || echo "(status $?)"'
+echo
+echo "== The host's activity log (standard error of serve)"
+grep -v '^welkmora-host:' "$work/host.log" || true
 
 echo
 echo "== Stopping the host (SIGTERM): it hangs up Alice and Bob"

@@ -23,7 +23,7 @@ std::string start_lead(Canvas& canvas, TerminalSet& terminals, const std::string
     launch.cols = size->ws_col;
   }
   terminals.start(name, launch);
-  canvas.add_terminal({name, token, false, ""});
+  canvas.add_terminal({name, token, false, "", true});
   return name;
 }
 
@@ -40,13 +40,11 @@ LeadConsole::LeadConsole(Reactor& reactor, TerminalSet& terminals, std::string n
   // A user's terminal that is gone takes the output with it: the host stops
   // on the hang-up, so a failed write is left at that.
   if (terminal_ != nullptr) {
-    terminal_->set_output_observer([out](std::string_view bytes) { (void)wire::write_all(out, bytes); });
+    output_ = terminal_->on_output([out](std::string_view bytes) { (void)wire::write_all(out, bytes); });
   }
 }
 
-LeadConsole::~LeadConsole() {
-  if (Terminal* t = lead()) t->set_output_observer(nullptr);
-}
+LeadConsole::~LeadConsole() = default;
 
 Terminal* LeadConsole::lead() const {
   Terminal* t = terminals_.find(name_);

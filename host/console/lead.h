@@ -54,6 +54,7 @@ class LeadConsole {
   Reactor::Watch winch_watch_;
   /// Ends when the user's terminal has gone.
   Reactor::Watch in_watch_;
+  Subscription output_;
 };
 
 }  // namespace host

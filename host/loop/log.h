@@ -1,8 +1,18 @@
 #pragma once
-// The host's one way to report: every line it writes about itself goes
-// through report(), as "welkmora-host: <text>" on standard error.
+// The host's one way to report. Two kinds of lines go through here:
+//  - report(): what the host says about itself ("welkmora-host: listening
+//    on ..."), always on standard error;
+//  - log_event(): the activity log, one line per event (joins, recruits,
+//    exits, dismissals, asks, refused access, attaches), as
+//      2026-12-08T15:43:34.123+0100 recruit name=Alice by=Lead command="bash"
+//    on standard error unless it was sent to a file or turned off (in
+//    interactive mode standard error is the person's screen).
 
+#include <initializer_list>
+#include <string>
 #include <string_view>
+
+#include "unique_fd.h"
 
 namespace host {
 
@@ -10,5 +20,22 @@ namespace host {
 /// write so that lines of concurrent writers never interleave. A failed
 /// write is ignored: there is nowhere else to report it.
 void report(std::string_view text);
+
+/// One key=value pair of an activity line. A value that is empty or holds
+/// white space, quotes, backslashes, '=' or control characters is written
+/// in double quotes, with backslash escapes.
+struct LogField {
+  std::string_view key;
+  std::string_view value;
+};
+
+/// Appends one activity line: the local time with milliseconds and offset,
+/// the event word, then the fields.
+void log_event(std::string_view event, std::initializer_list<LogField> fields);
+
+/// Sends the activity log to `fd` (a file opened for appending) from now on.
+void log_to(wire::UniqueFd fd);
+/// Turns the activity log off.
+void log_off();
 
 }  // namespace host

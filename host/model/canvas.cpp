@@ -1,5 +1,6 @@
 #include "model/canvas.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "model/refusal.h"
@@ -14,6 +15,11 @@ constexpr std::size_t kMaxNameBytes = 256;
 /// Refuses with "<problem>: <name>".
 [[noreturn]] void refuse(std::string_view problem, std::string_view name) {
   throw Refusal(std::string(problem).append(": ").append(name));
+}
+
+/// Refuses access with "<problem>: <name>".
+[[noreturn]] void deny(std::string_view problem, std::string_view name) {
+  throw AccessRefusal(std::string(problem).append(": ").append(name));
 }
 
 template <class Map>
@@ -62,6 +68,12 @@ void Canvas::remove_terminal(std::string_view name) {
 
 const TerminalEntry* Canvas::terminal(std::string_view name) const { return find_in(terminals_, name); }
 
+std::vector<const TerminalEntry*> Canvas::all_terminals() const {
+  std::vector<const TerminalEntry*> out;
+  for (const auto& [name, entry] : terminals_) out.push_back(&entry);
+  return out;
+}
+
 bool Canvas::authenticate(std::string_view id, std::string_view token) const {
   const TerminalEntry* entry = terminal(id);
   return entry != nullptr && same_token(entry->token, token);
@@ -81,7 +93,7 @@ std::vector<std::string> Canvas::peers(std::string_view caller) const {
 const TerminalEntry& Canvas::peer(std::string_view caller, std::string_view name) const {
   const TerminalEntry* entry = terminal(name);
   if (entry == nullptr || name == caller || !roped(Item::terminal(caller), Item::terminal(name))) {
-    refuse("no such peer", name);
+    deny("no such peer", name);
   }
   return *entry;
 }
@@ -106,8 +118,8 @@ void Canvas::require_reachable(std::string_view caller, const Item& item) const 
   Item self = Item::terminal(caller);
   if (item == self || roped(self, item)) return;
   // A terminal out of reach is not admitted to exist; notes are listed anyway.
-  if (item.kind == ItemKind::kTerminal) refuse("no such item", item.name);
-  refuse("note not roped to you", item.name);
+  if (item.kind == ItemKind::kTerminal) deny("no such item", item.name);
+  deny("note not roped to you", item.name);
 }
 
 bool Canvas::connect(std::string_view caller, std::string_view from, std::string_view to) {
@@ -124,6 +136,18 @@ void Canvas::rope(const Item& x, const Item& y) { ropes_.insert(Rope::between(x,
 
 bool Canvas::roped(const Item& x, const Item& y) const { return ropes_.contains(Rope::between(x, y)); }
 
+std::vector<std::string> Canvas::ropes_of(const Item& item) const {
+  std::vector<std::string> names;
+  for (const Rope& rope : ropes_) {
+    if (!rope.touches(item)) continue;
+    const Item& other = rope.other(item);
+    bool present = other.kind == ItemKind::kTerminal ? terminals_.contains(other.name) : notes_.contains(other.name);
+    if (present) names.push_back(other.name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 void Canvas::cut_ropes(const Item& item) {
   std::erase_if(ropes_, [&](const Rope& r) { return r.touches(item); });
 }
@@ -134,6 +158,12 @@ std::vector<NoteListing> Canvas::notes_for(std::string_view caller) const {
   Item self = Item::terminal(caller);
   std::vector<NoteListing> out;
   for (const auto& [name, content] : notes_) out.push_back({name, roped(self, Item::note(name))});
+  return out;
+}
+
+std::vector<std::pair<std::string, std::size_t>> Canvas::note_sizes() const {
+  std::vector<std::pair<std::string, std::size_t>> out;
+  for (const auto& [name, content] : notes_) out.emplace_back(name, content.size());
   return out;
 }
 
@@ -154,7 +184,7 @@ std::string Canvas::create_note(std::string_view caller, std::optional<std::stri
 std::string& Canvas::reachable_note(std::string_view caller, std::string_view name) {
   auto it = notes_.find(name);
   if (it == notes_.end()) refuse("no such note", name);
-  if (!roped(Item::terminal(caller), Item::note(name))) refuse("note not roped to you", name);
+  if (!roped(Item::terminal(caller), Item::note(name))) deny("note not roped to you", name);
   return it->second;
 }
 

@@ -55,6 +55,9 @@ struct TerminalEntry {
   bool joined = false;
   /// The role it was given; empty for none.
   std::string role;
+  /// True for the person's own shells (the Lead of interactive mode, and
+  /// every joined shell): agents may not dismiss them.
+  bool persons = false;
 };
 
 /// What outlives a restart: notes, roles and the ropes with a note at one
@@ -98,6 +101,9 @@ class Canvas {
   /// the caller or its peer; the role must exist.
   void assign_role(std::string_view caller, std::string_view recruit, const std::optional<std::string>& role);
 
+  /// Every terminal on the canvas, by name.
+  std::vector<const TerminalEntry*> all_terminals() const;
+
   // --- ropes ---------------------------------------------------------------
 
   /// Ropes `from` and `to` (terminals looked up first, then notes) under the
@@ -106,11 +112,15 @@ class Canvas {
   /// Ropes two items without any access check.
   void rope(const Item& x, const Item& y);
   bool roped(const Item& x, const Item& y) const;
+  /// The names of the items on the canvas roped to `item`, sorted.
+  std::vector<std::string> ropes_of(const Item& item) const;
 
   // --- notes ---------------------------------------------------------------
 
   /// Every note, by name, marked when roped to `caller`.
   std::vector<NoteListing> notes_for(std::string_view caller) const;
+  /// Every note's name and size in bytes, by name.
+  std::vector<std::pair<std::string, std::size_t>> note_sizes() const;
   /// Creates a note (a generated name when `name` is absent), ropes the
   /// caller to it and returns its name.
   std::string create_note(std::string_view caller, std::optional<std::string> name, std::string content);

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace host {
 
@@ -11,6 +12,18 @@ namespace host {
 class Refusal : public std::runtime_error {
  public:
   explicit Refusal(const std::string& text) : std::runtime_error(text) {}
+};
+
+/// A refusal because the caller may not reach what it named (a bad token, a
+/// terminal or note not roped to it); the activity log records these.
+class AccessRefusal : public Refusal {
+ public:
+  /// `who`: the terminal refused, when it is not the caller.
+  explicit AccessRefusal(const std::string& text, std::string who = {}) : Refusal(text), who_(std::move(who)) {}
+  const std::string& who() const { return who_; }
+
+ private:
+  std::string who_;
 };
 
 }  // namespace host

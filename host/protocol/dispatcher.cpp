@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "loop/log.h"
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -21,6 +22,8 @@ struct Route {
   bool needs_caller = true;
   /// True when the request may change what the state file keeps.
   bool persists = false;
+  /// True for the person's requests, refused to processes of a recruit.
+  bool person = false;
 };
 
 constexpr Route kRoutes[] = {
@@ -45,9 +48,13 @@ constexpr Route kRoutes[] = {
     {.command = "note", .sub = "edit", .sync = note_edit, .persists = true},
     {.command = "note", .sub = "delete", .sync = note_delete, .persists = true},
     {.command = "debug", .sync = handle_debug, .needs_caller = false},
-    // Host-only: registers a shell of the user's own (welkmora-host join).
-    // The socket is reachable only by its owner, so no token is asked for.
-    {.command = "join", .sync = handle_join, .needs_caller = false},
+    // The person's requests (welkmora-host's own commands). The socket is
+    // reachable only by its owner, so no token is asked for; what runs in
+    // a recruit's terminal is refused.
+    {.command = "join", .sync = handle_join, .needs_caller = false, .person = true},
+    {.command = "ls", .sync = handle_ls, .needs_caller = false, .person = true},
+    {.command = "send-keys", .sync = handle_send_keys, .needs_caller = false, .person = true},
+    {.command = "attach", .async = handle_attach, .needs_caller = false, .person = true},
 };
 
 /// The first route of `command`; refuses an unknown command.
@@ -81,8 +88,25 @@ Json parse_request(std::string_view line) {
 std::string authenticate(const Canvas& canvas, const Json& request) {
   const std::string& id = members::text(request, "terminalId");
   const std::string& token = members::text(request, "token");
-  if (!canvas.authenticate(id, token)) throw Refusal("unknown terminal or token");
+  if (!canvas.authenticate(id, token)) throw AccessRefusal("unknown terminal or token");
   return id;
+}
+
+/// Refuses a person's request that comes from a process of a recruit.
+void require_person(const Route& route, pid_t pid, const Canvas& canvas, const TerminalSet& terminals) {
+  if (pid <= 0) return;
+  std::optional<std::string> holder = terminals.holder_of(pid);
+  if (!holder) return;
+  const TerminalEntry* entry = canvas.terminal(*holder);
+  if (entry != nullptr && entry->persons) return;
+  throw AccessRefusal(std::string(route.command) + " is for the person at the host, not for terminal " + *holder,
+                      *holder);
+}
+
+/// The string member `key` of `request` if it has one, for the log.
+std::string loggable(const Json& request, const char* key) {
+  auto it = request.find(key);
+  return it != request.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
 /// Runs a handler whose change the state file must keep. When the file
@@ -124,19 +148,26 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
       settings_(std::move(settings)),
       asks_(terminals, terminals.reactor().timers(), settings_.turn) {}
 
-Cancel Dispatcher::handle(std::string_view line, const Responder& respond) {
+Cancel Dispatcher::handle(std::string_view line, const Client& client) {
+  const Responder& respond = client.respond;
+  Json request;
   try {
-    Json request = parse_request(line);
+    request = parse_request(line);
     const Route& family = find_command(members::text(request, "command"));
     std::string caller = family.needs_caller ? authenticate(canvas_, request) : std::string();
+    if (family.person) require_person(family, client.pid, canvas_, terminals_);
     const Route& route = find_sub(family, request);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
-    Call call{request, caller};
+    Call call{request, caller, client};
     if (route.async != nullptr) return route.async(ctx, call, respond);
     Json result =
         route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_) : route.sync(ctx, call);
     for (const auto& effect : ctx.on_commit) effect();
     respond(ok_reply(std::move(result)));
+  } catch (const AccessRefusal& refusal) {
+    std::string by = refusal.who().empty() ? loggable(request, "terminalId") : refusal.who();
+    log_event("refused", {{"by", by}, {"command", loggable(request, "command")}, {"reason", refusal.what()}});
+    respond(error_reply(refusal.what()));
   } catch (const Refusal& refusal) {
     respond(error_reply(refusal.what()));
   } catch (const std::exception& e) {
@@ -150,7 +181,7 @@ Cancel Dispatcher::handle(std::string_view line, const Responder& respond) {
 Json Dispatcher::answer(std::string_view line) {
   // A pending answer may come after this returns: it must not write here.
   auto reply = std::make_shared<Json>();
-  handle(line, [reply](const Json& r) { *reply = r; });
+  handle(line, Client{0, [reply](const Json& r) { *reply = r; }, nullptr});
   return std::move(*reply);
 }
 

@@ -6,6 +6,8 @@
 // so replies go through a responder rather than a return value, and such a
 // request comes with a cancel handle for when its client goes away.
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,6 +34,17 @@ using Responder = std::function<void(const Json& reply)>;
 /// the reply does nothing.
 using Cancel = std::function<void()>;
 
+/// Who sent a request, and how it is answered.
+struct Client {
+  /// The connecting process, from the socket's credentials; 0 when unknown.
+  pid_t pid = 0;
+  /// Receives the reply, exactly once, unless `attach` takes over.
+  Responder respond;
+  /// For `attach` only: takes the connection over to relay terminal
+  /// `name` after sending `reply`; null where nothing can attach.
+  std::function<void(const Json& reply, const std::string& name, bool read_only)> attach;
+};
+
 /// What requests depend on besides the canvas.
 struct HostSettings {
   /// The absolute socket path, handed to recruits.
@@ -50,9 +63,9 @@ class Dispatcher {
   Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
              HostSettings settings);
 
-  /// Answers the request `line` through `respond`, now or later. Returns
-  /// the request's cancel handle, empty when there is nothing to cancel.
-  Cancel handle(std::string_view line, const Responder& respond);
+  /// Answers the request `line` from `client`, now or later. Returns the
+  /// request's cancel handle, empty when there is nothing to cancel.
+  Cancel handle(std::string_view line, const Client& client);
 
   /// handle() for a request that is answered before it returns; null when
   /// the answer is still pending.

@@ -2,10 +2,13 @@
 // once (`batch`, names to prompts), answered once the turns have ended. When
 // the asker goes away first, its turns are cancelled.
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "loop/log.h"
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -39,11 +42,35 @@ Cancel cancel_turns(Asks& asks, std::vector<TurnTicket> tickets) {
   };
 }
 
+/// "1.234s".
+std::string seconds_text(Clock::duration d) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  char out[32];
+  std::snprintf(out, sizeof out, "%lld.%03llds", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+  return out;
+}
+
+/// Asks::start, with the turn's start and end (how long, and why it ended)
+/// in the activity log.
+TurnTicket start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt,
+                      Asks::Done done) {
+  TurnTicket ticket =
+      ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller](AskOutcome outcome) {
+        log_event("answer", {{"name", name},
+                             {"by", by},
+                             {"duration", seconds_text(outcome.took)},
+                             {"end", std::string(outcome.reason)}});
+        done(std::move(outcome));
+      });
+  log_event("ask", {{"name", name}, {"by", call.caller}});
+  return ticket;
+}
+
 Cancel ask_one(Context& ctx, const Call& call, const Responder& respond) {
   const std::string& target = members::text(call.request, "target");
   const std::string& prompt = members::text(call.request, "prompt");
   ctx.canvas.peer(call.caller, target);
-  TurnTicket ticket = ctx.asks.start(target, prompt, [respond](AskOutcome outcome) {
+  TurnTicket ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
@@ -60,15 +87,16 @@ std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std:
   try {
     if (!prompt.is_string()) throw Refusal("prompt must be a string: " + name);
     ctx.canvas.peer(call.caller, name);
-    TurnTicket ticket = ctx.asks.start(name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
-      Json& entry = reply->results[slot];
-      if (outcome.error.empty()) {
-        add_answer(entry, outcome.answer);
-      } else {
-        entry["error"] = outcome.error;
-      }
-      reply->one_done();
-    });
+    TurnTicket ticket =
+        start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
+          Json& entry = reply->results[slot];
+          if (outcome.error.empty()) {
+            add_answer(entry, outcome.answer);
+          } else {
+            entry["error"] = outcome.error;
+          }
+          reply->one_done();
+        });
     ++reply->open;  // start() never answers before it returns
     return ticket;
   } catch (const Refusal& refusal) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "loop/log.h"
 #include "model/refusal.h"
 #include "model/token.h"
 #include "protocol/handlers.h"
@@ -89,11 +90,13 @@ Json handle_connect(Context& ctx, const Call& call) {
 Json handle_dismiss(Context& ctx, const Call& call) {
   const std::string& name = members::text(call.request, "name");
   if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
-  ctx.canvas.peer(call.caller, name);
+  if (ctx.canvas.peer(call.caller, name).persons)
+    throw Refusal("cannot dismiss " + name + ": it is the person's shell");
   ctx.canvas.remove_terminal(name);
-  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name] {
+  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name, by = call.caller] {
     asks.end_for_dismissal(name);
     terminals.dismiss(name);
+    log_event("dismiss", {{"name", name}, {"by", by}});
   });
   return {{"name", name}};
 }
@@ -109,19 +112,12 @@ Json handle_recruit(Context& ctx, const Call& call) {
 
   std::string name = ctx.canvas.free_terminal_name(codename);
   std::string token = new_token();
+  std::string command = argv.back();
   ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, role));
   ctx.canvas.add_terminal({name, token, false, role.value_or("")});
   ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(name));
+  log_event("recruit", {{"name", name}, {"by", call.caller}, {"command", command}});
   return {{"name", name}};
-}
-
-Json handle_join(Context& ctx, const Call& call) {
-  const std::string& wanted = members::text(call.request, "name");
-  check_name("name", wanted);
-  std::string name = ctx.canvas.free_terminal_name(wanted);
-  std::string token = new_token();
-  ctx.canvas.add_terminal({name, token, true, ""});
-  return {{"name", name}, {"token", token}};
 }
 
 Json handle_debug(Context& ctx, const Call& call) {

@@ -25,11 +25,12 @@ struct Context {
   std::vector<std::function<void()>> on_commit;
 };
 
-/// One request: its parsed object and the authenticated caller's name
-/// (empty for requests that need no caller).
+/// One request: its parsed object, the authenticated caller's name (empty
+/// for requests that need no caller) and the client that sent it.
 struct Call {
   const Json& request;
   const std::string& caller;
+  const Client& client;
 };
 
 /// Answers at once with the result.
@@ -45,8 +46,13 @@ Json handle_check(Context& ctx, const Call& call);
 Json handle_connect(Context& ctx, const Call& call);
 Json handle_dismiss(Context& ctx, const Call& call);
 Json handle_recruit(Context& ctx, const Call& call);
-Json handle_join(Context& ctx, const Call& call);
 Json handle_debug(Context& ctx, const Call& call);
+
+// handle_person.cpp: the person's requests (welkmora-host's own commands)
+Json handle_join(Context& ctx, const Call& call);
+Json handle_ls(Context& ctx, const Call& call);
+Json handle_send_keys(Context& ctx, const Call& call);
+Cancel handle_attach(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_ask.cpp
 Cancel handle_ask(Context& ctx, const Call& call, const Responder& respond);

@@ -81,6 +81,12 @@ void Connection::on_writable() {
   finish();
 }
 
+wire::UniqueFd Connection::take_over() {
+  phase_ = Phase::kDone;
+  watch_.reset();
+  return std::move(fd_);
+}
+
 void Connection::finish() {
   if (phase_ == Phase::kDone) return;
   phase_ = Phase::kDone;

@@ -29,6 +29,9 @@ class Connection {
   void reply(std::string line);
   /// True while the request is being served.
   bool awaiting_reply() const { return phase_ == Phase::kWaiting; }
+  /// Hands the socket over (to an attach, which goes on from here): the
+  /// connection is over, without its `finished` callback.
+  wire::UniqueFd take_over();
 
  private:
   enum class Phase { kReading, kWaiting, kWriting, kDone };

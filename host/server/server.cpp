@@ -48,7 +48,10 @@ int Server::run(const std::function<bool()>& stop_when) {
       report("poll failed: " + wire::os_error_text(errno));
       return 1;
     }
-    for (std::uint64_t id : finished_) connections_.erase(id);
+    for (std::uint64_t id : finished_) {
+      connections_.erase(id);
+      attachments_.erase(id);
+    }
     finished_.clear();
   }
   listener_.remove();
@@ -81,7 +84,10 @@ void Server::accept_clients() {
     }
     accept_failing_ = false;
     std::uint64_t id = next_id_++;
-    Connection::Callbacks callbacks{[this, id](std::string line) { on_line(id, line); },
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    pid_t pid = ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 ? cred.pid : 0;
+    Connection::Callbacks callbacks{[this, id, pid](std::string line) { on_line(id, pid, line); },
                                     [this, id] { on_finished(id); }};
     connections_.emplace(
         id, std::make_unique<Connection>(reactor_, std::move(fd), limits_.max_request, std::move(callbacks)));
@@ -99,8 +105,11 @@ void Server::rest_listener(int error) {
   });
 }
 
-void Server::on_line(std::uint64_t id, const std::string& line) {
-  Cancel cancel = dispatcher_.handle(line, [this, id](const Json& reply) { deliver(id, reply); });
+void Server::on_line(std::uint64_t id, pid_t pid, const std::string& line) {
+  Client client{
+      pid, [this, id](const Json& reply) { deliver(id, reply); },
+      [this, id](const Json& reply, const std::string& name, bool read_only) { attach(id, reply, name, read_only); }};
+  Cancel cancel = dispatcher_.handle(line, client);
   auto it = connections_.find(id);
   if (cancel && it != connections_.end() && it->second->awaiting_reply()) waiting_[id] = std::move(cancel);
 }
@@ -112,6 +121,18 @@ void Server::on_finished(std::uint64_t id) {
   Cancel cancel = std::move(it->second);
   waiting_.erase(it);
   cancel();  // its reply now goes nowhere: the connection waits no more
+}
+
+void Server::attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only) {
+  auto it = connections_.find(id);
+  Terminal* terminal = terminals_.find(name);
+  if (it == connections_.end() || !it->second->awaiting_reply() || terminal == nullptr) return;
+  wire::UniqueFd fd = it->second->take_over();
+  finished_.push_back(id);
+  std::uint64_t attach_id = next_id_++;
+  attachments_.emplace(attach_id, std::make_unique<Attachment>(reactor_, std::move(fd), *terminal, name, read_only,
+                                                               reply_text(reply) + "\n",
+                                                               [this, attach_id] { finished_.push_back(attach_id); }));
 }
 
 void Server::deliver(std::uint64_t id, const Json& reply) {
@@ -127,6 +148,7 @@ void Server::begin_stop(Clock::time_point now) {
   listener_.fd.reset();
   connections_.clear();
   waiting_.clear();
+  attachments_.clear();
   finished_.clear();
   terminals_.dismiss_all();
   stop_deadline_ = now + limits_.stop_wait;

@@ -16,6 +16,7 @@
 
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
+#include "server/attachment.h"
 #include "server/connection.h"
 #include "server/endpoint.h"
 #include "terminals/terminal_set.h"
@@ -46,11 +47,13 @@ class Server {
   void accept_clients();
   /// Stops watching the listener for kListenerRest after accept failed.
   void rest_listener(int error);
-  void on_line(std::uint64_t id, const std::string& line);
+  void on_line(std::uint64_t id, pid_t pid, const std::string& line);
   void deliver(std::uint64_t id, const Json& reply);
   /// Connection `id` is over; a request still waiting for its reply is
   /// cancelled.
   void on_finished(std::uint64_t id);
+  /// Turns connection `id` into an attach to terminal `name`.
+  void attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only);
   void begin_stop(Clock::time_point now);
 
   Reactor& reactor_;
@@ -64,7 +67,8 @@ class Server {
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   /// The cancel handles of the requests still waiting for their replies.
   std::map<std::uint64_t, Cancel> waiting_;
-  /// Connections that are over, destroyed after the round.
+  std::map<std::uint64_t, std::unique_ptr<Attachment>> attachments_;
+  /// Connections and attachments that are over, destroyed after the round.
   std::vector<std::uint64_t> finished_;
   std::uint64_t next_id_ = 1;
   std::optional<Clock::time_point> stop_deadline_;

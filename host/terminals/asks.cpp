@@ -29,10 +29,7 @@ Asks::Asks(TerminalSet& terminals, Timers& timers, const TurnRule& rule)
     : terminals_(terminals), timers_(timers), rule_(rule) {}
 
 Asks::~Asks() {
-  for (auto& [name, turn] : turns_) {
-    timers_.cancel(turn.timer);
-    if (terminals_.find(name) == turn.terminal) turn.terminal->set_change_listener(nullptr);
-  }
+  for (auto& [name, turn] : turns_) timers_.cancel(turn.timer);
 }
 
 TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done done) {
@@ -50,9 +47,18 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
   Clock::time_point now = Clock::now();
   terminal->send(typed);
   std::uint64_t serial = next_serial_++;
-  Turn turn{terminal, serial, std::move(typed), std::move(mark), now, TurnTracker(rule_, now), 0, {}, std::move(done)};
+  Turn turn{terminal,
+            serial,
+            std::move(typed),
+            std::move(mark),
+            now,
+            TurnTracker(rule_, now),
+            0,
+            {},
+            std::move(done),
+            terminal->on_output([this, name, serial](std::string_view) { on_change(name, serial); }),
+            terminal->on_end([this, name, serial] { on_change(name, serial); })};
   auto it = turns_.emplace(name, std::move(turn)).first;
-  terminal->set_change_listener([this, name, serial] { on_change(name, serial); });
   arm(it->first, it->second, it->second.tracker.enter_due());
   return {name, serial};
 }
@@ -119,9 +125,6 @@ void Asks::advance(TurnMap::iterator it) {
 
 Asks::Turn Asks::take(TurnMap::iterator it) {
   Turn turn = std::move(it->second);
-  // Only the host's stop takes a terminal away during a turn; then the
-  // pointer is not followed.
-  if (terminals_.find(it->first) == turn.terminal) turn.terminal->set_change_listener(nullptr);
   turns_.erase(it);
   timers_.cancel(turn.timer);
   return turn;

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "loop/listeners.h"
 #include "loop/timers.h"
 #include "terminals/terminal_set.h"
 #include "terminals/turn.h"
@@ -95,6 +96,9 @@ class Asks {
     /// When the timer is due.
     Clock::time_point timer_due{};
     Done done;
+    /// Output and the terminal's end bring the timer forward.
+    Subscription output;
+    Subscription end;
   };
   using TurnMap = std::map<std::string, Turn, std::less<>>;
 
@@ -105,13 +109,13 @@ class Asks {
   /// Writes the Enter once it is due; false while the prompt is still
   /// going out.
   bool write_enter(Turn& turn, Terminal& terminal, Clock::time_point now);
-  /// Brings the turn's timer forward after output of its terminal.
+  /// Brings the turn's timer forward after output of its terminal or its end.
   void on_change(const std::string& name, std::uint64_t serial);
   void arm(const std::string& name, Turn& turn, Clock::time_point when);
   /// Answers with the turn's output and removes it.
   void finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view note = {});
   void fail(TurnMap::iterator it, std::string error);
-  /// Removes the turn and stops listening to its terminal.
+  /// Removes the turn and cancels its timer.
   Turn take(TurnMap::iterator it);
 
   TerminalSet& terminals_;

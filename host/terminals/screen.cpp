@@ -39,14 +39,18 @@ struct ScreenCallbacks {
     return 1;
   }
 
-  static int settermprop(VTermProp prop, VTermValue* value, void* user) {
-    if (prop == VTERM_PROP_ALTSCREEN) static_cast<Screen*>(user)->set_alternate(value->boolean != 0);
-    return 1;
-  }
-
   static void output(const char* bytes, std::size_t len, void* user) {
     auto* self = static_cast<Screen*>(user);
-    if (self->reply_) self->reply_(std::string_view(bytes, len));
+    if (self->capture_ != nullptr) {
+      self->capture_->append(bytes, len);
+    } else if (self->reply_) {
+      self->reply_(std::string_view(bytes, len));
+    }
+  }
+
+  static int set_property(VTermProp prop, VTermValue* value, void* user) {
+    static_cast<Screen*>(user)->set_property(prop, value->number);
+    return 1;
   }
 };
 
@@ -58,7 +62,7 @@ Screen::Screen(int rows, int cols, ReplyFn reply)
       .damage = nullptr,
       .moverect = nullptr,
       .movecursor = nullptr,
-      .settermprop = &ScreenCallbacks::settermprop,
+      .settermprop = &ScreenCallbacks::set_property,
       .bell = nullptr,
       .resize = nullptr,
       .sb_pushline = &ScreenCallbacks::push_line,
@@ -118,6 +122,114 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
   shot.cursor_row = scrolled_ + static_cast<std::uint64_t>(std::max(cursor.row, 0));
   shot.alternate = alternate_;
   return shot;
+}
+
+void Screen::set_property(int prop, int value) {
+  // Booleans and numbers share the first bytes of VTermValue.
+  switch (prop) {
+    case VTERM_PROP_ALTSCREEN: alternate_ = value != 0; break;
+    case VTERM_PROP_CURSORVISIBLE: cursor_visible_ = value != 0; break;
+    case VTERM_PROP_MOUSE: mouse_ = value; break;
+    default: break;
+  }
+}
+
+namespace {
+
+Color color_of(const VTermColor& c, bool is_default) {
+  if (is_default) return {};
+  if (VTERM_COLOR_IS_INDEXED(&c)) return {Color::Kind::kIndexed, c.indexed.idx};
+  return {Color::Kind::kRgb, 0, c.rgb.red, c.rgb.green, c.rgb.blue};
+}
+
+Style style_of(const VTermScreenCell& cell) {
+  Style s;
+  s.fg = color_of(cell.fg, VTERM_COLOR_IS_DEFAULT_FG(&cell.fg));
+  s.bg = color_of(cell.bg, VTERM_COLOR_IS_DEFAULT_BG(&cell.bg));
+  s.bold = cell.attrs.bold;
+  s.italic = cell.attrs.italic;
+  s.underline = cell.attrs.underline != 0;
+  s.blink = cell.attrs.blink;
+  s.reverse = cell.attrs.reverse;
+  s.strike = cell.attrs.strike;
+  return s;
+}
+
+}  // namespace
+
+std::vector<Span> Screen::styled_row(int row) const {
+  std::vector<Span> spans;
+  VTermScreenCell cell;
+  for (int col = 0; col < cols_; ++col) {
+    if (!vterm_screen_get_cell(screen_, VTermPos{row, col}, &cell) || cell.chars[0] == kWideContinuation) continue;
+    Style style = style_of(cell);
+    if (spans.empty() || !(spans.back().style == style)) spans.push_back({style, {}, 0});
+    append_cell(spans.back().text, cell);
+    spans.back().columns += cell.width > 1 ? cell.width : 1;
+  }
+  // Trailing blanks of the default style draw nothing.
+  while (!spans.empty() && spans.back().style == Style{}) {
+    Span& last = spans.back();
+    std::size_t end = last.text.find_last_not_of(' ');
+    std::size_t kept = end == std::string::npos ? 0 : end + 1;
+    last.columns -= static_cast<int>(last.text.size() - kept);
+    last.text.resize(kept);
+    if (!last.text.empty()) break;
+    spans.pop_back();
+  }
+  return spans;
+}
+
+Cursor Screen::cursor() const {
+  VTermPos pos;
+  vterm_state_get_cursorpos(vterm_obtain_state(vt_.get()), &pos);
+  return {pos.row, pos.col, cursor_visible_};
+}
+
+template <class Fn>
+std::string Screen::captured(Fn send) {
+  std::string out;
+  capture_ = &out;
+  send();
+  capture_ = nullptr;
+  return out;
+}
+
+std::string Screen::input_modes() {
+  VTerm* vt = vt_.get();
+  std::string modes;
+  std::string up = captured([vt] { vterm_keyboard_key(vt, VTERM_KEY_UP, VTERM_MOD_NONE); });
+  modes += up == "\x1bOA" ? "\x1b[?1h" : "\x1b[?1l";
+  std::string enter = captured([vt] { vterm_keyboard_key(vt, VTERM_KEY_KP_ENTER, VTERM_MOD_NONE); });
+  modes += enter == "\x1bOM" ? "\x1b=" : "\x1b>";
+  std::string paste = captured([vt] {
+    vterm_keyboard_start_paste(vt);
+    vterm_keyboard_end_paste(vt);
+  });
+  modes += paste.empty() ? "\x1b[?2004l" : "\x1b[?2004h";
+  modes += "\x1b[?1000l\x1b[?1002l\x1b[?1003l";
+  if (mouse_ == VTERM_PROP_MOUSE_CLICK) modes += "\x1b[?1000h";
+  if (mouse_ == VTERM_PROP_MOUSE_DRAG) modes += "\x1b[?1002h";
+  if (mouse_ == VTERM_PROP_MOUSE_MOVE) modes += "\x1b[?1003h";
+  return modes;
+}
+
+void Screen::press(const KeyPress& key) {
+  static constexpr VTermKey kVTermKeys[] = {
+      VTERM_KEY_NONE, VTERM_KEY_ENTER, VTERM_KEY_TAB,  VTERM_KEY_BACKSPACE, VTERM_KEY_ESCAPE,
+      VTERM_KEY_UP,   VTERM_KEY_DOWN,  VTERM_KEY_LEFT, VTERM_KEY_RIGHT,     VTERM_KEY_INS,
+      VTERM_KEY_DEL,  VTERM_KEY_HOME,  VTERM_KEY_END,  VTERM_KEY_PAGEUP,    VTERM_KEY_PAGEDOWN,
+  };
+  auto mod = static_cast<VTermModifier>((key.modifiers & kShift ? VTERM_MOD_SHIFT : 0) |
+                                        (key.modifiers & kMeta ? VTERM_MOD_ALT : 0) |
+                                        (key.modifiers & kCtrl ? VTERM_MOD_CTRL : 0));
+  if (key.key == Key::kNone) {
+    vterm_keyboard_unichar(vt_.get(), key.character, mod);
+  } else if (key.key == Key::kFunction) {
+    vterm_keyboard_key(vt_.get(), static_cast<VTermKey>(VTERM_KEY_FUNCTION(key.number)), mod);
+  } else {
+    vterm_keyboard_key(vt_.get(), kVTermKeys[static_cast<int>(key.key)], mod);
+  }
 }
 
 std::string_view cursor_line(const ScreenText& screen) {

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "terminals/keys.h"
+
 struct VTerm;
 struct VTermScreen;
 
@@ -36,6 +38,38 @@ struct ScreenText {
 
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.
 std::string_view cursor_line(const ScreenText& screen);
+
+/// A colour as the program chose it: the terminal's default, an entry of
+/// the 256-colour palette, or 24-bit RGB.
+struct Color {
+  enum class Kind : std::uint8_t { kDefault, kIndexed, kRgb };
+  Kind kind = Kind::kDefault;
+  std::uint8_t index = 0;
+  std::uint8_t red = 0, green = 0, blue = 0;
+  bool operator==(const Color&) const = default;
+};
+
+/// How a cell is drawn.
+struct Style {
+  Color fg, bg;
+  bool bold = false, italic = false, underline = false, blink = false, reverse = false, strike = false;
+  bool operator==(const Style&) const = default;
+};
+
+/// A run of cells of one style in a row: their characters (UTF-8; a blank
+/// cell is a space) and how many columns they take.
+struct Span {
+  Style style;
+  std::string text;
+  int columns = 0;
+};
+
+/// Where the cursor is on the visible screen (0-based) and whether the
+/// program shows it.
+struct Cursor {
+  int row = 0, col = 0;
+  bool visible = true;
+};
 
 class Screen {
  public:
@@ -64,6 +98,23 @@ class Screen {
   /// How many lines have scrolled off the top so far.
   std::uint64_t lines_scrolled() const { return scrolled_; }
 
+  int rows() const { return rows_; }
+  int cols() const { return cols_; }
+  /// Visible row `row` as runs of one style each; trailing blank cells of
+  /// the default style are left out.
+  std::vector<Span> styled_row(int row) const;
+  Cursor cursor() const;
+  /// True while the program shows its alternate screen.
+  bool alternate() const { return alternate_; }
+  /// Escape sequences that put another terminal in the input modes the
+  /// program has set here (cursor keys, keypad, bracketed paste, mouse), so
+  /// that the keys typed there reach the program as it expects them.
+  std::string input_modes();
+
+  /// Sends `key` to the program as this terminal encodes it in its current
+  /// modes (through the reply function).
+  void press(const KeyPress& key);
+
   /// Changes the size, as the program's terminal window changes.
   void resize(int rows, int cols);
 
@@ -74,8 +125,11 @@ class Screen {
   /// libvterm's callbacks into this class.
   friend struct ScreenCallbacks;
   void push_line(std::string line);
-  void set_alternate(bool on) { alternate_ = on; }
+  void set_property(int prop, int value);
   std::string row_text(int row) const;
+  /// What the terminal sends the program for `send`, captured instead.
+  template <class Fn>
+  std::string captured(Fn send);
 
   struct VTermFree {
     void operator()(VTerm* vt) const;
@@ -87,6 +141,10 @@ class Screen {
   std::deque<std::string> scrollback_;
   std::uint64_t scrolled_ = 0;
   bool alternate_ = false;
+  bool cursor_visible_ = true;
+  int mouse_ = 0;
+  /// Set while captured() runs: replies go here instead.
+  std::string* capture_ = nullptr;
 };
 
 }  // namespace host

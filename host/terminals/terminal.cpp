@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -119,7 +120,11 @@ Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor
       master_(std::move(master)),
       watch_(reactor.watch(master_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
       screen_(rows, cols, [this](std::string_view reply) { send(reply); }),
-      last_output_(Clock::now()) {}
+      last_output_(Clock::now()) {
+  char name[64];
+  struct stat st {};
+  if (ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) tty_ = st.st_rdev;
+}
 
 Terminal::~Terminal() {
   if (!exited()) kill_now();
@@ -138,8 +143,7 @@ std::size_t Terminal::read_once(Clock::time_point now) {
     std::string_view bytes(buf, static_cast<std::size_t>(n));
     screen_.feed(bytes);
     last_output_ = now;
-    if (observer_) observer_(bytes);
-    if (listener_) listener_();
+    output_listeners_.notify(bytes);
     return bytes.size();
   }
   // End of stream or EIO: every slave descriptor is closed for good.
@@ -187,6 +191,21 @@ void Terminal::hang_up() {
   lingering_ = exited() && master_;
   close_pty();
   if (may_run()) kill(-pid_, SIGHUP);
+  announce_end();
+}
+
+void Terminal::announce_end() {
+  if (ended_) return;
+  ended_ = true;
+  end_listeners_.notify();
+}
+
+bool Terminal::holds(const std::vector<ProcessInfo>& ancestry) const {
+  // A process that left the session (setsid) and the pty still counts
+  // while an ancestor of it does.
+  return std::any_of(ancestry.begin(), ancestry.end(), [this](const ProcessInfo& p) {
+    return p.pid == pid_ || p.session == pid_ || (tty_ != 0 && p.tty == tty_);
+  });
 }
 
 void Terminal::kill_now() {
@@ -202,7 +221,7 @@ void Terminal::set_exited(int wait_status, Clock::time_point now) {
   }
   wait_status_ = wait_status;
   exit_status_ = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
-  if (listener_) listener_();
+  announce_end();
 }
 
 std::optional<TtyMode> Terminal::mode() const {

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "loop/clock.h"
+#include "loop/listeners.h"
 #include "loop/reactor.h"
+#include "terminals/process_info.h"
 #include "terminals/pty_state.h"
 #include "terminals/screen.h"
 #include "unique_fd.h"
@@ -86,11 +88,23 @@ class Terminal {
   bool resize(const winsize& size);
   /// When the program last wrote anything (its start until then).
   Clock::time_point last_output() const { return last_output_; }
-  /// Called with every chunk of output, after the screen has seen it.
-  void set_output_observer(std::function<void(std::string_view)> observer) { observer_ = std::move(observer); }
-  /// Called after every chunk of output (and the output observer) and once
-  /// the process's end is recorded: for whoever waits on the program.
-  void set_change_listener(std::function<void()> listener) { listener_ = std::move(listener); }
+  /// The emulated screen, for those who draw it elsewhere or type keys by
+  /// name into it.
+  Screen& screen() { return screen_; }
+  const Screen& screen() const { return screen_; }
+
+  /// Hears every chunk of output, after the screen has seen it.
+  [[nodiscard]] Subscription on_output(std::function<void(std::string_view)> fn) {
+    return output_listeners_.add(std::move(fn));
+  }
+  /// Hears the end of the terminal: its program has ended (exited() is
+  /// true) or it was hung up. Heard once.
+  [[nodiscard]] Subscription on_end(std::function<void()> fn) { return end_listeners_.add(std::move(fn)); }
+
+  /// True when the process whose `ancestry` this is belongs to this
+  /// terminal: it or one of its ancestors is the program, runs in its
+  /// session or has its pty as controlling terminal.
+  bool holds(const std::vector<ProcessInfo>& ancestry) const;
 
   /// Scrollback lines that screen_text() includes.
   static constexpr std::size_t kCheckHistory = 200;
@@ -106,6 +120,7 @@ class Terminal {
   void write_input();
   /// The pty's local modes; empty when it is closed.
   std::optional<TtyMode> mode() const;
+  void announce_end();
   /// Closes the pty: the event loop stops watching it, queued input goes.
   void close_pty();
 
@@ -120,8 +135,11 @@ class Terminal {
   std::optional<int> exit_status_;
   std::optional<int> wait_status_;
   bool lingering_ = false;
-  std::function<void(std::string_view)> observer_;
-  std::function<void()> listener_;
+  /// The pty's device, as processes name their controlling terminal.
+  dev_t tty_ = 0;
+  Listeners<std::string_view> output_listeners_;
+  Listeners<> end_listeners_;
+  bool ended_ = false;
 };
 
 }  // namespace host

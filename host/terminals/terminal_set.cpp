@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "loop/log.h"
+
 namespace host {
 
 TerminalSet::~TerminalSet() { kill_all(); }
@@ -18,6 +20,14 @@ Terminal& TerminalSet::start(const std::string& name, const Launch& launch) {
 Terminal* TerminalSet::find(std::string_view name) {
   auto it = listed_.find(name);
   return it == listed_.end() ? nullptr : it->second.get();
+}
+
+std::optional<std::string> TerminalSet::holder_of(pid_t pid) const {
+  std::vector<ProcessInfo> chain = ancestry(pid);
+  for (const auto& [name, terminal] : listed_) {
+    if (terminal->holds(chain)) return name;
+  }
+  return std::nullopt;
 }
 
 void TerminalSet::dismiss(std::string_view name) {
@@ -64,7 +74,11 @@ void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now
     return;
   }
   for (auto& [name, terminal] : listed_) {
-    if (terminal->pid() == pid && !terminal->exited()) terminal->set_exited(wait_status, now);
+    if (terminal->pid() != pid || terminal->exited()) continue;
+    terminal->set_exited(wait_status, now);
+    bool signalled = WIFSIGNALED(wait_status);
+    std::string number = std::to_string(signalled ? WTERMSIG(wait_status) : WEXITSTATUS(wait_status));
+    log_event("exit", {{"name", name}, {signalled ? "signal" : "status", number}});
   }
 }
 

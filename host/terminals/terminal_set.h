@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,9 @@ class TerminalSet {
   /// host::Refusal when it cannot be started.
   Terminal& start(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
+  /// The name of a listed terminal that process `pid` belongs to (see
+  /// Terminal::holds), if any.
+  std::optional<std::string> holder_of(pid_t pid) const;
   /// The event loop, which the set and those serving its terminals use.
   Reactor& reactor() const { return reactor_; }
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "duration.h"
+#include "cli/duration.h"
 #include "terminals/asks.h"
 #include "terminals/screen.h"
 

@@ -95,6 +95,15 @@ TEST(HostInteractive, TheShellIsLeadUntilItEnds) {
   user.send("echo still; echo here\r");
   ASSERT_TRUE(user.expect("still\r\nhere")) << user.transcript();
 
+  // Lead is the person's shell: its recruits cannot dismiss it.
+  user.send("welkmora recruit Rogue --command 'welkmora dismiss Lead >" + dir + "/rogue.tmp 2>&1; mv " + dir +
+            "/rogue.tmp " + dir + "/rogue.txt; sleep 60'\r");
+  auto until = Clock::now() + 30s;
+  while (!std::filesystem::exists(dir + "/rogue.txt") && Clock::now() < until) std::this_thread::sleep_for(20ms);
+  std::ifstream rogue(dir + "/rogue.txt");
+  std::string refusal((std::istreambuf_iterator<char>(rogue)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(refusal, "welkmora: cannot dismiss Lead: it is the person's shell\n");
+
   // Leaving the shell stops the host and everything it started.
   pid_t dev = 0;
   std::ifstream(dir + "/dev.pid") >> dev;

@@ -1,4 +1,4 @@
-#include "duration.h"
+#include "cli/duration.h"
 
 #include <charconv>
 #include <cstdint>

@@ -1,0 +1,38 @@
+#pragma once
+// One command of welkmora-host, declared as data: its name, usage, options
+// and the function that runs it. Each command lives in a file of its own;
+// main.cpp holds the table of them.
+
+#include <span>
+#include <string_view>
+
+#include "cli/options.h"
+
+namespace host::cli {
+
+struct Command {
+  std::string_view name;
+  /// What follows the program's name in the usage line.
+  std::string_view synopsis;
+  /// What it does, in one line for the usage.
+  std::string_view summary;
+  /// What it does, a few lines for `help COMMAND`.
+  std::string_view description;
+  std::span<const OptionSpec> options;
+  /// Runs the command; returns the exit status. Throws UsageError (status
+  /// 2), Failure (status 1) or std::exception (status 1).
+  int (*run)(const Args& args);
+};
+
+extern const Command kServe;
+extern const Command kInteractive;
+extern const Command kJoin;
+extern const Command kLs;
+extern const Command kAttach;
+extern const Command kSendKeys;
+
+/// Throws UsageError unless `args` has between `least` and `most` operands;
+/// `missing` is the text when there are too few ("join needs a NAME").
+void require_operands(const Args& args, std::size_t least, std::size_t most, std::string_view missing);
+
+}  // namespace host::cli

@@ -1,0 +1,66 @@
+#include "cli/host_link.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "io.h"
+#include "os_error.h"
+#include "server/endpoint.h"
+
+namespace host::cli {
+
+std::string socket_of(const Args& args) {
+  std::optional<std::string> socket = args.value("--socket");
+  if (socket) return absolute_path(*socket);
+  // In a shell on the canvas, the host it is on.
+  const char* env = std::getenv("WELKMORA_SOCKET");
+  return env != nullptr && env[0] == '/' ? env : default_socket_path();
+}
+
+wire::UniqueFd send_request(const std::string& socket, const wire::Json& request) {
+  wire::UniqueFd fd;
+  if (wire::Status s = wire::connect_unix(socket, fd); !s.ok()) {
+    throw Failure("cannot connect to " + socket + ": " + s.error());
+  }
+  if (wire::Status s = wire::write_all(fd.get(), wire::to_wire(request) + "\n"); !s.ok()) {
+    throw Failure("cannot send to " + socket + ": " + s.error());
+  }
+  return fd;
+}
+
+wire::Json read_reply(int fd, const std::string& socket, std::string& rest) {
+  std::string line;
+  for (;;) {
+    char buf[4096];
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw Failure("cannot read from " + socket + ": " + wire::os_error_text(errno));
+    line.append(buf, static_cast<std::size_t>(n));
+    std::size_t lf = line.find('\n');
+    if (lf != std::string::npos) {
+      rest = line.substr(lf + 1);
+      line.resize(lf);
+      break;
+    }
+    if (n == 0) break;
+  }
+  wire::Result reply = wire::parse_json(line);
+  if (!reply.ok() || !reply.value->is_object()) throw Failure("bad reply from the host: " + line);
+  const wire::Json& r = *reply.value;
+  auto ok = r.find("ok");
+  if (ok == r.end() || *ok != true) {
+    auto error = r.find("error");
+    throw Failure(error != r.end() && error->is_string() ? error->get<std::string>() : "the host refused");
+  }
+  return r.value("result", wire::Json());
+}
+
+wire::Json person_request(const std::string& socket, const wire::Json& request) {
+  wire::UniqueFd fd = send_request(socket, request);
+  std::string rest;
+  return read_reply(fd.get(), socket, rest);
+}
+
+}  // namespace host::cli

@@ -1,0 +1,47 @@
+#include "cli/options.h"
+
+#include <algorithm>
+
+namespace host::cli {
+
+Args::Args(std::span<const std::string> words, std::span<const OptionSpec> spec) {
+  bool options_end = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (options_end || word.size() < 2 || word[0] != '-') {
+      operands_.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      options_end = true;
+      continue;
+    }
+    auto it = std::find_if(spec.begin(), spec.end(), [&](const OptionSpec& o) { return o.flag == word; });
+    if (it == spec.end()) throw UsageError("unknown option: " + word);
+    if (it->value.empty()) {
+      values_[word];
+      continue;
+    }
+    if (i + 1 >= words.size()) throw UsageError(word + " needs a value");
+    values_[word] = words[++i];
+  }
+}
+
+std::optional<std::string> Args::value(std::string_view flag) const {
+  auto it = values_.find(std::string(flag));
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string option_lines(std::span<const OptionSpec> spec) {
+  std::size_t width = 0;
+  for (const OptionSpec& o : spec) width = std::max(width, o.flag.size() + (o.value.empty() ? 0 : o.value.size() + 1));
+  std::string out;
+  for (const OptionSpec& o : spec) {
+    std::string left = std::string(o.flag) + (o.value.empty() ? "" : " " + std::string(o.value));
+    out += "  " + left + std::string(width - left.size() + 2, ' ') + std::string(o.help) + "\n";
+  }
+  return out;
+}
+
+}  // namespace host::cli

@@ -1,0 +1,48 @@
+#pragma once
+// The command line of welkmora-host: each command declares its options in a
+// table (tmux's way), and one parser reads any command's words against it.
+
+#include <map>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::cli {
+
+/// A mistake on the command line: its text, then the command's usage, and
+/// status 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct OptionSpec {
+  std::string_view flag;
+  /// The value's name in the usage ("PATH"); empty for a flag without value.
+  std::string_view value;
+  std::string_view help;
+};
+
+/// The words of one command, read against its options.
+class Args {
+ public:
+  /// Reads `words`: options of `spec` (with their values) anywhere, other
+  /// words as operands in order; "--" ends the options. Throws UsageError
+  /// for an option `spec` does not name, or one that lacks its value.
+  Args(std::span<const std::string> words, std::span<const OptionSpec> spec);
+
+  bool has(std::string_view flag) const { return values_.contains(std::string(flag)); }
+  std::optional<std::string> value(std::string_view flag) const;
+  const std::vector<std::string>& operands() const { return operands_; }
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::vector<std::string> operands_;
+};
+
+/// The options' lines of a usage text, aligned.
+std::string option_lines(std::span<const OptionSpec> spec);
+
+}  // namespace host::cli

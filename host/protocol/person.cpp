@@ -1,0 +1,66 @@
+#include "protocol/person.h"
+
+#include "model/refusal.h"
+
+namespace host {
+namespace {
+
+using wire::Json;
+
+Json names(const std::vector<std::string>& list) {
+  Json out = Json::array();
+  for (const std::string& name : list) out.push_back(name);
+  return out;
+}
+
+Json terminal_entry(const TerminalEntry& entry, TerminalSet& terminals, const Asks& asks, const Canvas& canvas) {
+  Terminal* terminal = entry.joined ? nullptr : terminals.find(entry.name);
+  Json out = {{"name", entry.name}};
+  if (terminal == nullptr) {
+    out["state"] = "joined";
+  } else if (terminal->exited()) {
+    out["state"] = "exited";
+    out["exitCode"] = *terminal->exit_code();
+  } else {
+    out["state"] = "running";
+  }
+  if (!entry.role.empty()) out["role"] = entry.role;
+  out["busy"] = asks.busy(entry.name);
+  out["ropes"] = names(canvas.ropes_of(Item::terminal(entry.name)));
+  return out;
+}
+
+}  // namespace
+
+Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks) {
+  Json list = Json::array();
+  for (const TerminalEntry* entry : canvas.all_terminals())
+    list.push_back(terminal_entry(*entry, terminals, asks, canvas));
+  Json notes = Json::array();
+  for (const auto& [name, bytes] : canvas.note_sizes()) {
+    notes.push_back({{"name", name}, {"bytes", bytes}, {"ropes", names(canvas.ropes_of(Item::note(name)))}});
+  }
+  return {{"terminals", std::move(list)}, {"notes", std::move(notes)}};
+}
+
+Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name) {
+  const TerminalEntry* entry = canvas.terminal(name);
+  if (entry == nullptr) throw Refusal("no such terminal: " + std::string(name));
+  Terminal* terminal = entry->joined ? nullptr : terminals.find(name);
+  if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + std::string(name));
+  return *terminal;
+}
+
+void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
+  if (!terminal.open()) throw Refusal("program has ended: " + std::string(name));
+  for (const std::string& word : words) {
+    std::optional<KeyPress> key = literal ? std::nullopt : parse_key(word);
+    if (key) {
+      terminal.screen().press(*key);
+    } else {
+      terminal.send(word);
+    }
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,37 @@
+#pragma once
+// What the person at the host may see and do, whatever the ropes: the
+// listing of every terminal and note, and typing into any terminal that has
+// a screen. Agents never reach these; the dispatcher serves them only to the
+// person (see the person routes in dispatcher.cpp), and the canvas page acts
+// with the same rights.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json_text.h"
+#include "model/canvas.h"
+#include "terminals/asks.h"
+#include "terminals/terminal_set.h"
+
+namespace host {
+
+/// Every terminal and note:
+///   {"terminals":[{"name","state","exitCode"?,"role"?,"busy","ropes":[...]}],
+///    "notes":[{"name","bytes","ropes":[...]}]}
+/// `state` is "running", "exited" (with `exitCode`) or "joined"; `role`
+/// only when set; rope lists hold the names at the other end.
+wire::Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks);
+
+/// Terminal `name` with a screen the person can type into or watch; refuses
+/// an unknown name ("no such terminal: NAME") and a joined shell ("cannot
+/// type into a joined shell: NAME").
+Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name);
+
+/// Types `words` into `terminal`: each word that names a key (see
+/// parse_key) as that key, any other word as its text; with `literal`,
+/// every word as text. Refuses "program has ended: NAME" when the terminal
+/// takes no more input.
+void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal);
+
+}  // namespace host

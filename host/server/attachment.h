@@ -1,0 +1,64 @@
+#pragma once
+// An attach connection: the person's terminal relayed to one of the host's.
+// It starts with the accepted reply line and a redraw of the screen as it is,
+// then passes on every chunk of the terminal's output; the person's keys
+// and window size come back as frames (see frames.h). When the terminal's
+// program ends, or it is dismissed, the person is told and the connection
+// closes; when the person goes, the terminal stays as it is.
+
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "loop/listeners.h"
+#include "loop/reactor.h"
+#include "server/frames.h"
+#include "terminals/terminal.h"
+#include "unique_fd.h"
+
+namespace host {
+
+class Attachment {
+ public:
+  /// Relays `terminal` (called `name`) over `fd`, which has received
+  /// nothing yet: `reply_line` goes first. With `read_only`, keys and window
+  /// sizes are ignored. `finished` runs once the connection is over; the
+  /// attachment may be destroyed after it returns.
+  Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name, bool read_only,
+             std::string reply_line, std::function<void()> finished);
+  ~Attachment();
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+
+  /// Most bytes queued for a person's terminal that reads slowly; past it,
+  /// the queued output is dropped for one fresh redraw of the screen.
+  static constexpr std::size_t kMaxQueued = 4 << 20;
+
+ private:
+  void on_events(unsigned events);
+  void read_frames();
+  void on_frame(const Frame& frame);
+  void on_output(std::string_view bytes);
+  void on_end();
+  void queue(std::string bytes);
+  void flush();
+  void finish();
+
+  wire::UniqueFd fd_;
+  Reactor::Watch watch_;
+  Terminal* terminal_;
+  std::string name_;
+  bool read_only_;
+  std::function<void()> finished_;
+  Subscription output_, end_;
+  FrameReader frames_;
+  /// Bytes to send; the front one is sent up to sent_.
+  std::deque<std::string> out_;
+  std::size_t sent_ = 0;
+  std::size_t queued_ = 0;
+  /// Set once the end has been queued: close when it is out.
+  bool closing_ = false;
+  bool done_ = false;
+};
+
+}  // namespace host

@@ -1,0 +1,162 @@
+// The person's seat: welkmora-host's own commands against a real host, and
+// what they refuse to recruits.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "host_process.h"
+#include "pty_process.h"
+
+using namespace harness;
+using namespace std::chrono_literals;
+using wire::Json;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+/// The file's text once it holds `needle`, or what it holds after ten seconds.
+std::string wait_for(const std::string& path, const std::string& needle) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  std::string text = slurp(path);
+  while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+    text = slurp(path);
+  }
+  return text;
+}
+
+class HostPerson : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.start();
+    boss = host.join("Boss");
+  }
+  RunResult person(std::vector<std::string> args) {
+    args.insert(args.end(), {"--socket", host.socket_path()});
+    return run_host(args);
+  }
+  Json ls() { return Json::parse(person({"ls", "--json"}).out); }
+
+  HostProcess host;
+  Env boss;
+};
+
+}  // namespace
+
+TEST_F(HostPerson, LsListsEveryTerminalAndNote) {
+  host.client(boss, {"role", "create", "Rev", "review"});
+  host.recruit(boss, "Dev", "sleep 600", {{"role", "Rev"}});
+  host.recruit(boss, "Gone", "exit 3");
+  host.client(boss, {"note", "create", "plan", "12345"});
+  host.client(boss, {"connect", "Dev", "plan"});
+  Json all;
+  for (int i = 0; i < 200; ++i, std::this_thread::sleep_for(20ms)) {
+    all = ls();
+    if (all["terminals"][2]["state"] == "exited") break;
+  }
+  EXPECT_EQ(all["terminals"][0],
+            Json({{"name", "Boss"}, {"state", "joined"}, {"busy", false}, {"ropes", {"Dev", "Gone", "plan"}}}));
+  EXPECT_EQ(
+      all["terminals"][1],
+      Json({{"name", "Dev"}, {"state", "running"}, {"role", "Rev"}, {"busy", false}, {"ropes", {"Boss", "plan"}}}));
+  EXPECT_EQ(all["terminals"][2],
+            Json({{"name", "Gone"}, {"state", "exited"}, {"exitCode", 3}, {"busy", false}, {"ropes", {"Boss"}}}));
+  EXPECT_EQ(all["notes"], Json::parse(R"([{"name":"plan","bytes":5,"ropes":["Boss","Dev"]}])"));
+  std::string table = person({"ls"}).out;
+  EXPECT_NE(table.find("Gone      exited (3)  -     idle  Boss"), std::string::npos) << table;
+}
+
+TEST_F(HostPerson, SendKeysInterruptsAShellThenAskWorks) {
+  host.recruit(boss, "Sh", "PS1='sh$ ' exec bash --norc --noprofile");
+  host.check_until(boss, "Sh", "sh$");
+  ASSERT_EQ(person({"send-keys", "Sh", "sleep 100", "Enter"}).status, 0);
+  host.check_until(boss, "Sh", "sleep 100");
+  // An ask now waits for the sleep; C-c ends it at once.
+  EXPECT_EQ(person({"send-keys", "Sh", "C-c"}).status, 0);
+  RunResult asked = host.client(boss, {"ask", "Sh", "echo after-$((6*7))"});
+  EXPECT_NE(asked.out.find("after-42"), std::string::npos) << asked.out << asked.err;
+  // -l types key names as text.
+  EXPECT_EQ(person({"send-keys", "Sh", "-l", "echo", "Space"}).status, 0);
+  EXPECT_NE(host.check_until(boss, "Sh", "echoSpace").out.find("echoSpace"), std::string::npos);
+
+  RunResult joined = person({"send-keys", "Boss", "x"});
+  EXPECT_EQ(joined.status, 1);
+  EXPECT_EQ(joined.err, "welkmora-host: cannot type into a joined shell: Boss\n");
+  EXPECT_EQ(person({"send-keys", "Nobody", "x"}).err, "welkmora-host: no such terminal: Nobody\n");
+}
+
+TEST_F(HostPerson, AttachShowsTypesDetachesAndEndsWithTheProgram) {
+  host.recruit(boss, "Sh", "PS1='sh$ ' exec bash --norc --noprofile");
+  host.client(boss, {"ask", "Sh", "echo drawn-before"});
+  std::vector<std::string> attach = {host_path(), "attach", "Sh", "--socket", host.socket_path()};
+  {
+    PtyProcess user(attach, environment_with({}));
+    ASSERT_TRUE(user.expect("drawn-before")) << user.transcript();  // the screen as it was
+    user.send("echo typed-$((2+3))\r");
+    ASSERT_TRUE(user.expect("typed-5")) << user.transcript();
+    user.send("\x1c");
+    ASSERT_TRUE(user.expect("[detached from Sh]")) << user.transcript();
+    EXPECT_EQ(user.wait(), 0);
+  }
+  PtyProcess watcher({host_path(), "attach", "Sh", "--read-only", "--socket", host.socket_path()},
+                     environment_with({}));
+  PtyProcess user(attach, environment_with({}));
+  ASSERT_TRUE(user.expect("typed-5")) << user.transcript();
+  user.send("exit 4\r");
+  ASSERT_TRUE(user.expect("[Sh exited with status 4]")) << user.transcript();
+  EXPECT_EQ(user.wait(), 0);
+  ASSERT_TRUE(watcher.expect("[Sh exited with status 4]")) << watcher.transcript();
+
+  RunResult piped = person({"attach", "Sh"});
+  EXPECT_EQ(piped.status, 2);
+  EXPECT_EQ(piped.err.rfind("welkmora-host: attach needs a terminal on standard input\n", 0), 0u) << piped.err;
+}
+
+TEST_F(HostPerson, RecruitsGetNoneOfIt) {
+  std::string out = host.dir() + "/out";
+  std::string cmd = "for c in ls 'send-keys Boss x' 'attach Boss' 'join X'; do " + host_path() + " $c >>" + out +
+                    " 2>&1; echo status=$? >>" + out + "; done; " + "setsid " + host_path() + " ls >>" + out +
+                    " 2>&1; welkmora dismiss Boss >>" + out + " 2>&1; echo all-probed >>" + out + "; sleep 600";
+  host.recruit(boss, "R", "PATH=" + std::filesystem::path(WELKMORA_BIN).parent_path().string() + ":$PATH; " + cmd);
+  std::string text = wait_for(out, "all-probed");
+  for (std::string command : {"ls", "send-keys", "attach", "join"}) {
+    EXPECT_NE(text.find("welkmora-host: " + command + " is for the person at the host, not for terminal R\n"),
+              std::string::npos)
+        << text;
+  }
+  EXPECT_EQ(text.find("status=0"), std::string::npos) << text;
+  EXPECT_NE(text.find("ls is for the person at the host, not for terminal R\nwelkmora: cannot dismiss Boss: it is "
+                      "the person's shell\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(HostActivityLog, OneLinePerEvent) {
+  HostProcess host;
+  std::string log = host.dir() + "/activity.log";
+  host.start({"--log", log, "--settle", "300ms"});
+  Env boss = host.join("Boss");
+  host.recruit(boss, "Dev", "exec " + std::string(WELKMORA_DEMO_AGENT), {});
+  host.check_until(boss, "Dev", "demo>");
+  host.client(boss, {"ask", "Dev", "hi"});
+  host.client({{"WELKMORA_SOCKET", host.socket_path()}, {"WELKMORA_TERMINAL_ID", "Boss"}, {"WELKMORA_TOKEN", "x"}},
+              {"list"});
+  host.client(boss, {"dismiss", "Dev"});
+  std::string text = wait_for(log, "dismiss");
+  for (std::string line : {" join name=Boss\n", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
+                           " answer name=Dev by=Boss duration=", " refused by=Boss command=list reason=\"unknown",
+                           " dismiss name=Dev by=Boss\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+  EXPECT_EQ(text.find("listening"), std::string::npos) << "the log holds events only";
+  EXPECT_EQ(host.error_output().find(" join "), std::string::npos);
+}
