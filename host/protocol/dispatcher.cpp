@@ -150,7 +150,7 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
       settings_(std::move(settings)),
       asks_(terminals, terminals.reactor().timers(), settings_.turn) {}
 
-void Dispatcher::handle(std::string_view line, const Client& client) {
+Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   const Responder& respond = client.respond;
   Json request;
   try {
@@ -162,9 +162,9 @@ void Dispatcher::handle(std::string_view line, const Client& client) {
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
     if (route.async != nullptr) {
-      route.async(ctx, call, respond);
+      Cancel cancel = route.async(ctx, call, respond);
       changed();
-      return;
+      return cancel;
     }
     auto handler = [&](Context& c) { return route.sync(c, call); };
     Json result = route.persists && state_ != nullptr ? run_saved(handler, ctx, *state_) : handler(ctx);
@@ -182,6 +182,7 @@ void Dispatcher::handle(std::string_view line, const Client& client) {
   } catch (...) {
     respond(error_reply("internal error"));
   }
+  return {};
 }
 
 Json Dispatcher::act(const std::function<Json(Context&)>& change) {

@@ -92,6 +92,9 @@ void Connection::finish() {
   if (phase_ == Phase::kDone) return;
   phase_ = Phase::kDone;
   watch_.reset();
+  // Closed now rather than with the object at the end of the round: the
+  // client, which has its answer, may count on it being gone.
+  fd_.reset();
   callbacks_.finished();
 }
 

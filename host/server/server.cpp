@@ -91,7 +91,7 @@ void Server::accept_clients() {
     socklen_t len = sizeof cred;
     pid_t pid = ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 ? cred.pid : 0;
     Connection::Callbacks callbacks{[this, id, pid](std::string line) { on_line(id, pid, line); },
-                                    [this, id] { finished_.push_back(id); }};
+                                    [this, id] { on_finished(id); }};
     auto connection = std::make_unique<Connection>(reactor_, std::move(fd), limits_.max_request, std::move(callbacks));
     Connection& ref = *connection;
     connections_.emplace(id, std::move(connection));
@@ -114,7 +114,18 @@ void Server::on_line(std::uint64_t id, pid_t pid, const std::string& line) {
   Client client{
       pid, [this, id](const Json& reply) { deliver(id, reply); },
       [this, id](const Json& reply, const std::string& name, bool read_only) { attach(id, reply, name, read_only); }};
-  dispatcher_.handle(line, client);
+  Cancel cancel = dispatcher_.handle(line, client);
+  auto it = connections_.find(id);
+  if (cancel && it != connections_.end() && it->second->awaiting_reply()) waiting_[id] = std::move(cancel);
+}
+
+void Server::on_finished(std::uint64_t id) {
+  finished_.push_back(id);
+  auto it = waiting_.find(id);
+  if (it == waiting_.end()) return;
+  Cancel cancel = std::move(it->second);
+  waiting_.erase(it);
+  cancel();  // its reply now goes nowhere: the connection waits no more
 }
 
 void Server::attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only) {
@@ -130,6 +141,7 @@ void Server::attach(std::uint64_t id, const Json& reply, const std::string& name
 }
 
 void Server::deliver(std::uint64_t id, const Json& reply) {
+  waiting_.erase(id);
   auto it = connections_.find(id);
   if (it == connections_.end() || !it->second->awaiting_reply()) return;  // the client has gone
   it->second->reply(reply_text(reply) + "\n");
@@ -140,6 +152,7 @@ void Server::begin_stop(Clock::time_point now) {
   listener_.remove();
   listener_.fd.reset();
   connections_.clear();
+  waiting_.clear();
   attachments_.clear();
   finished_.clear();
   terminals_.dismiss_all();

@@ -224,9 +224,26 @@ void Terminal::set_exited(int wait_status, Clock::time_point now) {
   announce_end();
 }
 
-bool Terminal::line_mode() const {
+std::optional<TtyMode> Terminal::mode() const {
   termios mode{};
-  return master_ && tcgetattr(master_.get(), &mode) == 0 && (mode.c_lflag & ICANON) != 0;
+  if (!master_ || ::tcgetattr(master_.get(), &mode) != 0) return std::nullopt;
+  return TtyMode{(mode.c_lflag & ICANON) != 0, (mode.c_lflag & ECHO) != 0, (mode.c_lflag & ISIG) != 0};
+}
+
+bool Terminal::line_mode() const {
+  std::optional<TtyMode> now = mode();
+  return now && now->canonical;
+}
+
+PtyState Terminal::pty_state() const {
+  PtyState state;
+  pid_t group = exited() ? -1 : ::getpgid(pid_);
+  state.own_group = group > 0 ? group : pid_;
+  if (master_) {
+    if (pid_t foreground = ::tcgetpgrp(master_.get()); foreground > 0) state.foreground = foreground;
+  }
+  state.mode = mode();
+  return state;
 }
 
 bool Terminal::resize(const winsize& size) {

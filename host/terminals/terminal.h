@@ -20,6 +20,7 @@
 #include "loop/listeners.h"
 #include "loop/reactor.h"
 #include "terminals/process_info.h"
+#include "terminals/pty_state.h"
 #include "terminals/screen.h"
 #include "unique_fd.h"
 
@@ -80,6 +81,8 @@ class Terminal {
   /// True when the pty is in canonical (line) mode, where the kernel keeps
   /// at most kLineLimit bytes of a line; false when it is closed.
   bool line_mode() const;
+  /// The pty's foreground process group and mode, and the process's group.
+  PtyState pty_state() const;
   /// Sets the window size of the pty (the program gets SIGWINCH) and of
   /// the screen. False, with errno set, when the pty refuses it.
   bool resize(const winsize& size);
@@ -115,6 +118,8 @@ class Terminal {
   /// when nothing more will come now.
   std::size_t read_once(Clock::time_point now);
   void write_input();
+  /// The pty's local modes; empty when it is closed.
+  std::optional<TtyMode> mode() const;
   void announce_end();
   /// Closes the pty: the event loop stops watching it, queued input goes.
   void close_pty();
