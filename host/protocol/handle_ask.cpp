@@ -89,7 +89,7 @@ void start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchRepl
     });
     ++reply->open;  // start() never answers before it returns
   } catch (const Refusal& refusal) {
-    reply->results[slot]["error"] = refusal.what();
+    reply->results[slot]["error"] = refusal.text();
   }
 }
 
