@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,10 +30,8 @@ namespace {
 const OptionSpec kOptions[] = {
     {"--socket", "PATH", "the socket to listen on"},
     {"--state", "FILE", "where notes, roles and their ropes are kept"},
-    {"--presets", "FILE",
-     "launch presets, a JSON array of {\"name\", \"command\"}"},
-    {"--settle", "TIME",
-     "quiet time that ends an asked peer's turn (default 2s)"},
+    {"--presets", "FILE", "launch presets, a JSON array of {\"name\", \"command\"}"},
+    {"--settle", "TIME", "quiet time that ends an asked peer's turn (default 2s)"},
     {"--max-wait", "TIME", "longest wait for one turn (default 10m)"},
     {"--log", "FILE", "append the activity log to FILE"},
 };
@@ -42,36 +39,25 @@ const OptionSpec kOptions[] = {
 /// How long a hung-up terminal has to end before it is killed.
 constexpr std::chrono::milliseconds kDismissGrace{2000};
 
-bool executable(const char *path) {
-  return path != nullptr && path[0] == '/' && ::access(path, X_OK) == 0;
-}
+bool executable(const char* path) { return path != nullptr && path[0] == '/' && ::access(path, X_OK) == 0; }
 
 /// $SHELL, else the login shell of the user's account, else /bin/sh.
 std::string user_shell() {
-  if (const char *shell = std::getenv("SHELL"); executable(shell))
-    return shell;
-  if (const passwd *pw = ::getpwuid(::getuid());
-      pw != nullptr && executable(pw->pw_shell))
-    return pw->pw_shell;
+  if (const char* shell = std::getenv("SHELL"); executable(shell)) return shell;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && executable(pw->pw_shell)) return pw->pw_shell;
   return "/bin/sh";
 }
 
-std::string parent_of(const std::string &path) {
-  return std::filesystem::path(path).parent_path().string();
-}
+std::string parent_of(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
 /// The turn rule with the --settle and --max-wait options applied.
-TurnRule turn_rule(const Args &args) {
+TurnRule turn_rule(const Args& args) {
   TurnRule rule;
-  for (auto [flag, field] : {std::pair{"--settle", &TurnRule::settle},
-                             std::pair{"--max-wait", &TurnRule::max_wait}}) {
+  for (auto [flag, field] : {std::pair{"--settle", &TurnRule::settle}, std::pair{"--max-wait", &TurnRule::max_wait}}) {
     std::optional<std::string> text = args.value(flag);
-    if (!text)
-      continue;
+    if (!text) continue;
     std::optional<std::chrono::milliseconds> d = parse_duration(*text);
-    if (!d)
-      throw UsageError(std::string(flag) +
-                       " needs a time such as 500ms, 2s or 10m, not " + *text);
+    if (!d) throw UsageError(std::string(flag) + " needs a time such as 500ms, 2s or 10m, not " + *text);
     rule.*field = *d;
   }
   return rule;
@@ -79,30 +65,24 @@ TurnRule turn_rule(const Args &args) {
 
 /// Sends the activity log where --log says; without it, interactive mode
 /// logs nothing (its standard error is the person's screen).
-void open_log(const Args &args, bool interactive) {
+void open_log(const Args& args, bool interactive) {
   std::optional<std::string> path = args.value("--log");
   if (!path) {
-    if (interactive)
-      log_off();
+    if (interactive) log_off();
     return;
   }
-  wire::UniqueFd fd(
-      ::open(path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd)
-    throw Failure("cannot open the log file " + *path + ": " +
-                  wire::os_error_text(errno));
+  wire::UniqueFd fd(::open(path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd) throw Failure("cannot open the log file " + *path + ": " + wire::os_error_text(errno));
   log_to(std::move(fd));
 }
 
 /// Runs `server` with the user's shell as "Lead" in this terminal until the
 /// shell ends; returns the shell's exit status.
-int serve_with_lead(Server &server, Reactor &reactor, Canvas &canvas,
-                    TerminalSet &terminals, const HostSettings &settings) {
-  std::string lead = start_lead(canvas, terminals, settings.shell,
-                                settings.socket_path, STDIN_FILENO);
+int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
+                    const HostSettings& settings) {
+  std::string lead = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
   log_event("lead", {{"name", lead}, {"command", settings.shell}});
-  report("your shell is the terminal \"" + lead +
-         "\"; leave it to stop the host");
+  report("your shell is the terminal \"" + lead + "\"; leave it to stop the host");
   RawMode raw(STDIN_FILENO);
   LeadConsole console(reactor, terminals, lead, STDIN_FILENO, STDOUT_FILENO);
   int status = server.run([&console] { return console.over(); });
@@ -111,69 +91,56 @@ int serve_with_lead(Server &server, Reactor &reactor, Canvas &canvas,
 
 /// Runs the host until it is stopped; with `interactive`, with the user's
 /// shell in it as "Lead" until that shell ends.
-int run_host(const Args &args, bool interactive) {
+int run_host(const Args& args, bool interactive) {
   require_operands(args, 0, 0, "");
   TurnRule rule = turn_rule(args);
   if (interactive && ::isatty(STDIN_FILENO) == 0) {
-    throw Failure("interactive mode needs a terminal on standard input; use "
-                  "`welkmora-host serve`");
+    throw Failure("interactive mode needs a terminal on standard input; use `welkmora-host serve`");
   }
   std::optional<std::string> socket_option = args.value("--socket");
-  std::string socket =
-      socket_option ? absolute_path(*socket_option) : default_socket_path();
+  std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   make_directory(parent_of(socket), !args.has("--socket"));
-  std::string state_path =
-      absolute_path(args.value("--state").value_or(default_state_path()));
+  std::string state_path = absolute_path(args.value("--state").value_or(default_state_path()));
   std::vector<Preset> presets = load_presets(args.value("--presets"));
   open_log(args, interactive);
 
   make_directory(parent_of(state_path), false);
   StateFile state(state_path);
   if (int removed = state.claim(); removed > 0) {
-    report("removed " + std::to_string(removed) +
-           " temporary state file(s) a stopped host left");
+    report("removed " + std::to_string(removed) + " temporary state file(s) a stopped host left");
   }
   Canvas canvas;
   canvas.restore(state.load());
 
-  // What a terminal's program leaves behind comes to the host when its
-  // parent ends, so the loop reaps it instead of leaving a zombie.
-  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   Reactor reactor;
   TerminalSet terminals(reactor, kDismissGrace);
+  terminals.adopt_orphans();
   HostSettings settings;
   settings.socket_path = socket;
   settings.shell = user_shell();
   settings.turn = rule;
-  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets),
-                        settings);
+  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state.path() + ")");
-  return interactive
-             ? serve_with_lead(server, reactor, canvas, terminals, settings)
-             : server.run();
+  return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }
 
-} // namespace
+}  // namespace
 
-const Command kServe = {
-    "serve",
-    "serve [OPTIONS]",
-    "run the host in the foreground",
-    "Runs the host in the foreground until SIGINT, SIGTERM or SIGHUP, writing "
-    "its\n"
-    "activity log (one line per event) to standard error or to --log FILE.\n",
-    kOptions,
-    [](const Args &args) { return run_host(args, false); }};
+const Command kServe = {"serve",
+                        "serve [OPTIONS]",
+                        "run the host in the foreground",
+                        "Runs the host in the foreground until SIGINT, SIGTERM or SIGHUP, writing its\n"
+                        "activity log (one line per event) to standard error or to --log FILE.\n",
+                        kOptions,
+                        [](const Args& args) { return run_host(args, false); }};
 
-const Command kInteractive = {
-    "",
-    "[OPTIONS]",
-    "run the host with your shell in it as \"Lead\"",
-    "Runs the host with your shell in it as the terminal \"Lead\", shown in "
-    "this\n"
-    "terminal; leaving the shell stops the host. Logs only to --log FILE.\n",
-    kOptions,
-    [](const Args &args) { return run_host(args, true); }};
+const Command kInteractive = {"",
+                              "[OPTIONS]",
+                              "run the host with your shell in it as \"Lead\"",
+                              "Runs the host with your shell in it as the terminal \"Lead\", shown in this\n"
+                              "terminal; leaving the shell stops the host. Logs only to --log FILE.\n",
+                              kOptions,
+                              [](const Args& args) { return run_host(args, true); }};
 
-} // namespace host::cli
+}  // namespace host::cli
