@@ -53,8 +53,10 @@ using wire::Json;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-wire::UniqueFd connect_to(const std::string& path) {
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+/// A connection to `path`; with `wait` false, none when the host's backlog
+/// is full.
+wire::UniqueFd connect_to(const std::string& path, bool wait = true) {
+  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0));
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
@@ -73,7 +75,7 @@ bool send_all(int fd, std::string_view data) {
 }
 
 /// The reply line to `line`, or "" when none came within 30 seconds.
-std::string exchange(const std::string& socket, const std::string& line) {
+std::string round_trip(const std::string& socket, const std::string& line) {
   wire::UniqueFd fd = connect_to(socket);
   if (!fd || !send_all(fd.get(), line + "\n")) return "";
   std::string reply;
@@ -168,16 +170,16 @@ struct Caller {
   Json credentials;
 
   static Caller join(const std::string& socket, const std::string& name) {
-    Json reply = Json::parse(exchange(socket, wire::to_wire({{"command", "join"}, {"name", name}})));
+    Json reply = Json::parse(round_trip(socket, wire::to_wire(Json{{"command", "join"}, {"name", name}})));
     if (reply.value("ok", false) != true) die("join failed: " + reply.dump());
-    return {socket, {{"terminalId", reply["result"]["name"]}, {"token", reply["result"]["token"]}}};
+    return {socket, Json{{"terminalId", reply["result"]["name"]}, {"token", reply["result"]["token"]}}};
   }
   std::string line(Json request) const {
     request.update(credentials);
     return wire::to_wire(request);
   }
   Json ask(Json request) const {
-    std::string reply = exchange(socket, line(std::move(request)));
+    std::string reply = round_trip(socket, line(std::move(request)));
     return reply.empty() ? Json() : Json::parse(reply);
   }
 };
@@ -188,7 +190,7 @@ std::string list_latency(const Caller& caller, int runs = 50) {
   std::string request = caller.line({{"command", "list"}});
   for (int i = 0; i < runs; ++i) {
     auto start = Clock::now();
-    if (exchange(caller.socket, request).empty()) die("list got no reply");
+    if (round_trip(caller.socket, request).empty()) die("list got no reply");
     times.push_back(ms(Clock::now() - start));
   }
   std::sort(times.begin(), times.end());
@@ -210,11 +212,13 @@ void latencies(const std::string& binary, const std::string& dir) {
   limit.rlim_cur = limit.rlim_max;
   ::setrlimit(RLIMIT_NOFILE, &limit);
   std::vector<wire::UniqueFd> idle;
+  int refused = 0;
   for (int i = 0; i < 5000; ++i) {
-    wire::UniqueFd fd = connect_to(host.socket());
-    if (!fd) die("cannot open idle connection " + std::to_string(i) + ": " + std::strerror(errno));
-    idle.push_back(std::move(fd));
+    wire::UniqueFd fd = connect_to(host.socket(), false);
+    if (fd) idle.push_back(std::move(fd));
+    refused += !fd;
   }
+  if (refused > 0) std::printf("(%d of 5000 idle connections found the backlog full)\n", refused);
   print("list, 5000 idle connections (host: 1024 fds):", list_latency(lead));
   idle.clear();
   lead.ask({{"command", "recruit"}, {"name", "Flood"}, {"cmd", "yes flood"}});
@@ -248,7 +252,7 @@ void memory(const std::string& binary, const std::string& dir) {
   });
   std::string note =
       lead.line({{"command", "note"}, {"sub", "create"}, {"name", "big"}, {"content", std::string(30 << 20, 'x')}});
-  if (exchange(host.socket(), note).find("\"ok\":true") == std::string::npos) die("cannot create the big note");
+  if (round_trip(host.socket(), note).find("\"ok\":true") == std::string::npos) die("cannot create the big note");
   peak(host, "peak memory, 20 unread replies of 30 MiB:", [&] {
     std::vector<wire::UniqueFd> clients;
     std::string read = lead.line({{"command", "note"}, {"sub", "read"}, {"name", "big"}}) + "\n";

@@ -210,7 +210,9 @@ void Server::deliver(std::uint64_t id, const Json& reply) {
   auto it = connections_.find(id);
   if (it == connections_.end() || !it->second->awaiting_reply()) return;  // the client has gone
   try {
-    it->second->reply(reply_text(reply) + "\n");
+    std::string line = reply_text(reply);
+    line.push_back('\n');  // in place: a long reply is not copied again
+    it->second->reply(std::move(line));
   } catch (const std::bad_alloc&) {
     it->second->shed(Connection::kOutOfMemory);
   }

@@ -137,7 +137,9 @@ void Terminal::on_events(unsigned events) {
 
 std::size_t Terminal::read_once(Clock::time_point now) {
   if (!master_) return 0;
-  char buf[65536];
+  // A read a round: small enough that a terminal flooding output leaves the
+  // loop free for clients between its reads.
+  char buf[4096];
   ssize_t n = read(master_.get(), buf, sizeof buf);
   if (n > 0) {
     std::string_view bytes(buf, static_cast<std::size_t>(n));
