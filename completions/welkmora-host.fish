@@ -1,0 +1,87 @@
+# fish completion of welkmora-host, the headless host of the Welkmora canvas.
+#
+# It completes the commands, their options and files, the key names of
+# send-keys, and the live terminal names for attach and send-keys, read from
+# `welkmora-host ls --json` (of the socket given with --socket, if any) with
+# at most a second per call and its errors dropped, so Tab stays silent when
+# no host runs and never hangs the prompt.
+
+# Prints the names of the host's terminals that have a screen (not the
+# joined shells), one a line, from the socket given on the command line if
+# any. Each object of the "terminals" array of the JSON is matched whole
+# (strings may hold braces), and its name unescaped: a name holds no control
+# characters, so the only escapes in it are \" and \\.
+function __welkmora_host_terminals
+    set -l socket
+    set -l typed (commandline -opc)
+    if set -l i (contains -i -- --socket $typed); and test $i -lt (count $typed)
+        set socket --socket $typed[(math $i + 1)]
+    end
+    timeout 1 welkmora-host ls --json $socket </dev/null 2>/dev/null | tr -d '\n' |
+        env LC_ALL=C sed -e 's/.*"terminals"[[:space:]]*:[[:space:]]*\[//' \
+        -e 's/\][[:space:]]*,[[:space:]]*"notes"[[:space:]]*:.*//' |
+        env LC_ALL=C grep -oE '[{]([^{}"]|"([^"\\\\]|\\\\.)*")*[}]' |
+        env LC_ALL=C grep -vE '"state"[[:space:]]*:[[:space:]]*"joined"' |
+        env LC_ALL=C grep -oE '"name"[[:space:]]*:[[:space:]]*"([^"\\\\]|\\\\.)*"' |
+        env LC_ALL=C sed -e 's/^"name"[[:space:]]*:[[:space:]]*"//' -e 's/"$//' -e 's/\\\\"/"/g' -e 's/\\\\\\\\/\\\\/g'
+end
+
+# The command and its operands before the cursor, without the options and
+# their values.
+function __welkmora_host_words
+    set -l typed (commandline -opc)[2..]
+    set -l skip 0
+    for word in $typed
+        if test $skip -eq 1
+            set skip 0
+        else if contains -- $word --socket --state --presets --settle --max-wait --web --log
+            set skip 1
+        else if not string match -q -- '-?*' $word
+            echo $word
+        end
+    end
+end
+
+# `__welkmora_host_at N COMMAND...`: true when the command is one of the
+# COMMANDs and N of its operands stand before the cursor (-1: any number);
+# `__welkmora_host_at 0`: true while no command is typed yet.
+function __welkmora_host_at --argument-names operands
+    set -l words (__welkmora_host_words)
+    if test (count $argv) -eq 1
+        test (count $words) -eq 0
+        return
+    end
+    contains -- "$words[1]" $argv[2..]; or return 1
+    test $operands -lt 0; or test (count $words) -eq (math $operands + 1)
+end
+
+set -l commands serve join ls attach send-keys help
+
+complete -c welkmora-host -f
+complete -c welkmora-host -n '__welkmora_host_at 0' -a serve -d 'Run the host in the foreground'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a join -d 'Register this shell as a terminal'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a ls -d 'List every terminal and note'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a attach -d 'Show a terminal here and type into it'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a send-keys -d 'Type keys into a terminal'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a help -d 'Print the usage'
+
+set -l hosting '__welkmora_host_at 0; or __welkmora_host_at -1 serve'
+complete -c welkmora-host -n $hosting -l socket -r -F -d 'The socket to listen on'
+complete -c welkmora-host -n $hosting -l state -r -F -d 'Where notes, roles and their ropes are kept'
+complete -c welkmora-host -n $hosting -l presets -r -F -d 'Launch presets, a JSON array'
+complete -c welkmora-host -n $hosting -l settle -x -d 'Quiet time that ends a turn (500ms, 2s, 10m)'
+complete -c welkmora-host -n $hosting -l max-wait -x -d 'Longest wait for one turn (500ms, 2s, 10m)'
+complete -c welkmora-host -n $hosting -l web -x -d 'Serve the canvas in the browser at [ADDR:]PORT'
+complete -c welkmora-host -n $hosting -l log -r -F -d 'Append the activity log to a file'
+complete -c welkmora-host -n '__welkmora_host_at 0' -l version -d 'Print the version'
+complete -c welkmora-host -l help -d 'Print the usage'
+
+complete -c welkmora-host -n '__welkmora_host_at -1 join ls attach send-keys' -l socket -r -F -d 'The socket of the host'
+complete -c welkmora-host -n '__welkmora_host_at -1 ls' -l json -d 'Print one JSON object'
+complete -c welkmora-host -n '__welkmora_host_at -1 attach' -l read-only -d 'Only watch, send no keys'
+complete -c welkmora-host -n '__welkmora_host_at -1 send-keys' -s l -d 'Type every word as text'
+complete -c welkmora-host -n '__welkmora_host_at 0 attach send-keys' -a '(__welkmora_host_terminals)' -d Terminal
+complete -c welkmora-host -n 'not __welkmora_host_at 0 send-keys; and __welkmora_host_at -1 send-keys' \
+    -a 'Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z' \
+    -d Key
+complete -c welkmora-host -n '__welkmora_host_at 0 help' -a "$commands"

@@ -1,0 +1,95 @@
+#compdef welkmora-host
+# zsh completion of welkmora-host, the headless host of the Welkmora canvas.
+#
+# It completes the commands, their options and files, the key names of
+# send-keys, and the live terminal names for attach and send-keys, read from
+# `welkmora-host ls --json` (of the socket given with --socket, if any) with
+# at most a second per call and its errors dropped, so Tab stays silent when
+# no host runs and never hangs the prompt.
+
+# Prints the names of the host's terminals that have a screen (not the
+# joined shells), one a line. The arguments are passed to `ls` (a --socket
+# option). Each object of the "terminals" array of its JSON is matched whole
+# (strings may hold braces), and its name unescaped: a name holds no control
+# characters, so the only escapes in it are \" and \\.
+_welkmora_host_terminals() {
+  timeout 1 welkmora-host ls --json "$@" </dev/null 2>/dev/null | tr -d '\n' |
+    LC_ALL=C sed -e 's/.*"terminals"[[:space:]]*:[[:space:]]*\[//' \
+      -e 's/\][[:space:]]*,[[:space:]]*"notes"[[:space:]]*:.*//' |
+    LC_ALL=C grep -oE '[{]([^{}"]|"([^"\\]|\\.)*")*[}]' |
+    LC_ALL=C grep -vE '"state"[[:space:]]*:[[:space:]]*"joined"' |
+    LC_ALL=C grep -oE '"name"[[:space:]]*:[[:space:]]*"([^"\\]|\\.)*"' |
+    LC_ALL=C sed -e 's/^"name"[[:space:]]*:[[:space:]]*"//' -e 's/"$//' -e 's/\\"/"/g' -e 's/\\\\/\\/g'
+}
+
+_welkmora_host() {
+  local -a commands host_options socket names expl
+  commands=(
+    'serve:run the host in the foreground'
+    'join:register this shell as a terminal on the canvas'
+    'ls:list every terminal and note'
+    'attach:show a terminal here and type into it'
+    'send-keys:type keys into a terminal'
+    'help:print the usage'
+  )
+  host_options=(
+    '--socket:the socket to listen on'
+    '--state:where notes, roles and their ropes are kept'
+    '--presets:launch presets, a JSON array'
+    '--settle:quiet time that ends a turn'
+    '--max-wait:longest wait for one turn'
+    '--web:serve the canvas in the browser'
+    '--log:append the activity log to a file'
+  )
+
+  case $words[CURRENT-1] in
+    (--socket|--state|--presets|--log) _files; return ;;
+    (--settle|--max-wait) _message 'time (500ms, 2s, 10m)'; return ;;
+    (--web) _message '[address:]port'; return ;;
+  esac
+
+  # The command, the operands before the cursor and a --socket to ask.
+  local i command= operands=0
+  for (( i = 2; i < CURRENT; i++ )); do
+    case $words[i] in
+      (--socket) socket=(--socket ${~words[i+1]}); (( i++ )) ;;
+      (--state|--presets|--settle|--max-wait|--web|--log) (( i++ )) ;;
+      (-?*) ;;
+      (*) if [[ -z $command ]]; then command=$words[i]; else (( operands++ )); fi ;;
+    esac
+  done
+
+  local -a flags
+  case $command in
+    ('')
+      if [[ $PREFIX == -* ]]; then
+        flags=($host_options '--version:print the version' '--help:print the usage')
+        _describe -t options option flags
+      else
+        _describe -t commands 'welkmora-host command' commands
+      fi
+      ;;
+    (serve)
+      flags=($host_options '--help:print the usage')
+      _describe -t options option flags
+      ;;
+    (join) [[ $PREFIX == -* ]] && compadd -- --socket --help ;;
+    (ls) compadd -- --json --socket --help ;;
+    (attach|send-keys)
+      if [[ $PREFIX == -* ]]; then
+        flags=(--socket --help)
+        [[ $command == attach ]] && flags+=(--read-only) || flags+=(-l)
+        compadd -a flags
+      elif (( operands == 0 )); then
+        names=(${(f)"$(_welkmora_host_terminals $socket)"})
+        _wanted terminals expl terminal compadd -a names
+      elif [[ $command == send-keys ]]; then
+        _wanted keys expl key compadd Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown \
+          F{1..12} C-c C-d C-z
+      fi
+      ;;
+    (help) (( operands == 0 )) && _describe -t commands 'welkmora-host command' commands ;;
+  esac
+}
+
+_welkmora_host "$@"
