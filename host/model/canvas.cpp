@@ -197,17 +197,23 @@ Item Canvas::resolve(std::string_view name) const {
   refuse("no such item", name);
 }
 
-bool Canvas::unroped(const Item& item) const {
-  return std::none_of(ropes_.begin(), ropes_.end(), [&](const Rope& r) { return r.touches(item); });
+bool Canvas::unroped(const Item& item, bool present_only) const {
+  return std::none_of(ropes_.begin(), ropes_.end(), [&](const Rope& r) {
+    if (!r.touches(item)) return false;
+    const Item& other = r.other(item);
+    return other.kind == ItemKind::kTerminal && (!present_only || terminals_.contains(other.name));
+  });
 }
 
 void Canvas::require_reachable(std::string_view caller, const Item& item) const {
   Item self = Item::terminal(caller);
   if (item == self || roped(self, item)) return;
   if (item.kind == ItemKind::kNote) {
-    // A note roped to nobody lies free; the person may take any note.
+    // A note roped to nobody lies free. The person may also take one whose
+    // terminals are all gone (their ropes wait for names that may never
+    // come back).
     const TerminalEntry* entry = terminal(caller);
-    if (unroped(item) || (entry != nullptr && entry->persons)) return;
+    if (unroped(item, false) || (entry != nullptr && entry->persons && unroped(item, true))) return;
   }
   // A terminal out of reach is not admitted to exist; notes are listed anyway.
   if (item.kind == ItemKind::kTerminal) deny("no such item", item.name);

@@ -10,8 +10,8 @@
 //   edited or deleted; a note it creates is roped to it;
 // - it may rope two items when each is itself or already roped to it, so it
 //   can introduce two of its peers but never reach a stranger; a note roped
-//   to nobody lies free and may be roped by anyone, and the person's shells
-//   may rope any note;
+//   to no terminal lies free and may be roped by anyone, and the person's
+//   shells may also rope a note whose terminals are all off the canvas;
 // - roles are shared by everyone.
 //
 // Terminals and notes share one namespace: no note has a terminal's name.
@@ -196,8 +196,9 @@ class Canvas {
   std::string free_suffixed(std::string_view base, unsigned first) const;
   /// After a name is freed: a suffix search for its base starts there again.
   void name_freed(std::string_view name);
-  /// True when no rope touches `item`.
-  bool unroped(const Item& item) const;
+  /// True when no terminal is roped to `item`; with `present_only`, no
+  /// terminal on the canvas now.
+  bool unroped(const Item& item, bool present_only) const;
   void cut_rope(const Rope& rope);
   void erase_terminal(std::string_view name);
   void erase_note(std::string_view name);
@@ -205,7 +206,7 @@ class Canvas {
   /// note; refuses "no such item: NAME".
   Item resolve(std::string_view name) const;
   /// Refuses unless `item` is `caller` or roped to it, or a note that is
-  /// free or that the caller, a person's shell, may take.
+  /// free (or, for a person's shell, whose terminals are all gone).
   void require_reachable(std::string_view caller, const Item& item) const;
   std::string& reachable_note(std::string_view caller, std::string_view name);
   std::string& existing_role(std::string_view name);

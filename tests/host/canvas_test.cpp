@@ -78,15 +78,18 @@ TEST_F(HostCanvas, NotesRopedToNobodyLieFree) {
   EXPECT_EQ(refusal_of([&] { canvas.note("Stranger", "Kept"); }), "note not roped to you: Kept");
   EXPECT_TRUE(canvas.connect("Stranger", "Stranger", "Kept"));
   EXPECT_EQ(canvas.note("Stranger", "Kept"), "k");
-  // A roped note stays out of a stranger's reach, but not out of the person's.
-  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "Mine"); }), "note not roped to you: Mine");
+  // A note roped to a terminal is out of reach, the person's too.
   canvas.add_terminal({"Person", "t", true, "", true});
+  for (const char* caller : {"Stranger", "Person"}) {
+    EXPECT_EQ(refusal_of([&] { canvas.connect(caller, caller, "Mine"); }), "note not roped to you: Mine");
+  }
+  // A shell that leaves keeps its note ropes by name, as over a restart;
+  // while it is gone, only the person may take its notes.
+  canvas.forget_terminal("B");
+  EXPECT_TRUE(canvas.roped(Item::terminal("B"), Item::note("Mine")));
+  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "Mine"); }), "note not roped to you: Mine");
   EXPECT_TRUE(canvas.connect("Person", "Mine", "Person"));
   EXPECT_EQ(canvas.note("Person", "Mine"), "m");
-  // A shell that leaves keeps its note ropes by name, as over a restart.
-  canvas.forget_terminal("Person");
-  EXPECT_TRUE(canvas.roped(Item::terminal("Person"), Item::note("Mine")));
-  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "Mine"); }), "note not roped to you: Mine");
 }
 
 TEST_F(HostCanvas, NotesAreReachedThroughRopes) {

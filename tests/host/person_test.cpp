@@ -173,7 +173,7 @@ TEST(HostActivityLog, OneLinePerEvent) {
               {"list"});
   host.client(boss, {"dismiss", "Dev"});
   std::string text = wait_for(log, "dismiss");
-  for (std::string line : {" join name=Boss\n", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
+  for (std::string line : {" join name=Boss pid=", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
                            " answer name=Dev by=Boss duration=", " refused by=Boss command=list reason=\"unknown",
                            " dismiss name=Dev by=Boss\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
