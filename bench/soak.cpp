@@ -215,8 +215,11 @@ void latencies(const std::string& binary, const std::string& dir) {
   int refused = 0;
   for (int i = 0; i < 5000; ++i) {
     wire::UniqueFd fd = connect_to(host.socket(), false);
-    if (fd) idle.push_back(std::move(fd));
-    refused += !fd;
+    if (!fd) {
+      ++refused;
+      continue;
+    }
+    idle.push_back(std::move(fd));
   }
   if (refused > 0) std::printf("(%d of 5000 idle connections found the backlog full)\n", refused);
   print("list, 5000 idle connections (host: 1024 fds):", list_latency(lead));
