@@ -1,56 +1,140 @@
 #!/usr/bin/env bash
-# Times `welkmora ask` against welkmora-host: a single ask and a batch to two
-# demo agents that think for one second each, RUNS times each (default 5;
-# -n RUNS changes that), with the host's settle time at 300ms (-s TIME). A
-# batch that serves its agents at the same time takes about as long as a
-# single ask: 0.2 s to the Enter, the agent's second, then the settle time.
-# It is not part of the test suite.
+# Times `welkmora ask` against `welkmora-host serve` with its default turn
+# rule, the way agents use it all day. Each case runs RUNS times (default 5;
+# -n RUNS changes that); every answer's text is checked, and the wall time of
+# each run, their median and the best are printed. The cases:
+#
+#   bash      `echo hi` to an interactive bash                 answer "hi"
+#   python    `print(6*7)` to an interactive python3           answer "42"
+#   agent     a demo agent that thinks one second              "Answer: hello"
+#   batch     one --batch to ten such demo agents at once      ten answers
+#   silent    `sleep 3; echo done` to bash                     "done", and the
+#             next ask (`echo next`, not timed) answers "next" alone
+#   cancel    an ask to a demo agent whose client is killed after half a
+#             second: the time from its end until the peer takes the next
+#             ask, whose answer must hold "Answer: again"
+#
+# -s TIME runs the host with that settle time; -B DIR uses (and builds) the
+# build tree DIR (default build). It ends with status 1 when any answer was
+# wrong. Not part of the test suite; the figures go in README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
-settle=300ms
-while getopts n:s: flag; do
+settle=
+build=build
+while getopts n:s:B: flag; do
   case $flag in
     n) runs=$OPTARG ;;
     s) settle=$OPTARG ;;
-    *) echo "usage: $0 [-n RUNS] [-s SETTLE]" >&2; exit 2 ;;
+    B) build=$OPTARG ;;
+    *) echo "usage: $0 [-n RUNS] [-s SETTLE] [-B BUILD_DIR]" >&2; exit 2 ;;
   esac
 done
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target welkmora welkmora-host >/dev/null
+[ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target welkmora welkmora-host >/dev/null
+python=$(command -v /usr/bin/python3 python3 | head -n 1)
 
 work=$(mktemp -d)
 host_pid=
 trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
-export PATH="$PWD/build:$PATH" WELKMORA_DEMO_DELAY=1
-welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --settle "$settle" \
+export PATH="$PWD/$build:$PATH" WELKMORA_DEMO_DELAY=1
+welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" ${settle:+--settle "$settle"} \
   </dev/null 2>"$work/host.log" &
 host_pid=$!
 until [ -S "$work/host.sock" ]; do sleep 0.05; done
 eval "$(welkmora-host join Lead --socket "$work/host.sock" 2>/dev/null)"
-for agent in A B; do
-  welkmora recruit "$agent" --command welkmora-demo-agent >/dev/null
-  until welkmora check "$agent" | grep -q 'demo>'; do sleep 0.05; done
-done
 
-# Runs "$@" RUNS times and prints each wall time and their mean, in seconds.
-measure() {
-  local label=$1 total=0 start end ms
-  shift
-  printf '%-8s' "$label"
-  for _ in $(seq "$runs"); do
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    ms=$(((end - start) / 1000000))
-    total=$((total + ms))
-    printf ' %d.%03d' $((ms / 1000)) $((ms % 1000))
-  done
-  ms=$((total / runs))
-  printf '   mean %d.%03d s\n' $((ms / 1000)) $((ms % 1000))
+# recruit NAME READY COMMAND: recruits and waits until its screen shows READY.
+recruit() {
+  welkmora recruit "$1" --command "$3" >/dev/null
+  until welkmora check "$1" | grep -qF -- "$2"; do sleep 0.05; done
+}
+recruit Sh 'bash-' 'exec bash --norc --noprofile'
+recruit Py '>>>' "exec $python -q"
+agents=()
+for i in 0 1 2 3 4 5 6 7 8 9; do
+  recruit "D$i" 'demo>' 'exec welkmora-demo-agent'
+  agents+=("\"D$i\":\"p$i\"")
+done
+batch="{$(IFS=,; echo "${agents[*]}")}"
+batch_answer=$(for i in 0 1 2 3 4 5 6 7 8 9; do printf '=== D%s ===\nAnswer: p%s\n\n' "$i" "$i"; done)
+
+wrong=0
+ms_text() { printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)); }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# check LABEL EXPECTED GOT: counts and shows a wrong answer.
+check() {
+  [ "$2" == "$3" ] && return 0
+  wrong=$((wrong + 1))
+  printf '  %s: wrong answer: %q\n' "$1" "$3" >&2
 }
 
-echo "settle $settle, agents think 1 s, $runs runs each (seconds):"
-measure single welkmora ask A "hello"
-measure batch welkmora ask --batch '{"A":"one","B":"two"}'
+# report LABEL MS...: the runs, their median and the best.
+report() {
+  local label=$1
+  shift
+  local sorted
+  sorted=($(printf '%s\n' "$@" | sort -n))
+  printf '%-8s median %s  best %s   runs:' "$label" "$(ms_text "${sorted[$((${#sorted[@]} / 2))]}")" \
+    "$(ms_text "${sorted[0]}")"
+  for ms in "$@"; do printf ' %s' "$(ms_text "$ms")"; done
+  echo
+}
+
+# timed LABEL EXPECTED ARGS...: runs `welkmora ask ARGS` RUNS times.
+timed() {
+  local label=$1 expected=$2 times=() start got
+  shift 2
+  for _ in $(seq "$runs"); do
+    start=$(now_ms)
+    got=$(welkmora ask "$@" 2>&1) || true
+    times+=($(($(now_ms) - start)))
+    check "$label" "$expected" "$got"
+  done
+  report "$label" "${times[@]}"
+}
+
+silent() {
+  local times=() start got
+  for _ in $(seq "$runs"); do
+    start=$(now_ms)
+    got=$(welkmora ask Sh 'sleep 3; echo done' 2>&1) || true
+    times+=($(($(now_ms) - start)))
+    check silent done "$got"
+    check "silent (next)" next "$(welkmora ask Sh 'echo next' 2>&1 || true)"
+  done
+  report silent "${times[@]}"
+}
+
+# The time from the killed client's end to the start of the first ask that
+# the peer takes (refusals as busy come back at once).
+cancel() {
+  local times=() gone start got
+  for _ in $(seq "$runs"); do
+    timeout 0.5 welkmora ask D0 hello >/dev/null 2>&1 || true
+    gone=$(now_ms)
+    while :; do
+      start=$(now_ms)
+      got=$(welkmora ask D0 again 2>&1) || true
+      [[ $got == *busy* ]] || break
+      sleep 0.02
+    done
+    times+=($((start - gone)))
+    # The agent still finishes the cancelled prompt: both answers show.
+    [[ $got == *'Answer: again'* ]] || check cancel '...Answer: again...' "$got"
+  done
+  report cancel "${times[@]}"
+}
+
+echo "$(uptime)"
+echo "settle ${settle:-default}, $runs runs each, wall time in seconds:"
+timed bash hi Sh 'echo hi'
+timed python 42 Py 'print(6*7)'
+timed agent 'Answer: hello' D0 hello
+timed batch "$batch_answer" --batch "$batch"
+silent
+cancel
+echo "$(uptime)"
+[ "$wrong" -eq 0 ] || { echo "$wrong wrong answers" >&2; exit 1; }

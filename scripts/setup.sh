@@ -3,10 +3,11 @@
 # quiet when everything is present already.
 set -euo pipefail
 
-# The second line is for the man pages (scdoc, groff to check them), the
-# completions (the three shells they serve) and the package (dpkg-shlibdeps).
+# python3 is a REPL the host's tests ask. The third line is for the man pages
+# (scdoc, groff to check them), the completions (the three shells they serve)
+# and the package (dpkg-shlibdeps).
 packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvterm-dev
-          clang libclang-rt-14-dev clang-format
+          clang libclang-rt-14-dev clang-format python3
           scdoc groff-base bash-completion zsh fish dpkg-dev file)
 
 missing=()

@@ -31,7 +31,7 @@ const OptionSpec kOptions[] = {
     {"--socket", "PATH", "the socket to listen on"},
     {"--state", "FILE", "where notes, roles and their ropes are kept"},
     {"--presets", "FILE", "launch presets, a JSON array of {\"name\", \"command\"}"},
-    {"--settle", "TIME", "quiet time that ends an asked peer's turn (default 2s)"},
+    {"--settle", "TIME", "fallback quiet time that ends a turn (default 2s)"},
     {"--max-wait", "TIME", "longest wait for one turn (default 10m)"},
     {"--log", "FILE", "append the activity log to FILE"},
 };

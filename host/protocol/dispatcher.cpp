@@ -149,7 +149,7 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
       settings_(std::move(settings)),
       asks_(terminals, terminals.reactor().timers(), settings_.turn) {}
 
-void Dispatcher::handle(std::string_view line, const Client& client) {
+Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   const Responder& respond = client.respond;
   Json request;
   try {
@@ -160,10 +160,7 @@ void Dispatcher::handle(std::string_view line, const Client& client) {
     const Route& route = find_sub(family, request);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
-    if (route.async != nullptr) {
-      route.async(ctx, call, respond);
-      return;
-    }
+    if (route.async != nullptr) return route.async(ctx, call, respond);
     Json result =
         route.persists && state_ != nullptr ? run_saved(route.sync, ctx, call, *state_) : route.sync(ctx, call);
     for (const auto& effect : ctx.on_commit) effect();
@@ -179,6 +176,7 @@ void Dispatcher::handle(std::string_view line, const Client& client) {
   } catch (...) {
     respond(error_reply("internal error"));
   }
+  return {};
 }
 
 Json Dispatcher::answer(std::string_view line) {

@@ -3,7 +3,8 @@
 // or {"ok":false,"error":"..."} with an English error text. Any input, however
 // malformed, gets a reply; nothing here throws to the caller. A request may be
 // answered later than handle() returns (a command that waits for terminals),
-// so replies go through a responder rather than a return value.
+// so replies go through a responder rather than a return value, and such a
+// request comes with a cancel handle for when its client goes away.
 
 #include <sys/types.h>
 
@@ -26,6 +27,12 @@ using Json = wire::Json;
 
 /// Receives the reply to one request, exactly once.
 using Responder = std::function<void(const Json& reply)>;
+
+/// Ends at once what a request that is answered later still waits for (the
+/// turns of an `ask`), because nobody waits for its reply any more. Its
+/// responder is still called, and its reply goes nowhere. Calling it after
+/// the reply does nothing.
+using Cancel = std::function<void()>;
 
 /// Who sent a request, and how it is answered.
 struct Client {
@@ -56,8 +63,9 @@ class Dispatcher {
   Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
              HostSettings settings);
 
-  /// Answers the request `line` from `client`, now or later.
-  void handle(std::string_view line, const Client& client);
+  /// Answers the request `line` from `client`, now or later. Returns the
+  /// request's cancel handle, empty when there is nothing to cancel.
+  Cancel handle(std::string_view line, const Client& client);
 
   /// handle() for a request that is answered before it returns; null when
   /// the answer is still pending.

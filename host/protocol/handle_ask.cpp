@@ -1,9 +1,12 @@
 // `ask`: a prompt typed into one peer (`target`, `prompt`) or into several at
-// once (`batch`, names to prompts), answered once the turns have ended.
+// once (`batch`, names to prompts), answered once the turns have ended. When
+// the asker goes away first, its turns are cancelled.
 
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "loop/log.h"
 #include "model/refusal.h"
@@ -32,10 +35,11 @@ struct BatchReply {
   }
 };
 
-/// Why a turn ended, as the activity log says it.
-const char* end_word(const AskOutcome& outcome) {
-  if (!outcome.error.empty()) return "failed";
-  return outcome.answer.awaiting_input ? "input" : "answered";
+/// Cancels the turns of `tickets`.
+Cancel cancel_turns(Asks& asks, std::vector<TurnTicket> tickets) {
+  return [&asks, tickets = std::move(tickets)] {
+    for (const TurnTicket& ticket : tickets) asks.cancel(ticket);
+  };
 }
 
 /// "1.234s".
@@ -46,68 +50,77 @@ std::string seconds_text(Clock::duration d) {
   return out;
 }
 
-/// Asks::start, with the turn's start and end in the activity log.
-void start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt, Asks::Done done) {
-  Clock::time_point started = Clock::now();
-  ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller, started](AskOutcome outcome) {
-    log_event(
-        "answer",
-        {{"name", name}, {"by", by}, {"duration", seconds_text(Clock::now() - started)}, {"end", end_word(outcome)}});
-    done(std::move(outcome));
-  });
+/// Asks::start, with the turn's start and end (how long, and why it ended)
+/// in the activity log.
+TurnTicket start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt,
+                      Asks::Done done) {
+  TurnTicket ticket =
+      ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller](AskOutcome outcome) {
+        log_event("answer", {{"name", name},
+                             {"by", by},
+                             {"duration", seconds_text(outcome.took)},
+                             {"end", std::string(outcome.reason)}});
+        done(std::move(outcome));
+      });
   log_event("ask", {{"name", name}, {"by", call.caller}});
+  return ticket;
 }
 
-void ask_one(Context& ctx, const Call& call, const Responder& respond) {
+Cancel ask_one(Context& ctx, const Call& call, const Responder& respond) {
   const std::string& target = members::text(call.request, "target");
   const std::string& prompt = members::text(call.request, "prompt");
   ctx.canvas.peer(call.caller, target);
-  start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
+  TurnTicket ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
     respond(ok_reply(std::move(result)));
   });
+  return cancel_turns(ctx.asks, {std::move(ticket)});
 }
 
 /// Starts the turn of one batch entry; a refusal fills the entry at once.
-void start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchReply>& reply, const std::string& name,
-                 const Json& prompt) {
+std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std::shared_ptr<BatchReply>& reply,
+                                      const std::string& name, const Json& prompt) {
   std::size_t slot = reply->results.size();
   reply->results.push_back({{"name", name}});
   try {
     if (!prompt.is_string()) throw Refusal("prompt must be a string: " + name);
     ctx.canvas.peer(call.caller, name);
-    start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
-      Json& entry = reply->results[slot];
-      if (outcome.error.empty()) {
-        add_answer(entry, outcome.answer);
-      } else {
-        entry["error"] = outcome.error;
-      }
-      reply->one_done();
-    });
+    TurnTicket ticket =
+        start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
+          Json& entry = reply->results[slot];
+          if (outcome.error.empty()) {
+            add_answer(entry, outcome.answer);
+          } else {
+            entry["error"] = outcome.error;
+          }
+          reply->one_done();
+        });
     ++reply->open;  // start() never answers before it returns
+    return ticket;
   } catch (const Refusal& refusal) {
     reply->results[slot]["error"] = refusal.text();
+    return std::nullopt;
   }
 }
 
-void ask_batch(Context& ctx, const Call& call, const Json& batch, const Responder& respond) {
+Cancel ask_batch(Context& ctx, const Call& call, const Json& batch, const Responder& respond) {
   auto reply = std::make_shared<BatchReply>();
   reply->respond = respond;
-  for (const auto& [name, prompt] : batch.items()) start_entry(ctx, call, reply, name, prompt);
+  std::vector<TurnTicket> tickets;
+  for (const auto& [name, prompt] : batch.items()) {
+    if (auto ticket = start_entry(ctx, call, reply, name, prompt)) tickets.push_back(std::move(*ticket));
+  }
   reply->one_done();
+  return cancel_turns(ctx.asks, std::move(tickets));
 }
 
 }  // namespace
 
-void handle_ask(Context& ctx, const Call& call, const Responder& respond) {
-  if (members::has(call.request, "batch")) {
-    ask_batch(ctx, call, members::object(call.request, "batch"), respond);
-  } else {
-    ask_one(ctx, call, respond);
-  }
+Cancel handle_ask(Context& ctx, const Call& call, const Responder& respond) {
+  if (members::has(call.request, "batch")) return ask_batch(ctx, call, members::object(call.request, "batch"), respond);
+  return ask_one(ctx, call, respond);
 }
 
 }  // namespace host

@@ -65,7 +65,7 @@ Json handle_send_keys(Context& ctx, const Call& call) {
   return {{"name", name}};
 }
 
-void handle_attach(Context& ctx, const Call& call, const Responder&) {
+Cancel handle_attach(Context& ctx, const Call& call, const Responder&) {
   if (!call.client.attach) throw Refusal("attach needs a connection of its own");
   const std::string& name = members::text(call.request, "name");
   bool read_only = members::optional_flag(call.request, "readOnly");
@@ -80,6 +80,7 @@ void handle_attach(Context& ctx, const Call& call, const Responder&) {
   }
   Json result = {{"name", name}, {"rows", terminal.screen().rows()}, {"cols", terminal.screen().cols()}};
   call.client.attach(ok_reply(std::move(result)), name, read_only);
+  return {};  // the connection is the attachment's now
 }
 
 }  // namespace host

@@ -35,9 +35,10 @@ struct Call {
 
 /// Answers at once with the result.
 using SyncHandler = Json (*)(Context& ctx, const Call& call);
-/// Answers through `respond`, now or later; may still refuse by throwing
-/// before it has kept `respond`.
-using AsyncHandler = void (*)(Context& ctx, const Call& call, const Responder& respond);
+/// Answers through `respond`, now or later, and returns what cancels the
+/// wait (empty when nothing waits); may still refuse by throwing before it
+/// has kept `respond`.
+using AsyncHandler = Cancel (*)(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_terminals.cpp
 Json handle_list(Context& ctx, const Call& call);
@@ -51,10 +52,10 @@ Json handle_debug(Context& ctx, const Call& call);
 Json handle_join(Context& ctx, const Call& call);
 Json handle_ls(Context& ctx, const Call& call);
 Json handle_send_keys(Context& ctx, const Call& call);
-void handle_attach(Context& ctx, const Call& call, const Responder& respond);
+Cancel handle_attach(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_ask.cpp
-void handle_ask(Context& ctx, const Call& call, const Responder& respond);
+Cancel handle_ask(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_objects.cpp: the families that pick their operation by `sub`
 Json role_list(Context& ctx, const Call& call);

@@ -116,7 +116,7 @@ void Server::accept_clients() {
     Connection::Callbacks callbacks{[this, id, pid](std::string line) { on_line(id, pid, line); },
                                     [this, id] {
                                       --clients_;
-                                      finished_.push_back(id);
+                                      on_finished(id);
                                     },
                                     [this, id](std::size_t bytes) { on_held(id, bytes); }};
     Connection::Limits limits{limits_.max_request, limits_.idle};
@@ -182,7 +182,18 @@ void Server::on_line(std::uint64_t id, pid_t pid, const std::string& line) {
   Client client{
       pid, [this, id](const Json& reply) { deliver(id, reply); },
       [this, id](const Json& reply, const std::string& name, bool read_only) { attach(id, reply, name, read_only); }};
-  dispatcher_.handle(line, client);
+  Cancel cancel = dispatcher_.handle(line, client);
+  auto it = connections_.find(id);
+  if (cancel && it != connections_.end() && it->second->awaiting_reply()) waiting_[id] = std::move(cancel);
+}
+
+void Server::on_finished(std::uint64_t id) {
+  finished_.push_back(id);
+  auto it = waiting_.find(id);
+  if (it == waiting_.end()) return;
+  Cancel cancel = std::move(it->second);
+  waiting_.erase(it);
+  cancel();  // its reply now goes nowhere: the connection waits no more
 }
 
 void Server::attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only) {
@@ -207,6 +218,7 @@ void Server::attach(std::uint64_t id, const Json& reply, const std::string& name
 }
 
 void Server::deliver(std::uint64_t id, const Json& reply) {
+  waiting_.erase(id);
   auto it = connections_.find(id);
   if (it == connections_.end() || !it->second->awaiting_reply()) return;  // the client has gone
   try {
@@ -223,6 +235,7 @@ void Server::begin_stop(Clock::time_point now) {
   listener_.remove();
   listener_.fd.reset();
   connections_.clear();
+  waiting_.clear();
   attachments_.clear();
   finished_.clear();
   held_.clear();

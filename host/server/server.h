@@ -3,6 +3,8 @@
 // signals (through a signalfd), the listening socket and every client
 // connection. Each connection carries one request; the dispatcher may answer
 // it at once or later, so a request that waits never holds up the others.
+// A client that goes away before its reply cancels what the request waits
+// for (the dispatcher's cancel handle).
 //
 // Clients cannot hold the host: a request line must arrive within the idle
 // time; connections still sending their request leave a margin of
@@ -74,6 +76,9 @@ class Server {
   void shed(std::uint64_t id);
   void on_line(std::uint64_t id, pid_t pid, const std::string& line);
   void deliver(std::uint64_t id, const Json& reply);
+  /// Connection `id` is over; a request still waiting for its reply is
+  /// cancelled.
+  void on_finished(std::uint64_t id);
   /// Turns connection `id` into an attach to terminal `name`.
   void attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only);
   void begin_stop(Clock::time_point now);
@@ -87,6 +92,8 @@ class Server {
   wire::UniqueFd signals_;
   Reactor::Watch signals_watch_;
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
+  /// The cancel handles of the requests still waiting for their replies.
+  std::map<std::uint64_t, Cancel> waiting_;
   std::map<std::uint64_t, std::unique_ptr<Attachment>> attachments_;
   /// Connections and attachments that are over, destroyed after the round.
   std::vector<std::uint64_t> finished_;

@@ -1,9 +1,11 @@
 #pragma once
 // The turns of peers that were asked something. Each asked terminal gets the
-// prompt typed in, the Enter as a write of its own after a pause, and is
-// then watched on the loop's timers until its turn ends by the rule of
-// turn.h. A terminal is in at most one turn at a time; any number of
-// terminals may be in turns at once, all served by the one event loop.
+// prompt typed in and the Enter as a write of its own once the program has
+// taken the text, and is then watched until its turn ends by the rule of
+// turn.h: on the loop's timers, and again soon after each output. A terminal
+// is in at most one turn at a time; any number of terminals may be in turns
+// at once, all served by the one event loop. A turn whose asker has gone is
+// cancelled: it ends at once, and what was typed stays typed.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "loop/listeners.h"
 #include "loop/timers.h"
 #include "terminals/terminal_set.h"
 #include "terminals/turn.h"
@@ -19,20 +22,35 @@
 namespace host {
 
 /// `prompt` as it is typed: every line break (CR LF, LF or CR) and every
-/// other control character (U+0000-U+001F, U+007F) becomes one space. A
-/// prompt is one line of input: a line break would submit it early, and a
-/// control character could signal the program (Ctrl-C) or steer it (Escape).
+/// other control character (U+0000-U+001F, U+007F and the C1 controls
+/// U+0080-U+009F) becomes one space. A prompt is one line of input: a line
+/// break would submit it early, and a control character could signal the
+/// program (Ctrl-C) or steer it (Escape, or U+009B, an escape sequence of
+/// its own).
 std::string typed_prompt(std::string_view prompt);
 
 /// The longest typed prompt for a terminal in line mode: the kernel keeps at
 /// most Terminal::kLineLimit bytes of a line and drops the rest.
 inline constexpr std::size_t kMaxLinePrompt = 4000;
 
-/// How a turn ended, for the asker.
+/// How a turn ended, for the asker (and the host's log).
 struct AskOutcome {
   TurnAnswer answer;
   /// Set when the turn could not be served; `answer` is empty then.
   std::string error;
+  /// The last state of the turn: kEnded also for a dismissed or cancelled
+  /// turn, kRunning for a failed one.
+  TurnState state = TurnState::kRunning;
+  /// One word for why the turn is over (TurnVerdict::reason).
+  std::string_view reason;
+  /// From the typed prompt to the end of the turn.
+  Clock::duration took{};
+};
+
+/// Names one turn, to cancel it.
+struct TurnTicket {
+  std::string name;
+  std::uint64_t serial = 0;
 };
 
 class Asks {
@@ -51,7 +69,12 @@ class Asks {
   /// that joined (it has no terminal to type into), a program that has
   /// ended, a terminal that is in another turn, and a prompt over
   /// kMaxLinePrompt bytes for a terminal in line mode.
-  void start(const std::string& name, std::string_view prompt, Done done);
+  TurnTicket start(const std::string& name, std::string_view prompt, Done done);
+
+  /// Ends the turn of `ticket` at once, if it still runs, with what it has
+  /// produced so far (reason "cancelled"): its asker has gone. Nothing more
+  /// is typed; a prompt whose Enter had not gone out yet stays unsent.
+  void cancel(const TurnTicket& ticket);
 
   /// Ends the turn of `name`, if it is in one, with what it has produced so
   /// far and the note "[dismissed during the turn]": it is about to be
@@ -72,7 +95,12 @@ class Asks {
     Clock::time_point typed_at;
     TurnTracker tracker;
     Timers::Id timer = 0;
+    /// When the timer is due.
+    Clock::time_point timer_due{};
     Done done;
+    /// Output and the terminal's end bring the timer forward.
+    Subscription output;
+    Subscription end;
   };
   using TurnMap = std::map<std::string, Turn, std::less<>>;
 
@@ -80,10 +108,17 @@ class Asks {
   /// turn, and either finishes it or sets the timer again.
   void step(const std::string& name, std::uint64_t serial);
   void advance(TurnMap::iterator it);
+  /// Writes the Enter once it is due; false while the prompt is still
+  /// going out.
+  bool write_enter(Turn& turn, Terminal& terminal, Clock::time_point now);
+  /// Brings the turn's timer forward after output of its terminal or its end.
+  void on_change(const std::string& name, std::uint64_t serial);
   void arm(const std::string& name, Turn& turn, Clock::time_point when);
   /// Answers with the turn's output and removes it.
-  void finish(TurnMap::iterator it, TurnState state, std::string_view note = {});
+  void finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view note = {});
   void fail(TurnMap::iterator it, std::string error);
+  /// Removes the turn and cancels its timer.
+  Turn take(TurnMap::iterator it);
 
   TerminalSet& terminals_;
   Timers& timers_;

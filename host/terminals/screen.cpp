@@ -120,6 +120,7 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
   VTermPos cursor;
   vterm_state_get_cursorpos(vterm_obtain_state(vt_.get()), &cursor);
   shot.cursor_row = scrolled_ + static_cast<std::uint64_t>(std::max(cursor.row, 0));
+  shot.alternate = alternate_;
   return shot;
 }
 

@@ -31,6 +31,9 @@ struct ScreenText {
   std::size_t screen_rows = 0;
   /// Absolute number of the row the cursor is on.
   std::uint64_t cursor_row = 0;
+  /// The program draws on the alternate screen, as full-screen programs do;
+  /// nothing scrolls into the scrollback from there.
+  bool alternate = false;
 };
 
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.

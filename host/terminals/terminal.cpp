@@ -153,10 +153,11 @@ std::size_t Terminal::read_once(Clock::time_point now) {
   return 0;
 }
 
-void Terminal::send(std::string_view bytes) {
-  if (!master_) return;
+bool Terminal::send(std::string_view bytes) {
+  if (!master_ || pending_input() >= kMaxPendingInput) return false;
   input_.append(bytes);
   write_input();
+  return true;
 }
 
 void Terminal::write_input() {
@@ -171,6 +172,12 @@ void Terminal::write_input() {
       if (n < 0 && errno != EAGAIN) input_sent_ = input_.size();  // the program cannot take it
       break;
     }
+  }
+  if (input_sent_ > kMaxPendingInput && input_sent_ * 2 > input_.size()) {
+    // A program that reads now and then: what it took goes, so the queue
+    // does not keep growing at its front.
+    input_.erase(0, input_sent_);
+    input_sent_ = 0;
   }
   if (input_sent_ == input_.size()) {
     input_.clear();
@@ -226,9 +233,26 @@ void Terminal::set_exited(int wait_status, Clock::time_point now) {
   announce_end();
 }
 
-bool Terminal::line_mode() const {
+std::optional<TtyMode> Terminal::mode() const {
   termios mode{};
-  return master_ && tcgetattr(master_.get(), &mode) == 0 && (mode.c_lflag & ICANON) != 0;
+  if (!master_ || ::tcgetattr(master_.get(), &mode) != 0) return std::nullopt;
+  return TtyMode{(mode.c_lflag & ICANON) != 0, (mode.c_lflag & ECHO) != 0, (mode.c_lflag & ISIG) != 0};
+}
+
+bool Terminal::line_mode() const {
+  std::optional<TtyMode> now = mode();
+  return now && now->canonical;
+}
+
+PtyState Terminal::pty_state() const {
+  PtyState state;
+  pid_t group = exited() ? -1 : ::getpgid(pid_);
+  state.own_group = group > 0 ? group : pid_;
+  if (master_) {
+    if (pid_t foreground = ::tcgetpgrp(master_.get()); foreground > 0) state.foreground = foreground;
+  }
+  state.mode = mode();
+  return state;
 }
 
 bool Terminal::resize(const winsize& size) {

@@ -20,6 +20,7 @@
 #include "loop/listeners.h"
 #include "loop/reactor.h"
 #include "terminals/process_info.h"
+#include "terminals/pty_state.h"
 #include "terminals/screen.h"
 #include "unique_fd.h"
 
@@ -53,8 +54,14 @@ class Terminal {
   /// True while typed input waits for the program to read it.
   bool wants_write() const { return master_ && input_sent_ < input_.size(); }
 
-  /// Queues `bytes` as typed input for the program and writes what it takes.
-  void send(std::string_view bytes);
+  /// Queues `bytes` as typed input for the program and writes what it
+  /// takes. Drops them, and is false, when the pty is closed or
+  /// kMaxPendingInput bytes wait already: a program that does not read its
+  /// input (but asks the terminal things, whose answers are input too)
+  /// cannot make the host keep more.
+  bool send(std::string_view bytes);
+  /// Typed input the program has not taken yet.
+  std::size_t pending_input() const { return input_.size() - input_sent_; }
 
   /// Closes the pty master and sends SIGHUP to the process group, also when
   /// the process has ended but left others holding the pty.
@@ -80,6 +87,8 @@ class Terminal {
   /// True when the pty is in canonical (line) mode, where the kernel keeps
   /// at most kLineLimit bytes of a line; false when it is closed.
   bool line_mode() const;
+  /// The pty's foreground process group and mode, and the process's group.
+  PtyState pty_state() const;
   /// Sets the window size of the pty (the program gets SIGWINCH) and of
   /// the screen. False, with errno set, when the pty refuses it.
   bool resize(const winsize& size);
@@ -107,6 +116,8 @@ class Terminal {
   static constexpr std::size_t kCheckHistory = 200;
   /// The longest line a pty in canonical mode takes, without its end.
   static constexpr std::size_t kLineLimit = 4095;
+  /// Most typed input kept for a program that does not read it.
+  static constexpr std::size_t kMaxPendingInput = 1 << 20;
 
  private:
   Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor);
@@ -115,6 +126,8 @@ class Terminal {
   /// when nothing more will come now.
   std::size_t read_once(Clock::time_point now);
   void write_input();
+  /// The pty's local modes; empty when it is closed.
+  std::optional<TtyMode> mode() const;
   void announce_end();
   /// Closes the pty: the event loop stops watching it, queued input goes.
   void close_pty();

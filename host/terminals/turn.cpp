@@ -11,7 +11,23 @@ namespace host {
 
 // --- the clock side -------------------------------------------------------
 
+namespace {
+
+constexpr std::string_view kPromptBack = "prompt";
+constexpr std::string_view kQuiet = "quiet";
+constexpr std::string_view kInput = "input";
+constexpr std::string_view kExitedReason = "exited";
+constexpr std::string_view kMaxWait = "max-wait";
+
+}  // namespace
+
 TurnTracker::TurnTracker(const TurnRule& rule, Clock::time_point typed) : rule_(rule), typed_(typed) {}
+
+Clock::time_point TurnTracker::enter_due() const {
+  Clock::time_point latest = typed_ + rule_.enter_delay;
+  if (last_output_ <= typed_) return latest;  // no echo yet
+  return std::min(last_output_ + rule_.enter_quiet, latest);
+}
 
 void TurnTracker::enter_written(Clock::time_point at) {
   enter_written_ = true;
@@ -20,22 +36,40 @@ void TurnTracker::enter_written(Clock::time_point at) {
 
 void TurnTracker::output_seen(Clock::time_point at) { last_output_ = std::max(last_output_, at); }
 
-Clock::time_point TurnTracker::quiet_since() const { return std::max(enter_at_, last_output_); }
+Clock::time_point TurnTracker::output_since() const { return std::max(enter_at_, last_output_); }
 
-TurnState TurnTracker::judge(Clock::time_point now, std::string_view cursor_line) const {
-  if (exited_) return TurnState::kExited;
-  if (enter_written_ && now - quiet_since() >= rule_.settle) {
-    return looks_like_input_request(cursor_line) ? TurnState::kAwaitingInput : TurnState::kEnded;
+Clock::time_point TurnTracker::quiet_since() const { return std::max(output_since(), held_at_); }
+
+TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals) {
+  held_ = signals.held;
+  prompt_back_ = signals.prompt_back && !held_;
+  question_ = looks_like_input_request(signals.cursor_line);
+  if (held_) held_at_ = std::max(held_at_, now);
+  if (exited_) return {TurnState::kExited, kExitedReason};
+  if (enter_written_) {
+    // A program that waits for an answer is quiet, whoever holds the terminal.
+    if (question_ && now - output_since() >= rule_.settle) return {TurnState::kAwaitingInput, kInput};
+    auto quiet = now - quiet_since();
+    if (prompt_back_ && quiet >= rule_.idle_quiet) return {TurnState::kEnded, kPromptBack};
+    if (!held_ && quiet >= rule_.settle) return {TurnState::kEnded, kQuiet};
   }
-  if (now - typed_ >= rule_.max_wait) return TurnState::kTimedOut;
-  return TurnState::kRunning;
+  if (now - typed_ >= rule_.max_wait) return {TurnState::kTimedOut, kMaxWait};
+  return {};
 }
 
 Clock::time_point TurnTracker::next_deadline() const {
   if (exited_) return typed_;
   Clock::time_point limit = typed_ + rule_.max_wait;
-  Clock::time_point next = enter_written_ ? quiet_since() + rule_.settle : enter_due();
+  if (!enter_written_) return std::min(enter_due(), limit);
+  Clock::time_point next = held_          ? held_at_ + rule_.held_poll
+                           : prompt_back_ ? quiet_since() + rule_.idle_quiet
+                                          : quiet_since() + rule_.settle;
+  if (question_) next = std::min(next, output_since() + rule_.settle);
   return std::min(next, limit);
+}
+
+Clock::time_point TurnTracker::recheck_after_output(Clock::time_point at) const {
+  return at + (enter_written_ ? rule_.idle_quiet : rule_.enter_quiet);
 }
 
 // --- the cursor line --------------------------------------------------------
@@ -183,7 +217,9 @@ std::string joined_without_blank_ends(const std::vector<std::string_view>& rows)
 
 }  // namespace
 
-TurnMark mark_turn(const ScreenText& before) { return {before.cursor_row, std::string(rtrim(cursor_line(before)))}; }
+TurnMark mark_turn(const ScreenText& before, const PtyState& pty) {
+  return {before.cursor_row, std::string(rtrim(cursor_line(before))), before.alternate, pty.foreground, pty.mode};
+}
 
 std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt) {
   enum class Kind { kAppended, kScrolledOff, kRedrawn } kind = Kind::kRedrawn;
@@ -192,7 +228,7 @@ std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string
   if (mark.row < now.first_row) {
     kind = Kind::kScrolledOff;
     from = 0;
-  } else if (mark.row < end &&
+  } else if (!mark.alternate && !now.alternate && mark.row < end &&
              rtrim(now.rows[static_cast<std::size_t>(mark.row - now.first_row)]).starts_with(mark.text)) {
     kind = Kind::kAppended;
     from = static_cast<std::size_t>(mark.row - now.first_row);
@@ -207,6 +243,42 @@ std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string
     rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(echo_rows(rows, prompt)));
   }
   return joined_without_blank_ends(rows);
+}
+
+// --- the signals of idleness -----------------------------------------------
+
+namespace {
+
+/// True when the cursor's row is the last visible row that is not blank.
+bool cursor_on_last_text(const ScreenText& now) {
+  std::size_t visible_from = now.rows.size() - std::min(now.screen_rows, now.rows.size());
+  for (std::size_t i = now.rows.size(); i > visible_from; --i) {
+    if (!rtrim(now.rows[i - 1]).empty()) return now.first_row + (i - 1) == now.cursor_row;
+  }
+  return false;
+}
+
+/// The foreground belongs to the program: its own group or the one it had
+/// when the prompt was typed (a shell started by another keeps a group of
+/// its own).
+bool foreground_is_home(const TurnMark& mark, const PtyState& pty) {
+  return pty.foreground && (*pty.foreground == pty.own_group || pty.foreground == mark.foreground);
+}
+
+}  // namespace
+
+bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState& pty) {
+  std::string_view line = rtrim(cursor_line(now));
+  if (mark.text.empty() || line != mark.text || looks_like_input_request(line)) return false;
+  if (now.cursor_row == mark.row || !cursor_on_last_text(now) || mark.alternate || now.alternate) return false;
+  if (!pty.mode || pty.mode != mark.mode || !(pty.mode->canonical || pty.mode->signals)) return false;
+  return foreground_is_home(mark, pty);
+}
+
+TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty) {
+  bool child_holds = pty.foreground && !foreground_is_home(mark, pty);
+  bool handed_over = mark.mode && !mark.mode->canonical && pty.mode && pty.mode->canonical;
+  return {cursor_line(now), prompt_is_back(mark, now, pty), child_holds || handed_over};
 }
 
 // --- the answer -------------------------------------------------------------

@@ -1,58 +1,128 @@
 #pragma once
 // The turn of a peer that was asked something: when it has ended, whether it
 // ended waiting for input, and what the terminal produced in it. Pure logic:
-// the event loop feeds in times and screen text, nothing here reads a clock
-// or a descriptor.
+// the event loop feeds in times, screen text and the pty's state, nothing
+// here reads a clock or a descriptor.
 //
 // The rule, as the loop applies it to one asked terminal:
 //
-//  1. The prompt text is written at `typed`; the Enter follows as a write of
-//     its own once `enter_delay` has passed, so that programs which treat fast
-//     input as a paste still take the Enter as "submit".
+//  1. The prompt text is written at `typed`. The Enter follows as a write of
+//     its own once the program has taken the text: its echo (or redraw) has
+//     come and the terminal has then been quiet for `enter_quiet`; at the
+//     latest `enter_delay` after `typed`. Programs that treat fast input as a
+//     paste still see typing, and the Enter as "submit".
 //  2. A peer whose process has exited (and whose output has been read to the
-//     end) has ended its turn: `kExited`, answered with what it printed and a
-//     note saying how it exited.
-//  3. Once the Enter is written, the turn is quiet when no output has come for
-//     `settle` since the later of the Enter and the last output. A quiet turn
-//     has ended: `kAwaitingInput` when the cursor line looks like a question
-//     or an input request (`looks_like_input_request`), `kEnded` otherwise.
-//  4. A turn that is not over `max_wait` after `typed` is `kTimedOut`; it is
-//     answered with what is there so far and a note.
-//  5. Otherwise the turn is `kRunning`.
-//
-// A peer that prints nothing at all for `settle` after the Enter has ended its
-// turn with an empty answer; programs that think silently for longer need a
-// larger settle time.
+//     end) has ended its turn: `kExited`.
+//  3. The turn's quiet time is how long nothing has happened: no output and
+//     no hold (4) since the later of the Enter and the last of those.
+//  4. The turn is held while a child program holds the foreground (the
+//     pty's foreground process group is neither the program's own group nor
+//     the one at `typed`), and while a line editor has handed the terminal to
+//     the command it read (raw at `typed`, canonical now: bash or python
+//     running a statement). A held turn ends only by 2, 5 or 8.
+//  5. No output for `settle` since the later of the Enter and the last
+//     output, with a cursor line that looks like a question or an input
+//     request (`looks_like_input_request`), ends the turn as
+//     `kAwaitingInput`, held or not: a program that waits for an answer is
+//     quiet, whoever holds the terminal.
+//  6. A turn whose idle prompt is back (`prompt_is_back`) ends after a quiet
+//     time of `idle_quiet`: `kEnded`, for the reason "prompt".
+//  7. Any other turn ends after a quiet time of `settle`: `kEnded`, for the
+//     reason "quiet". This is the fallback for programs that show no sign of
+//     being done, such as full-screen programs whose input line stays on
+//     screen while they work: they must show some output (a spinner, a
+//     status line) at least once per settle time while they work.
+//  8. A turn that is not over `max_wait` after `typed` is `kTimedOut`.
+//  9. Otherwise the turn is `kRunning`.
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "loop/clock.h"
+#include "terminals/pty_state.h"
 #include "terminals/screen.h"
 
 namespace host {
 
 /// The timing of a turn; `settle` and `max_wait` are options of `serve`.
 struct TurnRule {
-  /// How long the terminal must stay silent before its turn counts as ended.
+  /// The quiet time that ends a turn showing no other sign of its end.
   std::chrono::milliseconds settle{2000};
   /// Upper bound on the wait for one turn, counted from the typed prompt.
   std::chrono::milliseconds max_wait{std::chrono::minutes(10)};
-  /// Pause between the prompt text and its Enter.
+  /// The longest pause between the prompt text and its Enter.
   std::chrono::milliseconds enter_delay{200};
+  /// Quiet after the echo of the prompt that lets the Enter go earlier.
+  std::chrono::milliseconds enter_quiet{30};
+  /// The quiet time that ends a turn whose idle prompt is back.
+  std::chrono::milliseconds idle_quiet{50};
+  /// How often a held turn is looked at, to see when it is let go.
+  std::chrono::milliseconds held_poll{100};
 };
 
 enum class TurnState {
   kRunning,        ///< not over yet
-  kEnded,          ///< quiet, and the cursor line asks nothing: answered
+  kEnded,          ///< answered: the prompt is back, or quiet without a question
   kAwaitingInput,  ///< quiet, and the cursor line asks a question
   kExited,         ///< the peer's process exited during the turn
   kTimedOut,       ///< `max_wait` passed without an end of turn
 };
+
+/// The state of a turn and, once it is over, one word for why: "prompt",
+/// "quiet", "input", "exited" or "max-wait" from the rule; Asks adds
+/// "dismissed", "cancelled" and "failed".
+struct TurnVerdict {
+  TurnState state = TurnState::kRunning;
+  std::string_view reason;
+};
+
+/// Where a turn starts: the cursor's row when the prompt is typed and that
+/// row's text then (normally the program's idle prompt), and how the
+/// terminal was set then.
+struct TurnMark {
+  std::uint64_t row = 0;
+  std::string text;  ///< right-trimmed
+  /// The program drew on the alternate screen.
+  bool alternate = false;
+  std::optional<pid_t> foreground = std::nullopt;
+  std::optional<TtyMode> mode = std::nullopt;
+};
+
+/// Takes the mark from the screen and the pty just before the prompt is typed.
+TurnMark mark_turn(const ScreenText& before, const PtyState& pty);
+
+/// What the rule reads from the terminal at one instant.
+struct TurnSignals {
+  /// The text of the cursor's row.
+  std::string_view cursor_line;
+  /// See `prompt_is_back`.
+  bool prompt_back = false;
+  /// A child holds the foreground, or a line editor handed the terminal to
+  /// a command (rule 4).
+  bool held = false;
+};
+
+/// True when the program is back at its idle prompt as a shell or a REPL
+/// comes back to it, which a full-screen program that keeps its input line
+/// on screen while it works cannot fake:
+///  - the cursor is on another row than the mark's, that row reads exactly
+///    the mark's text (not empty, and not a question), and it is the last
+///    row of the screen that is not blank;
+///  - neither then nor now is the program on the alternate screen;
+///  - the foreground belongs to the program (its own group or the one at
+///    the mark), and the terminal's mode is the one at the mark: canonical,
+///    or a line editor's that leaves Ctrl-C to the terminal.
+bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState& pty);
+
+/// The signals of `now`; the cursor line points into `now`.
+TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty);
 
 /// The clock side of one turn: fed with events, asked for the state.
 class TurnTracker {
@@ -62,8 +132,8 @@ class TurnTracker {
 
   /// True until `enter_written` is called.
   bool enter_pending() const { return !enter_written_; }
-  /// When the Enter is due.
-  Clock::time_point enter_due() const { return typed_ + rule_.enter_delay; }
+  /// When the Enter is due (rule 1), as far as the output seen so far tells.
+  Clock::time_point enter_due() const;
   /// Records that the Enter was written at `at`.
   void enter_written(Clock::time_point at);
   /// Records output of the terminal at `at`.
@@ -71,22 +141,34 @@ class TurnTracker {
   /// Records that the process has exited and its output has been read.
   void peer_exited() { exited_ = true; }
 
-  /// The state at `now`, given the text of the row the cursor is on.
-  TurnState judge(Clock::time_point now, std::string_view cursor_line) const;
-  /// The next instant at which `judge` may change without a new event (the
-  /// Enter, the end of the settle time, or the upper bound): the loop's
-  /// timer. Lies in the past when the turn is over already.
+  /// Records what the terminal shows at `now` and returns the turn's state.
+  TurnVerdict judge(Clock::time_point now, const TurnSignals& signals);
+  /// The next instant at which `judge` may change without new output: the
+  /// Enter, the end of a quiet time, the next look at a held turn, or the
+  /// upper bound. Lies in the past when the turn is over already.
   Clock::time_point next_deadline() const;
+  /// When to judge again after output at `at`: the Enter or the end of the
+  /// turn may come soon after it.
+  Clock::time_point recheck_after_output(Clock::time_point at) const;
 
  private:
+  /// The later of the Enter and the last output.
+  Clock::time_point output_since() const;
+  /// The start of the quiet time (rule 3): output_since() or the last look
+  /// that found the turn held.
   Clock::time_point quiet_since() const;
 
   TurnRule rule_;
   Clock::time_point typed_;
   Clock::time_point enter_at_{};
   Clock::time_point last_output_{};
+  Clock::time_point held_at_{};
   bool enter_written_ = false;
   bool exited_ = false;
+  /// From the last judgement.
+  bool held_ = false;
+  bool prompt_back_ = false;
+  bool question_ = false;
 };
 
 /// True when `line` (a screen row) ends in a question or an input request.
@@ -105,16 +187,6 @@ class TurnTracker {
 /// not count: the program is ready for the next prompt, so its turn has ended.
 bool looks_like_input_request(std::string_view line);
 
-/// Where a turn's output starts: the cursor's row when the prompt is typed
-/// and that row's text then (normally the program's idle prompt).
-struct TurnMark {
-  std::uint64_t row = 0;
-  std::string text;  ///< right-trimmed
-};
-
-/// Takes the mark from the screen just before the prompt is typed.
-TurnMark mark_turn(const ScreenText& before);
-
 /// What the terminal produced after the prompt, as rows joined by "\n", each
 /// right-trimmed, without leading or trailing blank rows and without a final
 /// line feed. Which rows count:
@@ -128,7 +200,8 @@ TurnMark mark_turn(const ScreenText& before);
 ///  - When the mark row has scrolled out of the kept scrollback, every kept row
 ///    (the echo went with the mark row).
 ///  - When the mark row was rewritten (a full-screen program redrew, or the
-///    screen was cleared), the visible screen.
+///    screen was cleared), or the program draws on the alternate screen (at
+///    the mark or now), the visible screen.
 /// In each case the cursor row is left out when it is the last non-blank row
 /// and equals the non-empty mark text: the program's idle prompt is back.
 std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt);

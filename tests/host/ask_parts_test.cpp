@@ -77,3 +77,15 @@ TEST(ScreenSnapshot, OnlyKeptRowsAndResizes) {
   EXPECT_EQ(resized.rows, (std::vector<std::string>{"abcdef", "x", ""}));
   EXPECT_EQ(resized.cursor_row, 1u);
 }
+
+TEST(ScreenSnapshot, TheAlternateScreen) {
+  Screen screen(2, 8, nullptr);
+  EXPECT_FALSE(screen.snapshot(0).alternate);
+  screen.feed("\033[?1049hone\r\ntwo\r\nthree");  // scrolls nothing into the scrollback
+  ScreenText full = screen.snapshot(0);
+  EXPECT_TRUE(full.alternate);
+  EXPECT_EQ(full.rows, (std::vector<std::string>{"two", "three"}));
+  EXPECT_EQ(screen.lines_scrolled(), 0u);
+  screen.feed("\033[?1049l");
+  EXPECT_FALSE(screen.snapshot(0).alternate);
+}

@@ -220,26 +220,33 @@ TEST_F(HostAsk, APeerThatExitsDuringItsTurn) {
   EXPECT_EQ(killed, Json({{"output", "going\n[terminated by signal 9]"}, {"awaitingInput", false}}));
 }
 
-TEST_F(HostAsk, AClientThatHangsUpLeavesNothingBehind) {
-  recruit("Dev", demo_agent("1"));
-  PendingAsk first(host, lead, {{"target", "Dev"}, {"prompt", "first"}});
+TEST_F(HostAsk, AClientThatHangsUpFreesItsPeersAtOnce) {
+  // Peers that never answer: only the upper bound (30 s) would end their turns.
+  recruit("A", "echo ready; read -r line; sleep 600", "ready");
+  recruit("B", "echo ready; read -r line; sleep 600", "ready");
+  PendingAsk first(host, lead, {{"target", "A"}, {"prompt", "first"}});
   pid_t pid = first.host_pid();
   ASSERT_GT(pid, 0);
   // While the turn runs, the peer is busy and the host serves others.
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(host.client(lead, {"ask", "Dev", "second"}).err, "welkmora: busy with another ask: Dev\n");
-  EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - Dev\n");
+  EXPECT_EQ(host.client(lead, {"ask", "A", "second"}).err, "welkmora: busy with another ask: A\n");
+  EXPECT_EQ(host.client(lead, {"list"}).out, "Verbundene Agenten:\n  - A\n  - B\n");
   std::size_t with_client = open_descriptors(pid);
   first.hang_up();
 
-  // The turn still runs to its end; then the peer can be asked again.
-  EXPECT_NE(host.check_until(lead, "Dev", "Answer: first").out.find("Answer: first"), std::string::npos);
-  RunResult again = host.client(lead, {"ask", "Dev", "third"});
-  for (auto until = Clock::now() + 20s; again.err.find("busy") != std::string::npos && Clock::now() < until;) {
-    std::this_thread::sleep_for(100ms);
-    again = host.client(lead, {"ask", "Dev", "third"});
-  }
-  EXPECT_EQ(again.out, "Answer: third\n") << again.err;
+  // The turn ends with its client, what was typed stays, and the next ask
+  // is taken (it ends on the settle time, since nothing more is printed).
+  auto asked_again = [&](const Json& request) {
+    Json reply = host.request(lead, request);
+    for (auto until = Clock::now() + 10s; reply.dump().find("busy") != std::string::npos && Clock::now() < until;) {
+      std::this_thread::sleep_for(100ms);
+      reply = host.request(lead, request);
+    }
+    return reply;
+  };
+  Json again = asked_again({{"command", "ask"}, {"target", "A"}, {"prompt", "third"}});
+  EXPECT_EQ(again["ok"], true) << again;
+  EXPECT_NE(host.client(lead, {"check", "A"}).out.find("first"), std::string::npos);
   // The hung-up connection is closed: one descriptor fewer than while it
   // was open.
   std::size_t now = open_descriptors(pid);
@@ -247,6 +254,58 @@ TEST_F(HostAsk, AClientThatHangsUpLeavesNothingBehind) {
     std::this_thread::sleep_for(20ms);
   }
   EXPECT_EQ(now, with_client - 1);
+
+  // A batch's turns all end with its client.
+  PendingAsk batch(host, lead, {{"batch", {{"A", "fourth"}, {"B", "fifth"}}}});
+  std::this_thread::sleep_for(300ms);
+  batch.hang_up();
+  Json both = asked_again({{"command", "ask"}, {"batch", {{"A", "sixth"}, {"B", "seventh"}}}});
+  ASSERT_EQ(both["ok"], true) << both;
+  for (const Json& entry : both["result"]["results"]) EXPECT_FALSE(entry.contains("error")) << entry;
+}
+
+TEST_F(HostAsk, ShellsAndReplsAnswerOnceTheirPromptIsBack) {
+  // A settle time no test waits for: only the returned prompt ends these turns.
+  EXPECT_EQ(host.stop(), 0);
+  host.start({"--settle", "60s", "--max-wait", "90s"});
+  lead = host.join("Lead");
+  recruit("Sh", "bash --norc --noprofile", "bash-");  // started by sh, in a group of its own
+  recruit("Py", "exec python3 -q", ">>>");
+  auto before = Clock::now();
+  EXPECT_EQ(ask({"Sh", "echo hi"}).out, "hi\n");
+  EXPECT_EQ(ask({"Py", "print(6*7)"}).out, "42\n");
+  Json nothing = host.result(lead, {{"command", "ask"}, {"target", "Py"}, {"prompt", "x = 1"}});
+  EXPECT_EQ(nothing, Json({{"output", ""}, {"awaitingInput", false}}));
+  EXPECT_LT(Clock::now() - before, 30s);
+}
+
+TEST_F(HostAsk, SilentCommandsAreWaitedFor) {
+  recruit("Sh", "bash --norc --noprofile", "bash-");
+  recruit("Py", "exec python3 -q", ">>>");
+  // Three silent seconds, three times the settle time: bash runs sleep in
+  // the foreground, python runs the statement in line mode.
+  Json batch = host.result(
+      lead, {{"command", "ask"},
+             {"batch", {{"Sh", "sleep 3; echo done"}, {"Py", "import time; time.sleep(3); print('slept')"}}}});
+  EXPECT_EQ(batch["results"], Json::parse(R"([{"name":"Py","output":"slept","awaitingInput":false},
+                                              {"name":"Sh","output":"done","awaitingInput":false}])"));
+  // Nothing of it is left for the next turn.
+  EXPECT_EQ(ask({"Sh", "echo next"}).out, "next\n");
+}
+
+TEST_F(HostAsk, FullScreenProgramsAreNotCutShort) {
+  // They keep their input line on screen while they work and redraw their
+  // status once a second: only the settle time ends their turns.
+  EXPECT_EQ(host.stop(), 0);
+  host.start({"--settle", "3s", "--max-wait", "60s"});
+  lead = host.join("Lead");
+  recruit("Full", "exec bash '" WELKMORA_FULLSCREEN_AGENT "' 2", "? for shortcuts");
+  recruit("Inline", "exec bash '" WELKMORA_FULLSCREEN_AGENT "' --inline 2", "Ready");
+  Json batch = host.result(lead, {{"command", "ask"}, {"batch", {{"Full", "hello"}, {"Inline", "hi there"}}}});
+  ASSERT_EQ(batch["results"].size(), 2u) << batch;
+  std::string full = batch["results"][0]["output"], inline_ui = batch["results"][1]["output"];
+  EXPECT_NE(full.find("Answer: hello\n"), std::string::npos) << full;
+  EXPECT_NE(inline_ui.find("Answer: hi there\nReady"), std::string::npos) << inline_ui;
 }
 
 TEST_F(HostAsk, PromptsAreTypedAsOneLine) {

@@ -15,12 +15,14 @@ namespace {
 
 const Clock::time_point t0 = Clock::time_point{} + 1000s;
 
-TurnRule rule(std::chrono::milliseconds settle = 2000ms, std::chrono::milliseconds max_wait = 60000ms,
-              std::chrono::milliseconds enter_delay = 200ms) {
-  return {settle, max_wait, enter_delay};
+TurnRule rule(std::chrono::milliseconds settle = 2000ms, std::chrono::milliseconds max_wait = 60000ms) {
+  TurnRule r;
+  r.settle = settle;
+  r.max_wait = max_wait;
+  return r;  // the Enter within 200 ms, 30 ms after the echo; 50 ms once the prompt is back
 }
 
-/// A tracker whose Enter went out on time.
+/// A tracker whose Enter went out at its latest.
 TurnTracker entered(const TurnRule& r = rule()) {
   TurnTracker t(r, t0);
   t.enter_written(t.enter_due());
@@ -29,31 +31,53 @@ TurnTracker entered(const TurnRule& r = rule()) {
 
 const Clock::time_point entered_at = t0 + 200ms;
 
+/// Signals with only a cursor line: no sign of the end, none of a hold.
+TurnSignals plain(std::string_view cursor_line = "") { return {cursor_line, false, false}; }
+const TurnSignals prompt_back{"$", true, false};
+const TurnSignals held{"", false, true};
+
+TurnState state(TurnTracker& t, Clock::time_point now, const TurnSignals& signals = plain()) {
+  return t.judge(now, signals).state;
+}
+
 }  // namespace
 
-TEST(TurnTracker, EnterComesAfterItsPause) {
-  TurnTracker t(rule(), t0);
-  EXPECT_TRUE(t.enter_pending());
-  EXPECT_EQ(t.enter_due(), t0 + 200ms);
-  EXPECT_EQ(t.next_deadline(), t0 + 200ms);
+TEST(TurnTracker, EnterFollowsTheEchoOrComesAfterItsPause) {
+  TurnTracker silent(rule(), t0);  // no echo: the whole pause
+  EXPECT_TRUE(silent.enter_pending());
+  EXPECT_EQ(silent.enter_due(), t0 + 200ms);
+  EXPECT_EQ(silent.next_deadline(), t0 + 200ms);
   // Silence before the Enter ends nothing, however long.
-  EXPECT_EQ(t.judge(t0 + 10s, ""), TurnState::kRunning);
-  t.enter_written(t0 + 250ms);
-  EXPECT_FALSE(t.enter_pending());
-  EXPECT_EQ(t.next_deadline(), t0 + 250ms + 2s);
+  EXPECT_EQ(state(silent, t0 + 10s), TurnState::kRunning);
+  silent.enter_written(t0 + 250ms);
+  EXPECT_FALSE(silent.enter_pending());
+  EXPECT_EQ(silent.next_deadline(), t0 + 250ms + 2s);
+
+  TurnTracker echoed(rule(), t0);
+  echoed.output_seen(t0 - 1s);  // older output is no echo
+  EXPECT_EQ(echoed.enter_due(), t0 + 200ms);
+  echoed.output_seen(t0 + 5ms);
+  EXPECT_EQ(echoed.enter_due(), t0 + 35ms);
+  EXPECT_EQ(echoed.recheck_after_output(t0 + 5ms), t0 + 35ms);
+  echoed.output_seen(t0 + 190ms);  // a redraw that goes on: the pause bounds it
+  EXPECT_EQ(echoed.enter_due(), t0 + 200ms);
+  echoed.enter_written(t0 + 200ms);
+  EXPECT_EQ(echoed.recheck_after_output(t0 + 300ms), t0 + 350ms);
 }
 
 TEST(TurnTracker, QuietForTheSettleTimeEndsTheTurn) {
   TurnTracker t = entered();
-  EXPECT_EQ(t.judge(entered_at + 1999ms, "demo> "), TurnState::kRunning);
-  EXPECT_EQ(t.judge(entered_at + 2000ms, "demo> "), TurnState::kEnded);
+  EXPECT_EQ(state(t, entered_at + 1999ms, plain("demo> ")), TurnState::kRunning);
+  TurnVerdict v = t.judge(entered_at + 2000ms, plain("demo> "));
+  EXPECT_EQ(v.state, TurnState::kEnded);
+  EXPECT_EQ(v.reason, "quiet");
 
   // Each output starts the settle time again.
   t.output_seen(entered_at + 1500ms);
-  EXPECT_EQ(t.judge(entered_at + 2000ms, "demo> "), TurnState::kRunning);
+  EXPECT_EQ(state(t, entered_at + 2000ms), TurnState::kRunning);
   EXPECT_EQ(t.next_deadline(), entered_at + 3500ms);
-  EXPECT_EQ(t.judge(entered_at + 3499ms, "demo> "), TurnState::kRunning);
-  EXPECT_EQ(t.judge(entered_at + 3500ms, "demo> "), TurnState::kEnded);
+  EXPECT_EQ(state(t, entered_at + 3499ms), TurnState::kRunning);
+  EXPECT_EQ(state(t, entered_at + 3500ms), TurnState::kEnded);
 
   // A late report of older output does not move the quiet time back.
   t.output_seen(entered_at + 100ms);
@@ -63,44 +87,93 @@ TEST(TurnTracker, QuietForTheSettleTimeEndsTheTurn) {
 TEST(TurnTracker, EchoBeforeTheEnterDoesNotShortenTheSettleTime) {
   TurnTracker t(rule(), t0);
   t.output_seen(t0 + 10ms);  // the echo of the typed prompt
-  t.enter_written(t0 + 200ms);
-  EXPECT_EQ(t.judge(t0 + 2100ms, "demo> hi"), TurnState::kRunning);
-  EXPECT_EQ(t.judge(t0 + 2200ms, "demo> hi"), TurnState::kEnded);
+  t.enter_written(t0 + 40ms);
+  EXPECT_EQ(state(t, t0 + 2039ms, plain("demo> hi")), TurnState::kRunning);
+  EXPECT_EQ(state(t, t0 + 2040ms, plain("demo> hi")), TurnState::kEnded);
 }
 
-TEST(TurnTracker, QuietQuestionMeansAwaitingInput) {
+TEST(TurnTracker, ThePromptBackEndsTheTurnAfterAShortQuiet) {
+  TurnTracker t = entered();
+  t.output_seen(entered_at + 10ms);
+  EXPECT_EQ(state(t, entered_at + 59ms, prompt_back), TurnState::kRunning);
+  EXPECT_EQ(t.next_deadline(), entered_at + 60ms);
+  TurnVerdict v = t.judge(entered_at + 60ms, prompt_back);
+  EXPECT_EQ(v.state, TurnState::kEnded);
+  EXPECT_EQ(v.reason, "prompt");
+
+  // Output after the prompt starts the short quiet again.
+  t.output_seen(entered_at + 70ms);
+  EXPECT_EQ(state(t, entered_at + 100ms, prompt_back), TurnState::kRunning);
+  // Without the prompt, the settle time counts.
+  EXPECT_EQ(state(t, entered_at + 200ms), TurnState::kRunning);
+  EXPECT_EQ(t.next_deadline(), entered_at + 2070ms);
+}
+
+TEST(TurnTracker, AHeldTurnWaitsAndCountsItsQuietFromTheHold) {
+  TurnTracker t = entered(rule(2000ms, 30000ms));
+  // A child holds the foreground: no quiet ends the turn, however long.
+  for (auto at = entered_at; at < entered_at + 10s; at += 100ms) {
+    ASSERT_EQ(state(t, at, held), TurnState::kRunning);
+    ASSERT_EQ(t.next_deadline(), at + 100ms);  // looked at again soon
+  }
+  // Let go without a sign of the end: the settle time counts from the hold.
+  Clock::time_point last_held = entered_at + 9900ms;
+  EXPECT_EQ(state(t, entered_at + 10s), TurnState::kRunning);
+  EXPECT_EQ(t.next_deadline(), last_held + 2s);
+  EXPECT_EQ(state(t, last_held + 2s), TurnState::kEnded);
+
+  // Held until the upper bound.
+  TurnTracker stuck = entered(rule(2000ms, 30000ms));
+  EXPECT_EQ(state(stuck, t0 + 29999ms, held), TurnState::kRunning);
+  EXPECT_EQ(state(stuck, t0 + 30s, held), TurnState::kTimedOut);
+}
+
+TEST(TurnTracker, QuietQuestionMeansAwaitingInputHeldOrNot) {
   TurnTracker t = entered();
   t.output_seen(entered_at + 1s);
-  EXPECT_EQ(t.judge(entered_at + 2s, "Proceed? [y/n] "), TurnState::kRunning);
-  EXPECT_EQ(t.judge(entered_at + 3s, "Proceed? [y/n] "), TurnState::kAwaitingInput);
-  EXPECT_EQ(t.judge(entered_at + 3s, "demo> "), TurnState::kEnded);
+  EXPECT_EQ(state(t, entered_at + 2s, plain("Proceed? [y/n] ")), TurnState::kRunning);
+  EXPECT_EQ(t.next_deadline(), entered_at + 3s);
+  TurnVerdict v = t.judge(entered_at + 3s, plain("Proceed? [y/n] "));
+  EXPECT_EQ(v.state, TurnState::kAwaitingInput);
+  EXPECT_EQ(v.reason, "input");
+  EXPECT_EQ(state(t, entered_at + 3s, plain("demo> ")), TurnState::kEnded);
+
+  // A child in the foreground asks (sudo, apt): held, it still waits.
+  TurnTracker child = entered();
+  child.output_seen(entered_at + 1s);
+  for (auto at = entered_at; at < entered_at + 3s; at += 100ms) {
+    ASSERT_EQ(state(child, at, {"[sudo] password for ann:", false, true}), TurnState::kRunning);
+  }
+  EXPECT_EQ(state(child, entered_at + 3s, {"[sudo] password for ann:", false, true}), TurnState::kAwaitingInput);
 }
 
 TEST(TurnTracker, ExitEndsTheTurnAtOnce) {
   TurnTracker before_enter(rule(), t0);
   before_enter.peer_exited();
-  EXPECT_EQ(before_enter.judge(t0, ""), TurnState::kExited);
+  EXPECT_EQ(state(before_enter, t0), TurnState::kExited);
   EXPECT_LE(before_enter.next_deadline(), t0);
 
   TurnTracker t = entered();
   t.output_seen(entered_at + 1s);
   t.peer_exited();
-  EXPECT_EQ(t.judge(entered_at + 1s, "Proceed?"), TurnState::kExited);
-  EXPECT_EQ(t.judge(t0 + 1h, "demo> "), TurnState::kExited);
+  EXPECT_EQ(t.judge(entered_at + 1s, held).reason, "exited");
+  EXPECT_EQ(state(t, t0 + 1h, prompt_back), TurnState::kExited);
 }
 
 TEST(TurnTracker, UpperBoundWhenTheOutputNeverStops) {
   TurnTracker t = entered(rule(2000ms, 10000ms));
   for (auto at = entered_at; at < t0 + 10s; at += 1s) t.output_seen(at);
   EXPECT_EQ(t.next_deadline(), t0 + 10s);
-  EXPECT_EQ(t.judge(t0 + 9999ms, ""), TurnState::kRunning);
-  EXPECT_EQ(t.judge(t0 + 10s, ""), TurnState::kTimedOut);
+  EXPECT_EQ(state(t, t0 + 9999ms), TurnState::kRunning);
+  TurnVerdict v = t.judge(t0 + 10s, plain());
+  EXPECT_EQ(v.state, TurnState::kTimedOut);
+  EXPECT_EQ(v.reason, "max-wait");
   // A turn that has gone quiet by then has ended instead.
-  EXPECT_EQ(t.judge(t0 + 12s, ""), TurnState::kEnded);
+  EXPECT_EQ(state(t, t0 + 12s), TurnState::kEnded);
 
   // The bound counts from the typed prompt, even while the Enter is pending.
   TurnTracker stuck(rule(2000ms, 10000ms), t0);
-  EXPECT_EQ(stuck.judge(t0 + 10s, ""), TurnState::kTimedOut);
+  EXPECT_EQ(state(stuck, t0 + 10s), TurnState::kTimedOut);
 }
 
 TEST(InputRequest, QuestionsAndPrompts) {
@@ -174,6 +247,8 @@ ScreenText screen_of(std::vector<std::string> rows, std::size_t screen = 24, std
   return s;
 }
 
+TurnMark mark_of(const ScreenText& before) { return mark_turn(before, {}); }
+
 }  // namespace
 
 TEST(CursorLine, TheCursorsRowOrNothing) {
@@ -188,7 +263,7 @@ TEST(CursorLine, TheCursorsRowOrNothing) {
 }
 
 TEST(TurnOutput, AppendedLinesWithoutEchoAndIdlePrompt) {
-  TurnMark mark = mark_turn(screen_of({"Welcome.", "demo> "}));
+  TurnMark mark = mark_of(screen_of({"Welcome.", "demo> "}));
   EXPECT_EQ(mark.row, 1u);
   EXPECT_EQ(mark.text, "demo>");
 
@@ -204,12 +279,12 @@ TEST(TurnOutput, AppendedLinesWithoutEchoAndIdlePrompt) {
 }
 
 TEST(TurnOutput, AQuestionStays) {
-  TurnMark mark = mark_turn(screen_of({"demo> "}));
+  TurnMark mark = mark_of(screen_of({"demo> "}));
   EXPECT_EQ(turn_output(mark, screen_of({"demo> please confirm", "Proceed? [y/n] "}), "please confirm"),
             "Proceed? [y/n]");
 
   // The answer to the question is the next turn; its echo follows the question.
-  TurnMark asked = mark_turn(screen_of({"demo> please confirm", "Proceed? [y/n] "}));
+  TurnMark asked = mark_of(screen_of({"demo> please confirm", "Proceed? [y/n] "}));
   EXPECT_EQ(asked.text, "Proceed? [y/n]");
   // Only the mark's own text counts as the idle prompt, so the one that
   // follows the question's answer stays.
@@ -218,7 +293,7 @@ TEST(TurnOutput, AQuestionStays) {
 }
 
 TEST(TurnOutput, EchoWrappedOverSeveralRows) {
-  TurnMark mark = mark_turn(screen_of({"demo> "}));
+  TurnMark mark = mark_of(screen_of({"demo> "}));
   std::string prompt = std::string(74, 'a') + " lorem ipsum dolor";
   // The row breaks where the terminal's width runs out, spaces and all.
   ScreenText now = screen_of({"demo> " + std::string(74, 'a'), " lorem ipsum", "dolor", "Answer: done", "demo> "});
@@ -231,7 +306,7 @@ TEST(TurnOutput, EchoWrappedOverSeveralRows) {
 }
 
 TEST(TurnOutput, OutputThatIsNotAnEchoStays) {
-  TurnMark mark = mark_turn(screen_of({"demo> "}));
+  TurnMark mark = mark_of(screen_of({"demo> "}));
   // A program that does not echo: its answer repeats the prompt, and stays.
   EXPECT_EQ(turn_output(mark, screen_of({"demo>", "Answer: hello", "demo> "}), "hello"), "Answer: hello");
   // A program that answers on the prompt's row.
@@ -241,12 +316,12 @@ TEST(TurnOutput, OutputThatIsNotAnEchoStays) {
 }
 
 TEST(TurnOutput, EmptyPromptDropsTheMarkRow) {
-  TurnMark mark = mark_turn(screen_of({"demo> "}));
+  TurnMark mark = mark_of(screen_of({"demo> "}));
   EXPECT_EQ(turn_output(mark, screen_of({"demo> ", "Answer: ", "demo> "}), ""), "Answer:");
 }
 
 TEST(TurnOutput, EmptyMarkRow) {
-  TurnMark mark = mark_turn(screen_of({"old", ""}));
+  TurnMark mark = mark_of(screen_of({"old", ""}));
   EXPECT_EQ(mark.text, "");
   EXPECT_EQ(turn_output(mark, screen_of({"old", "hello", "reply", ""}), "hello"), "reply");
   // No echo on the mark row: nothing is left out.
@@ -256,36 +331,124 @@ TEST(TurnOutput, EmptyMarkRow) {
 TEST(TurnOutput, AbsoluteRowsSurviveScrolling) {
   // The mark row 100 is still kept, though rows before it have scrolled off.
   ScreenText before = screen_of({"x", "demo> "}, 24, 99);
-  TurnMark mark = mark_turn(before);
+  TurnMark mark = mark_of(before);
   EXPECT_EQ(mark.row, 100u);
   ScreenText now = screen_of({"demo> hi", "line 1", "line 2", "demo> "}, 2, 100);
   EXPECT_EQ(turn_output(mark, now, "hi"), "line 1\nline 2");
 }
 
 TEST(TurnOutput, MarkRowScrolledOutOfTheKeptScrollback) {
-  TurnMark mark{100, "demo>"};
+  TurnMark mark{.row = 100, .text = "demo>"};
   ScreenText now = screen_of({"line 7", "line 8", "", "line 9", "demo> "}, 3, 150);
   EXPECT_EQ(turn_output(mark, now, "line"), "line 7\nline 8\n\nline 9");
 }
 
 TEST(TurnOutput, RedrawnScreenGivesTheVisibleScreen) {
-  TurnMark mark = mark_turn(screen_of({"history", "\xE2\x94\x82 > \xE2\x94\x82"}));
+  TurnMark mark = mark_of(screen_of({"history", "\xE2\x94\x82 > \xE2\x94\x82"}));
   ScreenText now = screen_of({"history", "> hello", "", "Done, all good.", "\xE2\x94\x82 > \xE2\x94\x82", ""}, 4);
   EXPECT_EQ(turn_output(mark, now, "hello"), "Done, all good.\n\xE2\x94\x82 > \xE2\x94\x82");
 
   // A cleared screen: the mark row is beyond the rows that are left.
-  TurnMark deep{40, "demo>"};
+  TurnMark deep{.row = 40, .text = "demo>"};
   EXPECT_EQ(turn_output(deep, screen_of({"", "fresh", "demo> "}, 3, 0), "x"), "fresh");
 
   // Fewer rows than the screen claims: all of them.
   EXPECT_EQ(turn_output(deep, screen_of({"a", "b"}, 24, 0), "x"), "a\nb");
 }
 
+TEST(TurnOutput, TheAlternateScreenGivesTheVisibleScreen) {
+  // A full-screen program keeps its input line on the same row: that row
+  // still begins with the mark, but the answer is above it.
+  ScreenText before = screen_of({"Welcome", "", "> ", "? for shortcuts"});
+  before.alternate = true;
+  before.cursor_row = 2;
+  TurnMark mark = mark_of(before);
+  ScreenText now = screen_of({"> hello", "Answer: hello", "> ", "? for shortcuts"});
+  now.alternate = true;
+  now.cursor_row = 2;
+  EXPECT_EQ(turn_output(mark, now, "hello"), "> hello\nAnswer: hello\n>\n? for shortcuts");
+}
+
 TEST(TurnOutput, CursorElsewhereKeepsTheLastRow) {
-  TurnMark mark = mark_turn(screen_of({"demo> "}));
+  TurnMark mark = mark_of(screen_of({"demo> "}));
   ScreenText now = screen_of({"demo> hi", "answer", "demo> "});
   now.cursor_row = 1;  // the last row repeats the prompt, but the cursor is not there
   EXPECT_EQ(turn_output(mark, now, "hi"), "answer\ndemo>");
+}
+
+namespace {
+
+constexpr TtyMode kLineEditor{false, false, true};  // readline: raw, Ctrl-C to the terminal
+constexpr TtyMode kCanonical{true, true, true};
+constexpr TtyMode kFullScreen{false, false, false};
+
+/// A shell at its prompt: bash started by `sh -c`, so its group (101) is
+/// not that of the terminal's process (100).
+const PtyState kShellIdle{101, 100, kLineEditor};
+const TurnMark kShellMark = mark_turn(screen_of({"old", "$ "}), kShellIdle);
+
+}  // namespace
+
+TEST(TurnSignals, AShellsPromptIsBack) {
+  ScreenText now = screen_of({"old", "$ echo hi", "hi", "$ "});
+  EXPECT_TRUE(prompt_is_back(kShellMark, now, kShellIdle));
+  // Also when it is the terminal's own process at its prompt.
+  EXPECT_TRUE(prompt_is_back(kShellMark, now, {100, 100, kLineEditor}));
+  // A line-reading program in canonical mode, likewise.
+  TurnMark canonical = mark_turn(screen_of({"demo> "}), {100, 100, kCanonical});
+  EXPECT_TRUE(prompt_is_back(canonical, screen_of({"demo> hi", "Answer: hi", "demo> "}), {100, 100, kCanonical}));
+
+  TurnSignals signals = read_signals(kShellMark, now, kShellIdle);
+  EXPECT_EQ(signals.cursor_line, "$ ");
+  EXPECT_TRUE(signals.prompt_back);
+  EXPECT_FALSE(signals.held);
+}
+
+TEST(TurnSignals, WhatIsNoPromptBack) {
+  ScreenText back = screen_of({"old", "$ echo hi", "hi", "$ "});
+  auto not_back = [](const TurnMark& mark, const ScreenText& now, const PtyState& pty) {
+    return !prompt_is_back(mark, now, pty);
+  };
+  // The cursor still on the mark's row (an empty prompt not yet taken), or
+  // on another text.
+  EXPECT_PRED3(not_back, kShellMark, screen_of({"old", "$ "}), kShellIdle);
+  EXPECT_PRED3(not_back, kShellMark, screen_of({"old", "$ echo hi", "hi"}), kShellIdle);
+  // A line below the cursor: a status line or footer of a terminal UI.
+  ScreenText footer = screen_of({"old", "$ hi", "$ ", "? for shortcuts"});
+  footer.cursor_row = 2;
+  EXPECT_PRED3(not_back, kShellMark, footer, kShellIdle);
+  // The alternate screen, now or at the mark.
+  ScreenText alternate = back;
+  alternate.alternate = true;
+  EXPECT_PRED3(not_back, kShellMark, alternate, kShellIdle);
+  TurnMark alternate_mark = kShellMark;
+  alternate_mark.alternate = true;
+  EXPECT_PRED3(not_back, alternate_mark, back, kShellIdle);
+  // Another mode than at the mark, and a full-screen program's raw mode
+  // (signals off) even when it is the same.
+  EXPECT_PRED3(not_back, kShellMark, back, (PtyState{101, 100, kCanonical}));
+  EXPECT_PRED3(not_back, kShellMark, back, (PtyState{101, 100, std::nullopt}));
+  TurnMark full_screen = mark_turn(screen_of({"old", "$ "}), {100, 100, kFullScreen});
+  EXPECT_PRED3(not_back, full_screen, back, (PtyState{100, 100, kFullScreen}));
+  // A child in the foreground, or none known.
+  EXPECT_PRED3(not_back, kShellMark, back, (PtyState{102, 100, kLineEditor}));
+  EXPECT_PRED3(not_back, kShellMark, back, (PtyState{std::nullopt, 100, kLineEditor}));
+  // An empty mark, and a question asked again.
+  EXPECT_PRED3(not_back, mark_turn(screen_of({"old", ""}), kShellIdle), screen_of({"old", "x", ""}), kShellIdle);
+  TurnMark question = mark_turn(screen_of({"Proceed? [y/n] "}), {100, 100, kCanonical});
+  EXPECT_PRED3(not_back, question, screen_of({"Proceed? [y/n] y", "Proceed? [y/n] "}),
+               (PtyState{100, 100, kCanonical}));
+}
+
+TEST(TurnSignals, ChildrenInTheForegroundAndCommandsOfALineEditorHold) {
+  ScreenText running = screen_of({"old", "$ sleep 3", ""});
+  EXPECT_TRUE(read_signals(kShellMark, running, {102, 100, kCanonical}).held);  // bash runs sleep
+  EXPECT_TRUE(read_signals(kShellMark, running, {101, 100, kCanonical}).held);  // python runs a statement
+  EXPECT_FALSE(read_signals(kShellMark, running, kShellIdle).held);
+  EXPECT_FALSE(read_signals(kShellMark, running, {std::nullopt, 100, std::nullopt}).held);
+  // A line-reading program that switches to raw mode holds nothing.
+  TurnMark canonical = mark_turn(screen_of({"demo> "}), {100, 100, kCanonical});
+  EXPECT_FALSE(read_signals(canonical, running, {100, 100, kFullScreen}).held);
 }
 
 namespace {

@@ -1,0 +1,39 @@
+#pragma once
+// How a pseudo-terminal is set at one instant, as far as the end of an asked
+// turn depends on it: which process group holds the foreground, and whether
+// the line discipline collects lines (canonical mode) or hands each key to
+// the program as it comes (raw). Plain values: Terminal reads them from the
+// pty's master, the turn rule (turn.h) compares them, tests script them.
+
+#include <sys/types.h>
+
+#include <optional>
+
+namespace host {
+
+/// The local modes of a terminal that tell programs apart. Line-reading
+/// programs leave it canonical; line editors (readline in bash and python)
+/// switch canonical mode and echo off while they read, and on again while
+/// the command they read runs; full-screen programs switch signals off too
+/// and take Ctrl-C as a key of their own.
+struct TtyMode {
+  /// The kernel collects whole lines (ICANON).
+  bool canonical = true;
+  /// The kernel echoes what is typed (ECHO).
+  bool echo = true;
+  /// Ctrl-C, Ctrl-\ and Ctrl-Z raise signals (ISIG).
+  bool signals = true;
+
+  bool operator==(const TtyMode&) const = default;
+};
+
+struct PtyState {
+  /// The foreground process group; empty when it cannot be read.
+  std::optional<pid_t> foreground;
+  /// The process group of the terminal's own process.
+  pid_t own_group = 0;
+  /// Empty when the mode cannot be read (the pty is closed).
+  std::optional<TtyMode> mode;
+};
+
+}  // namespace host
