@@ -483,3 +483,23 @@ TEST_F(HostFaults, CredentialsThatAreNotOnesOwn) {
   expect_ok(lead, {"note", "read", "Secret"}, "hidden\n");
   EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}})["state"], "running");
 }
+
+TEST(HostInput, AProgramThatDoesNotReadItsInputIsCapped) {
+  HostProcess host;
+  host.start({"--max-wait", "1s"});
+  Env lead = host.join("Lead");
+  // Asks its terminal what it is, without end, and reads nothing: the
+  // answers pile up as its input.
+  host.recruit(lead, "Deaf", "stty raw -echo; while :; do printf '\\033[c'; done");
+  std::string error;
+  for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;) {
+    Json reply = host.request(lead, {{"command", "ask"}, {"target", "Deaf"}, {"prompt", "hi"}});
+    error = reply.value("error", "");
+    if (error.starts_with("terminal is not")) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_EQ(error, "terminal is not reading its input: Deaf");
+  RunResult keys = run_host({"send-keys", "Deaf", "x", "--socket", host.socket_path()});
+  EXPECT_EQ(keys.err, "welkmora-host: terminal is not reading its input: Deaf\n");
+  EXPECT_EQ(host.stop(), 0);
+}
