@@ -1,9 +1,9 @@
 // A stand-in app for the round-trip benchmark: listens on the Unix socket
-// given as its argument and answers every connection, one at a time, with
-// bench::kReplyLine once the request line has arrived. Ends on SIGTERM or
-// SIGINT, removing the socket file.
+// given as its first argument and answers every connection, one at a time,
+// with the reply line of the named case once the request line has arrived.
+// Ends on SIGTERM or SIGINT, removing the socket file.
 //
-// usage: reply_server SOCKET_PATH
+// usage: reply_server SOCKET_PATH CASE
 
 #include <poll.h>
 #include <signal.h>
@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "reply_line.h"
+#include "cases.h"
 #include "unique_fd.h"
 
 namespace {
@@ -62,9 +62,8 @@ bool read_request(int fd) {
   return false;
 }
 
-void answer(int fd) {
+void answer(int fd, std::string_view reply) {
   if (!read_request(fd)) return;
-  std::string_view reply = bench::kReplyLine;
   while (!reply.empty()) {
     ssize_t n = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
@@ -76,10 +75,12 @@ void answer(int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: reply_server SOCKET_PATH\n");
+  const bench::Case* which = argc == 3 ? bench::find_case(argv[2]) : nullptr;
+  if (which == nullptr) {
+    std::fprintf(stderr, "usage: reply_server SOCKET_PATH CASE\n");
     return 2;
   }
+  const std::string reply = bench::reply_line(*which);
   wire::UniqueFd stop = stop_signals();
   wire::UniqueFd listener = listen_on(argv[1]);
   if (!stop || !listener) {
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
     }
     if (fds[1].revents != 0) break;
     wire::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (client) answer(client.get());
+    if (client) answer(client.get(), reply);
   }
   ::unlink(argv[1]);
   return 0;

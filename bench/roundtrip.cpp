@@ -1,19 +1,25 @@
-// The round-trip benchmark: how much longer one `welkmora list` takes than a
-// minimal C client doing the same exchange with the same stand-in app.
+// The round-trip benchmark: how much longer welkmora takes, and how much
+// more memory it needs, than a minimal C client doing the same exchange and
+// printing the same text, for each reply of bench/cases.h.
 //
-// It first checks that both clients send the same request bytes and print
-// what they should, then starts reply_server and runs the two clients N
-// times each, alternating, with standard output on /dev/null, and reports
-// wall time per run. With --callgrind it also counts each client's
-// instructions under valgrind, a figure that a loaded machine does not skew.
+// For each case it first runs both clients once against a socket served
+// here and requires the same request bytes and the same output, so the
+// comparison is honest. Then it starts reply_server with the case, runs the
+// two clients alternating with standard output on /dev/null and reports the
+// best and median wall time per run, then each client's peak resident memory
+// (the median over a few runs), and with --callgrind each client's
+// instruction count, which a loaded machine does not skew. A closing table
+// holds welkmora's ratios to the C client with the goals.
 //
-// usage: roundtrip [-n RUNS] [--warmup RUNS] [--callgrind]
+// usage: roundtrip [-n RUNS] [--warmup RUNS] [--case NAME] [--callgrind]
 //                  [--welkmora PATH] [--min-client PATH] [--server PATH]
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -31,7 +37,7 @@
 #include <thread>
 #include <vector>
 
-#include "reply_line.h"
+#include "cases.h"
 #include "unique_fd.h"
 
 extern char** environ;
@@ -39,9 +45,11 @@ extern char** environ;
 namespace {
 
 struct Options {
-  int runs = 500;
-  int warmup = 20;
+  int runs = 0;  // 0: each case's own count
+  int warmup = 10;
+  int memory_runs = 5;
   bool callgrind = false;
+  std::string only;
   std::string welkmora = WELKMORA_BIN;
   std::string min_client = MIN_CLIENT_BIN;
   std::string server = REPLY_SERVER_BIN;
@@ -76,6 +84,8 @@ Options parse_options(int argc, char** argv) {
       o.runs = std::atoi(value(i).c_str());
     else if (a == "--warmup")
       o.warmup = std::atoi(value(i).c_str());
+    else if (a == "--case")
+      o.only = value(i);
     else if (a == "--callgrind")
       o.callgrind = true;
     else if (a == "--welkmora")
@@ -87,7 +97,8 @@ Options parse_options(int argc, char** argv) {
     else
       die("unknown argument " + std::string(a));
   }
-  if (o.runs < 1 || o.warmup < 0) die("-n must be at least 1 and --warmup at least 0");
+  if (o.runs < 0 || o.warmup < 0) die("-n and --warmup must not be negative");
+  if (!o.only.empty() && bench::find_case(o.only) == nullptr) die("no case " + o.only);
   return o;
 }
 
@@ -112,12 +123,17 @@ class Environment {
   std::vector<char*> pointers_;
 };
 
-/// Starts `argv` with standard output on `out` and standard error on `err`
-/// (-1 keeps ours).
-pid_t spawn(const std::vector<std::string>& argv, char** envp, int out, int err = -1) {
+std::vector<char*> c_args(const std::vector<std::string>& argv) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  return args;
+}
+
+/// Starts `argv` with standard output on `out` and standard error on `err`
+/// (-1 keeps ours).
+pid_t spawn(const std::vector<std::string>& argv, char** envp, int out, int err = -1) {
+  std::vector<char*> args = c_args(argv);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out, 1);
@@ -129,18 +145,20 @@ pid_t spawn(const std::vector<std::string>& argv, char** envp, int out, int err 
   return pid;
 }
 
-/// Waits for `pid`; dies unless it exited with status 0.
-void reap(pid_t pid, const std::string& name) {
+/// Waits for `pid`; dies unless it exited with status 0. Returns its usage.
+rusage reap(pid_t pid, const std::string& name) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) die_errno("waitpid");
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) die_errno("wait4");
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) die(name + " did not exit with status 0");
+  return usage;
 }
 
 std::string read_all(int fd) {
   std::string text;
-  char buf[4096];
+  char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
@@ -166,15 +184,25 @@ wire::UniqueFd listen_on(const std::string& path) {
   return fd;
 }
 
+void send_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) die_errno("send");
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
 /// What one client sent and printed in the check run.
 struct Observed {
   std::string request;
   std::string output;
 };
 
-/// Runs `client` once against a socket served here, so the request bytes
-/// can be compared. Gives up after ten seconds without a connection.
-Observed observe(const Client& client, const std::string& dir) {
+/// Runs `client` once against a socket served here with `reply`, so that
+/// its request and output can be compared. Gives up after ten seconds
+/// without a connection.
+Observed observe(const Client& client, const std::string& dir, std::string_view reply) {
   std::string path = dir + "/check.sock";
   wire::UniqueFd listener = listen_on(path);
   Environment env(path);
@@ -196,7 +224,8 @@ Observed observe(const Client& client, const std::string& dir) {
     if (n <= 0) die(client.name + " closed before its request line ended");
     seen.request.append(buf, static_cast<std::size_t>(n));
   }
-  if (::send(conn.get(), bench::kReplyLine.data(), bench::kReplyLine.size(), MSG_NOSIGNAL) < 0) die_errno("send");
+  // Both clients read the whole line before they print anything.
+  send_all(conn.get(), reply);
   conn.reset();
   seen.output = read_all(out_read.get());
   reap(pid, client.name);
@@ -204,20 +233,27 @@ Observed observe(const Client& client, const std::string& dir) {
   return seen;
 }
 
-/// Both clients must make the same exchange and print what they should.
-void check_exchange(const Client& min_client, const Client& welkmora, const std::string& dir) {
-  Observed a = observe(min_client, dir);
-  Observed b = observe(welkmora, dir);
+/// Both clients must make the same exchange and print the same text.
+void check_exchange(const Client& min_client, const Client& welkmora, const bench::Case& c, const std::string& dir) {
+  std::string reply = bench::reply_line(c);
+  Observed a = observe(min_client, dir, reply);
+  Observed b = observe(welkmora, dir, reply);
   if (a.request != b.request) die("requests differ:\n  " + a.request + "  " + b.request);
-  if (a.output != bench::kReplyLine) die("min_client printed: " + a.output);
-  if (b.output != bench::kListOutput) die("welkmora printed: " + b.output);
-  std::printf("request: %s", a.request.c_str());
+  if (a.output.empty()) die("min_client printed nothing");
+  if (a.output != b.output) {
+    std::size_t at =
+        std::mismatch(a.output.begin(), a.output.end(), b.output.begin(), b.output.end()).first - a.output.begin();
+    die("outputs differ at byte " + std::to_string(at) + " of " + std::to_string(a.output.size()) + " and " +
+        std::to_string(b.output.size()));
+  }
+  std::printf("%s: %zu-byte reply, the same %zu-byte output from both; request %s", std::string(c.name).c_str(),
+              reply.size(), a.output.size(), a.request.c_str());
 }
 
-/// Starts reply_server and waits until it accepts connections.
-pid_t start_server(const std::string& server, const std::string& path) {
+/// Starts reply_server for `c` and waits until it accepts connections.
+pid_t start_server(const std::string& server, const std::string& path, const bench::Case& c) {
   wire::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-  pid_t pid = spawn({server, path}, environ, devnull.get());
+  pid_t pid = spawn({server, path, std::string(c.name)}, environ, devnull.get());
   g_server = pid;
   sockaddr_un addr = address_of(path);
   for (int attempt = 0; attempt < 500; ++attempt) {
@@ -231,7 +267,9 @@ pid_t start_server(const std::string& server, const std::string& path) {
 void stop_server(pid_t pid) {
   ::kill(pid, SIGTERM);
   g_server = -1;
-  reap(pid, "reply_server");
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 /// Wall time of one run of `client`, in microseconds.
@@ -242,18 +280,46 @@ double time_run(const Client& client, char** envp, int devnull) {
   return took.count();
 }
 
+/// Peak resident memory of one run of `client`, in KiB. The kernel charges
+/// a program with the peak of the memory it had before its exec too, so the
+/// client is started by fork and exec rather than posix_spawn: a child that
+/// shares our memory until its exec (as posix_spawn's does) would be charged
+/// with our peak, a forked one only with the private pages it copied of
+/// ours, which main() keeps small (see anon_kib()).
+long peak_kib(const Client& client, char** envp, int devnull) {
+  std::vector<char*> args = c_args(client.argv);
+  pid_t pid = ::fork();
+  if (pid < 0) die_errno("fork");
+  if (pid == 0) {
+    ::dup2(devnull, 1);
+    ::execve(args[0], args.data(), envp);
+    ::_exit(127);
+  }
+  return reap(pid, client.name).ru_maxrss;
+}
+
+/// Our own private resident memory in KiB: what a forked client starts
+/// with, so the floor of the peak figures.
+long anon_kib() {
+  wire::UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  std::string status = fd ? read_all(fd.get()) : "";
+  std::size_t at = status.find("RssAnon:");
+  return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 8);
+}
+
 struct Stats {
-  double mean, median, p95;
+  double best, median;
 };
 
-Stats summarize(std::vector<double> samples) {
+template <typename T>
+T median_of(std::vector<T> samples) {
   std::sort(samples.begin(), samples.end());
-  double sum = 0;
-  for (double s : samples) sum += s;
   std::size_t n = samples.size();
-  double median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
-  std::size_t rank = (n * 95 + 99) / 100;  // nearest rank, 1-based
-  return {sum / static_cast<double>(n), median, samples[std::max<std::size_t>(rank, 1) - 1]};
+  return n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+}
+
+Stats summarize(const std::vector<double>& samples) {
+  return {*std::min_element(samples.begin(), samples.end()), median_of(samples)};
 }
 
 /// Instructions one run of `client` executes (loader included), from
@@ -275,59 +341,97 @@ std::optional<unsigned long long> count_instructions(const Client& client, char*
   return std::strtoull(report.c_str() + at + 12, nullptr, 10);
 }
 
-void print_row(const std::string& name, const Stats& s) {
-  std::printf("%-12s %10.1f %10.1f %10.1f\n", name.c_str(), s.mean, s.median, s.p95);
+/// What one case measured.
+struct Figures {
+  Stats min_time, welk_time;
+  long min_kib, welk_kib;
+};
+
+Figures measure(const Options& o, const bench::Case& c, const Client& min_client, const Client& welkmora,
+                const std::string& dir) {
+  std::string path = dir + "/app.sock";
+  Environment env(path);
+  wire::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  if (!devnull) die_errno("/dev/null");
+  pid_t server = start_server(o.server, path, c);
+  for (int i = 0; i < o.warmup; ++i) {
+    time_run(min_client, env.envp(), devnull.get());
+    time_run(welkmora, env.envp(), devnull.get());
+  }
+  int runs = o.runs > 0 ? o.runs : c.runs;
+  std::vector<double> min_times, welk_times;
+  for (int i = 0; i < runs; ++i) {
+    // Alternate which client goes first so neither always follows the other.
+    if (i % 2 == 0) min_times.push_back(time_run(min_client, env.envp(), devnull.get()));
+    welk_times.push_back(time_run(welkmora, env.envp(), devnull.get()));
+    if (i % 2 != 0) min_times.push_back(time_run(min_client, env.envp(), devnull.get()));
+  }
+  std::vector<long> min_kib, welk_kib;
+  ::malloc_trim(0);
+  std::printf("  (this process: %ld KiB private, the floor of the peak figures)\n", anon_kib());
+  for (int i = 0; i < o.memory_runs; ++i) {
+    min_kib.push_back(peak_kib(min_client, env.envp(), devnull.get()));
+    welk_kib.push_back(peak_kib(welkmora, env.envp(), devnull.get()));
+  }
+  Figures f{summarize(min_times), summarize(welk_times), median_of(min_kib), median_of(welk_kib)};
+  std::printf("  %d runs each; wall time per run in microseconds, best / median; peak memory in KiB\n", runs);
+  std::printf("  %-12s %10.0f %10.0f %8ld\n", min_client.name.c_str(), f.min_time.best, f.min_time.median, f.min_kib);
+  std::printf("  %-12s %10.0f %10.0f %8ld\n", welkmora.name.c_str(), f.welk_time.best, f.welk_time.median, f.welk_kib);
+  if (o.callgrind) {
+    auto mi = count_instructions(min_client, env.envp(), devnull.get());
+    auto wi = count_instructions(welkmora, env.envp(), devnull.get());
+    if (mi && wi) {
+      std::printf("  instructions (callgrind): min_client %llu, welkmora %llu, ratio %.2f\n", *mi, *wi,
+                  static_cast<double>(*wi) / static_cast<double>(*mi));
+    }
+  }
+  stop_server(server);
+  return f;
+}
+
+std::string load_average() {
+  wire::UniqueFd fd(::open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
+  std::string text = fd ? read_all(fd.get()) : "?";
+  return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o = parse_options(argc, argv);
-  Client min_client{"min_client", {o.min_client}};
-  Client welkmora{"welkmora", {o.welkmora, "list"}};
-
+  // Large blocks (the replies and outputs of the check runs) go back to the
+  // system when freed, so forked clients do not inherit them (peak_kib()).
+  ::mallopt(M_MMAP_THRESHOLD, 64 << 10);
   char dir_template[] = "/tmp/welkmora-bench-XXXXXX";
   if (::mkdtemp(dir_template) == nullptr) die_errno("mkdtemp");
   std::string dir = dir_template;
-  check_exchange(min_client, welkmora, dir);
+  std::printf("load average before: %s\n", load_average().c_str());
 
-  std::string path = dir + "/app.sock";
-  Environment env(path);
-  wire::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-  if (!devnull) die_errno("/dev/null");
-  pid_t server = start_server(o.server, path);
-
-  for (int i = 0; i < o.warmup; ++i) {
-    time_run(min_client, env.envp(), devnull.get());
-    time_run(welkmora, env.envp(), devnull.get());
+  struct Row {
+    const bench::Case* c;
+    Figures f;
+  };
+  std::vector<Row> rows;
+  for (const bench::Case& c : bench::cases()) {
+    if (!o.only.empty() && c.name != o.only) continue;
+    Client min_client{"min_client", {o.min_client}}, welkmora{"welkmora", {o.welkmora}};
+    min_client.argv.insert(min_client.argv.end(), c.args.begin(), c.args.end());
+    welkmora.argv.insert(welkmora.argv.end(), c.args.begin(), c.args.end());
+    check_exchange(min_client, welkmora, c, dir);
+    rows.push_back({&c, measure(o, c, min_client, welkmora, dir)});
   }
-  std::vector<double> min_times, welk_times;
-  for (int i = 0; i < o.runs; ++i) {
-    // Alternate which client goes first so neither always follows the other.
-    if (i % 2 == 0) min_times.push_back(time_run(min_client, env.envp(), devnull.get()));
-    welk_times.push_back(time_run(welkmora, env.envp(), devnull.get()));
-    if (i % 2 != 0) min_times.push_back(time_run(min_client, env.envp(), devnull.get()));
-  }
+  std::printf("load average after: %s\n\n", load_average().c_str());
 
-  Stats m = summarize(min_times), w = summarize(welk_times);
-  std::printf("%d runs each, wall time per run in microseconds\n", o.runs);
-  std::printf("%-12s %10s %10s %10s\n", "client", "mean", "median", "p95");
-  print_row(min_client.name, m);
-  print_row(welkmora.name, w);
-  std::printf("ratio welkmora/min_client: mean %.2f, median %.2f, p95 %.2f\n", w.mean / m.mean, w.median / m.median,
-              w.p95 / m.p95);
-
-  if (o.callgrind) {
-    auto mi = count_instructions(min_client, env.envp(), devnull.get());
-    auto wi = count_instructions(welkmora, env.envp(), devnull.get());
-    if (mi && wi) {
-      std::printf("instructions (callgrind): min_client %llu, welkmora %llu, ratio %.2f\n", *mi, *wi,
-                  static_cast<double>(*wi) / static_cast<double>(*mi));
-    } else {
-      std::printf("instructions (callgrind): valgrind not available\n");
-    }
+  std::printf("%-12s %12s %6s %12s %6s  %s\n", "welkmora/C", "best time", "goal", "peak memory", "goal", "");
+  bool met = true;
+  for (const Row& r : rows) {
+    double t = r.f.welk_time.best / r.f.min_time.best;
+    double m = static_cast<double>(r.f.welk_kib) / static_cast<double>(r.f.min_kib);
+    bool ok = t <= r.c->time_goal && m <= r.c->memory_goal;
+    met = met && ok;
+    std::printf("%-12s %12.2f %6.2f %12.2f %6.2f  %s\n", std::string(r.c->name).c_str(), t, r.c->time_goal, m,
+                r.c->memory_goal, ok ? "met" : "MISSED");
   }
-  stop_server(server);
   ::rmdir(dir.c_str());
-  return 0;
+  return met ? 0 : 3;
 }

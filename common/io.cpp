@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "os_error.h"
@@ -11,8 +13,8 @@
 namespace wire {
 namespace {
 
-/// Bytes asked for in one read.
-constexpr std::size_t kReadBlock = 8192;
+/// The least room a read of a line is given; the first read gets this much.
+constexpr std::size_t kReadBlock = 65536;
 
 /// One write, as a socket send when `fd` is a socket.
 ssize_t write_some(int fd, std::string_view data) {
@@ -51,24 +53,39 @@ Status write_all(int fd, std::string_view data) {
   return {};
 }
 
-Status read_line(int fd, std::string& line) {
-  std::size_t scanned = line.size();
+Buffer::Buffer(std::string_view bytes) {
+  if (bytes.empty() || !reserve_more(bytes.size())) return;
+  std::memcpy(data_, bytes.data(), bytes.size());
+  size_ = bytes.size();
+}
+
+Buffer::~Buffer() { std::free(data_); }
+
+bool Buffer::reserve_more(std::size_t n) {
+  if (room_size() >= n) return true;
+  std::size_t capacity = std::max(size_ + n, 2 * capacity_);
+  void* grown = std::realloc(data_, capacity);
+  if (grown == nullptr) return false;
+  data_ = static_cast<char*>(grown);
+  capacity_ = capacity;
+  return true;
+}
+
+Status read_line(int fd, Buffer& line) {
   for (;;) {
-    line.resize(scanned + kReadBlock);
-    ssize_t n = ::read(fd, line.data() + scanned, kReadBlock);
+    if (line.room_size() < kReadBlock && !line.reserve_more(kReadBlock)) return Status::os_failure(ENOMEM);
+    ssize_t n = ::read(fd, line.room(), line.room_size());
     if (n < 0) {
-      line.resize(scanned);
       if (errno == EINTR) continue;
       return Status::os_failure(errno);
     }
-    line.resize(scanned + static_cast<std::size_t>(n));
     if (n == 0) return {};
-    const char* start = line.data() + scanned;
+    const char* start = line.room();
+    line.resize(line.size() + static_cast<std::size_t>(n));
     if (const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(n))) {
       line.resize(static_cast<std::size_t>(static_cast<const char*>(lf) - line.data()) + 1);
       return {};
     }
-    scanned = line.size();
   }
 }
 

@@ -26,8 +26,9 @@ struct Result {
   static Result failure(std::string e) { return {std::nullopt, std::move(e)}; }
 };
 
-/// Parses `text` as exactly one JSON value, white space allowed around it.
-/// A repeated key keeps its last value. On failure the error reads
+/// Parses `text` as exactly one JSON value; only space, tab, line feed and
+/// carriage return may stand around it (a byte-order mark or a NUL byte is
+/// an error like any other). A repeated key keeps its last value. On failure the error reads
 /// "<problem> at line L column C" (1-based line; column counts the bytes of
 /// the line up to and including the offending one, 0 at an empty line's end).
 Result parse_json(std::string_view text);

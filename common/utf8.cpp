@@ -1,14 +1,32 @@
 #include "utf8.h"
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace wire {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-/// Length of the well-formed sequence starting at text[i], or 0 if none does.
-std::size_t sequence_length(std::string_view text, std::size_t i) {
+/// Index of the first byte at or after text[i] that is not ASCII (taken
+/// eight at a time), or text.size().
+std::size_t skip_ascii(std::string_view text, std::size_t i) {
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if ((word & kHighs) != 0) return i + static_cast<std::size_t>(std::countr_zero(word & kHighs)) / 8;
+    }
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
+}
+
+}  // namespace
+
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
   auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   unsigned char lead = byte(i);
   if (lead < 0x80) return 1;
@@ -35,16 +53,10 @@ std::size_t sequence_length(std::string_view text, std::size_t i) {
   return len;
 }
 
-}  // namespace
-
 bool is_valid_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    // Runs of ASCII are the common case; skip them without decoding.
-    if (static_cast<unsigned char>(text[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len = sequence_length(text, i);
+  // Runs of ASCII are the common case; skip them without decoding.
+  for (std::size_t i = skip_ascii(text, 0); i < text.size(); i = skip_ascii(text, i)) {
+    std::size_t len = utf8_sequence_length(text, i);
     if (len == 0) return false;
     i += len;
   }
@@ -55,7 +67,7 @@ std::string sanitize_utf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t len = sequence_length(text, i);
+    std::size_t len = utf8_sequence_length(text, i);
     if (len == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
@@ -68,7 +80,7 @@ std::string sanitize_utf8(std::string_view text) {
 }
 
 char32_t next_code_point(std::string_view text, std::size_t& i) {
-  std::size_t len = sequence_length(text, i);
+  std::size_t len = utf8_sequence_length(text, i);
   if (len == 0) {
     ++i;
     return kReplacement;
@@ -84,7 +96,7 @@ char32_t previous_code_point(std::string_view text, std::size_t& end) {
   std::size_t start = end - 1;
   while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
   std::size_t at = start;
-  if (sequence_length(text, start) == end - start) {
+  if (utf8_sequence_length(text, start) == end - start) {
     end = start;
     return next_code_point(text, at);
   }
@@ -92,24 +104,36 @@ char32_t previous_code_point(std::string_view text, std::size_t& end) {
   return kReplacement;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
+std::size_t encode_utf8(char32_t cp, char* out) {
+  auto byte = [](char32_t bits) { return static_cast<char>(bits); };
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000 && (cp < 0xD800 || cp > 0xDFFF)) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp >= 0x10000 && cp < 0x110000) {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    append_utf8(out, kReplacement);
+    out[0] = byte(cp);
+    return 1;
   }
+  if (cp < 0x800) {
+    out[0] = byte(0xC0 | (cp >> 6));
+    out[1] = byte(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000 && (cp < 0xD800 || cp > 0xDFFF)) {
+    out[0] = byte(0xE0 | (cp >> 12));
+    out[1] = byte(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = byte(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  if (cp >= 0x10000 && cp < 0x110000) {
+    out[0] = byte(0xF0 | (cp >> 18));
+    out[1] = byte(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = byte(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = byte(0x80 | (cp & 0x3F));
+    return 4;
+  }
+  return encode_utf8(kReplacement, out);
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  char bytes[4];
+  out.append(bytes, encode_utf8(cp, bytes));
 }
 
 }  // namespace wire

@@ -11,6 +11,10 @@ namespace wire {
 /// nothing above U+10FFFF, no truncated sequence.
 bool is_valid_utf8(std::string_view text);
 
+/// Length of the well-formed sequence that starts at text[i], or 0 when
+/// none does. `i` must be below text.size().
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
+
 /// `text` with every byte that does not start a well-formed sequence replaced
 /// by U+FFFD, so it can go into a JSON string.
 std::string sanitize_utf8(std::string_view text);
@@ -25,8 +29,12 @@ char32_t next_code_point(std::string_view text, std::size_t& i);
 /// decodes as U+FFFD and moves `end` back by one. `end` must be above 0.
 char32_t previous_code_point(std::string_view text, std::size_t& end);
 
-/// Appends the UTF-8 form of `cp`; U+FFFD for what is no Unicode scalar
-/// value (surrogates, values above U+10FFFF).
+/// Writes the UTF-8 form of `cp` to `out`, which has room for four bytes,
+/// and returns its length; U+FFFD for what is no Unicode scalar value
+/// (surrogates, values above U+10FFFF).
+std::size_t encode_utf8(char32_t cp, char* out);
+
+/// Appends the UTF-8 form of `cp`, as encode_utf8() writes it.
 void append_utf8(std::string& out, char32_t cp);
 
 }  // namespace wire

@@ -1,15 +1,16 @@
-// The client's handling of a reply line: UTF-8 check, parse, and every
-// renderer over whatever `result` the line holds.
+// The client's handling of a reply line: reading it (UTF-8 check, parse),
+// and every renderer over whatever `result` the line holds.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "commands/commands.h"
-#include "utf8.h"
+#include "reply.h"
 
 namespace {
 
@@ -41,12 +42,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view line(reinterpret_cast<const char*>(data), size);
-  if (!wire::is_valid_utf8(line)) return 0;
-  wire::Result reply = wire::parse_json(line);
+  std::string line(reinterpret_cast<const char*>(data), size);
+  reply::Reading reply = reply::read(wire::Buffer(line));
   if (!reply.ok()) return 0;
-  const Json& value = *reply.value;
-  Json result = value.is_object() && value.contains("result") ? value["result"] : Json();
+  Value result = reply.document->root().find("result").value_or(Value());
 
   render_list(kList, result);
   render_check(kCheck, result);
@@ -59,6 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& words : kNotes) render_note(words, result);
   // Whatever parsed must also write back (the host and the batch operand
   // rely on the writer for parsed values).
-  (void)wire::to_wire(value);
+  (void)wire::to_wire(wire::parse_json(line).value.value());
   return 0;
 }

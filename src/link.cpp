@@ -3,21 +3,22 @@
 #include <string>
 
 #include "io.h"
-#include "utf8.h"
 
-wire::Result request(std::string_view socket_path, const wire::Json& envelope) {
+namespace {
+
+reply::Reading failure(std::string error) { return {std::nullopt, std::move(error)}; }
+
+}  // namespace
+
+reply::Reading request(std::string_view socket_path, const wire::Json& envelope) {
   wire::UniqueFd sock;
-  if (wire::Status s = wire::connect_unix(socket_path, sock); !s.ok()) return wire::Result::failure(s.error());
+  if (wire::Status s = wire::connect_unix(socket_path, sock); !s.ok()) return failure(s.error());
 
   std::string body = wire::to_wire(envelope);
-  if (wire::Status s = wire::write_all(sock.get(), body); !s.ok()) return wire::Result::failure(s.error());
-  if (wire::Status s = wire::write_all(sock.get(), "\n"); !s.ok()) return wire::Result::failure(s.error());
+  if (wire::Status s = wire::write_all(sock.get(), body); !s.ok()) return failure(s.error());
+  if (wire::Status s = wire::write_all(sock.get(), "\n"); !s.ok()) return failure(s.error());
 
-  std::string line;
-  if (wire::Status s = wire::read_line(sock.get(), line); !s.ok()) return wire::Result::failure(s.error());
-  if (!wire::is_valid_utf8(line)) return wire::Result::failure("stream did not contain valid UTF-8");
-
-  wire::Result reply = wire::parse_json(line);
-  if (!reply.ok()) reply.error.insert(0, "bad response: ");
-  return reply;
+  wire::Buffer line;
+  if (wire::Status s = wire::read_line(sock.get(), line); !s.ok()) return failure(s.error());
+  return reply::read(std::move(line));
 }

@@ -5,8 +5,9 @@
 #include <string_view>
 
 #include "json_text.h"
+#include "reply.h"
 
 /// Sends `envelope` to the app listening at `socket_path` and returns its
 /// parsed reply, whatever JSON type it has, or the error text of the first
 /// step that failed. Prints nothing, retries nothing, waits without limit.
-wire::Result request(std::string_view socket_path, const wire::Json& envelope);
+reply::Reading request(std::string_view socket_path, const wire::Json& envelope);

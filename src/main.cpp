@@ -86,21 +86,13 @@ void require_text_arguments(Words words) {
 
 /// Hands an accepted reply's result to the renderer; anything else is a
 /// refusal with the app's error text.
-int unwrap(const Command& command, Words words, const Json& reply) {
-  if (reply.is_object()) {
-    auto ok = reply.find("ok");
-    if (ok != reply.end() && ok->is_boolean() && ok->get<bool>()) {
-      auto result = reply.find("result");
-      command.render(words, result == reply.end() ? Json() : *result);
-      return out::finish(0);
-    }
+int unwrap(const Command& command, Words words, Value reply) {
+  if (std::optional<Value> ok = reply.find("ok"); ok && ok->is_true()) {
+    command.render(words, reply.find("result").value_or(Value()));
+    return out::finish(0);
   }
-  std::string_view error = "unknown error";
-  if (reply.is_object()) {
-    auto e = reply.find("error");
-    if (e != reply.end() && e->is_string()) error = e->get_ref<const std::string&>();
-  }
-  out::fail(error);
+  std::optional<Value> error = reply.find("error");
+  out::fail(error && error->is_string() ? error->text() : "unknown error");
 }
 
 int run(Words words) {
@@ -126,9 +118,9 @@ int run(Words words) {
   if (command->build == nullptr) return run_debug(socket, terminal_id, envelope);
 
   Json req = command->build(words, std::move(envelope));
-  wire::Result reply = request(socket, req);
+  reply::Reading reply = request(socket, req);
   if (!reply.ok()) out::fail("connection failed: " + reply.error);
-  return unwrap(*command, words, *reply.value);
+  return unwrap(*command, words, reply.document->root());
 }
 
 }  // namespace

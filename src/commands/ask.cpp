@@ -36,4 +36,4 @@ Json build_ask(Words words, Json envelope) {
   return envelope;
 }
 
-void render_ask(Words words, const Json& result) { print_peer_output(result, words[1]); }
+void render_ask(Words words, Value result) { print_peer_output(result, words[1]); }

@@ -34,7 +34,7 @@ int run_debug(std::string_view socket_path, std::string_view terminal_id, const 
   // The label stays visible while a slow connect is under way.
   out::write("Connection:    ");
   out::flush();
-  wire::Result reply = request(socket_path, envelope);
+  reply::Reading reply = request(socket_path, envelope);
   if (!reply.ok()) {
     out::write("FAILED (" + reply.error + ")\n");
     return out::finish(1);

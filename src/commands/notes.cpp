@@ -75,18 +75,18 @@ void fill_delete(Words words, Json& request) {
   request["name"] = words[2];
 }
 
-void render_list(const Json& result) {
-  const Json& notes = fields::list(result, "notes");
+void render_list(Value result) {
+  reply::Elements notes = fields::list(result, "notes");
   if (notes.empty()) {
     out::write("Keine Notizen vorhanden.\n");
     return;
   }
   std::string text = "Notizen:\n";
-  for (const Json& note : notes) text.append("  - ").append(fields::text(note, "name", "?")).push_back('\n');
+  for (Value note : notes) text.append("  - ").append(fields::text(note, "name", "?")).push_back('\n');
   out::write(text);
 }
 
-void render_read(const Json& result) {
+void render_read(Value result) {
   std::string_view content = fields::text(result, "content");
   if (content.empty()) {
     out::write("(leere Notiz)\n");
@@ -96,14 +96,14 @@ void render_read(const Json& result) {
   if (content.back() != '\n') out::write("\n");
 }
 
-void render_create(const Json& result) { fields::print_named("Notiz angelegt: ", result); }
-void render_update(const Json& result) { fields::print_named("Notiz aktualisiert: ", result); }
-void render_delete(const Json& result) { fields::print_named("Notiz gelöscht: ", result); }
+void render_create(Value result) { fields::print_named("Notiz angelegt: ", result); }
+void render_update(Value result) { fields::print_named("Notiz aktualisiert: ", result); }
+void render_delete(Value result) { fields::print_named("Notiz gelöscht: ", result); }
 
 struct Subcommand {
   std::string_view word;
   FillFn fill;
-  void (*render)(const Json& result);
+  void (*render)(Value result);
 };
 
 constexpr Subcommand kSubcommands[] = {
@@ -136,6 +136,6 @@ Json build_note(Words words, Json envelope) {
   return envelope;
 }
 
-void render_note(Words words, const Json& result) {
+void render_note(Words words, Value result) {
   if (const Subcommand* sub = find_subcommand(words)) sub->render(result);
 }

@@ -30,14 +30,14 @@ constexpr std::string_view kCommands =
 
 /// One line per roped agent, then one per roped note, joined by line feeds
 /// without a final one; empty when nothing is roped.
-std::string peer_lines(const Json& result) {
+std::string peer_lines(Value result) {
   std::string lines;
   auto add = [&lines](std::string_view name, std::string_view kind) {
     if (!lines.empty()) lines.push_back('\n');
     lines.append("  - \"").append(name).append("\" (").append(kind).push_back(')');
   };
-  for (const Json& agent : fields::list(result, "agents")) add(fields::text(agent, "name", "?"), "terminal");
-  for (const Json& note : fields::list(result, "notes")) {
+  for (Value agent : fields::list(result, "agents")) add(fields::text(agent, "name", "?"), "terminal");
+  for (Value note : fields::list(result, "notes")) {
     if (fields::flag(note, "connected")) add(fields::text(note, "name", "?"), "note");
   }
   return lines;
@@ -49,11 +49,10 @@ std::string fetch_peer_lines(std::string_view identity) {
   std::string_view socket = env_text(kSocketVar);
   if (socket.empty()) return {};
   Json envelope = {{"command", "list"}, {"terminalId", identity}, {"token", env_text(kTokenVar)}};
-  wire::Result reply = request(socket, envelope);
-  if (!reply.ok() || !fields::flag(*reply.value, "ok")) return {};
-  const Json& answer = *reply.value;
-  auto result = answer.find("result");
-  return result == answer.end() ? std::string() : peer_lines(*result);
+  reply::Reading reply = request(socket, envelope);
+  if (!reply.ok() || !fields::flag(reply.document->root(), "ok")) return {};
+  std::optional<Value> result = reply.document->root().find("result");
+  return result ? peer_lines(*result) : std::string();
 }
 
 std::string onboarding_text(std::string_view identity, std::string_view peers) {

@@ -23,21 +23,22 @@ bool is_blank(std::string_view text) {
   return true;
 }
 
-/// One "=== name ... ===" block per entry of a `results` array.
-void print_result_blocks(const Json& results) {
-  std::string block;
-  for (const Json& entry : results) {
-    std::string_view name = fields::text(entry, "name", "?");
-    std::string_view error;
-    block.assign("=== ").append(name);
-    if (fields::has_text(entry, "error", error)) {
-      block.append(" (Fehler) ===\n").append(error);
+/// One "=== name ... ===" block per entry of a `results` array. The body,
+/// which can be long, is written as it stands in the reply.
+void print_result_blocks(reply::Elements results) {
+  std::string header;
+  for (Value entry : results) {
+    std::string_view body;
+    header.assign("=== ").append(fields::text(entry, "name", "?"));
+    if (fields::has_text(entry, "error", body)) {
+      header.append(" (Fehler) ===\n");
     } else {
-      block.append(fields::flag(entry, "awaitingInput") ? " (⚠ wartet auf Eingabe) ===\n" : " ===\n");
-      block.append(fields::text(entry, "output"));
+      header.append(fields::flag(entry, "awaitingInput") ? " (⚠ wartet auf Eingabe) ===\n" : " ===\n");
+      body = fields::text(entry, "output");
     }
-    block.append("\n\n");
-    out::write(block);
+    out::write(header);
+    out::write(body);
+    out::write("\n\n");
   }
 }
 
@@ -45,19 +46,19 @@ void print_result_blocks(const Json& results) {
 
 Json build_list(Words, Json envelope) { return envelope; }
 
-void render_list(Words, const Json& result) {
+void render_list(Words, Value result) {
   std::string text;
-  const Json& agents = fields::list(result, "agents");
+  reply::Elements agents = fields::list(result, "agents");
   if (agents.empty()) {
     text = "Keine anderen Agenten verbunden.\n";
   } else {
     text = "Verbundene Agenten:\n";
-    for (const Json& agent : agents) text.append("  - ").append(fields::text(agent, "name", "?")).push_back('\n');
+    for (Value agent : agents) text.append("  - ").append(fields::text(agent, "name", "?")).push_back('\n');
   }
-  const Json& notes = fields::list(result, "notes");
+  reply::Elements notes = fields::list(result, "notes");
   if (!notes.empty()) {
     text.append("Notizen:\n");
-    for (const Json& note : notes) {
+    for (Value note : notes) {
       text.append("  - ").append(fields::text(note, "name", "?"));
       text.append(fields::flag(note, "connected") ? " (verbunden)\n" : "\n");
     }
@@ -71,15 +72,12 @@ Json build_check(Words words, Json envelope) {
   return envelope;
 }
 
-void render_check(Words words, const Json& result) { print_peer_output(result, words[1]); }
+void render_check(Words words, Value result) { print_peer_output(result, words[1]); }
 
-void print_peer_output(const Json& result, std::string_view name) {
-  if (result.is_object()) {
-    auto results = result.find("results");
-    if (results != result.end() && results->is_array()) {
-      print_result_blocks(*results);
-      return;
-    }
+void print_peer_output(Value result, std::string_view name) {
+  if (std::optional<Value> results = result.find("results"); results && results->is_array()) {
+    print_result_blocks(results->elements());
+    return;
   }
   std::string_view output = fields::text(result, "output");
   if (is_blank(output)) {

@@ -5,40 +5,27 @@
 #include "../output.h"
 
 namespace fields {
-namespace {
 
-const wire::Json* member(const wire::Json& object, const char* key) {
-  if (!object.is_object()) return nullptr;
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : &*it;
-}
-
-}  // namespace
-
-bool has_text(const wire::Json& object, const char* key, std::string_view& value) {
-  const wire::Json* m = member(object, key);
-  if (m == nullptr || !m->is_string()) return false;
-  value = m->get_ref<const std::string&>();
+bool has_text(Value object, std::string_view key, std::string_view& value) {
+  std::optional<Value> m = object.find(key);
+  if (!m || !m->is_string()) return false;
+  value = m->text();
   return true;
 }
 
-std::string_view text(const wire::Json& object, const char* key, std::string_view fallback) {
+std::string_view text(Value object, std::string_view key, std::string_view fallback) {
   std::string_view value;
   return has_text(object, key, value) ? value : fallback;
 }
 
-bool flag(const wire::Json& object, const char* key) {
-  const wire::Json* m = member(object, key);
-  return m != nullptr && m->is_boolean() && m->get<bool>();
+bool flag(Value object, std::string_view key) {
+  std::optional<Value> m = object.find(key);
+  return m && m->is_true();
 }
 
-const wire::Json& list(const wire::Json& object, const char* key) {
-  static const wire::Json kEmpty = wire::Json::array();
-  const wire::Json* m = member(object, key);
-  return m != nullptr && m->is_array() ? *m : kEmpty;
-}
+reply::Elements list(Value object, std::string_view key) { return object.find(key).value_or(Value()).elements(); }
 
-void print_named(std::string_view prefix, const wire::Json& result, const char* key) {
+void print_named(std::string_view prefix, Value result, std::string_view key) {
   std::string line(prefix);
   line.append(text(result, key, "?")).push_back('\n');
   out::write(line);

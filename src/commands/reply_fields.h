@@ -4,25 +4,27 @@
 
 #include <string_view>
 
-#include "json_text.h"
+#include "../reply.h"
 
 namespace fields {
 
+using reply::Value;
+
 /// `object[key]` when `object` is an object and that member is a string,
 /// else `fallback`.
-std::string_view text(const wire::Json& object, const char* key, std::string_view fallback = {});
+std::string_view text(Value object, std::string_view key, std::string_view fallback = {});
 
 /// `object[key]` when it is the boolean true.
-bool flag(const wire::Json& object, const char* key);
+bool flag(Value object, std::string_view key);
 
-/// `object[key]` when it is an array, else an empty array.
-const wire::Json& list(const wire::Json& object, const char* key);
+/// The elements of `object[key]` when it is an array, else none.
+reply::Elements list(Value object, std::string_view key);
 
 /// True when `object[key]` is a string; fills `value`.
-bool has_text(const wire::Json& object, const char* key, std::string_view& value);
+bool has_text(Value object, std::string_view key, std::string_view& value);
 
 /// Prints "<prefix><name>\n" with the name the result gives under `key`,
 /// or "?" when it gives none: the shape of every one-line confirmation.
-void print_named(std::string_view prefix, const wire::Json& result, const char* key = "name");
+void print_named(std::string_view prefix, Value result, std::string_view key = "name");
 
 }  // namespace fields

@@ -41,35 +41,35 @@ void fill_assign(Words words, Json& request) {
   }
 }
 
-void render_list(const Json& result) {
-  const Json& roles = fields::list(result, "roles");
+void render_list(Value result) {
+  reply::Elements roles = fields::list(result, "roles");
   if (roles.empty()) {
     out::write("Keine Rollen definiert.\n");
     return;
   }
   std::string text = "Verfügbare Rollen:\n";
-  for (const Json& role : roles) text.append("  - ").append(fields::text(role, "name", "?")).push_back('\n');
+  for (Value role : roles) text.append("  - ").append(fields::text(role, "name", "?")).push_back('\n');
   out::write(text);
 }
 
-void render_show(const Json& result) {
+void render_show(Value result) {
   std::string text = "Rolle ";
   text.append(fields::text(result, "name", "?")).append(":\n");
   text.append(fields::text(result, "prompt")).push_back('\n');
   out::write(text);
 }
 
-void render_create(const Json& result) { fields::print_named("Rolle angelegt: ", result); }
-void render_update(const Json& result) { fields::print_named("Rolle aktualisiert: ", result); }
-void render_delete(const Json& result) { fields::print_named("Rolle gelöscht: ", result); }
-void render_assign(const Json& result) { fields::print_named("Recruit umgerollt: ", result, "recruit"); }
+void render_create(Value result) { fields::print_named("Rolle angelegt: ", result); }
+void render_update(Value result) { fields::print_named("Rolle aktualisiert: ", result); }
+void render_delete(Value result) { fields::print_named("Rolle gelöscht: ", result); }
+void render_assign(Value result) { fields::print_named("Recruit umgerollt: ", result, "recruit"); }
 
 struct Subcommand {
   std::string_view word;
   std::size_t needs;  // words, the command word included
   std::string_view usage;
   FillFn fill;
-  void (*render)(const Json& result);
+  void (*render)(Value result);
 };
 
 constexpr Subcommand kSubcommands[] = {
@@ -101,7 +101,7 @@ const Subcommand* find_subcommand(Words words) {
   out::exit_failure();
 }
 
-void render_preset_item(std::string& text, const Json& preset) {
+void render_preset_item(std::string& text, Value preset) {
   text.append("  - ").append(fields::text(preset, "name", "?"));
   std::string_view command = fields::text(preset, "command");
   if (!command.empty()) text.append("  (").append(command).push_back(')');
@@ -120,10 +120,12 @@ Json build_role_request(Words words, std::string_view token, std::string_view te
 }
 
 Json build_role(Words words, Json envelope) {
-  return build_role_request(words, fields::text(envelope, "token"), fields::text(envelope, "terminalId"));
+  // The envelope's members are the strings main() put there.
+  return build_role_request(words, envelope.at("token").get_ref<const std::string&>(),
+                            envelope.at("terminalId").get_ref<const std::string&>());
 }
 
-void render_role(Words words, const Json& result) {
+void render_role(Words words, Value result) {
   if (const Subcommand* sub = find_subcommand(words)) sub->render(result);
 }
 
@@ -133,13 +135,13 @@ Json build_preset(Words words, Json envelope) {
   return envelope;
 }
 
-void render_preset(Words, const Json& result) {
-  const Json& presets = fields::list(result, "presets");
+void render_preset(Words, Value result) {
+  reply::Elements presets = fields::list(result, "presets");
   if (presets.empty()) {
     out::write("Keine Presets definiert.\n");
     return;
   }
   std::string text = "Verfügbare Presets:\n";
-  for (const Json& preset : presets) render_preset_item(text, preset);
+  for (Value preset : presets) render_preset_item(text, preset);
   out::write(text);
 }

@@ -32,7 +32,7 @@ Json build_connect(Words words, Json envelope) {
   return envelope;
 }
 
-void render_connect(Words words, const Json&) {
+void render_connect(Words words, Value) {
   std::string line = "Verbunden: ";
   line.append(words[1]).append(" <-> ").append(words[2]).push_back('\n');
   out::write(line);
@@ -44,7 +44,7 @@ Json build_dismiss(Words words, Json envelope) {
   return envelope;
 }
 
-void render_dismiss(Words, const Json& result) { fields::print_named("Entlassen: ", result); }
+void render_dismiss(Words, Value result) { fields::print_named("Entlassen: ", result); }
 
 Json build_recruit(Words words, Json envelope) {
   if (words.size() < 2) out::fail("usage: welkmora recruit \"Codename\" [--role \"Role\"] [--command \"cmd\"]");
@@ -61,4 +61,4 @@ Json build_recruit(Words words, Json envelope) {
   return envelope;
 }
 
-void render_recruit(Words, const Json& result) { fields::print_named("Recruit gespawnt: ", result); }
+void render_recruit(Words, Value result) { fields::print_named("Recruit gespawnt: ", result); }

@@ -138,6 +138,12 @@ TEST(AskUsage, BatchOperandMustParse) {
   }
 }
 
+TEST(AskUsage, ByteOrderMarkBeforeTheOperandIsRefused) {
+  FakeApp app;
+  expect_refused(app, {"ask", "--batch", "\xEF\xBB\xBF{\"A\":\"x\"}"},
+                 "welkmora: --batch needs valid JSON: unexpected byte order mark at line 1 column 1\n");
+}
+
 TEST(AskUsage, BatchOperandMustBeAnObject) {
   FakeApp app;
   for (const char* operand : {"[]", R"(["A","x"])", R"("A")", "42", "-0.5", "true", "false", "null", " null "}) {

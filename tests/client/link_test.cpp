@@ -122,6 +122,30 @@ TEST(BadReply, ParseFailuresAreReported) {
   EXPECT_EQ(ok.run.out, "(keine Ausgabe)\n");
 }
 
+TEST(BadReply, NulAndByteOrderMarkAreNoWhiteSpace) {
+  FakeApp app;
+  const std::string prefix = "welkmora: connection failed: bad response: ";
+  const std::string body = R"({"ok":true,"result":{"agents":[{"name":"A"}]}})";
+  struct Case {
+    std::string reply;
+    std::string problem;
+  } cases[] = {
+      {body + std::string("\0", 1) + "more\n", "trailing characters at line 1 column 47"},
+      {body + std::string(" \0\n", 3), "trailing characters at line 1 column 48"},
+      {R"({"ok":true,"result":{"output":"a)" + std::string("\0", 1) + "b\"}}\n",
+       "syntax error while parsing value - invalid string: control character U+0000 (NUL) must be escaped to "
+       "\\u0000; last read: '\"a<U+0000>' at line 1 column 33"},
+      {R"({"ok":true,"result":[1,)" + std::string("\0", 1) + "]}\n", "unexpected NUL byte at line 1 column 24"},
+      {"\xEF\xBB\xBF" + body + "\n", "unexpected byte order mark at line 1 column 1"},
+  };
+  for (const Case& c : cases) {
+    Exchange x = app.exchange({"list"}, c.reply);
+    EXPECT_EQ(x.run.err, prefix + c.problem + "\n");
+    EXPECT_EQ(x.run.out, "");
+    EXPECT_EQ(x.run.status, 1);
+  }
+}
+
 TEST(BadReply, AppClosingWithoutReadingIsAConnectionFailure) {
   FakeApp app;
   Script s;

@@ -81,6 +81,20 @@ TEST(JsonParser, OtherFailuresKeepTheFixedForm) {
   EXPECT_EQ(error_of("1e400").rfind("number out of range at line 1 column ", 0), 0u);
 }
 
+TEST(JsonParser, NulAndByteOrderMarkAreNoWhiteSpace) {
+  using namespace std::string_literals;
+  EXPECT_EQ(error_of("{}\0{}"s), "trailing characters at line 1 column 3");
+  EXPECT_EQ(error_of("1 \n\0"s), "trailing characters at line 2 column 1");
+  EXPECT_EQ(error_of("{\"a\":\0}"s), "unexpected NUL byte at line 1 column 6");
+  EXPECT_EQ(error_of("\0"s), "unexpected NUL byte at line 1 column 1");
+  EXPECT_EQ(error_of("\xEF\xBB\xBF{}"), "unexpected byte order mark at line 1 column 1");
+  EXPECT_TRUE(error_of(" \xEF\xBB\xBF{}").ends_with(" at line 1 column 2"));
+  // Escaped, a NUL is a character like any other.
+  wire::Result r = parse_json(R"(["\u0000"])");
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ((*r.value)[0], "\0"s);
+}
+
 TEST(Utf8, AcceptsWellFormedAndRefusesTheRest) {
   EXPECT_TRUE(wire::is_valid_utf8("plain ü — ⚠ \xF0\x9F\x98\x80"));
   for (std::string_view bad :

@@ -1,0 +1,87 @@
+// nlohmann's internals, kept in this one file. Its public parse() either
+// throws with no way to stop at our nesting limit, or, with a SAX handler,
+// leaves building the document to us; the handler that builds it as parse()
+// does, detail::json_sax_dom_parser, is internal, and so is the wording of
+// its errors, which reaches us only as exception texts. Both change between
+// releases: CMakeLists.txt asks for the 3.11 releases this was checked
+// against, and the parser tests pin the wording.
+
+#include "json_library.h"
+
+namespace wire::library {
+namespace {
+
+/// Turns the library's description of a syntax error into the short problem
+/// statement of the error texts.
+std::string problem_text(const std::string& what) {
+  // The library's message reads "[json.exception...] parse error at line L,
+  // column C: <detail>"; the position is recomputed by the caller.
+  std::string detail = what;
+  if (auto colon = what.find(": "); colon != std::string::npos) detail = what.substr(colon + 2);
+  if (detail.find("; expected end of input") != std::string::npos) return "trailing characters";
+  if (detail.find("missing closing quote") != std::string::npos &&
+      detail.find("unexpected end of input") == std::string::npos) {
+    return "EOF while parsing a string";
+  }
+  if (detail.find("unexpected end of input") != std::string::npos) {
+    if (detail.rfind("syntax error while parsing object", 0) == 0) return "EOF while parsing an object";
+    if (detail.rfind("syntax error while parsing array", 0) == 0) return "EOF while parsing a list";
+    return "EOF while parsing a value";
+  }
+  return detail;
+}
+
+/// Builds the document like the library's own DOM parser, but refuses
+/// nesting past kMaxDepth and keeps the position of the first error.
+class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
+ public:
+  LimitedDomParser(Json& root, Outcome& outcome) : json_sax_dom_parser(root, false), outcome_(outcome) {}
+
+  bool start_object(std::size_t len) {
+    if (++depth_ > kMaxDepth) return too_deep();
+    return json_sax_dom_parser::start_object(len);
+  }
+  bool end_object() {
+    --depth_;
+    return json_sax_dom_parser::end_object();
+  }
+  bool start_array(std::size_t len) {
+    if (++depth_ > kMaxDepth) return too_deep();
+    return json_sax_dom_parser::start_array(len);
+  }
+  bool end_array() {
+    --depth_;
+    return json_sax_dom_parser::end_array();
+  }
+  bool parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& ex) {
+    outcome_.position = position;
+    outcome_.problem = ex.id == 406 ? "number out of range" : problem_text(ex.what());
+    return false;
+  }
+
+ private:
+  bool too_deep() {
+    outcome_.too_deep = true;
+    return false;
+  }
+
+  Outcome& outcome_;
+  std::size_t depth_ = 0;
+};
+
+}  // namespace
+
+Outcome parse(std::string_view text, Json& root) {
+  Outcome outcome;
+  LimitedDomParser sax(root, outcome);
+  try {
+    outcome.parsed = Json::sax_parse(text.begin(), text.end(), &sax, nlohmann::detail::input_format_t::json, true);
+  } catch (const nlohmann::json::exception& ex) {
+    // Size limits the library checks by throwing; no position is known.
+    outcome.problem = ex.what();
+    outcome.position = text.size();
+  }
+  return outcome;
+}
+
+}  // namespace wire::library
