@@ -121,12 +121,21 @@ TEST_F(HostDispatch, JoinedShellsAreTerminalsWithoutAScreen) {
   EXPECT_FALSE(terminals.has_processes());
 }
 
-TEST_F(HostDispatch, ErrorTextsCarryTheWholeName) {
+TEST_F(HostDispatch, NulBytesEndNeitherRequestsNorNames) {
   Json lead = join("Lead");
   auto ask = [&](Json members) {
     members.update(lead);
     return dispatcher.answer(wire::to_wire(members));
   };
+  // A NUL byte after the request is trailing text like any other.
+  Json request = {{"command", "list"}};
+  request.update(lead);
+  std::string list = wire::to_wire(request);
+  for (const std::string& tail : {std::string("\0garbage", 8), std::string(1, '\0')}) {
+    Json reply = dispatcher.answer(list + tail);
+    EXPECT_EQ(reply["ok"], false);
+    EXPECT_EQ(reply["error"].get<std::string>().rfind("request is not valid JSON: ", 0), 0u) << reply;
+  }
   std::string name("Bob\0x", 5);
   EXPECT_EQ(ask({{"command", "check"}, {"target", name}})["error"], "no such peer: " + name);
   EXPECT_EQ(ask({{"command", "note"}, {"sub", "read"}, {"name", name}})["error"], "no such note: " + name);
