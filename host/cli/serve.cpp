@@ -3,6 +3,7 @@
 // terminal "Lead" in this terminal until that shell ends.
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -93,6 +94,11 @@ int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSe
 /// shell in it as "Lead" until that shell ends.
 int run_host(const Args& args, bool interactive) {
   require_operands(args, 0, 0, "");
+  // Large buffers (requests, replies, notes) come from the system and go
+  // back to it when freed, so memory the connection budget frees leaves the
+  // process; glibc would otherwise raise this threshold to 32 MiB after the
+  // first large free and keep such buffers in its heap.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
   TurnRule rule = turn_rule(args);
   if (interactive && ::isatty(STDIN_FILENO) == 0) {
     throw Failure("interactive mode needs a terminal on standard input; use `welkmora-host serve`");
