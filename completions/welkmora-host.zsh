@@ -36,7 +36,7 @@ _welkmora_host() {
     '--socket:the socket to listen on'
     '--state:where notes, roles and their ropes are kept'
     '--presets:launch presets, a JSON array'
-    '--settle:quiet time that ends a turn'
+    '--settle:quiet time that ends a turn without a clearer sign'
     '--max-wait:longest wait for one turn'
     '--web:serve the canvas in the browser'
     '--log:append the activity log to a file'

@@ -56,17 +56,6 @@ bool wait_for_end(pid_t pid) {
 }
 
 /// The pid a recruit wrote to `path`, once it is there; 0 after ten seconds.
-pid_t wait_for_pid(const std::string& path) {
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  for (;;) {
-    std::istringstream in(read_file(path));
-    pid_t pid = 0;
-    if (in >> pid && in.get() == '\n') return pid;
-    if (std::chrono::steady_clock::now() > deadline) return 0;
-    std::this_thread::sleep_for(20ms);
-  }
-}
-
 /// CPU time (user and system) process `pid` has used so far.
 std::chrono::milliseconds cpu_time(pid_t pid) {
   std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");

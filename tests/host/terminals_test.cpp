@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "files.h"
 #include "host_process.h"
 #include "loop/reactor.h"
 #include "run_checks.h"
@@ -43,15 +44,6 @@ class HostTerminals : public ::testing::Test {
   }
 
   /// Waits until `path` exists; false after ten seconds.
-  static bool wait_for_file(const std::string& path) {
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!std::filesystem::exists(path)) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
-
   /// Waits until process `pid` is gone (reaped, not a zombie); false after
   /// ten seconds.
   static bool wait_for_end(pid_t pid) {
@@ -61,13 +53,6 @@ class HostTerminals : public ::testing::Test {
       std::this_thread::sleep_for(20ms);
     }
     return true;
-  }
-
-  static pid_t read_pid(const std::string& path) {
-    std::ifstream in(path);
-    pid_t pid = 0;
-    in >> pid;
-    return pid;
   }
 
   HostProcess host;
@@ -153,8 +138,8 @@ TEST_F(HostTerminals, ExitedTerminalsStayListedWithTheirLastScreen) {
 TEST_F(HostTerminals, DismissHangsUpAndReaps) {
   std::string pid_file = host.dir() + "/dev.pid";
   recruit("Dev", "echo $$ > '" + pid_file + "'; exec sleep 600");
-  ASSERT_TRUE(wait_for_file(pid_file));
-  pid_t pid = read_pid(pid_file);
+  pid_t pid = wait_for_pid(pid_file);
+  ASSERT_GT(pid, 0);
   ASSERT_GT(pid, 0);
   EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   EXPECT_TRUE(wait_for_end(pid));
@@ -165,8 +150,8 @@ TEST_F(HostTerminals, DismissHangsUpAndReaps) {
 TEST_F(HostTerminals, DismissKillsWhatIgnoresTheHangUp) {
   std::string pid_file = host.dir() + "/dev.pid";
   recruit("Dev", "trap '' HUP; echo $$ > '" + pid_file + "'; exec sleep 600");
-  ASSERT_TRUE(wait_for_file(pid_file));
-  pid_t pid = read_pid(pid_file);
+  pid_t pid = wait_for_pid(pid_file);
+  ASSERT_GT(pid, 0);
   EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   EXPECT_TRUE(wait_for_end(pid));  // after the grace of two seconds
   // The name is free again.
@@ -223,8 +208,8 @@ TEST_F(HostTerminals, PresetsFromAFile) {
 TEST_F(HostTerminals, StoppingEndsEveryTerminal) {
   std::string pid_file = host.dir() + "/dev.pid";
   recruit("Dev", "trap '' HUP; echo $$ > '" + pid_file + "'; exec sleep 600");
-  ASSERT_TRUE(wait_for_file(pid_file));
-  pid_t pid = read_pid(pid_file);
+  pid_t pid = wait_for_pid(pid_file);
+  ASSERT_GT(pid, 0);
   EXPECT_EQ(host.stop(), 0);
   EXPECT_TRUE(wait_for_end(pid));
   EXPECT_FALSE(std::filesystem::exists(host.socket_path()));
