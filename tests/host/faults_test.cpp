@@ -55,7 +55,6 @@ bool wait_for_end(pid_t pid) {
   return true;
 }
 
-/// The pid a recruit wrote to `path`, once it is there; 0 after ten seconds.
 /// CPU time (user and system) process `pid` has used so far.
 std::chrono::milliseconds cpu_time(pid_t pid) {
   std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
