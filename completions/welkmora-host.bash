@@ -95,7 +95,7 @@ _welkmora_host() {
       fi
       ;;
     serve) _welkmora_host_words "${host_options[@]}" --help ;;
-    join) [[ $cur == -* ]] && _welkmora_host_words --socket --help ;;
+    join) [[ $cur == -* ]] && _welkmora_host_words --socket --pid --help ;;
     ls) _welkmora_host_words --json --socket --help ;;
     attach)
       if [[ $cur == -* ]]; then

@@ -77,6 +77,7 @@ complete -c welkmora-host -n '__welkmora_host_at 0' -l version -d 'Print the ver
 complete -c welkmora-host -l help -d 'Print the usage'
 
 complete -c welkmora-host -n '__welkmora_host_at -1 join ls attach send-keys' -l socket -r -F -d 'The socket of the host'
+complete -c welkmora-host -n '__welkmora_host_at -1 join' -l pid -r -d 'The process whose end takes the terminal off'
 complete -c welkmora-host -n '__welkmora_host_at -1 ls' -l json -d 'Print one JSON object'
 complete -c welkmora-host -n '__welkmora_host_at -1 attach' -l read-only -d 'Only watch, send no keys'
 complete -c welkmora-host -n '__welkmora_host_at -1 send-keys' -s l -d 'Type every word as text'

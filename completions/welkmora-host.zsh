@@ -73,7 +73,7 @@ _welkmora_host() {
       flags=($host_options '--help:print the usage')
       _describe -t options option flags
       ;;
-    (join) [[ $PREFIX == -* ]] && compadd -- --socket --help ;;
+    (join) [[ $PREFIX == -* ]] && compadd -- --socket --pid --help ;;
     (ls) compadd -- --json --socket --help ;;
     (attach|send-keys)
       if [[ $PREFIX == -* ]]; then

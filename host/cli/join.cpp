@@ -1,6 +1,8 @@
 #include "cli/join.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 
 #include "cli/command.h"
 #include "cli/host_link.h"
@@ -14,12 +16,26 @@ std::string text_member(const wire::Json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-const cli::OptionSpec kOptions[] = {{"--socket", "PATH", "the host's socket"}};
+const cli::OptionSpec kOptions[] = {
+    {"--socket", "PATH", "the host's socket"},
+    {"--pid", "PID", "the process whose end takes the terminal off (default: this shell)"}};
+
+/// The --pid option's process id, if given.
+std::optional<pid_t> pid_option(const cli::Args& args) {
+  std::optional<std::string> text = args.value("--pid");
+  if (!text) return std::nullopt;
+  char* end = nullptr;
+  long pid = std::strtol(text->c_str(), &end, 10);
+  if (text->empty() || *end != '\0' || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) {
+    throw cli::UsageError("--pid needs a process id, not " + *text);
+  }
+  return static_cast<pid_t>(pid);
+}
 
 int run_join(const cli::Args& args) {
   cli::require_operands(args, 1, 1, "join needs a NAME");
   std::string socket = cli::socket_of(args);
-  Joined joined = join_host(socket, args.operands()[0]);
+  Joined joined = join_host(socket, args.operands()[0], pid_option(args));
   std::fputs(export_lines(socket, joined).c_str(), stdout);
   report("joined as " + joined.name);
   return std::fflush(stdout) == 0 ? 0 : 1;
@@ -28,16 +44,19 @@ int run_join(const cli::Args& args) {
 }  // namespace
 
 const cli::Command cli::kJoin = {"join",
-                                 "join NAME [--socket PATH]",
+                                 "join NAME [--socket PATH] [--pid PID]",
                                  "put this shell on the canvas",
                                  "Registers this shell as the canvas terminal NAME (a suffix when it is taken)\n"
                                  "and prints the variables that make it one; use it as\n"
-                                 "  eval \"$(welkmora-host join NAME)\"\n",
+                                 "  eval \"$(welkmora-host join NAME)\"\n"
+                                 "The terminal leaves the canvas when this shell (or the --pid process) ends.\n",
                                  kOptions,
                                  run_join};
 
-Joined join_host(const std::string& socket_path, const std::string& name) {
-  wire::Json result = cli::person_request(socket_path, {{"command", "join"}, {"name", name}});
+Joined join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid) {
+  wire::Json request = {{"command", "join"}, {"name", name}};
+  if (pid) request["pid"] = *pid;
+  wire::Json result = cli::person_request(socket_path, request);
   Joined joined;
   if (result.is_object()) joined = {text_member(result, "name"), text_member(result, "token")};
   if (joined.name.empty() || joined.token.empty()) throw cli::Failure("bad reply from the host: " + result.dump());

@@ -3,8 +3,8 @@
 // terminal "Lead" in this terminal until that shell ends.
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <pwd.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -132,6 +132,11 @@ int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSe
 /// shell in it as "Lead" until that shell ends.
 int run_host(const Args& args, bool interactive) {
   require_operands(args, 0, 0, "");
+  // Large buffers (requests, replies, notes) come from the system and go
+  // back to it when freed, so memory the connection budget frees leaves the
+  // process; glibc would otherwise raise this threshold to 32 MiB after the
+  // first large free and keep such buffers in its heap.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
   TurnRule rule = turn_rule(args);
   std::optional<WebAddress> web_at = web_address(args);
   if (interactive && ::isatty(STDIN_FILENO) == 0) {
@@ -144,23 +149,24 @@ int run_host(const Args& args, bool interactive) {
   std::vector<Preset> presets = load_presets(args.value("--presets"));
   open_log(args, interactive);
 
+  make_directory(parent_of(state_path), false);
   StateFile state(state_path);
+  if (int removed = state.claim(); removed > 0) {
+    report("removed " + std::to_string(removed) + " temporary state file(s) a stopped host left");
+  }
   Canvas canvas;
   canvas.restore(state.load());
-  make_directory(parent_of(state_path), false);
 
-  // What a terminal's program leaves behind comes to the host when its
-  // parent ends, so the loop reaps it instead of leaving a zombie.
-  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   Reactor reactor;
   TerminalSet terminals(reactor, kDismissGrace);
+  terminals.adopt_orphans();
   HostSettings settings;
   settings.socket_path = socket;
   settings.shell = user_shell();
   settings.turn = rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
-  report("listening on " + socket + " (state file " + state_path + ")");
+  report("listening on " + socket + " (state file " + state.path() + ")");
   Web web = start_web(web_at, reactor, dispatcher, terminals);
   return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }

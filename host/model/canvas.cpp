@@ -46,24 +46,104 @@ void check_name(std::string_view what, std::string_view name) {
   }
 }
 
-// --- terminals ---------------------------------------------------------------
+// --- names -------------------------------------------------------------------
+
+namespace {
+
+/// `base` followed by "-N", with `base` cut short at a character boundary
+/// where the whole would be longer than kMaxNameBytes.
+std::string suffixed(std::string_view base, unsigned n) {
+  std::string suffix = "-" + std::to_string(n);
+  std::size_t keep = std::min(base.size(), kMaxNameBytes - suffix.size());
+  while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
+  return std::string(base.substr(0, keep)) + suffix;
+}
+
+}  // namespace
 
 std::string Canvas::free_terminal_name(std::string_view wanted) const {
-  std::string name(wanted);
-  for (int n = 2; terminals_.contains(name); ++n) name = std::string(wanted) + "-" + std::to_string(n);
+  return taken(wanted) ? free_suffixed(wanted, 2) : std::string(wanted);
+}
+
+std::string Canvas::free_suffixed(std::string_view base, unsigned first) const {
+  auto hint = next_suffix_.find(base);
+  unsigned n = hint == next_suffix_.end() ? first : std::max(first, hint->second);
+  std::string name = suffixed(base, n);
+  while (taken(name)) name = suffixed(base, ++n);
+  if (hint == next_suffix_.end()) {
+    next_suffix_.emplace(std::string(base), n);
+  } else {
+    hint->second = n;
+  }
   return name;
 }
 
+void Canvas::name_freed(std::string_view name) {
+  std::size_t dash = name.rfind('-');
+  if (dash == std::string_view::npos || dash + 1 == name.size() || name[dash + 1] == '0') return;
+  unsigned n = 0;
+  for (char c : name.substr(dash + 1)) {
+    if (c < '0' || c > '9' || n > 100'000'000) return;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  auto hint = next_suffix_.find(name.substr(0, dash));
+  if (hint != next_suffix_.end() && n < hint->second) hint->second = n;
+}
+
+// --- changes -----------------------------------------------------------------
+
+Canvas::Change::Change(Canvas& canvas) : canvas_(canvas) {
+  canvas_.journal_.clear();
+  canvas_.recording_ = true;
+  canvas_.kept_changed_ = false;
+}
+
+Canvas::Change::~Change() {
+  std::vector<Undo> journal = std::move(canvas_.journal_);
+  canvas_.journal_.clear();
+  canvas_.recording_ = false;
+  canvas_.kept_changed_ = false;
+  if (keep_) return;
+  for (auto undo = journal.rbegin(); undo != journal.rend(); ++undo) (*undo)(canvas_);
+}
+
+void Canvas::Change::keep() { keep_ = true; }
+
+void Canvas::record(bool kept, Undo undo) {
+  if (!recording_) return;
+  journal_.push_back(std::move(undo));
+  kept_changed_ = kept_changed_ || kept;
+}
+
+// --- terminals ---------------------------------------------------------------
+
 void Canvas::add_terminal(TerminalEntry entry) {
   std::string name = entry.name;
+  record(false, [name](Canvas& c) { c.erase_terminal(name); });
   terminals_.emplace(std::move(name), std::move(entry));
+}
+
+void Canvas::erase_terminal(std::string_view name) {
+  auto it = terminals_.find(name);
+  if (it == terminals_.end()) return;
+  terminals_.erase(it);
+  name_freed(name);
 }
 
 void Canvas::remove_terminal(std::string_view name) {
   auto it = terminals_.find(name);
   if (it == terminals_.end()) return;
   cut_ropes(Item::terminal(name));
-  terminals_.erase(it);
+  record(false, [entry = it->second](Canvas& c) { c.terminals_.emplace(entry.name, entry); });
+  erase_terminal(name);
+}
+
+void Canvas::forget_terminal(std::string_view name) {
+  auto it = terminals_.find(name);
+  if (it == terminals_.end()) return;
+  cut_ropes(Item::terminal(name), true);
+  record(false, [entry = it->second](Canvas& c) { c.terminals_.emplace(entry.name, entry); });
+  erase_terminal(name);
 }
 
 const TerminalEntry* Canvas::terminal(std::string_view name) const { return find_in(terminals_, name); }
@@ -103,6 +183,9 @@ void Canvas::assign_role(std::string_view caller, std::string_view recruit, cons
   auto it = terminals_.find(recruit);
   if (it == terminals_.end()) refuse("no such peer", recruit);
   if (role && !roles_.contains(*role)) refuse("no such role", *role);
+  record(false, [name = it->first, old = it->second.role](Canvas& c) {
+    if (auto t = c.terminals_.find(name); t != c.terminals_.end()) t->second.role = old;
+  });
   it->second.role = role.value_or("");
 }
 
@@ -114,9 +197,24 @@ Item Canvas::resolve(std::string_view name) const {
   refuse("no such item", name);
 }
 
+bool Canvas::unroped(const Item& item, bool present_only) const {
+  return std::none_of(ropes_.begin(), ropes_.end(), [&](const Rope& r) {
+    if (!r.touches(item)) return false;
+    const Item& other = r.other(item);
+    return other.kind == ItemKind::kTerminal && (!present_only || terminals_.contains(other.name));
+  });
+}
+
 void Canvas::require_reachable(std::string_view caller, const Item& item) const {
   Item self = Item::terminal(caller);
   if (item == self || roped(self, item)) return;
+  if (item.kind == ItemKind::kNote) {
+    // A note roped to nobody lies free. The person may also take one whose
+    // terminals are all gone (their ropes wait for names that may never
+    // come back).
+    const TerminalEntry* entry = terminal(caller);
+    if (unroped(item, false) || (entry != nullptr && entry->persons && unroped(item, true))) return;
+  }
   // A terminal out of reach is not admitted to exist; notes are listed anyway.
   if (item.kind == ItemKind::kTerminal) deny("no such item", item.name);
   deny("note not roped to you", item.name);
@@ -132,9 +230,23 @@ bool Canvas::connect(std::string_view caller, std::string_view from, std::string
   return fresh;
 }
 
-void Canvas::rope(const Item& x, const Item& y) { ropes_.insert(Rope::between(x, y)); }
+void Canvas::rope(const Item& x, const Item& y) {
+  Rope rope = Rope::between(x, y);
+  if (!ropes_.insert(rope).second) return;
+  record(rope.has_note(), [rope](Canvas& c) { c.ropes_.erase(rope); });
+}
 
-bool Canvas::cut(const Item& x, const Item& y) { return ropes_.erase(Rope::between(x, y)) > 0; }
+void Canvas::cut_rope(const Rope& rope) {
+  if (ropes_.erase(rope) == 0) return;
+  record(rope.has_note(), [rope](Canvas& c) { c.ropes_.insert(rope); });
+}
+
+bool Canvas::cut(const Item& x, const Item& y) {
+  Rope rope = Rope::between(x, y);
+  if (!ropes_.contains(rope)) return false;
+  cut_rope(rope);
+  return true;
+}
 
 bool Canvas::roped(const Item& x, const Item& y) const { return ropes_.contains(Rope::between(x, y)); }
 
@@ -150,8 +262,12 @@ std::vector<std::string> Canvas::ropes_of(const Item& item) const {
   return names;
 }
 
-void Canvas::cut_ropes(const Item& item) {
-  std::erase_if(ropes_, [&](const Rope& r) { return r.touches(item); });
+void Canvas::cut_ropes(const Item& item, bool terminals_only) {
+  std::vector<Rope> cut;
+  for (const Rope& rope : ropes_) {
+    if (rope.touches(item) && !(terminals_only && rope.other(item).kind == ItemKind::kNote)) cut.push_back(rope);
+  }
+  for (const Rope& rope : cut) cut_rope(rope);
 }
 
 // --- notes -------------------------------------------------------------------
@@ -179,19 +295,29 @@ std::string Canvas::add_note(std::optional<std::string> name, std::string conten
   if (name) {
     check_name("note name", *name);
     if (notes_.contains(*name)) refuse("note already exists", *name);
+    if (terminals_.contains(*name)) refuse("name taken by a terminal", *name);
   } else {
-    int n = 1;
-    do name = "note-" + std::to_string(n++);
-    while (notes_.contains(*name));
+    name = free_suffixed("note", 1);
   }
   notes_.emplace(*name, std::move(content));
+  record(true, [name = *name](Canvas& c) { c.erase_note(name); });
   return *name;
 }
 
 void Canvas::set_note(std::string_view name, std::string content) {
-  std::string* note = find_in(notes_, name);
-  if (note == nullptr) refuse("no such note", name);
-  *note = std::move(content);
+  auto it = notes_.find(name);
+  if (it == notes_.end()) refuse("no such note", name);
+  std::string old = std::exchange(it->second, std::move(content));
+  record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
+    c.notes_.find(name)->second = std::move(old);
+  });
+}
+
+void Canvas::erase_note(std::string_view name) {
+  auto it = notes_.find(name);
+  if (it == notes_.end()) return;
+  notes_.erase(it);
+  name_freed(name);
 }
 
 std::string& Canvas::reachable_note(std::string_view caller, std::string_view name) {
@@ -206,7 +332,8 @@ const std::string& Canvas::note(std::string_view caller, std::string_view name) 
 }
 
 void Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
-  reachable_note(caller, name) = std::move(content);
+  reachable_note(caller, name);
+  set_note(name, std::move(content));
 }
 
 void Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
@@ -215,7 +342,9 @@ void Canvas::edit_note(std::string_view caller, std::string_view name, std::stri
   if (old_text.empty()) throw Refusal("old text must not be empty");
   auto edited = replace_first(content, old_text, new_text);
   if (!edited) refuse("text not found in note", name);
-  content = std::move(*edited);
+  std::string old = std::exchange(content, std::move(*edited));
+  record(true,
+         [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.notes_[name] = std::move(old); });
 }
 
 void Canvas::delete_note(std::string_view caller, std::string_view name) {
@@ -227,8 +356,16 @@ void Canvas::remove_note(std::string_view name) {
   auto it = notes_.find(name);
   if (it == notes_.end()) refuse("no such note", name);
   cut_ropes(Item::note(name));
-  layout_.erase(Item::note(name));
-  notes_.erase(it);
+  if (auto place = layout_.find(Item::note(name)); place != layout_.end()) {
+    Box box = place->second;
+    layout_.erase(place);
+    record(true, [name = std::string(name), box](Canvas& c) { c.layout_[Item::note(name)] = box; });
+  }
+  std::string content = std::move(it->second);
+  erase_note(name);
+  record(true, [name = std::string(name), content = std::move(content)](Canvas& c) mutable {
+    c.notes_.emplace(name, std::move(content));
+  });
 }
 
 // --- roles -------------------------------------------------------------------
@@ -251,21 +388,31 @@ void Canvas::create_role(std::string_view name, std::string prompt) {
   check_name("role name", name);
   if (roles_.contains(name)) refuse("role already exists", name);
   roles_.emplace(std::string(name), std::move(prompt));
+  record(true, [name = std::string(name)](Canvas& c) { c.roles_.erase(name); });
 }
 
-void Canvas::write_role(std::string_view name, std::string prompt) { existing_role(name) = std::move(prompt); }
+void Canvas::write_role(std::string_view name, std::string prompt) {
+  std::string old = std::exchange(existing_role(name), std::move(prompt));
+  record(true,
+         [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
+}
 
 void Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
   std::string& prompt = existing_role(name);
   if (old_text.empty()) throw Refusal("old text must not be empty");
   auto edited = replace_first(prompt, old_text, new_text);
   if (!edited) refuse("text not found in role", name);
-  prompt = std::move(*edited);
+  std::string old = std::exchange(prompt, std::move(*edited));
+  record(true,
+         [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
 }
 
 void Canvas::delete_role(std::string_view name) {
-  existing_role(name);
+  std::string prompt = std::move(existing_role(name));
   roles_.erase(roles_.find(name));
+  record(true, [name = std::string(name), prompt = std::move(prompt)](Canvas& c) mutable {
+    c.roles_.emplace(name, std::move(prompt));
+  });
 }
 
 // --- where items sit -----------------------------------------------------------
@@ -275,7 +422,18 @@ const Box* Canvas::box(const Item& item) const {
   return it == layout_.end() ? nullptr : &it->second;
 }
 
-void Canvas::set_box(const Item& item, Box box) { layout_[item] = box; }
+void Canvas::set_box(const Item& item, Box box) {
+  auto [it, fresh] = layout_.try_emplace(item, box);
+  if (!fresh && it->second == box) return;
+  std::optional<Box> old = fresh ? std::nullopt : std::optional<Box>(it->second);
+  it->second = box;
+  record(true, [item, old](Canvas& c) {
+    if (old)
+      c.layout_[item] = *old;
+    else
+      c.layout_.erase(item);
+  });
+}
 
 // --- persistence -------------------------------------------------------------
 

@@ -9,11 +9,20 @@
 // - every note is listed, but only notes roped to it can be read, written,
 //   edited or deleted; a note it creates is roped to it;
 // - it may rope two items when each is itself or already roped to it, so it
-//   can introduce two of its peers but never reach a stranger;
+//   can introduce two of its peers but never reach a stranger; a note roped
+//   to no terminal lies free and may be roped by anyone, and the person's
+//   shells may also rope a note whose terminals are all off the canvas;
 // - roles are shared by everyone.
+//
+// Terminals and notes share one namespace: no note has a terminal's name.
+//
+// A request that changes what the state file keeps runs inside a Change:
+// every operation records how to take itself back, so a change the file
+// cannot keep is undone without a copy of the canvas.
 
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -92,13 +101,18 @@ class Canvas {
  public:
   // --- terminals -----------------------------------------------------------
 
-  /// `wanted` if no terminal has that name, else the first free of
-  /// "wanted-2", "wanted-3", ...
+  /// `wanted` if no terminal or note has that name, else the first free of
+  /// "wanted-2", "wanted-3", ..., with `wanted` cut short (at a character
+  /// boundary) where the suffix would pass the longest name. Costs no more
+  /// for the thousandth suffix than for the first.
   std::string free_terminal_name(std::string_view wanted) const;
   /// Puts a terminal on the canvas; its name must be free.
   void add_terminal(TerminalEntry entry);
   /// Takes a terminal off the canvas and cuts all its ropes.
   void remove_terminal(std::string_view name);
+  /// Takes a terminal off the canvas that left by itself (a joined shell
+  /// that ended): its ropes to notes stay, by name, as after a restart.
+  void forget_terminal(std::string_view name);
   const TerminalEntry* terminal(std::string_view name) const;
   /// True when `id` names a terminal on the canvas whose token is `token`.
   bool authenticate(std::string_view id, std::string_view token) const;
@@ -124,7 +138,6 @@ class Canvas {
   /// there was none.
   bool cut(const Item& x, const Item& y);
   bool roped(const Item& x, const Item& y) const;
-  const std::set<Rope>& ropes() const { return ropes_; }
   /// The names of the items on the canvas roped to `item`, sorted.
   std::vector<std::string> ropes_of(const Item& item) const;
 
@@ -167,7 +180,6 @@ class Canvas {
   // --- everything, for the person's views ----------------------------------
 
   const std::map<std::string, TerminalEntry, std::less<>>& terminals() const { return terminals_; }
-  const std::map<std::string, std::string, std::less<>>& notes() const { return notes_; }
 
   // --- where items sit -----------------------------------------------------
 
@@ -183,21 +195,71 @@ class Canvas {
   /// between terminals stay.
   void restore(Snapshot saved);
 
+  /// What the state file keeps, without a copy: the notes, the roles,
+  /// every rope (those with a note end are kept) and the places.
+  const std::map<std::string, std::string, std::less<>>& notes() const { return notes_; }
+  const std::map<std::string, std::string, std::less<>>& roles() const { return roles_; }
+  const std::set<Rope>& ropes() const { return ropes_; }
+  const std::map<Item, Box>& layout() const { return layout_; }
+
+  /// Records the changes made while it lives; they are undone when it ends
+  /// unless keep() was called. One at a time.
+  class Change {
+   public:
+    explicit Change(Canvas& canvas);
+    ~Change();
+    Change(const Change&) = delete;
+    Change& operator=(const Change&) = delete;
+    /// True when something the state file keeps has changed.
+    bool kept_changed() const { return canvas_.kept_changed_; }
+    void keep();
+
+   private:
+    Canvas& canvas_;
+    bool keep_ = false;
+  };
+
  private:
+  using Undo = std::function<void(Canvas&)>;
+
+  /// Records how to take back a change while a Change is open; `kept` tells
+  /// whether the state file keeps what changed.
+  void record(bool kept, Undo undo);
+  bool taken(std::string_view name) const { return terminals_.contains(name) || notes_.contains(name); }
+  /// The first free "base-N" from N = first on; see free_terminal_name.
+  std::string free_suffixed(std::string_view base, unsigned first) const;
+  /// After a name is freed: a suffix search for its base starts there again.
+  void name_freed(std::string_view name);
+  /// True when no terminal is roped to `item`; with `present_only`, no
+  /// terminal on the canvas now.
+  bool unroped(const Item& item, bool present_only) const;
+  void cut_rope(const Rope& rope);
+  void erase_terminal(std::string_view name);
+  void erase_note(std::string_view name);
   /// The item `name` stands for: a terminal if one has that name, else a
   /// note; refuses "no such item: NAME".
   Item resolve(std::string_view name) const;
-  /// Refuses unless `item` is `caller` or roped to it.
+  /// Refuses unless `item` is `caller` or roped to it, or a note that is
+  /// free (or, for a person's shell, whose terminals are all gone).
   void require_reachable(std::string_view caller, const Item& item) const;
   std::string& reachable_note(std::string_view caller, std::string_view name);
   std::string& existing_role(std::string_view name);
-  void cut_ropes(const Item& item);
+  /// Cuts the ropes of `item`; with `terminals_only`, those to terminals
+  /// alone.
+  void cut_ropes(const Item& item, bool terminals_only = false);
 
   std::map<std::string, TerminalEntry, std::less<>> terminals_;
   std::map<std::string, std::string, std::less<>> notes_;
   std::map<std::string, std::string, std::less<>> roles_;
   std::set<Rope> ropes_;
   std::map<Item, Box> layout_;
+  /// Per base name, the suffix a search for a free name starts at: every
+  /// smaller suffix (from the first) is taken.
+  mutable std::map<std::string, unsigned, std::less<>> next_suffix_;
+  /// The open Change's undo steps, oldest first.
+  std::vector<Undo> journal_;
+  bool recording_ = false;
+  bool kept_changed_ = false;
 };
 
 }  // namespace host

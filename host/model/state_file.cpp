@@ -1,9 +1,12 @@
 #include "model/state_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -12,6 +15,7 @@
 #include "json_text.h"
 #include "os_error.h"
 #include "unique_fd.h"
+#include "utf8.h"
 
 namespace host {
 namespace {
@@ -99,35 +103,206 @@ Snapshot parse_state(std::string_view text) {
   return state;
 }
 
-Json end_json(const Item& item) {
-  return {{"kind", item.kind == ItemKind::kNote ? "note" : "terminal"}, {"name", item.name}};
+/// Writes the state file's text to a descriptor as it is made, in pieces of
+/// about kPiece bytes; the first failure sticks and ends the writing.
+class Writer {
+ public:
+  explicit Writer(int fd) : fd_(fd) {}
+
+  void put(std::string_view text) {
+    if (out_.size() + text.size() < kPiece) {
+      out_.append(text);
+      return;
+    }
+    flush();
+    // A large piece (a long note) goes out as it is, without a copy.
+    if (text.size() >= kPiece) return write(text);
+    out_.append(text);
+  }
+
+  /// `text` as a JSON string; bytes that are not UTF-8 become U+FFFD.
+  void put_string(std::string_view text) {
+    if (!wire::is_valid_utf8(text)) return put_string(wire::sanitize_utf8(text));
+    out_.push_back('"');
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      auto c = static_cast<unsigned char>(text[i]);
+      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      put(text.substr(plain, i - plain));
+      put_escape(c);
+      plain = i + 1;
+    }
+    put(text.substr(plain));
+    out_.push_back('"');
+  }
+
+  wire::Status finish() {
+    flush();
+    return status_;
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 1 << 20;
+
+  void put_escape(unsigned char c) {
+    switch (c) {
+      case '"': return put("\\\"");
+      case '\\': return put("\\\\");
+      case '\n': return put("\\n");
+      case '\t': return put("\\t");
+      case '\r': return put("\\r");
+      default: {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        put(escaped);
+      }
+    }
+  }
+
+  void write(std::string_view text) {
+    if (status_.ok() && !text.empty()) status_ = wire::write_all(fd_, text);
+  }
+
+  void flush() {
+    write(out_);
+    out_.clear();
+  }
+
+  int fd_;
+  std::string out_;
+  wire::Status status_;
+};
+
+/// `{"name": NAME, "<key>": VALUE}` for each entry of `map`, as array items.
+void put_named(Writer& out, const char* key, const std::map<std::string, std::string, std::less<>>& map) {
+  const char* separator = "\n";
+  for (const auto& [name, value] : map) {
+    out.put(separator);
+    out.put("\t\t{\"name\": ");
+    out.put_string(name);
+    out.put(std::string(", \"") + key + "\": ");
+    out.put_string(value);
+    out.put("}");
+    separator = ",\n";
+  }
 }
 
-std::string render_state(const Snapshot& state) {
-  Json notes = Json::array(), roles = Json::array(), ropes = Json::array();
-  for (const auto& [name, content] : state.notes) notes.push_back({{"name", name}, {"content", content}});
-  for (const auto& [name, prompt] : state.roles) roles.push_back({{"name", name}, {"prompt", prompt}});
-  for (const Rope& rope : state.ropes) ropes.push_back(Json::array({end_json(rope.a), end_json(rope.b)}));
-  Json layout = Json::array();
-  for (const auto& [item, box] : state.layout) {
-    Json entry = end_json(item);
-    entry.update({{"x", box.x}, {"y", box.y}, {"w", box.w}, {"h", box.h}});
-    layout.push_back(std::move(entry));
+/// `"kind": KIND, "name": NAME`, the members that name an item.
+void put_item(Writer& out, const Item& item) {
+  out.put(item.kind == ItemKind::kNote ? "\"kind\": \"note\", \"name\": " : "\"kind\": \"terminal\", \"name\": ");
+  out.put_string(item.name);
+}
+
+void put_end(Writer& out, const Item& item) {
+  out.put("{");
+  put_item(out, item);
+  out.put("}");
+}
+
+/// The state file's text, one entry a line.
+void put_state(Writer& out, const Canvas& canvas) {
+  out.put("{\n\t\"version\": " + std::to_string(kVersion) + ",\n\t\"notes\": [");
+  put_named(out, "content", canvas.notes());
+  out.put("\n\t],\n\t\"roles\": [");
+  put_named(out, "prompt", canvas.roles());
+  out.put("\n\t],\n\t\"ropes\": [");
+  const char* separator = "\n";
+  for (const Rope& rope : canvas.ropes()) {
+    if (!rope.has_note()) continue;
+    out.put(separator);
+    out.put("\t\t[");
+    put_end(out, rope.a);
+    out.put(", ");
+    put_end(out, rope.b);
+    out.put("]");
+    separator = ",\n";
   }
-  Json root = {{"version", kVersion}, {"notes", notes}, {"roles", roles}, {"ropes", ropes}, {"layout", layout}};
-  return root.dump(1, '\t') + "\n";
+  out.put("\n\t],\n\t\"layout\": [");
+  separator = "\n";
+  for (const auto& [item, box] : canvas.layout()) {
+    out.put(separator);
+    out.put("\t\t{");
+    put_item(out, item);
+    out.put(", \"x\": " + std::to_string(box.x) + ", \"y\": " + std::to_string(box.y) +
+            ", \"w\": " + std::to_string(box.w) + ", \"h\": " + std::to_string(box.h) + "}");
+    separator = ",\n";
+  }
+  out.put("\n\t]\n}\n");
+}
+
+/// Refuses anything at `path` but a regular file (or nothing).
+void require_regular(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return;
+    throw std::runtime_error("cannot examine state file " + path + ": " + wire::os_error_text(errno));
+  }
+  if (!S_ISREG(st.st_mode)) throw std::runtime_error("state file " + path + " is not a regular file");
 }
 
 std::string read_file(const std::string& path, bool& absent) {
-  wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  require_regular(path);
+  // Non-blocking, so that a FIFO put in its place meanwhile cannot hold the
+  // start up; fstat then refuses it.
+  wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd && errno == ENOENT) {
     absent = true;
     return {};
+  }
+  struct stat st {};
+  if (fd && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw std::runtime_error("state file " + path + " is not a regular file");
   }
   std::string text;
   wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
   if (!read.ok()) throw std::runtime_error("cannot read state file " + path + ": " + read.error());
   return text;
+}
+
+/// The target of the symbolic link `path`, or `path` itself when it is none.
+std::string followed(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* target = ::realpath(path.c_str(), nullptr);
+  if (target == nullptr) {
+    throw std::runtime_error("state file " + path + " is a symbolic link to nothing: " + wire::os_error_text(errno));
+  }
+  std::string resolved = target;
+  std::free(target);
+  return resolved;
+}
+
+/// Locks `lock` for this host; refuses when another host holds it, naming
+/// that host's process id, which the lock file holds.
+void lock_for_host(int lock, const std::string& path) {
+  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) throw std::runtime_error("cannot lock " + path + ".lock: " + wire::os_error_text(errno));
+    std::string holder;
+    (void)wire::read_all(lock, holder);
+    while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
+    throw std::runtime_error("another host uses the state file " + path +
+                             (holder.empty() ? std::string() : " (process " + holder + ")"));
+  }
+  std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(lock, 0) == 0) (void)wire::write_all(lock, pid);
+}
+
+/// Removes the temporary files of `path` ("<name>.tmp-XXXXXX") that a host
+/// killed in the middle of a save left; returns how many.
+int remove_temporaries(const std::string& path) {
+  std::filesystem::path file(path);
+  std::string prefix = file.filename().string() + ".tmp-";
+  std::filesystem::path dir = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  std::error_code ec;
+  int removed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() == prefix.size() + 6 && name.starts_with(prefix) && entry.is_regular_file(ec) &&
+        ::unlink(entry.path().c_str()) == 0) {
+      ++removed;
+    }
+  }
+  return removed;
 }
 
 }  // namespace
@@ -144,7 +319,16 @@ Snapshot StateFile::load() const {
   }
 }
 
-wire::Status StateFile::save(const Snapshot& state) const {
+int StateFile::claim() {
+  path_ = followed(path_);
+  require_regular(path_);
+  lock_.reset(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!lock_) throw std::runtime_error("cannot open " + path_ + ".lock: " + wire::os_error_text(errno));
+  lock_for_host(lock_.get(), path_);
+  return remove_temporaries(path_);
+}
+
+wire::Status StateFile::save(const Canvas& canvas) const {
   std::string temp = path_ + ".tmp-XXXXXX";
   wire::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (!fd) return wire::Status::failure("cannot create " + temp + ": " + wire::os_error_text(errno));
@@ -152,9 +336,9 @@ wire::Status StateFile::save(const Snapshot& state) const {
     ::unlink(temp.c_str());
     return wire::Status::failure(step + " " + temp + ": " + why);
   };
-  if (wire::Status written = wire::write_all(fd.get(), render_state(state)); !written.ok()) {
-    return fail("cannot write", written.error());
-  }
+  Writer out(fd.get());
+  put_state(out, canvas);
+  if (wire::Status written = out.finish(); !written.ok()) return fail("cannot write", written.error());
   if (::fsync(fd.get()) != 0) return fail("cannot sync", wire::os_error_text(errno));
   fd.reset();
   if (::rename(temp.c_str(), path_.c_str()) != 0) return fail("cannot rename", wire::os_error_text(errno));

@@ -2,30 +2,51 @@
 // The state file: notes, roles and the ropes with a note end, as JSON. It is
 // rewritten whole after every change, atomically (temporary file, fsync,
 // rename, fsync of the directory), so a crash leaves the old or the new
-// state, never a mix. A file the host cannot understand stops the start and
-// is left as it is.
+// state, never a mix. The text is written entry by entry as it goes out, so
+// a save costs the largest entry in memory, not the whole canvas again.
+//
+// One host uses a state file at a time: claim() takes a lock on FILE.lock
+// beside it and removes the temporary files a killed host left. A file the
+// host cannot understand, or anything that is not a regular file, stops the
+// start and is left as it is. A symbolic link is followed: the host reads
+// and rewrites its target, and the link stays a link.
 
 #include <string>
 
 #include "model/canvas.h"
 #include "status.h"
+#include "unique_fd.h"
 
 namespace host {
 
 class StateFile {
  public:
+  /// The state file at `path`, unclaimed: load() and save() work on the
+  /// path as it stands.
   explicit StateFile(std::string path) : path_(std::move(path)) {}
+
+  /// Makes this host the one that uses the file: follows a symbolic link to
+  /// its target, refuses a path that names anything but a regular file (or
+  /// nothing yet), takes the lock and removes stale temporary files. Returns
+  /// how many it removed. Throws std::runtime_error with a message for the
+  /// user, also when another host holds the lock.
+  int claim();
 
   /// The saved state; an absent file is the empty state. Throws
   /// std::runtime_error with a message for the user when the file cannot be
-  /// read or is corrupt.
+  /// read, is not a regular file or is corrupt.
   Snapshot load() const;
 
-  /// Replaces the file with `state`.
-  wire::Status save(const Snapshot& state) const;
+  /// Replaces the file with what `canvas` keeps.
+  wire::Status save(const Canvas& canvas) const;
+
+  /// The file read and written: the target of a followed link.
+  const std::string& path() const { return path_; }
 
  private:
   std::string path_;
+  /// Held open, and locked, from claim() on.
+  wire::UniqueFd lock_;
 };
 
 }  // namespace host

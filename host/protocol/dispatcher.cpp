@@ -112,18 +112,18 @@ std::string loggable(const Json& request, const char* key) {
 }
 
 /// Runs a change the state file must keep. When the file cannot be written
-/// the whole canvas goes back to what it was and nothing the change left
-/// for after the commit happens.
+/// (or the change fails half way) the canvas takes back what it changed,
+/// step by step, and nothing the change left for after the commit happens.
 Json run_saved(const std::function<Json(Context&)>& change, Context& ctx, const StateFile& state) {
-  Canvas before = ctx.canvas;
+  Canvas::Change recorded(ctx.canvas);
   Json result = change(ctx);
-  Snapshot after = ctx.canvas.snapshot();
-  if (after == before.snapshot()) return result;
-  if (wire::Status saved = state.save(after); !saved.ok()) {
-    ctx.canvas = std::move(before);
-    ctx.on_commit.clear();
-    throw Refusal("cannot write the state file, change undone: " + saved.error());
+  if (recorded.kept_changed()) {
+    if (wire::Status saved = state.save(ctx.canvas); !saved.ok()) {
+      ctx.on_commit.clear();
+      throw Refusal("cannot write the state file, change undone: " + saved.error());
+    }
   }
+  recorded.keep();
   return result;
 }
 
@@ -173,10 +173,10 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
     respond(ok_reply(std::move(result)));
   } catch (const AccessRefusal& refusal) {
     std::string by = refusal.who().empty() ? loggable(request, "terminalId") : refusal.who();
-    log_event("refused", {{"by", by}, {"command", loggable(request, "command")}, {"reason", refusal.what()}});
-    respond(error_reply(refusal.what()));
+    log_event("refused", {{"by", by}, {"command", loggable(request, "command")}, {"reason", refusal.text()}});
+    respond(error_reply(refusal.text()));
   } catch (const Refusal& refusal) {
-    respond(error_reply(refusal.what()));
+    respond(error_reply(refusal.text()));
   } catch (const std::exception& e) {
     respond(error_reply(std::string("internal error: ") + e.what()));
   } catch (...) {

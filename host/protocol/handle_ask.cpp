@@ -100,7 +100,7 @@ std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std:
     ++reply->open;  // start() never answers before it returns
     return ticket;
   } catch (const Refusal& refusal) {
-    reply->results[slot]["error"] = refusal.what();
+    reply->results[slot]["error"] = refusal.text();
     return std::nullopt;
   }
 }

@@ -3,22 +3,49 @@
 // terminal) and `attach` (a terminal relayed to the person's own). The
 // dispatcher refuses them to processes of recruits.
 
+#include <limits>
+
 #include "loop/log.h"
 #include "model/refusal.h"
 #include "model/token.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
 #include "protocol/person.h"
+#include "terminals/process_info.h"
 
 namespace host {
+
+namespace {
+
+/// The process whose end takes a joined terminal off the canvas: `pid` of
+/// the request, else the shell the joining client was run for; 0 for none.
+pid_t joined_process(const Call& call) {
+  std::optional<std::uint64_t> given = members::optional_count(call.request, "pid");
+  if (!given) return shell_of(call.client.pid);
+  if (*given == 0 || *given > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) {
+    throw Refusal("member pid must be a process id");
+  }
+  return static_cast<pid_t>(*given);
+}
+
+}  // namespace
 
 Json handle_join(Context& ctx, const Call& call) {
   const std::string& wanted = members::text(call.request, "name");
   check_name("name", wanted);
+  pid_t shell = joined_process(call);
   std::string name = ctx.canvas.free_terminal_name(wanted);
   std::string token = new_token();
+  if (shell > 0) {
+    ctx.terminals.shells().watch(shell, name, [&canvas = ctx.canvas, name, token] {
+      const TerminalEntry* entry = canvas.terminal(name);
+      if (entry == nullptr || entry->token != token) return;  // the name is another terminal's now
+      canvas.forget_terminal(name);
+      log_event("leave", {{"name", name}});
+    });
+  }
   ctx.canvas.add_terminal({name, token, true, "", true});
-  log_event("join", {{"name", name}});
+  log_event("join", {{"name", name}, {"pid", shell > 0 ? std::to_string(shell) : "none"}});
   return {{"name", name}, {"token", token}};
 }
 

@@ -53,6 +53,9 @@ Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::str
 
 void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
   if (!terminal.open()) throw Refusal("program has ended: " + std::string(name));
+  if (terminal.pending_input() >= Terminal::kMaxPendingInput) {
+    throw Refusal("terminal is not reading its input: " + std::string(name));
+  }
   for (const std::string& word : words) {
     std::optional<KeyPress> key = literal ? std::nullopt : parse_key(word);
     if (key) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <new>
 
 #include "loop/log.h"
 #include "terminals/redraw.h"
@@ -24,13 +25,13 @@ std::string end_line(const std::string& name, const Terminal& terminal) {
 }  // namespace
 
 Attachment::Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name, bool read_only,
-                       std::string reply_line, std::function<void()> finished)
+                       std::string reply_line, Callbacks callbacks)
     : fd_(std::move(fd)),
       watch_(reactor.watch(fd_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
       terminal_(&terminal),
       name_(std::move(name)),
       read_only_(read_only),
-      finished_(std::move(finished)) {
+      callbacks_(std::move(callbacks)) {
   log_event("attach", {{"name", name_}, {"read-only", read_only_ ? "yes" : "no"}});
   queue(std::move(reply_line));
   queue(encode_frame(kOutputFrame, redraw(terminal.screen())));
@@ -45,8 +46,12 @@ Attachment::~Attachment() {
 }
 
 void Attachment::on_events(unsigned events) {
-  if (events & POLLOUT) flush();
-  if (!done_ && (events & (POLLIN | POLLHUP | POLLERR))) read_frames();
+  try {
+    if (events & POLLOUT) flush();
+    if (!done_ && (events & (POLLIN | POLLHUP | POLLERR))) read_frames();
+  } catch (const std::bad_alloc&) {
+    finish();  // this person's attach goes, the host stays
+  }
 }
 
 void Attachment::read_frames() {
@@ -76,6 +81,14 @@ void Attachment::on_frame(const Frame& frame) {
 }
 
 void Attachment::on_output(std::string_view bytes) {
+  try {
+    relay(bytes);
+  } catch (const std::bad_alloc&) {
+    finish();
+  }
+}
+
+void Attachment::relay(std::string_view bytes) {
   if (queued_ + bytes.size() > kMaxQueued && terminal_ != nullptr) {
     // The person's terminal is far behind: what it missed is replaced by
     // the screen as it is now (the frame being sent is finished first).
@@ -126,6 +139,7 @@ void Attachment::flush() {
   if (done_) return;
   if (out_.empty() && closing_) return finish();
   watch_.set_events(out_.empty() ? POLLIN : POLLIN | POLLOUT);
+  if (callbacks_.held) callbacks_.held(queued_);
 }
 
 void Attachment::finish() {
@@ -134,8 +148,11 @@ void Attachment::finish() {
   watch_.reset();
   output_.reset();
   end_.reset();
+  out_.clear();
+  queued_ = 0;
   log_event("detach", {{"name", name_}});
-  finished_();
+  if (callbacks_.held) callbacks_.held(0);
+  callbacks_.finished();
 }
 
 }  // namespace host

@@ -20,15 +20,26 @@ namespace host {
 
 class Attachment {
  public:
+  struct Callbacks {
+    /// The bytes queued for the person now; 0 once it is over.
+    std::function<void(std::size_t bytes)> held;
+    /// The connection is over; the attachment may be destroyed once this
+    /// returns.
+    std::function<void()> finished;
+  };
+
   /// Relays `terminal` (called `name`) over `fd`, which has received
   /// nothing yet: `reply_line` goes first. With `read_only`, keys and window
-  /// sizes are ignored. `finished` runs once the connection is over; the
-  /// attachment may be destroyed after it returns.
+  /// sizes are ignored.
   Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name, bool read_only,
-             std::string reply_line, std::function<void()> finished);
+             std::string reply_line, Callbacks callbacks);
   ~Attachment();
   Attachment(const Attachment&) = delete;
   Attachment& operator=(const Attachment&) = delete;
+
+  /// Ends the attachment now, with what is queued unsent (to keep the
+  /// host within its memory budget).
+  void close() { finish(); }
 
   /// Most bytes queued for a person's terminal that reads slowly; past it,
   /// the queued output is dropped for one fresh redraw of the screen.
@@ -39,6 +50,7 @@ class Attachment {
   void read_frames();
   void on_frame(const Frame& frame);
   void on_output(std::string_view bytes);
+  void relay(std::string_view bytes);
   void on_end();
   void queue(std::string bytes);
   void flush();
@@ -49,7 +61,7 @@ class Attachment {
   Terminal* terminal_;
   std::string name_;
   bool read_only_;
-  std::function<void()> finished_;
+  Callbacks callbacks_;
   Subscription output_, end_;
   FrameReader frames_;
   /// Bytes to send; the front one is sent up to sent_.

@@ -3,29 +3,39 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <new>
 
 namespace host {
-namespace {
 
-constexpr const char* kTooLarge = "{\"error\":\"request too large\",\"ok\":false}\n";
-
-}  // namespace
-
-Connection::Connection(Reactor& reactor, wire::UniqueFd fd, std::size_t max_line, Callbacks callbacks)
+Connection::Connection(Reactor& reactor, wire::UniqueFd fd, Limits limits, Callbacks callbacks)
     : fd_(std::move(fd)),
       watch_(reactor.watch(
           fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }, Reactor::Priority::kFirst)),
-      max_line_(max_line),
-      callbacks_(std::move(callbacks)) {}
+      timers_(reactor.timers()),
+      max_line_(limits.max_line),
+      callbacks_(std::move(callbacks)) {
+  idle_timer_ = timers_.at(Clock::now() + limits.idle, [this] {
+    idle_timer_ = 0;
+    if (phase_ == Phase::kReading) shed(kTimedOut);
+  });
+}
+
+Connection::~Connection() { timers_.cancel(idle_timer_); }
 
 void Connection::on_events(unsigned events) {
-  if (phase_ == Phase::kReading && (events & (POLLIN | POLLHUP | POLLERR))) {
-    on_readable();
-  } else if (phase_ == Phase::kWriting && (events & (POLLOUT | POLLHUP | POLLERR))) {
-    on_writable();  // fails and finishes when the peer has gone
-  } else if (events & (POLLHUP | POLLERR)) {
-    finish();  // the peer went away while its request was being served
+  try {
+    if (phase_ == Phase::kReading && (events & (POLLIN | POLLHUP | POLLERR))) {
+      on_readable();
+    } else if (phase_ == Phase::kWriting && (events & (POLLOUT | POLLHUP | POLLERR))) {
+      on_writable();  // fails and finishes when the peer has gone
+    } else if (events & (POLLHUP | POLLERR)) {
+      finish();  // the peer went away while its request was being served
+    }
+  } catch (const std::bad_alloc&) {
+    // This connection asked for more than there is: it goes, the host stays.
+    shed(kOutOfMemory);
   }
 }
 
@@ -36,25 +46,31 @@ void Connection::on_readable() {
     if (errno != EAGAIN && errno != EINTR) finish();
     return;
   }
-  if (n == 0) {
-    // The peer stopped sending; a last line without its line feed counts.
-    if (in_.empty()) return finish();
-    phase_ = Phase::kWaiting;
-    watch_.set_events(0);
-    return callbacks_.line(std::move(in_));
+  // The peer stopped sending; a last line without its line feed counts.
+  if (n == 0) return in_.empty() ? finish() : got_line(in_.size());
+  auto size = static_cast<std::size_t>(n);
+  if (in_.size() + size > in_.capacity()) {
+    // Doubling, but never past the longest line plus one read.
+    in_.reserve(std::min(std::max(in_.capacity() * 2, in_.size() + size), max_line_ + sizeof buf));
   }
-  in_.append(buf, static_cast<std::size_t>(n));
+  in_.append(buf, size);
+  report_held();
+  if (phase_ != Phase::kReading) return;  // shed to keep within the budget
   std::size_t lf = in_.find('\n', scanned_);
   scanned_ = in_.size();
-  if ((lf == std::string::npos ? in_.size() : lf) > max_line_) {
-    in_ = std::string();
-    return reply(kTooLarge);
-  }
-  if (lf == std::string::npos) return;
-  in_.resize(lf);
+  if ((lf == std::string::npos ? in_.size() : lf) > max_line_) return shed(kTooLarge);
+  if (lf != std::string::npos) got_line(lf);
+}
+
+void Connection::got_line(std::size_t length) {
+  timers_.cancel(std::exchange(idle_timer_, 0));
   phase_ = Phase::kWaiting;
   watch_.set_events(0);
-  callbacks_.line(std::move(in_));
+  std::string line = std::move(in_);
+  in_ = std::string();
+  line.resize(length);
+  report_held();
+  callbacks_.line(std::move(line));
 }
 
 void Connection::reply(std::string line) {
@@ -62,6 +78,8 @@ void Connection::reply(std::string line) {
   out_ = std::move(line);
   sent_ = 0;
   phase_ = Phase::kWriting;
+  report_held();
+  if (phase_ != Phase::kWriting) return;  // shed to keep within the budget
   watch_.set_events(POLLOUT);
   on_writable();
 }
@@ -82,19 +100,42 @@ void Connection::on_writable() {
   finish();
 }
 
+void Connection::shed(std::string_view reply_line) {
+  if (phase_ == Phase::kDone) return;
+  bool reading = phase_ == Phase::kReading;
+  in_ = std::string();
+  out_ = std::string();
+  if (reading) {
+    // One try: the client has sent, not read, so the reply has room.
+    (void)::send(fd_.get(), reply_line.data(), reply_line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(fd_.get(), SHUT_WR);
+  }
+  finish();
+}
+
 wire::UniqueFd Connection::take_over() {
+  timers_.cancel(std::exchange(idle_timer_, 0));
   phase_ = Phase::kDone;
   watch_.reset();
+  report_held();
   return std::move(fd_);
+}
+
+void Connection::report_held() {
+  if (callbacks_.held) callbacks_.held(phase_ == Phase::kDone ? 0 : in_.capacity() + out_.capacity());
 }
 
 void Connection::finish() {
   if (phase_ == Phase::kDone) return;
   phase_ = Phase::kDone;
+  timers_.cancel(std::exchange(idle_timer_, 0));
   watch_.reset();
   // Closed now rather than with the object at the end of the round: the
   // client, which has its answer, may count on it being gone.
   fd_.reset();
+  in_ = std::string();
+  out_ = std::string();
+  report_held();
   callbacks_.finished();
 }
 

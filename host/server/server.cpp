@@ -2,10 +2,13 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <new>
 #include <stdexcept>
 
 #include "loop/log.h"
@@ -19,6 +22,14 @@ sigset_t loop_signals() {
   sigemptyset(&set);
   for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
   return set;
+}
+
+/// How many descriptors the process has open.
+std::size_t open_descriptors() {
+  std::error_code ec;
+  std::size_t n = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) ++n;
+  return n > 0 ? n - 1 : 0;  // less the one that reads the directory
 }
 
 }  // namespace
@@ -38,6 +49,7 @@ Server::Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, Term
       signals_.get(), POLLIN, [this](unsigned) { on_signals(); }, kFirst);
   listener_watch_ = reactor_.watch(
       listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); }, kFirst);
+  base_descriptors_ = open_descriptors();
 }
 
 Server::~Server() { listener_.remove(); }
@@ -47,9 +59,18 @@ int Server::run(const std::function<bool()>& stop_when) {
     Clock::time_point now = Clock::now();
     if (!stop_deadline_ && stop_when && stop_when()) begin_stop(now);
     if (stop_deadline_ && (!terminals_.has_processes() || now >= *stop_deadline_)) break;
-    if (!reactor_.run_once(stop_deadline_)) {
-      report("poll failed: " + wire::os_error_text(errno));
-      return 1;
+    // While stopping, look again now and then for processes that are left.
+    std::optional<Clock::time_point> until;
+    if (stop_deadline_) until = std::min(*stop_deadline_, now + kStopPoll);
+    try {
+      if (!reactor_.run_once(until)) {
+        report("poll failed: " + wire::os_error_text(errno));
+        return 1;
+      }
+    } catch (const std::bad_alloc&) {
+      // What was being served when memory ran out is left undone; the host
+      // and everyone else go on.
+      report("out of memory while serving; going on");
     }
     for (std::uint64_t id : finished_) {
       connections_.erase(id);
@@ -58,6 +79,8 @@ int Server::run(const std::function<bool()>& stop_when) {
     finished_.clear();
   }
   listener_.remove();
+  // Whatever outlived the wait goes now.
+  terminals_.kill_all();
   return 0;
 }
 
@@ -79,11 +102,14 @@ void Server::on_signals() {
 
 void Server::accept_clients() {
   for (;;) {
+    if (at_descriptor_limit() && !shed_idle()) return rest_listener("too many connections; new clients wait");
     wire::UniqueFd fd(::accept4(listener_.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!fd) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN) rest_listener(errno);
-      return;
+      int err = errno;
+      if (err == EINTR || err == ECONNABORTED) continue;
+      if (err == EAGAIN) return;
+      if ((err == EMFILE || err == ENFILE) && shed_idle()) continue;
+      return rest_listener("accept failed: " + wire::os_error_text(err));
     }
     accept_failing_ = false;
     std::uint64_t id = next_id_++;
@@ -91,23 +117,71 @@ void Server::accept_clients() {
     socklen_t len = sizeof cred;
     pid_t pid = ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 ? cred.pid : 0;
     Connection::Callbacks callbacks{[this, id, pid](std::string line) { on_line(id, pid, line); },
-                                    [this, id] { on_finished(id); }};
-    auto connection = std::make_unique<Connection>(reactor_, std::move(fd), limits_.max_request, std::move(callbacks));
+                                    [this, id] {
+                                      --clients_;
+                                      on_finished(id);
+                                    },
+                                    [this, id](std::size_t bytes) { on_held(id, bytes); }};
+    Connection::Limits limits{limits_.max_request, limits_.idle};
+    auto connection = std::make_unique<Connection>(reactor_, std::move(fd), limits, std::move(callbacks));
     Connection& ref = *connection;
     connections_.emplace(id, std::move(connection));
+    ++clients_;
     ref.read_now();
   }
 }
 
-void Server::rest_listener(int error) {
+bool Server::at_descriptor_limit() const {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return false;
+  auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  std::size_t margin = std::min(limits_.descriptor_margin, soft / 8);
+  std::size_t used = base_descriptors_ + terminals_.descriptors() + clients_;
+  return used + 1 + margin > soft;
+}
+
+bool Server::shed_idle() {
+  for (auto& [id, connection] : connections_) {
+    if (connection->reading()) {
+      connection->shed(Connection::kTimedOut);
+      return true;
+    }
+  }
+  return false;
+}
+
+void Server::rest_listener(const std::string& why) {
   // Out of descriptors or memory: the clients stay queued in the backlog
   // while the listener rests, rather than waking every round at once.
-  if (!accept_failing_) report("accept failed: " + wire::os_error_text(error));
+  if (!accept_failing_) report(why);
   accept_failing_ = true;
   listener_watch_.set_events(0);
   reactor_.timers().at(Clock::now() + kListenerRest, [this] {
     if (listener_.fd) listener_watch_.set_events(POLLIN);
   });
+}
+
+void Server::on_held(std::uint64_t id, std::size_t bytes) {
+  if (auto it = held_.find(id); it != held_.end()) {
+    by_size_.erase({it->second, id});
+    held_total_ -= it->second;
+    held_.erase(it);
+  }
+  if (bytes > 0) {
+    held_.emplace(id, bytes);
+    by_size_.emplace(bytes, id);
+    held_total_ += bytes;
+  }
+  if (shedding_) return;
+  shedding_ = true;
+  while (held_total_ > limits_.memory_budget && !by_size_.empty()) shed(std::prev(by_size_.end())->second);
+  shedding_ = false;
+}
+
+void Server::shed(std::uint64_t id) {
+  if (auto c = connections_.find(id); c != connections_.end()) c->second->shed(Connection::kOverBudget);
+  if (auto a = attachments_.find(id); a != attachments_.end()) a->second->close();
+  if (held_.contains(id)) on_held(id, 0);  // whatever it was, it holds nothing now
 }
 
 void Server::on_line(std::uint64_t id, pid_t pid, const std::string& line) {
@@ -135,16 +209,31 @@ void Server::attach(std::uint64_t id, const Json& reply, const std::string& name
   wire::UniqueFd fd = it->second->take_over();
   finished_.push_back(id);
   std::uint64_t attach_id = next_id_++;
-  attachments_.emplace(attach_id, std::make_unique<Attachment>(reactor_, std::move(fd), *terminal, name, read_only,
-                                                               reply_text(reply) + "\n",
-                                                               [this, attach_id] { finished_.push_back(attach_id); }));
+  Attachment::Callbacks callbacks{[this, attach_id](std::size_t bytes) { on_held(attach_id, bytes); },
+                                  [this, attach_id] {
+                                    --clients_;
+                                    finished_.push_back(attach_id);
+                                  }};
+  try {
+    attachments_.emplace(attach_id, std::make_unique<Attachment>(reactor_, std::move(fd), *terminal, name, read_only,
+                                                                 reply_text(reply) + "\n", std::move(callbacks)));
+  } catch (const std::bad_alloc&) {
+    --clients_;  // the descriptor went with the failed attachment
+    on_held(attach_id, 0);
+  }
 }
 
 void Server::deliver(std::uint64_t id, const Json& reply) {
   waiting_.erase(id);
   auto it = connections_.find(id);
   if (it == connections_.end() || !it->second->awaiting_reply()) return;  // the client has gone
-  it->second->reply(reply_text(reply) + "\n");
+  try {
+    std::string line = reply_text(reply);
+    line.push_back('\n');  // in place: a long reply is not copied again
+    it->second->reply(std::move(line));
+  } catch (const std::bad_alloc&) {
+    it->second->shed(Connection::kOutOfMemory);
+  }
 }
 
 void Server::begin_stop(Clock::time_point now) {
@@ -155,7 +244,11 @@ void Server::begin_stop(Clock::time_point now) {
   waiting_.clear();
   attachments_.clear();
   finished_.clear();
-  terminals_.dismiss_all();
+  held_.clear();
+  by_size_.clear();
+  held_total_ = 0;
+  clients_ = 0;
+  terminals_.stop();
   stop_deadline_ = now + limits_.stop_wait;
 }
 

@@ -5,6 +5,13 @@
 // it at once or later, so a request that waits never holds up the others.
 // A client that goes away before its reply cancels what the request waits
 // for (the dispatcher's cancel handle).
+//
+// Clients cannot hold the host: a request line must arrive within the idle
+// time; connections still sending their request leave a margin of
+// descriptors free for new clients and terminals (the oldest of them is
+// closed to make room); and the bytes all connections hold, requests
+// arriving and replies not yet read, stay within one memory budget (the
+// largest holders are closed when it is passed).
 
 #include <chrono>
 #include <cstdint>
@@ -12,6 +19,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "loop/reactor.h"
@@ -26,6 +35,14 @@ namespace host {
 struct ServerLimits {
   /// The longest request line accepted.
   std::size_t max_request = 32u << 20;
+  /// How long a request line may take to arrive in full.
+  std::chrono::milliseconds idle{10000};
+  /// Most bytes all connections may hold together: requests arriving,
+  /// replies and attach output not yet read.
+  std::size_t memory_budget = 256u << 20;
+  /// Descriptors kept free for new clients, terminals and the state file,
+  /// at most; an eighth of the limit when that is less.
+  std::size_t descriptor_margin = 64;
   /// How long stopping waits for terminals to end after their hang-up and
   /// kill before the host exits regardless.
   std::chrono::milliseconds stop_wait{5000};
@@ -45,8 +62,18 @@ class Server {
  private:
   void on_signals();
   void accept_clients();
-  /// Stops watching the listener for kListenerRest after accept failed.
-  void rest_listener(int error);
+  /// True when one more client would eat into the descriptor margin.
+  bool at_descriptor_limit() const;
+  /// Closes the oldest connection still sending its request; false when
+  /// there is none.
+  bool shed_idle();
+  /// Stops watching the listener for kListenerRest; `why` is reported once
+  /// until a client is accepted again.
+  void rest_listener(const std::string& why);
+  /// Records what connection or attachment `id` holds, and closes the
+  /// largest holders while all of them hold more than the budget.
+  void on_held(std::uint64_t id, std::size_t bytes);
+  void shed(std::uint64_t id);
   void on_line(std::uint64_t id, pid_t pid, const std::string& line);
   void deliver(std::uint64_t id, const Json& reply);
   /// Connection `id` is over; a request still waiting for its reply is
@@ -74,8 +101,18 @@ class Server {
   std::optional<Clock::time_point> stop_deadline_;
   /// Set from a failed accept until the next one succeeds: one message each.
   bool accept_failing_ = false;
+  /// Descriptors the host had open besides clients and terminals at start.
+  std::size_t base_descriptors_ = 0;
+  /// What each connection and attachment holds, also ordered by size.
+  std::map<std::uint64_t, std::size_t> held_;
+  std::set<std::pair<std::size_t, std::uint64_t>> by_size_;
+  std::size_t held_total_ = 0;
+  bool shedding_ = false;
+  /// Client descriptors open now: connections and attachments.
+  std::size_t clients_ = 0;
 
   static constexpr std::chrono::milliseconds kListenerRest{50};
+  static constexpr std::chrono::milliseconds kStopPoll{100};
 };
 
 }  // namespace host

@@ -20,6 +20,10 @@ std::string typed_prompt(std::string_view prompt) {
   for (std::size_t i = 0; i < prompt.size(); ++i) {
     auto c = static_cast<unsigned char>(prompt[i]);
     if (c == '\r' && i + 1 < prompt.size() && prompt[i + 1] == '\n') continue;  // the LF gives the space
+    if (c == 0xC2 && i + 1 < prompt.size() && (static_cast<unsigned char>(prompt[i + 1]) & 0xE0) == 0x80) {
+      ++i;  // U+0080-U+009F, the C1 controls (U+009B starts an escape sequence as ESC [ does)
+      c = ' ';
+    }
     typed.push_back(c < 0x20 || c == 0x7F ? ' ' : static_cast<char>(c));
   }
   return typed;
@@ -37,6 +41,9 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
   if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + name);
   if (terminal->exited() || !terminal->open()) throw Refusal("program has ended: " + name);
   if (busy(name)) throw Refusal("busy with another ask: " + name);
+  if (terminal->pending_input() >= Terminal::kMaxPendingInput) {
+    throw Refusal("terminal is not reading its input: " + name);
+  }
   std::string typed = typed_prompt(prompt);
   if (typed.size() > kMaxLinePrompt && terminal->line_mode()) {
     throw Refusal("prompt too long for a terminal line: " + std::to_string(typed.size()) + " bytes, at most " +

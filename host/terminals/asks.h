@@ -22,9 +22,11 @@
 namespace host {
 
 /// `prompt` as it is typed: every line break (CR LF, LF or CR) and every
-/// other control character (U+0000-U+001F, U+007F) becomes one space. A
-/// prompt is one line of input: a line break would submit it early, and a
-/// control character could signal the program (Ctrl-C) or steer it (Escape).
+/// other control character (U+0000-U+001F, U+007F and the C1 controls
+/// U+0080-U+009F) becomes one space. A prompt is one line of input: a line
+/// break would submit it early, and a control character could signal the
+/// program (Ctrl-C) or steer it (Escape, or U+009B, an escape sequence of
+/// its own).
 std::string typed_prompt(std::string_view prompt);
 
 /// The longest typed prompt for a terminal in line mode: the kernel keeps at

@@ -2,7 +2,9 @@
 
 #include <sys/sysmacros.h>
 
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -37,6 +39,63 @@ std::vector<ProcessInfo> ancestry(pid_t pid) {
     pid = info->parent;
   }
   return chain;
+}
+
+namespace {
+
+/// The program and command line of `pid`, as /proc shows them.
+std::string program_of(pid_t pid) {
+  std::string dir = "/proc/" + std::to_string(pid);
+  std::error_code ec;
+  std::string exe = std::filesystem::read_symlink(dir + "/exe", ec).string();
+  if (ec) return {};
+  std::ifstream in(dir + "/cmdline", std::ios::binary);
+  std::ostringstream cmdline;
+  cmdline << in.rdbuf();
+  return exe + '\0' + cmdline.str();
+}
+
+}  // namespace
+
+pid_t shell_of(pid_t client) {
+  std::optional<ProcessInfo> info = client > 0 ? process_info(client) : std::nullopt;
+  if (!info || info->parent <= 1) return 0;
+  std::optional<ProcessInfo> shell = process_info(info->parent);
+  for (int depth = 0; shell && shell->parent > 1 && depth < 16; ++depth) {
+    std::optional<ProcessInfo> above = process_info(shell->parent);
+    std::string program = program_of(shell->pid);
+    if (!above || above->group != shell->group || program.empty() || program != program_of(above->pid)) break;
+    shell = above;
+  }
+  return shell ? shell->pid : 0;
+}
+
+std::vector<ProcessInfo> all_processes() {
+  std::vector<ProcessInfo> out;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (std::optional<ProcessInfo> info = process_info(std::stoi(name))) out.push_back(*info);
+  }
+  return out;
+}
+
+std::vector<ProcessInfo> descendants(pid_t root, const std::vector<ProcessInfo>& all) {
+  std::multimap<pid_t, const ProcessInfo*> children;
+  for (const ProcessInfo& p : all) children.emplace(p.parent, &p);
+  std::vector<ProcessInfo> out;
+  std::vector<pid_t> parents = {root};
+  while (!parents.empty() && out.size() < all.size()) {
+    pid_t parent = parents.back();
+    parents.pop_back();
+    auto [from, to] = children.equal_range(parent);
+    for (auto it = from; it != to; ++it) {
+      out.push_back(*it->second);
+      parents.push_back(it->second->pid);
+    }
+  }
+  return out;
 }
 
 }  // namespace host

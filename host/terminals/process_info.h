@@ -26,4 +26,19 @@ std::optional<ProcessInfo> process_info(pid_t pid);
 /// the first that cannot be read; at most 64.
 std::vector<ProcessInfo> ancestry(pid_t pid);
 
+/// The shell that process `client` was run for: its parent, or, when the
+/// parent is a forked copy of its own parent (the subshell a shell forks
+/// for a command substitution or a pipeline, as in
+/// `eval "$(welkmora-host join NAME)"`), the nearest ancestor that is not:
+/// a forked copy runs the same program with the same command line in the
+/// same process group. 0 when it cannot be told.
+pid_t shell_of(pid_t client);
+
+/// Every process /proc lists that can be read.
+std::vector<ProcessInfo> all_processes();
+
+/// The processes of `all` that descend from `root` (children, their
+/// children, ...), `root` itself not included.
+std::vector<ProcessInfo> descendants(pid_t root, const std::vector<ProcessInfo>& all);
+
 }  // namespace host

@@ -137,7 +137,9 @@ void Terminal::on_events(unsigned events) {
 
 std::size_t Terminal::read_once(Clock::time_point now) {
   if (!master_) return 0;
-  char buf[65536];
+  // A read a round: small enough that a terminal flooding output leaves the
+  // loop free for clients between its reads.
+  char buf[4096];
   ssize_t n = read(master_.get(), buf, sizeof buf);
   if (n > 0) {
     std::string_view bytes(buf, static_cast<std::size_t>(n));
@@ -151,10 +153,11 @@ std::size_t Terminal::read_once(Clock::time_point now) {
   return 0;
 }
 
-void Terminal::send(std::string_view bytes) {
-  if (!master_) return;
+bool Terminal::send(std::string_view bytes) {
+  if (!master_ || pending_input() >= kMaxPendingInput) return false;
   input_.append(bytes);
   write_input();
+  return true;
 }
 
 void Terminal::write_input() {
@@ -169,6 +172,12 @@ void Terminal::write_input() {
       if (n < 0 && errno != EAGAIN) input_sent_ = input_.size();  // the program cannot take it
       break;
     }
+  }
+  if (input_sent_ > kMaxPendingInput && input_sent_ * 2 > input_.size()) {
+    // A program that reads now and then: what it took goes, so the queue
+    // does not keep growing at its front.
+    input_.erase(0, input_sent_);
+    input_sent_ = 0;
   }
   if (input_sent_ == input_.size()) {
     input_.clear();

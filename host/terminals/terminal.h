@@ -54,8 +54,14 @@ class Terminal {
   /// True while typed input waits for the program to read it.
   bool wants_write() const { return master_ && input_sent_ < input_.size(); }
 
-  /// Queues `bytes` as typed input for the program and writes what it takes.
-  void send(std::string_view bytes);
+  /// Queues `bytes` as typed input for the program and writes what it
+  /// takes. Drops them, and is false, when the pty is closed or
+  /// kMaxPendingInput bytes wait already: a program that does not read its
+  /// input (but asks the terminal things, whose answers are input too)
+  /// cannot make the host keep more.
+  bool send(std::string_view bytes);
+  /// Typed input the program has not taken yet.
+  std::size_t pending_input() const { return input_.size() - input_sent_; }
 
   /// Closes the pty master and sends SIGHUP to the process group, also when
   /// the process has ended but left others holding the pty.
@@ -110,6 +116,8 @@ class Terminal {
   static constexpr std::size_t kCheckHistory = 200;
   /// The longest line a pty in canonical mode takes, without its end.
   static constexpr std::size_t kLineLimit = 4095;
+  /// Most typed input kept for a program that does not read it.
+  static constexpr std::size_t kMaxPendingInput = 1 << 20;
 
  private:
   Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor);

@@ -1,6 +1,9 @@
 #include "terminals/terminal_set.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -8,7 +11,10 @@
 
 namespace host {
 
-TerminalSet::~TerminalSet() { kill_all(); }
+TerminalSet::~TerminalSet() {
+  for (auto& [name, terminal] : listed_) terminal->kill_now();
+  for (auto& terminal : leaving_) terminal->kill_now();
+}
 
 Terminal& TerminalSet::start(const std::string& name, const Launch& launch) {
   auto terminal = Terminal::start(launch, reactor_);
@@ -36,25 +42,51 @@ void TerminalSet::dismiss(std::string_view name) {
   std::unique_ptr<Terminal> terminal = std::move(it->second);
   listed_.erase(it);
   terminal->hang_up();
-  if (!terminal->may_run()) return;  // reaped already, nothing left behind
+  // Also what the program started in the background of its session, in
+  // process groups of their own (a shell's jobs, nohup).
+  int members = signal_session(terminal->pid(), SIGHUP);
+  if (!terminal->may_run() && members == 0) return;  // reaped already, nothing left behind
   pid_t pid = terminal->pid();
   leaving_.push_back(std::move(terminal));
   reactor_.timers().at(Clock::now() + grace_, [this, pid] { kill_leaving(pid); });
 }
 
-void TerminalSet::dismiss_all() {
+void TerminalSet::stop() {
   while (!listed_.empty()) dismiss(listed_.begin()->first);
+  signal_descendants(SIGHUP);
+  reactor_.timers().at(Clock::now() + grace_, [this] { kill_all(); });
 }
 
 void TerminalSet::kill_all() {
   for (auto& [name, terminal] : listed_) terminal->kill_now();
   for (auto& terminal : leaving_) terminal->kill_now();
+  signal_descendants(SIGKILL);
+}
+
+void TerminalSet::adopt_orphans() { owns_descendants_ = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0; }
+
+int TerminalSet::signal_session(pid_t session, int sig) const {
+  if (!owns_descendants_) return 0;
+  if (std::any_of(listed_.begin(), listed_.end(), [session](const auto& t) { return t.second->pid() == session; })) {
+    return 0;  // the id is another terminal's now
+  }
+  int n = 0;
+  for (const ProcessInfo& p : descendants(::getpid(), all_processes())) {
+    if (p.session == session && ::kill(p.pid, sig) == 0) ++n;
+  }
+  return n;
+}
+
+void TerminalSet::signal_descendants(int sig) const {
+  if (!owns_descendants_) return;
+  for (const ProcessInfo& p : descendants(::getpid(), all_processes())) ::kill(p.pid, sig);
 }
 
 void TerminalSet::kill_leaving(pid_t pid) {
   for (auto& terminal : leaving_) {
     if (terminal->pid() == pid) terminal->kill_now();
   }
+  signal_session(pid, SIGKILL);
   // A process reaped before the hang-up sends no more SIGCHLD; what it left
   // behind ends with the kill, and the host reaps it as their subreaper.
   std::erase_if(leaving_, [pid](const auto& t) { return t->pid() == pid && t->exited(); });
@@ -84,7 +116,18 @@ void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now
 
 bool TerminalSet::has_processes() const {
   if (!leaving_.empty()) return true;
-  return std::any_of(listed_.begin(), listed_.end(), [](const auto& entry) { return !entry.second->exited(); });
+  if (std::any_of(listed_.begin(), listed_.end(), [](const auto& entry) { return !entry.second->exited(); })) {
+    return true;
+  }
+  return owns_descendants_ && !descendants(::getpid(), all_processes()).empty();
+}
+
+std::size_t TerminalSet::descriptors() const {
+  auto open = [](const auto& t) { return t->open() ? 1 : 0; };
+  std::size_t n = shells_.descriptors();
+  for (const auto& [name, terminal] : listed_) n += open(terminal);
+  for (const auto& terminal : leaving_) n += open(terminal);
+  return n;
 }
 
 }  // namespace host

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "loop/timers.h"
+#include "terminals/shell_watch.h"
 #include "terminals/terminal.h"
 
 namespace host {
@@ -21,8 +22,7 @@ class TerminalSet {
  public:
   /// Terminals are served by `reactor`; `grace` is how long a hung-up
   /// program has to end before it is killed.
-  TerminalSet(Reactor& reactor, std::chrono::milliseconds grace) : reactor_(reactor), grace_(grace) {}
-  ~TerminalSet();
+  TerminalSet(Reactor& reactor, std::chrono::milliseconds grace) : reactor_(reactor), grace_(grace), shells_(reactor) {}
 
   /// Starts `launch` as terminal `name`, which must not be taken. Throws
   /// host::Refusal when it cannot be started.
@@ -33,29 +33,57 @@ class TerminalSet {
   std::optional<std::string> holder_of(pid_t pid) const;
   /// The event loop, which the set and those serving its terminals use.
   Reactor& reactor() const { return reactor_; }
+  /// The processes of joined shells.
+  ShellWatch& shells() { return shells_; }
 
-  /// Hangs terminal `name` up and forgets it; its process is killed after
-  /// the grace unless it ends before, and reaped either way.
+  /// Makes the host the subreaper of everything its terminals start: what
+  /// a program leaves behind comes to the host when its parent ends, so the
+  /// loop reaps it, and every process that descends from the host is one
+  /// its terminals started, for dismiss() and stop() to end.
+  void adopt_orphans();
+
+  /// Hangs terminal `name` up and forgets it: its process group and every
+  /// process of its session get SIGHUP, and what is left of them SIGKILL
+  /// after the grace; all are reaped. (A process that started a session of
+  /// its own is no longer the terminal's; stop() ends it.)
   void dismiss(std::string_view name);
-  /// Dismisses every terminal (the host is stopping).
-  void dismiss_all();
-  /// Kills every process that has not ended yet.
+  /// The host is stopping: dismisses every terminal, and sends SIGHUP to
+  /// every other process they started (the host is their subreaper, so
+  /// they all descend from it) and SIGKILL after the grace.
+  void stop();
+  /// Kills every process the terminals started that has not ended yet.
   void kill_all();
+
+  /// Kills the terminals' process groups (what the host started, as far as
+  /// it is still there to kill when the set ends).
+  ~TerminalSet();
   /// Reaps every child process that has ended (after a SIGCHLD) and records
   /// the ends of the terminals' programs.
   void reap(Clock::time_point now);
   /// Records the end of child `pid` (a waitpid status).
   void child_exited(pid_t pid, int wait_status, Clock::time_point now);
-  /// True while a started process has not been reaped.
+  /// True while a started process, or anything it started, has not been
+  /// reaped. Reads /proc: for the host's stop, not for every round.
   bool has_processes() const;
+  /// Descriptors the terminals hold open.
+  std::size_t descriptors() const;
 
  private:
   void kill_leaving(pid_t pid);
+  /// Sends `sig` to every process of session `session` that descends from
+  /// the host, unless a listed terminal leads that session now; returns
+  /// how many there were.
+  int signal_session(pid_t session, int sig) const;
+  /// Sends `sig` to every process that descends from the host.
+  void signal_descendants(int sig) const;
 
   Reactor& reactor_;
   std::chrono::milliseconds grace_;
   std::map<std::string, std::unique_ptr<Terminal>, std::less<>> listed_;
   std::vector<std::unique_ptr<Terminal>> leaving_;
+  ShellWatch shells_;
+  /// Set by adopt_orphans(): every descendant of the host is the set's.
+  bool owns_descendants_ = false;
 };
 
 }  // namespace host

@@ -20,8 +20,11 @@ TEST(TypedPrompt, LineBreaksAndControlsBecomeSpaces) {
   EXPECT_EQ(typed_prompt("x\r"), "x ");
   EXPECT_EQ(typed_prompt("\x03\x04\x1a\x1c\x1b[A\t\x7f"), "     [A  ");
   EXPECT_EQ(typed_prompt(std::string("nul\0byte", 8)), "nul byte");
-  // Bytes from U+0080 on are text, never controls here.
-  EXPECT_EQ(typed_prompt("\xc2\x9b"), "\xc2\x9b");
+  // The C1 controls too (U+009B is an escape sequence's start, as ESC [
+  // is); what follows them is text.
+  EXPECT_EQ(typed_prompt("\xc2\x9b"
+                         "2J \xc2\x80\xc2\x9f\xc2\xa0\xc2\xbf"),
+            " 2J   \xc2\xa0\xc2\xbf");
 }
 
 TEST(Duration, UnitsAndBounds) {

@@ -314,6 +314,9 @@ TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
   // interrupt or steer the program) are typed as spaces.
   Json r = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "one\ntwo\r\nthree\tfour\x03\x1b[A."}});
   EXPECT_EQ(r, Json({{"output", "Answer: one two three four  [A."}, {"awaitingInput", false}}));
+  // So is U+009B, which a terminal takes for ESC [ (here: clear the screen).
+  r = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "keep\u009b2J"}});
+  EXPECT_EQ(r["output"], "Answer: keep 2J");
 
   // A line-mode terminal takes lines of 4095 bytes at most.
   Json too_long = host.request(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", std::string(4001, 'x')}});

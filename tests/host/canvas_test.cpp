@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "model/refusal.h"
 
 using namespace host;
@@ -58,13 +60,36 @@ TEST_F(HostCanvas, ConnectStaysWithinReach) {
   EXPECT_TRUE(canvas.peers("Stranger").empty());
 }
 
-TEST_F(HostCanvas, TerminalsComeBeforeNotesOfTheSameName) {
-  canvas.create_note("Stranger", "A", "note called A");
-  // "A" names the terminal, which the stranger cannot reach, not its own note.
-  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "A"); }), "no such item: A");
-  canvas.create_note("Lead", "Only a note", "");
-  EXPECT_TRUE(canvas.connect("Lead", "Only a note", "A"));
-  EXPECT_TRUE(canvas.roped(Item::terminal("A"), Item::note("Only a note")));
+TEST_F(HostCanvas, TerminalsAndNotesShareOneNamespace) {
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("Stranger", "A", ""); }), "name taken by a terminal: A");
+  canvas.create_note("Lead", "board", "");
+  EXPECT_EQ(canvas.free_terminal_name("board"), "board-2");
+  // Generated names pass over terminals too.
+  canvas.add_terminal({"note-1", "t", false, ""});
+  EXPECT_EQ(canvas.create_note("Lead", std::nullopt, ""), "note-2");
+  EXPECT_TRUE(canvas.connect("Lead", "board", "A"));
+  EXPECT_TRUE(canvas.roped(Item::terminal("A"), Item::note("board")));
+}
+
+TEST_F(HostCanvas, NotesRopedToNobodyLieFree) {
+  canvas.create_note("A", "Kept", "k");
+  canvas.create_note("B", "Mine", "m");
+  canvas.remove_terminal("A");  // Kept's last rope goes with A
+  EXPECT_EQ(refusal_of([&] { canvas.note("Stranger", "Kept"); }), "note not roped to you: Kept");
+  EXPECT_TRUE(canvas.connect("Stranger", "Stranger", "Kept"));
+  EXPECT_EQ(canvas.note("Stranger", "Kept"), "k");
+  // A note roped to a terminal is out of reach, the person's too.
+  canvas.add_terminal({"Person", "t", true, "", true});
+  for (const char* caller : {"Stranger", "Person"}) {
+    EXPECT_EQ(refusal_of([&] { canvas.connect(caller, caller, "Mine"); }), "note not roped to you: Mine");
+  }
+  // A shell that leaves keeps its note ropes by name, as over a restart;
+  // while it is gone, only the person may take its notes.
+  canvas.forget_terminal("B");
+  EXPECT_TRUE(canvas.roped(Item::terminal("B"), Item::note("Mine")));
+  EXPECT_EQ(refusal_of([&] { canvas.connect("Stranger", "Stranger", "Mine"); }), "note not roped to you: Mine");
+  EXPECT_TRUE(canvas.connect("Person", "Mine", "Person"));
+  EXPECT_EQ(canvas.note("Person", "Mine"), "m");
 }
 
 TEST_F(HostCanvas, NotesAreReachedThroughRopes) {
@@ -106,6 +131,22 @@ TEST_F(HostCanvas, FreeNamesTakeASuffix) {
   EXPECT_EQ(refusal_of([] { check_name("name", "a\x7f"); }), "name must not contain control characters");
   EXPECT_EQ(refusal_of([] { check_name("name", std::string(257, 'x')); }), "name is longer than 256 bytes");
   EXPECT_EQ(refusal_of([] { check_name("name", "Ümlaut — ok"); }), "<accepted>");
+
+  // A suffix never takes a name past the limit, nor cuts a character in two.
+  std::string longest = std::string(253, 'x') + "ü";
+  canvas.add_terminal({longest, "t", false, ""});
+  std::string second = canvas.free_terminal_name(longest);
+  EXPECT_EQ(second, std::string(253, 'x') + "-2");
+  EXPECT_EQ(refusal_of([&] { check_name("name", second); }), "<accepted>");
+
+  // Thousands of the same name cost little each, and a freed suffix is
+  // given out again first.
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20000; ++i) canvas.add_terminal({canvas.free_terminal_name("Lead"), "t", true, ""});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(canvas.free_terminal_name("Lead"), "Lead-20002");
+  canvas.remove_terminal("Lead-7");
+  EXPECT_EQ(canvas.free_terminal_name("Lead"), "Lead-7");
 }
 
 TEST_F(HostCanvas, SnapshotKeepsNoteRopesByName) {
@@ -147,4 +188,46 @@ TEST_F(HostCanvas, Roles) {
   canvas.delete_role("Dev");
   EXPECT_TRUE(canvas.role_names().empty());
   EXPECT_EQ(refusal_of([&] { canvas.assign_role("Lead", "A", "Dev"); }), "no such role: Dev");
+}
+
+TEST_F(HostCanvas, AChangeIsUndoneStepByStep) {
+  canvas.create_note("Lead", "Plan", "p");
+  canvas.create_note("A", "Gone", "g");
+  canvas.create_role("Dev", "code");
+  canvas.assign_role("Lead", "A", "Dev");
+  canvas.set_box(Item::note("Gone"), {1, 2, 3, 4});
+  canvas.set_box(Item::terminal("B"), {5, 6, 7, 8});
+  Snapshot before = canvas.snapshot();
+  {
+    Canvas::Change change(canvas);
+    canvas.connect("Lead", "A", "B");
+    EXPECT_FALSE(change.kept_changed());  // ropes between terminals are not kept
+    canvas.write_note("Lead", "Plan", "new");
+    canvas.edit_note("Lead", "Plan", "new", "newer");
+    canvas.delete_note("A", "Gone");
+    canvas.create_note("B", "Fresh", "f");
+    canvas.write_role("Dev", "test");
+    canvas.delete_role("Dev");
+    canvas.create_role("Ops", "run");
+    canvas.remove_terminal("A");
+    canvas.add_terminal({"C", "t", false, ""});
+    // The person's own acts on the page.
+    canvas.add_note("Loose", "l");
+    canvas.set_note("Plan", "by hand");
+    canvas.set_box(Item::terminal("B"), {0, 0, 80, 24});
+    canvas.set_box(Item::note("Loose"), {9, 9, 9, 9});
+    canvas.cut(Item::terminal("Lead"), Item::terminal("B"));
+    canvas.remove_note("Plan");
+    EXPECT_TRUE(change.kept_changed());
+  }
+  EXPECT_EQ(canvas.snapshot(), before);
+  EXPECT_EQ(canvas.peers("Lead"), (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(canvas.peers("B").size() == 1 && canvas.terminal("C") == nullptr);
+  EXPECT_EQ(canvas.terminal("A")->role, "Dev");
+  {
+    Canvas::Change change(canvas);
+    canvas.write_note("Lead", "Plan", "kept");
+    change.keep();
+  }
+  EXPECT_EQ(canvas.note("Lead", "Plan"), "kept");
 }

@@ -1,10 +1,13 @@
 // The dispatcher without a socket: every input, however mangled, gets one
-// well-formed reply, and a refused change leaves the canvas as it was.
+// well-formed reply, a refused change leaves the canvas as it was, and
+// neither a read nor an undone change copies the canvas.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
+#include "alloc_count.h"
 #include "protocol/dispatcher.h"
 #include "utf8.h"
 
@@ -116,4 +119,69 @@ TEST_F(HostDispatch, JoinedShellsAreTerminalsWithoutAScreen) {
   EXPECT_TRUE(entry->joined);
   EXPECT_EQ(entry->token.size(), 32u);
   EXPECT_FALSE(terminals.has_processes());
+}
+
+TEST_F(HostDispatch, NulBytesEndNeitherRequestsNorNames) {
+  Json lead = join("Lead");
+  auto ask = [&](Json members) {
+    members.update(lead);
+    return dispatcher.answer(wire::to_wire(members));
+  };
+  // A NUL byte after the request is trailing text like any other.
+  Json request = {{"command", "list"}};
+  request.update(lead);
+  std::string list = wire::to_wire(request);
+  for (const std::string& tail : {std::string("\0garbage", 8), std::string(1, '\0')}) {
+    Json reply = dispatcher.answer(list + tail);
+    EXPECT_EQ(reply["ok"], false);
+    EXPECT_EQ(reply["error"].get<std::string>().rfind("request is not valid JSON: ", 0), 0u) << reply;
+  }
+  std::string name("Bob\0x", 5);
+  EXPECT_EQ(ask({{"command", "check"}, {"target", name}})["error"], "no such peer: " + name);
+  EXPECT_EQ(ask({{"command", "note"}, {"sub", "read"}, {"name", name}})["error"], "no such note: " + name);
+  EXPECT_EQ(ask({{"command", "ask"}, {"batch", {{name, "hi"}}}})["result"]["results"][0]["error"],
+            "no such peer: " + name);
+}
+
+TEST(HostDispatchCost, ReadsCopyNothingAndAChangeCopiesLittle) {
+  std::string dir = (std::filesystem::temp_directory_path() / "welkmora-cost-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  Canvas canvas;
+  Reactor reactor;
+  TerminalSet terminals(reactor, std::chrono::milliseconds(10));
+  StateFile state(dir + "/state.json");
+  Dispatcher dispatcher(canvas, terminals, &state, default_presets(), {});
+  Json lead = dispatcher.answer(R"({"command":"join","name":"Lead"})")["result"];
+  auto ask = [&](Json members) {
+    members["terminalId"] = lead["name"];
+    members["token"] = lead["token"];
+    return dispatcher.answer(wire::to_wire(members));
+  };
+  // 16 MiB of notes beside a small one.
+  for (int i = 0; i < 16; ++i) {
+    ask({{"command", "note"},
+         {"sub", "create"},
+         {"name", "big-" + std::to_string(i)},
+         {"content", std::string(1 << 20, 'x')}});
+  }
+  ask({{"command", "note"}, {"sub", "create"}, {"name", "small"}, {"content", "a"}});
+  auto cost = [&](Json members, Json& reply) {
+    harness::AllocationCount count;
+    reply = ask(std::move(members));
+    return count.bytes();
+  };
+  Json reply;
+  EXPECT_LT(cost({{"command", "note"}, {"sub", "read"}, {"name", "small"}}, reply), 64u << 10);
+  EXPECT_EQ(reply["result"]["content"], "a");
+  // A saved change writes the file piece by piece.
+  EXPECT_LT(cost({{"command", "note"}, {"sub", "write"}, {"name", "small"}, {"content", "b"}}, reply), 4u << 20);
+  EXPECT_EQ(reply["ok"], true);
+  // A change the file cannot keep is taken back without a copy of the canvas.
+  std::filesystem::remove_all(dir);
+  EXPECT_LT(cost({{"command", "note"}, {"sub", "write"}, {"name", "small"}, {"content", "c"}}, reply), 1u << 20);
+  EXPECT_EQ(reply["ok"], false);
+  EXPECT_LT(cost({{"command", "note"}, {"sub", "delete"}, {"name", "big-3"}}, reply), 1u << 20);
+  EXPECT_EQ(reply["ok"], false);
+  EXPECT_EQ(canvas.note(lead["name"].get<std::string>(), "small"), "b");
+  EXPECT_EQ(canvas.notes().size(), 17u);
 }

@@ -55,7 +55,6 @@ bool wait_for_end(pid_t pid) {
   return true;
 }
 
-/// The pid a recruit wrote to `path`, once it is there; 0 after ten seconds.
 /// CPU time (user and system) process `pid` has used so far.
 std::chrono::milliseconds cpu_time(pid_t pid) {
   std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
@@ -182,14 +181,34 @@ TEST_F(HostFaults, HundredsOfClientsAtOnce) {
   EXPECT_EQ(host.result(lead, {{"command", "note"}, {"sub", "list"}})["notes"].size(), std::size_t{kClients});
 }
 
-TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsInsteadOfSpinning) {
-  // Few descriptors left: most of the silent clients wait in the backlog.
+TEST_F(HostFaults, SilentClientsLeaveDescriptorsForOthers) {
   rlimit old{};
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
-  rlimit few{32, old.rlim_max};
+  rlimit few{48, old.rlim_max};
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
   std::vector<std::unique_ptr<RawClient>> silent;
-  for (int i = 0; i < 60; ++i) silent.push_back(std::make_unique<RawClient>(host.socket_path()));
+  for (int i = 0; i < 100; ++i) silent.push_back(std::make_unique<RawClient>(host.socket_path()));
+  // The oldest silent clients made room for the later ones, and were told.
+  EXPECT_EQ(silent.front()->receive_all(), R"({"error":"request timed out","ok":false})"
+                                           "\n");
+  // A client after them is served at once, and a terminal can still start.
+  RawClient late(host.socket_path());
+  late.send(line_as(lead, {{"command", "list"}}));
+  EXPECT_EQ(late.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})"
+                                "\n");
+  host.recruit(lead, "Dev");
+  expect_ok(lead, {"list"}, "Verbundene Agenten:\n  - Dev\n");
+  silent.clear();
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+}
+
+TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsInsteadOfSpinning) {
+  // Fewer descriptors than the host holds already: no client fits, and
+  // there is no silent one to close for room.
+  rlimit old{};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+  rlimit few{6, old.rlim_max};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
   RawClient queued(host.socket_path());
   queued.send(line_as(lead, {{"command", "list"}}));
 
@@ -201,19 +220,54 @@ TEST_F(HostFaults, OutOfDescriptorsTheHostWaitsInsteadOfSpinning) {
   EXPECT_LT(cpu_time(host.pid()) - before, 400ms);
 
   // Once descriptors are free again, the queued client is served.
-  silent.clear();
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
   EXPECT_EQ(queued.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})"
                                   "\n");
-  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
   expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
-  // The failure is reported, but not once per retry.
+  // The wait is reported, but not once per retry.
   std::string log = host.error_output();
   std::size_t reports = 0;
-  for (std::size_t at = 0; (at = log.find("accept failed: Too many open files", at)) != std::string::npos; ++at) {
+  for (std::size_t at = 0; (at = log.find("too many connections; new clients wait", at)) != std::string::npos; ++at) {
     ++reports;
   }
   EXPECT_GE(reports, 1u) << log;
   EXPECT_LE(reports, 5u) << log;
+}
+
+TEST_F(HostFaults, OutOfMemoryDropsTheConnectionNotTheHost) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than a limit can allow";
+#endif
+  // Room for some 100 MiB more than the host has now.
+  std::istringstream status(read_file("/proc/" + std::to_string(host.pid()) + "/status"));
+  std::size_t kib = 0;
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmSize:", 0) == 0) kib = std::stoul(line.substr(7));
+  }
+  ASSERT_GT(kib, 0u);
+  rlimit old{}, room{(kib << 10) + (100u << 20), RLIM_INFINITY};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_AS, &room, &old), 0);
+  // Unfinished lines of 30 MiB each, well within the memory budget, but not
+  // within that room.
+  std::vector<std::unique_ptr<RawClient>> big;
+  std::string chunk(1 << 20, ' ');
+  for (int i = 0; i < 5; ++i) {
+    big.push_back(std::make_unique<RawClient>(host.socket_path()));
+    for (int mib = 0; mib < 30 && big.back()->send(chunk); ++mib) {
+    }
+  }
+  std::size_t dropped = 0;
+  for (auto& client : big) {
+    client->close_sending();
+    if (client->receive_all() == R"({"error":"out of memory","ok":false})"
+                                 "\n") {
+      ++dropped;
+    }
+  }
+  EXPECT_GE(dropped, 1u);
+  big.clear();
+  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_AS, &old, nullptr), 0);
 }
 
 TEST_F(HostFaults, DismissEndsWhatIgnoresTheHangUp) {
@@ -244,6 +298,31 @@ TEST_F(HostFaults, DismissEndsWhatIgnoresTheHangUp) {
   // Killed after the grace of two seconds, and reaped: no zombies either.
   for (pid_t pid : pids) EXPECT_TRUE(wait_for_end(pid)) << pid;
   expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
+}
+
+TEST_F(HostFaults, NothingOutlivesDismissalOrTheHost) {
+  std::string dir = host.dir();
+  // A shell with job control: a nohup job in a process group of its own,
+  // and a program that started a session of its own.
+  host.recruit(lead, "Jobs",
+               "set -m; nohup sh -c 'echo $$ > \"" + dir +
+                   "/job.pid\"; exec sleep 1006' > /dev/null 2>&1 & "
+                   "setsid sh -c 'echo $$ > \"" +
+                   dir + "/own.pid\"; exec sleep 1007' > /dev/null 2>&1 & exec sleep 600");
+  pid_t job = wait_for_pid(dir + "/job.pid"), own = wait_for_pid(dir + "/own.pid");
+  ASSERT_GT(job, 0);
+  ASSERT_GT(own, 0);
+  expect_ok(lead, {"dismiss", "Jobs"}, "Entlassen: Jobs\n");
+  // Everything in the terminal's session goes with it.
+  EXPECT_TRUE(wait_for_end(job)) << job;
+  // What left the session is ended when the host stops.
+  ASSERT_TRUE(alive(own));
+  ASSERT_EQ(host.stop(), 0);
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (alive(own) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(alive(own)) << own;
+  host.start();
+  lead = host.join("Lead");
 }
 
 TEST_F(HostFaults, UnwritableStateRefusesChangesAndLosesNothing) {
@@ -391,4 +470,24 @@ TEST_F(HostFaults, CredentialsThatAreNotOnesOwn) {
   for (const std::string& token : tokens) EXPECT_EQ(listed.out.find(token), std::string::npos);
   expect_ok(lead, {"note", "read", "Secret"}, "hidden\n");
   EXPECT_EQ(host.result(lead, {{"command", "check"}, {"target", "Dev"}})["state"], "running");
+}
+
+TEST(HostInput, AProgramThatDoesNotReadItsInputIsCapped) {
+  HostProcess host;
+  host.start({"--max-wait", "1s"});
+  Env lead = host.join("Lead");
+  // Asks its terminal what it is, without end, and reads nothing: the
+  // answers pile up as its input.
+  host.recruit(lead, "Deaf", "stty raw -echo; while :; do printf '\\033[c'; done");
+  std::string error;
+  for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;) {
+    Json reply = host.request(lead, {{"command", "ask"}, {"target", "Deaf"}, {"prompt", "hi"}});
+    error = reply.value("error", "");
+    if (error.starts_with("terminal is not")) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_EQ(error, "terminal is not reading its input: Deaf");
+  RunResult keys = run_host({"send-keys", "Deaf", "x", "--socket", host.socket_path()});
+  EXPECT_EQ(keys.err, "welkmora-host: terminal is not reading its input: Deaf\n");
+  EXPECT_EQ(host.stop(), 0);
 }

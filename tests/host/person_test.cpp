@@ -1,7 +1,11 @@
 // The person's seat: welkmora-host's own commands against a real host, and
 // what they refuse to recruits.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -32,6 +36,23 @@ std::string wait_for(const std::string& path, const std::string& needle) {
     text = slurp(path);
   }
   return text;
+}
+
+/// Runs `argv` in a process group of its own, with nothing on its standard
+/// streams; returns its pid.
+pid_t spawn(std::vector<std::string> argv) {
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    int null = ::open("/dev/null", O_RDWR);
+    for (int fd : {0, 1, 2}) ::dup2(null, fd);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  return pid;
 }
 
 class HostPerson : public ::testing::Test {
@@ -152,11 +173,41 @@ TEST(HostActivityLog, OneLinePerEvent) {
               {"list"});
   host.client(boss, {"dismiss", "Dev"});
   std::string text = wait_for(log, "dismiss");
-  for (std::string line : {" join name=Boss\n", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
+  for (std::string line : {" join name=Boss pid=", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
                            " answer name=Dev by=Boss duration=", " refused by=Boss command=list reason=\"unknown",
                            " dismiss name=Dev by=Boss\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   }
   EXPECT_EQ(text.find("listening"), std::string::npos) << "the log holds events only";
   EXPECT_EQ(host.error_output().find(" join "), std::string::npos);
+}
+
+TEST_F(HostPerson, JoinedShellsLeaveWithTheirShell) {
+  // The join runs in a pipeline inside the command substitution, so its
+  // parent is a subshell that ends at once; the shell itself stays.
+  std::string token_file = host.dir() + "/temp.token";
+  std::string join = "'" + host_path() + "' join Temp --socket '" + host.socket_path() + "'";
+  pid_t shell =
+      spawn({"/bin/bash", "-c",
+             "eval \"$(" + join + " | cat)\"; echo \"$WELKMORA_TOKEN\" > '" + token_file + "'; exec sleep 600"});
+  ASSERT_GT(shell, 0);
+  std::string token = wait_for(token_file, "\n");
+  ASSERT_EQ(token.size(), 33u) << token;
+  Env temp = {{"WELKMORA_TERMINAL_ID", "Temp"}, {"WELKMORA_TOKEN", token.substr(0, 32)}};
+  ASSERT_EQ(host.result(temp, {{"command", "note"}, {"sub", "create"}, {"name", "Mine"}, {"content", "m"}}),
+            Json({{"name", "Mine"}}));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(ls()["terminals"][1]["name"], "Temp");
+
+  // The shell ends: its terminal leaves, and its note waits for its name.
+  ::kill(shell, SIGKILL);
+  ::waitpid(shell, nullptr, 0);
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (ls()["terminals"].size() > 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(ls()["terminals"].size(), 1u) << ls();
+  EXPECT_EQ(host.request(temp, {{"command", "list"}})["error"], "unknown terminal or token");
+  EXPECT_EQ(ls()["notes"], Json::parse(R"([{"name":"Mine","bytes":1,"ropes":[]}])"));
+  Env again = host.join("Temp");
+  EXPECT_EQ(again.at("WELKMORA_TERMINAL_ID"), "Temp");
+  EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "Mine"}})["content"], "m");
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -52,11 +53,11 @@ TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
   EXPECT_EQ(host.result(lead_again, {{"command", "list"}})["agents"], Json::array());
   Env worker = host.recruit(lead_again, "Worker");
   EXPECT_TRUE(printed(host.client(worker, {"note", "read", "Plan"}), "ümlaut\nline 2\n"));
-  // Only the state file and the host's log are left beside the socket: no temporary files.
+  // Only the state file, its lock and the host's log are left beside the socket: no temporary files.
   EXPECT_EQ(host.stop(), 0);
   std::vector<std::string> files = dir_entries(host.dir());
   std::erase_if(files, [](const std::string& f) { return f.starts_with("recruit-"); });
-  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json", "state.json.lock"}));
   struct stat st {};
   ASSERT_EQ(::stat(host.state_path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -148,7 +149,9 @@ TEST(HostState, PlacesOnThePageAreKeptAndOlderFilesLoad) {
   state.notes["Plan"] = "x";
   state.layout[host::Item::note("Plan")] = {-10, 20, 300, 200};
   state.layout[host::Item::terminal("Worker")] = {1000, 0, 120, 40};
-  ASSERT_TRUE(file.save(state).ok());
+  host::Canvas canvas;
+  canvas.restore(state);
+  ASSERT_TRUE(file.save(canvas).ok());
   EXPECT_EQ(file.load(), state);
 
   // A file of a host before the page has no places, and loads.
@@ -158,4 +161,56 @@ TEST(HostState, PlacesOnThePageAreKeptAndOlderFilesLoad) {
   EXPECT_TRUE(older.layout.empty());
   std::ofstream(host.state_path()) << R"({"version":1,"notes":[],"roles":[],"ropes":[],"layout":[{"kind":"note"}]})";
   EXPECT_THROW(file.load(), std::runtime_error);
+}
+
+TEST(HostState, OneHostPerStateFileAndNoLeftoverTemporaries) {
+  HostProcess host;
+  // What a host killed in the middle of saves leaves behind.
+  for (const char* name : {"state.json.tmp-a1B2c3", "state.json.tmp-XyZ789"})
+    std::ofstream(host.dir() + "/" + name) << "{";
+  std::ofstream(host.dir() + "/other.tmp-a1B2c3") << "not ours";
+  host.start();
+  EXPECT_FALSE(std::filesystem::exists(host.dir() + "/state.json.tmp-a1B2c3"));
+  EXPECT_FALSE(std::filesystem::exists(host.dir() + "/state.json.tmp-XyZ789"));
+  EXPECT_TRUE(std::filesystem::exists(host.dir() + "/other.tmp-a1B2c3"));
+
+  RunResult second = run_host({"serve", "--socket", host.dir() + "/second.sock", "--state", host.state_path()});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "welkmora-host: another host uses the state file " + host.state_path() + " (process " +
+                            std::to_string(host.pid()) + ")\n");
+  EXPECT_FALSE(std::filesystem::exists(host.dir() + "/second.sock"));
+  EXPECT_EQ(host.stop(), 0);
+  // Once the first has stopped, the file is free.
+  host.start();
+  EXPECT_EQ(host.stop(), 0);
+}
+
+TEST(HostState, OnlyRegularFilesAndLinksAreFollowed) {
+  HostProcess host;
+  std::string fifo = host.dir() + "/fifo.json", dir = host.dir() + "/dir.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir);
+  for (const std::string& path : {fifo, dir}) {
+    RunResult r = run_host({"serve", "--socket", host.socket_path(), "--state", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "welkmora-host: state file " + path + " is not a regular file\n");
+  }
+  std::string dangling = host.dir() + "/dangling.json";
+  std::filesystem::create_symlink(host.dir() + "/nowhere/state.json", dangling);
+  RunResult r = run_host({"serve", "--socket", host.socket_path(), "--state", dangling});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("welkmora-host: state file " + dangling + " is a symbolic link to nothing: ", 0), 0u) << r.err;
+
+  // A link is followed: its target is read and rewritten, the link stays.
+  std::filesystem::create_directory(host.dir() + "/real");
+  std::string target = host.dir() + "/real/state.json";
+  std::ofstream(target) << R"({"version":1,"notes":[{"name":"Old","content":"o"}],"roles":[],"ropes":[]})";
+  std::filesystem::create_symlink(target, host.state_path());
+  host.start();
+  Env lead = host.join("Lead");
+  ASSERT_TRUE(printed(host.client(lead, {"note", "create", "New", "n"}), "Notiz angelegt: New\n"));
+  EXPECT_TRUE(std::filesystem::is_symlink(host.state_path()));
+  EXPECT_EQ(Json::parse(read_file(target))["notes"],
+            Json::parse(R"([{"name":"New","content":"n"},{"name":"Old","content":"o"}])"));
+  EXPECT_EQ(host.stop(), 0);
 }

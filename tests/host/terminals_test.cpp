@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "files.h"
 #include "host_process.h"
+#include "loop/reactor.h"
 #include "run_checks.h"
 #include "terminals/terminal.h"
 
@@ -212,4 +214,23 @@ TEST_F(HostTerminals, StoppingEndsEveryTerminal) {
   EXPECT_TRUE(wait_for_end(pid));
   EXPECT_FALSE(std::filesystem::exists(host.socket_path()));
   host.start();  // for TearDown
+}
+
+TEST(TerminalInput, WhatAProgramDoesNotReadIsCapped) {
+  host::Reactor reactor;
+  host::Launch launch;
+  launch.argv = {"/bin/sh", "-c", "stty raw -echo; echo ready; exec sleep 600"};
+  std::unique_ptr<host::Terminal> terminal = host::Terminal::start(launch, reactor);
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       terminal->screen_text().find("ready") == std::string::npos && std::chrono::steady_clock::now() < deadline;) {
+    ASSERT_TRUE(reactor.run_once(std::chrono::steady_clock::now() + 50ms));
+  }
+  std::string chunk(64 << 10, 'x');
+  int dropped = 0;
+  for (int i = 0; i < 40; ++i) dropped += !terminal->send(chunk);
+  EXPECT_GT(dropped, 0);
+  EXPECT_LE(terminal->pending_input(), host::Terminal::kMaxPendingInput + chunk.size());
+  pid_t pid = terminal->pid();
+  terminal.reset();  // kills it
+  ::waitpid(pid, nullptr, 0);
 }
