@@ -7,7 +7,9 @@
 # `cpack -G DEB` in a build tree packs the same files below /usr into
 # welkmora_VERSION_ARCH.deb. Its dependencies come from the binaries
 # (dpkg-shlibdeps): the client is a static executable and needs nothing, the
-# host links libvterm and the C++ runtime. Before packing, deb-layout.cmake
+# host links libvterm, libwebsockets and the C++ runtime. libwebsockets
+# loads its libuv event library as a plugin at run time, which no binary
+# links, so that package is named here. Before packing, deb-layout.cmake
 # puts the files where Debian expects them.
 
 install(TARGETS welkmora welkmora-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -31,6 +33,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${WELKMORA_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libwebsockets-evlib-uv")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-layout.cmake)

@@ -5,10 +5,14 @@ set -euo pipefail
 
 # python3 is a REPL the host's tests ask. The third line is for the man pages
 # (scdoc, groff to check them), the completions (the three shells they serve)
-# and the package (dpkg-shlibdeps).
+# and the package (dpkg-shlibdeps). libwebsockets serves the canvas page on a
+# libuv loop (its evlib plugin), which the host nests in its own; chromium,
+# its driver and selenium run the canvas tests in a headless browser.
 packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvterm-dev
           clang libclang-rt-14-dev clang-format python3
-          scdoc groff-base bash-completion zsh fish dpkg-dev file)
+          scdoc groff-base bash-completion zsh fish dpkg-dev file
+          libwebsockets-dev libwebsockets-evlib-uv libuv1-dev
+          python3-selenium chromium chromium-driver)
 
 missing=()
 for p in "${packages[@]}"; do

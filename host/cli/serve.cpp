@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 #include "cli/command.h"
 #include "cli/duration.h"
@@ -20,10 +22,14 @@
 #include "loop/reactor.h"
 #include "model/presets.h"
 #include "model/state_file.h"
+#include "model/token.h"
 #include "os_error.h"
 #include "protocol/dispatcher.h"
 #include "server/endpoint.h"
 #include "server/server.h"
+#include "web/feed.h"
+#include "web/gate.h"
+#include "web/web_server.h"
 
 namespace host::cli {
 namespace {
@@ -34,6 +40,7 @@ const OptionSpec kOptions[] = {
     {"--presets", "FILE", "launch presets, a JSON array of {\"name\", \"command\"}"},
     {"--settle", "TIME", "fallback quiet time that ends a turn (default 2s)"},
     {"--max-wait", "TIME", "longest wait for one turn (default 10m)"},
+    {"--web", "[ADDR:]PORT", "serve the canvas page (ADDR 127.0.0.1; PORT 0: any)"},
     {"--log", "FILE", "append the activity log to FILE"},
 };
 
@@ -77,6 +84,37 @@ void open_log(const Args& args, bool interactive) {
   log_to(std::move(fd));
 }
 
+std::optional<WebAddress> web_address(const Args& args) {
+  std::optional<std::string> text = args.value("--web");
+  if (!text) return std::nullopt;
+  WebAddress address;
+  if (wire::Status parsed = parse_web_address(*text, address); !parsed.ok()) throw UsageError(parsed.error());
+  return address;
+}
+
+/// The canvas page's feed and server, while --web asks for them.
+struct Web {
+  std::unique_ptr<CanvasFeed> feed;
+  std::unique_ptr<WebServer> server;
+};
+
+/// Starts the canvas page's server and writes the address to open, with
+/// its key, to standard error.
+Web start_web(const std::optional<WebAddress>& address, Reactor& reactor, Dispatcher& dispatcher,
+              TerminalSet& terminals) {
+  Web web;
+  if (!address) return web;
+  web.feed = std::make_unique<CanvasFeed>(reactor, dispatcher, terminals);
+  web.server = std::make_unique<WebServer>(reactor, *address, new_token(), *web.feed);
+  const WebAddress& served = web.server->gate().served();
+  if (!served.loopback()) {
+    report("warning: the canvas is served on " + served.ip +
+           ", which other machines may reach; whoever has its address and key runs your terminals");
+  }
+  report("canvas: " + web.server->url());
+  return web;
+}
+
 /// Runs `server` with the user's shell as "Lead" in this terminal until the
 /// shell ends; returns the shell's exit status.
 int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
@@ -100,6 +138,7 @@ int run_host(const Args& args, bool interactive) {
   // first large free and keep such buffers in its heap.
   ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
   TurnRule rule = turn_rule(args);
+  std::optional<WebAddress> web_at = web_address(args);
   if (interactive && ::isatty(STDIN_FILENO) == 0) {
     throw Failure("interactive mode needs a terminal on standard input; use `welkmora-host serve`");
   }
@@ -128,6 +167,7 @@ int run_host(const Args& args, bool interactive) {
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state.path() + ")");
+  Web web = start_web(web_at, reactor, dispatcher, terminals);
   return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }
 

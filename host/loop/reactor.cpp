@@ -34,19 +34,31 @@ void Reactor::Watch::reset() {
   if (reactor_ != nullptr) std::exchange(reactor_, nullptr)->unwatch(id_);
 }
 
-Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
-  if (!epoll_) throw std::runtime_error("cannot create an epoll instance: " + wire::os_error_text(errno));
+namespace {
+
+/// The id under which first_ is registered in epoll_; watches count from 1.
+constexpr std::uint64_t kFirstSet = 0;
+
+}  // namespace
+
+Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), first_(::epoll_create1(EPOLL_CLOEXEC)) {
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kFirstSet;
+  if (!epoll_ || !first_ || ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, first_.get(), &ev) != 0) {
+    throw std::runtime_error("cannot create an epoll instance: " + wire::os_error_text(errno));
+  }
 }
 
-Reactor::Watch Reactor::watch(int fd, unsigned events, Handler handler) {
+Reactor::Watch Reactor::watch(int fd, unsigned events, Handler handler, Priority priority) {
   std::uint64_t id = next_id_++;
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = id;
-  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
+  if (::epoll_ctl(epoll_of(priority), EPOLL_CTL_ADD, fd, &ev) != 0) {
     throw std::runtime_error("cannot watch descriptor " + std::to_string(fd) + ": " + wire::os_error_text(errno));
   }
-  entries_.emplace(id, Entry{fd, events, std::make_shared<Handler>(std::move(handler))});
+  entries_.emplace(id, Entry{fd, events, priority, std::make_shared<Handler>(std::move(handler))});
   return Watch(this, id);
 }
 
@@ -57,7 +69,7 @@ void Reactor::set_events(std::uint64_t id, unsigned events) {
   ev.events = events;
   ev.data.u64 = id;
   // Fails only for a descriptor closed under its watch, which then reports nothing.
-  ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, it->second.fd, &ev);
+  ::epoll_ctl(epoll_of(it->second.priority), EPOLL_CTL_MOD, it->second.fd, &ev);
   it->second.events = events;
 }
 
@@ -65,7 +77,7 @@ void Reactor::unwatch(std::uint64_t id) {
   auto it = entries_.find(id);
   if (it == entries_.end()) return;
   epoll_event ev{};
-  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, it->second.fd, &ev);
+  ::epoll_ctl(epoll_of(it->second.priority), EPOLL_CTL_DEL, it->second.fd, &ev);
   entries_.erase(it);
 }
 
@@ -79,6 +91,15 @@ int Reactor::timeout_ms(std::optional<Clock::time_point> until) const {
   return static_cast<int>(std::min<decltype(ms)>(ms, 60'000));
 }
 
+void Reactor::serve(const epoll_event* ready, int count) {
+  for (int i = 0; i < count; ++i) {
+    auto it = entries_.find(ready[i].data.u64);
+    if (it == entries_.end()) continue;  // first_, or ended by an earlier handler of this round
+    std::shared_ptr<Handler> handler = it->second.handler;
+    (*handler)(ready[i].events);
+  }
+}
+
 bool Reactor::run_once(std::optional<Clock::time_point> until) {
   epoll_event ready[kBatch];
   int n = ::epoll_wait(epoll_.get(), ready, kBatch, timeout_ms(until));
@@ -86,12 +107,11 @@ bool Reactor::run_once(std::optional<Clock::time_point> until) {
     if (errno != EINTR) return false;
     n = 0;
   }
-  for (int i = 0; i < n; ++i) {
-    auto it = entries_.find(ready[i].data.u64);
-    if (it == entries_.end()) continue;  // ended by an earlier handler of this round
-    std::shared_ptr<Handler> handler = it->second.handler;
-    (*handler)(ready[i].events);
-  }
+  // The first set is looked at in every round, reported ready or not.
+  epoll_event first[kFirstBatch];
+  int m = ::epoll_wait(first_.get(), first, kFirstBatch, 0);
+  serve(first, std::max(m, 0));
+  serve(ready, n);
   timers_.run_due(Clock::now());
   return true;
 }

@@ -4,11 +4,20 @@
 // handler that serves them, and stays registered until its Watch ends. The
 // loop sleeps in epoll until a descriptor is ready or the next timer is due.
 //
+// Descriptors that must not wait (the socket's listener and clients) are
+// registered as kFirst: they are looked at in every round, before the
+// others, and a round serves at most kBatch of the others. Terminals that
+// flood output are taken in turns across rounds (epoll reports the ready
+// ones it has not reported for longest first), so a client waits for at
+// most kBatch terminal reads, however many terminals flood.
+//
 // Costs: watch() and the end of a Watch are one epoll_ctl and a hash-map
 // update; set_events() is one epoll_ctl, and nothing when the events are
-// unchanged; a round is one epoll_wait plus one handler call per ready
-// descriptor (at most kBatch a round) plus the timers that are due. Nothing
-// is proportional to the number of idle descriptors.
+// unchanged; a round is two epoll_waits plus one handler call per ready
+// descriptor served plus the timers that are due. Nothing is proportional
+// to the number of idle descriptors.
+
+#include <sys/epoll.h>
 
 #include <cstdint>
 #include <functional>
@@ -57,26 +66,34 @@ class Reactor {
   Reactor(const Reactor&) = delete;
   Reactor& operator=(const Reactor&) = delete;
 
+  /// kFirst: served in every round it is ready, before the others.
+  enum class Priority { kNormal, kFirst };
+
   /// Watches `fd` (which must stay open while the Watch lives) for
   /// `events`. Throws std::runtime_error when the kernel refuses it.
-  [[nodiscard]] Watch watch(int fd, unsigned events, Handler handler);
+  [[nodiscard]] Watch watch(int fd, unsigned events, Handler handler, Priority priority = Priority::kNormal);
 
   Timers& timers() { return timers_; }
 
   /// One round: waits until a descriptor is ready, the next timer or
   /// `until` is due (whichever is first; with neither, as long as it
-  /// takes), serves the ready descriptors and then the due timers. An
+  /// takes), serves the ready descriptors (kFirst ones first) and then the
+  /// due timers. An
   /// interrupted wait is a round that served nothing. Returns false, with
   /// errno set, when waiting fails.
   bool run_once(std::optional<Clock::time_point> until = std::nullopt);
 
-  /// Most descriptors served in one round; the rest stay ready for the next.
-  static constexpr int kBatch = 256;
+  /// Most kNormal descriptors served in one round; the rest stay ready for
+  /// the next rounds.
+  static constexpr int kBatch = 8;
+  /// Most kFirst descriptors served in one round.
+  static constexpr int kFirstBatch = 256;
 
  private:
   struct Entry {
     int fd;
     unsigned events;
+    Priority priority;
     /// Shared, so a handler that ends its own watch finishes its call.
     std::shared_ptr<Handler> handler;
   };
@@ -84,8 +101,13 @@ class Reactor {
   void set_events(std::uint64_t id, unsigned events);
   void unwatch(std::uint64_t id);
   int timeout_ms(std::optional<Clock::time_point> until) const;
+  int epoll_of(Priority priority) const { return priority == Priority::kFirst ? first_.get() : epoll_.get(); }
+  void serve(const epoll_event* ready, int count);
 
+  /// The kNormal descriptors, and first_ itself so that a wait wakes for both.
   wire::UniqueFd epoll_;
+  /// The kFirst descriptors.
+  wire::UniqueFd first_;
   std::unordered_map<std::uint64_t, Entry> entries_;
   std::uint64_t next_id_ = 1;
   Timers timers_;

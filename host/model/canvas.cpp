@@ -241,6 +241,13 @@ void Canvas::cut_rope(const Rope& rope) {
   record(rope.has_note(), [rope](Canvas& c) { c.ropes_.insert(rope); });
 }
 
+bool Canvas::cut(const Item& x, const Item& y) {
+  Rope rope = Rope::between(x, y);
+  if (!ropes_.contains(rope)) return false;
+  cut_rope(rope);
+  return true;
+}
+
 bool Canvas::roped(const Item& x, const Item& y) const { return ropes_.contains(Rope::between(x, y)); }
 
 std::vector<std::string> Canvas::ropes_of(const Item& item) const {
@@ -279,6 +286,12 @@ std::vector<std::pair<std::string, std::size_t>> Canvas::note_sizes() const {
 }
 
 std::string Canvas::create_note(std::string_view caller, std::optional<std::string> name, std::string content) {
+  std::string created = add_note(std::move(name), std::move(content));
+  rope(Item::terminal(caller), Item::note(created));
+  return created;
+}
+
+std::string Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
     check_name("note name", *name);
     if (notes_.contains(*name)) refuse("note already exists", *name);
@@ -288,8 +301,16 @@ std::string Canvas::create_note(std::string_view caller, std::optional<std::stri
   }
   notes_.emplace(*name, std::move(content));
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
-  rope(Item::terminal(caller), Item::note(*name));
   return *name;
+}
+
+void Canvas::set_note(std::string_view name, std::string content) {
+  auto it = notes_.find(name);
+  if (it == notes_.end()) refuse("no such note", name);
+  std::string old = std::exchange(it->second, std::move(content));
+  record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
+    c.notes_.find(name)->second = std::move(old);
+  });
 }
 
 void Canvas::erase_note(std::string_view name) {
@@ -311,10 +332,8 @@ const std::string& Canvas::note(std::string_view caller, std::string_view name) 
 }
 
 void Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
-  std::string& note = reachable_note(caller, name);
-  std::string old = std::exchange(note, std::move(content));
-  record(true,
-         [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.notes_[name] = std::move(old); });
+  reachable_note(caller, name);
+  set_note(name, std::move(content));
 }
 
 void Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
@@ -330,8 +349,19 @@ void Canvas::edit_note(std::string_view caller, std::string_view name, std::stri
 
 void Canvas::delete_note(std::string_view caller, std::string_view name) {
   reachable_note(caller, name);
+  remove_note(name);
+}
+
+void Canvas::remove_note(std::string_view name) {
+  auto it = notes_.find(name);
+  if (it == notes_.end()) refuse("no such note", name);
   cut_ropes(Item::note(name));
-  std::string content = std::move(notes_.find(name)->second);
+  if (auto place = layout_.find(Item::note(name)); place != layout_.end()) {
+    Box box = place->second;
+    layout_.erase(place);
+    record(true, [name = std::string(name), box](Canvas& c) { c.layout_[Item::note(name)] = box; });
+  }
+  std::string content = std::move(it->second);
   erase_note(name);
   record(true, [name = std::string(name), content = std::move(content)](Canvas& c) mutable {
     c.notes_.emplace(name, std::move(content));
@@ -385,10 +415,30 @@ void Canvas::delete_role(std::string_view name) {
   });
 }
 
+// --- where items sit -----------------------------------------------------------
+
+const Box* Canvas::box(const Item& item) const {
+  auto it = layout_.find(item);
+  return it == layout_.end() ? nullptr : &it->second;
+}
+
+void Canvas::set_box(const Item& item, Box box) {
+  auto [it, fresh] = layout_.try_emplace(item, box);
+  if (!fresh && it->second == box) return;
+  std::optional<Box> old = fresh ? std::nullopt : std::optional<Box>(it->second);
+  it->second = box;
+  record(true, [item, old](Canvas& c) {
+    if (old)
+      c.layout_[item] = *old;
+    else
+      c.layout_.erase(item);
+  });
+}
+
 // --- persistence -------------------------------------------------------------
 
 Snapshot Canvas::snapshot() const {
-  Snapshot s{notes_, roles_, {}};
+  Snapshot s{notes_, roles_, {}, layout_};
   for (const Rope& rope : ropes_) {
     if (rope.has_note()) s.ropes.insert(rope);
   }
@@ -400,6 +450,7 @@ void Canvas::restore(Snapshot saved) {
   ropes_.merge(saved.ropes);
   notes_ = std::move(saved.notes);
   roles_ = std::move(saved.roles);
+  layout_ = std::move(saved.layout);
 }
 
 }  // namespace host

@@ -69,13 +69,22 @@ struct TerminalEntry {
   bool persons = false;
 };
 
-/// What outlives a restart: notes, roles and the ropes with a note at one
-/// end. Ropes are kept by name, so a rope to a terminal name applies again
-/// once a terminal of that name is on the canvas.
+/// Where an item sits on the canvas page: x and y in the page's pixels; w
+/// and h are columns and rows for a terminal, pixels for a note (0: none
+/// chosen yet).
+struct Box {
+  int x = 0, y = 0, w = 0, h = 0;
+  bool operator==(const Box&) const = default;
+};
+
+/// What outlives a restart: notes, roles, the ropes with a note at one end
+/// and where items sit on the page. Ropes and places are kept by name, so
+/// they apply again once a terminal of that name is on the canvas.
 struct Snapshot {
   std::map<std::string, std::string, std::less<>> notes;
   std::map<std::string, std::string, std::less<>> roles;
   std::set<Rope> ropes;
+  std::map<Item, Box> layout;
   bool operator==(const Snapshot&) const = default;
 };
 
@@ -125,6 +134,9 @@ class Canvas {
   bool connect(std::string_view caller, std::string_view from, std::string_view to);
   /// Ropes two items without any access check.
   void rope(const Item& x, const Item& y);
+  /// Cuts the rope between two items, without any access check; false when
+  /// there was none.
+  bool cut(const Item& x, const Item& y);
   bool roped(const Item& x, const Item& y) const;
   /// The names of the items on the canvas roped to `item`, sorted.
   std::vector<std::string> ropes_of(const Item& item) const;
@@ -146,6 +158,16 @@ class Canvas {
   /// Deletes the note and its ropes.
   void delete_note(std::string_view caller, std::string_view name);
 
+  // The person's own note operations, without access checks.
+
+  /// Creates a note roped to nothing (a generated name when `name` is
+  /// absent) and returns its name.
+  std::string add_note(std::optional<std::string> name, std::string content);
+  /// Replaces the content of note `name`; refuses a missing note.
+  void set_note(std::string_view name, std::string content);
+  /// Deletes note `name` with its ropes and its place; refuses a missing note.
+  void remove_note(std::string_view name);
+
   // --- roles ---------------------------------------------------------------
 
   std::vector<std::string> role_names() const;
@@ -155,6 +177,17 @@ class Canvas {
   void edit_role(std::string_view name, std::string_view old_text, std::string_view new_text);
   void delete_role(std::string_view name);
 
+  // --- everything, for the person's views ----------------------------------
+
+  const std::map<std::string, TerminalEntry, std::less<>>& terminals() const { return terminals_; }
+
+  // --- where items sit -----------------------------------------------------
+
+  /// The box chosen for `item`, kept by name (also while no item of that
+  /// name is on the canvas); null when none was.
+  const Box* box(const Item& item) const;
+  void set_box(const Item& item, Box box);
+
   // --- persistence ---------------------------------------------------------
 
   Snapshot snapshot() const;
@@ -162,11 +195,12 @@ class Canvas {
   /// between terminals stay.
   void restore(Snapshot saved);
 
-  /// What the state file keeps, without a copy: the notes, the roles and
-  /// every rope (those with a note end are kept).
+  /// What the state file keeps, without a copy: the notes, the roles,
+  /// every rope (those with a note end are kept) and the places.
   const std::map<std::string, std::string, std::less<>>& notes() const { return notes_; }
   const std::map<std::string, std::string, std::less<>>& roles() const { return roles_; }
   const std::set<Rope>& ropes() const { return ropes_; }
+  const std::map<Item, Box>& layout() const { return layout_; }
 
   /// Records the changes made while it lives; they are undone when it ends
   /// unless keep() was called. One at a time.
@@ -218,6 +252,7 @@ class Canvas {
   std::map<std::string, std::string, std::less<>> notes_;
   std::map<std::string, std::string, std::less<>> roles_;
   std::set<Rope> ropes_;
+  std::map<Item, Box> layout_;
   /// Per base name, the suffix a search for a free name starts at: every
   /// smaller suffix (from the first) is taken.
   mutable std::map<std::string, unsigned, std::less<>> next_suffix_;

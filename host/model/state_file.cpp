@@ -61,6 +61,26 @@ Item read_end(const Json& end) {
   throw Corrupt{"a rope end has the unknown kind " + kind};
 }
 
+int int_member(const Json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end() || !it->is_number_integer())
+    throw Corrupt{std::string("a box lacks the integer \"") + key + "\""};
+  auto value = it->get<std::int64_t>();
+  if (value < -(1 << 30) || value > (1 << 30)) throw Corrupt{std::string("a box's \"") + key + "\" is out of range"};
+  return static_cast<int>(value);
+}
+
+/// The optional "layout": [{kind, name, x, y, w, h}...], which hosts before
+/// the canvas page did not write.
+void read_layout(const Json& root, std::map<Item, Box>& out) {
+  if (!root.contains("layout")) return;
+  for (const Json& entry : array_member(root, "layout")) {
+    Item item = read_end(entry);
+    Box box{int_member(entry, "x"), int_member(entry, "y"), int_member(entry, "w"), int_member(entry, "h")};
+    if (!out.emplace(std::move(item), box).second) throw Corrupt{"\"layout\" places an item twice"};
+  }
+}
+
 Snapshot parse_state(std::string_view text) {
   wire::Result parsed = wire::parse_json(text);
   if (!parsed.ok()) throw Corrupt{"not valid JSON: " + parsed.error};
@@ -79,6 +99,7 @@ Snapshot parse_state(std::string_view text) {
     if (!rope.has_note()) throw Corrupt{"a rope has no note at either end"};
     state.ropes.insert(std::move(rope));
   }
+  read_layout(root, state.layout);
   return state;
 }
 
@@ -166,9 +187,15 @@ void put_named(Writer& out, const char* key, const std::map<std::string, std::st
   }
 }
 
-void put_end(Writer& out, const Item& item) {
-  out.put(item.kind == ItemKind::kNote ? "{\"kind\": \"note\", \"name\": " : "{\"kind\": \"terminal\", \"name\": ");
+/// `"kind": KIND, "name": NAME`, the members that name an item.
+void put_item(Writer& out, const Item& item) {
+  out.put(item.kind == ItemKind::kNote ? "\"kind\": \"note\", \"name\": " : "\"kind\": \"terminal\", \"name\": ");
   out.put_string(item.name);
+}
+
+void put_end(Writer& out, const Item& item) {
+  out.put("{");
+  put_item(out, item);
   out.put("}");
 }
 
@@ -188,6 +215,16 @@ void put_state(Writer& out, const Canvas& canvas) {
     out.put(", ");
     put_end(out, rope.b);
     out.put("]");
+    separator = ",\n";
+  }
+  out.put("\n\t],\n\t\"layout\": [");
+  separator = "\n";
+  for (const auto& [item, box] : canvas.layout()) {
+    out.put(separator);
+    out.put("\t\t{");
+    put_item(out, item);
+    out.put(", \"x\": " + std::to_string(box.x) + ", \"y\": " + std::to_string(box.y) +
+            ", \"w\": " + std::to_string(box.w) + ", \"h\": " + std::to_string(box.h) + "}");
     separator = ",\n";
   }
   out.put("\n\t]\n}\n");

@@ -45,6 +45,9 @@ struct Client {
   std::function<void(const Json& reply, const std::string& name, bool read_only)> attach;
 };
 
+/// What a request works on (handlers.h).
+struct Context;
+
 /// What requests depend on besides the canvas.
 struct HostSettings {
   /// The absolute socket path, handed to recruits.
@@ -71,13 +74,32 @@ class Dispatcher {
   /// the answer is still pending.
   Json answer(std::string_view line);
 
+  /// Acts for the person at the host, with the person's rights: runs
+  /// `change`, keeps what it changed in the state file (undoing it all
+  /// when the file cannot be written) and then runs what it left for after
+  /// that. Returns its result; refuses by throwing host::Refusal.
+  Json act(const std::function<Json(Context&)>& change);
+
+  /// Called after every request and act (any may have changed the canvas)
+  /// and whenever an asked turn starts or ends.
+  void set_listener(std::function<void()> listener);
+
+  const Canvas& canvas() const { return canvas_; }
+  const Asks& asks() const { return asks_; }
+  const std::vector<Preset>& presets() const { return presets_; }
+
  private:
+  void changed() const {
+    if (listener_) listener_();
+  }
+
   Canvas& canvas_;
   TerminalSet& terminals_;
   const StateFile* state_;
   std::vector<Preset> presets_;
   HostSettings settings_;
   Asks asks_;
+  std::function<void()> listener_;
 };
 
 /// The reply as one line of compact JSON without the line feed; never throws.

@@ -50,6 +50,12 @@ Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std
   }
   launch.rows = ctx.settings.rows;
   launch.cols = ctx.settings.cols;
+  // A terminal of this name that was resized on the canvas page comes back
+  // in that size.
+  if (const Box* box = ctx.canvas.box(Item::terminal(name)); box != nullptr && box->w > 0 && box->h > 0) {
+    launch.rows = box->h;
+    launch.cols = box->w;
+  }
   return launch;
 }
 
@@ -87,36 +93,43 @@ Json handle_connect(Context& ctx, const Call& call) {
   return {{"from", from}, {"to", to}, {"created", created}};
 }
 
+void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by) {
+  ctx.canvas.remove_terminal(name);
+  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name, by] {
+    asks.end_for_dismissal(name);
+    terminals.dismiss(name);
+    log_event("dismiss", {{"name", name}, {"by", by}});
+  });
+}
+
 Json handle_dismiss(Context& ctx, const Call& call) {
   const std::string& name = members::text(call.request, "name");
   if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
   if (ctx.canvas.peer(call.caller, name).persons)
     throw Refusal("cannot dismiss " + name + ": it is the person's shell");
-  ctx.canvas.remove_terminal(name);
-  ctx.on_commit.push_back([&asks = ctx.asks, &terminals = ctx.terminals, name, by = call.caller] {
-    asks.end_for_dismissal(name);
-    terminals.dismiss(name);
-    log_event("dismiss", {{"name", name}, {"by", by}});
-  });
+  dismiss_terminal(ctx, name, call.caller);
   return {{"name", name}};
 }
 
-Json handle_recruit(Context& ctx, const Call& call) {
-  const std::string& codename = members::text(call.request, "name");
-  auto role = members::optional_text(call.request, "role");
-  auto preset = members::optional_text(call.request, "preset");
-  auto cmd = members::optional_text(call.request, "cmd");
-  check_name("codename", codename);
-  if (role) ctx.canvas.role(*role);
-  std::vector<std::string> argv = recruit_argv(ctx, cmd, preset);
+std::string recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
+  check_name("codename", recruit.codename);
+  if (recruit.role) ctx.canvas.role(*recruit.role);
+  std::vector<std::string> argv = recruit_argv(ctx, recruit.cmd, recruit.preset);
 
-  std::string name = ctx.canvas.free_terminal_name(codename);
+  std::string name = ctx.canvas.free_terminal_name(recruit.codename);
   std::string token = new_token();
   std::string command = argv.back();
-  ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, role));
-  ctx.canvas.add_terminal({name, token, false, role.value_or("")});
+  ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
+  ctx.canvas.add_terminal({name, token, false, recruit.role.value_or("")});
+  log_event("recruit", {{"name", name}, {"by", by}, {"command", command}});
+  return name;
+}
+
+Json handle_recruit(Context& ctx, const Call& call) {
+  Recruit recruit{members::text(call.request, "name"), members::optional_text(call.request, "role"),
+                  members::optional_text(call.request, "preset"), members::optional_text(call.request, "cmd")};
+  std::string name = recruit_terminal(ctx, recruit, call.caller);
   ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(name));
-  log_event("recruit", {{"name", name}, {"by", call.caller}, {"command", command}});
   return {{"name", name}};
 }
 

@@ -5,6 +5,7 @@
 // host::Refusal. The dispatcher has checked the envelope and the caller.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,21 @@ struct Call {
   const std::string& caller;
   const Client& client;
 };
+
+/// What to recruit: a codename, and optionally a role and the command
+/// (`cmd`, else the preset's, else the user's shell).
+struct Recruit {
+  std::string codename;
+  std::optional<std::string> role, preset, cmd;
+};
+
+/// Starts a recruit for `by` and puts it on the canvas, roped to nobody;
+/// returns its name (the codename, or with "-2", "-3", ... when that is
+/// taken).
+std::string recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by);
+/// Takes terminal `name` off the canvas; once the change is kept, ends its
+/// turn and hangs it up, and logs that `by` dismissed it.
+void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by);
 
 /// Answers at once with the result.
 using SyncHandler = Json (*)(Context& ctx, const Call& call);

@@ -11,7 +11,8 @@ namespace host {
 
 Connection::Connection(Reactor& reactor, wire::UniqueFd fd, Limits limits, Callbacks callbacks)
     : fd_(std::move(fd)),
-      watch_(reactor.watch(fd_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
+      watch_(reactor.watch(
+          fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }, Reactor::Priority::kFirst)),
       timers_(reactor.timers()),
       max_line_(limits.max_line),
       callbacks_(std::move(callbacks)) {
@@ -129,6 +130,8 @@ void Connection::finish() {
   phase_ = Phase::kDone;
   timers_.cancel(std::exchange(idle_timer_, 0));
   watch_.reset();
+  // Closed now rather than with the object at the end of the round: the
+  // client, which has its answer, may count on it being gone.
   fd_.reset();
   in_ = std::string();
   out_ = std::string();

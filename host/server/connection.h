@@ -8,6 +8,8 @@
 // reported as it changes so the server can keep all connections within one
 // budget. A failed allocation while serving it drops it, not the host.
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -50,6 +52,10 @@ class Connection {
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
+
+  /// Reads what has come already: a client writes its request as soon as
+  /// it has connected, so it is often there when the connection is taken.
+  void read_now() { on_events(POLLIN); }
 
   /// Starts sending `line` (which ends in a line feed) as the reply.
   void reply(std::string line);

@@ -44,8 +44,11 @@ Server::Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, Term
   if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) throw std::runtime_error("cannot block signals");
   signals_.reset(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!signals_) throw std::runtime_error("cannot create a signalfd: " + wire::os_error_text(errno));
-  signals_watch_ = reactor_.watch(signals_.get(), POLLIN, [this](unsigned) { on_signals(); });
-  listener_watch_ = reactor_.watch(listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); });
+  constexpr auto kFirst = Reactor::Priority::kFirst;
+  signals_watch_ = reactor_.watch(
+      signals_.get(), POLLIN, [this](unsigned) { on_signals(); }, kFirst);
+  listener_watch_ = reactor_.watch(
+      listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); }, kFirst);
   base_descriptors_ = open_descriptors();
 }
 
@@ -120,8 +123,11 @@ void Server::accept_clients() {
                                     },
                                     [this, id](std::size_t bytes) { on_held(id, bytes); }};
     Connection::Limits limits{limits_.max_request, limits_.idle};
-    connections_.emplace(id, std::make_unique<Connection>(reactor_, std::move(fd), limits, std::move(callbacks)));
+    auto connection = std::make_unique<Connection>(reactor_, std::move(fd), limits, std::move(callbacks));
+    Connection& ref = *connection;
+    connections_.emplace(id, std::move(connection));
     ++clients_;
+    ref.read_now();
   }
 }
 

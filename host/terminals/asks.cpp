@@ -67,6 +67,7 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
             terminal->on_end([this, name, serial] { on_change(name, serial); })};
   auto it = turns_.emplace(name, std::move(turn)).first;
   arm(it->first, it->second, it->second.tracker.enter_due());
+  if (listener_) listener_();
   return {name, serial};
 }
 
@@ -134,6 +135,7 @@ Asks::Turn Asks::take(TurnMap::iterator it) {
   Turn turn = std::move(it->second);
   turns_.erase(it);
   timers_.cancel(turn.timer);
+  if (listener_) listener_();
   return turn;
 }
 

@@ -84,6 +84,9 @@ class Asks {
   /// True while terminal `name` is in a turn.
   bool busy(std::string_view name) const { return turns_.find(name) != turns_.end(); }
 
+  /// Called whenever a turn has started or ended.
+  void set_listener(std::function<void()> listener) { listener_ = std::move(listener); }
+
  private:
   struct Turn {
     Terminal* terminal;
@@ -125,6 +128,7 @@ class Asks {
   TurnRule rule_;
   TurnMap turns_;
   std::uint64_t next_serial_ = 1;
+  std::function<void()> listener_;
 };
 
 }  // namespace host

@@ -52,16 +52,30 @@ struct ScreenCallbacks {
     static_cast<Screen*>(user)->set_property(prop, value->number);
     return 1;
   }
+
+  static int damage(VTermRect rect, void* user) {
+    static_cast<Screen*>(user)->damage(rect.start_row, rect.end_row);
+    return 1;
+  }
+
+  static int move_cursor(VTermPos, VTermPos, int, void* user) {
+    static_cast<Screen*>(user)->cursor_moved();
+    return 1;
+  }
 };
 
 void Screen::VTermFree::operator()(VTerm* vt) const { vterm_free(vt); }
 
 Screen::Screen(int rows, int cols, ReplyFn reply)
-    : vt_(vterm_new(rows, cols)), rows_(rows), cols_(cols), reply_(std::move(reply)) {
+    : vt_(vterm_new(rows, cols)),
+      rows_(rows),
+      cols_(cols),
+      reply_(std::move(reply)),
+      row_changes_(static_cast<std::size_t>(rows), 1) {
   static const VTermScreenCallbacks kCallbacks = {
-      .damage = nullptr,
+      .damage = &ScreenCallbacks::damage,
       .moverect = nullptr,
-      .movecursor = nullptr,
+      .movecursor = &ScreenCallbacks::move_cursor,
       .settermprop = &ScreenCallbacks::set_property,
       .bell = nullptr,
       .resize = nullptr,
@@ -128,7 +142,10 @@ void Screen::set_property(int prop, int value) {
   // Booleans and numbers share the first bytes of VTermValue.
   switch (prop) {
     case VTERM_PROP_ALTSCREEN: alternate_ = value != 0; break;
-    case VTERM_PROP_CURSORVISIBLE: cursor_visible_ = value != 0; break;
+    case VTERM_PROP_CURSORVISIBLE:
+      cursor_visible_ = value != 0;
+      cursor_moved();
+      break;
     case VTERM_PROP_MOUSE: mouse_ = value; break;
     default: break;
   }
@@ -241,9 +258,30 @@ std::string_view cursor_line(const ScreenText& screen) {
 
 void Screen::resize(int rows, int cols) {
   if (rows < 1 || cols < 1 || (rows == rows_ && cols == cols_)) return;
-  vterm_set_size(vt_.get(), rows, cols);
+  row_changes_.resize(static_cast<std::size_t>(rows));
   rows_ = rows;
   cols_ = cols;
+  vterm_set_size(vt_.get(), rows, cols);
+  size_change_ = ++change_;
+  damage(0, rows);
+}
+
+void Screen::damage(int from_row, int to_row) {
+  std::uint64_t n = ++change_;
+  for (int row = std::max(from_row, 0); row < std::min(to_row, rows_); ++row) {
+    row_changes_[static_cast<std::size_t>(row)] = n;
+  }
+}
+
+void Screen::paste(std::string_view text) {
+  std::string typed(text);
+  for (std::size_t i = 0; i < typed.size(); ++i) {
+    if (typed[i] == '\r' && i + 1 < typed.size() && typed[i + 1] == '\n') typed.erase(i + 1, 1);
+    if (typed[i] == '\n') typed[i] = '\r';
+  }
+  vterm_keyboard_start_paste(vt_.get());
+  if (reply_) reply_(typed);
+  vterm_keyboard_end_paste(vt_.get());
 }
 
 }  // namespace host

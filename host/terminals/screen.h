@@ -114,6 +114,21 @@ class Screen {
   /// Sends `key` to the program as this terminal encodes it in its current
   /// modes (through the reply function).
   void press(const KeyPress& key);
+  /// Sends `text` as a paste: bracketed when the program asked for that,
+  /// with line breaks as carriage returns, as a terminal pastes.
+  void paste(std::string_view text);
+
+  /// Damage tracking. Every change of the visible screen (cells, size,
+  /// the cursor) has a number, counting up; each row keeps the number of
+  /// the last change that touched it. A reader that has drawn the screen
+  /// as of change N redraws the rows changed after N.
+  std::uint64_t change() const { return change_; }
+  /// The last change of visible row `row`.
+  std::uint64_t row_change(int row) const { return row_changes_[static_cast<std::size_t>(row)]; }
+  /// The last change of the cursor (its place or its visibility).
+  std::uint64_t cursor_change() const { return cursor_change_; }
+  /// The last change of the size; every row changed with it.
+  std::uint64_t size_change() const { return size_change_; }
 
   /// Changes the size, as the program's terminal window changes.
   void resize(int rows, int cols);
@@ -126,6 +141,8 @@ class Screen {
   friend struct ScreenCallbacks;
   void push_line(std::string line);
   void set_property(int prop, int value);
+  void damage(int from_row, int to_row);
+  void cursor_moved() { cursor_change_ = ++change_; }
   std::string row_text(int row) const;
   /// What the terminal sends the program for `send`, captured instead.
   template <class Fn>
@@ -145,6 +162,10 @@ class Screen {
   int mouse_ = 0;
   /// Set while captured() runs: replies go here instead.
   std::string* capture_ = nullptr;
+  std::uint64_t change_ = 1;
+  std::vector<std::uint64_t> row_changes_;
+  std::uint64_t cursor_change_ = 1;
+  std::uint64_t size_change_ = 1;
 };
 
 }  // namespace host

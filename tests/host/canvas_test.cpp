@@ -195,6 +195,8 @@ TEST_F(HostCanvas, AChangeIsUndoneStepByStep) {
   canvas.create_note("A", "Gone", "g");
   canvas.create_role("Dev", "code");
   canvas.assign_role("Lead", "A", "Dev");
+  canvas.set_box(Item::note("Gone"), {1, 2, 3, 4});
+  canvas.set_box(Item::terminal("B"), {5, 6, 7, 8});
   Snapshot before = canvas.snapshot();
   {
     Canvas::Change change(canvas);
@@ -209,6 +211,13 @@ TEST_F(HostCanvas, AChangeIsUndoneStepByStep) {
     canvas.create_role("Ops", "run");
     canvas.remove_terminal("A");
     canvas.add_terminal({"C", "t", false, ""});
+    // The person's own acts on the page.
+    canvas.add_note("Loose", "l");
+    canvas.set_note("Plan", "by hand");
+    canvas.set_box(Item::terminal("B"), {0, 0, 80, 24});
+    canvas.set_box(Item::note("Loose"), {9, 9, 9, 9});
+    canvas.cut(Item::terminal("Lead"), Item::terminal("B"));
+    canvas.remove_note("Plan");
     EXPECT_TRUE(change.kept_changed());
   }
   EXPECT_EQ(canvas.snapshot(), before);

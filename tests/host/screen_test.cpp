@@ -87,3 +87,43 @@ TEST(HostScreen, QueriesAreAnswered) {
   EXPECT_EQ(f.replies.rfind("\x1b[?", 0), 0u) << f.replies;
   EXPECT_EQ(f.replies.back(), 'c');
 }
+
+TEST(HostScreen, StyledRowsAndTheirChanges) {
+  Fixture f;
+  f.screen.feed("ab\x1b[31;1mc\x1b[0m  \r\n\x1b[44m \x1b[0m");
+  std::vector<Span> row = f.screen.styled_row(0);
+  ASSERT_EQ(row.size(), 2u);
+  EXPECT_EQ(row[0].text, "ab");
+  EXPECT_EQ(row[0].style, Style{});
+  EXPECT_EQ(row[1].text, "c");  // the blanks after it are dropped
+  EXPECT_TRUE(row[1].style.bold);
+  EXPECT_EQ(row[1].style.fg.kind, Color::Kind::kIndexed);
+  EXPECT_EQ(row[1].style.fg.index, 1);
+  // A coloured blank shows.
+  ASSERT_EQ(f.screen.styled_row(1).size(), 1u);
+  EXPECT_EQ(f.screen.styled_row(1)[0].style.bg.index, 4);
+  EXPECT_EQ(f.screen.styled_row(2).size(), 0u);
+  EXPECT_EQ(f.screen.cursor().row, 1);
+  EXPECT_EQ(f.screen.cursor().col, 1);
+
+  // Only the rows written to change; a resize changes them all.
+  std::uint64_t seen = f.screen.change();
+  f.screen.feed("\x1b[3;1Hx");
+  EXPECT_LE(f.screen.row_change(0), seen);
+  EXPECT_GT(f.screen.row_change(2), seen);
+  EXPECT_GT(f.screen.cursor_change(), seen);
+  seen = f.screen.change();
+  f.screen.resize(6, 30);
+  EXPECT_GT(f.screen.size_change(), seen);
+  EXPECT_GT(f.screen.row_change(5), seen);
+}
+
+TEST(HostScreen, PastesAsTheProgramAsked) {
+  Fixture f;
+  f.screen.paste("a\nb");
+  EXPECT_EQ(f.replies, "a\rb");
+  f.replies.clear();
+  f.screen.feed("\x1b[?2004h");
+  f.screen.paste("a\r\nb");
+  EXPECT_EQ(f.replies, "\x1b[200~a\rb\x1b[201~");
+}

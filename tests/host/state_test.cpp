@@ -11,6 +11,7 @@
 
 #include "files.h"
 #include "host_process.h"
+#include "model/state_file.h"
 #include "run_checks.h"
 
 using namespace harness;
@@ -139,6 +140,27 @@ TEST(HostState, UnwritableStateUndoesTheChange) {
             Json::parse(R"({"notes":[{"name":"Kept","connected":true}]})"));
   EXPECT_TRUE(printed(host.client(lead, {"note", "read", "Kept"}), "k\n"));
   EXPECT_EQ(host.stop(), 0);
+}
+
+TEST(HostState, PlacesOnThePageAreKeptAndOlderFilesLoad) {
+  HostProcess host;  // for its private directory
+  host::StateFile file(host.state_path());
+  host::Snapshot state;
+  state.notes["Plan"] = "x";
+  state.layout[host::Item::note("Plan")] = {-10, 20, 300, 200};
+  state.layout[host::Item::terminal("Worker")] = {1000, 0, 120, 40};
+  host::Canvas canvas;
+  canvas.restore(state);
+  ASSERT_TRUE(file.save(canvas).ok());
+  EXPECT_EQ(file.load(), state);
+
+  // A file of a host before the page has no places, and loads.
+  std::ofstream(host.state_path()) << R"({"version":1,"notes":[{"name":"A","content":"a"}],"roles":[],"ropes":[]})";
+  host::Snapshot older = file.load();
+  EXPECT_EQ(older.notes.at("A"), "a");
+  EXPECT_TRUE(older.layout.empty());
+  std::ofstream(host.state_path()) << R"({"version":1,"notes":[],"roles":[],"ropes":[],"layout":[{"kind":"note"}]})";
+  EXPECT_THROW(file.load(), std::runtime_error);
 }
 
 TEST(HostState, OneHostPerStateFileAndNoLeftoverTemporaries) {

@@ -188,4 +188,5 @@ packed=$(sed -e 's|^|usr/|' -e 's|man1/.*|&.gz|' -e 's|zsh/site-functions|zsh/ve
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub("^\\./", "", $6); print $6 }' | same_words "packed files" "$packed"
 dpkg-deb -f "$deb" Depends | tr ',' '\n' | awk '{ print $1 }' | has_words "package dependencies" "libc6
 libstdc++6
-libvterm0"
+libvterm0
+libwebsockets-evlib-uv"

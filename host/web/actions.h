@@ -1,0 +1,28 @@
+#pragma once
+// What the person does on the canvas page, as the host carries it out: the
+// page's messages {"op": ..., ...} with the person's rights. Each returns
+// the reply's result or refuses with host::Refusal.
+//
+//   text   {id, text}            types text into terminal id
+//   key    {id, key, ctrl?, alt?, shift?}
+//                                a key by its name in the browser (Enter,
+//                                Escape, ArrowUp, F5, ...) or a character
+//   paste  {id, text}            pastes (bracketed when the program wants)
+//   place  {id, box:{x,y,w,h}}   moves or resizes an item; a terminal's w
+//                                and h are columns and rows: its pty follows
+//   connect / cut  {a, b}        ropes or unropes two items
+//   recruit {name, role?, preset?, cmd?}
+//   dismiss {id}                 a recruit, not a shell of the person's
+//   note-create {name?, text}, note-write {id, text}, note-delete {id}
+
+#include <string>
+
+#include "json_text.h"
+#include "protocol/dispatcher.h"
+#include "terminals/terminal_set.h"
+
+namespace host {
+
+wire::Json perform(Dispatcher& dispatcher, TerminalSet& terminals, const std::string& op, const wire::Json& message);
+
+}  // namespace host

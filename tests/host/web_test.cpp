@@ -1,0 +1,141 @@
+// The canvas page's server side without a browser: the address and the
+// key rules, and the feed's messages to a page (the snapshot, the changes,
+// the person's acts, malformed input).
+
+#include <gtest/gtest.h>
+
+#include "protocol/dispatcher.h"
+#include "web/feed.h"
+#include "web/gate.h"
+
+using namespace host;
+
+TEST(HostWeb, AddressesAndTheGate) {
+  WebAddress a;
+  ASSERT_TRUE(parse_web_address("8080", a).ok());
+  EXPECT_EQ(a.authority(), "127.0.0.1:8080");
+  EXPECT_TRUE(a.loopback());
+  ASSERT_TRUE(parse_web_address("[::1]:0", a).ok());
+  EXPECT_EQ(a.authority(), "[::1]:0");
+  EXPECT_TRUE(a.loopback());
+  ASSERT_TRUE(parse_web_address("0.0.0.0:9", a).ok());
+  EXPECT_FALSE(a.loopback());
+  for (const char* bad : {"", "x", "65536", "-1", "1.2.3:80", "::1:80", "localhost:80", "127.0.0.1:", "8080 "}) {
+    EXPECT_FALSE(parse_web_address(bad, a).ok()) << bad;
+  }
+
+  ASSERT_TRUE(parse_web_address("127.0.0.1:4242", a).ok());
+  Gate gate(a, "00112233445566778899aabbccddeeff");
+  EXPECT_TRUE(gate.host_ok("127.0.0.1:4242"));
+  for (const char* host : {"localhost:4242", "127.0.0.1", "127.0.0.1:4243", "evil.example", ""}) {
+    EXPECT_FALSE(gate.host_ok(host)) << host;
+  }
+  EXPECT_TRUE(gate.origin_ok("http://127.0.0.1:4242"));
+  EXPECT_FALSE(gate.origin_ok("http://evil.example"));
+  EXPECT_FALSE(gate.origin_ok("null"));
+  EXPECT_TRUE(gate.key_ok("00112233445566778899aabbccddeeff"));
+  EXPECT_FALSE(gate.key_ok("00112233445566778899aabbccddeefe"));
+  EXPECT_FALSE(gate.key_ok(""));
+  EXPECT_EQ(gate.set_cookie(), "welkmora-key-4242=00112233445566778899aabbccddeeff; Path=/; HttpOnly; SameSite=Strict");
+}
+
+namespace {
+
+class HostFeed : public ::testing::Test {
+ protected:
+  HostFeed()
+      : terminals(reactor, std::chrono::milliseconds(10)),
+        dispatcher(canvas, terminals, nullptr, default_presets(), {}),
+        feed(reactor, dispatcher, terminals) {
+    Json joined = dispatcher.answer(wire::to_wire(Json{{"command", "join"}, {"name", "Lead"}}));
+    lead = {{"terminalId", "Lead"}, {"token", joined["result"]["token"]}};
+    page = feed.open_page([this] { ++wakes; });
+  }
+
+  /// The page's messages until none is due, after the loop's due work.
+  std::vector<Json> drain() {
+    reactor.run_once(Clock::now());
+    std::vector<Json> out;
+    for (std::string text; feed.next_message(page, text); text.clear()) out.push_back(Json::parse(text));
+    return out;
+  }
+
+  Json act(Json message) {
+    EXPECT_TRUE(feed.receive(page, message.dump()));
+    std::vector<Json> replies = drain();
+    EXPECT_FALSE(replies.empty());
+    return replies.empty() ? Json() : replies.front();
+  }
+
+  Canvas canvas;
+  Reactor reactor;
+  TerminalSet terminals;
+  Dispatcher dispatcher;
+  CanvasFeed feed;
+  Json lead;
+  std::uint64_t page = 0;
+  int wakes = 0;
+};
+
+}  // namespace
+
+TEST_F(HostFeed, SnapshotThenChanges) {
+  std::vector<Json> first = drain();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0]["t"], "snapshot");
+  ASSERT_EQ(first[0]["items"].size(), 1u);
+  EXPECT_EQ(first[0]["items"][0]["id"], "t:Lead");
+  EXPECT_EQ(first[0]["items"][0]["state"], "joined");
+  EXPECT_EQ(first[0]["presets"], Json::array({"Shell"}));
+
+  // A change by a request reaches the page as the item and the ropes.
+  int before = wakes;
+  Json create = lead;
+  create.update({{"command", "note"}, {"sub", "create"}, {"name", "plan"}, {"content", "text"}});
+  ASSERT_EQ(dispatcher.answer(wire::to_wire(create))["ok"], true);
+  std::vector<Json> changes = drain();
+  EXPECT_GT(wakes, before);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0]["t"], "item");
+  EXPECT_EQ(changes[0]["id"], "n:plan");
+  EXPECT_EQ(changes[0]["text"], "text");
+  EXPECT_EQ(changes[1], Json({{"t", "ropes"}, {"ropes", Json::array({Json::array({"t:Lead", "n:plan"})})}}));
+  // Reading changes nothing, and nothing is sent.
+  Json list = lead;
+  list["command"] = "list";
+  dispatcher.answer(wire::to_wire(list));
+  EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(HostFeed, ThePersonsActs) {
+  drain();
+  Json created = act({{"op", "note-create"}, {"name", "todo"}, {"text", "a"}, {"req", 1}});
+  EXPECT_EQ(created, Json({{"t", "reply"}, {"req", 1}, {"result", {{"name", "todo"}}}}));
+  EXPECT_TRUE(canvas.notes().contains("todo"));
+  act({{"op", "connect"}, {"a", "t:Lead"}, {"b", "n:todo"}, {"req", 2}});
+  EXPECT_TRUE(canvas.roped(Item::terminal("Lead"), Item::note("todo")));
+  act({{"op", "place"}, {"id", "n:todo"}, {"box", {{"x", 5}, {"y", -7}, {"w", 300}, {"h", 200}}}, {"req", 3}});
+  EXPECT_EQ(*canvas.box(Item::note("todo")), (Box{5, -7, 300, 200}));
+  act({{"op", "cut"}, {"a", "n:todo"}, {"b", "t:Lead"}, {"req", 4}});
+  EXPECT_FALSE(canvas.roped(Item::terminal("Lead"), Item::note("todo")));
+
+  // A recruit of the page is roped to nobody; the page dismisses it.
+  Json recruited = act({{"op", "recruit"}, {"name", "Worker"}, {"cmd", "sleep 30"}, {"req", 9}});
+  EXPECT_EQ(recruited["result"], Json({{"name", "Worker"}}));
+  ASSERT_NE(canvas.terminal("Worker"), nullptr);
+  EXPECT_TRUE(canvas.ropes_of(Item::terminal("Worker")).empty());
+  EXPECT_FALSE(act({{"op", "dismiss"}, {"id", "t:Worker"}, {"req", 10}}).contains("error"));
+  EXPECT_EQ(canvas.terminal("Worker"), nullptr);
+
+  // Refusals are replies; the page stays open.
+  EXPECT_EQ(act({{"op", "dismiss"}, {"id", "t:Lead"}, {"req", 5}})["error"],
+            "cannot dismiss Lead: it is the person's shell");
+  EXPECT_EQ(act({{"op", "key"}, {"id", "t:Lead"}, {"key", "Enter"}, {"req", 6}})["error"],
+            "cannot type into a joined shell: Lead");
+  EXPECT_EQ(act({{"op", "note-write"}, {"id", "n:nope"}, {"text", ""}, {"req", 7}})["error"], "no such note: nope");
+  EXPECT_EQ(act({{"op", "fly"}, {"req", 8}})["error"], "unknown op: fly");
+  // Malformed input closes the page.
+  EXPECT_FALSE(feed.receive(page, "{not json"));
+  EXPECT_FALSE(feed.receive(page, "[1]"));
+  EXPECT_FALSE(feed.receive(page, R"({"req":1})"));
+}

@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""The canvas page in a real browser: headless Chromium, driven through
+chromedriver by Selenium, against a real welkmora-host serving --web.
+
+The host runs a demo agent "Alice", a shell "Bob", a joined shell "Lead" and
+a note "plan". The cases follow what a person does on the page; the last
+one saves a screenshot of the canvas (build/canvas.png).
+
+Usage: canvas_test.py BUILD_DIR. Exits 77 (skipped) when Chromium,
+chromedriver or Selenium are not installed."""
+
+import base64
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    print("selenium is not installed: skipped")
+    sys.exit(77)
+
+CHROMIUM = shutil.which("chromium")
+DRIVER = shutil.which("chromedriver")
+if not CHROMIUM or not DRIVER:
+    print("chromium or chromedriver is not installed: skipped")
+    sys.exit(77)
+
+BUILD = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build")
+WAIT = 20  # seconds; generous, for a loaded machine
+
+
+def wait_for(what, predicate, timeout=WAIT):
+    """Polls `predicate` until it is true; fails with `what` after `timeout`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+class Host:
+    """welkmora-host serve --web on a private socket and state file."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="welkmora-canvas-")
+        self.socket = os.path.join(self.dir, "host.sock")
+        self.env = dict(os.environ, PATH=BUILD + ":" + os.environ["PATH"], WELKMORA_DEMO_DELAY="0.3")
+        self.errors = open(os.path.join(self.dir, "stderr"), "w+")
+        self.process = subprocess.Popen(
+            [os.path.join(BUILD, "welkmora-host"), "serve", "--socket", self.socket, "--state",
+             os.path.join(self.dir, "state.json"), "--settle", "500ms", "--web", "127.0.0.1:0"],
+            env=self.env, stderr=self.errors, stdin=subprocess.DEVNULL)
+        self.url = wait_for("the canvas line", self.canvas_url)
+        joined = subprocess.run([os.path.join(BUILD, "welkmora-host"), "join", "Lead", "--socket", self.socket],
+                                env=self.env, capture_output=True, text=True, check=True).stdout
+        self.lead = dict(self.env, **dict(re.findall(r"export (\w+)='?([^'\n]*)'?", joined)))
+
+    def canvas_url(self):
+        self.errors.seek(0)
+        found = re.search(r"canvas: (http://\S+)", self.errors.read())
+        return found and found.group(1)
+
+    def client(self, *args, **kwargs):
+        return subprocess.run(["welkmora", *args], env=self.lead, capture_output=True, text=True, timeout=60,
+                              **kwargs)
+
+    def stop(self):
+        """Stops the host, with a page still open; its exit status."""
+        self.process.terminate()
+        status = self.process.wait(timeout=30)
+        self.errors.seek(0)
+        log = self.errors.read()
+        shutil.rmtree(self.dir, ignore_errors=True)
+        return status, log
+
+
+def http_head(port, request):
+    """Sends a raw request; the status line of the answer."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(request.encode())
+        answer = b""
+        while b"\r\n" not in answer:
+            chunk = s.recv(4096)
+            if not chunk:
+                break
+            answer += chunk
+    return answer.split(b"\r\n")[0].decode()
+
+
+class Canvas(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.host = Host()
+        cls.host.client("role", "create", "Coder", "Write the code.").check_returncode()
+        cls.host.client("recruit", "Alice", "--role", "Coder", "--command", "welkmora-demo-agent").check_returncode()
+        cls.host.client("recruit", "Bob", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
+        cls.host.client("note", "create", "plan", input="the plan\n").check_returncode()
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--window-size=1600,1000", "--user-data-dir=" + os.path.join(cls.host.dir, "chromium")):
+            options.add_argument(flag)
+        cls.browser = webdriver.Chrome(service=Service(DRIVER), options=options)
+        cls.browser.get(cls.host.url)
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            status, log = cls.host.stop()
+        finally:
+            cls.browser.quit()
+        if status != 0:  # also what a sanitizer found
+            raise AssertionError(f"the host ended with status {status}:\n{log}")
+
+    # --- helpers ---------------------------------------------------------
+
+    def screen(self, name):
+        return self.browser.execute_script(
+            "const item = window.welkmora.board.items.get(arguments[0]);"
+            "return item && item.screen ? item.screen.text() : '';", "t:" + name)
+
+    def wait_screen(self, name, pattern):
+        return wait_for(f"{pattern!r} on {name}'s screen", lambda: re.search(pattern, self.screen(name)))
+
+    def item(self, item_id):
+        return WebDriverWait(self.browser, WAIT).until(
+            lambda b: b.find_element(By.CSS_SELECTOR, f'[data-id="{item_id}"]'))
+
+    def type_into(self, name, *keys):
+        self.item("t:" + name).find_element(By.CLASS_NAME, "screen").click()
+        ActionChains(self.browser).send_keys(*keys).perform()
+
+    # --- cases -----------------------------------------------------------
+
+    def test_1_refusals(self):
+        port = int(self.host.url.split(":")[2].split("/")[0])
+        key = self.host.url.split("key=")[1]
+        authority = f"127.0.0.1:{port}"
+        cookie = f"Cookie: welkmora-key-{port}={key}\r\n"
+        upgrade = ("Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                   f"Sec-WebSocket-Key: {base64.b64encode(os.urandom(16)).decode()}\r\n")
+        forbidden = {
+            "no key": f"GET / HTTP/1.1\r\nHost: {authority}\r\n\r\n",
+            "wrong key": f"GET /?key={'0' * 32} HTTP/1.1\r\nHost: {authority}\r\n\r\n",
+            "foreign Host": f"GET /?key={key} HTTP/1.1\r\nHost: attacker.example:{port}\r\n\r\n",
+            "foreign Host, with cookie": f"GET / HTTP/1.1\r\nHost: attacker.example\r\n{cookie}\r\n",
+            "foreign Origin": f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://attacker.example\r\n"
+                              f"{cookie}{upgrade}\r\n",
+            "WebSocket without key": f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n"
+                                     f"{upgrade}\r\n",
+        }
+        for case, request in forbidden.items():
+            self.assertRegex(http_head(port, request), r"^HTTP/1\.[01] 403 ", case)
+        allowed = f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n{cookie}{upgrade}\r\n"
+        self.assertRegex(http_head(port, allowed), r"^HTTP/1\.1 101 ")
+        self.assertIsNone(self.host.process.poll(), "the host survives them all")
+
+    def test_2_page_shows_terminals_and_notes(self):
+        self.assertNotIn("key=", self.browser.current_url, "the key leaves the address bar")
+        for item_id in ("t:Alice", "t:Bob", "t:Lead", "n:plan"):
+            self.item(item_id)
+        self.wait_screen("Alice", r"(?m)^demo>$")
+        self.assertIn("joined", self.item("t:Lead").text)
+        self.assertIn("Coder", self.item("t:Alice").text)
+        self.assertEqual(self.item("n:plan").find_element(By.TAG_NAME, "textarea").get_attribute("value"),
+                         "the plan\n")
+
+    def test_3_keys_reach_the_program(self):
+        self.type_into("Alice", "hello there", Keys.ENTER)
+        self.wait_screen("Alice", r"Answer: hello there")
+        # Ctrl-C interrupts the shell's command, the arrows recall history.
+        self.type_into("Bob", "echo one$((1+1))", Keys.ENTER)
+        self.wait_screen("Bob", r"one2")
+        self.type_into("Bob", "sleep 100", Keys.ENTER)
+        self.wait_screen("Bob", r"sleep 100\n(\n|$)")
+        ActionChains(self.browser).key_down(Keys.CONTROL).send_keys("c").key_up(Keys.CONTROL).perform()
+        self.wait_screen("Bob", r"\^C\n[^\n]*#")  # the prompt is back
+        ActionChains(self.browser).send_keys(Keys.ARROW_UP, Keys.ARROW_UP, Keys.ENTER).perform()
+        wait_for("the recalled command's output", lambda: len(re.findall(r"^one2", self.screen("Bob"), re.M)) == 2)
+
+    def test_3b_colours_and_the_alternate_screen(self):
+        self.type_into("Bob", r"printf '\033[31mred\033[0m \033[1mbold\033[0m\n'", Keys.ENTER)
+        self.wait_screen("Bob", r"(?m)^red bold$")
+        styles = self.browser.execute_script(
+            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen span')]"
+            ".map(s => [s.textContent, s.style.color, s.className])")
+        self.assertIn(["red", "rgb(224, 108, 117)", ""], styles)
+        self.assertIn(["bold", "", "b"], styles)
+        # A full-screen program draws on the alternate screen; leaving it brings the old one back.
+        self.type_into("Bob", r"printf '\033[?1049h\033[2J\033[5;3HFULL SCREEN'; sleep 3; printf '\033[?1049l'",
+                       Keys.ENTER)
+        self.wait_screen("Bob", r"^\n{4}  FULL SCREEN")
+        self.assertNotIn("one2", self.screen("Bob"))
+        self.wait_screen("Bob", r"one2[\s\S]*red bold")
+
+    def test_4_rope_drawn_on_the_page(self):
+        handle = self.item("t:Bob").find_element(By.CLASS_NAME, "handle")
+        ActionChains(self.browser).click_and_hold(handle).move_by_offset(20, 20) \
+            .move_to_element(self.item("n:plan")).release().perform()
+        self.type_into("Bob", "welkmora list", Keys.ENTER)
+        self.wait_screen("Bob", r"plan \(verbunden\)")
+
+    def test_4b_resizing_a_window_resizes_its_terminal(self):
+        size = "return window.welkmora.board.items.get('t:Bob').screen.size"
+        self.assertEqual(self.browser.execute_script(size), [40, 120])
+        corner = self.item("t:Bob").find_element(By.CLASS_NAME, "resize")
+        ActionChains(self.browser).click_and_hold(corner).move_by_offset(-150, -100).release().perform()
+        rows, cols = wait_for("the screen in a new size",
+                              lambda: self.browser.execute_script(size) != [40, 120] and
+                              self.browser.execute_script(size))
+        self.assertLess(rows, 40)
+        self.assertLess(cols, 120)
+        self.type_into("Bob", "stty size", Keys.ENTER)
+        self.wait_screen("Bob", rf"(?m)^{rows} {cols}$")
+
+    def test_5_note_edited_on_the_page(self):
+        text = self.item("n:plan").find_element(By.TAG_NAME, "textarea")
+        text.click()
+        text.send_keys(Keys.CONTROL, Keys.END)
+        text.send_keys("and a line from the page")
+        wait_for("the edit read back",
+                 lambda: "the plan\nand a line from the page" in self.host.client("note", "read", "plan").stdout)
+
+    def test_6_ask_appears_live(self):
+        ask = subprocess.Popen(["welkmora", "ask", "Alice", "question from Lead"], env=self.host.lead,
+                               stdout=subprocess.PIPE, text=True)
+        try:
+            wait_for("Alice busy", lambda: "busy" in self.item("t:Alice").text)
+            self.wait_screen("Alice", r"Answer: question from Lead")
+            self.assertIn("Answer: question from Lead", ask.communicate(timeout=60)[0])
+            wait_for("Alice idle", lambda: "busy" not in self.item("t:Alice").text)
+        finally:
+            ask.kill()
+            ask.wait()
+
+    def test_7_screenshot(self):
+        self.browser.execute_script("window.welkmora.board.fit()")
+        time.sleep(0.5)
+        self.browser.save_screenshot(os.path.join(BUILD, "canvas.png"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
