@@ -4,7 +4,7 @@
 
 namespace host::cli {
 
-Args::Args(std::span<const std::string> words, std::span<const OptionSpec> spec) {
+Args::Args(std::span<const std::string> words, std::span<const OptionSpec> table) {
   bool options_end = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -16,8 +16,8 @@ Args::Args(std::span<const std::string> words, std::span<const OptionSpec> spec)
       options_end = true;
       continue;
     }
-    auto it = std::find_if(spec.begin(), spec.end(), [&](const OptionSpec& o) { return o.flag == word; });
-    if (it == spec.end()) throw UsageError("unknown option: " + word);
+    auto it = std::find_if(table.begin(), table.end(), [&](const OptionSpec& o) { return o.flag == word; });
+    if (it == table.end()) throw UsageError("unknown option: " + word);
     if (it->value.empty()) {
       values_[word];
       continue;
@@ -33,11 +33,11 @@ std::optional<std::string> Args::value(std::string_view flag) const {
   return it->second;
 }
 
-std::string option_lines(std::span<const OptionSpec> spec) {
+std::string option_lines(std::span<const OptionSpec> table) {
   std::size_t width = 0;
-  for (const OptionSpec& o : spec) width = std::max(width, o.flag.size() + (o.value.empty() ? 0 : o.value.size() + 1));
+  for (const OptionSpec& o : table) width = std::max(width, o.flag.size() + (o.value.empty() ? 0 : o.value.size() + 1));
   std::string out;
-  for (const OptionSpec& o : spec) {
+  for (const OptionSpec& o : table) {
     std::string left = std::string(o.flag) + (o.value.empty() ? "" : " " + std::string(o.value));
     out += "  " + left + std::string(width - left.size() + 2, ' ') + std::string(o.help) + "\n";
   }

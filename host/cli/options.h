@@ -28,10 +28,10 @@ struct OptionSpec {
 /// The words of one command, read against its options.
 class Args {
  public:
-  /// Reads `words`: options of `spec` (with their values) anywhere, other
+  /// Reads `words`: options of `table` (with their values) anywhere, other
   /// words as operands in order; "--" ends the options. Throws UsageError
-  /// for an option `spec` does not name, or one that lacks its value.
-  Args(std::span<const std::string> words, std::span<const OptionSpec> spec);
+  /// for an option `table` does not name, or one that lacks its value.
+  Args(std::span<const std::string> words, std::span<const OptionSpec> table);
 
   bool has(std::string_view flag) const { return values_.contains(std::string(flag)); }
   std::optional<std::string> value(std::string_view flag) const;
@@ -43,6 +43,6 @@ class Args {
 };
 
 /// The options' lines of a usage text, aligned.
-std::string option_lines(std::span<const OptionSpec> spec);
+std::string option_lines(std::span<const OptionSpec> table);
 
 }  // namespace host::cli

@@ -342,9 +342,7 @@ void Canvas::edit_note(std::string_view caller, std::string_view name, std::stri
   if (old_text.empty()) throw Refusal("old text must not be empty");
   auto edited = replace_first(content, old_text, new_text);
   if (!edited) refuse("text not found in note", name);
-  std::string old = std::exchange(content, std::move(*edited));
-  record(true,
-         [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.notes_[name] = std::move(old); });
+  set_note(name, std::move(*edited));
 }
 
 void Canvas::delete_note(std::string_view caller, std::string_view name) {

@@ -16,6 +16,16 @@ Json names(const std::vector<std::string>& list) {
 Json terminal_entry(const TerminalEntry& entry, TerminalSet& terminals, const Asks& asks, const Canvas& canvas) {
   Terminal* terminal = entry.joined ? nullptr : terminals.find(entry.name);
   Json out = {{"name", entry.name}};
+  put_state(out, terminal);
+  if (!entry.role.empty()) out["role"] = entry.role;
+  out["busy"] = asks.busy(entry.name);
+  out["ropes"] = names(canvas.ropes_of(Item::terminal(entry.name)));
+  return out;
+}
+
+}  // namespace
+
+void put_state(Json& out, const Terminal* terminal) {
   if (terminal == nullptr) {
     out["state"] = "joined";
   } else if (terminal->exited()) {
@@ -24,13 +34,7 @@ Json terminal_entry(const TerminalEntry& entry, TerminalSet& terminals, const As
   } else {
     out["state"] = "running";
   }
-  if (!entry.role.empty()) out["role"] = entry.role;
-  out["busy"] = asks.busy(entry.name);
-  out["ropes"] = names(canvas.ropes_of(Item::terminal(entry.name)));
-  return out;
 }
-
-}  // namespace
 
 Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks) {
   Json list = Json::array();

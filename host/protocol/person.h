@@ -23,6 +23,10 @@ namespace host {
 /// only when set; rope lists hold the names at the other end.
 wire::Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks);
 
+/// Sets `state` in `out` as above, and `exitCode` for an exited terminal;
+/// `terminal` is null for a joined shell.
+void put_state(wire::Json& out, const Terminal* terminal);
+
 /// Terminal `name` with a screen the person can type into or watch; refuses
 /// an unknown name ("no such terminal: NAME") and a joined shell ("cannot
 /// type into a joined shell: NAME").

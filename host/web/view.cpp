@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "protocol/person.h"
+
 namespace host {
 namespace {
 
@@ -37,14 +39,7 @@ Json terminal_json(const TerminalEntry& entry, Terminal* terminal, const Dispatc
                {"busy", dispatcher.asks().busy(entry.name)},
                {"persons", entry.persons},
                {"box", box_json(box)}};
-  if (entry.joined || terminal == nullptr) {
-    item["state"] = "joined";
-  } else if (terminal->exited()) {
-    item["state"] = "exited";
-    item["exitCode"] = *terminal->exit_code();
-  } else {
-    item["state"] = "running";
-  }
+  put_state(item, entry.joined ? nullptr : terminal);
   return item;
 }
 
