@@ -103,8 +103,7 @@ void Connection::on_writable() {
 void Connection::shed(std::string_view reply_line) {
   if (phase_ == Phase::kDone) return;
   bool reading = phase_ == Phase::kReading;
-  in_ = std::string();
-  out_ = std::string();
+  release_buffers();
   if (reading) {
     // One try: the client has sent, not read, so the reply has room.
     (void)::send(fd_.get(), reply_line.data(), reply_line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -121,6 +120,14 @@ wire::UniqueFd Connection::take_over() {
   return std::move(fd_);
 }
 
+void Connection::release_buffers() {
+  // Swapped, not assigned: assigning an empty string keeps the old
+  // allocation (only destruction would free it, at the end of the round),
+  // and the budget counts these bytes as gone from now on.
+  std::string().swap(in_);
+  std::string().swap(out_);
+}
+
 void Connection::report_held() {
   if (callbacks_.held) callbacks_.held(phase_ == Phase::kDone ? 0 : in_.capacity() + out_.capacity());
 }
@@ -133,8 +140,7 @@ void Connection::finish() {
   // Closed now rather than with the object at the end of the round: the
   // client, which has its answer, may count on it being gone.
   fd_.reset();
-  in_ = std::string();
-  out_ = std::string();
+  release_buffers();
   report_held();
   callbacks_.finished();
 }

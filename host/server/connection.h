@@ -79,6 +79,8 @@ class Connection {
   void on_writable();
   /// The request line is complete (or the peer stopped sending).
   void got_line(std::size_t length);
+  /// Gives the request's and the reply's memory back now.
+  void release_buffers();
   void report_held();
   void finish();
 

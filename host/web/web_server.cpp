@@ -314,7 +314,7 @@ int WebServer::on_writeable(lws* wsi, Session& session) {
     auto* start = reinterpret_cast<unsigned char*>(out.data()) + LWS_PRE;
     if (lws_write(wsi, start, out.size() - LWS_PRE, LWS_WRITE_TEXT) < 0) return -1;
   }
-  if (out.capacity() > kKeptBuffer) out = std::string();
+  if (out.capacity() > kKeptBuffer) std::string().swap(out);  // assigning would keep the allocation
   lws_callback_on_writable(wsi);
   return 0;
 }

@@ -5,6 +5,8 @@
 #include "server/server.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "raw_client.h"
+#include "server/connection.h"
 
 using namespace host;
 using namespace std::chrono_literals;
@@ -113,4 +116,30 @@ TEST(HostServer, ConnectionsStayWithinTheMemoryBudget) {
   EXPECT_EQ(host.exchange(R"({"command":"debug"})"),
             R"({"ok":true,"result":{"authenticated":false,"host":"welkmora-host"}})"
             "\n");
+}
+
+TEST(HostServer, ADroppedConnectionGivesItsMemoryBackAtOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps its own account of memory";
+#endif
+  // The budget counts a dropped connection's bytes as gone at once, so they
+  // must be, not only when the connection is destroyed after its round.
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+  wire::UniqueFd reader(fds[1]);  // never reads
+  Reactor reactor;
+  std::size_t held = 0;
+  Connection connection(reactor, wire::UniqueFd(fds[0]), {},
+                        {[](const std::string&) {}, [] {}, [&](std::size_t bytes) { held = bytes; }});
+  auto in_use = [] {
+    struct mallinfo2 m = ::mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  std::size_t before = in_use();
+  connection.reply(std::string(16 << 20, 'x') + "\n");
+  EXPECT_GT(held, 15u << 20);
+  EXPECT_GT(in_use(), before + (15u << 20));
+  connection.shed(Connection::kOverBudget);
+  EXPECT_EQ(held, 0u);
+  EXPECT_LT(in_use(), before + (1u << 20));
 }
