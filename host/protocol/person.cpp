@@ -55,11 +55,15 @@ Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::str
   return *terminal;
 }
 
-void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
+void require_typable(const Terminal& terminal, std::string_view name) {
   if (!terminal.open()) throw Refusal("program has ended: " + std::string(name));
   if (terminal.pending_input() >= Terminal::kMaxPendingInput) {
     throw Refusal("terminal is not reading its input: " + std::string(name));
   }
+}
+
+void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
+  require_typable(terminal, name);
   for (const std::string& word : words) {
     std::optional<KeyPress> key = literal ? std::nullopt : parse_key(word);
     if (key) {

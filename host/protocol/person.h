@@ -32,10 +32,14 @@ void put_state(wire::Json& out, const Terminal* terminal);
 /// type into a joined shell: NAME").
 Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name);
 
+/// Refuses "program has ended: NAME" when `terminal` takes no more input,
+/// and "terminal is not reading its input: NAME" while the most input it
+/// may queue waits for the program already.
+void require_typable(const Terminal& terminal, std::string_view name);
+
 /// Types `words` into `terminal`: each word that names a key (see
 /// parse_key) as that key, any other word as its text; with `literal`,
-/// every word as text. Refuses "program has ended: NAME" when the terminal
-/// takes no more input.
+/// every word as text. Refuses as require_typable does.
 void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal);
 
 }  // namespace host

@@ -39,7 +39,7 @@ Terminal& typed_terminal(const Dispatcher& dispatcher, TerminalSet& terminals, c
   Item item = item_of(message, "id");
   if (item.kind != ItemKind::kTerminal) throw Refusal("no such terminal: " + item.name);
   Terminal& terminal = screen_terminal(dispatcher.canvas(), terminals, item.name);
-  if (!terminal.open()) throw Refusal("program has ended: " + item.name);
+  require_typable(terminal, item.name);
   return terminal;
 }
 
