@@ -43,6 +43,12 @@ struct Client {
   /// For `attach` only: takes the connection over to relay terminal
   /// `name` after sending `reply`; null where nothing can attach.
   std::function<void(const Json& reply, const std::string& name, bool read_only)> attach;
+  /// When that process started (ProcessInfo::start), read as it connected:
+  /// a request is the person's only while this very process still runs.
+  unsigned long long started = 0;
+  /// True for requests made inside the host on the person's behalf
+  /// (answer()); a socket's client is never trusted without examination.
+  bool trusted = false;
 };
 
 /// What a request works on (handlers.h).

@@ -28,8 +28,7 @@ Terminal* TerminalSet::find(std::string_view name) {
   return it == listed_.end() ? nullptr : it->second.get();
 }
 
-std::optional<std::string> TerminalSet::holder_of(pid_t pid) const {
-  std::vector<ProcessInfo> chain = ancestry(pid);
+std::optional<std::string> TerminalSet::holder_of(const std::vector<ProcessInfo>& chain) const {
   for (const auto& [name, terminal] : listed_) {
     if (terminal->holds(chain)) return name;
   }

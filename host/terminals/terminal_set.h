@@ -28,9 +28,9 @@ class TerminalSet {
   /// host::Refusal when it cannot be started.
   Terminal& start(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
-  /// The name of a listed terminal that process `pid` belongs to (see
-  /// Terminal::holds), if any.
-  std::optional<std::string> holder_of(pid_t pid) const;
+  /// The name of a listed terminal that the process whose `ancestry` this
+  /// is belongs to (see Terminal::holds), if any.
+  std::optional<std::string> holder_of(const std::vector<ProcessInfo>& ancestry) const;
   /// The event loop, which the set and those serving its terminals use.
   Reactor& reactor() const { return reactor_; }
   /// The processes of joined shells.

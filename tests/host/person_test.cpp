@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,9 +146,13 @@ TEST_F(HostPerson, AttachShowsTypesDetachesAndEndsWithTheProgram) {
 
 TEST_F(HostPerson, RecruitsGetNoneOfIt) {
   std::string out = host.dir() + "/out";
+  // The last probe runs below a line of 70 subshells in a session of its
+  // own, so only a far ancestor shows it is the recruit's.
   std::string cmd = "for c in ls 'send-keys Boss x' 'attach Boss' 'join X'; do " + host_path() + " $c >>" + out +
                     " 2>&1; echo status=$? >>" + out + "; done; " + "setsid " + host_path() + " ls >>" + out +
-                    " 2>&1; welkmora dismiss Boss >>" + out + " 2>&1; echo all-probed >>" + out + "; sleep 600";
+                    " 2>&1; welkmora dismiss Boss >>" + out + " 2>&1; setsid bash -c 'd() { if [ $1 -gt 0 ]; then (d " +
+                    "$(($1 - 1))); else " + host_path() + " send-keys Boss x; echo deep=$?; fi; }; d 70' >>" + out +
+                    " 2>&1; echo all-probed >>" + out + "; sleep 600";
   host.recruit(boss, "R", "PATH=" + std::filesystem::path(WELKMORA_BIN).parent_path().string() + ":$PATH; " + cmd);
   std::string text = wait_for(out, "all-probed");
   for (std::string command : {"ls", "send-keys", "attach", "join"}) {
@@ -155,10 +161,34 @@ TEST_F(HostPerson, RecruitsGetNoneOfIt) {
         << text;
   }
   EXPECT_EQ(text.find("status=0"), std::string::npos) << text;
+  EXPECT_NE(text.find("send-keys is for the person at the host, not for terminal R\ndeep=1\n"), std::string::npos)
+      << text;
   EXPECT_NE(text.find("ls is for the person at the host, not for terminal R\nwelkmora: cannot dismiss Boss: it is "
                       "the person's shell\n"),
             std::string::npos)
       << text;
+}
+
+TEST_F(HostPerson, ARequestOutlivingTheProcessThatConnectedIsNotThePersons) {
+  // A child connects and ends; the request comes later over its socket (as
+  // from a recruit's process that forked and exited before sending).
+  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", host.socket_path().c_str());
+  pid_t child = ::fork();
+  if (child == 0) _exit(::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+  std::string request = R"({"command":"send-keys","name":"Boss","keys":["x"]})"
+                        "\n";
+  ASSERT_EQ(::write(fd.get(), request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char reply[512] = {};
+  ASSERT_GT(::read(fd.get(), reply, sizeof reply - 1), 0);
+  EXPECT_EQ(std::string(reply),
+            R"({"error":"send-keys is for the person at the host: the requesting process has ended","ok":false})"
+            "\n");
 }
 
 TEST(HostActivityLog, OneLinePerEvent) {
@@ -174,10 +204,14 @@ TEST(HostActivityLog, OneLinePerEvent) {
   host.client(boss, {"dismiss", "Dev"});
   std::string text = wait_for(log, "dismiss");
   for (std::string line : {" join name=Boss pid=", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
-                           " answer name=Dev by=Boss duration=", " refused by=Boss command=list reason=\"unknown",
+                           " answer name=Dev by=Boss duration=", " claimed=Boss command=list reason=\"unknown",
                            " dismiss name=Dev by=Boss\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   }
+  // A wrong token proves nothing: the log names the sender's process, not
+  // the terminal it claimed to be.
+  EXPECT_EQ(text.find(" refused by=Boss"), std::string::npos) << text;
+  EXPECT_NE(text.find(" refused pid="), std::string::npos) << text;
   EXPECT_EQ(text.find("listening"), std::string::npos) << "the log holds events only";
   EXPECT_EQ(host.error_output().find(" join "), std::string::npos);
 }
