@@ -291,6 +291,22 @@ std::string Canvas::create_note(std::string_view caller, std::optional<std::stri
   return created;
 }
 
+void Canvas::check_note_room(std::size_t size, std::size_t replaced, bool adds) const {
+  if (size > kMaxNoteBytes) {
+    throw Refusal("note too large: " + std::to_string(size) + " bytes, at most " + std::to_string(kMaxNoteBytes) +
+                  " (1 MiB)");
+  }
+  if (adds && notes_.size() >= kMaxNotes) {
+    throw Refusal("too many notes: at most " + std::to_string(kMaxNotes));
+  }
+  std::size_t total = 0;
+  for (const auto& [name, content] : notes_) total += content.size();
+  if (total - replaced + size > kMaxAllNotesBytes) {
+    throw Refusal("notes full: all notes together hold at most " + std::to_string(kMaxAllNotesBytes) +
+                  " bytes (64 MiB)");
+  }
+}
+
 std::string Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
     check_name("note name", *name);
@@ -299,6 +315,7 @@ std::string Canvas::add_note(std::optional<std::string> name, std::string conten
   } else {
     name = free_suffixed("note", 1);
   }
+  check_note_room(content.size(), 0, true);
   notes_.emplace(*name, std::move(content));
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
   return *name;
@@ -307,6 +324,7 @@ std::string Canvas::add_note(std::optional<std::string> name, std::string conten
 void Canvas::set_note(std::string_view name, std::string content) {
   auto it = notes_.find(name);
   if (it == notes_.end()) refuse("no such note", name);
+  check_note_room(content.size(), it->second.size(), false);
   std::string old = std::exchange(it->second, std::move(content));
   record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
     c.notes_.find(name)->second = std::move(old);

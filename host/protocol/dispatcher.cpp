@@ -165,7 +165,12 @@ Json run_saved(const std::function<Json(Context&)>& change, Context& ctx, const 
 
 Json ok_reply(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
 
-Json error_reply(std::string_view text) { return {{"ok", false}, {"error", wire::sanitize_utf8(text)}}; }
+Json error_reply(std::string_view text) {
+  if (text.size() <= kMaxErrorBytes) return {{"ok", false}, {"error", wire::sanitize_utf8(text)}};
+  std::size_t keep = kMaxErrorBytes;
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;  // a whole character
+  return {{"ok", false}, {"error", wire::sanitize_utf8(text.substr(0, keep)) + "..."}};
+}
 
 std::string reply_text(const Json& reply) {
   try {

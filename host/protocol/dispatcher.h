@@ -111,7 +111,13 @@ class Dispatcher {
 /// The reply as one line of compact JSON without the line feed; never throws.
 std::string reply_text(const Json& reply);
 
-/// {"ok":false,"error":text}, with `text` made valid UTF-8.
+/// The most of an error text a reply carries: error texts quote what they
+/// refuse (a name, a command, the JSON parser's last read), and a request
+/// of many megabytes must not get a reply as large.
+inline constexpr std::size_t kMaxErrorBytes = 512;
+
+/// {"ok":false,"error":text}, with `text` made valid UTF-8 and cut after
+/// kMaxErrorBytes ("..." marks the cut).
 Json error_reply(std::string_view text);
 
 }  // namespace host

@@ -41,10 +41,14 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
   if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + name);
   if (terminal->exited() || !terminal->open()) throw Refusal("program has ended: " + name);
   if (busy(name)) throw Refusal("busy with another ask: " + name);
-  if (terminal->pending_input() >= Terminal::kMaxPendingInput) {
+  std::string typed = typed_prompt(prompt);
+  if (typed.size() > Terminal::kMaxPendingInput) {
+    throw Refusal("prompt too long: " + std::to_string(typed.size()) + " bytes, at most " +
+                  std::to_string(Terminal::kMaxPendingInput));
+  }
+  if (terminal->pending_input() + typed.size() > Terminal::kMaxPendingInput) {
     throw Refusal("terminal is not reading its input: " + name);
   }
-  std::string typed = typed_prompt(prompt);
   if (typed.size() > kMaxLinePrompt && terminal->line_mode()) {
     throw Refusal("prompt too long for a terminal line: " + std::to_string(typed.size()) + " bytes, at most " +
                   std::to_string(kMaxLinePrompt));

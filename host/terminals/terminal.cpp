@@ -154,7 +154,7 @@ std::size_t Terminal::read_once(Clock::time_point now) {
 }
 
 bool Terminal::send(std::string_view bytes) {
-  if (!master_ || pending_input() >= kMaxPendingInput) return false;
+  if (!master_ || pending_input() + bytes.size() > kMaxPendingInput) return false;
   input_.append(bytes);
   write_input();
   return true;

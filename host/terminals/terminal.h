@@ -55,8 +55,8 @@ class Terminal {
   bool wants_write() const { return master_ && input_sent_ < input_.size(); }
 
   /// Queues `bytes` as typed input for the program and writes what it
-  /// takes. Drops them, and is false, when the pty is closed or
-  /// kMaxPendingInput bytes wait already: a program that does not read its
+  /// takes. Drops them, and is false, when the pty is closed or they would
+  /// make more than kMaxPendingInput bytes wait: a program that does not read its
   /// input (but asks the terminal things, whose answers are input too)
   /// cannot make the host keep more.
   bool send(std::string_view bytes);

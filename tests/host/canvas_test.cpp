@@ -149,6 +149,22 @@ TEST_F(HostCanvas, FreeNamesTakeASuffix) {
   EXPECT_EQ(canvas.free_terminal_name("Lead"), "Lead-7");
 }
 
+TEST_F(HostCanvas, NotesHaveASizeAndATotalLimit) {
+  std::string mib(kMaxNoteBytes, 'x');
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "big", mib + "x"); }),
+            "note too large: 1048577 bytes, at most 1048576 (1 MiB)");
+  for (int i = 0; i < 63; ++i) canvas.create_note("A", "n" + std::to_string(i), mib);
+  canvas.create_note("A", "last", std::string(kMaxNoteBytes - 10, 'x'));
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "more", std::string(11, 'x')); }),
+            "notes full: all notes together hold at most 67108864 bytes (64 MiB)");
+  EXPECT_EQ(refusal_of([&] { canvas.edit_note("A", "last", "xx", "xxxxxxxxxxxxx"); }),
+            "notes full: all notes together hold at most 67108864 bytes (64 MiB)");
+  // What replaces a note counts without the text it replaces.
+  canvas.write_note("A", "n0", mib);
+  canvas.delete_note("A", "n1");
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "again", mib); }), "<accepted>");
+}
+
 TEST_F(HostCanvas, SnapshotKeepsNoteRopesByName) {
   canvas.create_note("Lead", "Plan", "p");
   canvas.connect("Lead", "Plan", "A");

@@ -111,6 +111,11 @@ TEST_F(HostPerson, SendKeysInterruptsAShellThenAskWorks) {
   EXPECT_EQ(person({"send-keys", "Sh", "-l", "echo", "Space"}).status, 0);
   EXPECT_NE(host.check_until(boss, "Sh", "echoSpace").out.find("echoSpace"), std::string::npos);
 
+  // What is about to be typed counts: an input past the limit is refused.
+  Json huge = {{"command", "send-keys"}, {"name", "Sh"}, {"literal", true}, {"keys", {std::string(2 << 20, 'x')}}};
+  EXPECT_EQ(Json::parse(host.send_line(wire::to_wire(huge)))["error"],
+            "input too long: 2097152 bytes, at most 1048576");
+
   RunResult joined = person({"send-keys", "Boss", "x"});
   EXPECT_EQ(joined.status, 1);
   EXPECT_EQ(joined.err, "welkmora-host: cannot type into a joined shell: Boss\n");
