@@ -6,6 +6,7 @@
 #include "model/refusal.h"
 #include "model/text_edit.h"
 #include "model/token.h"
+#include "utf8.h"
 
 namespace host {
 namespace {
@@ -28,6 +29,13 @@ auto find_in(Map& map, std::string_view name) -> decltype(&map.begin()->second) 
   return it == map.end() ? nullptr : &it->second;
 }
 
+/// The marks and overrides that reorder text around them, so that a name
+/// would read otherwise than it is ("A\u202Eevil" shows as "Alive").
+bool is_bidi_control(char32_t cp) {
+  return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
 }  // namespace
 
 Rope Rope::between(Item x, Item y) {
@@ -40,9 +48,12 @@ void check_name(std::string_view what, std::string_view name) {
   if (name.size() > kMaxNameBytes) {
     throw Refusal(std::string(what) + " is longer than " + std::to_string(kMaxNameBytes) + " bytes");
   }
-  for (char c : name) {
-    auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) throw Refusal(std::string(what) + " must not contain control characters");
+  for (std::size_t i = 0; i < name.size();) {
+    char32_t cp = wire::next_code_point(name, i);
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+      throw Refusal(std::string(what) + " must not contain control characters");
+    }
+    if (is_bidi_control(cp)) throw Refusal(std::string(what) + " must not contain bidirectional controls");
   }
 }
 

@@ -100,7 +100,8 @@ struct NoteListing {
   bool connected;
 };
 
-/// Refuses names that are empty or hold control characters.
+/// Refuses names that are empty, too long, or hold control characters (C0,
+/// DEL, C1) or bidirectional controls.
 void check_name(std::string_view what, std::string_view name);
 
 class Canvas {

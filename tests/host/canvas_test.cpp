@@ -131,6 +131,11 @@ TEST_F(HostCanvas, FreeNamesTakeASuffix) {
   EXPECT_EQ(refusal_of([] { check_name("name", "a\x7f"); }), "name must not contain control characters");
   EXPECT_EQ(refusal_of([] { check_name("name", std::string(257, 'x')); }), "name is longer than 256 bytes");
   EXPECT_EQ(refusal_of([] { check_name("name", "Ümlaut — ok"); }), "<accepted>");
+  // C1 controls a terminal would act on, and text that reads otherwise
+  // than it is ("A\u202Eevil" shows as "Alive").
+  EXPECT_EQ(refusal_of([] { check_name("name", "a\u009b31m"); }), "name must not contain control characters");
+  EXPECT_EQ(refusal_of([] { check_name("name", "A\u202Eevil"); }), "name must not contain bidirectional controls");
+  EXPECT_EQ(refusal_of([] { check_name("name", "x\u2067y"); }), "name must not contain bidirectional controls");
 
   // A suffix never takes a name past the limit, nor cuts a character in two.
   std::string longest = std::string(253, 'x') + "ü";

@@ -16,7 +16,9 @@
 #include <thread>
 
 #include "host_process.h"
+#include "loop/log.h"
 #include "pty_process.h"
+#include "server/attach_filter.h"
 
 using namespace harness;
 using namespace std::chrono_literals;
@@ -249,4 +251,38 @@ TEST_F(HostPerson, JoinedShellsLeaveWithTheirShell) {
   Env again = host.join("Temp");
   EXPECT_EQ(again.at("WELKMORA_TERMINAL_ID"), "Temp");
   EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "Mine"}})["content"], "m");
+}
+
+TEST(HostAttachFilter, PassesDrawingAndDropsWhatOutlivesTheAttach) {
+  host::AttachFilter filter;
+  std::string drawing = "a\x1b[1;31mb\x1b[2J\x1b[5;1H\x1b[?25l\x1b[?1000h\x1b[?5h\x1b(0q\x1b(B\x1b[0 q\r\n\xc3\xa9";
+  EXPECT_EQ(filter.pass(drawing), drawing);
+  // Clipboard writes, titles, DCS and APC strings (split across chunks),
+  // C1 controls as UTF-8, queries, window operations, unknown modes, a
+  // full reset, key modes and ENQ's answerback.
+  std::string text = filter.pass(
+                         "1\x1b]52;c;ZXZpbA==\x07"
+                         "2\x1b]0;title\x1b\\"
+                         "3\x1bP+q544e\x1b") +
+                     filter.pass("\\4\x1b_apc\x1b\\5\xc2") +
+                     filter.pass(
+                         "\x9b"
+                         "31m6\x1b[6n\x1b[>c\x1b[8;1;1t") +
+                     filter.pass(
+                         "\x1b[?1001h\x1b[?3h\x1b"
+                         "c\x1b[>4;2m\x05"
+                         "7");
+  EXPECT_EQ(text,
+            "12345"
+            "31m67");
+  EXPECT_FALSE(filter.switched_screen());
+  // A switch of screens is not passed; the attachment redraws instead.
+  EXPECT_EQ(filter.pass("\x1b[?1049h"), "");
+  EXPECT_TRUE(filter.switched_screen());
+}
+
+TEST(HostActivityLog, ControlsAreEscapedWhereverTheyArePrinted) {
+  EXPECT_EQ(host::escape_controls("a\x1b[31m\xc2\x9b"
+                                  "1m\xe2\x80\xae\xff!"),
+            "a\\x1b[31m\\xc2\\x9b1m\xe2\x80\xae\\xff!");
 }
