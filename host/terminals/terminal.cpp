@@ -52,7 +52,17 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 /// In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd) {
+[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd, const char* cgroup_procs) {
+  if (cgroup_procs != nullptr) {
+    // Joins its group before it runs, so all it ever starts is in there;
+    // when it cannot, the host ends it by its session instead.
+    int fd = open(cgroup_procs, O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ssize_t ignored = write(fd, "0", 1);
+      (void)ignored;
+      close(fd);
+    }
+  }
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -83,6 +93,7 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor
   std::vector<std::string> args = launch.argv;
   std::vector<std::string> env = child_environment(launch);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
+  std::string cgroup_procs = launch.cgroup.empty() ? std::string() : launch.cgroup + "/cgroup.procs";
 
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) throw Refusal("cannot start a terminal: " + wire::os_error_text(errno));
@@ -94,7 +105,9 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   if (pid < 0) throw Refusal("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
-  if (pid == 0) exec_child(argv.data(), envp.data(), report_write.get());
+  if (pid == 0) {
+    exec_child(argv.data(), envp.data(), report_write.get(), cgroup_procs.empty() ? nullptr : cgroup_procs.c_str());
+  }
 
   wire::UniqueFd master_fd(master);
   fcntl(master, F_SETFD, FD_CLOEXEC);

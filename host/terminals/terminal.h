@@ -36,6 +36,9 @@ struct Launch {
   std::vector<std::string> unset;
   int rows = 40;
   int cols = 120;
+  /// The control group directory the program joins before it runs (see
+  /// cgroups.h); empty for none.
+  std::string cgroup;
 };
 
 class Terminal {
