@@ -159,7 +159,8 @@ TEST_F(HostCanvas, NotesHaveASizeAndATotalLimit) {
   EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "big", mib + "x"); }),
             "note too large: 1048577 bytes, at most 1048576 (1 MiB)");
   for (int i = 0; i < 63; ++i) canvas.create_note("A", "n" + std::to_string(i), mib);
-  canvas.create_note("A", "last", std::string(kMaxNoteBytes - 10, 'x'));
+  canvas.create_note("A", "half", std::string(kMaxNoteBytes / 2, 'x'));
+  canvas.create_note("A", "last", std::string(kMaxNoteBytes / 2 - 10, 'x'));
   EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "more", std::string(11, 'x')); }),
             "notes full: all notes together hold at most 67108864 bytes (64 MiB)");
   EXPECT_EQ(refusal_of([&] { canvas.edit_note("A", "last", "xx", "xxxxxxxxxxxxx"); }),

@@ -261,17 +261,17 @@ TEST(HostAttachFilter, PassesDrawingAndDropsWhatOutlivesTheAttach) {
   // C1 controls as UTF-8, queries, window operations, unknown modes, a
   // full reset, key modes and ENQ's answerback.
   std::string text = filter.pass(
-                         "1\x1b]52;c;ZXZpbA==\x07"
-                         "2\x1b]0;title\x1b\\"
-                         "3\x1bP+q544e\x1b") +
-                     filter.pass("\\4\x1b_apc\x1b\\5\xc2") +
-                     filter.pass(
-                         "\x9b"
-                         "31m6\x1b[6n\x1b[>c\x1b[8;1;1t") +
-                     filter.pass(
-                         "\x1b[?1001h\x1b[?3h\x1b"
-                         "c\x1b[>4;2m\x05"
-                         "7");
+      "1\x1b]52;c;ZXZpbA==\x07"
+      "2\x1b]0;title\x1b\\"
+      "3\x1bP+q544e\x1b");
+  text += filter.pass("\\4\x1b_apc\x1b\\5\xc2");
+  text += filter.pass(
+      "\x9b"
+      "31m6\x1b[6n\x1b[>c\x1b[8;1;1t");
+  text += filter.pass(
+      "\x1b[?1001h\x1b[?3h\x1b"
+      "c\x1b[>4;2m\x05"
+      "7");
   EXPECT_EQ(text,
             "12345"
             "31m67");
