@@ -11,6 +11,10 @@ using wire::Json;
 
 /// The most bytes one key press types (a modified function key's sequence).
 constexpr std::size_t kLongestKey = 16;
+/// With less room than this left for its input, a program counts as not
+/// reading it (the answers to its queries fill the queue to within a few
+/// bytes of the limit). The same as in asks.cpp.
+constexpr std::size_t kInputHeadroom = 4096;
 
 Json names(const std::vector<std::string>& list) {
   Json out = Json::array();
@@ -66,7 +70,7 @@ void require_typable(const Terminal& terminal, std::string_view name, std::size_
     throw Refusal("input too long: " + std::to_string(adding) + " bytes, at most " +
                   std::to_string(Terminal::kMaxPendingInput));
   }
-  if (terminal.pending_input() + std::max<std::size_t>(adding, 1) > Terminal::kMaxPendingInput) {
+  if (terminal.pending_input() + std::max(adding, kInputHeadroom) > Terminal::kMaxPendingInput) {
     throw Refusal("terminal is not reading its input: " + std::string(name));
   }
 }

@@ -35,8 +35,8 @@ Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::str
 /// Refuses "program has ended: NAME" when `terminal` takes no more input,
 /// "input too long: N bytes, at most M" when `adding` bytes are more than
 /// it may ever queue, and "terminal is not reading its input: NAME" when
-/// what waits for the program already leaves no room for them (for at
-/// least one byte when `adding` is 0).
+/// what waits for the program already leaves no room for them (nor for
+/// 4 KiB more).
 void require_typable(const Terminal& terminal, std::string_view name, std::size_t adding = 0);
 
 /// Types `words` into `terminal`: each word that names a key (see

@@ -6,6 +6,14 @@
 #include "model/refusal.h"
 #include "utf8.h"
 
+namespace {
+
+/// With less room than this left for its input, a program counts as not
+/// reading it; the same as in protocol/person.cpp.
+constexpr std::size_t kInputHeadroom = 4096;
+
+}  // namespace
+
 namespace host {
 namespace {
 
@@ -46,7 +54,7 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
     throw Refusal("prompt too long: " + std::to_string(typed.size()) + " bytes, at most " +
                   std::to_string(Terminal::kMaxPendingInput));
   }
-  if (terminal->pending_input() + typed.size() > Terminal::kMaxPendingInput) {
+  if (terminal->pending_input() + std::max(typed.size(), kInputHeadroom) > Terminal::kMaxPendingInput) {
     throw Refusal("terminal is not reading its input: " + name);
   }
   if (typed.size() > kMaxLinePrompt && terminal->line_mode()) {
