@@ -260,6 +260,10 @@ PtyState Terminal::pty_state() const {
   }
   state.mode = mode();
   if (state.foreground) state.activity = foreground_activity(*state.foreground, tty_path_);
+  // Output the host has not read yet: as far as a turn can tell, the
+  // program is still at work (it may be done, its output still on the way).
+  int unread = 0;
+  if (master_ && ::ioctl(master_.get(), FIONREAD, &unread) == 0 && unread > 0) state.activity = Activity::kRunning;
   return state;
 }
 

@@ -239,7 +239,8 @@ std::optional<std::size_t> returned_prompt(const TurnMark& mark, const ScreenTex
   if (now.cursor_row < now.first_row || now.cursor_row - now.first_row >= now.rows.size()) return std::nullopt;
   auto cursor = static_cast<std::size_t>(now.cursor_row - now.first_row);
   std::string_view line = rtrim(now.rows[cursor]);
-  if (!prompt_back && (mark.text.empty() || line != mark.text)) return std::nullopt;
+  if (prompt_back) return cursor;  // the rule found the prompt there; a footer may follow
+  if (mark.text.empty() || line != mark.text) return std::nullopt;
   for (std::size_t i = cursor + 1; i < now.rows.size(); ++i) {
     if (!rtrim(now.rows[i]).empty()) return std::nullopt;
   }

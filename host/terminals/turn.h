@@ -275,10 +275,10 @@ bool looks_like_input_request(std::string_view line);
 /// concatenation, with white space removed, begins with `prompt` with white
 /// space removed (an empty prompt: the first row alone), after the mark
 /// text; the echo starts at the cursor, so the first row must not be blank.
-/// The cursor row is left out when it is the last non-blank row and either
-/// equals the non-empty mark text or `prompt_back` says the turn ended at
-/// the idle prompt; with `prompt_back`, so are other rows that read exactly
-/// as that prompt (an empty command's, after a key that quit a pager).
+/// The cursor row is left out when `prompt_back` says the turn ended at the
+/// idle prompt there, and so are other rows that read exactly as that
+/// prompt (an empty command's, after a key that quit a pager); without it,
+/// when it is the last non-blank row and equals the non-empty mark text.
 std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt, bool prompt_back = false,
                         std::optional<std::uint64_t> normal_from = std::nullopt);
 
