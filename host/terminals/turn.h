@@ -125,7 +125,7 @@ struct TurnMark {
   /// The absolute row of the top of the visible screen and its rows then,
   /// right-trimmed: what was on the screen already.
   std::uint64_t top = 0;
-  std::vector<std::string> screen;
+  std::vector<std::string> screen{};
   /// The program drew on the alternate screen.
   bool alternate = false;
   std::optional<pid_t> foreground = std::nullopt;
