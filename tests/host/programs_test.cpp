@@ -55,8 +55,12 @@ class RealPrograms : public ::testing::Test {
   Env lead;
 };
 
-#define REQUIRE(recruited) \
-  if (!(recruited)) GTEST_SKIP() << "not installed"
+#define REQUIRE(recruited)             \
+  do {                                 \
+    if (!(recruited)) {                \
+      GTEST_SKIP() << "not installed"; \
+    }                                  \
+  } while (false)
 
 }  // namespace
 
@@ -117,8 +121,12 @@ TEST_F(RealPrograms, Repls) {
     EXPECT_EQ(ask("S", "select 6*7"), answer("...>", true));
     EXPECT_EQ(ask("S", ";"), answer("42"));
   }
-  if (recruit("C", "bc", "bc -q")) EXPECT_EQ(ask("C", "scale=3; 1/3"), answer(".333"));
-  if (recruit("L", "lua5.4", "lua5.4")) EXPECT_EQ(ask("L", "print(6*7)"), answer("42"));
+  if (recruit("C", "bc", "bc -q")) {
+    EXPECT_EQ(ask("C", "scale=3; 1/3"), answer(".333"));
+  }
+  if (recruit("L", "lua5.4", "lua5.4")) {
+    EXPECT_EQ(ask("L", "print(6*7)"), answer("42"));
+  }
   if (recruit("E", "ed", "ed")) {
     EXPECT_EQ(ask("E", "a"), answer(""));
     EXPECT_EQ(ask("E", "hello"), answer(""));
