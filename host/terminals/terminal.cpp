@@ -136,7 +136,10 @@ Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor
       last_output_(Clock::now()) {
   char name[64];
   struct stat st {};
-  if (ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) tty_ = st.st_rdev;
+  if (ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) {
+    tty_ = st.st_rdev;
+    tty_path_ = name;
+  }
 }
 
 Terminal::~Terminal() {
@@ -156,7 +159,11 @@ std::size_t Terminal::read_once(Clock::time_point now) {
   ssize_t n = read(master_.get(), buf, sizeof buf);
   if (n > 0) {
     std::string_view bytes(buf, static_cast<std::size_t>(n));
+    bool was_alternate = screen_.alternate();
     screen_.feed(bytes);
+    if (was_alternate && !screen_.alternate()) {
+      left_alternate_at_ = screen_.lines_scrolled() + static_cast<std::uint64_t>(screen_.cursor().row);
+    }
     last_output_ = now;
     output_listeners_.notify(bytes);
     return bytes.size();
@@ -260,11 +267,16 @@ bool Terminal::line_mode() const {
 PtyState Terminal::pty_state() const {
   PtyState state;
   pid_t group = exited() ? -1 : ::getpgid(pid_);
-  state.own_group = group > 0 ? group : pid_;
+  state.own_group = home_.group ? *home_.group : group > 0 ? group : pid_;
   if (master_) {
     if (pid_t foreground = ::tcgetpgrp(master_.get()); foreground > 0) state.foreground = foreground;
   }
   state.mode = mode();
+  if (state.foreground) state.activity = foreground_activity(*state.foreground, tty_path_);
+  // Output the host has not read yet: as far as a turn can tell, the
+  // program is still at work (it may be done, its output still on the way).
+  int unread = 0;
+  if (master_ && ::ioctl(master_.get(), FIONREAD, &unread) == 0 && unread > 0) state.activity = Activity::kRunning;
   return state;
 }
 
