@@ -133,13 +133,13 @@ struct ScreenCallbacks {
 void Screen::VTermFree::operator()(VTerm* vt) const { vterm_free(vt); }
 
 Screen::Screen(int rows, int cols, ReplyFn reply)
-    : vt_(vterm_new(rows, cols)),
-      scanner_(vterm_new(rows, cols)),
-      rows_(rows),
-      cols_(cols),
+    : vt_(vterm_new(std::max(rows, 1), std::max(cols, kMinColumns))),
+      scanner_(vterm_new(std::max(rows, 1), std::max(cols, kMinColumns))),
+      rows_(std::max(rows, 1)),
+      cols_(std::max(cols, kMinColumns)),
       reply_(std::move(reply)),
-      primary_(rows, cols),
-      row_changes_(static_cast<std::size_t>(rows), 1) {
+      primary_(rows_, cols_),
+      row_changes_(static_cast<std::size_t>(rows_), 1) {
   static const VTermStateCallbacks kState = {
       .putglyph = &ScreenCallbacks::put_glyph,
       .movecursor = &ScreenCallbacks::move_cursor,
@@ -176,10 +176,12 @@ Screen::~Screen() = default;
 VTermState* Screen::state() const { return vterm_obtain_state(vt_.get()); }
 
 void Screen::feed(std::string_view bytes) {
-  if (bytes.empty()) return;
-  unsent_ = bytes.data();
-  vterm_input_write(scanner_.get(), bytes.data(), bytes.size());
-  forward(bytes.data() + bytes.size());
+  filtered_.clear();
+  filter_.pass(bytes, filtered_, static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_));
+  if (filtered_.empty()) return;
+  unsent_ = filtered_.data();
+  vterm_input_write(scanner_.get(), filtered_.data(), filtered_.size());
+  forward(filtered_.data() + filtered_.size());
   unsent_ = nullptr;
 }
 
@@ -363,7 +365,8 @@ void Screen::state_resized(int rows, int cols, int& row_delta) {
 }
 
 void Screen::resize(int rows, int cols) {
-  if (rows < 1 || cols < 1 || (rows == rows_ && cols == cols_)) return;
+  cols = std::max(cols, kMinColumns);
+  if (rows < 1 || (rows == rows_ && cols == cols_)) return;
   vterm_set_size(vt_.get(), rows, cols);
 }
 

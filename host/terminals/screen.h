@@ -19,6 +19,7 @@
 
 #include "terminals/grid.h"
 #include "terminals/keys.h"
+#include "terminals/output_filter.h"
 #include "terminals/plain_text.h"
 
 struct VTerm;
@@ -66,7 +67,8 @@ class Screen {
   Screen(const Screen&) = delete;
   Screen& operator=(const Screen&) = delete;
 
-  /// Runs the program's output through the emulation.
+  /// Runs the program's output through the emulation, after the filter
+  /// (output_filter.h) has made it safe.
   void feed(std::string_view bytes);
 
   /// The last `history` scrollback lines and the visible rows, each without
@@ -127,6 +129,10 @@ class Screen {
 
   /// Most scrollback lines kept.
   static constexpr std::size_t kScrollbackLimit = 5000;
+  /// The narrowest screen: a double-width character must fit on a row.
+  static constexpr int kMinColumns = 2;
+  /// The narrowest screen: a double-width character must fit on a row.
+  static constexpr int kMinColumns = 2;
 
  private:
   /// libvterm's callbacks into this class.
@@ -169,6 +175,9 @@ class Screen {
   std::unique_ptr<VTerm, VTermFree> scanner_;
   int rows_, cols_;
   ReplyFn reply_;
+  OutputFilter filter_;
+  /// The filter's output for one feed, kept for its capacity.
+  std::string filtered_;
   CombinedChars combined_;
   Grid primary_;
   /// While the program shows the alternate screen.
