@@ -131,8 +131,6 @@ class Screen {
   static constexpr std::size_t kScrollbackLimit = 5000;
   /// The narrowest screen: a double-width character must fit on a row.
   static constexpr int kMinColumns = 2;
-  /// The narrowest screen: a double-width character must fit on a row.
-  static constexpr int kMinColumns = 2;
 
  private:
   /// libvterm's callbacks into this class.
