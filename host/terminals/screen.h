@@ -1,9 +1,14 @@
 #pragma once
-// What a terminal shows: libvterm's emulation of the screen, with the
-// alternate screen on, plus the scrollback kept here from the lines that
-// scroll off the top. Answers to terminal queries (cursor position, device
-// attributes) go back to the program through the reply function.
+// What a terminal shows. libvterm parses the program's output and keeps the
+// terminal's state (cursor, modes, pen, scrolling region); its state layer
+// draws into cells kept here (terminals/grid.h), where a scroll costs the
+// same whatever the size of the screen and the rows that scroll off are
+// kept in the form their readers want. Plain printable text skips libvterm's
+// path for each character (terminals/plain_text.h). Answers to terminal
+// queries (cursor position, device attributes) go back to the program
+// through the reply function.
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,11 +17,13 @@
 #include <string_view>
 #include <vector>
 
+#include "terminals/grid.h"
 #include "terminals/keys.h"
 #include "terminals/output_filter.h"
+#include "terminals/plain_text.h"
 
 struct VTerm;
-struct VTermScreen;
+struct VTermState;
 
 namespace host {
 
@@ -28,9 +35,6 @@ struct ScreenText {
   std::uint64_t first_row = 0;
   /// The kept scrollback, oldest first, then the visible screen; UTF-8.
   std::vector<std::string> rows;
-  /// Same length as `rows`: `continued[i]` is true when rows[i] continues
-  /// rows[i-1] because the terminal wrapped at its right margin.
-  std::vector<bool> continued;
   /// How many of `rows`, at the end, are the visible screen.
   std::size_t screen_rows = 0;
   /// Absolute number of the row the cursor is on.
@@ -38,35 +42,13 @@ struct ScreenText {
   /// The program draws on the alternate screen, as full-screen programs do;
   /// nothing scrolls into the scrollback from there.
   bool alternate = false;
+  /// For each of `rows`: the terminal wrapped the row before it (which may
+  /// be before `rows[0]`) into it at its right margin.
+  std::vector<bool> continued;
 };
 
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.
 std::string_view cursor_line(const ScreenText& screen);
-
-/// A colour as the program chose it: the terminal's default, an entry of
-/// the 256-colour palette, or 24-bit RGB.
-struct Color {
-  enum class Kind : std::uint8_t { kDefault, kIndexed, kRgb };
-  Kind kind = Kind::kDefault;
-  std::uint8_t index = 0;
-  std::uint8_t red = 0, green = 0, blue = 0;
-  bool operator==(const Color&) const = default;
-};
-
-/// How a cell is drawn.
-struct Style {
-  Color fg, bg;
-  bool bold = false, italic = false, underline = false, blink = false, reverse = false, strike = false;
-  bool operator==(const Style&) const = default;
-};
-
-/// A run of cells of one style in a row: their characters (UTF-8; a blank
-/// cell is a space) and how many columns they take.
-struct Span {
-  Style style;
-  std::string text;
-  int columns = 0;
-};
 
 /// Where the cursor is on the visible screen (0-based) and whether the
 /// program shows it.
@@ -101,7 +83,12 @@ class Screen {
   ScreenText snapshot(std::uint64_t from_row) const;
 
   /// How many lines have scrolled off the top so far.
-  std::uint64_t lines_scrolled() const { return scrolled_; }
+  std::uint64_t lines_scrolled() const { return scrollback_.end(); }
+  /// Absolute number of the oldest scrollback row still kept.
+  std::uint64_t first_kept_row() const { return scrollback_.first(); }
+  /// Kept scrollback row `row` (absolute number) as styled_row gives a
+  /// visible one; empty when it is not kept.
+  std::vector<Span> history_row(std::uint64_t row) const;
 
   int rows() const { return rows_; }
   int cols() const { return cols_; }
@@ -110,7 +97,7 @@ class Screen {
   std::vector<Span> styled_row(int row) const;
   Cursor cursor() const;
   /// True while the program shows its alternate screen.
-  bool alternate() const { return alternate_; }
+  bool alternate() const { return alternate_grid_ != nullptr; }
   /// Escape sequences that put another terminal in the input modes the
   /// program has set here (cursor keys, keypad, bracketed paste, mouse), so
   /// that the keys typed there reach the program as it expects them.
@@ -129,7 +116,9 @@ class Screen {
   /// as of change N redraws the rows changed after N.
   std::uint64_t change() const { return change_; }
   /// The last change of visible row `row`.
-  std::uint64_t row_change(int row) const { return row_changes_[static_cast<std::size_t>(row)]; }
+  std::uint64_t row_change(int row) const {
+    return std::max(row_changes_[static_cast<std::size_t>(row)], screen_scroll_change_);
+  }
   /// The last change of the cursor (its place or its visibility).
   std::uint64_t cursor_change() const { return cursor_change_; }
   /// The last change of the size; every row changed with it.
@@ -146,11 +135,30 @@ class Screen {
  private:
   /// libvterm's callbacks into this class.
   friend struct ScreenCallbacks;
-  void push_line(std::string line);
+
+  // What libvterm's state layer does to the screen.
+  void put_glyph(const std::uint32_t* chars, int width, bool protect, int row, int col);
+  void cursor_moved(int row, int col);
+  bool scroll_rows(int top, int bottom, int downward);
+  void move_cells(int dst_row, int dst_col, int src_row, int src_col, int rows, int cols);
+  void erase(int top, int bottom, int left, int right, bool selective);
   void set_property(int prop, int value);
+  void state_resized(int rows, int cols, int& row_delta);
+  void double_width(int row, bool on);
+
+  // The output path: libvterm's parser finds the text, the plain part is
+  // written here and the rest goes to the emulator.
+  std::size_t scanned_text(const char* bytes, std::size_t len);
+  /// Writes the plain run [p, end) as far as it goes on; returns where the
+  /// rest, left to libvterm, starts.
+  const char* write_plain(const char* p, const char* end);
+  /// Sends the output up to `end` that libvterm has not seen yet.
+  void forward(const char* end);
+
   void damage(int from_row, int to_row);
-  void cursor_moved() { cursor_change_ = ++change_; }
-  std::string row_text(int row) const;
+  Grid& grid() { return alternate_grid_ ? *alternate_grid_ : primary_; }
+  const Grid& grid() const { return alternate_grid_ ? *alternate_grid_ : primary_; }
+  VTermState* state() const;
   /// What the terminal sends the program for `send`, captured instead.
   template <class Fn>
   std::string captured(Fn send);
@@ -158,22 +166,38 @@ class Screen {
   struct VTermFree {
     void operator()(VTerm* vt) const;
   };
+  /// The terminal: parser, state and keyboard.
   std::unique_ptr<VTerm, VTermFree> vt_;
-  VTermScreen* screen_ = nullptr;
+  /// libvterm's parser alone, run ahead of the terminal's over the same
+  /// bytes to find the runs of text.
+  std::unique_ptr<VTerm, VTermFree> scanner_;
   int rows_, cols_;
   ReplyFn reply_;
   OutputFilter filter_;
   /// The filter's output for one feed, kept for its capacity.
   std::string filtered_;
-  std::deque<std::string> scrollback_;
-  std::uint64_t scrolled_ = 0;
-  bool alternate_ = false;
+  CombinedChars combined_;
+  Grid primary_;
+  /// While the program shows the alternate screen.
+  std::unique_ptr<Grid> alternate_grid_;
+  Scrollback scrollback_{kScrollbackLimit};
+  Pen pen_;
+  PlainText plain_;
+  /// Bytes of the output being fed that the emulator has not seen yet.
+  const char* unsent_ = nullptr;
+  /// Where the last character went, and where that left the cursor: a
+  /// character at the start of the next row with no other cursor move in
+  /// between is the terminal wrapping the row.
+  int glyph_row_ = -1;
+  int after_glyph_row_ = -1, after_glyph_col_ = -1;
   bool cursor_visible_ = true;
   int mouse_ = 0;
   /// Set while captured() runs: replies go here instead.
   std::string* capture_ = nullptr;
   std::uint64_t change_ = 1;
   std::vector<std::uint64_t> row_changes_;
+  /// The last scroll of the whole screen, which changed every row.
+  std::uint64_t screen_scroll_change_ = 0;
   std::uint64_t cursor_change_ = 1;
   std::uint64_t size_change_ = 1;
 };

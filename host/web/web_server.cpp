@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <libwebsockets.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -244,6 +245,10 @@ void WebServer::accept_clients() {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;  // EAGAIN, or out of descriptors: they wait in the backlog
     }
+    // Frames are small and each matters at once (a reply, then the screen
+    // with the key's echo): none waits for the acknowledgement of the last.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     // libwebsockets owns the descriptor from here, and closes it on failure.
     lws_adopt_socket_vhost(vhost_, fd);
     nest_.kick();

@@ -127,3 +127,122 @@ TEST(HostScreen, PastesAsTheProgramAsked) {
   f.screen.paste("a\r\nb");
   EXPECT_EQ(f.replies, "\x1b[200~a\rb\x1b[201~");
 }
+
+namespace {
+
+std::vector<std::string> visible(const Screen& screen) {
+  ScreenText shot = screen.snapshot(screen.lines_scrolled());
+  return shot.rows;
+}
+
+std::string styled(const Screen& screen) {
+  std::string out;
+  for (int row = 0; row < screen.rows(); ++row) {
+    for (const Span& span : screen.styled_row(row)) {
+      out += "[" + span.text + "/" + std::to_string(span.columns) + "/" + std::to_string(span.style.fg.index) +
+             (span.style.bold ? "b" : "") + (span.style.reverse ? "r" : "") + "]";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(HostScreen, ScrollingRegionsMoveOnlyTheirRows) {
+  Fixture f;
+  f.screen.feed("top\r\n1\r\n2\r\n3\r\nbottom");
+  f.screen.feed("\x1b[2;4r\x1b[4;1H\r\nnew");  // a line feed at the region's bottom
+  EXPECT_EQ(visible(f.screen), (std::vector<std::string>{"top", "2", "3", "new", "bottom"}));
+  EXPECT_EQ(f.screen.lines_scrolled(), 0u);
+  f.screen.feed("\x1b[2;1H\x1b[L");  // insert a line in the region
+  EXPECT_EQ(visible(f.screen), (std::vector<std::string>{"top", "", "2", "3", "bottom"}));
+  f.screen.feed("\x1b[r\x1b[1;1Habcdef\r\x1b[2@\x1b[3G\x1b[P");  // insert, then delete, characters
+  EXPECT_EQ(visible(f.screen)[0], "  bcdef");
+  // A region from the top row keeps what leaves it, as xterm does.
+  f.screen.feed("\x1b[1;3r\x1b[3;1H\r\n");
+  EXPECT_EQ(f.screen.lines_scrolled(), 1u);
+  EXPECT_EQ(f.screen.text(1).substr(0, 8), "  bcdef\n");
+}
+
+TEST(HostScreen, AlternateScreenSwitchesKeepTheScrollback) {
+  Fixture f;
+  for (int i = 0; i < 8; ++i) f.screen.feed("m" + std::to_string(i) + "\r\n");
+  ASSERT_EQ(f.screen.lines_scrolled(), 4u);
+  f.screen.feed("\x1b[?1049h\x1b[H\x1b[31malt\x1b[0m");
+  EXPECT_TRUE(f.screen.alternate());
+  EXPECT_EQ(f.screen.styled_row(0).at(0).style.fg.index, 1);
+  for (int i = 0; i < 10; ++i) f.screen.feed("\r\n");
+  f.screen.feed("\x1b[?1049l");
+  EXPECT_FALSE(f.screen.alternate());
+  EXPECT_EQ(f.screen.lines_scrolled(), 4u);
+  EXPECT_EQ(f.screen.first_kept_row(), 0u);
+  EXPECT_EQ(f.screen.history_row(3).at(0).text, "m3");
+  EXPECT_TRUE(f.screen.history_row(4).empty());
+  EXPECT_EQ(visible(f.screen), (std::vector<std::string>{"m4", "m5", "m6", "m7", ""}));
+}
+
+TEST(HostScreen, WideCharactersAtTheRightMargin) {
+  Fixture f;
+  f.screen.feed(std::string(19, 'x') + "日本");
+  // The wide character does not fit in the last column: it starts the next row.
+  ScreenText shot = f.screen.snapshot(0);
+  EXPECT_EQ(shot.rows[0], std::string(19, 'x'));
+  EXPECT_EQ(shot.rows[1], "日本");
+  EXPECT_TRUE(shot.continued[1]);
+  EXPECT_EQ(f.screen.styled_row(1).at(0).columns, 4);
+  // Overwriting half of a wide character blanks the other half.
+  f.screen.feed("\x1b[2;2Ha\x1b[2;4H");
+  EXPECT_EQ(f.screen.snapshot(0).rows[1], " a本");
+  f.screen.feed("\x1b[2;3Hb");
+  EXPECT_EQ(f.screen.snapshot(0).rows[1], " ab");
+}
+
+TEST(HostScreen, WrappedRowsAreMarked) {
+  Fixture f;
+  f.screen.feed(std::string(45, 'w') + "\r\nshort\r\n" + std::string(20, 'e') + "\r\nx");
+  ScreenText shot = f.screen.snapshot(0);
+  // The first row has scrolled off already; it keeps its mark.
+  EXPECT_EQ(shot.continued, (std::vector<bool>{false, true, true, false, false, false}));
+  f.screen.feed("\r\n\r\n\r\n" + std::string(30, 'z'));
+  shot = f.screen.snapshot(0);
+  ASSERT_EQ(shot.rows.size(), 10u);
+  EXPECT_EQ(shot.continued, (std::vector<bool>{false, true, true, false, false, false, false, false, false, true}));
+  EXPECT_EQ(shot.rows[8], std::string(20, 'z'));
+}
+
+TEST(HostScreen, LongScrollKeepsTheNewestInOrder) {
+  Fixture f;
+  std::string lines;
+  for (int i = 0; i < 10000; ++i) lines += "line " + std::to_string(i) + "\r\n";
+  f.screen.feed(lines);
+  EXPECT_EQ(f.screen.lines_scrolled(), 9996u);
+  ASSERT_EQ(f.screen.first_kept_row(), 9996u - Screen::kScrollbackLimit);
+  ScreenText shot = f.screen.snapshot(0);
+  ASSERT_EQ(shot.rows.size(), Screen::kScrollbackLimit + 5);
+  for (std::size_t i = 0; i + 1 < shot.rows.size(); ++i) {
+    ASSERT_EQ(shot.rows[i], "line " + std::to_string(4996 + i)) << i;
+  }
+  EXPECT_EQ(f.screen.history_row(f.screen.first_kept_row()).at(0).text, "line 4996");
+}
+
+TEST(HostScreen, PlainTextDrawsAsTheEmulatorDraws) {
+  // Fed at once, long runs of ASCII are written directly; fed a byte at a
+  // time, every character goes through libvterm. Both must agree.
+  const std::string output = std::string("\x1b[1;32m") + std::string(50, 'g') + "\x1b[0m tail\r\n" +
+                             "\x1b(0qqqqqqqqqqqq\x1b(B plain again\r\n" +  // line drawing
+                             "\x1b[4hinserted text here\x1b[4l\r\n" +      // insert mode
+                             "combining accent after a run" + "\xcc\x81" + "\x1b[3b\r\n" + "\xc3" +
+                             "after a broken sequence\r\n" +  // replacement char first
+                             "\x1b[7mreverse video text\x1b[K\x1b[0m\r\n" + std::string(25, 'q');
+  Fixture whole, bytes;
+  whole.screen.feed(output);
+  for (char c : output) bytes.screen.feed(std::string(1, c));
+  EXPECT_EQ(styled(whole.screen), styled(bytes.screen));
+  EXPECT_EQ(whole.screen.text(100), bytes.screen.text(100));
+  EXPECT_EQ(whole.screen.snapshot(0).continued, bytes.screen.snapshot(0).continued);
+  EXPECT_EQ(whole.screen.cursor().row, bytes.screen.cursor().row);
+  EXPECT_EQ(whole.screen.cursor().col, bytes.screen.cursor().col);
+  EXPECT_NE(whole.screen.text(100).find("\u2500\u2500\u2500"), std::string::npos);
+  EXPECT_NE(whole.screen.text(100).find("n\u0301"), std::string::npos);
+}
