@@ -67,7 +67,7 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
             terminal->on_end([this, name, serial] { on_change(name, serial); })};
   auto it = turns_.emplace(name, std::move(turn)).first;
   arm(it->first, it->second, it->second.tracker.enter_due());
-  if (listener_) listener_();
+  if (listener_) listener_(name);
   return {name, serial};
 }
 
@@ -132,10 +132,11 @@ void Asks::advance(TurnMap::iterator it) {
 }
 
 Asks::Turn Asks::take(TurnMap::iterator it) {
+  std::string name = it->first;
   Turn turn = std::move(it->second);
   turns_.erase(it);
   timers_.cancel(turn.timer);
-  if (listener_) listener_();
+  if (listener_) listener_(name);
   return turn;
 }
 

@@ -284,4 +284,15 @@ void Screen::paste(std::string_view text) {
   vterm_keyboard_end_paste(vt_.get());
 }
 
+std::uint64_t Screen::first_kept_row() const { return scrolled_ - scrollback_.size(); }
+
+std::vector<Span> Screen::history_row(std::uint64_t row) const {
+  if (row < first_kept_row() || row >= scrolled_) return {};
+  const std::string& text = scrollback_[static_cast<std::size_t>(row - first_kept_row())];
+  if (text.empty()) return {};
+  int columns = 0;
+  for (char c : text) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return {Span{Style{}, text, columns}};
+}
+
 }  // namespace host

@@ -97,6 +97,11 @@ class Screen {
 
   /// How many lines have scrolled off the top so far.
   std::uint64_t lines_scrolled() const { return scrolled_; }
+  /// The absolute number of the oldest kept scrollback row.
+  std::uint64_t first_kept_row() const;
+  /// Kept scrollback row `row` as runs of one style each; empty when it is
+  /// not kept.
+  std::vector<Span> history_row(std::uint64_t row) const;
 
   int rows() const { return rows_; }
   int cols() const { return cols_; }
