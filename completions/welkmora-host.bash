@@ -58,7 +58,7 @@ _welkmora_host() {
   local host_options=(--socket --state --presets --settle --max-wait --web --web-key-file --log)
 
   case $prev in
-    --socket | --state | --presets | --log)
+    --socket | --state | --presets | --web-key-file | --log)
       if declare -F _filedir >/dev/null; then
         _filedir
       else
