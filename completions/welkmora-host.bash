@@ -55,10 +55,10 @@ _welkmora_host() {
   fi
   COMPREPLY=()
   local commands=(serve join ls attach send-keys help)
-  local host_options=(--socket --state --presets --settle --max-wait --web --log)
+  local host_options=(--socket --state --presets --settle --max-wait --web --web-key-file --log)
 
   case $prev in
-    --socket | --state | --presets | --log)
+    --socket | --state | --presets | --web-key-file | --log)
       if declare -F _filedir >/dev/null; then
         _filedir
       else
@@ -78,7 +78,7 @@ _welkmora_host() {
         socket=(--socket "${words[i + 1]/#\~/$HOME}")
         ((i++))
         ;;
-      --state | --presets | --settle | --max-wait | --web | --log) ((i++)) ;;
+      --state | --presets | --settle | --max-wait | --web | --web-key-file | --log) ((i++)) ;;
       -?*) ;;
       *)
         if [[ -z $command ]]; then command=${words[i]}; else ((operands++)); fi

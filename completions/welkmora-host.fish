@@ -34,7 +34,7 @@ function __welkmora_host_words
     for word in $typed
         if test $skip -eq 1
             set skip 0
-        else if contains -- $word --socket --state --presets --settle --max-wait --web --log
+        else if contains -- $word --socket --state --presets --settle --max-wait --web --web-key-file --log
             set skip 1
         else if not string match -q -- '-?*' $word
             echo $word
@@ -72,6 +72,7 @@ complete -c welkmora-host -n $hosting -l presets -r -F -d 'Launch presets, a JSO
 complete -c welkmora-host -n $hosting -l settle -x -d 'Quiet time that ends a turn without a clearer sign (500ms, 2s, 10m)'
 complete -c welkmora-host -n $hosting -l max-wait -x -d 'Longest wait for one turn (500ms, 2s, 10m)'
 complete -c welkmora-host -n $hosting -l web -x -d 'Serve the canvas in the browser at [ADDR:]PORT'
+complete -c welkmora-host -n $hosting -l web-key-file -r -F -d 'Where the canvas page key is kept'
 complete -c welkmora-host -n $hosting -l log -r -F -d 'Append the activity log to a file'
 complete -c welkmora-host -n '__welkmora_host_at 0' -l version -d 'Print the version'
 complete -c welkmora-host -l help -d 'Print the usage'

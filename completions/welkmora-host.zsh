@@ -39,11 +39,12 @@ _welkmora_host() {
     '--settle:quiet time that ends a turn without a clearer sign'
     '--max-wait:longest wait for one turn'
     '--web:serve the canvas in the browser'
+    '--web-key-file:where the canvas page key is kept'
     '--log:append the activity log to a file'
   )
 
   case $words[CURRENT-1] in
-    (--socket|--state|--presets|--log) _files; return ;;
+    (--socket|--state|--presets|--web-key-file|--log) _files; return ;;
     (--settle|--max-wait) _message 'time (500ms, 2s, 10m)'; return ;;
     (--web) _message '[address:]port'; return ;;
   esac

@@ -108,7 +108,7 @@ try:
     stalled = socket.create_connection(("127.0.0.1", port))
     stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     stalled.sendall((f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nOrigin: http://127.0.0.1:{port}\r\n"
-                     f"Cookie: welkmora-key-{port}={key}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     f"Sec-WebSocket-Protocol: welkmora-canvas, welkmora-key.{key}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      f"Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: {base64.b64encode(os.urandom(16)).decode()}"
                      "\r\n\r\n").encode())
     for seconds in (10, 30):

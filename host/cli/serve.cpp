@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,6 +42,7 @@ const OptionSpec kOptions[] = {
     {"--settle", "TIME", "fallback quiet time that ends a turn (default 2s)"},
     {"--max-wait", "TIME", "longest wait for one turn (default 10m)"},
     {"--web", "[ADDR:]PORT", "serve the canvas page (ADDR 127.0.0.1; PORT 0: any)"},
+    {"--web-key-file", "FILE", "where the page's key is kept (default: beside the state file)"},
     {"--log", "FILE", "append the activity log to FILE"},
 };
 
@@ -92,6 +94,35 @@ std::optional<WebAddress> web_address(const Args& args) {
   return address;
 }
 
+/// The canvas page's key, kept in `path` so that the address with it (a
+/// bookmark) opens the page again after a restart: read when the file is
+/// there, else made and written there, readable by the user alone.
+std::string kept_web_key(const std::string& path) {
+  wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || (st.st_mode & 077) != 0) {
+      throw Failure("the canvas key file " + path + " may be read by others; make it the user's alone (chmod 600)");
+    }
+    char text[64];
+    ssize_t size = ::read(fd.get(), text, sizeof text);
+    std::string key(text, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+    while (!key.empty() && (key.back() == '\n' || key.back() == ' ')) key.pop_back();
+    if (key.size() < 32 || key.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      throw Failure("the canvas key file " + path + " holds no key; remove it for a new one");
+    }
+    return key;
+  }
+  if (errno != ENOENT) throw Failure("cannot read the canvas key file " + path + ": " + wire::os_error_text(errno));
+  std::string key = new_token();
+  wire::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  std::string line = key + "\n";
+  if (!out || ::write(out.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    throw Failure("cannot write the canvas key file " + path + ": " + wire::os_error_text(errno));
+  }
+  return key;
+}
+
 /// The canvas page's feed and server, while --web asks for them.
 struct Web {
   std::unique_ptr<CanvasFeed> feed;
@@ -99,13 +130,18 @@ struct Web {
 };
 
 /// Starts the canvas page's server and writes the address to open, with
-/// its key, to standard error.
-Web start_web(const std::optional<WebAddress>& address, Reactor& reactor, Dispatcher& dispatcher,
-              TerminalSet& terminals) {
+/// its key, to standard error. Its connections count in `server`'s
+/// descriptor margin.
+Web start_web(const std::optional<WebAddress>& address, const std::string& key, Reactor& reactor,
+              Dispatcher& dispatcher, TerminalSet& terminals, Server& server) {
   Web web;
   if (!address) return web;
   web.feed = std::make_unique<CanvasFeed>(reactor, dispatcher, terminals);
-  web.server = std::make_unique<WebServer>(reactor, *address, new_token(), *web.feed);
+  WebLimits limits;
+  limits.room = [&server] { return server.room_for_other(); };
+  web.server = std::make_unique<WebServer>(reactor, *address, key, *web.feed, std::move(limits));
+  server.count_also([pages = web.server.get()] { return pages->connections(); });
+  server.on_stop([feed = web.feed.get()] { feed->stopping(); });
   const WebAddress& served = web.server->gate().served();
   if (!served.loopback()) {
     report("warning: the canvas is served on " + served.ip +
@@ -167,7 +203,9 @@ int run_host(const Args& args, bool interactive) {
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state.path() + ")");
-  Web web = start_web(web_at, reactor, dispatcher, terminals);
+  std::string web_key;
+  if (web_at) web_key = kept_web_key(absolute_path(args.value("--web-key-file").value_or(state.path() + ".web-key")));
+  Web web = start_web(web_at, web_key, reactor, dispatcher, terminals, server);
   return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }
 

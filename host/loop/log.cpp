@@ -16,6 +16,7 @@ namespace {
 struct Sink {
   int fd = STDERR_FILENO;
   wire::UniqueFd owned;
+  LogObserver* observer = nullptr;
 };
 
 Sink& sink() {
@@ -111,6 +112,7 @@ void report(std::string_view text) {
 }
 
 void log_event(std::string_view event, std::initializer_list<LogField> fields) {
+  if (sink().observer != nullptr) sink().observer->logged(event, fields);
   if (sink().fd < 0) return;
   std::string line = local_time();
   line.append(" ").append(event);
@@ -121,6 +123,8 @@ void log_event(std::string_view event, std::initializer_list<LogField> fields) {
   line.push_back('\n');
   (void)wire::write_all(sink().fd, line);
 }
+
+void observe_log(LogObserver* observer) { sink().observer = observer; }
 
 void log_to(wire::UniqueFd fd) {
   sink().fd = fd.get();

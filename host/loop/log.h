@@ -38,6 +38,17 @@ std::string escape_controls(std::string_view text);
 /// the event word, then the fields.
 void log_event(std::string_view event, std::initializer_list<LogField> fields);
 
+/// Hears every activity line as it is logged, also while the log is off:
+/// the canvas page shows the activity as it happens.
+class LogObserver {
+ public:
+  virtual ~LogObserver() = default;
+  virtual void logged(std::string_view event, std::initializer_list<LogField> fields) = 0;
+};
+
+/// Tells `observer` (null: nobody) of every activity line from now on.
+void observe_log(LogObserver* observer);
+
 /// Sends the activity log to `fd` (a file opened for appending) from now on.
 void log_to(wire::UniqueFd fd);
 /// Turns the activity log off.

@@ -131,6 +131,7 @@ void Canvas::record(bool kept, Undo undo) {
 void Canvas::add_terminal(TerminalEntry entry) {
   std::string name = entry.name;
   record(false, [name](Canvas& c) { c.erase_terminal(name); });
+  touched(Item::terminal(name));
   terminals_.emplace(std::move(name), std::move(entry));
 }
 
@@ -139,6 +140,7 @@ void Canvas::erase_terminal(std::string_view name) {
   if (it == terminals_.end()) return;
   terminals_.erase(it);
   name_freed(name);
+  touched(Item::terminal(name));
 }
 
 void Canvas::remove_terminal(std::string_view name) {
@@ -198,6 +200,7 @@ void Canvas::assign_role(std::string_view caller, std::string_view recruit, cons
     if (auto t = c.terminals_.find(name); t != c.terminals_.end()) t->second.role = old;
   });
   it->second.role = role.value_or("");
+  touched(Item::terminal(recruit));
 }
 
 // --- ropes -------------------------------------------------------------------
@@ -245,11 +248,13 @@ void Canvas::rope(const Item& x, const Item& y) {
   Rope rope = Rope::between(x, y);
   if (!ropes_.insert(rope).second) return;
   record(rope.has_note(), [rope](Canvas& c) { c.ropes_.erase(rope); });
+  touched(rope);
 }
 
 void Canvas::cut_rope(const Rope& rope) {
   if (ropes_.erase(rope) == 0) return;
   record(rope.has_note(), [rope](Canvas& c) { c.ropes_.insert(rope); });
+  touched(rope);
 }
 
 bool Canvas::cut(const Item& x, const Item& y) {
@@ -329,6 +334,7 @@ std::string Canvas::add_note(std::optional<std::string> name, std::string conten
   check_note_room(content.size(), 0, true);
   notes_.emplace(*name, std::move(content));
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
+  touched(Item::note(*name));
   return *name;
 }
 
@@ -340,6 +346,7 @@ void Canvas::set_note(std::string_view name, std::string content) {
   record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
     c.notes_.find(name)->second = std::move(old);
   });
+  touched(Item::note(name));
 }
 
 void Canvas::erase_note(std::string_view name) {
@@ -347,6 +354,7 @@ void Canvas::erase_note(std::string_view name) {
   if (it == notes_.end()) return;
   notes_.erase(it);
   name_freed(name);
+  touched(Item::note(name));
 }
 
 std::string& Canvas::reachable_note(std::string_view caller, std::string_view name) {
@@ -416,12 +424,14 @@ void Canvas::create_role(std::string_view name, std::string prompt) {
   if (roles_.contains(name)) refuse("role already exists", name);
   roles_.emplace(std::string(name), std::move(prompt));
   record(true, [name = std::string(name)](Canvas& c) { c.roles_.erase(name); });
+  roles_touched();
 }
 
 void Canvas::write_role(std::string_view name, std::string prompt) {
   std::string old = std::exchange(existing_role(name), std::move(prompt));
   record(true,
          [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
+  roles_touched();
 }
 
 void Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
@@ -432,6 +442,7 @@ void Canvas::edit_role(std::string_view name, std::string_view old_text, std::st
   std::string old = std::exchange(prompt, std::move(*edited));
   record(true,
          [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
+  roles_touched();
 }
 
 void Canvas::delete_role(std::string_view name) {
@@ -440,6 +451,7 @@ void Canvas::delete_role(std::string_view name) {
   record(true, [name = std::string(name), prompt = std::move(prompt)](Canvas& c) mutable {
     c.roles_.emplace(name, std::move(prompt));
   });
+  roles_touched();
 }
 
 // --- where items sit -----------------------------------------------------------
@@ -460,6 +472,7 @@ void Canvas::set_box(const Item& item, Box box) {
     else
       c.layout_.erase(item);
   });
+  touched(item);
 }
 
 // --- persistence -------------------------------------------------------------

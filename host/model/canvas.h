@@ -100,6 +100,20 @@ struct NoteListing {
   bool connected;
 };
 
+/// Told of every change to the canvas as it is made, so a view can follow
+/// it item by item rather than compare the whole canvas. A change that is
+/// undone was told when it was made: the watcher reads what is there now.
+class CanvasWatcher {
+ public:
+  virtual ~CanvasWatcher() = default;
+  /// A terminal or note came, went, or changed (its entry, text or place).
+  virtual void item_changed(const Item& item) = 0;
+  /// A rope was tied or cut.
+  virtual void rope_changed(const Rope& rope) = 0;
+  /// A role came, went or changed.
+  virtual void roles_changed() = 0;
+};
+
 /// Refuses names that are empty, too long, or hold control characters (C0,
 /// DEL, C1) or bidirectional controls.
 void check_name(std::string_view what, std::string_view name);
@@ -198,11 +212,14 @@ class Canvas {
   const Box* box(const Item& item) const;
   void set_box(const Item& item, Box box);
 
+  /// Tells `watcher` (null: nobody) of every change from now on.
+  void set_watcher(CanvasWatcher* watcher) { watcher_ = watcher; }
+
   // --- persistence ---------------------------------------------------------
 
   Snapshot snapshot() const;
   /// Replaces notes, roles and the ropes with a note end by `saved`; ropes
-  /// between terminals stay.
+  /// between terminals stay. Tells no watcher: it comes before any view.
   void restore(Snapshot saved);
 
   /// What the state file keeps, without a copy: the notes, the roles,
@@ -257,6 +274,15 @@ class Canvas {
   /// Cuts the ropes of `item`; with `terminals_only`, those to terminals
   /// alone.
   void cut_ropes(const Item& item, bool terminals_only = false);
+  void touched(const Item& item) {
+    if (watcher_ != nullptr) watcher_->item_changed(item);
+  }
+  void touched(const Rope& rope) {
+    if (watcher_ != nullptr) watcher_->rope_changed(rope);
+  }
+  void roles_touched() {
+    if (watcher_ != nullptr) watcher_->roles_changed();
+  }
 
   std::map<std::string, TerminalEntry, std::less<>> terminals_;
   std::map<std::string, std::string, std::less<>> notes_;
@@ -270,6 +296,7 @@ class Canvas {
   std::vector<Undo> journal_;
   bool recording_ = false;
   bool kept_changed_ = false;
+  CanvasWatcher* watcher_ = nullptr;
 };
 
 }  // namespace host

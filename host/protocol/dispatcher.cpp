@@ -25,37 +25,35 @@ struct Route {
   bool persists = false;
   /// True for the person's requests, refused to processes of a recruit.
   bool person = false;
-  /// True when the request changes nothing, so listeners are not told.
-  bool reads_only = false;
 };
 
 constexpr Route kRoutes[] = {
-    {.command = "list", .sync = handle_list, .reads_only = true},
-    {.command = "check", .sync = handle_check, .reads_only = true},
+    {.command = "list", .sync = handle_list},
+    {.command = "check", .sync = handle_check},
     {.command = "ask", .async = handle_ask},
     {.command = "connect", .sync = handle_connect, .persists = true},
     {.command = "dismiss", .sync = handle_dismiss, .persists = true},
     {.command = "recruit", .sync = handle_recruit},
-    {.command = "role", .sub = "list", .sync = role_list, .reads_only = true},
+    {.command = "role", .sub = "list", .sync = role_list},
     {.command = "role", .sub = "create", .sync = role_create, .persists = true},
-    {.command = "role", .sub = "show", .sync = role_show, .reads_only = true},
+    {.command = "role", .sub = "show", .sync = role_show},
     {.command = "role", .sub = "edit", .sync = role_edit, .persists = true},
     {.command = "role", .sub = "write", .sync = role_write, .persists = true},
     {.command = "role", .sub = "delete", .sync = role_delete, .persists = true},
     {.command = "role", .sub = "assign", .sync = role_assign},
-    {.command = "preset", .sub = "list", .sync = preset_list, .reads_only = true},
-    {.command = "note", .sub = "list", .sync = note_list, .reads_only = true},
+    {.command = "preset", .sub = "list", .sync = preset_list},
+    {.command = "note", .sub = "list", .sync = note_list},
     {.command = "note", .sub = "create", .sync = note_create, .persists = true},
-    {.command = "note", .sub = "read", .sync = note_read, .reads_only = true},
+    {.command = "note", .sub = "read", .sync = note_read},
     {.command = "note", .sub = "write", .sync = note_write, .persists = true},
     {.command = "note", .sub = "edit", .sync = note_edit, .persists = true},
     {.command = "note", .sub = "delete", .sync = note_delete, .persists = true},
-    {.command = "debug", .sync = handle_debug, .needs_caller = false, .reads_only = true},
+    {.command = "debug", .sync = handle_debug, .needs_caller = false},
     // The person's requests (welkmora-host's own commands). The socket is
     // reachable only by its owner, so no token is asked for; what runs in
     // a recruit's terminal is refused.
     {.command = "join", .sync = handle_join, .needs_caller = false, .person = true},
-    {.command = "ls", .sync = handle_ls, .needs_caller = false, .person = true, .reads_only = true},
+    {.command = "ls", .sync = handle_ls, .needs_caller = false, .person = true},
     {.command = "send-keys", .sync = handle_send_keys, .needs_caller = false, .person = true},
     {.command = "attach", .async = handle_attach, .needs_caller = false, .person = true},
 };
@@ -202,14 +200,11 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
     if (route.async != nullptr) {
-      Cancel cancel = route.async(ctx, call, respond);
-      changed();
-      return cancel;
+      return route.async(ctx, call, respond);
     }
     auto handler = [&](Context& c) { return route.sync(c, call); };
     Json result = route.persists && state_ != nullptr ? run_saved(handler, ctx, *state_) : handler(ctx);
     for (const auto& effect : ctx.on_commit) effect();
-    if (!route.reads_only) changed();
     respond(ok_reply(std::move(result)));
   } catch (const AccessRefusal& refusal) {
     log_refusal(refusal, request, caller, client.pid);
@@ -228,13 +223,13 @@ Json Dispatcher::act(const std::function<Json(Context&)>& change) {
   Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
   Json result = state_ != nullptr ? run_saved(change, ctx, *state_) : change(ctx);
   for (const auto& effect : ctx.on_commit) effect();
-  changed();
   return result;
 }
 
-void Dispatcher::set_listener(std::function<void()> listener) {
-  listener_ = std::move(listener);
-  asks_.set_listener([this] { changed(); });
+void Dispatcher::set_listener(CanvasListener* listener) {
+  canvas_.set_watcher(listener);
+  if (listener == nullptr) return asks_.set_listener(nullptr);
+  asks_.set_listener([listener](const std::string& name) { listener->turn_changed(name); });
 }
 
 Json Dispatcher::answer(std::string_view line) {

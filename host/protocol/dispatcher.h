@@ -34,6 +34,13 @@ using Responder = std::function<void(const Json& reply)>;
 /// the reply does nothing.
 using Cancel = std::function<void()>;
 
+/// What a view of the canvas (the canvas page) hears: every change to the
+/// canvas as it is made, and each asked turn as it starts and ends.
+class CanvasListener : public CanvasWatcher {
+ public:
+  virtual void turn_changed(const std::string& name) = 0;
+};
+
 /// Who sent a request, and how it is answered.
 struct Client {
   /// The connecting process, from the socket's credentials; 0 when unknown.
@@ -86,26 +93,20 @@ class Dispatcher {
   /// that. Returns its result; refuses by throwing host::Refusal.
   Json act(const std::function<Json(Context&)>& change);
 
-  /// Called after every request and act (any may have changed the canvas)
-  /// and whenever an asked turn starts or ends.
-  void set_listener(std::function<void()> listener);
+  /// Tells `listener` (null: nobody) of every change from now on.
+  void set_listener(CanvasListener* listener);
 
   const Canvas& canvas() const { return canvas_; }
   const Asks& asks() const { return asks_; }
   const std::vector<Preset>& presets() const { return presets_; }
 
  private:
-  void changed() const {
-    if (listener_) listener_();
-  }
-
   Canvas& canvas_;
   TerminalSet& terminals_;
   const StateFile* state_;
   std::vector<Preset> presets_;
   HostSettings settings_;
   Asks asks_;
-  std::function<void()> listener_;
 };
 
 /// The reply as one line of compact JSON without the line feed; never throws.

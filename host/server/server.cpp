@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "loop/log.h"
 #include "os_error.h"
@@ -137,13 +138,18 @@ void Server::accept_clients() {
   }
 }
 
-bool Server::at_descriptor_limit() const {
+void Server::count_also(std::function<std::size_t()> descriptors) {
+  others_ = std::move(descriptors);
+  base_descriptors_ = open_descriptors() - others_();
+}
+
+bool Server::at_descriptor_limit(std::size_t margins) const {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return false;
   auto soft = static_cast<std::size_t>(limit.rlim_cur);
   std::size_t margin = std::min(limits_.descriptor_margin, soft / 8);
-  std::size_t used = base_descriptors_ + terminals_.descriptors() + clients_;
-  return used + 1 + margin > soft;
+  std::size_t used = base_descriptors_ + terminals_.descriptors() + clients_ + (others_ ? others_() : 0);
+  return used + 1 + margin * margins > soft;
 }
 
 bool Server::shed_idle() {
@@ -244,6 +250,7 @@ void Server::deliver(std::uint64_t id, const Json& reply) {
 }
 
 void Server::begin_stop(Clock::time_point now) {
+  if (on_stop_) std::exchange(on_stop_, nullptr)();
   listener_watch_.reset();
   listener_.remove();
   listener_.fd.reset();

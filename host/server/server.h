@@ -59,11 +59,24 @@ class Server {
   /// them to end and removes the socket. Returns the exit status.
   int run(const std::function<bool()>& stop_when = {});
 
+  /// Counts `descriptors` (the connections of another listener, such as
+  /// the canvas page's) with this server's own against the margin; the
+  /// descriptors that listener holds for good (its socket, its loop's) are
+  /// counted from now on. Called before run().
+  void count_also(std::function<std::size_t()> descriptors);
+  /// Calls `stopping` once, when the host begins to stop.
+  void on_stop(std::function<void()> stopping) { on_stop_ = std::move(stopping); }
+  /// True when one more connection of another listener leaves twice the
+  /// margin free: the margin itself stays for this server's clients (which
+  /// may shed idle ones for room) and for terminals.
+  bool room_for_other() const { return !at_descriptor_limit(2); }
+
  private:
   void on_signals();
   void accept_clients();
-  /// True when one more client would eat into the descriptor margin.
-  bool at_descriptor_limit() const;
+  /// True when one more client would eat into `margins` times the
+  /// descriptor margin.
+  bool at_descriptor_limit(std::size_t margins = 1) const;
   /// Closes the oldest connection still sending its request; false when
   /// there is none.
   bool shed_idle();
@@ -108,6 +121,8 @@ class Server {
   bool accept_failing_ = false;
   /// Descriptors the host had open besides clients and terminals at start.
   std::size_t base_descriptors_ = 0;
+  std::function<std::size_t()> others_;
+  std::function<void()> on_stop_;
   /// What each connection and attachment holds, also ordered by size.
   std::map<std::uint64_t, std::size_t> held_;
   std::set<std::pair<std::size_t, std::uint64_t>> by_size_;

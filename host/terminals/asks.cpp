@@ -79,7 +79,7 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
   auto it = turns_.emplace(name, std::move(turn)).first;
   Turn& placed = it->second;
   arm(it->first, placed, type_when_ready(placed, now) ? placed.tracker.enter_due() : now + rule_.held_poll);
-  if (listener_) listener_();
+  if (listener_) listener_(name);
   return {name, serial};
 }
 
@@ -173,10 +173,11 @@ void Asks::advance(TurnMap::iterator it) {
 }
 
 Asks::Turn Asks::take(TurnMap::iterator it) {
+  std::string name = it->first;
   Turn turn = std::move(it->second);
   turns_.erase(it);
   timers_.cancel(turn.timer);
-  if (listener_) listener_();
+  if (listener_) listener_(name);
   return turn;
 }
 

@@ -86,8 +86,8 @@ class Asks {
   /// True while terminal `name` is in a turn.
   bool busy(std::string_view name) const { return turns_.find(name) != turns_.end(); }
 
-  /// Called whenever a turn has started or ended.
-  void set_listener(std::function<void()> listener) { listener_ = std::move(listener); }
+  /// Called with the terminal's name whenever its turn has started or ended.
+  void set_listener(std::function<void(const std::string& name)> listener) { listener_ = std::move(listener); }
 
  private:
   struct Turn {
@@ -135,7 +135,7 @@ class Asks {
   TurnRule rule_;
   TurnMap turns_;
   std::uint64_t next_serial_ = 1;
-  std::function<void()> listener_;
+  std::function<void(const std::string&)> listener_;
 };
 
 }  // namespace host

@@ -15,14 +15,42 @@ void append_json(std::string& out, const Json& message) {
 
 CanvasFeed::CanvasFeed(Reactor& reactor, Dispatcher& dispatcher, TerminalSet& terminals)
     : reactor_(reactor), dispatcher_(dispatcher), terminals_(terminals) {
-  dispatcher_.set_listener([this] { changed(); });
-  published_ = view_of(dispatcher_, terminals_, placer_);
-  follow_screens();
+  dispatcher_.set_listener(this);
+  observe_log(this);
+  for (const auto& [name, entry] : dispatcher_.canvas().terminals()) follow(name);
 }
 
 CanvasFeed::~CanvasFeed() {
   dispatcher_.set_listener(nullptr);
+  observe_log(nullptr);
   for (auto& [name, watched] : watched_) reactor_.timers().cancel(watched.timer);
+}
+
+void CanvasFeed::item_changed(const Item& item) {
+  if (item.kind == ItemKind::kTerminal) follow_due_.insert(item.name);
+  for (auto& [id, page] : pages_) page.items_due.insert(item);
+  if (!pages_.empty() || !follow_due_.empty()) changed();
+}
+
+void CanvasFeed::rope_changed(const Rope& rope) {
+  for (auto& [id, page] : pages_) page.ropes_due.insert(rope);
+  if (!pages_.empty()) changed();
+}
+
+void CanvasFeed::roles_changed() {
+  for (auto& [id, page] : pages_) page.lists_due = true;
+  if (!pages_.empty()) changed();
+}
+
+void CanvasFeed::turn_changed(const std::string& name) { item_changed(Item::terminal(name)); }
+
+void CanvasFeed::logged(std::string_view event, std::initializer_list<LogField> fields) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+  Json entry = {{"t", "activity"}, {"seq", activity_seq_++}, {"time", ms.count()}, {"event", event}};
+  for (const LogField& field : fields) entry[std::string(field.key)] = field.value;
+  activity_.push_back(std::move(entry));
+  if (activity_.size() > kActivityKept) activity_.pop_front();
+  if (!pages_.empty()) changed();
 }
 
 void CanvasFeed::changed() {
@@ -33,48 +61,29 @@ void CanvasFeed::changed() {
 
 void CanvasFeed::refresh() {
   refresh_due_ = false;
-  CanvasView view = view_of(dispatcher_, terminals_, placer_);
-  std::set<std::string> differ;
-  for (const auto& [id, item] : view.items) {
-    auto old = published_.items.find(id);
-    if (old == published_.items.end() || old->second != item) differ.insert(id);
-  }
-  for (const auto& [id, item] : published_.items) {
-    if (!view.items.contains(id)) differ.insert(id);
-  }
-  bool ropes = view.ropes != published_.ropes, lists = view.lists != published_.lists;
-  published_ = std::move(view);
-  follow_screens();
-  if (differ.empty() && !ropes && !lists) return;
-  for (auto& [id, page] : pages_) {
-    page.items_due.insert(differ.begin(), differ.end());
-    page.ropes_due |= ropes;
-    page.lists_due |= lists;
-  }
+  for (const std::string& name : std::exchange(follow_due_, {})) follow(name);
   wake_all();
 }
 
-void CanvasFeed::follow_screens() {
-  // A terminal gone from the set, or another of the same name, is heard no
-  // more; the subscriptions end safely even when the terminal is gone.
-  std::erase_if(watched_, [this](auto& entry) {
-    Terminal* t = terminals_.find(entry.first);
-    bool gone = t != entry.second.terminal || t->pid() != entry.second.pid;
-    if (gone) reactor_.timers().cancel(entry.second.timer);
-    return gone;
-  });
-  for (const auto& [name, entry] : dispatcher_.canvas().terminals()) {
-    Terminal* t = terminals_.find(name);
-    if (t == nullptr || watched_.contains(name)) continue;
-    Watched& watched = watched_[name];
-    watched.terminal = t;
-    watched.pid = t->pid();
-    watched.output = t->on_output([this, name = name](std::string_view) { screen_output(name); });
-    watched.end = t->on_end([this] { changed(); });
-    // A new terminal of an old name has a screen of its own, drawn anew.
-    for (auto& [id, page] : pages_) page.drawn.erase(name);
-    flush_screen(name);
+void CanvasFeed::follow(const std::string& name) {
+  // A terminal gone from the canvas, or another of the same name, is heard
+  // no more; the subscriptions end safely even when the terminal is gone.
+  Terminal* t = dispatcher_.canvas().terminal(name) != nullptr ? terminals_.find(name) : nullptr;
+  auto it = watched_.find(name);
+  if (it != watched_.end()) {
+    if (t == it->second.terminal && t->pid() == it->second.pid) return;
+    reactor_.timers().cancel(it->second.timer);
+    watched_.erase(it);
   }
+  // A new terminal of an old name has a screen of its own, drawn anew.
+  for (auto& [id, page] : pages_) page.drawn.erase(name);
+  if (t == nullptr) return;
+  Watched& watched = watched_[name];
+  watched.terminal = t;
+  watched.pid = t->pid();
+  watched.output = t->on_output([this, name](std::string_view) { screen_output(name); });
+  watched.end = t->on_end([this, name] { item_changed(Item::terminal(name)); });
+  flush_screen(name);
 }
 
 void CanvasFeed::screen_output(const std::string& name) {
@@ -106,6 +115,7 @@ void CanvasFeed::wake_all() {
 std::uint64_t CanvasFeed::open_page(std::function<void()> wake) {
   std::uint64_t id = next_page_++;
   pages_[id].wake = std::move(wake);
+  pages_[id].stop_due = stopping_;
   return id;
 }
 
@@ -133,7 +143,8 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   }
   Json reply = {{"t", "reply"}, {"req", message.value("req", Json())}};
   try {
-    reply["result"] = perform(dispatcher_, terminals_, op->get_ref<const std::string&>(), message);
+    reply["result"] = *op == "history" ? history(message)
+                                       : perform(dispatcher_, terminals_, op->get_ref<const std::string&>(), message);
   } catch (const Refusal& refusal) {
     reply["error"] = refusal.what();
   } catch (const std::exception& e) {
@@ -154,28 +165,42 @@ bool CanvasFeed::next_message(std::uint64_t id, std::string& out) {
   return true;
 }
 
+void CanvasFeed::stopping() {
+  stopping_ = true;
+  for (auto& [id, page] : pages_) page.stop_due = true;
+  wake_all();
+}
+
 Json CanvasFeed::next(Page& page) {
+  if (page.stop_due) {
+    page.stop_due = false;
+    return {{"t", "stopped"}};
+  }
+  if (stopping_) return nullptr;
   if (page.snapshot_due) return snapshot(page);
+  if (page.activity_next < activity_seq_) {
+    std::uint64_t oldest = activity_seq_ - activity_.size();
+    page.activity_next = std::max(page.activity_next, oldest);
+    return activity_[static_cast<std::size_t>(page.activity_next++ - oldest)];
+  }
   if (!page.replies.empty()) {
     Json reply = std::move(page.replies.front());
     page.replies.pop_front();
     return reply;
   }
   if (!page.items_due.empty()) {
-    std::string id = page.items_due.extract(page.items_due.begin()).value();
-    auto item = published_.items.find(id);
-    if (item == published_.items.end()) return {{"t", "removed"}, {"id", id}};
-    Json message = item->second;
+    Item item = page.items_due.extract(page.items_due.begin()).value();
+    Json message = item_json(item, dispatcher_, terminals_);
+    if (message.is_null()) return {{"t", "removed"}, {"id", item_id(item)}};
     message["t"] = "item";
     return message;
   }
-  if (page.ropes_due) {
-    page.ropes_due = false;
-    return {{"t", "ropes"}, {"ropes", published_.ropes}};
+  if (!page.ropes_due.empty()) {
+    return rope_json(page.ropes_due.extract(page.ropes_due.begin()).value(), dispatcher_.canvas());
   }
   if (page.lists_due) {
     page.lists_due = false;
-    Json message = published_.lists;
+    Json message = lists_json(dispatcher_);
     message["t"] = "lists";
     return message;
   }
@@ -194,13 +219,36 @@ Json CanvasFeed::next(Page& page) {
 Json CanvasFeed::snapshot(Page& page) {
   page.snapshot_due = false;
   page.items_due.clear();
-  page.ropes_due = page.lists_due = false;
+  page.ropes_due.clear();
+  page.lists_due = false;
+  const Canvas& canvas = dispatcher_.canvas();
   Json items = Json::array();
-  for (const auto& [id, item] : published_.items) items.push_back(item);
+  for (const auto& [name, entry] : canvas.terminals()) {
+    items.push_back(item_json(Item::terminal(name), dispatcher_, terminals_));
+  }
+  for (const auto& [name, text] : canvas.notes()) items.push_back(item_json(Item::note(name), dispatcher_, terminals_));
+  // Ropes whose ends are not both on the canvas are kept by name; the page
+  // draws a rope once both of its items are there.
+  Json ropes = Json::array();
+  for (const Rope& rope : canvas.ropes()) ropes.push_back({item_id(rope.a), item_id(rope.b)});
   for (const auto& [name, watched] : watched_) page.screens_due.add(name);
-  Json message = published_.lists;
-  message.update({{"t", "snapshot"}, {"items", std::move(items)}, {"ropes", published_.ropes}});
+  Json message = lists_json(dispatcher_);
+  message.update({{"t", "snapshot"}, {"items", std::move(items)}, {"ropes", std::move(ropes)}});
   return message;
+}
+
+Json CanvasFeed::history(const Json& message) {
+  auto id = message.find("id");
+  std::optional<Item> item =
+      id != message.end() && id->is_string() ? parse_item_id(id->get<std::string>()) : std::nullopt;
+  Terminal* t = item && item->kind == ItemKind::kTerminal ? terminals_.find(item->name) : nullptr;
+  if (t == nullptr || dispatcher_.canvas().terminal(item->name) == nullptr) throw Refusal("no such terminal");
+  auto number = [&](const char* key) {
+    auto it = message.find(key);
+    if (it == message.end() || !it->is_number_unsigned()) throw Refusal(std::string("history needs ") + key);
+    return it->get<std::uint64_t>();
+  };
+  return history_json(t->screen(), number("from"), number("count"));
 }
 
 Json CanvasFeed::screen(Page& page) {

@@ -1,14 +1,16 @@
 #pragma once
 // The canvas as the open pages see it, kept up to date without polling.
-// Whatever may change the canvas (a request, an act of the person, a turn
-// that starts or ends, a program that ends) marks it changed; at the end of
-// that round of the event loop the feed builds the view once, compares it
-// with the one it published, and marks on each page the items that differ.
-// Terminal output marks the screen changed, at most about 30 times a second
-// per terminal. A page is sent what is marked when it can take a message:
-// first a snapshot, then items, ropes and the rows of screens that changed
-// since it last drew them. What a page waits for is a set of marks, never a
-// queue of messages, so a slow page costs no more memory than a fast one.
+// The canvas tells the feed of each item, rope or role list that changes as
+// it changes, and the asks of each turn that starts or ends; the feed marks
+// that on each open page, and a page is sent what is marked when it can
+// take a message: first a snapshot, then the items and ropes that changed,
+// each read from the canvas as it is then, and the rows of screens that
+// changed since the page last drew them. A change costs the same however
+// many items the canvas holds, and with no page open the feed keeps
+// nothing of the canvas. Terminal output marks the screen changed, at most
+// about 30 times a second per terminal. What a page waits for is a set of
+// marks, never a queue of messages, so a slow page costs no more memory
+// than a fast one.
 
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "loop/log.h"
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
 #include "terminals/terminal_set.h"
@@ -52,21 +55,23 @@ class FifoSet {
   std::set<std::string> members_;
 };
 
-class CanvasFeed : public PageHost {
+class CanvasFeed : public PageHost, private CanvasListener, private LogObserver {
  public:
   CanvasFeed(Reactor& reactor, Dispatcher& dispatcher, TerminalSet& terminals);
   ~CanvasFeed() override;
   CanvasFeed(const CanvasFeed&) = delete;
   CanvasFeed& operator=(const CanvasFeed&) = delete;
 
-  /// The canvas may have changed: the view is compared at the end of the round.
-  void changed();
+  /// The host is stopping: each page is told so before anything else.
+  void stopping();
 
   std::uint64_t open_page(std::function<void()> wake) override;
   bool receive(std::uint64_t page, std::string_view message) override;
   bool next_message(std::uint64_t page, std::string& out) override;
   void close_page(std::uint64_t page) override;
 
+  /// Most activity entries kept for pages that open later.
+  static constexpr std::size_t kActivityKept = 200;
   /// Least time between two screen updates of one terminal.
   static constexpr std::chrono::milliseconds kScreenInterval{33};
   /// Most replies a page may leave unread before it is closed.
@@ -81,8 +86,12 @@ class CanvasFeed : public PageHost {
   struct Page {
     std::function<void()> wake;
     bool snapshot_due = true;
-    std::set<std::string> items_due;
-    bool ropes_due = false, lists_due = false;
+    bool stop_due = false;
+    /// The sequence number of the next activity entry to send.
+    std::uint64_t activity_next = 0;
+    std::set<Item> items_due;
+    std::set<Rope> ropes_due;
+    bool lists_due = false;
     /// Terminals whose screen changed since this page drew it, in the
     /// order they changed: each has its turn, however busy the others are.
     FifoSet screens_due;
@@ -106,13 +115,25 @@ class CanvasFeed : public PageHost {
     Timers::Id timer = 0;
   };
 
+  void item_changed(const Item& item) override;
+  void rope_changed(const Rope& rope) override;
+  void roles_changed() override;
+  void turn_changed(const std::string& name) override;
+  void logged(std::string_view event, std::initializer_list<LogField> fields) override;
+  /// Wakes the pages, and follows the terminals that changed, at the end
+  /// of the round.
+  void changed();
   void refresh();
-  void follow_screens();
+  /// Hears terminal `name`'s output and end while it is on the canvas.
+  void follow(const std::string& name);
   void screen_output(const std::string& name);
   void flush_screen(const std::string& name);
   /// The next message of `page`, or null.
   Json next(Page& page);
   Json snapshot(Page& page);
+  /// The kept scrollback rows a page asks for ({"op":"history","id",
+  /// "from","count"}); refuses a terminal that is not there.
+  Json history(const Json& message);
   /// The update of the first terminal due on `page`, the one it types
   /// into before the others; null when it has not changed after all.
   Json screen(Page& page);
@@ -121,11 +142,16 @@ class CanvasFeed : public PageHost {
   Reactor& reactor_;
   Dispatcher& dispatcher_;
   TerminalSet& terminals_;
-  Placer placer_;
-  CanvasView published_;
   bool refresh_due_ = false;
+  /// Terminals to follow() at the end of the round.
+  std::set<std::string> follow_due_;
   std::map<std::uint64_t, Page> pages_;
   std::uint64_t next_page_ = 1;
+  bool stopping_ = false;
+  /// The last activity entries ({"t":"activity","seq","time","event",
+  /// fields...}), oldest first; `activity_seq_` is one past the newest.
+  std::deque<Json> activity_;
+  std::uint64_t activity_seq_ = 0;
   std::map<std::string, Watched> watched_;
 };
 

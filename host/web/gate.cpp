@@ -43,11 +43,22 @@ wire::Status parse_web_address(std::string_view text, WebAddress& out) {
   return {};
 }
 
-Gate::Gate(WebAddress served, std::string key)
-    : served_(std::move(served)), key_(std::move(key)), cookie_name_("welkmora-key-" + std::to_string(served_.port)) {}
-
-std::string Gate::set_cookie() const { return cookie_name_ + "=" + key_ + "; Path=/; HttpOnly; SameSite=Strict"; }
+Gate::Gate(WebAddress served, std::string key) : served_(std::move(served)), key_(std::move(key)) {}
 
 bool Gate::key_ok(std::string_view candidate) const { return same_token(key_, candidate); }
+
+bool Gate::protocols_ok(std::string_view protocols) const {
+  constexpr std::string_view kPrefix = "welkmora-key.";
+  bool found = false;
+  while (!protocols.empty()) {
+    std::size_t comma = protocols.find(',');
+    std::string_view one = protocols.substr(0, comma);
+    protocols = comma == std::string_view::npos ? std::string_view() : protocols.substr(comma + 1);
+    while (one.starts_with(' ')) one.remove_prefix(1);
+    while (one.ends_with(' ')) one.remove_suffix(1);
+    if (one.starts_with(kPrefix)) found = found | key_ok(one.substr(kPrefix.size()));
+  }
+  return found;
+}
 
 }  // namespace host

@@ -1,10 +1,14 @@
 #pragma once
 // Who may use the canvas page: the rules every HTTP request and WebSocket of
 // the web server passes before anything else. The page acts for the person
-// with the person's rights, so the server is opened only by a key printed at
-// the start (kept by the browser in a cookie after the first request), and
-// only under the address it is served at: a Host header naming anything
-// else (DNS rebinding) or a WebSocket from another origin is refused.
+// with the person's rights, so its WebSocket opens only with a key printed
+// at the start, and only under the address it is served at: a Host header
+// naming anything else (DNS rebinding) or a WebSocket from another origin
+// is refused. The key is never something a browser sends by itself: the
+// address to open carries it after "#", which stays in the browser, and the
+// page presents it as a WebSocket subprotocol, so no other server on the
+// machine, on any port, is ever sent it. The page's files carry no data
+// and are served without it.
 
 #include <cstdint>
 #include <string>
@@ -41,22 +45,18 @@ class Gate {
 
   const WebAddress& served() const { return served_; }
   const std::string& key() const { return key_; }
-  /// The cookie that holds the key. Cookies are told apart by host, not by
-  /// port, so the name carries the port: two hosts on one machine keep
-  /// their own.
-  const std::string& cookie_name() const { return cookie_name_; }
-  /// The Set-Cookie value that stores the key for this address's pages.
-  std::string set_cookie() const;
 
   bool host_ok(std::string_view host_header) const { return host_header == served_.authority(); }
   bool origin_ok(std::string_view origin) const { return origin == served_.origin(); }
   /// Compared in time that does not depend on where a wrong key differs.
   bool key_ok(std::string_view candidate) const;
+  /// True when the Sec-WebSocket-Protocol header offers the key, as
+  /// "welkmora-key.KEY" beside the page's protocol.
+  bool protocols_ok(std::string_view protocols) const;
 
  private:
   WebAddress served_;
   std::string key_;
-  std::string cookie_name_;
 };
 
 }  // namespace host

@@ -7,12 +7,6 @@
 namespace host {
 namespace {
 
-constexpr int kTerminalSlotWidth = 1020;
-constexpr int kTerminalSlotHeight = 740;
-constexpr int kTerminalsPerRow = 3;
-constexpr int kSmallColumn = -320;
-constexpr int kSmallSlotHeight = 240;
-
 Json color_json(const Color& color) {
   switch (color.kind) {
     case Color::Kind::kDefault: return nullptr;
@@ -29,9 +23,12 @@ int flags_of(const Style& style) {
          (style.strike ? 16 : 0) | (style.blink ? 32 : 0);
 }
 
-Json box_json(const Box& box) { return {{"x", box.x}, {"y", box.y}, {"w", box.w}, {"h", box.h}}; }
+Json box_json(const Box* box) {
+  if (box == nullptr) return nullptr;
+  return {{"x", box->x}, {"y", box->y}, {"w", box->w}, {"h", box->h}};
+}
 
-Json terminal_json(const TerminalEntry& entry, Terminal* terminal, const Dispatcher& dispatcher, const Box& box) {
+Json terminal_json(const TerminalEntry& entry, Terminal* terminal, const Dispatcher& dispatcher, const Box* box) {
   Json item = {{"id", item_id(Item::terminal(entry.name))},
                {"kind", "terminal"},
                {"name", entry.name},
@@ -77,68 +74,43 @@ Json screen_message(const std::string& id, const Screen& screen, std::uint64_t s
           {"id", id},
           {"size", {screen.rows(), screen.cols()}},
           {"rows", std::move(rows)},
-          {"cursor", {cursor.row, cursor.col, cursor.visible}}};
+          {"cursor", {cursor.row, cursor.col, cursor.visible}},
+          {"history", {screen.first_kept_row(), screen.lines_scrolled()}}};
 }
 
-bool Placer::taken(int x, int y, const Canvas& canvas) const {
-  auto at = [&](const Box& box) { return box.x == x && box.y == y; };
-  for (const auto& [item, box] : chosen_) {
-    if (at(box)) return true;
-  }
-  for (const auto& [name, entry] : canvas.terminals()) {
-    if (const Box* box = canvas.box(Item::terminal(name)); box != nullptr && at(*box)) return true;
-  }
-  for (const auto& [name, text] : canvas.notes()) {
-    if (const Box* box = canvas.box(Item::note(name)); box != nullptr && at(*box)) return true;
-  }
-  return false;
+Json history_json(const Screen& screen, std::uint64_t from, std::uint64_t count) {
+  std::uint64_t first = std::max(from, screen.first_kept_row());
+  std::uint64_t end = std::min(screen.lines_scrolled(), from + std::min(count, kMaxHistoryRows));
+  Json rows = Json::array();
+  for (std::uint64_t row = first; row < end; ++row)
+    rows.push_back(Json::array({row, row_json(screen.history_row(row))}));
+  return {{"history", {screen.first_kept_row(), screen.lines_scrolled()}}, {"rows", std::move(rows)}};
 }
 
-Box Placer::place(const Item& item, const Canvas& canvas) {
-  if (const Box* box = canvas.box(item)) return *box;
-  if (auto it = chosen_.find(item); it != chosen_.end()) return it->second;
-  const TerminalEntry* terminal = item.kind == ItemKind::kTerminal ? canvas.terminal(item.name) : nullptr;
-  bool large = terminal != nullptr && !terminal->joined;
-  Box box;
-  for (int slot = 0;; ++slot) {
-    if (large) {
-      box.x = (slot % kTerminalsPerRow) * kTerminalSlotWidth;
-      box.y = (slot / kTerminalsPerRow) * kTerminalSlotHeight;
-    } else {
-      box.x = kSmallColumn;
-      box.y = slot * kSmallSlotHeight;
-    }
-    if (!taken(box.x, box.y, canvas)) break;
-  }
-  chosen_.emplace(item, box);
-  return box;
-}
-
-CanvasView view_of(const Dispatcher& dispatcher, TerminalSet& terminals, Placer& placer) {
+Json item_json(const Item& item, const Dispatcher& dispatcher, TerminalSet& terminals) {
   const Canvas& canvas = dispatcher.canvas();
-  CanvasView view;
-  for (const auto& [name, entry] : canvas.terminals()) {
-    Item item = Item::terminal(name);
-    view.items[item_id(item)] = terminal_json(entry, terminals.find(name), dispatcher, placer.place(item, canvas));
+  if (item.kind == ItemKind::kTerminal) {
+    const TerminalEntry* entry = canvas.terminal(item.name);
+    if (entry == nullptr) return nullptr;
+    return terminal_json(*entry, terminals.find(item.name), dispatcher, canvas.box(item));
   }
-  for (const auto& [name, text] : canvas.notes()) {
-    Item item = Item::note(name);
-    view.items[item_id(item)] = {{"id", item_id(item)},
-                                 {"kind", "note"},
-                                 {"name", name},
-                                 {"text", text},
-                                 {"box", box_json(placer.place(item, canvas))}};
-  }
-  view.ropes = Json::array();
-  for (const Rope& rope : canvas.ropes()) {
-    if (view.items.contains(item_id(rope.a)) && view.items.contains(item_id(rope.b))) {
-      view.ropes.push_back({item_id(rope.a), item_id(rope.b)});
-    }
-  }
+  auto note = canvas.notes().find(item.name);
+  if (note == canvas.notes().end()) return nullptr;
+  return {{"id", item_id(item)},
+          {"kind", "note"},
+          {"name", item.name},
+          {"text", note->second},
+          {"box", box_json(canvas.box(item))}};
+}
+
+Json rope_json(const Rope& rope, const Canvas& canvas) {
+  return {{"t", "rope"}, {"a", item_id(rope.a)}, {"b", item_id(rope.b)}, {"on", canvas.ropes().contains(rope)}};
+}
+
+Json lists_json(const Dispatcher& dispatcher) {
   Json presets = Json::array();
   for (const Preset& preset : dispatcher.presets()) presets.push_back(preset.name);
-  view.lists = {{"roles", canvas.role_names()}, {"presets", std::move(presets)}};
-  return view;
+  return {{"roles", dispatcher.canvas().role_names()}, {"presets", std::move(presets)}};
 }
 
 }  // namespace host

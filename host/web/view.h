@@ -6,7 +6,6 @@
 // name).
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,33 +32,28 @@ std::optional<Item> parse_item_id(std::string_view id);
 Json row_json(const std::vector<Span>& runs);
 
 /// {"t":"screen","id","size":[rows,cols],"rows":[[row,runs]...],
-/// "cursor":[row,col,visible]}: the rows changed after change `seen` (every
-/// row when the size changed after it).
+/// "cursor":[row,col,visible],"history":[first,scrolled]}: the rows changed
+/// after change `seen` (every row when the size changed after it), and the
+/// kept scrollback's absolute rows (as history_json).
 Json screen_message(const std::string& id, const Screen& screen, std::uint64_t seen);
 
-/// Places for items that were never placed on the page: terminals with a
-/// screen in rows of three, notes and joined shells (small, with no screen)
-/// in a column on their left. Kept for the host's run (not in the state
-/// file), so an item does not jump until the person moves it.
-class Placer {
- public:
-  Box place(const Item& item, const Canvas& canvas);
+/// Most scrollback rows one history message carries.
+inline constexpr std::uint64_t kMaxHistoryRows = 5000;
 
- private:
-  bool taken(int x, int y, const Canvas& canvas) const;
-  std::map<Item, Box> chosen_;
-};
+/// {"history":[first,scrolled],"rows":[[row,runs]...]}: the kept scrollback
+/// rows from absolute row `from` on, at most `count` (and kMaxHistoryRows).
+/// `first` is the oldest kept row, `scrolled` one past the newest.
+Json history_json(const Screen& screen, std::uint64_t from, std::uint64_t count);
 
-/// What the page shows of the canvas at one instant.
-struct CanvasView {
-  /// Each item's JSON by id.
-  std::map<std::string, Json> items;
-  /// [[id, id]...]: the ropes between items on the canvas.
-  Json ropes;
-  /// {"roles":[...],"presets":[...]}: names for the recruit form.
-  Json lists;
-};
+/// The item as the page draws it: {"id","kind","name","box",...}, with
+/// "box" null until the item is placed; null when no such item is on the
+/// canvas.
+Json item_json(const Item& item, const Dispatcher& dispatcher, TerminalSet& terminals);
 
-CanvasView view_of(const Dispatcher& dispatcher, TerminalSet& terminals, Placer& placer);
+/// {"t":"rope","a":id,"b":id,"on":bool}: whether the rope is tied now.
+Json rope_json(const Rope& rope, const Canvas& canvas);
+
+/// {"roles":[...],"presets":[...]}: names for the recruit form.
+Json lists_json(const Dispatcher& dispatcher);
 
 }  // namespace host

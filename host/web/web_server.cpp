@@ -24,6 +24,8 @@ constexpr std::string_view kSocketPath = "/ws";
 constexpr std::size_t kKeptBuffer = 1u << 20;
 /// Most messages written to a page at one time it can take them.
 constexpr int kMessagesPerWrite = 32;
+/// How long the listener rests when no descriptor is to spare.
+constexpr std::chrono::milliseconds kListenerRest{100};
 
 /// Headers of every answer that carries content.
 constexpr std::pair<const char*, const char*> kPageHeaders[] = {
@@ -170,6 +172,11 @@ int WebServer::on_event(lws* wsi, int reason, void* user, void* in, std::size_t 
       auto it = sessions_.find(wsi);
       return it == sessions_.end() ? -1 : on_writeable(wsi, *it->second);
     }
+    // Every connection, HTTP or WebSocket, from adoption to its end.
+    case LWS_CALLBACK_WSI_CREATE: ++connections_; return 0;
+    case LWS_CALLBACK_WSI_DESTROY:
+      if (connections_ > 0) --connections_;
+      return 0;
     case LWS_CALLBACK_CLOSED:
       if (auto it = sessions_.find(wsi); it != sessions_.end()) {
         pages_.close_page(it->second->page);
@@ -224,6 +231,7 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
 }
 
 WebServer::~WebServer() {
+  reactor_.timers().cancel(rest_timer_);
   listener_watch_.reset();
   close_context();
 }
@@ -240,10 +248,12 @@ void WebServer::close_context() {
 
 void WebServer::accept_clients() {
   for (;;) {
+    if (limits_.room && !limits_.room()) return rest_listener();
     int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      return;  // EAGAIN, or out of descriptors: they wait in the backlog
+      if (errno == EMFILE || errno == ENFILE) return rest_listener();
+      return;  // EAGAIN: all accepted
     }
     // Frames are small and each matters at once (a reply, then the screen
     // with the key's echo): none waits for the acknowledgement of the last.
@@ -255,31 +265,26 @@ void WebServer::accept_clients() {
   }
 }
 
-bool WebServer::admitted(lws* wsi, bool needs_origin) {
-  if (!gate_.host_ok(header(wsi, WSI_TOKEN_HOST))) return false;
-  if (needs_origin && !gate_.origin_ok(header(wsi, WSI_TOKEN_ORIGIN))) return false;
-  char value[128];
-  std::size_t size = sizeof value;
-  return lws_http_cookie_get(wsi, gate_.cookie_name().c_str(), value, &size) == 0 &&
-         gate_.key_ok(std::string_view(value, size));
+void WebServer::rest_listener() {
+  // The clients stay queued in the backlog while the listener rests,
+  // rather than waking every round at once.
+  if (rest_timer_ != 0) return;
+  listener_watch_.set_events(0);
+  rest_timer_ = reactor_.timers().at(Clock::now() + kListenerRest, [this] {
+    rest_timer_ = 0;
+    listener_watch_.set_events(POLLIN);
+  });
+}
+
+bool WebServer::admitted(lws* wsi) {
+  return gate_.host_ok(header(wsi, WSI_TOKEN_HOST)) && gate_.origin_ok(header(wsi, WSI_TOKEN_ORIGIN)) &&
+         gate_.protocols_ok(header(wsi, WSI_TOKEN_PROTOCOL));
 }
 
 int WebServer::on_http(lws* wsi, std::string_view path) {
+  // The page's files hold no data: only the Host is checked, so that a
+  // foreign name (DNS rebinding) gets nothing at all.
   if (!gate_.host_ok(header(wsi, WSI_TOKEN_HOST))) return refuse(wsi, HTTP_STATUS_FORBIDDEN);
-  char arg[128];
-  if (const char* key = lws_get_urlarg_by_name(wsi, "key=", arg, sizeof arg)) {
-    // The key in the address: kept in a cookie, then the address without it.
-    if (!gate_.key_ok(key)) return refuse(wsi, HTTP_STATUS_FORBIDDEN);
-    bool sent = Headers(wsi, HTTP_STATUS_SEE_OTHER)
-                    .add("location:", "/")
-                    .add("set-cookie:", gate_.set_cookie())
-                    .add("cache-control:", "no-store")
-                    .add("referrer-policy:", "no-referrer")
-                    .length(0)
-                    .send();
-    return sent ? completed(wsi) : -1;
-  }
-  if (!admitted(wsi, false)) return refuse(wsi, HTTP_STATUS_FORBIDDEN);
   if (lws_hdr_total_length(wsi, WSI_TOKEN_GET_URI) <= 0) return refuse(wsi, HTTP_STATUS_METHOD_NOT_ALLOWED);
   const Asset* asset = find_asset(path);
   if (asset == nullptr) return refuse(wsi, HTTP_STATUS_NOT_FOUND);
@@ -296,7 +301,7 @@ int WebServer::on_http(lws* wsi, std::string_view path) {
 }
 
 int WebServer::on_upgrade(lws* wsi) {
-  if (header(wsi, WSI_TOKEN_GET_URI) == kSocketPath && admitted(wsi, true)) return 0;
+  if (header(wsi, WSI_TOKEN_GET_URI) == kSocketPath && admitted(wsi)) return 0;
   // Answered here; libwebsockets ends the transaction.
   return Headers(wsi, HTTP_STATUS_FORBIDDEN).length(0).send() ? 1 : -1;
 }

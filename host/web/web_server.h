@@ -45,6 +45,9 @@ class PageHost {
 struct WebLimits {
   /// The longest WebSocket message taken from a page.
   std::size_t max_message = 8u << 20;
+  /// True when one more connection leaves the host's descriptor margin
+  /// free; until it is, new connections wait in the backlog. Empty: always.
+  std::function<bool()> room;
 };
 
 class WebServer {
@@ -58,8 +61,10 @@ class WebServer {
 
   /// The address with its real port, and the key.
   const Gate& gate() const { return gate_; }
-  /// "http://ADDR:PORT/?key=KEY": what the person opens.
-  std::string url() const { return gate_.served().origin() + "/?key=" + gate_.key(); }
+  /// The connections open now, each a descriptor.
+  std::size_t connections() const { return connections_; }
+  /// "http://ADDR:PORT/#key=KEY": what the person opens (and may bookmark).
+  std::string url() const { return gate_.served().origin() + "/#key=" + gate_.key(); }
 
  private:
   friend struct WebCallbacks;
@@ -68,14 +73,16 @@ class WebServer {
   /// libwebsockets' callback `reason` (an lws_callback_reasons) for `wsi`.
   int on_event(lws* wsi, int reason, void* user, void* in, std::size_t len);
   void accept_clients();
+  /// Stops accepting for a moment: no descriptor is to spare.
+  void rest_listener();
   /// Closes every connection and frees libwebsockets' context.
   void close_context();
   int on_http(lws* wsi, std::string_view path);
   int on_upgrade(lws* wsi);
   int on_receive(lws* wsi, Session& session, const char* data, std::size_t size);
   int on_writeable(lws* wsi, Session& session);
-  /// Applies the gate to a request: Host, then the key (query or cookie).
-  bool admitted(lws* wsi, bool needs_origin);
+  /// Applies the gate to a WebSocket: Host, Origin, then the key.
+  bool admitted(lws* wsi);
 
   Reactor& reactor_;
   Gate gate_;
@@ -88,6 +95,9 @@ class WebServer {
   lws_vhost* vhost_ = nullptr;
   /// The open pages' WebSockets.
   std::unordered_map<lws*, std::unique_ptr<Session>> sessions_;
+  std::size_t connections_ = 0;
+  /// The timer of a resting listener; 0 while it listens.
+  Timers::Id rest_timer_ = 0;
 };
 
 }  // namespace host

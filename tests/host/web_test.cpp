@@ -1,10 +1,22 @@
 // The canvas page's server side without a browser: the address and the
-// key rules, and the feed's messages to a page (the snapshot, the changes,
-// the person's acts, malformed input).
+// key rules, the feed's messages to a page (the snapshot, the changes, the
+// person's acts, malformed input) and what the feed costs, and the page's
+// connections in the host's descriptor margin.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "alloc_count.h"
+#include "host_process.h"
 #include "protocol/dispatcher.h"
+#include "unique_fd.h"
 #include "web/feed.h"
 #include "web/gate.h"
 
@@ -36,7 +48,13 @@ TEST(HostWeb, AddressesAndTheGate) {
   EXPECT_TRUE(gate.key_ok("00112233445566778899aabbccddeeff"));
   EXPECT_FALSE(gate.key_ok("00112233445566778899aabbccddeefe"));
   EXPECT_FALSE(gate.key_ok(""));
-  EXPECT_EQ(gate.set_cookie(), "welkmora-key-4242=00112233445566778899aabbccddeeff; Path=/; HttpOnly; SameSite=Strict");
+  // The key comes only as a WebSocket subprotocol, never in a cookie.
+  EXPECT_TRUE(gate.protocols_ok("welkmora-canvas, welkmora-key.00112233445566778899aabbccddeeff"));
+  EXPECT_TRUE(gate.protocols_ok("welkmora-key.00112233445566778899aabbccddeeff"));
+  for (const char* bad : {"welkmora-canvas", "", "welkmora-key.", "welkmora-key.00112233445566778899aabbccddeefe",
+                          "welkmora-canvas, 00112233445566778899aabbccddeeff"}) {
+    EXPECT_FALSE(gate.protocols_ok(bad)) << bad;
+  }
 }
 
 namespace {
@@ -60,11 +78,14 @@ class HostFeed : public ::testing::Test {
     return out;
   }
 
+  /// The reply to `message` from the page (other messages are passed over).
   Json act(Json message) {
     EXPECT_TRUE(feed.receive(page, message.dump()));
-    std::vector<Json> replies = drain();
-    EXPECT_FALSE(replies.empty());
-    return replies.empty() ? Json() : replies.front();
+    for (Json& m : drain()) {
+      if (m["t"] == "reply") return m;
+    }
+    ADD_FAILURE() << "no reply to " << message;
+    return Json();
   }
 
   Canvas canvas;
@@ -80,9 +101,12 @@ class HostFeed : public ::testing::Test {
 }  // namespace
 
 TEST_F(HostFeed, SnapshotThenChanges) {
+  // The snapshot, then the activity so far.
   std::vector<Json> first = drain();
-  ASSERT_EQ(first.size(), 1u);
+  ASSERT_EQ(first.size(), 2u);
   EXPECT_EQ(first[0]["t"], "snapshot");
+  EXPECT_EQ(first[1]["event"], "join");
+  EXPECT_EQ(first[1]["name"], "Lead");
   ASSERT_EQ(first[0]["items"].size(), 1u);
   EXPECT_EQ(first[0]["items"][0]["id"], "t:Lead");
   EXPECT_EQ(first[0]["items"][0]["state"], "joined");
@@ -99,7 +123,7 @@ TEST_F(HostFeed, SnapshotThenChanges) {
   EXPECT_EQ(changes[0]["t"], "item");
   EXPECT_EQ(changes[0]["id"], "n:plan");
   EXPECT_EQ(changes[0]["text"], "text");
-  EXPECT_EQ(changes[1], Json({{"t", "ropes"}, {"ropes", Json::array({Json::array({"t:Lead", "n:plan"})})}}));
+  EXPECT_EQ(changes[1], Json({{"t", "rope"}, {"a", "t:Lead"}, {"b", "n:plan"}, {"on", true}}));
   // Reading changes nothing, and nothing is sent.
   Json list = lead;
   list["command"] = "list";
@@ -138,4 +162,62 @@ TEST_F(HostFeed, ThePersonsActs) {
   EXPECT_FALSE(feed.receive(page, "{not json"));
   EXPECT_FALSE(feed.receive(page, "[1]"));
   EXPECT_FALSE(feed.receive(page, R"({"req":1})"));
+}
+
+TEST_F(HostFeed, AChangeCostsTheSameHoweverManyItemsAndNoPageKeepsNoNote) {
+  drain();
+  auto create = [&](int i) {
+    Json request = lead;
+    request.update({{"command", "note"}, {"sub", "create"}, {"name", "n" + std::to_string(i)}, {"content", "x"}});
+    harness::AllocationCount count;
+    EXPECT_EQ(dispatcher.answer(wire::to_wire(request))["ok"], true);
+    EXPECT_EQ(drain().size(), 2u);  // the note and its rope
+    return count.bytes();
+  };
+  for (int i = 0; i < 20; ++i) create(i);
+  std::size_t few = create(20);
+  for (int i = 21; i < 2000; ++i) create(i);
+  std::size_t many = create(2000);
+  EXPECT_LT(many, few * 2) << "a note among 20 cost " << few << " bytes, among 2000 " << many;
+
+  // Without a page, the feed copies no note's text.
+  feed.close_page(page);
+  Json write = lead;
+  write.update({{"command", "note"}, {"sub", "write"}, {"name", "n1"}, {"content", std::string(1 << 20, 'y')}});
+  ASSERT_EQ(dispatcher.answer(wire::to_wire(write))["ok"], true);
+  harness::AllocationCount count;
+  reactor.run_once(Clock::now());
+  EXPECT_LT(count.bytes(), 64u << 10);
+}
+
+TEST(HostWebServer, ThePagesConnectionsLeaveDescriptorsForRecruits) {
+  harness::HostProcess host;
+  host.start({"--web", "127.0.0.1:0"});
+  harness::Env lead = host.join("Lead");
+  std::smatch port;
+  std::string log = host.error_output();
+  ASSERT_TRUE(std::regex_search(log, port, std::regex("canvas: http://127\\.0\\.0\\.1:(\\d+)/"))) << log;
+  rlimit old{};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+  rlimit few{48, old.rlim_max};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+  // Connections to the page's port that send nothing fill what they may.
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port[1])));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<wire::UniqueFd> silent;
+  for (int i = 0; i < 60; ++i) {
+    silent.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::connect(silent.back().get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // A recruit still starts, and a client is still served, without waiting.
+  auto start = std::chrono::steady_clock::now();
+  host.recruit(lead, "Dev");
+  EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"].size(), 1u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  silent.clear();
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+  EXPECT_EQ(host.stop(), 0) << host.error_output();
 }

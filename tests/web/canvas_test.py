@@ -4,7 +4,8 @@ chromedriver by Selenium, against a real welkmora-host serving --web.
 
 The host runs a demo agent "Alice", a shell "Bob", a joined shell "Lead" and
 a note "plan". The cases follow what a person does on the page; the last
-one saves a screenshot of the canvas (build/canvas.png).
+one saves a screenshot of the canvas (build/canvas.png), as a case before
+saves one of an ask in flight (build/canvas-ask.png).
 
 Usage: canvas_test.py BUILD_DIR. Exits 77 (skipped) when Chromium,
 chromedriver or Selenium are not installed."""
@@ -24,6 +25,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
@@ -59,15 +61,19 @@ class Host:
         self.dir = tempfile.mkdtemp(prefix="welkmora-canvas-")
         self.socket = os.path.join(self.dir, "host.sock")
         self.env = dict(os.environ, PATH=BUILD + ":" + os.environ["PATH"], WELKMORA_DEMO_DELAY="0.3")
-        self.errors = open(os.path.join(self.dir, "stderr"), "w+")
-        self.process = subprocess.Popen(
-            [os.path.join(BUILD, "welkmora-host"), "serve", "--socket", self.socket, "--state",
-             os.path.join(self.dir, "state.json"), "--settle", "500ms", "--web", "127.0.0.1:0"],
-            env=self.env, stderr=self.errors, stdin=subprocess.DEVNULL)
-        self.url = wait_for("the canvas line", self.canvas_url)
+        self.start("127.0.0.1:0")
         joined = subprocess.run([os.path.join(BUILD, "welkmora-host"), "join", "Lead", "--socket", self.socket],
                                 env=self.env, capture_output=True, text=True, check=True).stdout
         self.lead = dict(self.env, **dict(re.findall(r"export (\w+)='?([^'\n]*)'?", joined)))
+
+    def start(self, address):
+        """Starts the host on this socket and state file (again, after a stop)."""
+        self.errors = open(os.path.join(self.dir, "stderr"), "w+")
+        self.process = subprocess.Popen(
+            [os.path.join(BUILD, "welkmora-host"), "serve", "--socket", self.socket, "--state",
+             os.path.join(self.dir, "state.json"), "--settle", "500ms", "--web", address],
+            env=self.env, stderr=self.errors, stdin=subprocess.DEVNULL)
+        self.url = wait_for("the canvas line", self.canvas_url)
 
     def canvas_url(self):
         self.errors.seek(0)
@@ -88,8 +94,8 @@ class Host:
         return status, log
 
 
-def http_head(port, request):
-    """Sends a raw request; the status line of the answer."""
+def http_answer(port, request):
+    """Sends a raw request; the answer's status line and headers."""
     with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
         s.sendall(request.encode())
         answer = b""
@@ -98,7 +104,12 @@ def http_head(port, request):
             if not chunk:
                 break
             answer += chunk
-    return answer.split(b"\r\n")[0].decode()
+    return answer.split(b"\r\n\r\n")[0].decode()
+
+
+def http_head(port, request):
+    """Sends a raw request; the status line of the answer."""
+    return http_answer(port, request).split("\r\n")[0]
 
 
 class Canvas(unittest.TestCase):
@@ -138,8 +149,11 @@ class Canvas(unittest.TestCase):
         return wait_for(f"{pattern!r} on {name}'s screen", lambda: re.search(pattern, self.screen(name)))
 
     def item(self, item_id):
-        return WebDriverWait(self.browser, WAIT).until(
+        """The item's window, brought into view (Fit stays at a readable zoom, so not all are)."""
+        found = WebDriverWait(self.browser, WAIT).until(
             lambda b: b.find_element(By.CSS_SELECTOR, f'[data-id="{item_id}"]'))
+        self.browser.execute_script("window.welkmora.board.show([arguments[0]])", item_id)
+        return found
 
     def type_into(self, name, *keys):
         self.item("t:" + name).find_element(By.CLASS_NAME, "screen").click()
@@ -149,29 +163,39 @@ class Canvas(unittest.TestCase):
 
     def test_1_refusals(self):
         port = int(self.host.url.split(":")[2].split("/")[0])
-        key = self.host.url.split("key=")[1]
+        key = self.host.url.split("#key=")[1]
         authority = f"127.0.0.1:{port}"
         cookie = f"Cookie: welkmora-key-{port}={key}\r\n"
+        offer = f"Sec-WebSocket-Protocol: welkmora-canvas, welkmora-key.{key}\r\n"
         upgrade = ("Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
                    f"Sec-WebSocket-Key: {base64.b64encode(os.urandom(16)).decode()}\r\n")
         forbidden = {
-            "no key": f"GET / HTTP/1.1\r\nHost: {authority}\r\n\r\n",
-            "wrong key": f"GET /?key={'0' * 32} HTTP/1.1\r\nHost: {authority}\r\n\r\n",
+            "WebSocket with a wrong key": f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n"
+                                          f"Sec-WebSocket-Protocol: welkmora-canvas, welkmora-key.{'0' * 32}\r\n"
+                                          f"{upgrade}\r\n",
             "foreign Host": f"GET /?key={key} HTTP/1.1\r\nHost: attacker.example:{port}\r\n\r\n",
-            "foreign Host, with cookie": f"GET / HTTP/1.1\r\nHost: attacker.example\r\n{cookie}\r\n",
+            "foreign Host, for the page": f"GET / HTTP/1.1\r\nHost: attacker.example:{port}\r\n\r\n",
             "foreign Origin": f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://attacker.example\r\n"
-                              f"{cookie}{upgrade}\r\n",
+                              f"{offer}{upgrade}\r\n",
+            # A browser sends cookies to every port of a host: a key there would reach any local server.
+            "WebSocket with a cookie": f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n"
+                                       f"{cookie}{upgrade}\r\n",
             "WebSocket without key": f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n"
                                      f"{upgrade}\r\n",
         }
         for case, request in forbidden.items():
             self.assertRegex(http_head(port, request), r"^HTTP/1\.[01] 403 ", case)
-        allowed = f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n{cookie}{upgrade}\r\n"
+        allowed = f"GET /ws HTTP/1.1\r\nHost: {authority}\r\nOrigin: http://{authority}\r\n{offer}{upgrade}\r\n"
         self.assertRegex(http_head(port, allowed), r"^HTTP/1\.1 101 ")
+        # The page itself holds no data and sets nothing in the browser.
+        page = http_answer(port, f"GET /?key={key} HTTP/1.1\r\nHost: {authority}\r\n\r\n")
+        self.assertRegex(page, r"^HTTP/1\.1 200 ")
+        self.assertNotIn("set-cookie", page.lower())
         self.assertIsNone(self.host.process.poll(), "the host survives them all")
 
     def test_2_page_shows_terminals_and_notes(self):
-        self.assertNotIn("key=", self.browser.current_url, "the key leaves the address bar")
+        self.assertNotIn("?", self.browser.current_url, "the key is never sent to a server")
+        self.assertIn("#key=", self.browser.current_url, "a bookmark keeps the key")
         for item_id in ("t:Alice", "t:Bob", "t:Lead", "n:plan"):
             self.item(item_id)
         self.wait_screen("Alice", r"(?m)^demo>$")
@@ -209,9 +233,12 @@ class Canvas(unittest.TestCase):
         self.wait_screen("Bob", r"one2[\s\S]*red bold")
 
     def test_4_rope_drawn_on_the_page(self):
-        handle = self.item("t:Bob").find_element(By.CLASS_NAME, "handle")
+        # Both in view: Fit zooms no further out than text reads.
+        self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.3; b.show(['t:Bob', 'n:plan'])")
+        handle = self.browser.find_element(By.CSS_SELECTOR, '[data-id="t:Bob"] .handle')
+        note = self.browser.find_element(By.CSS_SELECTOR, '[data-id="n:plan"]')
         ActionChains(self.browser).click_and_hold(handle).move_by_offset(20, 20) \
-            .move_to_element(self.item("n:plan")).release().perform()
+            .move_to_element(note).release().perform()
         self.type_into("Bob", "welkmora list", Keys.ENTER)
         self.wait_screen("Bob", r"plan \(verbunden\)")
 
@@ -237,16 +264,110 @@ class Canvas(unittest.TestCase):
                  lambda: "the plan\nand a line from the page" in self.host.client("note", "read", "plan").stdout)
 
     def test_6_ask_appears_live(self):
+        # The turn is short: a watch on the page sees its busy badge come.
+        self.browser.execute_script(
+            "window.sawBusy = false; new MutationObserver(() => { if (document.querySelector("
+            "'[data-id=\"t:Alice\"] .badge.busy')) window.sawBusy = true; }).observe("
+            "document.getElementById('items'), {subtree: true, childList: true})")
         ask = subprocess.Popen(["welkmora", "ask", "Alice", "question from Lead"], env=self.host.lead,
                                stdout=subprocess.PIPE, text=True)
         try:
-            wait_for("Alice busy", lambda: "busy" in self.item("t:Alice").text)
+            wait_for("Alice busy", lambda: self.browser.execute_script("return window.sawBusy"))
             self.wait_screen("Alice", r"Answer: question from Lead")
             self.assertIn("Answer: question from Lead", ask.communicate(timeout=60)[0])
             wait_for("Alice idle", lambda: "busy" not in self.item("t:Alice").text)
         finally:
             ask.kill()
             ask.wait()
+        self.assertIn("ask Alice by=Lead", self.browser.find_element(By.ID, "activity").get_attribute("textContent"))
+        # An ask in flight runs on its rope, from the asker to the asked, until its turn ends.
+        labels = "return [...document.querySelectorAll('#rope-lines text.talk-label')].map(t => t.textContent)"
+        ask = subprocess.Popen(["welkmora", "ask", "Bob", "sleep 4"], env=self.host.lead, stdout=subprocess.PIPE)
+        try:
+            wait_for("the ask on its rope",
+                     lambda: any(t.startswith("Lead \u2192 Bob: asking") for t in self.browser.execute_script(labels)))
+            self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.6; b.show(['t:Lead', 't:Bob']);"
+                                        "document.getElementById('activity').hidden = false")
+            self.browser.save_screenshot(os.path.join(BUILD, "canvas-ask.png"))
+            self.browser.execute_script("document.getElementById('activity').hidden = true")
+            ask.communicate(timeout=60)
+            wait_for("the ask gone from its rope",
+                     lambda: not any("asking" in t for t in self.browser.execute_script(labels)))
+        finally:
+            ask.kill()
+            ask.wait()
+
+    def test_6b_scrollback(self):
+        self.type_into("Bob", "clear; seq 1 200", Keys.ENTER)
+        self.wait_screen("Bob", r"(?m)^200$")
+        shown = "return window.welkmora.board.items.get('t:Bob').screen.shown()"
+        screen = self.item("t:Bob").find_element(By.CLASS_NAME, "screen")
+        zoom = self.browser.execute_script("return window.welkmora.board.view.scale")
+        # The wheel over a terminal scrolls its history, not the canvas.
+        wait_for("row 1 scrolled into view", lambda: (
+            ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen), 0, -400).perform(),
+            re.search(r"(?m)^1\n2\n3$", self.browser.execute_script(shown)))[1])
+        self.assertEqual(self.browser.execute_script("return window.welkmora.board.view.scale"), zoom)
+        self.assertIn("back", self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").text)
+        # Typing returns to the live screen.
+        self.type_into("Bob", "echo bottom", Keys.ENTER)
+        wait_for("the live screen", lambda: re.search(r"(?m)^bottom$", self.browser.execute_script(shown)))
+        self.assertFalse(self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").is_displayed())
+
+    def test_8_host_restarts(self):
+        link = self.browser.find_element(By.ID, "link")
+        url, port = self.host.url, self.host.url.split(":")[2].split("/")[0]
+        self.host.process.terminate()
+        self.assertEqual(self.host.process.wait(timeout=30), 0)
+        wait_for("the page to show the host stopped", lambda: "host stopped" in link.text)
+        self.assertIn("offline", self.browser.find_element(By.TAG_NAME, "body").get_attribute("class"))
+        # The same state file keeps the key: the page (and a bookmark) opens again.
+        self.host.start(f"127.0.0.1:{port}")
+        self.assertEqual(self.host.url, url)
+        wait_for("the page to reconnect", lambda: link.text == "live")
+        self.item("n:plan")
+        self.browser.get("about:blank")
+        self.browser.get(url)
+        link = self.browser.find_element(By.ID, "link")
+        wait_for("the bookmark to open the page", lambda: link.text == "live")
+        # A key the host does not have gets a page that says what to do, and no data.
+        self.browser.get("about:blank")
+        self.browser.get(url.split("#")[0] + "#key=" + "0" * 32)
+        notice = self.browser.find_element(By.ID, "notice")
+        wait_for("the refused key's notice", lambda: "refused" in notice.text)
+        self.assertEqual(self.browser.execute_script("return window.welkmora.board.items.size"), 0)
+        self.browser.get(url)
+
+    def boxes(self):
+        return self.browser.execute_script(
+            "return [...window.welkmora.board.items.values()].map(i => { const r = i.node.getBoundingClientRect();"
+            " return [i.id, r.left, r.top, r.right, r.bottom]; })")
+
+    def assert_no_overlap(self, when):
+        boxes = self.boxes()
+        for i, a in enumerate(boxes):
+            for b in boxes[i + 1:]:
+                apart = a[3] <= b[1] or b[3] <= a[1] or a[4] <= b[2] or b[4] <= a[2]
+                self.assertTrue(apart, f"{a[0]} and {b[0]} overlap {when}")
+
+    def test_6c_layout(self):
+        for i in range(8):
+            self.host.client("recruit", f"W{i}", "--command", "sleep 600").check_returncode()
+        wait_for("ten terminals with screens", lambda: self.browser.execute_script(
+            "return [...window.welkmora.board.items.values()].filter(i => i.screen && i.screen.size[0] &&"
+            " !i.unplaced).length") >= 10)
+        self.assert_no_overlap("after recruiting")
+        self.browser.find_element(By.ID, "tidy").click()
+        self.assert_no_overlap("after Tidy")
+        # The focused window comes to the front, over one placed on it.
+        on_top = self.browser.execute_script(
+            "const b = window.welkmora.board, bob = b.items.get('t:Bob'), w = b.items.get('t:W0');"
+            "w.place({x: bob.box.x + 20, y: bob.box.y + 20}); b.raise(w); b.show(['t:Bob']); b.focus(bob);"
+            "const r = bob.node.getBoundingClientRect();"
+            "return document.elementsFromPoint(r.left + r.width / 2, r.top + r.height / 2)"
+            ".find(e => e.closest('.item')).closest('.item').dataset.id")
+        self.assertEqual(on_top, "t:Bob")
+        self.browser.find_element(By.ID, "tidy").click()
 
     def test_7_screenshot(self):
         self.browser.execute_script("window.welkmora.board.fit()")

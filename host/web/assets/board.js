@@ -1,14 +1,20 @@
 // The canvas: a world of terminal windows and sticky notes, joined by ropes,
-// that pans (drag the background) and zooms (the wheel). Items are moved by
-// their title bars and resized by their corners; a rope is drawn by dragging
-// from an item's ring to another item and cut by clicking it. What the
-// person does goes to the host; what the host says is drawn.
+// that pans (drag the background) and zooms (the wheel over the background,
+// or Ctrl and the wheel anywhere). The wheel over a terminal scrolls back
+// through its history, as do Shift+PageUp and Shift+PageDown in the one the
+// person types into; Ctrl+F finds text in it. Items are moved by their
+// title bars and resized by their corners; the item last touched comes to
+// the front; a rope is drawn by dragging from an item's ring to another
+// item and cut by clicking it. What the person does goes to the host; what
+// the host says is drawn.
 
 import { Screen, ROW_HEIGHT, cellWidth } from './screen.js';
 import { keyMessage } from './keys.js';
 
 const DOT_SPACING = 24;
 const MIN_SCALE = 0.15;
+/** Fit zooms out no further than this, where a screen's text still reads; it pans instead. */
+const READABLE_SCALE = 0.8;
 const MAX_SCALE = 2.5;
 
 function el(tag, className, text) {
@@ -72,18 +78,34 @@ class Item {
     this.title.append(this.handle, this.nameNode);
     this.node.append(this.title);
     this.title.addEventListener('pointerdown', (e) => this.startMove(e));
+    this.node.addEventListener('pointerdown', () => board.raise(this), true);
     this.handle.addEventListener('pointerdown', (e) => board.startRope(this, e));
     this.box = { x: 0, y: 0, w: 0, h: 0 };
   }
 
   place(box) {
-    this.box = { ...box };
+    this.box = { ...this.box, ...box };
     this.node.style.left = `${box.x}px`;
     this.node.style.top = `${box.y}px`;
   }
 
+  /** True for a terminal whose window takes its size from its first screen. */
+  sizedByScreen() {
+    return this.kind === 'terminal' && this.data && this.data.state !== 'joined';
+  }
+
   center() {
     return [this.box.x + this.node.offsetWidth / 2, this.box.y + this.node.offsetHeight / 2];
+  }
+
+  /** Where the line from the centre toward (x, y) leaves the window's box. */
+  edgeToward(x, y) {
+    const [cx, cy] = this.center();
+    const hw = this.node.offsetWidth / 2, hh = this.node.offsetHeight / 2;
+    const dx = x - cx, dy = y - cy;
+    if (dx === 0 && dy === 0) return [cx, cy];
+    const t = Math.min(dx ? hw / Math.abs(dx) : Infinity, dy ? hh / Math.abs(dy) : Infinity, 1);
+    return [cx + dx * t, cy + dy * t];
   }
 
   startMove(event) {
@@ -132,7 +154,21 @@ class TerminalItem extends Item {
     this.title.append(this.dismiss);
     this.screenNode = el('div', 'screen');
     this.node.append(this.screenNode);
-    this.screen = new Screen(this.screenNode);
+    this.screen = new Screen(this.screenNode,
+      (from, count) => board.act({ op: 'history', id: this.id, from, count, quiet: true }));
+    this.findBar = el('form', 'find');
+    this.findBar.hidden = true;
+    this.findInput = el('input');
+    this.findInput.placeholder = 'find in this terminal (Enter: older, Esc: close)';
+    this.findBar.append(this.findInput);
+    this.node.append(this.findBar);
+    this.findBar.addEventListener('submit', (e) => {
+      e.preventDefault();
+      this.findNext();
+    });
+    this.findInput.addEventListener('keydown', (e) => {
+      if (e.key === 'Escape') this.closeFind();
+    });
     this.screenNode.addEventListener('pointerup', () => {
       // A drag that selected text keeps its selection; a click selects the terminal.
       if (String(window.getSelection()).length === 0) board.focus(this);
@@ -151,9 +187,43 @@ class TerminalItem extends Item {
     // The person's own shells are not to be dismissed; a joined one has no screen here.
     if (data.persons) this.dismiss.remove();
     if (data.state === 'joined' && !this.noscreen) {
-      this.noscreen = el('div', 'noscreen', 'a shell of the person\u2019s own: its screen is not on the host');
+      this.noscreen = el('div', 'noscreen',
+        'A shell of yours that joined the canvas (welkmora-host join). It runs in your own terminal ' +
+        'window, which is where to see and type into it: the host does not hold its screen. ' +
+        'Rope it to terminals and notes from here.');
       this.screenNode.replaceWith(this.noscreen);
     }
+  }
+
+  openFind() {
+    this.findBar.hidden = false;
+    this.findInput.focus();
+    this.findInput.select();
+    this.findFrom = null;
+  }
+
+  closeFind() {
+    this.findBar.hidden = true;
+    this.screen.found = null;
+    this.screen.render();
+    this.board.focus(this);
+  }
+
+  async findNext() {
+    const text = this.findInput.value;
+    if (!text) return;
+    const [, scrolled] = this.screen.history;
+    const start = this.findFrom ?? scrolled + this.screen.size[0] - 1;
+    const line = await this.screen.find(text, start);
+    this.findBar.classList.toggle('missing', line === null);
+    if (line === null) {
+      this.findFrom = null;
+      return;
+    }
+    this.findFrom = line - 1;
+    this.screen.found = line;
+    this.screen.reveal(line);
+    this.screen.render();
   }
 
   /** The rows and columns that fit a window of w by h pixels. */
@@ -231,10 +301,15 @@ export class Board {
     this.world = document.getElementById('world');
     this.itemsNode = document.getElementById('items');
     this.ropesNode = document.getElementById('ropes');
+    this.linesNode = document.getElementById('rope-lines');
     this.cutButton = document.getElementById('cut');
     this.keys = document.getElementById('keys');
     this.items = new Map();
     this.ropes = [];
+    // Asks in flight by the asked terminal's name: {by, since}; and answers
+    // on their way back, shown for a moment: {by, end, took, until}.
+    this.asks = new Map();
+    this.answers = new Map();
     this.view = { x: 40, y: 30, scale: 1 };
     this.focused = null;
     this.selectedRope = null;
@@ -251,7 +326,10 @@ export class Board {
 
   snapshot(message) {
     for (const id of [...this.items.keys()]) this.remove(id);
+    this.loading = true;
     for (const data of message.items) this.upsert(data);
+    this.loading = false;
+    for (const item of this.items.values()) if (item.unplaced && !item.sizedByScreen()) this.placeFree(item);
     this.setRopes(message.ropes);
   }
 
@@ -261,10 +339,39 @@ export class Board {
       item = data.kind === 'terminal' ? new TerminalItem(this, data) : new NoteItem(this, data);
       this.items.set(data.id, item);
       this.itemsNode.append(item.node);
+      item.unplaced = !data.box;
+      if (item.unplaced) item.node.style.visibility = 'hidden';
     }
-    if (!item.dragging) item.place(data.box);
+    if (data.box && !item.dragging) {
+      item.unplaced = false;
+      item.node.style.visibility = '';
+      item.place(data.box);
+    }
     item.update(data);
+    // An item with a screen is placed once it has its size, the others now.
+    if (item.unplaced && !item.sizedByScreen() && !this.loading) this.placeFree(item);
     this.drawRopes();
+  }
+
+  /** Puts an item the host has no place for where nothing else is, and keeps that place. */
+  placeFree(item) {
+    item.unplaced = false;
+    const gap = 24;
+    const w = item.node.offsetWidth, h = item.node.offsetHeight;
+    const others = [...this.items.values()].filter((o) => o !== item && !o.unplaced)
+      .map((o) => [o.box.x, o.box.y, o.box.x + o.node.offsetWidth, o.box.y + o.node.offsetHeight]);
+    const free = (x, y) => others.every(([x0, y0, x1, y1]) =>
+      x + w + gap <= x0 || x >= x1 + gap || y + h + gap <= y0 || y >= y1 + gap);
+    // Rows as wide as the window shows at 100%, or as the widest row so far.
+    const width = Math.max(this.viewport.clientWidth - 80, ...others.map((o) => o[2]), w);
+    const candidates = [[0, 0]];
+    for (const [, y0, x1, y1] of others) candidates.push([x1 + gap, y0], [0, y1 + gap]);
+    candidates.sort((a, b) => a[1] - b[1] || a[0] - b[0]);
+    const [x, y] = candidates.find(([cx, cy]) => cx + w <= width + gap && free(cx, cy)) ??
+      [0, Math.max(0, ...others.map((o) => o[3] + gap))];
+    item.node.style.visibility = '';
+    item.place({ x, y });
+    this.sendPlace(item, true);
   }
 
   remove(id) {
@@ -284,11 +391,18 @@ export class Board {
     this.drawRopes();
   }
 
+  /** A rope tied (on) or cut; the host sends its ends in order. */
+  setRope(a, b, on) {
+    const others = this.ropes.filter((r) => r[0] !== a || r[1] !== b);
+    this.setRopes(on ? [...others, [a, b]] : others);
+  }
+
   screen(message) {
     const item = this.items.get(message.id);
     if (!item || !item.screen) return;
     const sized = item.screen.size[0] > 0;
     item.screen.apply(message);
+    if (item.unplaced) this.placeFree(item);
     this.drawRopes();
     // Windows take their size with their first screen: show them all until
     // the person moves the view.
@@ -306,13 +420,14 @@ export class Board {
     if (this.ropeFrame) return;
     this.ropeFrame = requestAnimationFrame(() => {
       this.ropeFrame = 0;
-      const lines = [];
+      const lines = [], hits = [];
       for (const rope of this.ropes) {
         const a = this.items.get(rope[0]), b = this.items.get(rope[1]);
         if (!a || !b) continue;
-        const [x1, y1] = a.center(), [x2, y2] = b.center();
+        const [x1, y1] = a.edgeToward(...b.center()), [x2, y2] = b.edgeToward(...a.center());
+        const lit = [a, b].some((i) => i === this.hovered || i === this.focused);
         const selected = this.selectedRope && this.selectedRope[0] === rope[0] && this.selectedRope[1] === rope[1];
-        for (const cls of ['hit', selected ? 'rope selected' : 'rope']) {
+        for (const cls of ['hit', `rope${selected ? ' selected' : ''}${lit ? ' lit' : ''}`]) {
           const line = document.createElementNS('http://www.w3.org/2000/svg', 'line');
           line.setAttribute('class', cls);
           line.setAttribute('x1', x1);
@@ -321,13 +436,96 @@ export class Board {
           line.setAttribute('y2', y2);
           line.dataset.a = rope[0];
           line.dataset.b = rope[1];
-          lines.push(line);
+          (cls === 'hit' ? hits : lines).push(line);
         }
         if (selected) this.placeCut((x1 + x2) / 2, (y1 + y2) / 2);
+        const talk = this.ropeTalk(a, b);
+        if (talk) lines.push(...this.talkOnRope(talk));
       }
       if (this.drawing) lines.push(this.drawing);
-      this.ropesNode.replaceChildren(...lines);
+      this.ropesNode.replaceChildren(...hits);
+      this.linesNode.replaceChildren(...lines);
+      this.markPeers();
     });
+  }
+
+  /** An activity entry: asks start and end on their ropes. */
+  activity(m) {
+    if (m.event === 'ask') {
+      this.asks.set(m.name, { by: m.by, since: Date.now() });
+      this.answers.delete(m.name);
+    } else if (m.event === 'answer') {
+      this.asks.delete(m.name);
+      this.answers.set(m.name, { by: m.by, end: m.end, took: m.duration, until: Date.now() + 4000 });
+      setTimeout(() => this.drawRopes(), 4100);
+    } else {
+      return;
+    }
+    this.drawRopes();
+    clearInterval(this.askTimer);
+    // While asks run, their times go on.
+    if (this.asks.size) this.askTimer = setInterval(() => this.drawRopes(), 1000);
+  }
+
+  /** The label drawn on the rope from `a` to `b`, if an ask or answer runs on it. */
+  ropeTalk(a, b) {
+    for (const [asker, asked] of [[a, b], [b, a]]) {
+      if (asked.kind !== 'terminal' || asker.kind !== 'terminal') continue;
+      const ask = this.asks.get(asked.name);
+      if (ask && ask.by === asker.name) {
+        return { from: asker, to: asked, text: `asking ${Math.round((Date.now() - ask.since) / 1000)}s`, cls: 'ask' };
+      }
+      const answer = this.answers.get(asked.name);
+      if (answer && answer.by === asker.name && answer.until > Date.now()) {
+        const why = { prompt: '', input: ', awaiting input' }[answer.end] ?? `, ${answer.end}`;
+        const text = `answered in ${answer.took}${why}`;
+        return { from: asked, to: asker, text, cls: 'answer' };
+      }
+    }
+    return null;
+  }
+
+  /** Centres the view on the items `ids` and outlines them for a moment. */
+  show(ids) {
+    const items = ids.map((id) => this.items.get(id)).filter(Boolean);
+    if (!items.length) return;
+    const [cx, cy] = items.map((i) => i.center()).reduce((s, c) => [s[0] + c[0], s[1] + c[1]]);
+    const r = this.viewport.getBoundingClientRect();
+    this.view = { ...this.view, x: r.width / 2 - (cx / items.length) * this.view.scale,
+      y: r.height / 2 - (cy / items.length) * this.view.scale };
+    this.viewMoved = true;
+    this.applyView();
+    for (const item of items) {
+      item.node.classList.add('shown');
+      setTimeout(() => item.node.classList.remove('shown'), 1500);
+    }
+  }
+
+  /** Outlines the peers of the hovered or focused item. */
+  markPeers() {
+    const near = this.hovered || this.focused;
+    for (const item of this.items.values()) {
+      const peer = !!near && item !== near && this.ropes.some((r) =>
+        (r[0] === near.id && r[1] === item.id) || (r[1] === near.id && r[0] === item.id));
+      item.node.classList.toggle('peer', peer);
+    }
+  }
+
+  /** An ask (asker to asked) or answer (back) drawn on its rope: a moving dash and a label. */
+  talkOnRope({ from, to, text, cls }) {
+    const ns = 'http://www.w3.org/2000/svg';
+    const [x1, y1] = from.edgeToward(...to.center()), [x2, y2] = to.edgeToward(...from.center());
+    const line = document.createElementNS(ns, 'line');
+    line.setAttribute('class', `talk ${cls}`);
+    for (const [k, v] of Object.entries({ x1, y1, x2, y2 })) line.setAttribute(k, v);
+    const label = document.createElementNS(ns, 'text');
+    label.setAttribute('class', `talk-label ${cls}`);
+    label.setAttribute('x', (x1 + x2) / 2);
+    label.setAttribute('y', (y1 + y2) / 2 - 8);
+    label.textContent = `${from.name} \u2192 ${to.name}: ${text}`;
+    const badge = to.node.querySelector('.badge.busy');
+    if (badge && cls === 'ask') badge.textContent = `busy ${text.replace('asking ', '')}`;
+    return [line, label];
   }
 
   selectRope(rope) {
@@ -411,17 +609,42 @@ export class Board {
       y1 = Math.max(y1, item.box.y + item.node.offsetHeight);
     }
     const r = this.viewport.getBoundingClientRect();
-    const scale = Math.min(1, Math.max(MIN_SCALE, Math.min((r.width - 40) / (x1 - x0), (r.height - 40) / (y1 - y0))));
+    const scale = Math.min(1, Math.max(READABLE_SCALE, Math.min((r.width - 40) / (x1 - x0), (r.height - 40) / (y1 - y0))));
     this.view = { x: 20 - x0 * scale, y: 20 - y0 * scale, scale };
     this.applyView();
   }
 
+  /** Lays out every item anew in rows, none over another, and keeps the places. */
+  tidy() {
+    const order = [...this.items.values()].sort((a, b) =>
+      (a.kind === b.kind ? 0 : a.kind === 'terminal' ? -1 : 1) || a.name.localeCompare(b.name));
+    for (const item of order) item.unplaced = true;
+    for (const item of order) this.placeFree(item);
+    this.drawRopes();
+    this.fit();
+  }
+
   // --- the person's keys ---------------------------------------------------
+
+  hover(node) {
+    const item = node ? this.items.get(node.dataset.id) : null;
+    if (item === this.hovered) return;
+    this.hovered = item;
+    this.drawRopes();
+  }
+
+  /** Brings an item's window to the front. */
+  raise(item) {
+    this.topZ = (this.topZ || 0) + 1;
+    item.node.style.zIndex = this.topZ;
+  }
 
   focus(item) {
     if (this.focused) this.focused.node.classList.remove('focused');
     this.focused = item;
+    this.drawRopes();
     if (item) {
+      this.raise(item);
       item.node.classList.add('focused');
       this.keys.focus({ preventScroll: true });
     } else {
@@ -433,9 +656,9 @@ export class Board {
     if (this.focused) this.act({ ...message, id: this.focused.id });
   }
 
-  sendPlace(item) {
+  sendPlace(item, quiet = false) {
     const { x, y, w, h } = item.box;
-    this.act({ op: 'place', id: item.id, box: { x, y, w: w || 0, h: h || 0 } });
+    this.act({ op: 'place', id: item.id, box: { x, y, w: w || 0, h: h || 0 }, quiet });
   }
 
   bind() {
@@ -456,6 +679,16 @@ export class Board {
       }, () => this.viewport.classList.remove('panning'));
     });
     this.viewport.addEventListener('wheel', (event) => {
+      const over = event.target.closest && event.target.closest('.item');
+      if (!event.ctrlKey && over) {
+        const item = this.items.get(over.dataset.id);
+        // A note's text scrolls as text; a terminal's screen through its history.
+        if (!item || !item.screen || !event.target.closest('.screen')) return;
+        event.preventDefault();
+        const lines = event.deltaMode === 1 ? event.deltaY : event.deltaY / 16;
+        item.screen.scrollBy(-(Math.sign(lines) * Math.max(1, Math.round(Math.abs(lines)))));
+        return;
+      }
       event.preventDefault();
       this.viewMoved = true;
       this.zoomAt(event.clientX, event.clientY, this.view.scale * Math.exp(-event.deltaY * 0.0015));
@@ -469,12 +702,27 @@ export class Board {
     document.getElementById('zoom-out').addEventListener('click', () => this.zoomBy(0.8));
     document.getElementById('zoom-reset').addEventListener('click', () => this.zoomBy(1 / this.view.scale));
     document.getElementById('zoom-fit').addEventListener('click', () => this.fit());
+    document.getElementById('tidy').addEventListener('click', () => this.tidy());
+    this.itemsNode.addEventListener('pointerover', (e) => this.hover(e.target.closest('.item')));
+    this.itemsNode.addEventListener('pointerleave', () => this.hover(null));
 
     this.keys.addEventListener('keydown', (event) => {
       if (event.isComposing || !this.focused) return;
+      const screen = this.focused.screen;
+      if (screen && event.shiftKey && (event.key === 'PageUp' || event.key === 'PageDown')) {
+        event.preventDefault();
+        screen.scrollBy((event.key === 'PageUp' ? 1 : -1) * Math.max(1, screen.size[0] - 1));
+        return;
+      }
+      if (screen && event.ctrlKey && !event.altKey && event.key.toLowerCase() === 'f') {
+        event.preventDefault();
+        this.focused.openFind();
+        return;
+      }
       const message = keyMessage(event);
       if (!message) return;
       event.preventDefault();
+      if (screen) screen.bottom();
       this.sendKeys(message);
     });
     this.keys.addEventListener('paste', (event) => {
@@ -484,6 +732,7 @@ export class Board {
     });
     this.keys.addEventListener('input', (event) => {
       if (event.isComposing) return;
+      if (this.focused && this.focused.screen) this.focused.screen.bottom();
       if (this.keys.value) this.sendKeys({ op: 'text', text: this.keys.value });
       this.keys.value = '';
     });

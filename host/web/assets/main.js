@@ -1,10 +1,14 @@
 // The canvas page's entry: one WebSocket to the host, which sends a snapshot
 // of the canvas and then every change as it happens (the page never polls),
-// and takes what the person does as messages that the host answers.
+// and takes what the person does as messages that the host answers. When
+// the host stops, every window shows it at once and the page connects again
+// by itself, with backoff, redrawing everything from the next snapshot. A
+// key the host refuses gets a page that says what to do.
 
 import { Board } from './board.js';
 
 const link = document.getElementById('link');
+const notice = document.getElementById('notice');
 const toast = document.getElementById('toast');
 let socket = null;
 let nextRequest = 1;
@@ -38,15 +42,47 @@ function act(message) {
 const board = new Board({ act });
 window.welkmora = { board };  // for the person's console and the browser tests
 
+/** Shows (or, with null, hides) a notice over the whole page. */
+function showNotice(title, text) {
+  notice.hidden = !title;
+  if (!title) return;
+  notice.querySelector('h2').textContent = title;
+  notice.querySelector('p').textContent = text;
+}
+
+function setLink(text, state) {
+  link.textContent = text;
+  link.className = `link ${state}`;
+  document.body.classList.toggle('offline', state !== 'up');
+}
+
 const handlers = {
+  activity(m) {
+    board.activity(m);
+    const list = document.querySelector('#activity ol');
+    const entry = document.createElement('li');
+    const time = new Date(m.time).toLocaleTimeString();
+    const { t, seq, time: _, event, name, ...fields } = m;
+    const rest = Object.entries(fields).map(([k, v]) => `${k}=${v}`).join(' ');
+    entry.textContent = `${time} ${event} ${name ?? ''} ${rest}`;
+    fields.name = name;
+    entry.className = event;
+    entry.addEventListener('click', () => board.show([fields.name, fields.by].filter(Boolean).map((n) => `t:${n}`)));
+    list.prepend(entry);
+    while (list.children.length > 200) list.lastChild.remove();
+  },
+  stopped() {
+    setLink('host stopped: reconnecting…', 'down');
+  },
   snapshot(m) {
+    showNotice(null);
     board.snapshot(m);
     handlers.lists(m);
-    board.fit();
+    if (!board.viewMoved) board.fit();
   },
   item: (m) => board.upsert(m),
   removed: (m) => board.remove(m.id),
-  ropes: (m) => board.setRopes(m.ropes),
+  rope: (m) => board.setRope(m.a, m.b, m.on),
   screen(m) {
     board.screen(m);
     acknowledge();
@@ -76,24 +112,65 @@ function acknowledge() {
   });
 }
 
+/** The page's key, from the address after "#": a browser never sends that part to any server. */
+function pageKey() {
+  return new URLSearchParams(location.hash.slice(1)).get('key') || '';
+}
+
+const RETRY_FIRST = 250, RETRY_MOST = 2000;
+let retry = RETRY_FIRST;
+
+/** After a connection that never opened: is the host there (then it refused the key)? */
+async function refusedOrGone() {
+  try {
+    const answer = await fetch('/favicon.svg', { cache: 'no-store' });
+    return answer.ok ? 'refused' : 'gone';
+  } catch {
+    return 'gone';
+  }
+}
+
 function connect() {
-  socket = new WebSocket(`ws://${location.host}/ws`, 'welkmora-canvas');
+  if (!pageKey()) {
+    showNotice('This page needs its key',
+      'Open the address welkmora-host printed when it started ("canvas: http://…/#key=…"); ' +
+      'a bookmark of that address keeps working while the host keeps its key file.');
+    return;
+  }
+  // The key goes as a subprotocol, to this host's WebSocket alone.
+  socket = new WebSocket(`ws://${location.host}/ws`, ['welkmora-canvas', `welkmora-key.${pageKey()}`]);
+  let opened = false;
   socket.addEventListener('open', () => {
-    link.textContent = 'live';
-    link.className = 'link up';
+    opened = true;
+    retry = RETRY_FIRST;
+    setLink('live', 'up');
   });
   socket.addEventListener('message', (event) => {
     const message = JSON.parse(event.data);
     const handle = handlers[message.t];
     if (handle) handle(message);
   });
-  socket.addEventListener('close', () => {
-    link.textContent = 'disconnected: reload to reconnect';
-    link.className = 'link down';
+  socket.addEventListener('close', async () => {
     for (const resolve of waiting.values()) resolve({ error: 'the connection to the host has closed' });
     waiting.clear();
+    setLink('host stopped: reconnecting…', 'down');
+    if (!opened && (await refusedOrGone()) === 'refused') {
+      showNotice('The host refused this page\u2019s key',
+        'welkmora-host runs here, but with another key: it was started with another state file, or its key ' +
+        'file (beside the state file, or --web-key-file) was removed. Open the address it printed when it ' +
+        'started ("canvas: http://…/#key=…").');
+      setLink('key refused', 'down');
+      retry = RETRY_MOST * 2;
+    }
+    setTimeout(connect, retry);
+    retry = Math.min(RETRY_MOST, retry * 2);
   });
 }
+
+document.getElementById('show-activity').addEventListener('click', () => {
+  const panel = document.getElementById('activity');
+  panel.hidden = !panel.hidden;
+});
 
 function fillSelect(select, names, none) {
   select.replaceChildren(new Option(none, ''), ...names.map((n) => new Option(n, n)));

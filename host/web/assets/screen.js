@@ -1,7 +1,9 @@
 // A terminal's screen as real text: one row element per screen row, runs of
 // styled text in each, and a cursor block. The host's emulated screen is the
 // truth; this draws the rows it sends (all of them first, then the ones
-// that changed).
+// that changed). Scrolled back, a view over the screen shows the host's
+// kept scrollback (fetched as needed) followed by the live rows, anchored
+// to the same lines while new output arrives.
 
 export const ROW_HEIGHT = 16;
 
@@ -28,11 +30,42 @@ function colour(c) {
   return typeof c === 'number' ? indexed(c) : c;
 }
 
-const BOLD = 1, UNDERLINE = 2, ITALIC = 4, REVERSE = 8, STRIKE = 16, BLINK = 32, CONCEAL = 64;
+const BOLD = 1, UNDERLINE = 2, ITALIC = 4, REVERSE = 8, STRIKE = 16, BLINK = 32, CONCEAL = 64, DIM = 128;
+
+/** Characters a terminal draws two cells wide (East Asian wide and fullwidth, emoji). */
+const WIDE = /[\u1100-\u115f\u2e80-\u303e\u3041-\u33ff\u3400-\u4dbf\u4e00-\u9fff\ua000-\ua4cf\uac00-\ud7a3\uf900-\ufaff\ufe30-\ufe4f\uff00-\uff60\uffe0-\uffe6\u{1f300}-\u{1f64f}\u{1f900}-\u{1f9ff}\u{20000}-\u{3fffd}]/u;
+const WIDE_ALL = new RegExp(WIDE.source, 'gu');
+
+/** Fills `node` with `text`, each wide character in a box exactly two cells wide. */
+function cells(node, text) {
+  if (!WIDE.test(text)) {
+    node.textContent = text;
+    return;
+  }
+  let at = 0;
+  for (const match of text.matchAll(WIDE_ALL)) {
+    if (match.index > at) node.append(text.slice(at, match.index));
+    const wide = document.createElement('span');
+    wide.className = 'w';
+    wide.textContent = match[0];
+    node.append(wide);
+    at = match.index + match[0].length;
+  }
+  if (at < text.length) node.append(text.slice(at));
+}
+
+/** One run of a row: [text] in the default style, or [text, fg, bg, flags]. */
+function runNode(r) {
+  if (r.length > 1) return run(r[0], r[1], r[2], r[3]);
+  if (!WIDE.test(r[0])) return r[0];
+  const span = document.createElement('span');
+  cells(span, r[0]);
+  return span;
+}
 
 function run(text, fg, bg, flags) {
   const span = document.createElement('span');
-  span.textContent = text;
+  cells(span, text);
   let f = colour(fg), b = colour(bg);
   if (flags & REVERSE) [f, b] = [b ?? 'var(--term-bg)', f ?? 'var(--term-fg)'];
   if (flags & CONCEAL) f = 'transparent';
@@ -43,17 +76,118 @@ function run(text, fg, bg, flags) {
   if (flags & UNDERLINE) span.classList.add('u');
   if (flags & STRIKE) span.classList.add('s');
   if (flags & BLINK) span.classList.add('k');
+  if (flags & DIM) span.classList.add('d');
   return span;
 }
 
+/** How many history rows one fetch asks for. */
+const FETCH_ROWS = 200;
+
 export class Screen {
-  constructor(el) {
+  /** `fetch(from, count)` resolves to the host's {history, rows} of kept scrollback. */
+  constructor(el, fetch) {
     this.el = el;
+    this.fetch = fetch;
     this.rows = [];
     this.size = [0, 0];
     this.cursor = document.createElement('div');
     this.cursor.className = 'cursor hidden';
     el.append(this.cursor);
+    // [oldest kept row, rows scrolled off so far], as absolute row numbers.
+    this.history = [0, 0];
+    this.back = 0;
+    this.kept = new Map();
+    this.fetching = new Set();
+    this.view = document.createElement('div');
+    this.view.className = 'scrollview';
+    this.view.hidden = true;
+    this.marker = document.createElement('div');
+    this.marker.className = 'scrolled';
+    this.marker.hidden = true;
+    el.append(this.view, this.marker);
+  }
+
+  /** Scrolls `lines` further back (negative: toward the live screen). */
+  scrollBy(lines) {
+    const most = this.history[1] - this.history[0];
+    const back = Math.max(0, Math.min(most, this.back + Math.round(lines)));
+    if (back === this.back) return;
+    this.back = back;
+    this.render();
+  }
+
+  /** Back to the live screen. */
+  bottom() {
+    this.scrollBy(-this.back);
+  }
+
+  /** Shows the absolute line `row` (history or screen) near the top. */
+  reveal(row) {
+    this.back = 0;
+    this.scrollBy(this.history[1] - row + 1);
+  }
+
+  render() {
+    const [first, scrolled] = this.history;
+    this.view.hidden = this.marker.hidden = this.back === 0;
+    if (this.back === 0) return;
+    this.marker.textContent = `\u2191 ${this.back} line${this.back === 1 ? '' : 's'} back \u00b7 type or scroll down to return`;
+    const top = scrolled - this.back;
+    const lines = [];
+    for (let i = 0; i < this.size[0]; i++) {
+      const line = top + i;
+      if (line >= scrolled) {
+        const live = this.rows[line - scrolled];
+        lines.push(live ? live.cloneNode(true) : document.createElement('div'));
+        continue;
+      }
+      const row = document.createElement('div');
+      row.className = 'row';
+      row.dataset.line = line;
+      const runs = this.kept.get(line);
+      if (runs) row.replaceChildren(...runs.map(runNode));
+      else if (line >= first) this.need(line);
+      if (line === this.found) row.classList.add('found');
+      lines.push(row);
+    }
+    this.view.replaceChildren(...lines);
+  }
+
+  /** Fetches the block of kept rows that holds `line`, once. */
+  need(line) {
+    const from = Math.max(this.history[0], line - (line % FETCH_ROWS));
+    if (this.fetching.has(from)) return;
+    this.fetching.add(from);
+    this.load(from, FETCH_ROWS).then(() => {
+      this.fetching.delete(from);
+      this.render();
+    });
+  }
+
+  async load(from, count) {
+    const reply = await this.fetch(from, count);
+    if (reply.error) return;
+    for (const [line, runs] of reply.result.rows) this.kept.set(line, runs);
+  }
+
+  /** The last line at or before `before` (absolute) whose text holds `text`; null when none. */
+  async find(text, before) {
+    const [first, scrolled] = this.history;
+    if (scrolled > first) await this.load(first, scrolled - first);
+    const needle = text.toLowerCase();
+    for (let line = before; line >= first; line--) {
+      const body = line >= scrolled
+        ? (this.rows[line - scrolled] || { textContent: '' }).textContent
+        : (this.kept.get(line) || []).map((r) => r[0]).join('');
+      if (body.toLowerCase().includes(needle)) return line;
+    }
+    return null;
+  }
+
+  /** What is shown now, rows joined by line feeds. */
+  shown() {
+    const rows = this.back === 0 ? this.rows : [...this.view.children];
+    return rows.map((r) => r.textContent).join('\n');
   }
 
   /** Applies a screen message: {size:[rows, cols], rows:[[index, runs]...], cursor:[row, col, visible]}. */
@@ -63,12 +197,22 @@ export class Screen {
     for (const [index, runs] of message.rows) {
       const row = this.rows[index];
       if (!row) continue;
-      row.replaceChildren(...runs.map((r) => (r.length === 1 ? r[0] : run(r[0], r[1], r[2], r[3]))));
+      row.replaceChildren(...runs.map(runNode));
     }
     const [crow, ccol, visible] = message.cursor;
     this.cursor.style.top = `${crow * ROW_HEIGHT}px`;
     this.cursor.style.left = `${ccol}ch`;
     this.cursor.classList.toggle('hidden', !visible);
+    if (message.history) {
+      // Scrolled back, the view stays on the same lines as more scroll off.
+      const grew = message.history[1] - this.history[1];
+      this.history = message.history;
+      for (const line of this.kept.keys()) if (line < this.history[0]) this.kept.delete(line);
+      if (this.back > 0) {
+        this.back = Math.min(this.back + grew, this.history[1] - this.history[0]);
+        this.render();
+      }
+    }
   }
 
   resize(rows, cols) {
