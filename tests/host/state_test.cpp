@@ -180,9 +180,18 @@ TEST(HostState, OneHostPerStateFileAndNoLeftoverTemporaries) {
                             std::to_string(host.pid()) + ")\n");
   EXPECT_FALSE(std::filesystem::exists(host.dir() + "/second.sock"));
   EXPECT_EQ(host.stop(), 0);
-  // Once the first has stopped, the file is free.
+  // Once the first has stopped, the file is free and its lock file gone; a
+  // lock file a killed host left is taken over.
+  const std::string lock = host.state_path() + ".lock";
+  EXPECT_FALSE(std::filesystem::exists(lock));
+  std::ofstream(lock) << "999999\n";
   host.start();
+  std::ifstream holder(lock);
+  pid_t pid = 0;
+  holder >> pid;
+  EXPECT_EQ(pid, host.pid());
   EXPECT_EQ(host.stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(lock));
 }
 
 TEST(HostState, OnlyRegularFilesAndLinksAreFollowed) {
