@@ -110,6 +110,7 @@ if mkdir "$WELKMORA_START_WORK/lead-started" 2>/dev/null; then
   for l in "${lines[@]}"; do printf '║  %s%*s  ║\n' "$l" $((width - ${#l})) ''; done
   printf '╚%s╝\n\n' "$rule"
 fi
+unset WELKMORA_START_WORK WELKMORA_START_SHELL WELKMORA_START_AGENTS WELKMORA_START_OPENER
 exec "$SHELL"
 EOF
 chmod +x "$work/lead"
@@ -152,6 +153,10 @@ while :; do
   # still stopping then, so wait again until it has.
   kill -0 "$host_pid" 2>/dev/null || break
 done
+if [ ! -d "$work/lead-started" ]; then
+  echo "start: the workspace did not start (status $status)" >&2
+  exit "$status"
+fi
 [ $signalled = 0 ] || echo
 echo "start: the workspace has stopped: the host and every program it started have ended."
 exit "$status"
