@@ -12,7 +12,9 @@ if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWELKMORA_TESTS=OFF -DWELKMORA_MAN_PAGES=OFF \
     ${CI:+-DWELKMORA_WERROR=ON} >/dev/null
 fi
-if ! ninja -C "$dir" -n welkmora welkmora-host | grep -q '^ninja: no work to do'; then
+if [ -x "$dir/welkmora-host" ]; then
+  echo "build: bringing $dir/ up to date"
+else
   echo "build: building welkmora in $dir/ (the first time takes a few minutes)"
-  NINJA_STATUS='[%f/%t %p] ' cmake --build "$dir" --target welkmora welkmora-host
 fi
+NINJA_STATUS='[%f/%t %p] ' cmake --build "$dir" --target welkmora welkmora-host
