@@ -128,7 +128,7 @@ bool serve(std::string_view line, const host::StateFile* state) {
                                          ++replies;
                                          reply = r;
                                        },
-                                       nullptr});
+                                       nullptr, 0, /*trusted=*/true});
   if (replies != 1) fail("not exactly one reply", line, std::to_string(replies) + " replies");
   check_reply(line, *reply);
   if (terminals.has_processes()) fail("a process was started", line);

@@ -13,7 +13,15 @@
 #   cancel    an ask to a demo agent whose client is killed after half a
 #             second: the time from its end until the peer takes the next
 #             ask, whose answer must hold "Answer: again"
+#   dash zsh fish node sqlite3 bc ed gdb lua
+#             one short command each (`echo hi`, `6*7`, `select 6*7;`, ...),
+#             the program started by `sh -c` as a recruit's --command is
+#   read      bash answers `y` to `read -p 'Continue? ' r` (not timed) and
+#             the time of that answer: the turn ends at the prompt again
+#   cd        `cd /` and back to bash: the prompt changed
+#   input     python answers `bob` to input() (not timed), timed
 #
+# Programs that are not installed are left out.
 # -s TIME runs the host with that settle time; -B DIR uses (and builds) the
 # build tree DIR (default build). It ends with status 1 when any answer was
 # wrong. Not part of the test suite; the figures go in doc/benchmarks.md.
@@ -58,6 +66,24 @@ for i in 0 1 2 3 4 5 6 7 8 9; do
   agents+=("\"D$i\":\"p$i\"")
 done
 batch="{$(IFS=,; echo "${agents[*]}")}"
+# Other programs, as a user's --command starts them (by sh -c).
+others=()
+other() {
+  command -v "$2" >/dev/null || return 0
+  recruit "$1" "$3" "$4"
+  others+=("$1")
+}
+other Da dash '$ ' "PS1='$ ' dash"
+other Zs zsh '% ' "PS1='%% ' zsh -f"
+other Fi fish '>' 'fish'
+other No node '> ' 'node'
+other Sq sqlite3 'sqlite>' 'sqlite3'
+other Bc bc '' 'bc -q'
+other Ed ed '' 'ed'
+other Gd gdb '(gdb)' 'gdb -q -nx'
+other Lu lua5.4 '>' 'lua5.4'
+recruit Rd 'bash-' 'exec bash --norc --noprofile'
+recruit In '>>>' "exec $python -q"
 batch_answer=$(for i in 0 1 2 3 4 5 6 7 8 9; do printf '=== D%s ===\nAnswer: p%s\n\n' "$i" "$i"; done)
 
 wrong=0
@@ -136,5 +162,29 @@ timed agent 'Answer: hello' D0 hello
 timed batch "$batch_answer" --batch "$batch"
 silent
 cancel
+has() { [[ " ${others[*]} " == *" $1 "* ]]; }
+! has Da || timed dash hi Da 'echo hi'
+! has Zs || timed zsh hi Zs 'echo hi'
+! has Fi || timed fish hi Fi 'echo hi'
+! has No || timed node 42 No '6*7'
+! has Sq || timed sqlite3 42 Sq 'select 6*7;'
+! has Bc || timed bc 42 Bc '6*7'
+! has Ed || timed ed '?' Ed 'p'
+! has Gd || timed gdb '$1 = 42' Gd 'print 6*7'
+! has Lu || timed lua 42 Lu 'print(6*7)'
+answered() {
+  local label=$1 name=$2 question=$3 reply=$4 expected=$5 times=() start got
+  for _ in $(seq "$runs"); do
+    welkmora ask "$name" "$question" >/dev/null 2>&1 || true
+    start=$(now_ms)
+    got=$(welkmora ask "$name" "$reply" 2>&1) || true
+    times+=($(($(now_ms) - start)))
+    check "$label" "$expected" "$got"
+  done
+  report "$label" "${times[@]}"
+}
+answered read Rd "read -p 'Continue? ' r" y '(keine Ausgabe)'
+answered cd Rd 'cd /tmp' 'cd /' '(keine Ausgabe)'
+answered input In "x = input('Name? ')" bob '(keine Ausgabe)'
 echo "$(uptime)"
 [ "$wrong" -eq 0 ] || { echo "$wrong wrong answers" >&2; exit 1; }

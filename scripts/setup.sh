@@ -5,7 +5,9 @@
 # that): no test, fuzzing, man page or packaging tools, no browser.
 set -euo pipefail
 
-# python3 is a REPL the host's tests ask. The third line is for the man pages
+# python3 is a REPL the host's tests ask; the last line holds the other real
+# programs the turn suite drives (shells, REPLs, a pager, an editor, a
+# monitor, `man`). The third line is for the man pages
 # (scdoc, groff to check them), the completions (the three shells they serve)
 # and the package (dpkg-shlibdeps). libwebsockets serves the canvas page on a
 # libuv loop (its evlib plugin), which the host nests in its own; chromium,
@@ -14,7 +16,8 @@ packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvt
           clang libclang-rt-14-dev clang-format python3
           scdoc groff-base bash-completion zsh fish dpkg-dev file
           libwebsockets-dev libwebsockets-evlib-uv libuv1-dev
-          python3-selenium chromium chromium-driver)
+          python3-selenium chromium chromium-driver
+          dash nodejs sqlite3 bc gdb ed less vim htop man-db lua5.4 procps)
 
 if [ "${1:-}" = --build ]; then
   packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libvterm-dev

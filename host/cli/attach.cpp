@@ -28,10 +28,16 @@ const OptionSpec kOptions[] = {
 constexpr char kDetach = 0x1c;
 
 /// Switches this terminal to its alternate screen, so that detaching puts
-/// back what was there, and resets what the attached program set.
+/// back what was there, and resets every mode the host lets the attached
+/// program set (see attach_filter.h): attributes, scroll region, insert and
+/// newline modes, cursor keys and keypad, reverse video, origin mode,
+/// autowrap, cursor, mouse and focus reporting, bracketed paste,
+/// synchronized output, charsets and cursor style.
 constexpr std::string_view kEnter = "\x1b[?1049h";
 constexpr std::string_view kLeave =
-    "\x1b[0m\x1b[?25h\x1b[?1l\x1b>\x1b[?2004l\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?1049l";
+    "\x1b[0m\x1b[r\x1b[4l\x1b[20l\x1b[?1l\x1b>\x1b[?5l\x1b[?6l\x1b[?7h\x1b[?25h"
+    "\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?1004l\x1b[?1005l\x1b[?1006l\x1b[?1015l\x1b[?2004l\x1b[?2026l"
+    "\x1b(B\x1b)B\x0f\x1b[0 q\x1b[?1049l";
 
 std::string size_text(const winsize& size) { return std::to_string(size.ws_row) + " " + std::to_string(size.ws_col); }
 

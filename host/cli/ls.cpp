@@ -8,6 +8,7 @@
 
 #include "cli/command.h"
 #include "cli/host_link.h"
+#include "loop/log.h"
 
 namespace host::cli {
 namespace {
@@ -21,7 +22,7 @@ const OptionSpec kOptions[] = {
 
 std::string text(const Json& object, const char* key, const char* absent = "-") {
   auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : absent;
+  return it != object.end() && it->is_string() ? escape_controls(it->get<std::string>()) : absent;
 }
 
 std::string joined(const Json& list) {
@@ -29,7 +30,7 @@ std::string joined(const Json& list) {
   if (list.is_array()) {
     for (const Json& name : list) {
       if (!out.empty()) out += ", ";
-      out += name.is_string() ? name.get<std::string>() : "?";
+      out += name.is_string() ? escape_controls(name.get<std::string>()) : "?";
     }
   }
   return out.empty() ? "-" : out;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "io.h"
+#include "utf8.h"
 
 namespace host {
 namespace {
@@ -22,13 +23,36 @@ Sink& sink() {
   return s;
 }
 
+/// True for a byte that is no character by itself (C0, DEL) and for a
+/// character that a terminal takes as a control (C1, U+0080 to U+009F, and
+/// a byte that starts no well-formed sequence, which some terminals read
+/// as C1): written escaped, like C0.
+bool is_control_at(std::string_view value, std::size_t i, std::size_t& length) {
+  auto b = static_cast<unsigned char>(value[i]);
+  length = b < 0x80 ? 1 : wire::utf8_sequence_length(value, i);
+  if (b < 0x20 || b == 0x7F || length == 0) {
+    length = 1;
+    return true;
+  }
+  return b == 0xC2 && static_cast<unsigned char>(value[i + 1]) <= 0x9F;
+}
+
 bool needs_quotes(std::string_view value) {
   if (value.empty()) return true;
-  for (char c : value) {
-    auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == 0x7F || c == '"' || c == '\\' || c == '=') return true;
+  for (std::size_t i = 0, length = 0; i < value.size(); i += length) {
+    if (is_control_at(value, i, length) || value[i] == ' ' || value[i] == '"' || value[i] == '\\' || value[i] == '=') {
+      return true;
+    }
   }
   return false;
+}
+
+void append_escaped(std::string& line, std::string_view bytes) {
+  for (char c : bytes) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+    line.append(hex);
+  }
 }
 
 void append_value(std::string& line, std::string_view value) {
@@ -37,17 +61,14 @@ void append_value(std::string& line, std::string_view value) {
     return;
   }
   line.push_back('"');
-  for (char c : value) {
-    auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  for (std::size_t i = 0, length = 0; i < value.size(); i += length) {
+    if (is_control_at(value, i, length)) {
+      append_escaped(line, value.substr(i, length));
+    } else if (value[i] == '"' || value[i] == '\\') {
       line.push_back('\\');
-      line.push_back(c);
-    } else if (b < 0x20 || b == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", b);
-      line.append(hex);
+      line.push_back(value[i]);
     } else {
-      line.push_back(c);
+      line.append(value.substr(i, length));
     }
   }
   line.push_back('"');
@@ -69,6 +90,18 @@ std::string local_time() {
 }
 
 }  // namespace
+
+std::string escape_controls(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+    if (is_control_at(text, i, length)) {
+      append_escaped(out, text.substr(i, length));
+    } else {
+      out.append(text.substr(i, length));
+    }
+  }
+  return out;
+}
 
 void report(std::string_view text) {
   std::string line;

@@ -29,6 +29,11 @@ struct LogField {
   std::string_view value;
 };
 
+/// `text` with every control (C0, DEL, C1, and bytes that start no
+/// well-formed UTF-8 sequence) written as \xNN, so that printing it cannot
+/// drive the terminal that shows it.
+std::string escape_controls(std::string_view text);
+
 /// Appends one activity line: the local time with milliseconds and offset,
 /// the event word, then the fields.
 void log_event(std::string_view event, std::initializer_list<LogField> fields);

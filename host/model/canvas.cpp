@@ -6,6 +6,7 @@
 #include "model/refusal.h"
 #include "model/text_edit.h"
 #include "model/token.h"
+#include "utf8.h"
 
 namespace host {
 namespace {
@@ -28,6 +29,13 @@ auto find_in(Map& map, std::string_view name) -> decltype(&map.begin()->second) 
   return it == map.end() ? nullptr : &it->second;
 }
 
+/// The marks and overrides that reorder text around them, so that a name
+/// would read otherwise than it is ("A\u202Eevil" shows as "Alive").
+bool is_bidi_control(char32_t cp) {
+  return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
 }  // namespace
 
 Rope Rope::between(Item x, Item y) {
@@ -40,9 +48,12 @@ void check_name(std::string_view what, std::string_view name) {
   if (name.size() > kMaxNameBytes) {
     throw Refusal(std::string(what) + " is longer than " + std::to_string(kMaxNameBytes) + " bytes");
   }
-  for (char c : name) {
-    auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) throw Refusal(std::string(what) + " must not contain control characters");
+  for (std::size_t i = 0; i < name.size();) {
+    char32_t cp = wire::next_code_point(name, i);
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+      throw Refusal(std::string(what) + " must not contain control characters");
+    }
+    if (is_bidi_control(cp)) throw Refusal(std::string(what) + " must not contain bidirectional controls");
   }
 }
 
@@ -291,6 +302,22 @@ std::string Canvas::create_note(std::string_view caller, std::optional<std::stri
   return created;
 }
 
+void Canvas::check_note_room(std::size_t size, std::size_t replaced, bool adds) const {
+  if (size > kMaxNoteBytes) {
+    throw Refusal("note too large: " + std::to_string(size) + " bytes, at most " + std::to_string(kMaxNoteBytes) +
+                  " (1 MiB)");
+  }
+  if (adds && notes_.size() >= kMaxNotes) {
+    throw Refusal("too many notes: at most " + std::to_string(kMaxNotes));
+  }
+  std::size_t total = 0;
+  for (const auto& [name, content] : notes_) total += content.size();
+  if (total - replaced + size > kMaxAllNotesBytes) {
+    throw Refusal("notes full: all notes together hold at most " + std::to_string(kMaxAllNotesBytes) +
+                  " bytes (64 MiB)");
+  }
+}
+
 std::string Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
     check_name("note name", *name);
@@ -299,6 +326,7 @@ std::string Canvas::add_note(std::optional<std::string> name, std::string conten
   } else {
     name = free_suffixed("note", 1);
   }
+  check_note_room(content.size(), 0, true);
   notes_.emplace(*name, std::move(content));
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
   return *name;
@@ -307,6 +335,7 @@ std::string Canvas::add_note(std::optional<std::string> name, std::string conten
 void Canvas::set_note(std::string_view name, std::string content) {
   auto it = notes_.find(name);
   if (it == notes_.end()) refuse("no such note", name);
+  check_note_room(content.size(), it->second.size(), false);
   std::string old = std::exchange(it->second, std::move(content));
   record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
     c.notes_.find(name)->second = std::move(old);

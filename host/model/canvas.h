@@ -88,13 +88,20 @@ struct Snapshot {
   bool operator==(const Snapshot&) const = default;
 };
 
+/// The most a note may hold, all notes together, and how many there may
+/// be: they live in the host's memory and in every state file write.
+inline constexpr std::size_t kMaxNoteBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kMaxAllNotesBytes = std::size_t{64} << 20;
+inline constexpr std::size_t kMaxNotes = 10000;
+
 /// A note as one caller sees it in a listing.
 struct NoteListing {
   std::string name;
   bool connected;
 };
 
-/// Refuses names that are empty or hold control characters.
+/// Refuses names that are empty, too long, or hold control characters (C0,
+/// DEL, C1) or bidirectional controls.
 void check_name(std::string_view what, std::string_view name);
 
 class Canvas {
@@ -160,6 +167,9 @@ class Canvas {
 
   // The person's own note operations, without access checks.
 
+  /// Refuses a note of `size` bytes in place of one of `replaced` bytes
+  /// (`adds` when it is one note more) past the limits above.
+  void check_note_room(std::size_t size, std::size_t replaced, bool adds) const;
   /// Creates a note roped to nothing (a generated name when `name` is
   /// absent) and returns its name.
   std::string add_note(std::optional<std::string> name, std::string content);

@@ -6,6 +6,7 @@
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
+#include "terminals/process_info.h"
 #include "utf8.h"
 
 namespace host {
@@ -94,10 +95,32 @@ std::string authenticate(const Canvas& canvas, const Json& request) {
   return id;
 }
 
-/// Refuses a person's request that comes from a process of a recruit.
-void require_person(const Route& route, pid_t pid, const Canvas& canvas, const TerminalSet& terminals) {
-  if (pid <= 0) return;
-  std::optional<std::string> holder = terminals.holder_of(pid);
+/// The string member `key` of `request` if it has one, for the log.
+std::string loggable(const Json& request, const char* key) {
+  auto it = request.find(key);
+  return it != request.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+/// The sender's line of processes, while the process that connected still
+/// runs (the same process: same pid, same start); refuses otherwise, so a
+/// sender that cannot be examined is never taken for the person.
+std::vector<ProcessInfo> examine_sender(const Route& route, const Client& client) {
+  std::string what = std::string(route.command) + " is for the person at the host: ";
+  if (client.pid <= 0) throw AccessRefusal(what + "the requesting process is not known");
+  std::optional<ProcessInfo> now = process_info(client.pid);
+  if (!now || now->ended || client.started == 0 || now->start != client.started) {
+    throw AccessRefusal(what + "the requesting process has ended");
+  }
+  std::optional<std::vector<ProcessInfo>> chain = ancestry(client.pid);
+  if (!chain) throw AccessRefusal(what + "the requesting process cannot be examined");
+  return std::move(*chain);
+}
+
+/// Refuses a person's request that does not come from the person: from a
+/// process of a recruit, or from one that cannot be examined.
+void require_person(const Route& route, const Client& client, const Canvas& canvas, const TerminalSet& terminals) {
+  if (client.trusted) return;
+  std::optional<std::string> holder = terminals.holder_of(examine_sender(route, client));
   if (!holder) return;
   const TerminalEntry* entry = canvas.terminal(*holder);
   if (entry != nullptr && entry->persons) return;
@@ -105,10 +128,21 @@ void require_person(const Route& route, pid_t pid, const Canvas& canvas, const T
                       *holder);
 }
 
-/// The string member `key` of `request` if it has one, for the log.
-std::string loggable(const Json& request, const char* key) {
-  auto it = request.find(key);
-  return it != request.end() && it->is_string() ? it->get<std::string>() : std::string();
+/// Logs a refused request with what was seen of its sender: its pid, the
+/// terminal it proved to be (by its token, or as the holder of its process)
+/// and, when it proved none, the terminal it only claimed.
+void log_refusal(const AccessRefusal& refusal, const Json& request, const std::string& caller, pid_t pid) {
+  std::string proven = refusal.who().empty() ? caller : refusal.who();
+  std::string claimed = proven.empty() ? loggable(request, "terminalId") : std::string();
+  std::string sender = pid > 0 ? std::to_string(pid) : std::string("unknown");
+  std::string command = loggable(request, "command");
+  if (!proven.empty()) {
+    log_event("refused", {{"by", proven}, {"pid", sender}, {"command", command}, {"reason", refusal.text()}});
+  } else if (!claimed.empty()) {
+    log_event("refused", {{"pid", sender}, {"claimed", claimed}, {"command", command}, {"reason", refusal.text()}});
+  } else {
+    log_event("refused", {{"pid", sender}, {"command", command}, {"reason", refusal.text()}});
+  }
 }
 
 /// Runs a change the state file must keep. When the file cannot be written
@@ -131,7 +165,12 @@ Json run_saved(const std::function<Json(Context&)>& change, Context& ctx, const 
 
 Json ok_reply(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
 
-Json error_reply(std::string_view text) { return {{"ok", false}, {"error", wire::sanitize_utf8(text)}}; }
+Json error_reply(std::string_view text) {
+  if (text.size() <= kMaxErrorBytes) return {{"ok", false}, {"error", wire::sanitize_utf8(text)}};
+  std::size_t keep = kMaxErrorBytes;
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;  // a whole character
+  return {{"ok", false}, {"error", wire::sanitize_utf8(text.substr(0, keep)) + "..."}};
+}
 
 std::string reply_text(const Json& reply) {
   try {
@@ -153,11 +192,12 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
 Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   const Responder& respond = client.respond;
   Json request;
+  std::string caller;
   try {
     request = parse_request(line);
     const Route& family = find_command(members::text(request, "command"));
-    std::string caller = family.needs_caller ? authenticate(canvas_, request) : std::string();
-    if (family.person) require_person(family, client.pid, canvas_, terminals_);
+    if (family.needs_caller) caller = authenticate(canvas_, request);
+    if (family.person) require_person(family, client, canvas_, terminals_);
     const Route& route = find_sub(family, request);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
@@ -172,8 +212,7 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
     if (!route.reads_only) changed();
     respond(ok_reply(std::move(result)));
   } catch (const AccessRefusal& refusal) {
-    std::string by = refusal.who().empty() ? loggable(request, "terminalId") : refusal.who();
-    log_event("refused", {{"by", by}, {"command", loggable(request, "command")}, {"reason", refusal.text()}});
+    log_refusal(refusal, request, caller, client.pid);
     respond(error_reply(refusal.text()));
   } catch (const Refusal& refusal) {
     respond(error_reply(refusal.text()));
@@ -201,7 +240,7 @@ void Dispatcher::set_listener(std::function<void()> listener) {
 Json Dispatcher::answer(std::string_view line) {
   // A pending answer may come after this returns: it must not write here.
   auto reply = std::make_shared<Json>();
-  handle(line, Client{0, [reply](const Json& r) { *reply = r; }, nullptr});
+  handle(line, Client{0, [reply](const Json& r) { *reply = r; }, nullptr, 0, true});
   return std::move(*reply);
 }
 

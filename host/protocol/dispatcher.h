@@ -43,6 +43,12 @@ struct Client {
   /// For `attach` only: takes the connection over to relay terminal
   /// `name` after sending `reply`; null where nothing can attach.
   std::function<void(const Json& reply, const std::string& name, bool read_only)> attach;
+  /// When that process started (ProcessInfo::start), read as it connected:
+  /// a request is the person's only while this very process still runs.
+  unsigned long long started = 0;
+  /// True for requests made inside the host on the person's behalf
+  /// (answer()); a socket's client is never trusted without examination.
+  bool trusted = false;
 };
 
 /// What a request works on (handlers.h).
@@ -105,7 +111,13 @@ class Dispatcher {
 /// The reply as one line of compact JSON without the line feed; never throws.
 std::string reply_text(const Json& reply);
 
-/// {"ok":false,"error":text}, with `text` made valid UTF-8.
+/// The most of an error text a reply carries: error texts quote what they
+/// refuse (a name, a command, the JSON parser's last read), and a request
+/// of many megabytes must not get a reply as large.
+inline constexpr std::size_t kMaxErrorBytes = 512;
+
+/// {"ok":false,"error":text}, with `text` made valid UTF-8 and cut after
+/// kMaxErrorBytes ("..." marks the cut).
 Json error_reply(std::string_view text);
 
 }  // namespace host

@@ -1,11 +1,20 @@
 #include "protocol/person.h"
 
+#include <algorithm>
+
 #include "model/refusal.h"
 
 namespace host {
 namespace {
 
 using wire::Json;
+
+/// The most bytes one key press types (a modified function key's sequence).
+constexpr std::size_t kLongestKey = 16;
+/// With less room than this left for its input, a program counts as not
+/// reading it (the answers to its queries fill the queue to within a few
+/// bytes of the limit). The same as in asks.cpp.
+constexpr std::size_t kInputHeadroom = 4096;
 
 Json names(const std::vector<std::string>& list) {
   Json out = Json::array();
@@ -55,21 +64,30 @@ Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::str
   return *terminal;
 }
 
-void require_typable(const Terminal& terminal, std::string_view name) {
+void require_typable(const Terminal& terminal, std::string_view name, std::size_t adding) {
   if (!terminal.open()) throw Refusal("program has ended: " + std::string(name));
-  if (terminal.pending_input() >= Terminal::kMaxPendingInput) {
+  if (adding > Terminal::kMaxPendingInput) {
+    throw Refusal("input too long: " + std::to_string(adding) + " bytes, at most " +
+                  std::to_string(Terminal::kMaxPendingInput));
+  }
+  if (terminal.pending_input() + std::max(adding, kInputHeadroom) > Terminal::kMaxPendingInput) {
     throw Refusal("terminal is not reading its input: " + std::string(name));
   }
 }
 
 void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
-  require_typable(terminal, name);
+  std::vector<std::optional<KeyPress>> keys;
+  std::size_t adding = 0;
   for (const std::string& word : words) {
-    std::optional<KeyPress> key = literal ? std::nullopt : parse_key(word);
-    if (key) {
-      terminal.screen().press(*key);
+    keys.push_back(literal ? std::nullopt : parse_key(word));
+    adding += keys.back() ? kLongestKey : word.size();
+  }
+  require_typable(terminal, name, adding);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (keys[i]) {
+      terminal.screen().press(*keys[i]);
     } else {
-      terminal.send(word);
+      terminal.send(words[i]);
     }
   }
 }

@@ -33,9 +33,11 @@ void put_state(wire::Json& out, const Terminal* terminal);
 Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name);
 
 /// Refuses "program has ended: NAME" when `terminal` takes no more input,
-/// and "terminal is not reading its input: NAME" while the most input it
-/// may queue waits for the program already.
-void require_typable(const Terminal& terminal, std::string_view name);
+/// "input too long: N bytes, at most M" when `adding` bytes are more than
+/// it may ever queue, and "terminal is not reading its input: NAME" when
+/// what waits for the program already leaves no room for them (nor for
+/// 4 KiB more).
+void require_typable(const Terminal& terminal, std::string_view name, std::size_t adding = 0);
 
 /// Types `words` into `terminal`: each word that names a key (see
 /// parse_key) as that key, any other word as its text; with `literal`,

@@ -88,8 +88,13 @@ void Attachment::on_output(std::string_view bytes) {
   }
 }
 
-void Attachment::relay(std::string_view bytes) {
-  if (queued_ + bytes.size() > kMaxQueued && terminal_ != nullptr) {
+void Attachment::relay(std::string_view output) {
+  std::string bytes = filter_.pass(output);
+  if (filter_.switched_screen() && terminal_ != nullptr) {
+    // The program went to or left its alternate screen: the person's
+    // terminal stays on its own and is drawn afresh, as the host sees it.
+    queue(encode_frame(kOutputFrame, redraw(terminal_->screen())));
+  } else if (queued_ + bytes.size() > kMaxQueued && terminal_ != nullptr) {
     // The person's terminal is far behind: what it missed is replaced by
     // the screen as it is now (the frame being sent is finished first).
     while (out_.size() > 1) {

@@ -1,7 +1,8 @@
 #pragma once
 // An attach connection: the person's terminal relayed to one of the host's.
 // It starts with the accepted reply line and a redraw of the screen as it is,
-// then passes on every chunk of the terminal's output; the person's keys
+// then passes on every chunk of the terminal's output, less what must not
+// reach the person's own terminal (see attach_filter.h); the person's keys
 // and window size come back as frames (see frames.h). When the terminal's
 // program ends, or it is dismissed, the person is told and the connection
 // closes; when the person goes, the terminal stays as it is.
@@ -12,6 +13,7 @@
 
 #include "loop/listeners.h"
 #include "loop/reactor.h"
+#include "server/attach_filter.h"
 #include "server/frames.h"
 #include "terminals/terminal.h"
 #include "unique_fd.h"
@@ -56,6 +58,7 @@ class Attachment {
   void flush();
   void finish();
 
+  AttachFilter filter_;
   wire::UniqueFd fd_;
   Reactor::Watch watch_;
   Terminal* terminal_;

@@ -69,8 +69,14 @@ void Connection::got_line(std::size_t length) {
   std::string line = std::move(in_);
   in_ = std::string();
   line.resize(length);
+  // The line stays in the budget while it is parsed and served, also when
+  // its client has closed already: the budget may drop it before.
+  serving_ = 2 * line.capacity();
   report_held();
+  if (phase_ != Phase::kWaiting) return;  // shed to keep within the budget
   callbacks_.line(std::move(line));
+  serving_ = 0;
+  report_held();
 }
 
 void Connection::reply(std::string line) {
@@ -102,9 +108,10 @@ void Connection::on_writable() {
 
 void Connection::shed(std::string_view reply_line) {
   if (phase_ == Phase::kDone) return;
-  bool reading = phase_ == Phase::kReading;
+  bool unanswered = phase_ == Phase::kReading || phase_ == Phase::kWaiting;
   release_buffers();
-  if (reading) {
+  serving_ = 0;
+  if (unanswered) {
     // One try: the client has sent, not read, so the reply has room.
     (void)::send(fd_.get(), reply_line.data(), reply_line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     ::shutdown(fd_.get(), SHUT_WR);
@@ -129,7 +136,7 @@ void Connection::release_buffers() {
 }
 
 void Connection::report_held() {
-  if (callbacks_.held) callbacks_.held(phase_ == Phase::kDone ? 0 : in_.capacity() + out_.capacity());
+  if (callbacks_.held) callbacks_.held(phase_ == Phase::kDone ? 0 : in_.capacity() + out_.capacity() + serving_);
 }
 
 void Connection::finish() {

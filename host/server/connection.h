@@ -96,6 +96,9 @@ class Connection {
   /// The reply; the first sent_ bytes are out.
   std::string out_;
   std::size_t sent_ = 0;
+  /// What the request line being served holds, counted twice: the line and
+  /// what parsing makes of it.
+  std::size_t serving_ = 0;
 };
 
 }  // namespace host

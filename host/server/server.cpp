@@ -13,6 +13,7 @@
 
 #include "loop/log.h"
 #include "os_error.h"
+#include "terminals/process_info.h"
 
 namespace host {
 namespace {
@@ -116,7 +117,12 @@ void Server::accept_clients() {
     ucred cred{};
     socklen_t len = sizeof cred;
     pid_t pid = ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 ? cred.pid : 0;
-    Connection::Callbacks callbacks{[this, id, pid](std::string line) { on_line(id, pid, line); },
+    // Read now, while the process most likely still runs: a request that
+    // comes after it ended (or from whatever reuses its pid) is then told
+    // apart from the person's.
+    std::optional<ProcessInfo> sender = pid > 0 ? process_info(pid) : std::nullopt;
+    Sender seen{pid, sender ? sender->start : 0};
+    Connection::Callbacks callbacks{[this, id, seen](std::string line) { on_line(id, seen, line); },
                                     [this, id] {
                                       --clients_;
                                       on_finished(id);
@@ -184,10 +190,11 @@ void Server::shed(std::uint64_t id) {
   if (held_.contains(id)) on_held(id, 0);  // whatever it was, it holds nothing now
 }
 
-void Server::on_line(std::uint64_t id, pid_t pid, const std::string& line) {
+void Server::on_line(std::uint64_t id, Sender sender, const std::string& line) {
   Client client{
-      pid, [this, id](const Json& reply) { deliver(id, reply); },
-      [this, id](const Json& reply, const std::string& name, bool read_only) { attach(id, reply, name, read_only); }};
+      sender.pid, [this, id](const Json& reply) { deliver(id, reply); },
+      [this, id](const Json& reply, const std::string& name, bool read_only) { attach(id, reply, name, read_only); },
+      sender.started};
   Cancel cancel = dispatcher_.handle(line, client);
   auto it = connections_.find(id);
   if (cancel && it != connections_.end() && it->second->awaiting_reply()) waiting_[id] = std::move(cancel);

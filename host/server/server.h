@@ -74,7 +74,12 @@ class Server {
   /// largest holders while all of them hold more than the budget.
   void on_held(std::uint64_t id, std::size_t bytes);
   void shed(std::uint64_t id);
-  void on_line(std::uint64_t id, pid_t pid, const std::string& line);
+  /// The process that connected, as seen at accept.
+  struct Sender {
+    pid_t pid = 0;
+    unsigned long long started = 0;
+  };
+  void on_line(std::uint64_t id, Sender sender, const std::string& line);
   void deliver(std::uint64_t id, const Json& reply);
   /// Connection `id` is over; a request still waiting for its reply is
   /// cancelled.

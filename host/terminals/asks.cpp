@@ -6,6 +6,14 @@
 #include "model/refusal.h"
 #include "utf8.h"
 
+namespace {
+
+/// With less room than this left for its input, a program counts as not
+/// reading it; the same as in protocol/person.cpp.
+constexpr std::size_t kInputHeadroom = 4096;
+
+}  // namespace
+
 namespace host {
 namespace {
 
@@ -41,24 +49,27 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
   if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + name);
   if (terminal->exited() || !terminal->open()) throw Refusal("program has ended: " + name);
   if (busy(name)) throw Refusal("busy with another ask: " + name);
-  if (terminal->pending_input() >= Terminal::kMaxPendingInput) {
+  std::string typed = typed_prompt(prompt);
+  if (typed.size() > Terminal::kMaxPendingInput) {
+    throw Refusal("prompt too long: " + std::to_string(typed.size()) + " bytes, at most " +
+                  std::to_string(Terminal::kMaxPendingInput));
+  }
+  if (terminal->pending_input() + std::max(typed.size(), kInputHeadroom) > Terminal::kMaxPendingInput) {
     throw Refusal("terminal is not reading its input: " + name);
   }
-  std::string typed = typed_prompt(prompt);
   if (typed.size() > kMaxLinePrompt && terminal->line_mode()) {
     throw Refusal("prompt too long for a terminal line: " + std::to_string(typed.size()) + " bytes, at most " +
                   std::to_string(kMaxLinePrompt));
   }
 
-  TurnMark mark = mark_turn(terminal->screen_snapshot(kVisibleScreen), terminal->pty_state());
   Clock::time_point now = Clock::now();
-  terminal->send(typed);
   std::uint64_t serial = next_serial_++;
   Turn turn{terminal,
             serial,
             std::move(typed),
-            std::move(mark),
+            {},
             now,
+            false,
             TurnTracker(rule_, now),
             0,
             {},
@@ -66,9 +77,24 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
             terminal->on_output([this, name, serial](std::string_view) { on_change(name, serial); }),
             terminal->on_end([this, name, serial] { on_change(name, serial); })};
   auto it = turns_.emplace(name, std::move(turn)).first;
-  arm(it->first, it->second, it->second.tracker.enter_due());
+  Turn& placed = it->second;
+  arm(it->first, placed, type_when_ready(placed, now) ? placed.tracker.enter_due() : now + rule_.held_poll);
   if (listener_) listener_();
   return {name, serial};
+}
+
+bool Asks::type_when_ready(Turn& turn, Clock::time_point now) {
+  if (turn.typed) return true;
+  Terminal& terminal = *turn.terminal;
+  PtyState pty = terminal.pty_state();
+  ScreenText screen = terminal.screen_snapshot(kVisibleScreen);
+  if (!ready_for_prompt(terminal.home(), screen, pty, now - terminal.last_output(), rule_)) return false;
+  learn_home(terminal.home(), screen, pty);
+  turn.mark = mark_turn(screen, pty);
+  terminal.send(turn.prompt);
+  turn.tracker = TurnTracker(rule_, now, turn.asked_at);
+  turn.typed = true;
+  return true;
 }
 
 void Asks::arm(const std::string& name, Turn& turn, Clock::time_point when) {
@@ -81,7 +107,8 @@ void Asks::on_change(const std::string& name, std::uint64_t serial) {
   auto it = turns_.find(name);
   if (it == turns_.end() || it->second.serial != serial) return;
   Turn& turn = it->second;
-  Clock::time_point when = turn.tracker.recheck_after_output(Clock::now());
+  Clock::time_point now = Clock::now();
+  Clock::time_point when = turn.typed ? turn.tracker.recheck_after_output(now) : now + rule_.idle_quiet;
   if (turn.timer == 0 || when < turn.timer_due) arm(it->first, turn, when);
 }
 
@@ -117,17 +144,31 @@ void Asks::advance(TurnMap::iterator it) {
     fail(it, "terminal is gone: " + it->first);
     return;
   }
+  if (!turn.typed && terminal->exited()) {
+    finish(it, {TurnState::kExited, "exited"});
+    return;
+  }
+  if (!type_when_ready(turn, now)) {
+    if (now - turn.asked_at >= rule_.max_wait) {
+      finish(it, {TurnState::kTimedOut, "busy"},
+             "[still busy after " + duration_text(rule_.max_wait) + "; nothing was typed]");
+    } else {
+      arm(it->first, turn, now + rule_.held_poll);
+    }
+    return;
+  }
   bool prompt_out = write_enter(turn, *terminal, now);
   turn.tracker.output_seen(terminal->last_output());
   if (terminal->exited()) turn.tracker.peer_exited();
   ScreenText screen = terminal->screen_snapshot(kVisibleScreen);
-  TurnVerdict verdict = turn.tracker.judge(now, read_signals(turn.mark, screen, terminal->pty_state()));
+  TurnVerdict verdict =
+      turn.tracker.judge(now, read_signals(turn.mark, screen, terminal->pty_state(), terminal->home()));
   if (verdict.state != TurnState::kRunning) {
     finish(it, verdict);
     return;
   }
   Clock::time_point next =
-      prompt_out ? turn.tracker.next_deadline() : std::min(now + rule_.enter_quiet, turn.typed_at + rule_.max_wait);
+      prompt_out ? turn.tracker.next_deadline() : std::min(now + rule_.enter_quiet, turn.asked_at + rule_.max_wait);
   arm(it->first, turn, std::max(next, now + std::chrono::milliseconds(1)));
 }
 
@@ -141,21 +182,32 @@ Asks::Turn Asks::take(TurnMap::iterator it) {
 
 void Asks::finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view note) {
   Turn turn = take(it);
-  ScreenText screen = turn.terminal->screen_snapshot(turn.mark.row);
-  std::string output = wire::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt));
+  bool prompt_back = verdict.reason == "prompt";
+  std::string output;
+  if (turn.typed) {
+    std::optional<std::uint64_t> normal_from = turn.terminal->left_alternate_at();
+    std::uint64_t from = std::min(turn.mark.row, turn.mark.top);
+    if (normal_from) from = std::min(from, *normal_from);
+    ScreenText screen = turn.terminal->screen_snapshot(from);
+    output = wire::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt, prompt_back, normal_from));
+    // The line it ended on is the program's idle prompt, as it looks now.
+    if (prompt_back) turn.terminal->home().learn_prompt(std::string(cursor_line(screen)));
+  }
   if (!note.empty()) output += (output.empty() ? "" : "\n") + std::string(note);
+  // A turn that never typed its prompt has no answer of the rule's to add.
+  TurnState state = turn.typed || verdict.state != TurnState::kTimedOut ? verdict.state : TurnState::kEnded;
   int wait_status = turn.terminal->wait_status().value_or(0);
-  AskOutcome outcome{answer_turn(verdict.state, std::move(output), rule_, wait_status),
+  AskOutcome outcome{answer_turn(state, std::move(output), rule_, wait_status),
                      {},
                      verdict.state,
                      verdict.reason,
-                     Clock::now() - turn.typed_at};
+                     Clock::now() - turn.asked_at};
   turn.done(std::move(outcome));
 }
 
 void Asks::fail(TurnMap::iterator it, std::string error) {
   Turn turn = take(it);
-  turn.done({{}, std::move(error), TurnState::kRunning, "failed", Clock::now() - turn.typed_at});
+  turn.done({{}, std::move(error), TurnState::kRunning, "failed", Clock::now() - turn.asked_at});
 }
 
 void Asks::end_for_dismissal(std::string_view name) {

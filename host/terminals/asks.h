@@ -1,8 +1,10 @@
 #pragma once
 // The turns of peers that were asked something. Each asked terminal gets the
-// prompt typed in and the Enter as a write of its own once the program has
-// taken the text, and is then watched until its turn ends by the rule of
-// turn.h: on the loop's timers, and again soon after each output. A terminal
+// prompt typed in once its program is ready for it (a command of an earlier
+// ask may still run: the ask waits for it) and the Enter as a write of its
+// own once the program has taken the text, and is then watched until its
+// turn ends by the rule of turn.h: on the loop's timers, and again soon
+// after each output. A terminal
 // is in at most one turn at a time; any number of terminals may be in turns
 // at once, all served by the one event loop. A turn whose asker has gone is
 // cancelled: it ends at once, and what was typed stays typed.
@@ -92,10 +94,12 @@ class Asks {
     Terminal* terminal;
     /// Tells this turn's timer from that of an earlier turn of the name.
     std::uint64_t serial;
-    /// The prompt as it was typed, to find its echo.
+    /// The prompt as it is typed, to find its echo.
     std::string prompt;
     TurnMark mark;
-    Clock::time_point typed_at;
+    Clock::time_point asked_at;
+    /// False until the program was ready and the prompt went out (rule 1).
+    bool typed = false;
     TurnTracker tracker;
     Timers::Id timer = 0;
     /// When the timer is due.
@@ -111,6 +115,9 @@ class Asks {
   /// turn, and either finishes it or sets the timer again.
   void step(const std::string& name, std::uint64_t serial);
   void advance(TurnMap::iterator it);
+  /// Types the prompt when the program is ready for it (rule 1); false
+  /// while it is not.
+  bool type_when_ready(Turn& turn, Clock::time_point now);
   /// Writes the Enter once it is due; false while the prompt is still
   /// going out.
   bool write_enter(Turn& turn, Terminal& terminal, Clock::time_point now);

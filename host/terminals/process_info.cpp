@@ -22,22 +22,38 @@ std::optional<ProcessInfo> process_info(pid_t pid) {
   char state = 0;
   long long parent = 0, group = 0, session = 0, tty = 0;
   if (!(fields >> state >> parent >> group >> session >> tty)) return std::nullopt;
+  // Then tpgid, flags, four fault counts, four times, priority, nice,
+  // threads and itrealvalue before starttime.
+  std::string skipped;
+  for (int i = 0; i < 14 && fields >> skipped; ++i) {
+  }
+  unsigned long long start = 0;
+  if (!(fields >> start)) return std::nullopt;
   // tty_nr packs the device number as the kernel's old encoding does.
   auto nr = static_cast<unsigned long long>(tty);
   unsigned major_nr = static_cast<unsigned>((nr >> 8) & 0xFFF);
   unsigned minor_nr = static_cast<unsigned>((nr & 0xFF) | ((nr >> 12) & 0xFFF00));
-  return ProcessInfo{pid, static_cast<pid_t>(parent), static_cast<pid_t>(group), static_cast<pid_t>(session),
-                     tty == 0 ? 0 : makedev(major_nr, minor_nr)};
+  return ProcessInfo{pid,
+                     static_cast<pid_t>(parent),
+                     static_cast<pid_t>(group),
+                     static_cast<pid_t>(session),
+                     tty == 0 ? 0 : makedev(major_nr, minor_nr),
+                     start,
+                     state == 'Z' || state == 'X'};
 }
 
-std::vector<ProcessInfo> ancestry(pid_t pid) {
+std::optional<std::vector<ProcessInfo>> ancestry(pid_t pid) {
+  // A line longer than any the kernel allows can only come from reading
+  // processes as they change: it is not known then.
+  constexpr std::size_t kLongest = 1 << 22;
   std::vector<ProcessInfo> chain;
-  while (pid > 1 && chain.size() < 64) {
+  while (pid > 1) {
     std::optional<ProcessInfo> info = process_info(pid);
-    if (!info) break;
+    if (!info || chain.size() == kLongest) return std::nullopt;
     chain.push_back(*info);
     pid = info->parent;
   }
+  if (pid < 0) return std::nullopt;
   return chain;
 }
 

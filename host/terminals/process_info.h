@@ -17,14 +17,21 @@ struct ProcessInfo {
   pid_t session = 0;
   /// The controlling terminal's device number, 0 for none.
   dev_t tty = 0;
+  /// When the process started, in clock ticks after boot: with the pid, it
+  /// names one process, as a pid alone does not once the pid is reused.
+  unsigned long long start = 0;
+  /// A zombie: ended, not reaped yet.
+  bool ended = false;
 };
 
 /// The process `pid`, or nothing when it is gone (or /proc cannot be read).
 std::optional<ProcessInfo> process_info(pid_t pid);
 
-/// `pid` and its ancestors, nearest first, up to (not including) init or
-/// the first that cannot be read; at most 64.
-std::vector<ProcessInfo> ancestry(pid_t pid);
+/// `pid` and its ancestors, nearest first, up to (not including) init (or
+/// the first process whose parent is outside the host's pid namespace);
+/// nothing when any of them cannot be read, so that a process that cannot
+/// be examined is never taken for one whose whole line is known.
+std::optional<std::vector<ProcessInfo>> ancestry(pid_t pid);
 
 /// The shell that process `client` was run for: its parent, or, when the
 /// parent is a forked copy of its own parent (the subshell a shell forks

@@ -8,6 +8,10 @@
 #include <sys/types.h>
 
 #include <optional>
+#include <string>
+#include <vector>
+
+#include "terminals/activity.h"
 
 namespace host {
 
@@ -34,6 +38,27 @@ struct PtyState {
   pid_t own_group = 0;
   /// Empty when the mode cannot be read (the pty is closed).
   std::optional<TtyMode> mode;
+  /// What the foreground group is doing (activity.h).
+  Activity activity = Activity::kUnknown;
+};
+
+/// How a terminal's program looks while it waits for its next command,
+/// learned by the turn rule when the program first waits for input and
+/// again at the end of every turn that ended at its prompt. A program
+/// started by a wrapper (`sh -c CMD`, `env`) may wait in another group than
+/// the one the host started, so the group is learned too.
+struct Home {
+  /// The group that waits at the terminal between commands.
+  std::optional<pid_t> group;
+  std::optional<TtyMode> mode;
+  bool alternate = false;
+  /// The cursor lines seen at the idle prompt, right-trimmed, newest last.
+  std::vector<std::string> prompts;
+
+  bool known() const { return group.has_value(); }
+  /// Records `prompt` as seen at the idle prompt (kKept at most).
+  void learn_prompt(std::string prompt);
+  static constexpr std::size_t kKept = 8;
 };
 
 }  // namespace host

@@ -133,6 +133,7 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
   }
   for (int row = 0; row < rows_; ++row) shot.rows.push_back(row_text(row));
   shot.screen_rows = static_cast<std::size_t>(rows_);
+  shot.continued.assign(shot.rows.size(), false);
   VTermPos cursor;
   vterm_state_get_cursorpos(vterm_obtain_state(vt_.get()), &cursor);
   shot.cursor_row = scrolled_ + static_cast<std::uint64_t>(std::max(cursor.row, 0));

@@ -28,6 +28,9 @@ struct ScreenText {
   std::uint64_t first_row = 0;
   /// The kept scrollback, oldest first, then the visible screen; UTF-8.
   std::vector<std::string> rows;
+  /// Same length as `rows`: `continued[i]` is true when rows[i] continues
+  /// rows[i-1] because the terminal wrapped at its right margin.
+  std::vector<bool> continued;
   /// How many of `rows`, at the end, are the visible screen.
   std::size_t screen_rows = 0;
   /// Absolute number of the row the cursor is on.

@@ -52,7 +52,17 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 /// In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd) {
+[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd, const char* cgroup_procs) {
+  if (cgroup_procs != nullptr) {
+    // Joins its group before it runs, so all it ever starts is in there;
+    // when it cannot, the host ends it by its session instead.
+    int fd = open(cgroup_procs, O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ssize_t ignored = write(fd, "0", 1);
+      (void)ignored;
+      close(fd);
+    }
+  }
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -83,6 +93,7 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor
   std::vector<std::string> args = launch.argv;
   std::vector<std::string> env = child_environment(launch);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
+  std::string cgroup_procs = launch.cgroup.empty() ? std::string() : launch.cgroup + "/cgroup.procs";
 
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) throw Refusal("cannot start a terminal: " + wire::os_error_text(errno));
@@ -94,7 +105,9 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   if (pid < 0) throw Refusal("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
-  if (pid == 0) exec_child(argv.data(), envp.data(), report_write.get());
+  if (pid == 0) {
+    exec_child(argv.data(), envp.data(), report_write.get(), cgroup_procs.empty() ? nullptr : cgroup_procs.c_str());
+  }
 
   wire::UniqueFd master_fd(master);
   fcntl(master, F_SETFD, FD_CLOEXEC);
@@ -123,7 +136,10 @@ Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor
       last_output_(Clock::now()) {
   char name[64];
   struct stat st {};
-  if (ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) tty_ = st.st_rdev;
+  if (ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) {
+    tty_ = st.st_rdev;
+    tty_path_ = name;
+  }
 }
 
 Terminal::~Terminal() {
@@ -143,7 +159,11 @@ std::size_t Terminal::read_once(Clock::time_point now) {
   ssize_t n = read(master_.get(), buf, sizeof buf);
   if (n > 0) {
     std::string_view bytes(buf, static_cast<std::size_t>(n));
+    bool was_alternate = screen_.alternate();
     screen_.feed(bytes);
+    if (was_alternate && !screen_.alternate()) {
+      left_alternate_at_ = screen_.lines_scrolled() + static_cast<std::uint64_t>(screen_.cursor().row);
+    }
     last_output_ = now;
     output_listeners_.notify(bytes);
     return bytes.size();
@@ -154,7 +174,7 @@ std::size_t Terminal::read_once(Clock::time_point now) {
 }
 
 bool Terminal::send(std::string_view bytes) {
-  if (!master_ || pending_input() >= kMaxPendingInput) return false;
+  if (!master_ || pending_input() + bytes.size() > kMaxPendingInput) return false;
   input_.append(bytes);
   write_input();
   return true;
@@ -247,11 +267,16 @@ bool Terminal::line_mode() const {
 PtyState Terminal::pty_state() const {
   PtyState state;
   pid_t group = exited() ? -1 : ::getpgid(pid_);
-  state.own_group = group > 0 ? group : pid_;
+  state.own_group = home_.group ? *home_.group : group > 0 ? group : pid_;
   if (master_) {
     if (pid_t foreground = ::tcgetpgrp(master_.get()); foreground > 0) state.foreground = foreground;
   }
   state.mode = mode();
+  if (state.foreground) state.activity = foreground_activity(*state.foreground, tty_path_);
+  // Output the host has not read yet: as far as a turn can tell, the
+  // program is still at work (it may be done, its output still on the way).
+  int unread = 0;
+  if (master_ && ::ioctl(master_.get(), FIONREAD, &unread) == 0 && unread > 0) state.activity = Activity::kRunning;
   return state;
 }
 

@@ -36,6 +36,9 @@ struct Launch {
   std::vector<std::string> unset;
   int rows = 40;
   int cols = 120;
+  /// The control group directory the program joins before it runs (see
+  /// cgroups.h); empty for none.
+  std::string cgroup;
 };
 
 class Terminal {
@@ -55,8 +58,8 @@ class Terminal {
   bool wants_write() const { return master_ && input_sent_ < input_.size(); }
 
   /// Queues `bytes` as typed input for the program and writes what it
-  /// takes. Drops them, and is false, when the pty is closed or
-  /// kMaxPendingInput bytes wait already: a program that does not read its
+  /// takes. Drops them, and is false, when the pty is closed or they would
+  /// make more than kMaxPendingInput bytes wait: a program that does not read its
   /// input (but asks the terminal things, whose answers are input too)
   /// cannot make the host keep more.
   bool send(std::string_view bytes);
@@ -87,11 +90,19 @@ class Terminal {
   /// True when the pty is in canonical (line) mode, where the kernel keeps
   /// at most kLineLimit bytes of a line; false when it is closed.
   bool line_mode() const;
-  /// The pty's foreground process group and mode, and the process's group.
+  /// The pty's foreground process group and mode, the program's group (its
+  /// home group once learned), and what the foreground is doing, from /proc.
   PtyState pty_state() const;
+  /// How the program looks while it waits for its next command; the turn
+  /// rule learns it.
+  Home& home() { return home_; }
+  const Home& home() const { return home_; }
   /// Sets the window size of the pty (the program gets SIGWINCH) and of
   /// the screen. False, with errno set, when the pty refuses it.
   bool resize(const winsize& size);
+  /// The absolute row the cursor was on when the program last left the
+  /// alternate screen (where the normal screen goes on), if it has.
+  std::optional<std::uint64_t> left_alternate_at() const { return left_alternate_at_; }
   /// When the program last wrote anything (its start until then).
   Clock::time_point last_output() const { return last_output_; }
   /// The emulated screen, for those who draw it elsewhere or type keys by
@@ -145,6 +156,10 @@ class Terminal {
   bool lingering_ = false;
   /// The pty's device, as processes name their controlling terminal.
   dev_t tty_ = 0;
+  /// The pty's path, as /proc/PID/fd links name it.
+  std::string tty_path_;
+  Home home_;
+  std::optional<std::uint64_t> left_alternate_at_;
   Listeners<std::string_view> output_listeners_;
   Listeners<> end_listeners_;
   bool ended_ = false;

@@ -17,7 +17,16 @@ TerminalSet::~TerminalSet() {
 }
 
 Terminal& TerminalSet::start(const std::string& name, const Launch& launch) {
-  auto terminal = Terminal::start(launch, reactor_);
+  Launch grouped = launch;
+  if (cgroups_) grouped.cgroup = cgroups_->add().value_or("");
+  std::unique_ptr<Terminal> terminal;
+  try {
+    terminal = Terminal::start(grouped, reactor_);
+  } catch (...) {
+    if (!grouped.cgroup.empty()) Cgroups::remove(grouped.cgroup);
+    throw;
+  }
+  if (!grouped.cgroup.empty()) groups_[terminal->pid()] = grouped.cgroup;
   Terminal& ref = *terminal;
   listed_[name] = std::move(terminal);
   return ref;
@@ -28,8 +37,7 @@ Terminal* TerminalSet::find(std::string_view name) {
   return it == listed_.end() ? nullptr : it->second.get();
 }
 
-std::optional<std::string> TerminalSet::holder_of(pid_t pid) const {
-  std::vector<ProcessInfo> chain = ancestry(pid);
+std::optional<std::string> TerminalSet::holder_of(const std::vector<ProcessInfo>& chain) const {
   for (const auto& [name, terminal] : listed_) {
     if (terminal->holds(chain)) return name;
   }
@@ -45,7 +53,8 @@ void TerminalSet::dismiss(std::string_view name) {
   // Also what the program started in the background of its session, in
   // process groups of their own (a shell's jobs, nohup).
   int members = signal_session(terminal->pid(), SIGHUP);
-  if (!terminal->may_run() && members == 0) return;  // reaped already, nothing left behind
+  bool grouped = groups_.contains(terminal->pid());              // what left the session may be in its group
+  if (!terminal->may_run() && members == 0 && !grouped) return;  // reaped already, nothing left behind
   pid_t pid = terminal->pid();
   leaving_.push_back(std::move(terminal));
   reactor_.timers().at(Clock::now() + grace_, [this, pid] { kill_leaving(pid); });
@@ -60,10 +69,25 @@ void TerminalSet::stop() {
 void TerminalSet::kill_all() {
   for (auto& [name, terminal] : listed_) terminal->kill_now();
   for (auto& terminal : leaving_) terminal->kill_now();
-  signal_descendants(SIGKILL);
+  if (cgroups_) Cgroups::kill(cgroups_->path());
+  // Without groups, a process that forks while its parent exits may be
+  // born after a round's look at /proc: rounds go on while any is found.
+  for (int round = 0; round < 100 && signal_descendants(SIGKILL) > 0; ++round) {
+  }
 }
 
-void TerminalSet::adopt_orphans() { owns_descendants_ = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0; }
+void TerminalSet::adopt_orphans() {
+  cgroups_ = Cgroups::create();  // first: its guardian must not descend from a subreaper
+  owns_descendants_ = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+}
+
+void TerminalSet::kill_group(pid_t pid) {
+  auto it = groups_.find(pid);
+  if (it == groups_.end()) return;
+  Cgroups::kill(it->second);
+  if (!Cgroups::remove(it->second)) emptying_.push_back(it->second);
+  groups_.erase(it);
+}
 
 int TerminalSet::signal_session(pid_t session, int sig) const {
   if (!owns_descendants_) return 0;
@@ -77,9 +101,13 @@ int TerminalSet::signal_session(pid_t session, int sig) const {
   return n;
 }
 
-void TerminalSet::signal_descendants(int sig) const {
-  if (!owns_descendants_) return;
-  for (const ProcessInfo& p : descendants(::getpid(), all_processes())) ::kill(p.pid, sig);
+int TerminalSet::signal_descendants(int sig) const {
+  if (!owns_descendants_) return 0;
+  int n = 0;
+  for (const ProcessInfo& p : descendants(::getpid(), all_processes())) {
+    if (!p.ended && ::kill(p.pid, sig) == 0) ++n;
+  }
+  return n;
 }
 
 void TerminalSet::kill_leaving(pid_t pid) {
@@ -87,6 +115,7 @@ void TerminalSet::kill_leaving(pid_t pid) {
     if (terminal->pid() == pid) terminal->kill_now();
   }
   signal_session(pid, SIGKILL);
+  kill_group(pid);
   // A process reaped before the hang-up sends no more SIGCHLD; what it left
   // behind ends with the kill, and the host reaps it as their subreaper.
   std::erase_if(leaving_, [pid](const auto& t) { return t->pid() == pid && t->exited(); });
@@ -96,6 +125,7 @@ void TerminalSet::reap(Clock::time_point now) {
   int status = 0;
   pid_t pid;
   while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) child_exited(pid, status, now);
+  std::erase_if(emptying_, [](const std::string& dir) { return Cgroups::remove(dir); });
 }
 
 void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now) {

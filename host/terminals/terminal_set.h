@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "loop/timers.h"
+#include "terminals/cgroups.h"
 #include "terminals/shell_watch.h"
 #include "terminals/terminal.h"
 
@@ -28,9 +29,9 @@ class TerminalSet {
   /// host::Refusal when it cannot be started.
   Terminal& start(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
-  /// The name of a listed terminal that process `pid` belongs to (see
-  /// Terminal::holds), if any.
-  std::optional<std::string> holder_of(pid_t pid) const;
+  /// The name of a listed terminal that the process whose `ancestry` this
+  /// is belongs to (see Terminal::holds), if any.
+  std::optional<std::string> holder_of(const std::vector<ProcessInfo>& ancestry) const;
   /// The event loop, which the set and those serving its terminals use.
   Reactor& reactor() const { return reactor_; }
   /// The processes of joined shells.
@@ -39,8 +40,12 @@ class TerminalSet {
   /// Makes the host the subreaper of everything its terminals start: what
   /// a program leaves behind comes to the host when its parent ends, so the
   /// loop reaps it, and every process that descends from the host is one
-  /// its terminals started, for dismiss() and stop() to end.
+  /// its terminals started, for dismiss() and stop() to end. Where the host
+  /// may create control groups, each terminal's program also runs in one
+  /// of its own (see cgroups.h), which ends all it started at once.
   void adopt_orphans();
+  /// The host's control group directory, empty when it has none.
+  std::string cgroup() const { return cgroups_ ? cgroups_->path() : std::string(); }
 
   /// Hangs terminal `name` up and forgets it: its process group and every
   /// process of its session get SIGHUP, and what is left of them SIGKILL
@@ -74,8 +79,12 @@ class TerminalSet {
   /// the host, unless a listed terminal leads that session now; returns
   /// how many there were.
   int signal_session(pid_t session, int sig) const;
-  /// Sends `sig` to every process that descends from the host.
-  void signal_descendants(int sig) const;
+  /// Sends `sig` to every process that descends from the host and has not
+  /// ended; returns how many there were.
+  int signal_descendants(int sig) const;
+  /// Kills terminal `pid`'s control group, if it has one, and removes it
+  /// once it is empty.
+  void kill_group(pid_t pid);
 
   Reactor& reactor_;
   std::chrono::milliseconds grace_;
@@ -84,6 +93,11 @@ class TerminalSet {
   ShellWatch shells_;
   /// Set by adopt_orphans(): every descendant of the host is the set's.
   bool owns_descendants_ = false;
+  std::unique_ptr<Cgroups> cgroups_;
+  /// The control group of each terminal's program, by its pid.
+  std::map<pid_t, std::string> groups_;
+  /// Killed groups not removed yet (their processes were still leaving).
+  std::vector<std::string> emptying_;
 };
 
 }  // namespace host

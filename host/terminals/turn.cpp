@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "utf8.h"
 
@@ -18,10 +19,18 @@ constexpr std::string_view kQuiet = "quiet";
 constexpr std::string_view kInput = "input";
 constexpr std::string_view kExitedReason = "exited";
 constexpr std::string_view kMaxWait = "max-wait";
+constexpr std::string_view kRedraw = "redraw";
+
+std::string_view strip_blank(std::string_view s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return s;
+}
 
 }  // namespace
 
-TurnTracker::TurnTracker(const TurnRule& rule, Clock::time_point typed) : rule_(rule), typed_(typed) {}
+TurnTracker::TurnTracker(const TurnRule& rule, Clock::time_point typed, Clock::time_point asked)
+    : rule_(rule), typed_(typed), asked_(std::min(asked, typed)) {}
 
 Clock::time_point TurnTracker::enter_due() const {
   Clock::time_point latest = typed_ + rule_.enter_delay;
@@ -41,30 +50,54 @@ Clock::time_point TurnTracker::output_since() const { return std::max(enter_at_,
 Clock::time_point TurnTracker::quiet_since() const { return std::max(output_since(), held_at_); }
 
 TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals) {
-  held_ = signals.held;
+  judged_at_ = now;
+  activity_ = signals.activity;
+  at_home_ = signals.at_home;
+  alternate_ = signals.alternate;
+  bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
+  bool blank_wait =
+      activity_ == Activity::kTicking && !at_home_ && !alternate_ && strip_blank(signals.cursor_line).empty();
+  held_ = busy || blank_wait || (activity_ != Activity::kWaiting && signals.held);
   prompt_back_ = signals.prompt_back && !held_;
-  question_ = looks_like_input_request(signals.cursor_line);
+  question_ = looks_like_input_request(signals.cursor_line) && !busy;
   if (held_) held_at_ = std::max(held_at_, now);
   if (exited_) return {TurnState::kExited, kExitedReason};
-  if (enter_written_) {
-    // A program that waits for an answer is quiet, whoever holds the terminal.
-    if (question_ && now - output_since() >= rule_.settle) return {TurnState::kAwaitingInput, kInput};
-    auto quiet = now - quiet_since();
-    if (prompt_back_ && quiet >= rule_.idle_quiet) return {TurnState::kEnded, kPromptBack};
-    if (!held_ && quiet >= rule_.settle) return {TurnState::kEnded, kQuiet};
+  if (enter_written_ && !busy) {
+    bool idle = now - output_since() >= rule_.idle_quiet;
+    if (activity_ == Activity::kWaiting && idle) {
+      return at_home_ ? TurnVerdict{TurnState::kEnded, kPromptBack} : TurnVerdict{TurnState::kAwaitingInput, kInput};
+    }
+    if (activity_ == Activity::kTicking && at_home_ && idle) return {TurnState::kEnded, kPromptBack};
+    if (activity_ == Activity::kTicking && alternate_ && now - enter_at_ >= rule_.settle) {
+      return {TurnState::kEnded, kRedraw};
+    }
+    if (activity_ != Activity::kWaiting) {
+      // A program that waits for an answer is quiet, whoever holds the terminal.
+      if (question_ && now - output_since() >= rule_.settle) return {TurnState::kAwaitingInput, kInput};
+      auto quiet = now - quiet_since();
+      if (prompt_back_ && quiet >= rule_.idle_quiet) return {TurnState::kEnded, kPromptBack};
+      if (!held_ && quiet >= rule_.settle) return {TurnState::kEnded, kQuiet};
+    }
   }
-  if (now - typed_ >= rule_.max_wait) return {TurnState::kTimedOut, kMaxWait};
+  if (now - asked_ >= rule_.max_wait) return {TurnState::kTimedOut, kMaxWait};
   return {};
 }
 
 Clock::time_point TurnTracker::next_deadline() const {
   if (exited_) return typed_;
-  Clock::time_point limit = typed_ + rule_.max_wait;
+  Clock::time_point limit = asked_ + rule_.max_wait;
   if (!enter_written_) return std::min(enter_due(), limit);
   Clock::time_point next = held_          ? held_at_ + rule_.held_poll
                            : prompt_back_ ? quiet_since() + rule_.idle_quiet
                                           : quiet_since() + rule_.settle;
   if (question_) next = std::min(next, output_since() + rule_.settle);
+  // The kernel's view changes without output: a program stops running, or
+  // starts to wait. Look again soon.
+  if (activity_ != Activity::kUnknown) {
+    Clock::time_point idle_at = output_since() + rule_.idle_quiet;
+    next = std::min(next, idle_at > judged_at_ ? idle_at : judged_at_ + rule_.held_poll);
+  }
+  if (activity_ == Activity::kTicking && alternate_) next = std::min(next, enter_at_ + rule_.settle);
   return std::min(next, limit);
 }
 
@@ -190,17 +223,71 @@ std::size_t echo_rows(const std::vector<std::string_view>& rows, std::string_vie
   return 0;
 }
 
-/// Drops the cursor row when it is the last non-blank row and shows the
-/// mark's idle prompt again: the program is back where it started.
-void drop_returned_prompt(std::vector<std::string_view>& rows, const TurnMark& mark, std::uint64_t cursor_index,
-                          std::size_t from) {
-  if (mark.text.empty() || cursor_index < from || cursor_index - from >= rows.size()) return;
-  std::size_t cursor = static_cast<std::size_t>(cursor_index - from);
-  if (rows[cursor] != mark.text) return;
-  for (std::size_t i = cursor + 1; i < rows.size(); ++i) {
-    if (!rows[i].empty()) return;
+/// Like echo_rows for a full-screen program's transcript, which quotes the
+/// prompt after a short marker of its own ("> hello", "❯ hello").
+std::size_t quoted_echo_rows(std::vector<std::string_view> rows, std::string_view prompt) {
+  std::size_t space = rows[0].find(' ');
+  if (space == std::string_view::npos || space == 0 || space > 4) return 0;
+  rows[0].remove_prefix(space + 1);
+  return echo_rows(rows, prompt);
+}
+
+/// The index in `now.rows` of the cursor row when it is the last non-blank
+/// row and shows the program's idle prompt again: the mark's text, or any
+/// text when `prompt_back` says so.
+std::optional<std::size_t> returned_prompt(const TurnMark& mark, const ScreenText& now, bool prompt_back) {
+  if (now.cursor_row < now.first_row || now.cursor_row - now.first_row >= now.rows.size()) return std::nullopt;
+  auto cursor = static_cast<std::size_t>(now.cursor_row - now.first_row);
+  std::string_view line = rtrim(now.rows[cursor]);
+  if (prompt_back) return cursor;  // the rule found the prompt there; a footer may follow
+  if (mark.text.empty() || line != mark.text) return std::nullopt;
+  for (std::size_t i = cursor + 1; i < now.rows.size(); ++i) {
+    if (!rtrim(now.rows[i]).empty()) return std::nullopt;
   }
-  rows.resize(cursor);
+  return cursor;
+}
+
+/// The indexes in `candidates` of rows that are not part of a longest
+/// common subsequence with `before`: the rows that are new.
+std::vector<std::size_t> new_rows(const std::vector<std::string_view>& candidates,
+                                  const std::vector<std::string>& before) {
+  const std::size_t n = candidates.size(), m = before.size();
+  // lcs[i][j]: the longest common subsequence of candidates[i..] and before[j..].
+  std::vector<std::vector<std::uint32_t>> lcs(n + 1, std::vector<std::uint32_t>(m + 1, 0));
+  for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t j = m; j-- > 0;) {
+      lcs[i][j] = candidates[i] == before[j] ? lcs[i + 1][j + 1] + 1 : std::max(lcs[i + 1][j], lcs[i][j + 1]);
+    }
+  }
+  std::vector<std::size_t> out;
+  std::size_t i = 0, j = 0;
+  while (i < n) {
+    if (j < m && candidates[i] == before[j]) {
+      ++i;
+      ++j;
+    } else if (j < m && lcs[i][j + 1] >= lcs[i + 1][j]) {
+      ++j;
+    } else {
+      out.push_back(i++);
+    }
+  }
+  return out;
+}
+
+/// The picked rows as lines: a row the terminal wrapped joins the row
+/// before it when both were picked.
+std::vector<std::string> lines_of(const ScreenText& now, const std::vector<std::size_t>& picked) {
+  std::vector<std::string> lines;
+  for (std::size_t k = 0; k < picked.size(); ++k) {
+    std::size_t i = picked[k];
+    bool joins = k > 0 && picked[k - 1] + 1 == i && i < now.continued.size() && now.continued[i];
+    if (joins) {
+      lines.back() += rtrim(now.rows[i]);
+    } else {
+      lines.emplace_back(rtrim(now.rows[i]));
+    }
+  }
+  return lines;
 }
 
 std::string joined_without_blank_ends(const std::vector<std::string_view>& rows) {
@@ -218,31 +305,62 @@ std::string joined_without_blank_ends(const std::vector<std::string_view>& rows)
 }  // namespace
 
 TurnMark mark_turn(const ScreenText& before, const PtyState& pty) {
-  return {before.cursor_row, std::string(rtrim(cursor_line(before))), before.alternate, pty.foreground, pty.mode};
+  TurnMark mark{before.cursor_row, std::string(rtrim(cursor_line(before))), 0, {}, before.alternate, pty.foreground,
+                pty.mode};
+  std::size_t visible_from = before.rows.size() - std::min(before.screen_rows, before.rows.size());
+  mark.top = before.first_row + visible_from;
+  for (std::size_t i = visible_from; i < before.rows.size(); ++i) mark.screen.emplace_back(rtrim(before.rows[i]));
+  return mark;
 }
 
-std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt) {
-  enum class Kind { kAppended, kScrolledOff, kRedrawn } kind = Kind::kRedrawn;
+std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt, bool prompt_back,
+                        std::optional<std::uint64_t> normal_from) {
   const std::uint64_t end = now.first_row + now.rows.size();
-  std::size_t from = now.rows.size() - std::min(now.screen_rows, now.rows.size());
+  const std::size_t visible_from = now.rows.size() - std::min(now.screen_rows, now.rows.size());
+  std::vector<std::size_t> picked;
+  std::string note;
+  bool strip_mark = true, redrawn = false;
   if (mark.row < now.first_row) {
-    kind = Kind::kScrolledOff;
-    from = 0;
+    std::uint64_t lost = now.first_row - mark.row - 1;  // the mark row held the echo
+    if (lost > 0) note = "[... " + std::to_string(lost) + " earlier lines not kept]";
+    for (std::size_t i = 0; i < now.rows.size(); ++i) picked.push_back(i);
+    strip_mark = false;
+  } else if (mark.alternate && !now.alternate && normal_from && *normal_from >= now.first_row) {
+    for (auto i = static_cast<std::size_t>(*normal_from - now.first_row); i < now.rows.size(); ++i) picked.push_back(i);
+    strip_mark = false;
   } else if (!mark.alternate && !now.alternate && mark.row < end &&
              rtrim(now.rows[static_cast<std::size_t>(mark.row - now.first_row)]).starts_with(mark.text)) {
-    kind = Kind::kAppended;
-    from = static_cast<std::size_t>(mark.row - now.first_row);
+    for (auto i = static_cast<std::size_t>(mark.row - now.first_row); i < now.rows.size(); ++i) picked.push_back(i);
+  } else {
+    redrawn = true;
+    std::size_t from = now.alternate               ? visible_from
+                       : mark.top >= now.first_row ? static_cast<std::size_t>(mark.top - now.first_row)
+                                                   : 0;
+    from = std::min(from, now.rows.size());
+    std::vector<std::string_view> candidates;
+    for (std::size_t i = from; i < now.rows.size(); ++i) candidates.push_back(rtrim(now.rows[i]));
+    for (std::size_t k : new_rows(candidates, mark.screen)) picked.push_back(from + k);
+  }
+  if (std::optional<std::size_t> cursor = returned_prompt(mark, now, prompt_back)) {
+    // The prompt it ended at, and copies of it left by an empty command
+    // (the Enter after a key that quit a pager).
+    std::string_view back = rtrim(now.rows[*cursor]);
+    auto is_prompt = [&](std::size_t i) { return i == *cursor || (prompt_back && rtrim(now.rows[i]) == back); };
+    picked.erase(std::remove_if(picked.begin(), picked.end(), is_prompt), picked.end());
   }
 
-  std::vector<std::string_view> rows;
-  for (std::size_t i = from; i < now.rows.size(); ++i) rows.push_back(rtrim(now.rows[i]));
-  drop_returned_prompt(rows, mark, now.cursor_row - now.first_row, from);
-  if (kind == Kind::kAppended && !rows.empty()) {
-    rows[0].remove_prefix(std::min(mark.text.size(), rows[0].size()));
+  std::vector<std::string> lines = lines_of(now, picked);
+  std::vector<std::string_view> rows(lines.begin(), lines.end());
+  if (strip_mark && !rows.empty()) {
+    if (rows[0].starts_with(mark.text)) rows[0].remove_prefix(mark.text.size());
     while (!rows[0].empty() && is_ascii_space(rows[0].front())) rows[0].remove_prefix(1);
-    rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(echo_rows(rows, prompt)));
+    std::size_t echo = echo_rows(rows, prompt);
+    if (echo == 0 && redrawn && !prompt.empty()) echo = quoted_echo_rows(rows, prompt);
+    rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(echo));
   }
-  return joined_without_blank_ends(rows);
+  std::string out = joined_without_blank_ends(rows);
+  if (note.empty()) return out;
+  return out.empty() ? note : note + "\n" + out;
 }
 
 // --- the signals of idleness -----------------------------------------------
@@ -275,20 +393,69 @@ bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState&
   return foreground_is_home(mark, pty);
 }
 
-TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty) {
+TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home) {
   bool child_holds = pty.foreground && !foreground_is_home(mark, pty);
   bool handed_over = mark.mode && !mark.mode->canonical && pty.mode && pty.mode->canonical;
-  return {cursor_line(now), prompt_is_back(mark, now, pty), child_holds || handed_over};
+  return {cursor_line(now), prompt_is_back(mark, now, pty), child_holds || handed_over,
+          pty.activity,     at_home_prompt(home, now, pty), now.alternate};
+}
+
+// --- the home ---------------------------------------------------------------
+
+void Home::learn_prompt(std::string prompt) {
+  auto it = std::find(prompts.begin(), prompts.end(), prompt);
+  if (it != prompts.end()) prompts.erase(it);
+  prompts.push_back(std::move(prompt));
+  if (prompts.size() > kKept) prompts.erase(prompts.begin());
+}
+
+bool similar_prompt(std::string_view learned, std::string_view line) {
+  if (learned == line) return true;
+  if (learned.empty() || line.empty() || looks_like_input_request(line)) return false;
+  std::size_t a = 0, b = 0, a_end = learned.size(), b_end = line.size();
+  return wire::next_code_point(learned, a) == wire::next_code_point(line, b) &&
+         wire::previous_code_point(learned, a_end) == wire::previous_code_point(line, b_end);
+}
+
+bool at_home_prompt(const Home& home, const ScreenText& now, const PtyState& pty) {
+  if (!home.known() || pty.foreground != home.group || now.alternate != home.alternate) return false;
+  if (home.mode && pty.mode != home.mode) return false;
+  std::string_view line = rtrim(cursor_line(now));
+  return std::any_of(home.prompts.begin(), home.prompts.end(),
+                     [&](const std::string& learned) { return similar_prompt(learned, line); });
+}
+
+bool ready_for_prompt(const Home& home, const ScreenText& now, const PtyState& pty, Clock::duration quiet,
+                      const TurnRule& rule) {
+  switch (pty.activity) {
+    case Activity::kRunning:
+    case Activity::kBusy: return false;
+    case Activity::kWaiting: return quiet >= rule.idle_quiet;
+    case Activity::kTicking:
+      // A program that is starting may tick before its prompt is up.
+      if (home.known() || !strip_blank(cursor_line(now)).empty()) return quiet >= rule.idle_quiet;
+      return quiet >= rule.settle;
+    case Activity::kUnknown: break;
+  }
+  return home.known() || quiet >= rule.settle;
+}
+
+void learn_home(Home& home, const ScreenText& now, const PtyState& pty) {
+  if (home.known() || !pty.foreground) return;
+  home.group = pty.foreground;
+  home.mode = pty.mode;
+  home.alternate = now.alternate;
+  home.learn_prompt(std::string(rtrim(cursor_line(now))));
 }
 
 // --- the answer -------------------------------------------------------------
-
-namespace {
 
 std::string duration_text(std::chrono::milliseconds d) {
   if (d.count() % 1000 == 0) return std::to_string(d.count() / 1000) + " s";
   return std::to_string(d.count()) + " ms";
 }
+
+namespace {
 
 std::string exit_note(int wait_status) {
   if (WIFSIGNALED(wait_status)) return "[terminated by signal " + std::to_string(WTERMSIG(wait_status)) + "]";

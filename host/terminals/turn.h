@@ -4,36 +4,69 @@
 // the event loop feeds in times, screen text and the pty's state, nothing
 // here reads a clock or a descriptor.
 //
-// The rule, as the loop applies it to one asked terminal:
+// The rule, as the loop applies it to one asked terminal. Evidence from the
+// kernel comes first (what the foreground processes are blocked in, see
+// activity.h), the screen's text second, for what the kernel cannot tell.
 //
-//  1. The prompt text is written at `typed`. The Enter follows as a write of
+//  1. The prompt is typed once the program is ready for it: its foreground
+//     waits for input ("waiting" or "ticking") and its output has been quiet
+//     for `idle_quiet` (the first time a ticking program shows a blank
+//     cursor line, for `settle`: it may tick before its prompt is up); or
+//     the kernel says nothing ("unknown") and the
+//     program was ready before or has been quiet for `settle`. While the
+//     foreground runs or is busy (a command of an earlier ask whose asker
+//     gave up still runs) the ask waits for it, counted against `max_wait`
+//     (`kTimedOut`, "[still busy after T; nothing was typed]"). The first
+//     time, the program's home is learned (`learn_home`): its group, the
+//     terminal's mode and its cursor line, the idle prompt. So the first ask
+//     to a new peer never sees its start-up screen.
+//  2. The prompt text is written at `typed`. The Enter follows as a write of
 //     its own once the program has taken the text: its echo (or redraw) has
 //     come and the terminal has then been quiet for `enter_quiet`; at the
 //     latest `enter_delay` after `typed`. Programs that treat fast input as a
 //     paste still see typing, and the Enter as "submit".
-//  2. A peer whose process has exited (and whose output has been read to the
+//  3. A peer whose process has exited (and whose output has been read to the
 //     end) has ended its turn: `kExited`.
-//  3. The turn's quiet time is how long nothing has happened: no output and
-//     no hold (4) since the later of the Enter and the last of those.
-//  4. The turn is held while a child program holds the foreground (the
-//     pty's foreground process group is neither the program's own group nor
-//     the one at `typed`), and while a line editor has handed the terminal to
-//     the command it read (raw at `typed`, canonical now: bash or python
-//     running a statement). A held turn ends only by 2, 5 or 8.
-//  5. No output for `settle` since the later of the Enter and the last
+//  4. What the foreground group does (activity.h), after the Enter:
+//     a. running or busy (a process runs, sleeps on a timer, or waits for a
+//        child, a pipe or a socket): the turn goes on, whatever the screen
+//        shows. Never an early end while the peer works.
+//     b. waiting (every process blocked, one on the terminal, no timer):
+//        after `idle_quiet` without output the turn has ended: `kEnded`
+//        ("prompt") at the idle prompt (6), else `kAwaitingInput` ("input"):
+//        a question, a continuation prompt, a pager, an editor.
+//     c. ticking (blocked, polling the terminal with a timer pending): at
+//        the idle prompt (6) after `idle_quiet`, `kEnded` ("prompt"). On the
+//        alternate screen, `settle` after the Enter, `kEnded` ("redraw")
+//        whatever it keeps redrawing: a monitor (htop, a clock) waits for
+//        keys between its redraws. With a blank cursor line the turn goes
+//        on (a REPL evaluating with a timer set: node). Otherwise as (d).
+//     d. unknown (a relay such as ssh, or /proc unreadable): the screen's
+//        text decides, by rules 7 to 10.
+//  5. The turn's quiet time is how long nothing has happened: no output and
+//     no hold (7) since the later of the Enter and the last of those.
+//  6. The idle prompt (`at_home_prompt`): the foreground is the home group,
+//     the mode and the alternate screen are the home's, and the cursor line
+//     is like a learned prompt: equal to it, or (a prompt that shows the
+//     directory or the last status) with the same first and last character.
+//     Continuation prompts ("... ", "   ...> ") differ in their first
+//     character and count as awaiting input. Every turn that ends "prompt"
+//     learns the line it ended on.
+//  7. (text) The turn is held while a child program holds the foreground
+//     (the pty's foreground process group is neither the program's own group
+//     nor the one at `typed`), and while a line editor has handed the
+//     terminal to the command it read (raw at `typed`, canonical now). A held
+//     turn ends only by 3, 8 or 11.
+//  8. (text) No output for `settle` since the later of the Enter and the last
 //     output, with a cursor line that looks like a question or an input
 //     request (`looks_like_input_request`), ends the turn as
-//     `kAwaitingInput`, held or not: a program that waits for an answer is
-//     quiet, whoever holds the terminal.
-//  6. A turn whose idle prompt is back (`prompt_is_back`) ends after a quiet
-//     time of `idle_quiet`: `kEnded`, for the reason "prompt".
-//  7. Any other turn ends after a quiet time of `settle`: `kEnded`, for the
-//     reason "quiet". This is the fallback for programs that show no sign of
-//     being done, such as full-screen programs whose input line stays on
-//     screen while they work: they must show some output (a spinner, a
-//     status line) at least once per settle time while they work.
-//  8. A turn that is not over `max_wait` after `typed` is `kTimedOut`.
-//  9. Otherwise the turn is `kRunning`.
+//     `kAwaitingInput`, held or not.
+//  9. (text) A turn whose idle prompt is back (`prompt_is_back`) ends after a
+//     quiet time of `idle_quiet`: `kEnded`, for the reason "prompt".
+// 10. (text) Any other turn ends after a quiet time of `settle`: `kEnded`,
+//     for the reason "quiet".
+// 11. A turn that is not over `max_wait` after the ask is `kTimedOut`.
+// 12. Otherwise the turn is `kRunning`.
 
 #include <sys/types.h>
 
@@ -89,6 +122,10 @@ struct TurnVerdict {
 struct TurnMark {
   std::uint64_t row = 0;
   std::string text;  ///< right-trimmed
+  /// The absolute row of the top of the visible screen and its rows then,
+  /// right-trimmed: what was on the screen already.
+  std::uint64_t top = 0;
+  std::vector<std::string> screen{};
   /// The program drew on the alternate screen.
   bool alternate = false;
   std::optional<pid_t> foreground = std::nullopt;
@@ -105,9 +142,30 @@ struct TurnSignals {
   /// See `prompt_is_back`.
   bool prompt_back = false;
   /// A child holds the foreground, or a line editor handed the terminal to
-  /// a command (rule 4).
+  /// a command (rule 7).
   bool held = false;
+  /// What the foreground does (rule 4).
+  Activity activity = Activity::kUnknown;
+  /// The cursor line is the program's idle prompt (rule 6).
+  bool at_home = false;
+  bool alternate = false;
 };
+
+/// True when the cursor line `line` is like the learned prompt `learned`
+/// (rule 6). Both are right-trimmed.
+bool similar_prompt(std::string_view learned, std::string_view line);
+
+/// Rule 6: the program waits at its idle prompt, as far as `home` knows it.
+bool at_home_prompt(const Home& home, const ScreenText& now, const PtyState& pty);
+
+/// Rule 1: the program is ready for a prompt. `quiet` is how long its output
+/// has been quiet.
+bool ready_for_prompt(const Home& home, const ScreenText& now, const PtyState& pty, Clock::duration quiet,
+                      const TurnRule& rule);
+
+/// Learns the program's home from the terminal as it is when it first waits
+/// for input (rule 1), unless it waits in a question.
+void learn_home(Home& home, const ScreenText& now, const PtyState& pty);
 
 /// True when the program is back at its idle prompt as a shell or a REPL
 /// comes back to it, which a full-screen program that keeps its input line
@@ -122,13 +180,15 @@ struct TurnSignals {
 bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState& pty);
 
 /// The signals of `now`; the cursor line points into `now`.
-TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty);
+TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home = Home{});
 
 /// The clock side of one turn: fed with events, asked for the state.
 class TurnTracker {
  public:
-  /// Starts a turn whose prompt text was written at `typed`.
-  TurnTracker(const TurnRule& rule, Clock::time_point typed);
+  /// Starts a turn whose prompt text was written at `typed`, for an ask that
+  /// came at `asked` (`max_wait` counts from there).
+  TurnTracker(const TurnRule& rule, Clock::time_point typed, Clock::time_point asked);
+  TurnTracker(const TurnRule& rule, Clock::time_point typed) : TurnTracker(rule, typed, typed) {}
 
   /// True until `enter_written` is called.
   bool enter_pending() const { return !enter_written_; }
@@ -160,15 +220,20 @@ class TurnTracker {
 
   TurnRule rule_;
   Clock::time_point typed_;
+  Clock::time_point asked_;
   Clock::time_point enter_at_{};
   Clock::time_point last_output_{};
   Clock::time_point held_at_{};
+  Clock::time_point judged_at_{};
   bool enter_written_ = false;
   bool exited_ = false;
   /// From the last judgement.
   bool held_ = false;
   bool prompt_back_ = false;
   bool question_ = false;
+  Activity activity_ = Activity::kUnknown;
+  bool at_home_ = false;
+  bool alternate_ = false;
 };
 
 /// True when `line` (a screen row) ends in a question or an input request.
@@ -188,23 +253,34 @@ class TurnTracker {
 bool looks_like_input_request(std::string_view line);
 
 /// What the terminal produced after the prompt, as rows joined by "\n", each
-/// right-trimmed, without leading or trailing blank rows and without a final
-/// line feed. Which rows count:
-///  - While the mark row is still kept and still begins with the mark text,
-///    that row without the mark text and the white space after it, and every
-///    row after it. The echoed prompt
-///    is left out: the shortest run of these rows whose concatenation, with
-///    white space removed, begins with `prompt` with white space removed (an
-///    empty prompt: the first row alone). The echo starts at the cursor, so
-///    the first row must not be blank. Without such a run nothing is left out.
-///  - When the mark row has scrolled out of the kept scrollback, every kept row
-///    (the echo went with the mark row).
+/// right-trimmed, rows the terminal wrapped at its margin joined again,
+/// without leading or trailing blank rows and without a final line feed.
+/// Which rows count:
+///  - While the mark row is still kept and still begins with the mark text
+///    (and neither then nor now is the alternate screen shown), that row
+///    without the mark text and the white space after it, and every row
+///    after it.
+///  - When the mark row has scrolled out of the kept scrollback, every kept
+///    row, after a line "[... N earlier lines not kept]".
+///  - When the program has left the alternate screen since the mark (a pager
+///    or an editor quit) and `normal_from` says at which row the normal
+///    screen went on: the rows from there on.
 ///  - When the mark row was rewritten (a full-screen program redrew, or the
-///    screen was cleared), or the program draws on the alternate screen (at
-///    the mark or now), the visible screen.
-/// In each case the cursor row is left out when it is the last non-blank row
-/// and equals the non-empty mark text: the program's idle prompt is back.
-std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt);
+///    screen was cleared), or the alternate screen is shown: the rows, from
+///    the top of the screen at the mark on (the alternate screen: the
+///    visible rows), that are not among the rows the screen showed at the
+///    mark (a longest common subsequence of the two): what changed, not
+///    what was on the screen already.
+/// The echoed prompt is left out of the first rows: the shortest run whose
+/// concatenation, with white space removed, begins with `prompt` with white
+/// space removed (an empty prompt: the first row alone), after the mark
+/// text; the echo starts at the cursor, so the first row must not be blank.
+/// The cursor row is left out when `prompt_back` says the turn ended at the
+/// idle prompt there, and so are other rows that read exactly as that
+/// prompt (an empty command's, after a key that quit a pager); without it,
+/// when it is the last non-blank row and equals the non-empty mark text.
+std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt, bool prompt_back = false,
+                        std::optional<std::uint64_t> normal_from = std::nullopt);
 
 /// The answer for one peer once its turn is over.
 struct TurnAnswer {
@@ -217,6 +293,8 @@ struct TurnAnswer {
 /// is appended, decoded from `wait_status` (as waitpid gives it); for
 /// `kTimedOut` a line "[no end of turn after T]" with `rule.max_wait`
 /// ("600 s", or "1500 ms" when not whole seconds). Other states add nothing.
+/// `duration_text` writes a duration that way.
 TurnAnswer answer_turn(TurnState state, std::string output, const TurnRule& rule, int wait_status);
+std::string duration_text(std::chrono::milliseconds d);
 
 }  // namespace host

@@ -221,9 +221,10 @@ TEST_F(HostAsk, APeerThatExitsDuringItsTurn) {
 }
 
 TEST_F(HostAsk, AClientThatHangsUpFreesItsPeersAtOnce) {
-  // Peers that never answer: only the upper bound (30 s) would end their turns.
-  recruit("A", "echo ready; read -r line; sleep 600", "ready");
-  recruit("B", "echo ready; read -r line; sleep 600", "ready");
+  // Peers that work a second and a half over every line: their turns
+  // outlast the hang-ups below.
+  recruit("A", "echo ready; while read -r line; do sleep 1.5; done", "ready");
+  recruit("B", "echo ready; while read -r line; do sleep 1.5; done", "ready");
   PendingAsk first(host, lead, {{"target", "A"}, {"prompt", "first"}});
   pid_t pid = first.host_pid();
   ASSERT_GT(pid, 0);
@@ -235,7 +236,7 @@ TEST_F(HostAsk, AClientThatHangsUpFreesItsPeersAtOnce) {
   first.hang_up();
 
   // The turn ends with its client, what was typed stays, and the next ask
-  // is taken (it ends on the settle time, since nothing more is printed).
+  // is taken: typed once the peer is done with the line of the first.
   auto asked_again = [&](const Json& request) {
     Json reply = host.request(lead, request);
     for (auto until = Clock::now() + 10s; reply.dump().find("busy") != std::string::npos && Clock::now() < until;) {
@@ -295,7 +296,8 @@ TEST_F(HostAsk, SilentCommandsAreWaitedFor) {
 
 TEST_F(HostAsk, FullScreenProgramsAreNotCutShort) {
   // They keep their input line on screen while they work and redraw their
-  // status once a second: only the settle time ends their turns.
+  // status five times a second: the turn ends when they wait for a key
+  // again, at their input line.
   EXPECT_EQ(host.stop(), 0);
   host.start({"--settle", "3s", "--max-wait", "60s"});
   lead = host.join("Lead");
@@ -303,9 +305,24 @@ TEST_F(HostAsk, FullScreenProgramsAreNotCutShort) {
   recruit("Inline", "exec bash '" WELKMORA_FULLSCREEN_AGENT "' --inline 2", "Ready");
   Json batch = host.result(lead, {{"command", "ask"}, {"batch", {{"Full", "hello"}, {"Inline", "hi there"}}}});
   ASSERT_EQ(batch["results"].size(), 2u) << batch;
-  std::string full = batch["results"][0]["output"], inline_ui = batch["results"][1]["output"];
-  EXPECT_NE(full.find("Answer: hello\n"), std::string::npos) << full;
-  EXPECT_NE(inline_ui.find("Answer: hi there\nReady"), std::string::npos) << inline_ui;
+  EXPECT_EQ(batch["results"][0]["output"], "Answer: hello");
+  EXPECT_EQ(batch["results"][1]["output"], "Answer: hi there");
+}
+
+TEST_F(HostAsk, AnAskWaitsForTheCommandOfAnAbandonedAsk) {
+  recruit("Sh", "PS1='$ ' bash --norc --noprofile", "$");
+  PendingAsk gone(host, lead, {{"target", "Sh"}, {"prompt", "sleep 2; echo late"}});
+  std::this_thread::sleep_for(500ms);
+  gone.hang_up();
+  // Typed once the shell waits again: the answer is the ask's own, with
+  // nothing of the command before it.
+  Json request = {{"command", "ask"}, {"target", "Sh"}, {"prompt", "echo next"}};
+  Json next = host.request(lead, request);
+  for (auto until = Clock::now() + 10s; next.dump().find("busy") != std::string::npos && Clock::now() < until;) {
+    std::this_thread::sleep_for(50ms);
+    next = host.request(lead, request);
+  }
+  EXPECT_EQ(next["result"], Json({{"output", "next"}, {"awaitingInput", false}})) << next;
 }
 
 TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
@@ -330,7 +347,7 @@ TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
   // Enter after them.
   recruit("Raw",
           "stty -icanon -icrnl -echo min 1; echo ready; dd bs=1 count=9001 2>/dev/null | tr -d x | od -An -tx1; "
-          "sleep 600",
+          "cat >/dev/null",
           "ready");
   Json raw = host.result(lead, {{"command", "ask"}, {"target", "Raw"}, {"prompt", std::string(9000, 'x')}});
   EXPECT_EQ(raw["output"], "0d");
@@ -358,7 +375,7 @@ TEST_F(HostAsk, DismissalAndTheUpperBoundEndATurn) {
 }
 
 TEST_F(HostAsk, OutputIsValidUtf8) {
-  recruit("Dev", "echo ready; read line; printf 'bad \\377 \\355\\240\\200 end\\n'; sleep 600", "ready");
+  recruit("Dev", "echo ready; read line; printf 'bad \\377 \\355\\240\\200 end\\n'; cat >/dev/null", "ready");
   Json r = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "go"}});
   std::string out = r["output"];
   EXPECT_TRUE(wire::is_valid_utf8(out));

@@ -131,6 +131,11 @@ TEST_F(HostCanvas, FreeNamesTakeASuffix) {
   EXPECT_EQ(refusal_of([] { check_name("name", "a\x7f"); }), "name must not contain control characters");
   EXPECT_EQ(refusal_of([] { check_name("name", std::string(257, 'x')); }), "name is longer than 256 bytes");
   EXPECT_EQ(refusal_of([] { check_name("name", "Ümlaut — ok"); }), "<accepted>");
+  // C1 controls a terminal would act on, and text that reads otherwise
+  // than it is ("A\u202Eevil" shows as "Alive").
+  EXPECT_EQ(refusal_of([] { check_name("name", "a\u009b31m"); }), "name must not contain control characters");
+  EXPECT_EQ(refusal_of([] { check_name("name", "A\u202Eevil"); }), "name must not contain bidirectional controls");
+  EXPECT_EQ(refusal_of([] { check_name("name", "x\u2067y"); }), "name must not contain bidirectional controls");
 
   // A suffix never takes a name past the limit, nor cuts a character in two.
   std::string longest = std::string(253, 'x') + "ü";
@@ -147,6 +152,23 @@ TEST_F(HostCanvas, FreeNamesTakeASuffix) {
   EXPECT_EQ(canvas.free_terminal_name("Lead"), "Lead-20002");
   canvas.remove_terminal("Lead-7");
   EXPECT_EQ(canvas.free_terminal_name("Lead"), "Lead-7");
+}
+
+TEST_F(HostCanvas, NotesHaveASizeAndATotalLimit) {
+  std::string mib(kMaxNoteBytes, 'x');
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "big", mib + "x"); }),
+            "note too large: 1048577 bytes, at most 1048576 (1 MiB)");
+  for (int i = 0; i < 63; ++i) canvas.create_note("A", "n" + std::to_string(i), mib);
+  canvas.create_note("A", "half", std::string(kMaxNoteBytes / 2, 'x'));
+  canvas.create_note("A", "last", std::string(kMaxNoteBytes / 2 - 10, 'x'));
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "more", std::string(11, 'x')); }),
+            "notes full: all notes together hold at most 67108864 bytes (64 MiB)");
+  EXPECT_EQ(refusal_of([&] { canvas.edit_note("A", "last", "xx", "xxxxxxxxxxxxx"); }),
+            "notes full: all notes together hold at most 67108864 bytes (64 MiB)");
+  // What replaces a note counts without the text it replaces.
+  canvas.write_note("A", "n0", mib);
+  canvas.delete_note("A", "n1");
+  EXPECT_EQ(refusal_of([&] { canvas.create_note("A", "again", mib); }), "<accepted>");
 }
 
 TEST_F(HostCanvas, SnapshotKeepsNoteRopesByName) {

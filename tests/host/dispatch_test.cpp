@@ -3,6 +3,7 @@
 // neither a read nor an undone change copies the canvas.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -107,6 +108,30 @@ TEST_F(HostDispatch, RefusedRequestsChangeNothing) {
   EXPECT_EQ(ask({{"command", "recruit"}, {"name", "X"}, {"role", "Nope"}})["ok"], false);
   EXPECT_EQ(canvas.snapshot(), before);
   EXPECT_EQ(canvas.free_terminal_name("X"), "X");
+}
+
+TEST_F(HostDispatch, ErrorsQuoteOnlyAWindowOfTheBadInput) {
+  // A megabyte of bad token, a command and a name: the reply stays short.
+  std::string huge(1 << 20, 'x');
+  Json check = {{"command", "check"}, {"target", huge}};
+  check.update(join("Lead"));
+  for (const std::string& line :
+       {"{\"command\":\"" + huge, wire::to_wire(Json{{"command", huge}}), wire::to_wire(check)}) {
+    Json reply = dispatcher.answer(line);
+    ASSERT_TRUE(well_formed(reply));
+    EXPECT_LE(reply["error"].get<std::string>().size(), kMaxErrorBytes + 3) << reply.dump().substr(0, 200);
+  }
+}
+
+TEST_F(HostDispatch, ThePersonsRequestsNeedASenderThatCanBeExamined) {
+  // No process behind the request, or one that has ended since it
+  // connected: not the person.
+  for (Client client : {Client{0, nullptr, nullptr}, Client{::getpid(), nullptr, nullptr, 1}}) {
+    Json reply;
+    client.respond = [&](const Json& r) { reply = r; };
+    dispatcher.handle(R"({"command":"ls"})", client);
+    EXPECT_EQ(reply["ok"], false) << reply;
+  }
 }
 
 TEST_F(HostDispatch, JoinedShellsAreTerminalsWithoutAScreen) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -315,12 +316,73 @@ TEST_F(HostFaults, NothingOutlivesDismissalOrTheHost) {
   expect_ok(lead, {"dismiss", "Jobs"}, "Entlassen: Jobs\n");
   // Everything in the terminal's session goes with it.
   EXPECT_TRUE(wait_for_end(job)) << job;
-  // What left the session is ended when the host stops.
-  ASSERT_TRUE(alive(own));
+  // What left the session goes with the terminal's control group where the
+  // host may create them, else when the host stops.
   ASSERT_EQ(host.stop(), 0);
   auto deadline = std::chrono::steady_clock::now() + 10s;
   while (alive(own) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(alive(own)) << own;
+  host.start();
+  lead = host.join("Lead");
+}
+
+/// The processes whose command line mentions `marker`.
+std::vector<pid_t> processes_with(const std::string& marker) {
+  std::vector<pid_t> out;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    pid_t pid = std::stoi(name);
+    if (alive(pid) && read_file("/proc/" + name + "/cmdline").find(marker) != std::string::npos) out.push_back(pid);
+  }
+  return out;
+}
+
+/// Waits until some process mentions `marker` (true) or none does for ten
+/// seconds (false), or, with `gone`, the other way round.
+bool wait_processes(const std::string& marker, bool gone) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (processes_with(marker).empty() != gone) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+TEST_F(HostFaults, NothingOutlivesTheHostStoppedTwiceOrKilled) {
+  // A process that forks while its parent exits, over and over, in the
+  // terminal's session and in one of its own; both ignore the hang-up.
+  std::string hop = host.dir() + "/hop.sh";
+  std::ofstream(hop) << "sleep 0.05; sh '" << hop << "' & exit 0\n";
+  std::string start = "trap '' HUP; sh '" + hop + "'; setsid sh '" + hop + "' >/dev/null 2>&1 & exec sleep 600";
+  host.recruit(lead, "Hop", start);
+  ASSERT_TRUE(wait_processes(hop, false));
+  ::kill(host.pid(), SIGTERM);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_GE(host.stop(), 0);  // the second signal kills at once
+  EXPECT_TRUE(wait_processes(hop, true)) << processes_with(hop).size() << " left";
+
+  // Killed: control groups, where the host may create them, end all that
+  // the terminals started; elsewhere, what left their sessions survives.
+  host.start();
+  lead = host.join("Lead");
+  host.recruit(lead, "Hop", start);
+  std::string group;
+  for (int i = 0; i < 500 && group.empty(); ++i, std::this_thread::sleep_for(20ms)) {
+    for (pid_t pid : processes_with(hop)) group = read_file("/proc/" + std::to_string(pid) + "/cgroup");
+  }
+  ASSERT_FALSE(group.empty());
+  bool grouped = group.find("welkmora-host-") != std::string::npos;
+  ::kill(host.pid(), SIGKILL);
+  EXPECT_EQ(host.stop(), -1);
+  if (grouped) {
+    EXPECT_TRUE(wait_processes(hop, true)) << processes_with(hop).size() << " left after the host was killed";
+  } else {
+    std::cout << "[ note ] no control groups here: the session and subreaper path ran\n";
+    for (int round = 0; round < 100 && !processes_with(hop).empty(); ++round) {
+      for (pid_t pid : processes_with(hop)) ::kill(pid, SIGKILL);
+    }
+  }
   host.start();
   lead = host.join("Lead");
 }

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +16,9 @@
 #include <thread>
 
 #include "host_process.h"
+#include "loop/log.h"
 #include "pty_process.h"
+#include "server/attach_filter.h"
 
 using namespace harness;
 using namespace std::chrono_literals;
@@ -109,6 +113,11 @@ TEST_F(HostPerson, SendKeysInterruptsAShellThenAskWorks) {
   EXPECT_EQ(person({"send-keys", "Sh", "-l", "echo", "Space"}).status, 0);
   EXPECT_NE(host.check_until(boss, "Sh", "echoSpace").out.find("echoSpace"), std::string::npos);
 
+  // What is about to be typed counts: an input past the limit is refused.
+  Json huge = {{"command", "send-keys"}, {"name", "Sh"}, {"literal", true}, {"keys", {std::string(2 << 20, 'x')}}};
+  EXPECT_EQ(Json::parse(host.send_line(wire::to_wire(huge)))["error"],
+            "input too long: 2097152 bytes, at most 1048576");
+
   RunResult joined = person({"send-keys", "Boss", "x"});
   EXPECT_EQ(joined.status, 1);
   EXPECT_EQ(joined.err, "welkmora-host: cannot type into a joined shell: Boss\n");
@@ -144,9 +153,13 @@ TEST_F(HostPerson, AttachShowsTypesDetachesAndEndsWithTheProgram) {
 
 TEST_F(HostPerson, RecruitsGetNoneOfIt) {
   std::string out = host.dir() + "/out";
+  // The last probe runs below a line of 70 subshells in a session of its
+  // own, so only a far ancestor shows it is the recruit's.
   std::string cmd = "for c in ls 'send-keys Boss x' 'attach Boss' 'join X'; do " + host_path() + " $c >>" + out +
                     " 2>&1; echo status=$? >>" + out + "; done; " + "setsid " + host_path() + " ls >>" + out +
-                    " 2>&1; welkmora dismiss Boss >>" + out + " 2>&1; echo all-probed >>" + out + "; sleep 600";
+                    " 2>&1; welkmora dismiss Boss >>" + out + " 2>&1; setsid bash -c 'd() { if [ $1 -gt 0 ]; then (d " +
+                    "$(($1 - 1))); else " + host_path() + " send-keys Boss x; echo deep=$?; fi; }; d 70' >>" + out +
+                    " 2>&1; echo all-probed >>" + out + "; sleep 600";
   host.recruit(boss, "R", "PATH=" + std::filesystem::path(WELKMORA_BIN).parent_path().string() + ":$PATH; " + cmd);
   std::string text = wait_for(out, "all-probed");
   for (std::string command : {"ls", "send-keys", "attach", "join"}) {
@@ -155,10 +168,34 @@ TEST_F(HostPerson, RecruitsGetNoneOfIt) {
         << text;
   }
   EXPECT_EQ(text.find("status=0"), std::string::npos) << text;
+  EXPECT_NE(text.find("send-keys is for the person at the host, not for terminal R\ndeep=1\n"), std::string::npos)
+      << text;
   EXPECT_NE(text.find("ls is for the person at the host, not for terminal R\nwelkmora: cannot dismiss Boss: it is "
                       "the person's shell\n"),
             std::string::npos)
       << text;
+}
+
+TEST_F(HostPerson, ARequestOutlivingTheProcessThatConnectedIsNotThePersons) {
+  // A child connects and ends; the request comes later over its socket (as
+  // from a recruit's process that forked and exited before sending).
+  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", host.socket_path().c_str());
+  pid_t child = ::fork();
+  if (child == 0) _exit(::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+  std::string request = R"({"command":"send-keys","name":"Boss","keys":["x"]})"
+                        "\n";
+  ASSERT_EQ(::write(fd.get(), request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char reply[512] = {};
+  ASSERT_GT(::read(fd.get(), reply, sizeof reply - 1), 0);
+  EXPECT_EQ(std::string(reply),
+            R"({"error":"send-keys is for the person at the host: the requesting process has ended","ok":false})"
+            "\n");
 }
 
 TEST(HostActivityLog, OneLinePerEvent) {
@@ -174,10 +211,14 @@ TEST(HostActivityLog, OneLinePerEvent) {
   host.client(boss, {"dismiss", "Dev"});
   std::string text = wait_for(log, "dismiss");
   for (std::string line : {" join name=Boss pid=", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
-                           " answer name=Dev by=Boss duration=", " refused by=Boss command=list reason=\"unknown",
+                           " answer name=Dev by=Boss duration=", " claimed=Boss command=list reason=\"unknown",
                            " dismiss name=Dev by=Boss\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   }
+  // A wrong token proves nothing: the log names the sender's process, not
+  // the terminal it claimed to be.
+  EXPECT_EQ(text.find(" refused by=Boss"), std::string::npos) << text;
+  EXPECT_NE(text.find(" refused pid="), std::string::npos) << text;
   EXPECT_EQ(text.find("listening"), std::string::npos) << "the log holds events only";
   EXPECT_EQ(host.error_output().find(" join "), std::string::npos);
 }
@@ -210,4 +251,38 @@ TEST_F(HostPerson, JoinedShellsLeaveWithTheirShell) {
   Env again = host.join("Temp");
   EXPECT_EQ(again.at("WELKMORA_TERMINAL_ID"), "Temp");
   EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "Mine"}})["content"], "m");
+}
+
+TEST(HostAttachFilter, PassesDrawingAndDropsWhatOutlivesTheAttach) {
+  host::AttachFilter filter;
+  std::string drawing = "a\x1b[1;31mb\x1b[2J\x1b[5;1H\x1b[?25l\x1b[?1000h\x1b[?5h\x1b(0q\x1b(B\x1b[0 q\r\n\xc3\xa9";
+  EXPECT_EQ(filter.pass(drawing), drawing);
+  // Clipboard writes, titles, DCS and APC strings (split across chunks),
+  // C1 controls as UTF-8, queries, window operations, unknown modes, a
+  // full reset, key modes and ENQ's answerback.
+  std::string text = filter.pass(
+      "1\x1b]52;c;ZXZpbA==\x07"
+      "2\x1b]0;title\x1b\\"
+      "3\x1bP+q544e\x1b");
+  text += filter.pass("\\4\x1b_apc\x1b\\5\xc2");
+  text += filter.pass(
+      "\x9b"
+      "31m6\x1b[6n\x1b[>c\x1b[8;1;1t");
+  text += filter.pass(
+      "\x1b[?1001h\x1b[?3h\x1b"
+      "c\x1b[>4;2m\x05"
+      "7");
+  EXPECT_EQ(text,
+            "12345"
+            "31m67");
+  EXPECT_FALSE(filter.switched_screen());
+  // A switch of screens is not passed; the attachment redraws instead.
+  EXPECT_EQ(filter.pass("\x1b[?1049h"), "");
+  EXPECT_TRUE(filter.switched_screen());
+}
+
+TEST(HostActivityLog, ControlsAreEscapedWhereverTheyArePrinted) {
+  EXPECT_EQ(host::escape_controls("a\x1b[31m\xc2\x9b"
+                                  "1m\xe2\x80\xae\xff!"),
+            "a\\x1b[31m\\xc2\\x9b1m\xe2\x80\xae\\xff!");
 }

@@ -99,13 +99,13 @@ TEST(HostServer, ConnectionsStayWithinTheMemoryBudget) {
   // Replies nobody reads: the largest are dropped, cut short.
   wire::Json lead = wire::Json::parse(host.exchange(R"({"command":"join","name":"Lead"})"))["result"];
   wire::Json request = {
-      {"command", "note"},          {"sub", "create"},       {"name", "big"}, {"content", std::string(3 << 20, 'x')},
+      {"command", "note"},          {"sub", "create"},       {"name", "big"}, {"content", std::string(1 << 20, 'x')},
       {"terminalId", lead["name"]}, {"token", lead["token"]}};
   ASSERT_EQ(host.exchange(wire::to_wire(request)), "{\"ok\":true,\"result\":{\"name\":\"big\"}}\n");
   request["sub"] = "read";
   request.erase("content");
   std::vector<std::unique_ptr<harness::RawClient>> readers;
-  for (int i = 0; i < 8; ++i) readers.push_back(host.client(wire::to_wire(request) + "\n"));
+  for (int i = 0; i < 16; ++i) readers.push_back(host.client(wire::to_wire(request) + "\n"));
   std::this_thread::sleep_for(2s);  // all replies made before anyone reads
   int cut = 0;
   for (auto& c : readers) {
@@ -142,4 +142,22 @@ TEST(HostServer, ADroppedConnectionGivesItsMemoryBackAtOnce) {
   connection.shed(Connection::kOverBudget);
   EXPECT_EQ(held, 0u);
   EXPECT_LT(in_use(), before + (1u << 20));
+}
+
+TEST(HostServer, ARequestCountsWhileItIsServedEvenWhenItsClientHasGone) {
+  // An unfinished request whose client closed is served as it stands; its
+  // bytes, and what parsing makes of them, stay in the budget meanwhile.
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+  wire::UniqueFd client(fds[1]);
+  Reactor reactor;
+  std::size_t held = 0, held_when_served = 0;
+  Connection connection(
+      reactor, wire::UniqueFd(fds[0]), {},
+      {[&](const std::string&) { held_when_served = held; }, [] {}, [&](std::size_t bytes) { held = bytes; }});
+  std::string request(64 << 10, ' ');
+  ASSERT_EQ(::send(client.get(), request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  client.reset();
+  for (int i = 0; i < 100 && held_when_served == 0; ++i) reactor.run_once(Clock::now() + 10ms);
+  EXPECT_GE(held_when_served, 2 * request.size());
 }

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "terminals/activity.h"
+
 using namespace host;
 using namespace std::chrono_literals;
 
@@ -176,6 +178,105 @@ TEST(TurnTracker, UpperBoundWhenTheOutputNeverStops) {
   EXPECT_EQ(state(stuck, t0 + 10s), TurnState::kTimedOut);
 }
 
+namespace {
+
+TurnSignals kernel(Activity activity, std::string_view cursor_line = "", bool at_home = false, bool alternate = false) {
+  return {cursor_line, false, false, activity, at_home, alternate};
+}
+
+}  // namespace
+
+TEST(TurnTracker, TheKernelSaysWhetherThePeerStillWorks) {
+  // Running or busy (a timer, a child): no end however long the quiet.
+  TurnTracker t = entered();
+  EXPECT_EQ(state(t, entered_at + 30s, kernel(Activity::kRunning)), TurnState::kRunning);
+  EXPECT_EQ(state(t, entered_at + 30s, kernel(Activity::kBusy, "$")), TurnState::kRunning);
+  EXPECT_EQ(t.next_deadline(), entered_at + 30s + 100ms);  // looked at again soon
+  // Waiting on the terminal: after the short quiet, at the idle prompt or not.
+  EXPECT_EQ(state(t, entered_at + 30s, kernel(Activity::kWaiting, "$", true)), TurnState::kEnded);
+  TurnTracker asked = entered();
+  asked.output_seen(entered_at + 10ms);
+  EXPECT_EQ(state(asked, entered_at + 40ms, kernel(Activity::kWaiting, "Select option [1-3]")), TurnState::kRunning);
+  TurnVerdict v = asked.judge(entered_at + 60ms, kernel(Activity::kWaiting, "Select option [1-3]"));
+  EXPECT_EQ(v.state, TurnState::kAwaitingInput);
+  EXPECT_EQ(v.reason, "input");
+}
+
+TEST(TurnTracker, TickingPeersByWhatTheyShow) {
+  // A REPL that evaluates with a timer set shows a blank line: it goes on.
+  TurnTracker node = entered();
+  EXPECT_EQ(state(node, entered_at + 10s, kernel(Activity::kTicking, "")), TurnState::kRunning);
+  EXPECT_EQ(state(node, entered_at + 10s, kernel(Activity::kTicking, ">", true)), TurnState::kEnded);
+  // A monitor on the alternate screen keeps redrawing: the settle time after
+  // the Enter ends it anyway.
+  TurnTracker monitor = entered();
+  monitor.output_seen(entered_at + 1900ms);
+  TurnVerdict v = monitor.judge(entered_at + 2000ms, kernel(Activity::kTicking, "Load average", false, true));
+  EXPECT_EQ(v.state, TurnState::kEnded);
+  EXPECT_EQ(v.reason, "redraw");
+  // The upper bound counts from the ask, also when the prompt went out later.
+  TurnTracker late(rule(2000ms, 10000ms), t0 + 4s, t0);
+  late.enter_written(t0 + 4s);
+  EXPECT_EQ(state(late, t0 + 10s, kernel(Activity::kRunning)), TurnState::kTimedOut);
+}
+
+TEST(Activity, SystemCallsAndStates) {
+  EXPECT_EQ(classify_syscall("running", 'R').blocked, Blocked::kRunning);
+  EXPECT_EQ(classify_syscall("0 0x0 0x5642 0x2000 0x0 0x7 0x5 0x7ffc 0x7fd0", 'R').blocked, Blocked::kRunning);
+  BlockedCall read = classify_syscall("0 0xc 0x7ffe 0x1 0x8 0x7 0x56 0x7ffe 0x7f", 'S');  // zsh reads fd 12
+  EXPECT_EQ(read.blocked, Blocked::kInput);
+  EXPECT_EQ(read.read_fd, 12);
+  EXPECT_EQ(classify_syscall("270 0x1 0x7ffd 0x0 0x0 0x0 0x7ffd 0x7ffd 0x7f", 'S').blocked, Blocked::kInput);
+  EXPECT_EQ(classify_syscall("7 0x55b5 0x4 0xffffffff 0x0 0x0 0x0 0x7fff 0x7f", 'S').blocked, Blocked::kInput);
+  EXPECT_EQ(classify_syscall("281 0x10 0x7ffc 0x400 0xb92 0x0 0x8 0x7ffc 0x7f", 'S').blocked, Blocked::kInputOrTimer);
+  EXPECT_EQ(classify_syscall("230 0x0 0x0 0x7ffe 0x7ffe 0x0 0x0 0x7ffe 0x7f", 'S').blocked, Blocked::kTimer);
+  EXPECT_EQ(classify_syscall("61 0xffffffff 0x7ffe 0x2 0x0 0x0 0x0 0x7ffe 0x7f", 'S').blocked, Blocked::kElsewhere);
+
+  auto verdict = [](std::initializer_list<Blocked> blocked) {
+    ActivityTally tally;
+    for (Blocked b : blocked) tally.add(b);
+    return tally.verdict();
+  };
+  EXPECT_EQ(verdict({Blocked::kInput, Blocked::kElsewhere}), Activity::kWaiting);  // cat | grep
+  EXPECT_EQ(verdict({Blocked::kInput, Blocked::kRunning}), Activity::kRunning);
+  EXPECT_EQ(verdict({Blocked::kInput, Blocked::kTimer}), Activity::kBusy);
+  EXPECT_EQ(verdict({Blocked::kInput, Blocked::kInputOrTimer}), Activity::kTicking);
+  EXPECT_EQ(verdict({Blocked::kElsewhere}), Activity::kBusy);
+  EXPECT_EQ(verdict({}), Activity::kUnknown);
+}
+
+TEST(IdlePrompt, LearnedPromptsAndTheirVariants) {
+  EXPECT_TRUE(similar_prompt("root@h:/work#", "root@h:/#"));    // another directory
+  EXPECT_TRUE(similar_prompt("root@h /w>", "root@h /w [1]>"));  // fish after a failure
+  EXPECT_FALSE(similar_prompt(">>>", "..."));                   // continuation prompts
+  EXPECT_FALSE(similar_prompt("sqlite>", "...>"));
+  EXPECT_FALSE(similar_prompt("root@h:/work#", "root@h:/work# ls"));
+  EXPECT_FALSE(similar_prompt("demo>", "do you agree?"));
+  EXPECT_TRUE(similar_prompt("", ""));
+
+  Home home;
+  home.group = 101;
+  home.mode = TtyMode{false, false, true};
+  home.learn_prompt(">>>");
+  ScreenText now = ScreenText{0, {">>> print(1)", "1", ">>> "}, {}, 3, 2, false};
+  PtyState pty{101, 100, TtyMode{false, false, true}, Activity::kWaiting};
+  EXPECT_TRUE(at_home_prompt(home, now, pty));
+  EXPECT_FALSE(at_home_prompt(home, now, {102, 100, TtyMode{false, false, true}, Activity::kWaiting}));
+  EXPECT_FALSE(at_home_prompt(home, now, {101, 100, TtyMode{true, true, true}, Activity::kWaiting}));
+
+  // Ready for a prompt: waiting after a short quiet; never while it works.
+  TurnRule r = rule();
+  EXPECT_TRUE(ready_for_prompt(home, now, pty, 60ms, r));
+  EXPECT_FALSE(ready_for_prompt(home, now, pty, 10ms, r));
+  EXPECT_FALSE(ready_for_prompt(home, now, {101, 100, std::nullopt, Activity::kRunning}, 60s, r));
+  EXPECT_FALSE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kUnknown}, 1s, r));
+  EXPECT_TRUE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kUnknown}, 2s, r));
+  // A program still starting may tick before its prompt is up.
+  ScreenText starting = ScreenText{0, {"Welcome", ""}, {}, 2, 1, false};
+  EXPECT_FALSE(ready_for_prompt(Home{}, starting, {101, 100, std::nullopt, Activity::kTicking}, 1s, r));
+  EXPECT_TRUE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kTicking}, 60ms, r));
+}
+
 TEST(InputRequest, QuestionsAndPrompts) {
   for (const char* line : {
            "Proceed? [y/n] ",
@@ -340,33 +441,57 @@ TEST(TurnOutput, AbsoluteRowsSurviveScrolling) {
 TEST(TurnOutput, MarkRowScrolledOutOfTheKeptScrollback) {
   TurnMark mark{.row = 100, .text = "demo>"};
   ScreenText now = screen_of({"line 7", "line 8", "", "line 9", "demo> "}, 3, 150);
-  EXPECT_EQ(turn_output(mark, now, "line"), "line 7\nline 8\n\nline 9");
+  // Rows 101 to 149 are gone (row 100 held the echo): the answer says so.
+  EXPECT_EQ(turn_output(mark, now, "line"), "[... 49 earlier lines not kept]\nline 7\nline 8\n\nline 9");
 }
 
-TEST(TurnOutput, RedrawnScreenGivesTheVisibleScreen) {
+TEST(TurnOutput, ARedrawnScreenGivesWhatChanged) {
+  // An inline UI redraws its input line: the rows that were there at the mark
+  // are left out, and so is its transcript's quote of the prompt.
   TurnMark mark = mark_of(screen_of({"history", "\xE2\x94\x82 > \xE2\x94\x82"}));
   ScreenText now = screen_of({"history", "> hello", "", "Done, all good.", "\xE2\x94\x82 > \xE2\x94\x82", ""}, 4);
-  EXPECT_EQ(turn_output(mark, now, "hello"), "Done, all good.\n\xE2\x94\x82 > \xE2\x94\x82");
+  EXPECT_EQ(turn_output(mark, now, "hello"), "Done, all good.");
+
+  // Rows that scrolled into the scrollback since the mark count too.
+  TurnMark top = mark_of(screen_of({"Ready", "> "}, 2, 10));
+  ScreenText long_answer = screen_of({"> hi", "1", "2", "3", "Ready", "> "}, 2, 10);
+  EXPECT_EQ(turn_output(top, long_answer, "hi"), "1\n2\n3");
 
   // A cleared screen: the mark row is beyond the rows that are left.
   TurnMark deep{.row = 40, .text = "demo>"};
   EXPECT_EQ(turn_output(deep, screen_of({"", "fresh", "demo> "}, 3, 0), "x"), "fresh");
-
-  // Fewer rows than the screen claims: all of them.
-  EXPECT_EQ(turn_output(deep, screen_of({"a", "b"}, 24, 0), "x"), "a\nb");
 }
 
-TEST(TurnOutput, TheAlternateScreenGivesTheVisibleScreen) {
-  // A full-screen program keeps its input line on the same row: that row
-  // still begins with the mark, but the answer is above it.
-  ScreenText before = screen_of({"Welcome", "", "> ", "? for shortcuts"});
+TEST(TurnOutput, TheAlternateScreenGivesWhatChanged) {
+  // A full-screen program keeps its input line and footer where they were,
+  // and its earlier answers stay on screen: none of it is the answer.
+  ScreenText before = screen_of({"> first", "Answer: first", "", "> ", "? for shortcuts"});
   before.alternate = true;
-  before.cursor_row = 2;
+  before.cursor_row = 3;
   TurnMark mark = mark_of(before);
-  ScreenText now = screen_of({"> hello", "Answer: hello", "> ", "? for shortcuts"});
+  ScreenText now = screen_of({"> first", "Answer: first", "> hello", "Answer: first", "> ", "? for shortcuts"});
   now.alternate = true;
-  now.cursor_row = 2;
-  EXPECT_EQ(turn_output(mark, now, "hello"), "> hello\nAnswer: hello\n>\n? for shortcuts");
+  now.cursor_row = 4;
+  EXPECT_EQ(turn_output(mark, now, "hello", true), "Answer: first");
+
+  // Back on the normal screen (a pager or an editor quit): the rows from
+  // where the normal screen went on, not what it showed before.
+  EXPECT_EQ(turn_output(mark, screen_of({"$ seq 100 | less", "$", "$ "}), "q", true, 1), "");
+  EXPECT_EQ(turn_output(mark, screen_of({"$ vim x", "E37: No write", "$ "}), ":q", true, 1), "E37: No write");
+}
+
+TEST(TurnOutput, WrappedRowsAreJoined) {
+  TurnMark mark = mark_of(screen_of({"$ "}));
+  ScreenText now = screen_of({"$ cat f", std::string(10, 'a'), std::string(10, 'b'), "c", "$ "});
+  now.continued = {false, false, true, false, false};
+  EXPECT_EQ(turn_output(mark, now, "cat f"), std::string(10, 'a') + std::string(10, 'b') + "\nc");
+}
+
+TEST(TurnOutput, AChangedPromptIsLeftOutWhenTheTurnEndedThere) {
+  TurnMark mark = mark_of(screen_of({"root@h:/work# "}));
+  ScreenText now = screen_of({"root@h:/work# cd /", "root@h:/# "});
+  EXPECT_EQ(turn_output(mark, now, "cd /"), "root@h:/#");
+  EXPECT_EQ(turn_output(mark, now, "cd /", true), "");
 }
 
 TEST(TurnOutput, CursorElsewhereKeepsTheLastRow) {

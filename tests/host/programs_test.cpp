@@ -1,0 +1,184 @@
+// Real programs that nobody here wrote as peers, driven through `ask` as an
+// agent drives them: shells, REPLs, a pager, an editor, a monitor and a
+// full-screen agent. Every answer is checked exactly, with the warning for a
+// program that waits for an answer. The host runs with a short --max-wait,
+// so a turn that hangs fails fast; the only bounds on time are generous ones
+// that catch a turn ended by the upper bound. Speed is for
+// scripts/bench-ask.sh. A program that is not installed is skipped
+// (scripts/setup.sh installs them all).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "host_process.h"
+
+using namespace harness;
+using wire::Json;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+/// An answer as the host gives it.
+Json answer(const std::string& output, bool awaiting = false) {
+  return {{"output", output}, {"awaitingInput", awaiting}};
+}
+
+class RealPrograms : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.start({"--max-wait", "30s"});
+    lead = host.join("Lead");
+  }
+  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
+
+  /// Recruits `name` running `cmd` (under `sh -c`, after the harness's own
+  /// command: a wrapper, as a user's --command is), when `program` exists.
+  /// The first ask waits for the program's first prompt itself.
+  bool recruit(const std::string& name, const std::string& program, const std::string& cmd) {
+    if (!std::filesystem::exists("/usr/bin/" + program)) return false;
+    host.recruit(lead, name, cmd);
+    return true;
+  }
+
+  /// One ask; its answer, checked to come well before the upper bound.
+  Json ask(const std::string& name, const std::string& prompt) {
+    auto start = Clock::now();
+    Json r = host.result(lead, {{"command", "ask"}, {"target", name}, {"prompt", prompt}});
+    EXPECT_LT(Clock::now() - start, 20s) << name << ": " << prompt;
+    return r;
+  }
+
+  HostProcess host;
+  Env lead;
+};
+
+#define REQUIRE(recruited)             \
+  do {                                 \
+    if (!(recruited)) {                \
+      GTEST_SKIP() << "not installed"; \
+    }                                  \
+  } while (false)
+
+}  // namespace
+
+TEST_F(RealPrograms, BashQuestionsAndChangedPrompts) {
+  REQUIRE(recruit("B", "bash", "PS1='\\w\\$ ' exec env bash --norc --noprofile"));
+  std::string file = host.dir() + "/f";
+  EXPECT_EQ(ask("B", "echo hi"), answer("hi"));  // no start-up screen
+  EXPECT_EQ(ask("B", "touch " + file + "; rm -i " + file),
+            answer("rm: remove regular empty file '" + file + "'?", true));
+  EXPECT_EQ(ask("B", "y"), answer(""));
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(ask("B", "cd /"), answer(""));  // the prompt changed, and is left out
+  EXPECT_EQ(ask("B", "read -p 'Select option [1-3] ' x"), answer("Select option [1-3]", true));
+  EXPECT_EQ(ask("B", "2"), answer(""));
+  EXPECT_EQ(ask("B", "echo $x $PWD"), answer("2 /"));
+}
+
+TEST_F(RealPrograms, OtherShells) {
+  bool dash = recruit("D", "dash", "PS1='$ ' dash");
+  bool zsh = recruit("Z", "zsh", "PS1='%~%# ' zsh -f");
+  bool fish = recruit("F", "fish", "fish");
+  if (dash) {
+    // Builtins busy for seconds without a word: no early, empty answer.
+    EXPECT_EQ(ask("D", "i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done; echo busydone"), answer("busydone"));
+    EXPECT_EQ(ask("D", "echo next"), answer("next"));
+  }
+  if (zsh) {
+    Json paged = ask("Z", "seq 100 | less");
+    EXPECT_EQ(paged["awaitingInput"], true) << paged;
+    EXPECT_TRUE(paged["output"].get<std::string>().starts_with("1\n2\n3\n")) << paged;
+    EXPECT_EQ(ask("Z", "q"), answer(""));
+    EXPECT_EQ(ask("Z", "echo after"), answer("after"));
+  }
+  if (fish) {
+    EXPECT_EQ(ask("F", "echo hi"), answer("hi"));
+    EXPECT_EQ(ask("F", "false"), answer(""));  // its prompt now shows the status
+    EXPECT_EQ(ask("F", "echo after"), answer("after"));
+  }
+  if (!dash && !zsh && !fish) GTEST_SKIP() << "not installed";
+}
+
+TEST_F(RealPrograms, Repls) {
+  REQUIRE(recruit("P", "python3", "python3 -q"));
+  EXPECT_EQ(ask("P", "print(6*7)"), answer("42"));
+  EXPECT_EQ(ask("P", "x = input('Größe? ')"), answer("Größe?", true));  // readline echoes a byte at a time
+  EXPECT_EQ(ask("P", "bob"), answer(""));
+  EXPECT_EQ(ask("P", "for c in x:"), answer("...", true));  // a continuation prompt
+  EXPECT_EQ(ask("P", "  print(c)"), answer("", true));
+  EXPECT_EQ(ask("P", ""), answer("b\no\nb"));
+  EXPECT_EQ(ask("P", "import time; time.sleep(3); print('slept')"), answer("slept"));
+
+  if (recruit("N", "node", "node")) {
+    // A timer, three silent seconds: the answer comes when it is done.
+    EXPECT_EQ(ask("N", "await new Promise(r => setTimeout(r, 3000)); 'done'"), answer("'done'"));
+    EXPECT_EQ(ask("N", "6*7"), answer("42"));
+  }
+  if (recruit("S", "sqlite3", "sqlite3")) {
+    EXPECT_EQ(ask("S", "select 6*7"), answer("...>", true));
+    EXPECT_EQ(ask("S", ";"), answer("42"));
+  }
+  if (recruit("C", "bc", "bc -q")) {
+    EXPECT_EQ(ask("C", "scale=3; 1/3"), answer(".333"));
+  }
+  if (recruit("L", "lua5.4", "lua5.4")) {
+    EXPECT_EQ(ask("L", "print(6*7)"), answer("42"));
+  }
+  if (recruit("E", "ed", "ed")) {
+    EXPECT_EQ(ask("E", "a"), answer(""));
+    EXPECT_EQ(ask("E", "hello"), answer(""));
+    EXPECT_EQ(ask("E", "."), answer(""));
+    EXPECT_EQ(ask("E", ",p"), answer("hello"));
+  }
+  if (recruit("G", "gdb", "gdb -q -nx")) {
+    Json paged = ask("G", "help all");
+    EXPECT_EQ(paged["awaitingInput"], true) << paged;
+    EXPECT_TRUE(paged["output"].get<std::string>().ends_with(
+        "\n--Type <RET> for more, q to quit, c to continue without paging--"))
+        << paged;
+    EXPECT_EQ(ask("G", "q"), answer("Quit"));
+    EXPECT_EQ(ask("G", "print 6*7"), answer("$1 = 42"));
+  }
+}
+
+TEST_F(RealPrograms, FullScreenPrograms) {
+  REQUIRE(recruit("V", "vim", "PS1='$ ' bash --norc --noprofile"));
+  Json vim = ask("V", "vim -u NONE -N x");
+  EXPECT_EQ(vim["awaitingInput"], false) << vim;  // an editor redraws on its timer: the settle time ends it
+  EXPECT_EQ(ask("V", ":q"), answer(""));          // back at the shell, nothing of vim's screen
+  if (std::filesystem::exists("/usr/bin/man")) {
+    Json man = ask("V", "man ls");
+    EXPECT_EQ(man["awaitingInput"], true) << man;
+    EXPECT_NE(man["output"].get<std::string>().find("ls - list directory contents"), std::string::npos) << man;
+    EXPECT_EQ(ask("V", "q"), answer(""));
+  }
+  if (recruit("H", "htop", "htop")) {
+    Json htop = ask("H", "");  // it redraws every 1.5 s: never quiet
+    EXPECT_EQ(htop["awaitingInput"], false) << htop;
+  }
+}
+
+TEST_F(RealPrograms, AFullScreenAgent) {
+  host.recruit(lead, "Full", "exec bash '" WELKMORA_FULLSCREEN_AGENT "' 1");
+  host.recruit(lead, "Inline", "exec bash '" WELKMORA_FULLSCREEN_AGENT "' --inline 1");
+  // A spinner for a second, then the answer streams in: the rows that
+  // changed, without the transcript's echo, status, input line or footer.
+  EXPECT_EQ(ask("Full", "hello"), answer("Answer: hello"));
+  EXPECT_EQ(ask("Full", "again"), answer("Answer: again"));  // not the earlier answer still on screen
+  EXPECT_EQ(ask("Inline", "hi there"), answer("Answer: hi there"));
+  // A permission menu waits for a key.
+  EXPECT_EQ(ask("Full", "permission please"), answer("Allow this action?\n❯ 1. Yes   2. No   Esc to cancel", true));
+  EXPECT_EQ(ask("Full", "1"), answer("Allowed.\nReady"));  // the status line changed back too
+}
+
+TEST_F(RealPrograms, LongAnswers) {
+  REQUIRE(recruit("B", "bash", "PS1='$ ' bash --norc --noprofile"));
+  std::string all = ask("B", "seq 6000")["output"];
+  // What went beyond the kept scrollback is named, the rest is all there.
+  EXPECT_TRUE(all.starts_with("[... ")) << all.substr(0, 100);
+  EXPECT_TRUE(all.ends_with("\n5999\n6000")) << all.substr(all.size() - 100);
+  EXPECT_EQ(ask("B", "echo next"), answer("next"));
+}
