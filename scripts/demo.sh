@@ -4,12 +4,20 @@
 # recruits two demo agents and runs onboard, list, ask (single and --batch),
 # check and note, showing each command before its output; then the person's
 # seat: ls, send-keys into a shell recruit (Ctrl-C included) and the
-# activity log. It stops the host with SIGTERM at the end, and on any failure.
+# activity log. The host also serves the canvas page, whose address it
+# prints first, so the demo can be watched there. It stops the host with
+# SIGTERM at the end, and on any failure; with --keep it leaves it running
+# at the end and tells how to join it and stop it. The programs come from
+# the Release build of scripts/build-release.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake -S . -B build -G Ninja ${CI:+-DWELKMORA_WERROR=ON} >/dev/null
-cmake --build build --target welkmora welkmora-host >/dev/null
+keep=0
+case ${1:-} in
+  --keep) keep=1 ;;
+  "") ;;
+  *) echo "usage: bash scripts/demo.sh [--keep]" >&2; exit 2 ;;
+esac
+bash scripts/build-release.sh
 
 work=$(mktemp -d)
 host_pid=
@@ -23,6 +31,7 @@ stop_host() {
 }
 cleanup() {
   local status=$?
+  [ $keep = 1 ] && [ $status -eq 0 ] && return 0
   stop_host || true
   if [ $status -ne 0 ] && [ -s "$work/host.log" ]; then
     echo "demo: failed; the host's log:" >&2
@@ -48,18 +57,25 @@ wait_ready() {
   return 1
 }
 
-export PATH="$PWD/build:$PATH"
+export PATH="$PWD/build-release:$PATH"
 export WELKMORA_DEMO_DELAY=1
 socket="$work/host.sock"
 
 echo "== welkmora-host serves a canvas on $socket"
-welkmora-host serve --socket "$socket" --state "$work/state.json" --settle 1s </dev/null 2>"$work/host.log" &
+welkmora-host serve --socket "$socket" --state "$work/state.json" --settle 1s --web 127.0.0.1:0 \
+  </dev/null 2>"$work/host.log" &
 host_pid=$!
+url=
 for _ in $(seq 100); do
-  [ -S "$socket" ] && break
+  url=$(sed -n 's/^welkmora-host: canvas: //p' "$work/host.log")
+  [ -S "$socket" ] && [ -n "$url" ] && break
   kill -0 "$host_pid" 2>/dev/null || exit 1
   sleep 0.1
 done
+echo "   and the canvas page on:"
+echo
+echo "     $url"
+echo
 
 echo "== This shell joins the canvas as \"Lead\""
 printf '$ eval "$(welkmora-host join Lead --socket %s)"\n' "$socket"
@@ -98,6 +114,17 @@ echo "== The host's activity log (standard error of serve)"
 grep -v '^welkmora-host:' "$work/host.log" || true
 
 echo
+if [ $keep = 1 ]; then
+  echo "== The workspace keeps running (the host is process $host_pid); its page:"
+  echo
+  echo "     $url"
+  echo
+  echo "   Put a shell of yours on the canvas, with the client at hand:"
+  echo "     export PATH=\"$PWD/build-release:\$PATH\""
+  echo "     eval \"\$(welkmora-host join Me --socket $socket)\""
+  echo "   Stop it: kill $host_pid"
+  exit 0
+fi
 echo "== Stopping the host (SIGTERM): it hangs up Alice and Bob"
 stop_host
 echo "welkmora-host exited with status 0"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12. Idempotent, and
-# quiet when everything is present already.
+# quiet when everything is present already. With --build, only what building
+# and running the programs needs (scripts/start.sh and scripts/demo.sh use
+# that): no test, fuzzing, man page or packaging tools, no browser.
 set -euo pipefail
 
 # python3 is a REPL the host's tests ask; the last line holds the other real
@@ -17,17 +19,25 @@ packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvt
           python3-selenium chromium chromium-driver
           dash nodejs sqlite3 bc gdb ed less vim htop man-db lua5.4 procps)
 
+if [ "${1:-}" = --build ]; then
+  packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libvterm-dev
+            libwebsockets-dev libwebsockets-evlib-uv libuv1-dev)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: missing packages: ${missing[*]} (run as root to install them)" >&2
-  exit 1
+  if ! command -v sudo >/dev/null; then
+    echo "setup: missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  as_root=(sudo)
 fi
 echo "setup: installing ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

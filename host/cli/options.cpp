@@ -3,12 +3,18 @@
 #include <algorithm>
 
 namespace host::cli {
+namespace {
+
+/// A word the parser would read as an option rather than as an operand.
+bool looks_like_option(const std::string& word) { return word.size() >= 2 && word[0] == '-'; }
+
+}  // namespace
 
 Args::Args(std::span<const std::string> words, std::span<const OptionSpec> table) {
   bool options_end = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (options_end || word.size() < 2 || word[0] != '-') {
+    if (options_end || !looks_like_option(word)) {
       operands_.push_back(word);
       continue;
     }
@@ -22,7 +28,11 @@ Args::Args(std::span<const std::string> words, std::span<const OptionSpec> table
       values_[word];
       continue;
     }
-    if (i + 1 >= words.size()) throw UsageError(word + " needs a value");
+    // A value that looks like an option is one forgotten, not a value: taken
+    // as one, `--web --socket x` would leave "x" as a stray operand.
+    if (i + 1 >= words.size() || looks_like_option(words[i + 1])) {
+      throw UsageError(word + " needs " + std::string(it->value));
+    }
     values_[word] = words[++i];
   }
 }

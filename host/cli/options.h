@@ -30,7 +30,8 @@ class Args {
  public:
   /// Reads `words`: options of `table` (with their values) anywhere, other
   /// words as operands in order; "--" ends the options. Throws UsageError
-  /// for an option `table` does not name, or one that lacks its value.
+  /// for an option `table` does not name, or one that lacks its value (the
+  /// end of the words, or a word that looks like an option, is no value).
   Args(std::span<const std::string> words, std::span<const OptionSpec> table);
 
   bool has(std::string_view flag) const { return values_.contains(std::string(flag)); }

@@ -275,16 +275,38 @@ std::string followed(const std::string& path) {
 /// Locks `lock` for this host; refuses when another host holds it, naming
 /// that host's process id, which the lock file holds.
 void lock_for_host(int lock, const std::string& path) {
-  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) throw std::runtime_error("cannot lock " + path + ".lock: " + wire::os_error_text(errno));
-    std::string holder;
-    (void)wire::read_all(lock, holder);
-    while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
-    throw std::runtime_error("another host uses the state file " + path +
-                             (holder.empty() ? std::string() : " (process " + holder + ")"));
+  if (::flock(lock, LOCK_EX | LOCK_NB) == 0) return;
+  if (errno != EWOULDBLOCK) throw std::runtime_error("cannot lock " + path + ".lock: " + wire::os_error_text(errno));
+  std::string holder;
+  (void)wire::read_all(lock, holder);
+  while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
+  throw std::runtime_error("another host uses the state file " + path +
+                           (holder.empty() ? std::string() : " (process " + holder + ")"));
+}
+
+/// Whether `fd` is the file that `name` names now.
+bool still_named(int fd, const std::string& name) {
+  struct stat held {};
+  struct stat named {};
+  return ::fstat(fd, &held) == 0 && ::lstat(name.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+/// Opens and locks `path`.lock for this host and writes its process id into
+/// it. A host that stops removes the file while it still holds the lock, so
+/// a lock won on a file that is no longer there is taken again on the file
+/// there now; two hosts never hold locks on different files of one name.
+wire::UniqueFd take_lock(const std::string& path) {
+  std::string name = path + ".lock";
+  for (;;) {
+    wire::UniqueFd lock(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!lock) throw std::runtime_error("cannot open " + name + ": " + wire::os_error_text(errno));
+    lock_for_host(lock.get(), path);
+    if (!still_named(lock.get(), name)) continue;
+    std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(lock.get(), 0) == 0) (void)wire::write_all(lock.get(), pid);
+    return lock;
   }
-  std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(lock, 0) == 0) (void)wire::write_all(lock, pid);
 }
 
 /// Removes the temporary files of `path` ("<name>.tmp-XXXXXX") that a host
@@ -322,10 +344,13 @@ Snapshot StateFile::load() const {
 int StateFile::claim() {
   path_ = followed(path_);
   require_regular(path_);
-  lock_.reset(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!lock_) throw std::runtime_error("cannot open " + path_ + ".lock: " + wire::os_error_text(errno));
-  lock_for_host(lock_.get(), path_);
+  lock_ = take_lock(path_);
   return remove_temporaries(path_);
+}
+
+StateFile::~StateFile() {
+  // Removed while still held, so no other host can have locked it meanwhile.
+  if (lock_) ::unlink((path_ + ".lock").c_str());
 }
 
 wire::Status StateFile::save(const Canvas& canvas) const {

@@ -6,7 +6,9 @@
 // a save costs the largest entry in memory, not the whole canvas again.
 //
 // One host uses a state file at a time: claim() takes a lock on FILE.lock
-// beside it and removes the temporary files a killed host left. A file the
+// beside it and removes the temporary files a killed host left; the lock
+// file goes when the host stops (a killed host leaves it, and the next one
+// takes it over). A file the
 // host cannot understand, or anything that is not a regular file, stops the
 // start and is left as it is. A symbolic link is followed: the host reads
 // and rewrites its target, and the link stays a link.
@@ -24,6 +26,10 @@ class StateFile {
   /// The state file at `path`, unclaimed: load() and save() work on the
   /// path as it stands.
   explicit StateFile(std::string path) : path_(std::move(path)) {}
+  /// Removes FILE.lock when this host claimed it.
+  ~StateFile();
+  StateFile(const StateFile&) = delete;
+  StateFile& operator=(const StateFile&) = delete;
 
   /// Makes this host the one that uses the file: follows a symbolic link to
   /// its target, refuses a path that names anything but a regular file (or

@@ -112,4 +112,6 @@ TEST(HostInteractive, TheShellIsLeadUntilItEnds) {
   EXPECT_EQ(user.wait(), 7) << user.transcript();
   EXPECT_TRUE(gone(dev));
   EXPECT_FALSE(std::filesystem::exists(dir + "/run/welkmora/host.sock"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/state/welkmora"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/state/welkmora/host-state.json.lock"));
 }

@@ -78,7 +78,12 @@ TEST(HostServe, UsageErrors) {
   EXPECT_EQ(flag.status, 2);
   EXPECT_EQ(flag.err.rfind("welkmora-host: unknown option: --sock\n", 0), 0u) << flag.err;
   RunResult value = run_host({"serve", "--socket"});
-  EXPECT_EQ(value.err.rfind("welkmora-host: --socket needs a value\n", 0), 0u) << value.err;
+  EXPECT_EQ(value.status, 2);
+  EXPECT_EQ(value.err.rfind("welkmora-host: --socket needs PATH\n", 0), 0u) << value.err;
+  // An option where a value belongs is named, not taken for the value.
+  RunResult forgotten = run_host({"serve", "--web", "--socket", "x.sock"});
+  EXPECT_EQ(forgotten.status, 2);
+  EXPECT_EQ(forgotten.err.rfind("welkmora-host: --web needs [ADDR:]PORT\n", 0), 0u) << forgotten.err;
   RunResult join = run_host({"join"});
   EXPECT_EQ(join.err.rfind("welkmora-host: join needs a NAME\n", 0), 0u) << join.err;
   RunResult help = run_host({"--help"});

@@ -53,11 +53,12 @@ TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
   EXPECT_EQ(host.result(lead_again, {{"command", "list"}})["agents"], Json::array());
   Env worker = host.recruit(lead_again, "Worker");
   EXPECT_TRUE(printed(host.client(worker, {"note", "read", "Plan"}), "ümlaut\nline 2\n"));
-  // Only the state file, its lock and the host's log are left beside the socket: no temporary files.
+  // Only the state file and the host's log are left beside the socket: no
+  // temporary files, and the lock file went with the host.
   EXPECT_EQ(host.stop(), 0);
   std::vector<std::string> files = dir_entries(host.dir());
   std::erase_if(files, [](const std::string& f) { return f.starts_with("recruit-"); });
-  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json", "state.json.lock"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json"}));
   struct stat st {};
   ASSERT_EQ(::stat(host.state_path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -180,9 +181,18 @@ TEST(HostState, OneHostPerStateFileAndNoLeftoverTemporaries) {
                             std::to_string(host.pid()) + ")\n");
   EXPECT_FALSE(std::filesystem::exists(host.dir() + "/second.sock"));
   EXPECT_EQ(host.stop(), 0);
-  // Once the first has stopped, the file is free.
+  // Once the first has stopped, the file is free and its lock file gone; a
+  // lock file a killed host left is taken over.
+  const std::string lock = host.state_path() + ".lock";
+  EXPECT_FALSE(std::filesystem::exists(lock));
+  std::ofstream(lock) << "999999\n";
   host.start();
+  std::ifstream holder(lock);
+  pid_t pid = 0;
+  holder >> pid;
+  EXPECT_EQ(pid, host.pid());
   EXPECT_EQ(host.stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(lock));
 }
 
 TEST(HostState, OnlyRegularFilesAndLinksAreFollowed) {

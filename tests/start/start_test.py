@@ -1,0 +1,156 @@
+#!/usr/bin/python3
+"""scripts/start.sh as a person meets it, in a pseudo-terminal: it prints the
+canvas page's address in its box, the page answers with the key (and only
+with it), the Lead shell lists the two demo agents, and leaving the shell
+ends every process the start began.
+
+It runs the programs of the build under test (WELKMORA_START_BIN), so it
+checks the workspace the script starts, not setup and the Release build.
+Usage: start_test.py BUILD_DIR
+"""
+
+import http.cookiejar
+import os
+import pty
+import re
+import select
+import sys
+import tempfile
+import time
+import urllib.error
+import urllib.request
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.path.abspath(sys.argv[1])
+TIMEOUT = 60
+
+
+class Session:
+    """start.sh in a pseudo-terminal, with everything it wrote so far."""
+
+    def __init__(self, home):
+        env = {
+            "PATH": "/usr/bin:/bin",
+            "HOME": home,
+            "XDG_RUNTIME_DIR": os.path.join(home, "run"),
+            "XDG_STATE_HOME": os.path.join(home, "state"),
+            "SHELL": "/bin/bash",
+            "TERM": "xterm",
+            "LANG": "C.UTF-8",
+            "WELKMORA_START_BIN": BUILD,
+            "WELKMORA_DEMO_DELAY": "0.2",
+        }
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.chdir(home)
+            os.execve("/bin/bash", ["bash", os.path.join(ROOT, "scripts/start.sh"), "--no-open"], env)
+        self.out = ""
+
+    def read(self, seconds):
+        ready, _, _ = select.select([self.fd], [], [], seconds)
+        if not ready:
+            return False
+        try:
+            self.out += os.read(self.fd, 65536).decode("utf-8", "replace")
+        except OSError:  # the terminal's other end closed
+            return None
+        return True
+
+    def expect(self, pattern, start=0):
+        """Waits until `pattern` shows after `start`; returns its match."""
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            m = re.compile(pattern).search(self.out, start)
+            if m:
+                return m
+            if self.read(0.5) is None:
+                break
+        raise AssertionError("no %r in:\n%s" % (pattern, self.out))
+
+    def run(self, line):
+        """Types `line` into the shell; returns what it printed up to a mark."""
+        start = len(self.out)
+        os.write(self.fd, (line + "; echo END-$((40+2))\r").encode())
+        end = self.expect(r"END-42", start + len(line))
+        return self.out[start : end.start()]
+
+    def wait(self):
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            done, status = os.waitpid(self.pid, os.WNOHANG)
+            if done:
+                return os.waitstatus_to_exitcode(status)
+            self.read(0.2)
+        raise AssertionError("start.sh did not end:\n" + self.out)
+
+
+def descendants(root):
+    """The processes below `root`, from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError, ValueError):
+            continue
+        children.setdefault(ppid, []).append(int(entry))
+    found, todo = [], [root]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def check_page(url):
+    base = url.split("?")[0]
+    try:
+        urllib.request.urlopen(base, timeout=TIMEOUT)
+        raise AssertionError("the page answered without its key")
+    except urllib.error.HTTPError as e:
+        assert e.code == 403, e.code
+    opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
+    with opener.open(url, timeout=TIMEOUT) as reply:
+        assert reply.status == 200, reply.status
+        assert reply.geturl() == base, reply.geturl()  # the key left the address
+        assert b"<html" in reply.read().lower()
+
+
+def main():
+    with tempfile.TemporaryDirectory() as home:
+        s = Session(home)
+        url = s.expect(r"║  (http://127\.0\.0\.1:\d+/\?key=[0-9a-f]{32}) +║").group(1)
+        s.expect(r"Leave the shell \(exit\) to stop everything\.")
+        check_page(url)
+
+        listed = s.run("welkmora list")
+        for name in ("Alice", "Bob"):
+            assert name in listed, listed
+        assert s.run("echo $WELKMORA_TERMINAL_ID").strip().endswith("Lead")
+
+        below = descendants(s.pid)
+        assert len(below) >= 4, below  # the host, Lead's shell, Alice and Bob at least
+        os.write(s.fd, b"exit\r")
+        assert s.wait() == 0, s.out
+        assert "the workspace has stopped" in s.out, s.out
+        deadline = time.monotonic() + TIMEOUT
+        while any(alive(p) for p in below) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        left = [p for p in below if alive(p)]
+        assert not left, "still running after the stop: %s" % left
+    print("start.sh: page served with its key, demo agents listed, everything stopped")
+
+
+if __name__ == "__main__":
+    main()
