@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """scripts/start.sh as a person meets it, in a pseudo-terminal: it prints the
-canvas page's address in its box, the page answers with the key (and only
-with it), the Lead shell lists the two demo agents, and leaving the shell
+canvas page's address in its box, the page's WebSocket opens with the key
+(and only with it), the Lead shell lists the two demo agents, and leaving the shell
 ends every process the start began.
 
 It runs the programs of the build under test (WELKMORA_START_BIN), so it
@@ -9,15 +9,15 @@ checks the workspace the script starts, not setup and the Release build.
 Usage: start_test.py BUILD_DIR
 """
 
-import http.cookiejar
+import base64
 import os
 import pty
 import re
 import select
+import socket
 import sys
 import tempfile
 import time
-import urllib.error
 import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -113,24 +113,33 @@ def alive(pid):
         return False
 
 
+def websocket_status(port, key):
+    """The status line the page's WebSocket answers when offered `key`."""
+    authority = "127.0.0.1:%d" % port
+    request = ("GET /ws HTTP/1.1\r\nHost: %s\r\nOrigin: http://%s\r\n"
+               "Sec-WebSocket-Protocol: welkmora-canvas, welkmora-key.%s\r\n"
+               "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+               "Sec-WebSocket-Key: %s\r\n\r\n") % (authority, authority, key,
+                                                     base64.b64encode(os.urandom(16)).decode())
+    with socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT) as conn:
+        conn.sendall(request.encode())
+        return conn.recv(4096).split(b"\r\n", 1)[0].decode()
+
+
 def check_page(url):
-    base = url.split("?")[0]
-    try:
-        urllib.request.urlopen(base, timeout=TIMEOUT)
-        raise AssertionError("the page answered without its key")
-    except urllib.error.HTTPError as e:
-        assert e.code == 403, e.code
-    opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
-    with opener.open(url, timeout=TIMEOUT) as reply:
+    base, key = url.split("#key=")
+    port = int(base.split(":")[2].strip("/"))
+    with urllib.request.urlopen(base, timeout=TIMEOUT) as reply:  # the page's files hold no data
         assert reply.status == 200, reply.status
-        assert reply.geturl() == base, reply.geturl()  # the key left the address
         assert b"<html" in reply.read().lower()
+    assert " 403 " in websocket_status(port, "0" * 32)
+    assert " 101 " in websocket_status(port, key)
 
 
 def main():
     with tempfile.TemporaryDirectory() as home:
         s = Session(home)
-        url = s.expect(r"║  (http://127\.0\.0\.1:\d+/\?key=[0-9a-f]{32}) +║").group(1)
+        url = s.expect(r"║  (http://127\.0\.0\.1:\d+/#key=[0-9a-f]{32}) +║").group(1)
         s.expect(r"Leave the shell \(exit\) to stop everything\.")
         check_page(url)
 
