@@ -7,12 +7,15 @@ set -euo pipefail
 # (scdoc, groff to check them), the completions (the three shells they serve)
 # and the package (dpkg-shlibdeps). libwebsockets serves the canvas page on a
 # libuv loop (its evlib plugin), which the host nests in its own; chromium,
-# its driver and selenium run the canvas tests in a headless browser.
+# its driver and selenium run the canvas tests in a headless browser. The
+# last line is for `welkmora-host remote`: libcrypto hashes the client it
+# copies, ssh carries it, and its test starts a private sshd.
 packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvterm-dev
           clang libclang-rt-14-dev clang-format python3
           scdoc groff-base bash-completion zsh fish dpkg-dev file
           libwebsockets-dev libwebsockets-evlib-uv libuv1-dev
-          python3-selenium chromium chromium-driver)
+          python3-selenium chromium chromium-driver
+          libssl-dev openssh-client openssh-server)
 
 missing=()
 for p in "${packages[@]}"; do
