@@ -12,6 +12,8 @@ start at all."""
 
 import glob
 import os
+import pty
+import select
 import re
 import shutil
 import signal
@@ -134,6 +136,30 @@ class Host:
             subprocess.run(["ssh", "-o", "ControlPath=" + control, "-O", "exit", "box"], capture_output=True)
 
 
+def prompt_marks(argv, env):
+    """The OSC 133 marks a shell writes in a pty for a prompt, `false`
+    and the next prompt."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execvpe(argv[0], argv, dict(os.environ, TERM="xterm", **env))
+    out = b""
+
+    def read_until(prompts):
+        nonlocal out
+        deadline = time.monotonic() + WAIT
+        while out.count(b"\x1b]133;B") < prompts and time.monotonic() < deadline:
+            if select.select([fd], [], [], 0.2)[0]:
+                out += os.read(fd, 65536)
+
+    read_until(1)
+    os.write(fd, b"false\r")
+    read_until(2)
+    os.write(fd, b"exit\r")
+    os.close(fd)
+    os.waitpid(pid, 0)
+    return re.findall(rb"\x1b]133;([^\x07]*)\x07", out)[:6]
+
+
 class Remote(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -209,6 +235,16 @@ class Remote(unittest.TestCase):
             self.assertNotIn(token.encode(), words, cmdline)
         self.assertEqual(os.stat(sock).st_mode & 0o777, 0o600)
         self.assertEqual(os.listdir(os.path.dirname(sock)).count(os.path.basename(sock)[:-5] + ".env"), 0)
+
+        # The shells the bootstrap starts mark their prompts.
+        share = os.path.dirname(os.path.dirname(copied))
+        home = {"HOME": os.path.join(self.top, "rhome")}
+        marks = [b"A", b"B", b"C", b"D;1", b"A", b"B"]
+        self.assertEqual(prompt_marks(["bash", "--rcfile", share + "/bashrc", "-i"], home), marks)
+        zdot = {"ZDOTDIR": share + "/zsh", "WELKMORA_ZDOTDIR": home["HOME"]}
+        self.assertEqual(prompt_marks(["zsh", "-i"], dict(home, **zdot)), marks)
+        fish = {"WELKMORA_FISH_MARKS": share + "/marks.fish"}
+        self.assertEqual(prompt_marks(["fish", "-i", "-C", "source $WELKMORA_FISH_MARKS"], dict(home, **fish)), marks)
 
         # Dismissed, it leaves no socket behind.
         host.client("dismiss", "Far").check_returncode()
