@@ -237,11 +237,13 @@ class RemoteTrail {
     if (socket_.size() >= wire::kMaxSocketPath) throw Failure("the socket path on the remote is too long: " + socket_);
     std::string spec = socket_ + ":" + local_socket;
     Captured got = run_captured(link_.argv({"-O", "forward", "-R", spec}), "");
-    if (got.status != 0) {
+    if (got.status != 0 && got.err.find("forwarding failed") != std::string::npos) {
       throw Failure(link_.destination() +
                     " refuses to forward the host's socket: its sshd_config must allow it"
                     " (AllowStreamLocalForwarding yes)");
     }
+    if (got.status != 0)
+      throw Failure("cannot forward the socket to " + link_.destination() + ": " + last_line(got.err));
     forward_ = spec;
   }
 
@@ -271,7 +273,9 @@ int run_remote(const Args& args) {
   RemoteTrail trail(link, f["run"], id);
   if (f["client"] == "copy") copy_client(link, f["dir"] + "/bin", client);
   trail.forward(local_socket);
-  return run_attached(link.argv({"-t"}, session_line(trail, f, words.command)));
+  // Quiet unless it fails ("Connection to box closed." is not news), so
+  // that a failed program's last words stay on its screen.
+  return run_attached(link.argv({"-t", "-o", "LogLevel=ERROR"}, session_line(trail, f, words.command)));
 }
 
 }  // namespace
