@@ -67,11 +67,11 @@ struct ScreenCallbacks {
 void Screen::VTermFree::operator()(VTerm* vt) const { vterm_free(vt); }
 
 Screen::Screen(int rows, int cols, ReplyFn reply)
-    : vt_(vterm_new(rows, cols)),
-      rows_(rows),
-      cols_(cols),
+    : vt_(vterm_new(std::max(rows, 1), std::max(cols, kMinColumns))),
+      rows_(std::max(rows, 1)),
+      cols_(std::max(cols, kMinColumns)),
       reply_(std::move(reply)),
-      row_changes_(static_cast<std::size_t>(rows), 1) {
+      row_changes_(static_cast<std::size_t>(rows_), 1) {
   static const VTermScreenCallbacks kCallbacks = {
       .damage = &ScreenCallbacks::damage,
       .moverect = nullptr,
@@ -93,7 +93,9 @@ Screen::Screen(int rows, int cols, ReplyFn reply)
 Screen::~Screen() = default;
 
 void Screen::feed(std::string_view bytes) {
-  if (!bytes.empty()) vterm_input_write(vt_.get(), bytes.data(), bytes.size());
+  filtered_.clear();
+  filter_.pass(bytes, filtered_, static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_));
+  if (!filtered_.empty()) vterm_input_write(vt_.get(), filtered_.data(), filtered_.size());
 }
 
 void Screen::push_line(std::string line) {
@@ -257,7 +259,8 @@ std::string_view cursor_line(const ScreenText& screen) {
 }
 
 void Screen::resize(int rows, int cols) {
-  if (rows < 1 || cols < 1 || (rows == rows_ && cols == cols_)) return;
+  cols = std::max(cols, kMinColumns);
+  if (rows < 1 || (rows == rows_ && cols == cols_)) return;
   row_changes_.resize(static_cast<std::size_t>(rows));
   rows_ = rows;
   cols_ = cols;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "terminals/keys.h"
+#include "terminals/output_filter.h"
 
 struct VTerm;
 struct VTermScreen;
@@ -81,7 +82,8 @@ class Screen {
   Screen(const Screen&) = delete;
   Screen& operator=(const Screen&) = delete;
 
-  /// Runs the program's output through the emulation.
+  /// Runs the program's output through the emulation, after the filter
+  /// (output_filter.h) has made it safe.
   void feed(std::string_view bytes);
 
   /// The last `history` scrollback lines and the visible rows, each without
@@ -135,6 +137,8 @@ class Screen {
 
   /// Most scrollback lines kept.
   static constexpr std::size_t kScrollbackLimit = 5000;
+  /// The narrowest screen: a double-width character must fit on a row.
+  static constexpr int kMinColumns = 2;
 
  private:
   /// libvterm's callbacks into this class.
@@ -155,6 +159,9 @@ class Screen {
   VTermScreen* screen_ = nullptr;
   int rows_, cols_;
   ReplyFn reply_;
+  OutputFilter filter_;
+  /// The filter's output for one feed, kept for its capacity.
+  std::string filtered_;
   std::deque<std::string> scrollback_;
   std::uint64_t scrolled_ = 0;
   bool alternate_ = false;

@@ -1,0 +1,243 @@
+#include "terminals/output_filter.h"
+
+#include <algorithm>
+
+namespace host {
+namespace {
+
+constexpr unsigned char kEsc = 0x1b, kBel = 0x07, kCan = 0x18, kSub = 0x1a, kDel = 0x7f;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+constexpr std::string_view kStringTerminator = "\x1b\\";
+/// A longer escape sequence is nothing a program means; it is dropped.
+constexpr std::size_t kLongestSequence = 256;
+constexpr unsigned kLargestParameter = 9999;
+
+/// How many continuation bytes the lead byte `c` announces; 0 when `c`
+/// starts no well-formed sequence.
+std::size_t continuation_count(unsigned char c) {
+  if (c >= 0xC2 && c <= 0xDF) return 1;
+  if (c >= 0xE0 && c <= 0xEF) return 2;
+  if (c >= 0xF0 && c <= 0xF4) return 3;
+  return 0;
+}
+
+/// Whether `c` may come next in the sequence begun by `so_far`: overlong
+/// forms, surrogates and values above U+10FFFF are cut at their second byte.
+bool continues(std::string_view so_far, unsigned char c) {
+  if (c < 0x80 || c > 0xBF) return false;
+  if (so_far.size() != 1) return true;
+  switch (static_cast<unsigned char>(so_far[0])) {
+    case 0xE0: return c >= 0xA0;
+    case 0xED: return c <= 0x9F;
+    case 0xF0: return c >= 0x90;
+    case 0xF4: return c <= 0x8F;
+    default: return true;
+  }
+}
+
+bool is_string_introducer(unsigned char c) { return c == ']' || c == 'P' || c == '_' || c == '^' || c == 'X'; }
+
+/// `params` with each number above kLargestParameter lowered to it.
+std::string bounded_parameters(std::string_view params) {
+  std::string out;
+  for (std::size_t i = 0; i < params.size();) {
+    if (params[i] < '0' || params[i] > '9') {
+      out.push_back(params[i++]);
+      continue;
+    }
+    unsigned value = 0;
+    std::size_t start = i;
+    for (; i < params.size() && params[i] >= '0' && params[i] <= '9'; ++i) {
+      value = std::min(value * 10 + static_cast<unsigned>(params[i] - '0'), kLargestParameter + 1);
+    }
+    if (value > kLargestParameter) {
+      out += std::to_string(kLargestParameter);
+    } else {
+      out.append(params.substr(start, i - start));
+    }
+  }
+  return out;
+}
+
+/// The count of a REP whose parameters are `params` (its first number,
+/// 1 when that is missing or 0); 0 when a private marker or an
+/// intermediate byte makes the sequence another one.
+std::size_t repeat_count(std::string_view params) {
+  if (params.find_first_not_of("0123456789;:") != std::string_view::npos) return 0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < params.size() && params[i] >= '0' && params[i] <= '9'; ++i) {
+    count = std::min<std::size_t>(count * 10 + static_cast<std::size_t>(params[i] - '0'), kLargestParameter);
+  }
+  return std::max<std::size_t>(count, 1);
+}
+
+}  // namespace
+
+void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t max_repeat) {
+  max_repeat_ = max_repeat;
+  out.reserve(out.size() + bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (state_ == State::kGround && utf8_.empty()) {
+      std::size_t start = i;
+      while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x20 &&
+             static_cast<unsigned char>(bytes[i]) < kDel) {
+        ++i;
+      }
+      if (i > start) {
+        out.append(bytes.substr(start, i - start));
+        last_.assign(1, bytes[i - 1]);
+        continue;
+      }
+    }
+    auto c = static_cast<unsigned char>(bytes[i++]);
+    if (common_control(c, out)) continue;
+    switch (state_) {
+      case State::kGround: ground(c, out); break;
+      case State::kEscape: escape(c, out); break;
+      case State::kCsi: csi(c, out); break;
+      case State::kCsiIgnore:
+        if (c >= 0x40 && c <= 0x7E) {
+          state_ = State::kGround;
+        } else if (c < 0x20) {
+          out.push_back(static_cast<char>(c));
+        } else if (c >= 0x80) {
+          state_ = State::kGround;
+          ground(c, out);
+        }
+        break;
+      case State::kString: string_byte(c, out); break;
+      case State::kStringEscape:
+        out += kStringTerminator;
+        state_ = State::kGround;
+        if (c != '\\') {
+          state_ = State::kEscape;
+          sequence_.clear();
+          escape(c, out);
+        }
+        break;
+    }
+  }
+}
+
+bool OutputFilter::common_control(unsigned char c, std::string& out) {
+  if (c == 0 || c == kDel) return true;  // ignored everywhere, as terminals do
+  if (c == kCan || c == kSub) {
+    // Cancels any sequence, in the emulation too.
+    flush_utf8(out);
+    sequence_.clear();
+    state_ = State::kGround;
+    out.push_back(static_cast<char>(c));
+    return true;
+  }
+  if (c != kEsc) return false;
+  switch (state_) {
+    case State::kString: state_ = State::kStringEscape; return true;
+    case State::kStringEscape: out += kStringTerminator; break;
+    case State::kGround: flush_utf8(out); break;
+    default: break;
+  }
+  state_ = State::kEscape;
+  sequence_.clear();
+  return true;
+}
+
+void OutputFilter::ground(unsigned char c, std::string& out) {
+  if (c >= 0x80) {
+    utf8_byte(c, out);
+    return;
+  }
+  flush_utf8(out);
+  out.push_back(static_cast<char>(c));
+  if (c >= 0x20) last_.assign(1, static_cast<char>(c));
+}
+
+void OutputFilter::utf8_byte(unsigned char c, std::string& out) {
+  if (!utf8_.empty() && !continues(utf8_, c)) flush_utf8(out);
+  if (utf8_.empty()) {
+    utf8_needed_ = continuation_count(c);
+    if (utf8_needed_ == 0) {
+      out += kReplacement;
+      last_ = kReplacement;
+      return;
+    }
+  }
+  utf8_.push_back(static_cast<char>(c));
+  if (utf8_.size() <= utf8_needed_) return;
+  // U+0080 to U+009F are C1 controls: the emulation would print them with a
+  // width of -1, so they go.
+  bool c1 = static_cast<unsigned char>(utf8_[0]) == 0xC2 && c <= 0x9F;
+  if (!c1) {
+    out += utf8_;
+    last_ = utf8_;
+  }
+  utf8_.clear();
+}
+
+void OutputFilter::flush_utf8(std::string& out) {
+  if (utf8_.empty()) return;
+  out += kReplacement;
+  last_ = kReplacement;
+  utf8_.clear();
+}
+
+void OutputFilter::escape(unsigned char c, std::string& out) {
+  if (c < 0x20) {
+    out.push_back(static_cast<char>(c));  // a control inside a sequence is carried out at once
+  } else if (sequence_.empty() && c == '[') {
+    state_ = State::kCsi;
+  } else if (sequence_.empty() && is_string_introducer(c)) {
+    out.push_back(static_cast<char>(kEsc));
+    out.push_back(static_cast<char>(c));
+    state_ = State::kString;
+  } else if (c < 0x30) {
+    sequence_.push_back(static_cast<char>(c));
+    if (sequence_.size() > kLongestSequence) state_ = State::kGround;
+  } else if (c < 0x80) {
+    out.push_back(static_cast<char>(kEsc));
+    out += sequence_;
+    out.push_back(static_cast<char>(c));
+    state_ = State::kGround;
+  } else {
+    state_ = State::kGround;
+    ground(c, out);
+  }
+}
+
+void OutputFilter::csi(unsigned char c, std::string& out) {
+  if (c < 0x20) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x40) {
+    sequence_.push_back(static_cast<char>(c));
+    if (sequence_.size() > kLongestSequence) state_ = State::kCsiIgnore;
+  } else if (c < 0x7F) {
+    sequence_.push_back(static_cast<char>(c));
+    finish_csi(out);
+  } else {
+    state_ = State::kGround;
+    ground(c, out);
+  }
+}
+
+void OutputFilter::finish_csi(std::string& out) {
+  state_ = State::kGround;
+  char final = sequence_.back();
+  std::string_view params = std::string_view(sequence_).substr(0, sequence_.size() - 1);
+  std::size_t count = final == 'b' ? repeat_count(params) : 0;
+  if (count > 0) {
+    // REP repeats the last character printed; the emulation is not asked.
+    if (last_.empty()) return;
+    for (std::size_t n = std::min(count, max_repeat_); n > 0; --n) out += last_;
+    return;
+  }
+  out += "\x1b[";
+  out += bounded_parameters(params);
+  out.push_back(final);
+}
+
+void OutputFilter::string_byte(unsigned char c, std::string& out) {
+  out.push_back(static_cast<char>(c));
+  if (c == kBel) state_ = State::kGround;
+}
+
+}  // namespace host

@@ -1,0 +1,63 @@
+#pragma once
+// The gate between a program's output and the terminal emulation. Programs
+// may print anything, and libvterm 0.1.4 does not take everything: a C1
+// control sent as UTF-8 text has a width of -1 and moves the cursor off the
+// screen (insert mode then writes outside the rows), REP with nothing
+// printed before it loops for ever, and a UTF-8 sequence cut by an escape
+// sequence or by the end of a read decodes wrongly. So the output passes
+// through this filter first, which keeps a small parser of its own, in step
+// with libvterm's, and hands on only what the emulation handles well:
+//
+//  - Text is well-formed UTF-8 without C1 code points: a malformed byte
+//    becomes U+FFFD, a C1 code point (U+0080 to U+009F) is dropped, and a
+//    sequence cut by a control or an escape sequence is U+FFFD. A sequence
+//    cut by the end of a read waits for the next read.
+//  - Escape and control sequences reach the emulation only when complete;
+//    one that is interrupted is dropped (as a terminal abandons it), and a
+//    string (OSC, DCS, APC, PM, SOS), passed on as it comes, is closed with
+//    ST when the filter abandons it.
+//  - REP (CSI n b) is carried out here: the last character is repeated, at
+//    most a screenful of times, and nothing is repeated when there is none.
+//  - Numeric parameters above 9999 are 9999, so none overflows.
+//
+// Cost: one pass over the bytes; runs of printable ASCII are copied whole.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace host {
+
+class OutputFilter {
+ public:
+  /// Appends to `out` what the emulation may take of `bytes`, the next
+  /// bytes of the program's output. `max_repeat` bounds REP (the number of
+  /// cells on the screen).
+  void pass(std::string_view bytes, std::string& out, std::size_t max_repeat);
+
+ private:
+  enum class State : std::uint8_t { kGround, kEscape, kCsi, kCsiIgnore, kString, kStringEscape };
+
+  void ground(unsigned char c, std::string& out);
+  void utf8_byte(unsigned char c, std::string& out);
+  void flush_utf8(std::string& out);
+  void escape(unsigned char c, std::string& out);
+  void csi(unsigned char c, std::string& out);
+  void finish_csi(std::string& out);
+  void string_byte(unsigned char c, std::string& out);
+  /// Bytes every state treats alike; true when `c` was one of them.
+  bool common_control(unsigned char c, std::string& out);
+
+  State state_ = State::kGround;
+  /// The escape sequence so far (without the ESC), or the UTF-8 sequence
+  /// so far in the ground state.
+  std::string sequence_;
+  std::string utf8_;
+  std::size_t utf8_needed_ = 0;
+  /// The last character printed, as UTF-8, for REP.
+  std::string last_;
+  std::size_t max_repeat_ = 0;
+};
+
+}  // namespace host

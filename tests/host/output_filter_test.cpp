@@ -1,0 +1,91 @@
+// The filter between a program's output and the emulation: what it lets
+// through, as cases of data, and that output the emulation cannot take
+// (each case once crashed or froze the host) leaves the screen sound.
+
+#include "terminals/output_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "terminals/screen.h"
+
+using namespace host;
+
+namespace {
+
+struct Case {
+  std::vector<std::string_view> reads;  ///< the output, as the program's reads cut it
+  std::string_view expected;
+};
+
+const Case kCases[] = {
+    {{"plain \x1b[1;31mred\x1b[0m\r\n"}, "plain \x1b[1;31mred\x1b[0m\r\n"},
+    {{"\xc2\x9b"
+      "1m\xc2\x80x"},
+     "1mx"},  // C1 code points go
+    {{"a\xff"
+      "b\xed\xa0\x80"
+      "c"},
+     "a\xEF\xBF\xBD"
+     "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+     "c"},
+    {{"\xc3", "\xa9", "\xe6\x97", "\xa5"}, "\xc3\xa9\xe6\x97\xa5"},  // cut by reads: joined
+    {{"\xc3\x1b[E\xa9x"}, "\xEF\xBF\xBD\x1b[E\xEF\xBF\xBDx"},        // cut by a sequence: U+FFFD
+    {{"x\x1b[3b", "\x1b[b"}, "xxxxx"},                               // REP repeats the last character
+    {{"\x1b[b\x1b[5;2b"}, ""},                                       // ... and nothing before any
+    {{"\xe4\xb8\x80\x1b[2b"}, "\xe4\xb8\x80\xe4\xb8\x80\xe4\xb8\x80"},
+    {{"x\x1b[99999b"}, "xxxxxxxxxx"},  // at most a screenful (3x3)
+    {{"\x1b[123456789012345678901@\x1b[?25;1002h"}, "\x1b[9999@\x1b[?25;1002h"},
+    {{"\x1b[1", "2;", "4H"}, "\x1b[12;4H"},  // sequences cut by reads
+    {{"\x1b[1\r2A"}, "\r\x1b[12A"},          // a control inside runs at once
+    {{"\x1b[12\x1b[3A"}, "\x1b[3A"},         // ESC abandons a sequence
+    {{"\x1b[1\x18"
+      "a"},
+     "\x18"
+     "a"},  // so does CAN
+    {{"\x1b]0;t\xc2\x9b\x07"
+      "b"},
+     "\x1b]0;t\xc2\x9b\x07"
+     "b"},  // strings pass as they are
+    {{"\x1b]0;t\x1b"
+      "c"},
+     "\x1b]0;t\x1b\\\x1b"
+     "c"},  // ... and are closed when left
+    {{"\x1b(0q\x1b(B\x1b#8"}, "\x1b(0q\x1b(B\x1b#8"},
+    {{std::string_view("a\0\x7f"
+                       "b",
+                       4)},
+     "ab"},
+};
+
+}  // namespace
+
+TEST(HostOutputFilter, PassesWhatTheEmulationTakes) {
+  for (const Case& c : kCases) {
+    OutputFilter filter;
+    std::string out;
+    for (std::string_view read : c.reads) filter.pass(read, out, 9);
+    EXPECT_EQ(out, c.expected) << "first read: " << testing::PrintToString(std::string(c.reads.front()));
+  }
+}
+
+TEST(HostOutputFilter, OutputThatBrokeTheEmulationLeavesTheScreenSound) {
+  const std::string_view kPayloads[] = {
+      "\x1b[4h\xc2\x9bm",       "\x1b[4h\xc2\x80x",           "\xc2\x8b\x1b[X", "\x1b[4h\xc2\x1b[E\x95x",
+      "x\xe4\xb8\x80\x1b[200b", "x\xf0\x9f\x98\x80\x1b[200b", "\x1b[b",         "\xe4\xb8\x80\xe4\xb8\x80",
+  };
+  for (int cols : {1, 2, 80}) {
+    for (std::string_view payload : kPayloads) {
+      Screen screen(3, cols, nullptr);
+      screen.feed(payload);
+      screen.feed("ok");
+      Cursor cursor = screen.cursor();
+      EXPECT_GE(cursor.col, 0);
+      EXPECT_LE(cursor.col, screen.cols());
+      std::string text = screen.text(10);
+      std::erase(text, '\n');
+      EXPECT_NE(text.find("ok"), std::string::npos) << testing::PrintToString(std::string(payload));
+    }
+  }
+}
