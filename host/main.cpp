@@ -48,8 +48,8 @@ std::string usage() {
 }
 
 std::string command_usage(const Command& c) {
-  return "usage: welkmora-host " + std::string(c.synopsis) + "\n\n" + std::string(c.description) + "\noptions:\n" +
-         option_lines(c.options);
+  std::string text = "usage: welkmora-host " + std::string(c.synopsis) + "\n\n" + std::string(c.description);
+  return c.options.empty() ? text : text + "\noptions:\n" + option_lines(c.options);
 }
 
 int print(const std::string& text) {
