@@ -16,7 +16,7 @@
 #
 # -s TIME runs the host with that settle time; -B DIR uses (and builds) the
 # build tree DIR (default build). It ends with status 1 when any answer was
-# wrong. Not part of the test suite; the figures go in README.md.
+# wrong. Not part of the test suite; the figures go in doc/benchmarks.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
