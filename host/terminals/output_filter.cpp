@@ -11,6 +11,9 @@ constexpr std::string_view kStringTerminator = "\x1b\\";
 /// A longer escape sequence is nothing a program means; it is dropped.
 constexpr std::size_t kLongestSequence = 256;
 constexpr unsigned kLargestParameter = 9999;
+/// libvterm keeps 16 parameters (numbers and sub-parameters) and writes
+/// past its array on the 17th.
+constexpr int kMostParameters = 16;
 
 /// How many continuation bytes the lead byte `c` announces; 0 when `c`
 /// starts no well-formed sequence.
@@ -37,10 +40,18 @@ bool continues(std::string_view so_far, unsigned char c) {
 
 bool is_string_introducer(unsigned char c) { return c == ']' || c == 'P' || c == '_' || c == '^' || c == 'X'; }
 
-/// `params` with each number above kLargestParameter lowered to it.
+/// `params` with each number above kLargestParameter lowered to it, and
+/// the parameters past kMostParameters left out.
 std::string bounded_parameters(std::string_view params) {
   std::string out;
+  int fields = 1;
   for (std::size_t i = 0; i < params.size();) {
+    if ((params[i] == ';' || params[i] == ':') && ++fields > kMostParameters) {
+      // Keep the intermediate bytes that end the sequence.
+      std::size_t end = params.find_last_not_of(" !\"#$%&'()*+,-./");
+      if (end != std::string_view::npos && end + 1 < params.size()) out.append(params.substr(end + 1));
+      break;
+    }
     if (params[i] < '0' || params[i] > '9') {
       out.push_back(params[i++]);
       continue;

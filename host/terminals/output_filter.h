@@ -18,7 +18,9 @@
 //    ST when the filter abandons it.
 //  - REP (CSI n b) is carried out here: the last character is repeated, at
 //    most a screenful of times, and nothing is repeated when there is none.
-//  - Numeric parameters above 9999 are 9999, so none overflows.
+//  - Numeric parameters above 9999 are 9999, so none overflows, and no
+//    more than 16 parameters reach the emulation (it keeps 16 and writes
+//    past them on the next).
 //
 // Cost: one pass over the bytes; runs of printable ASCII are copied whole.
 

@@ -37,6 +37,7 @@ const Case kCases[] = {
     {{"\xe4\xb8\x80\x1b[2b"}, "\xe4\xb8\x80\xe4\xb8\x80\xe4\xb8\x80"},
     {{"x\x1b[99999b"}, "xxxxxxxxxx"},  // at most a screenful (3x3)
     {{"\x1b[123456789012345678901@\x1b[?25;1002h"}, "\x1b[9999@\x1b[?25;1002h"},
+    {{"\x1b[1;2;3;4;5;6;7;8;9;1;2;3;4;5;6;7:8:9 q"}, "\x1b[1;2;3;4;5;6;7;8;9;1;2;3;4;5;6;7 q"},
     {{"\x1b[1", "2;", "4H"}, "\x1b[12;4H"},  // sequences cut by reads
     {{"\x1b[1\r2A"}, "\r\x1b[12A"},          // a control inside runs at once
     {{"\x1b[12\x1b[3A"}, "\x1b[3A"},         // ESC abandons a sequence
@@ -72,8 +73,15 @@ TEST(HostOutputFilter, PassesWhatTheEmulationTakes) {
 
 TEST(HostOutputFilter, OutputThatBrokeTheEmulationLeavesTheScreenSound) {
   const std::string_view kPayloads[] = {
-      "\x1b[4h\xc2\x9bm",       "\x1b[4h\xc2\x80x",           "\xc2\x8b\x1b[X", "\x1b[4h\xc2\x1b[E\x95x",
-      "x\xe4\xb8\x80\x1b[200b", "x\xf0\x9f\x98\x80\x1b[200b", "\x1b[b",         "\xe4\xb8\x80\xe4\xb8\x80",
+      "\x1b[4h\xc2\x9bm",
+      "\x1b[4h\xc2\x80x",
+      "\xc2\x8b\x1b[X",
+      "\x1b[4h\xc2\x1b[E\x95x",
+      "x\xe4\xb8\x80\x1b[200b",
+      "x\xf0\x9f\x98\x80\x1b[200b",
+      "\x1b[b",
+      "\xe4\xb8\x80\xe4\xb8\x80",
+      "\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17m",
   };
   for (int cols : {1, 2, 80}) {
     for (std::string_view payload : kPayloads) {
