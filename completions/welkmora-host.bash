@@ -54,7 +54,7 @@ _welkmora_host() {
     cur=${words[cword]} prev=${words[cword - 1]}
   fi
   COMPREPLY=()
-  local commands=(serve join ls attach send-keys help)
+  local commands=(serve join ls attach send-keys remote help)
   local host_options=(--socket --state --presets --settle --max-wait --web --web-key-file --log)
 
   case $prev in
@@ -112,6 +112,12 @@ _welkmora_host() {
       else
         _welkmora_host_words Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown \
           F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z
+      fi
+      ;;
+    remote)
+      # ssh's options are ssh's; the destination is a host ssh knows.
+      if ((operands == 0)) && [[ $cur != -* ]] && declare -F _known_hosts_real >/dev/null; then
+        _known_hosts_real -- "$cur"
       fi
       ;;
     help) ((operands == 0)) && _welkmora_host_words "${commands[@]}" ;;

@@ -55,7 +55,7 @@ function __welkmora_host_at --argument-names operands
     test $operands -lt 0; or test (count $words) -eq (math $operands + 1)
 end
 
-set -l commands serve join ls attach send-keys help
+set -l commands serve join ls attach send-keys remote help
 
 complete -c welkmora-host -f
 complete -c welkmora-host -n '__welkmora_host_at 0' -a serve -d 'Run the host in the foreground'
@@ -63,6 +63,7 @@ complete -c welkmora-host -n '__welkmora_host_at 0' -a join -d 'Register this sh
 complete -c welkmora-host -n '__welkmora_host_at 0' -a ls -d 'List every terminal and note'
 complete -c welkmora-host -n '__welkmora_host_at 0' -a attach -d 'Show a terminal here and type into it'
 complete -c welkmora-host -n '__welkmora_host_at 0' -a send-keys -d 'Type keys into a terminal'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a remote -d "Run a recruit's program on another machine over ssh"
 complete -c welkmora-host -n '__welkmora_host_at 0' -a help -d 'Print the usage'
 
 set -l hosting '__welkmora_host_at 0; or __welkmora_host_at -1 serve'
@@ -86,4 +87,5 @@ complete -c welkmora-host -n '__welkmora_host_at 0 attach send-keys' -a '(__welk
 complete -c welkmora-host -n 'not __welkmora_host_at 0 send-keys; and __welkmora_host_at -1 send-keys' \
     -a 'Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z' \
     -d Key
+complete -c welkmora-host -n '__welkmora_host_at 0 remote' -a '(__fish_print_hostnames)' -d Host
 complete -c welkmora-host -n '__welkmora_host_at 0 help' -a "$commands"

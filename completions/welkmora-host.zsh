@@ -30,6 +30,7 @@ _welkmora_host() {
     'ls:list every terminal and note'
     'attach:show a terminal here and type into it'
     'send-keys:type keys into a terminal'
+    'remote:run a recruited program on another machine over ssh'
     'help:print the usage'
   )
   host_options=(
@@ -89,6 +90,7 @@ _welkmora_host() {
           F{1..12} C-c C-d C-z
       fi
       ;;
+    (remote) (( operands == 0 )) && [[ $PREFIX != -* ]] && _hosts ;;
     (help) (( operands == 0 )) && _describe -t commands 'welkmora-host command' commands ;;
   esac
 }

@@ -7,6 +7,7 @@
 //   welkmora-host serve [OPTIONS]
 //   welkmora-host join NAME            eval "$(welkmora-host join NAME)"
 //   welkmora-host ls | attach NAME | send-keys NAME KEY...
+//   welkmora-host remote DESTINATION   a recruit's program on another machine
 //
 // This file holds the table of commands, their usage and the exit statuses:
 // 0 done, 1 failed or refused, 2 a mistake on the command line.
@@ -25,7 +26,7 @@ namespace {
 
 using namespace host::cli;
 
-constexpr const Command* kCommands[] = {&kServe, &kInteractive, &kJoin, &kLs, &kAttach, &kSendKeys};
+constexpr const Command* kCommands[] = {&kServe, &kInteractive, &kJoin, &kLs, &kAttach, &kSendKeys, &kRemote};
 
 const Command* find_command(std::string_view name) {
   for (const Command* c : kCommands) {
@@ -47,8 +48,8 @@ std::string usage() {
 }
 
 std::string command_usage(const Command& c) {
-  return "usage: welkmora-host " + std::string(c.synopsis) + "\n\n" + std::string(c.description) + "\noptions:\n" +
-         option_lines(c.options);
+  std::string text = "usage: welkmora-host " + std::string(c.synopsis) + "\n\n" + std::string(c.description);
+  return c.options.empty() ? text : text + "\noptions:\n" + option_lines(c.options);
 }
 
 int print(const std::string& text) {
@@ -80,7 +81,10 @@ int run(const std::vector<std::string>& words, const Command*& command) {
   if (command == nullptr) throw UsageError("unknown command: " + words[0]);
   std::span<const std::string> rest(words.begin() + (interactive ? 0 : 1), words.end());
   if (wants_help(std::vector<std::string>(rest.begin(), rest.end()))) return print(command_usage(*command));
-  return command->run(Args(rest, command->options));
+  if (!command->verbatim) return command->run(Args(rest, command->options));
+  std::vector<std::string> operands{"--"};
+  operands.insert(operands.end(), rest.begin(), rest.end());
+  return command->run(Args(operands, {}));
 }
 
 }  // namespace

@@ -11,17 +11,20 @@ set -euo pipefail
 # (scdoc, groff to check them), the completions (the three shells they serve)
 # and the package (dpkg-shlibdeps). libwebsockets serves the canvas page on a
 # libuv loop (its evlib plugin), which the host nests in its own; chromium,
-# its driver and selenium run the canvas tests in a headless browser.
+# its driver and selenium run the canvas tests in a headless browser. The
+# last line is for `welkmora-host remote`: libcrypto hashes the client it
+# copies, ssh carries it, and its test starts a private sshd.
 packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libgtest-dev libvterm-dev
           clang libclang-rt-14-dev clang-format python3
           scdoc groff-base bash-completion zsh fish dpkg-dev file
           libwebsockets-dev libwebsockets-evlib-uv libuv1-dev
           python3-selenium chromium chromium-driver
-          dash nodejs sqlite3 bc gdb ed less vim htop man-db lua5.4 procps)
+          dash nodejs sqlite3 bc gdb ed less vim htop man-db lua5.4 procps
+          libssl-dev openssh-client openssh-server)
 
 if [ "${1:-}" = --build ]; then
   packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libvterm-dev
-            libwebsockets-dev libwebsockets-evlib-uv libuv1-dev)
+            libwebsockets-dev libwebsockets-evlib-uv libuv1-dev libssl-dev)
 fi
 
 missing=()

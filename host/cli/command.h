@@ -22,6 +22,9 @@ struct Command {
   /// Runs the command; returns the exit status. Throws UsageError (status
   /// 2), Failure (status 1) or std::exception (status 1).
   int (*run)(const Args& args);
+  /// True when every word after the command's name is an operand: the
+  /// command reads options that are another program's.
+  bool verbatim = false;
 };
 
 extern const Command kServe;
@@ -30,6 +33,7 @@ extern const Command kJoin;
 extern const Command kLs;
 extern const Command kAttach;
 extern const Command kSendKeys;
+extern const Command kRemote;
 
 /// Throws UsageError unless `args` has between `least` and `most` operands;
 /// `missing` is the text when there are too few ("join needs a NAME").

@@ -6,10 +6,34 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "loop/log.h"
 
 namespace host {
+namespace {
+
+/// Columns a line of screen text takes, one a character.
+std::size_t columns(std::string_view line) {
+  return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+/// The last line with text on a terminal's screen, with the rows it was
+/// wrapped from (those that fill the width): what a program that failed
+/// said last, usually why.
+std::string last_words(const Terminal& terminal) {
+  std::vector<std::string> lines;
+  std::istringstream text(terminal.screen_text());
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  while (!lines.empty() && lines.back().find_first_not_of(' ') == std::string::npos) lines.pop_back();
+  if (lines.empty()) return "";
+  std::string said = lines.back();
+  auto width = static_cast<std::size_t>(terminal.screen().cols());
+  for (std::size_t i = lines.size() - 1; i > 0 && columns(lines[i - 1]) == width; --i) said = lines[i - 1] + said;
+  return said;
+}
+
+}  // namespace
 
 TerminalSet::~TerminalSet() {
   for (auto& [name, terminal] : listed_) terminal->kill_now();
@@ -140,7 +164,12 @@ void TerminalSet::child_exited(pid_t pid, int wait_status, Clock::time_point now
     terminal->set_exited(wait_status, now);
     bool signalled = WIFSIGNALED(wait_status);
     std::string number = std::to_string(signalled ? WTERMSIG(wait_status) : WEXITSTATUS(wait_status));
-    log_event("exit", {{"name", name}, {signalled ? "signal" : "status", number}});
+    std::string said = WIFEXITED(wait_status) && WEXITSTATUS(wait_status) != 0 ? last_words(*terminal) : "";
+    if (said.empty()) {
+      log_event("exit", {{"name", name}, {signalled ? "signal" : "status", number}});
+    } else {
+      log_event("exit", {{"name", name}, {"status", number}, {"said", said}});
+    }
   }
 }
 

@@ -208,11 +208,13 @@ TEST(HostActivityLog, OneLinePerEvent) {
   host.client(boss, {"ask", "Dev", "hi"});
   host.client({{"WELKMORA_SOCKET", host.socket_path()}, {"WELKMORA_TERMINAL_ID", "Boss"}, {"WELKMORA_TOKEN", "x"}},
               {"list"});
+  host.recruit(boss, "Fail", "echo the disk is full; exit 3", {});
+  wait_for(log, " exit name=Fail");
   host.client(boss, {"dismiss", "Dev"});
   std::string text = wait_for(log, "dismiss");
   for (std::string line : {" join name=Boss pid=", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
                            " answer name=Dev by=Boss duration=", " claimed=Boss command=list reason=\"unknown",
-                           " dismiss name=Dev by=Boss\n"}) {
+                           " dismiss name=Dev by=Boss\n", " exit name=Fail status=3 said=\"the disk is full\"\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
   }
   // A wrong token proves nothing: the log names the sender's process, not

@@ -1,0 +1,296 @@
+// `welkmora-host remote [SSH-OPTIONS...] DESTINATION [-- COMMAND...]`: a
+// recruit's command that runs its agent on another machine. OpenSSH does the
+// carrying: one master connection per destination (its socket in the host's
+// runtime folder) serves every recruit there; through it a check runs on
+// the remote, the static client is copied when the remote lacks this one,
+// the host's socket is forwarded to a fresh Unix socket on the remote, and
+// the session runs in a remote pty. The recruit's token crosses on ssh's
+// standard input into a file only the remote user can read, removed as the
+// session starts; it is on no command line at either end.
+
+#include <openssl/evp.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli/child_process.h"
+#include "cli/command.h"
+#include "cli/host_link.h"
+#include "cli/remote_scripts.h"
+#include "io.h"
+#include "server/endpoint.h"
+
+#ifndef WELKMORA_VERSION
+#define WELKMORA_VERSION "0"
+#endif
+
+namespace host::cli {
+namespace {
+
+/// ssh's options that take a value (its getopt string), for telling them
+/// from the destination.
+constexpr std::string_view kValued = "BbcDEeFIiJLlmOoPpQRSWw";
+
+struct Words {
+  std::vector<std::string> ssh_options;
+  std::string destination;
+  std::vector<std::string> command;
+};
+
+/// True when ssh option word `w` ("-p", "-vp", "-oX=y") takes the next word
+/// as its value.
+bool takes_next(const std::string& w) {
+  for (std::size_t j = 1; j < w.size(); ++j) {
+    if (kValued.find(w[j]) != std::string_view::npos) return j + 1 == w.size();
+  }
+  return false;
+}
+
+Words split_words(const std::vector<std::string>& words) {
+  Words out;
+  std::size_t i = 0;
+  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-' && words[i] != "--"; ++i) {
+    out.ssh_options.push_back(words[i]);
+    if (!takes_next(words[i])) continue;
+    if (i + 1 >= words.size()) throw UsageError(words[i] + " needs a value");
+    out.ssh_options.push_back(words[++i]);
+  }
+  if (i >= words.size() || words[i] == "--") throw UsageError("remote needs a DESTINATION");
+  out.destination = words[i++];
+  if (i < words.size() && words[i] == "--") ++i;
+  out.command.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
+  return out;
+}
+
+std::string env_text(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+std::string hex(const unsigned char* bytes, std::size_t n) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 15]};
+  return out;
+}
+
+std::string random_id() {
+  unsigned char bytes[8];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) throw Failure("no random bytes");
+  return hex(bytes, sizeof bytes);
+}
+
+struct Client {
+  std::string bytes;
+  std::string sha256;
+};
+
+/// The client next to this program (the build folder, or the installed
+/// bindir), with its SHA-256.
+Client local_client() {
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string here = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+  std::string path = here.substr(0, here.rfind('/') + 1) + "welkmora";
+#ifdef WELKMORA_BINDIR
+  if (::access(path.c_str(), X_OK) != 0) path = WELKMORA_BINDIR "/welkmora";
+#endif
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  if (!in || bytes.str().empty()) throw Failure("cannot read the welkmora client at " + path);
+  Client client{bytes.str(), ""};
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(client.bytes.data(), client.bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    throw Failure("cannot hash the welkmora client");
+  }
+  client.sha256 = hex(digest, size);
+  return client;
+}
+
+std::string machine() {
+  utsname u{};
+  ::uname(&u);
+  return u.machine;
+}
+
+/// The last line ssh wrote, for saying why it failed.
+std::string last_line(const std::string& text) {
+  std::string s = text;
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  std::size_t nl = s.find_last_of('\n');
+  return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+/// ssh to one destination through the host's master connection there.
+class Link {
+ public:
+  explicit Link(const Words& words) : destination_(words.destination) {
+    std::string runtime = default_socket_path();
+    runtime.resize(runtime.rfind('/'));
+    ::mkdir(runtime.c_str(), 0700);
+    base_ = {"ssh"};
+    base_.insert(base_.end(), words.ssh_options.begin(), words.ssh_options.end());
+    for (std::string o :
+         {std::string("ControlMaster=auto"), "ControlPath=" + runtime + "/ssh-%C", std::string("ControlPersist=10m")}) {
+      base_.insert(base_.end(), {"-o", o});
+    }
+  }
+
+  const std::string& destination() const { return destination_; }
+
+  /// ssh's words for `extra` options and then the remote command line.
+  std::vector<std::string> argv(std::vector<std::string> extra, const std::string& remote = "") const {
+    std::vector<std::string> out = base_;
+    out.insert(out.end(), extra.begin(), extra.end());
+    out.push_back(destination_);
+    if (!remote.empty()) out.push_back(remote);
+    return out;
+  }
+
+  Captured run(const std::string& remote, std::string_view input) const {
+    return run_captured(argv({"-T"}, remote), input);
+  }
+
+ private:
+  std::string destination_;
+  std::vector<std::string> base_;
+};
+
+std::map<std::string, std::string> probe_fields(const std::string& out) {
+  std::map<std::string, std::string> fields;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t eq = line.find('=');
+    if (line.starts_with("welkmora:") && eq != std::string::npos) fields[line.substr(9, eq - 9)] = line.substr(eq + 1);
+  }
+  return fields;
+}
+
+std::vector<std::pair<std::string, std::string>> recruit_env() {
+  std::vector<std::pair<std::string, std::string>> env;
+  for (const char* name : {"WELKMORA_TERMINAL_ID", "WELKMORA_TOKEN", "WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT"}) {
+    if (std::getenv(name) != nullptr) env.emplace_back(name, env_text(name));
+  }
+  return env;
+}
+
+/// Checks the remote and prepares it; returns the check's fields (dir, run,
+/// client). Throws Failure with what the person can do.
+std::map<std::string, std::string> prepare(const Link& link, const Client& client, const std::string& id) {
+  std::string args = std::string(WELKMORA_VERSION) + " " + client.sha256 + " " + id + " " + machine();
+  Captured got = link.run("sh -s " + args, probe_script(recruit_env(), id));
+  if (got.status == 255) throw Failure("cannot reach " + link.destination() + ": " + last_line(got.err));
+  std::map<std::string, std::string> f = probe_fields(got.out);
+  const std::string& result = f["result"];
+  const std::string& d = link.destination();
+  if (result == "nocache")
+    throw Failure(d + " has no writable cache folder " + f["dir"] + ": make it writable, or set XDG_CACHE_HOME there");
+  if (result == "arch")
+    throw Failure(d + " is " + f["machine"] + " and this welkmora client is " + machine() + ": put welkmora " +
+                  WELKMORA_VERSION + " built for " + f["machine"] + " on its PATH, or recruit on a " + machine() +
+                  " machine");
+  if (result == "noruntime") throw Failure(d + " has no private runtime folder: " + f["run"] + " is not the user's");
+  if (result != "ok") {
+    std::string why = last_line(got.err).empty() ? "status " + std::to_string(got.status) : last_line(got.err);
+    throw Failure("cannot prepare " + d + ": " + why);
+  }
+  return f;
+}
+
+void copy_client(const Link& link, const std::string& bindir, const Client& client) {
+  std::string target = sh_quote(bindir + "/welkmora");
+  std::string script =
+      "sh -c 'cat > \"$1.$$\" && chmod 755 \"$1.$$\" && mv -f \"$1.$$\" \"$1\" && sha256sum < \"$1\"' sh " + target;
+  Captured got = link.run(script, client.bytes);
+  if (got.status != 0 || !got.out.starts_with(client.sha256)) {
+    std::string why = last_line(got.err).empty() ? "its hash differs" : last_line(got.err);
+    throw Failure("cannot copy the welkmora client to " + link.destination() + ": " + why);
+  }
+}
+
+/// What the session leaves on the remote, removed when it ends however it
+/// ended: the variables' file (gone already unless the session never
+/// started), the socket and its forwarding.
+class RemoteTrail {
+ public:
+  RemoteTrail(const Link& link, std::string run, const std::string& id)
+      : link_(link), env_(run + "/" + id + ".env"), socket_(run + "/" + id + ".sock") {}
+  ~RemoteTrail() {
+    if (!forward_.empty()) run_detached(link_.argv({"-O", "cancel", "-R", forward_}));
+    run_detached(link_.argv({"-T"}, "rm -f " + sh_quote(env_) + " " + sh_quote(socket_)));
+  }
+  RemoteTrail(const RemoteTrail&) = delete;
+  RemoteTrail& operator=(const RemoteTrail&) = delete;
+
+  const std::string& env_file() const { return env_; }
+  const std::string& socket() const { return socket_; }
+
+  void forward(const std::string& local_socket) {
+    if (socket_.size() >= wire::kMaxSocketPath) throw Failure("the socket path on the remote is too long: " + socket_);
+    std::string spec = socket_ + ":" + local_socket;
+    Captured got = run_captured(link_.argv({"-O", "forward", "-R", spec}), "");
+    if (got.status != 0 && got.err.find("forwarding failed") != std::string::npos) {
+      throw Failure(link_.destination() +
+                    " refuses to forward the host's socket: its sshd_config must allow it"
+                    " (AllowStreamLocalForwarding yes)");
+    }
+    if (got.status != 0)
+      throw Failure("cannot forward the socket to " + link_.destination() + ": " + last_line(got.err));
+    forward_ = spec;
+  }
+
+ private:
+  const Link& link_;
+  std::string env_, socket_, forward_;
+};
+
+std::string session_line(const RemoteTrail& trail, const std::map<std::string, std::string>& f,
+                         const std::vector<std::string>& command) {
+  const std::string& dir = f.at("dir");
+  std::string line = "sh " + sh_quote(dir + "/boot") + " " + sh_quote(trail.env_file()) + " " +
+                     sh_quote(trail.socket()) + " " + sh_quote(f.at("client") == "own" ? "" : dir + "/bin");
+  for (const std::string& word : command) line += " " + sh_quote(word);
+  return line;
+}
+
+int run_remote(const Args& args) {
+  Words words = split_words(args.operands());
+  std::string local_socket = env_text("WELKMORA_SOCKET");
+  if (!local_socket.starts_with('/') || env_text("WELKMORA_TOKEN").empty())
+    throw Failure("remote runs as a recruit's command: WELKMORA_SOCKET and WELKMORA_TOKEN are not set");
+  Client client = local_client();
+  Link link(words);
+  std::string id = random_id();
+  std::map<std::string, std::string> f = prepare(link, client, id);
+  RemoteTrail trail(link, f["run"], id);
+  if (f["client"] == "copy") copy_client(link, f["dir"] + "/bin", client);
+  trail.forward(local_socket);
+  // Quiet unless it fails ("Connection to box closed." is not news), so
+  // that a failed program's last words stay on its screen.
+  return run_attached(link.argv({"-t", "-o", "LogLevel=ERROR"}, session_line(trail, f, words.command)));
+}
+
+}  // namespace
+
+const Command kRemote = {"remote",
+                         "remote [SSH-OPTIONS...] DESTINATION [-- COMMAND...]",
+                         "run a recruit's program on another machine over ssh",
+                         "Meant as a recruit's command (welkmora recruit Far --command \"welkmora-host remote\n"
+                         "box -- bash\"). Runs COMMAND, or the remote user's login shell, in a pty on\n"
+                         "DESTINATION with the host's socket forwarded there and this welkmora client\n"
+                         "first on its PATH (copied into ~/.cache/welkmora/VERSION when it lacks it).\n"
+                         "Recruits on one destination share one ssh connection. SSH-OPTIONS are ssh's.\n"
+                         "Exits with COMMAND's status. The remote needs sshd and nothing else.\n",
+                         {},
+                         run_remote,
+                         true};
+
+}  // namespace host::cli

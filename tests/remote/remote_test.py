@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""Recruits on another machine: `welkmora-host remote` against a real sshd.
+
+The test starts Debian's sshd on 127.0.0.1 (a free port, a throwaway host
+key, config, PID file and authorized key) and a second one that refuses to
+forward Unix sockets; the "remote" side gets its own HOME and runtime
+folder and a PATH without welkmora, so the client is copied. The host runs
+on a private socket and runtime folder; Lead recruits there.
+
+Usage: remote_test.py BUILD_DIR. Exits 77 (skipped) only when sshd cannot
+start at all."""
+
+import glob
+import os
+import pty
+import select
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BUILD = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else "build")
+SSHD = "/usr/sbin/sshd"
+WAIT = 60  # seconds; generous, for a loaded machine
+
+
+def wait_for(what, predicate, timeout=WAIT):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.2)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Sshd:
+    """One sshd -D on 127.0.0.1, stopped by stop()."""
+
+    def __init__(self, top, name, forwarding):
+        self.dir = os.path.join(top, name)
+        os.makedirs(self.dir)
+        self.port = free_port()
+        config = os.path.join(self.dir, "sshd_config")
+        with open(config, "w") as f:
+            f.write(f"""Port {self.port}
+ListenAddress 127.0.0.1
+HostKey {top}/hostkey
+PidFile {self.dir}/sshd.pid
+AuthorizedKeysFile {top}/userkey.pub
+PermitRootLogin prohibit-password
+StrictModes no
+UsePAM no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+AllowStreamLocalForwarding {forwarding}
+SetEnv HOME={top}/rhome XDG_RUNTIME_DIR={top}/rrun PATH=/usr/bin:/bin
+""")
+        self.log = os.path.join(self.dir, "log")
+        os.makedirs("/run/sshd", exist_ok=True)
+        self.process = subprocess.Popen([SSHD, "-D", "-f", config, "-E", self.log])
+        wait_for("sshd listening", self.listening, timeout=30)
+
+    def listening(self):
+        if self.process.poll() is not None:
+            with open(self.log) as f:
+                raise OSError("sshd ended: " + f.read())
+        try:
+            socket.create_connection(("127.0.0.1", self.port), timeout=5).close()
+            return True
+        except OSError:
+            return False
+
+    def logins(self):
+        with open(self.log) as f:
+            return f.read().count("Accepted publickey")
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+
+
+class Host:
+    """welkmora-host serve on a private socket, with Lead joined."""
+
+    def __init__(self, top, ssh_config):
+        self.dir = top
+        self.runtime = os.path.join(top, "hrun")
+        os.makedirs(self.runtime, mode=0o700)
+        self.socket = os.path.join(top, "host.sock")
+        self.logfile = os.path.join(top, "activity.log")
+        self.env = dict(os.environ, PATH=BUILD + ":" + os.environ["PATH"], XDG_RUNTIME_DIR=self.runtime)
+        self.process = subprocess.Popen(
+            [os.path.join(BUILD, "welkmora-host"), "serve", "--socket", self.socket, "--state",
+             os.path.join(top, "state.json"), "--settle", "1s", "--log", self.logfile],
+            env=self.env, stdin=subprocess.DEVNULL)
+        wait_for("the host's socket", lambda: os.path.exists(self.socket))
+        joined = subprocess.run([os.path.join(BUILD, "welkmora-host"), "join", "Lead", "--socket", self.socket],
+                                env=self.env, capture_output=True, text=True, check=True).stdout
+        self.lead = dict(self.env, **dict(re.findall(r"export (\w+)='?([^'\n]*)'?", joined)))
+        self.remote = f"welkmora-host remote -F {ssh_config}"
+
+    def client(self, *args):
+        return subprocess.run(["welkmora", *args], env=self.lead, capture_output=True, text=True, timeout=240)
+
+    def ask(self, name, text, expected):
+        """Asks `name` to run `text`; its screen, once it shows `expected`
+        (a turn over ssh may end on quiet time before the output is all
+        there)."""
+        done = self.client("ask", name, text)
+        assert done.returncode == 0, done.stderr
+        return wait_for(f"{expected} on {name}", lambda: expected in self.screen(name) and self.screen(name))
+
+    def screen(self, name):
+        return self.client("check", name).stdout
+
+    def log(self):
+        with open(self.logfile) as f:
+            return f.read()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=60)
+        for control in glob.glob(os.path.join(self.runtime, "welkmora", "ssh-*")):
+            subprocess.run(["ssh", "-o", "ControlPath=" + control, "-O", "exit", "box"], capture_output=True)
+
+
+def prompt_marks(argv, env):
+    """The OSC 133 marks a shell writes in a pty for a prompt, `false`
+    and the next prompt."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execvpe(argv[0], argv, dict(os.environ, TERM="xterm", **env))
+    out = b""
+
+    def read_until(prompts):
+        nonlocal out
+        deadline = time.monotonic() + WAIT
+        while out.count(b"\x1b]133;B") < prompts and time.monotonic() < deadline:
+            if select.select([fd], [], [], 0.2)[0]:
+                out += os.read(fd, 65536)
+
+    read_until(1)
+    os.write(fd, b"false\r")
+    read_until(2)
+    os.write(fd, b"exit\r")
+    os.close(fd)
+    os.waitpid(pid, 0)
+    return re.findall(rb"\x1b]133;([^\x07]*)\x07", out)[:6]
+
+
+class Remote(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.top = tempfile.mkdtemp(prefix="wr-")
+        for d in ("rhome", "rrun"):
+            os.makedirs(os.path.join(cls.top, d), mode=0o700)
+        for key in ("hostkey", "userkey"):
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(cls.top, key)],
+                           check=True)
+        try:
+            cls.sshd = Sshd(cls.top, "box", "yes")
+            cls.refuser = Sshd(cls.top, "refuser", "no")
+        except OSError as e:
+            print(f"sshd cannot start: {e}: skipped")
+            shutil.rmtree(cls.top, ignore_errors=True)
+            sys.exit(77)
+        config = os.path.join(cls.top, "ssh_config")
+        with open(config, "w") as f:
+            for name, port in (("box", cls.sshd.port), ("refuser", cls.refuser.port), ("nowhere", free_port())):
+                f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User root\n"
+                        f"  IdentityFile {cls.top}/userkey\n  IdentitiesOnly yes\n  BatchMode yes\n"
+                        "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n  LogLevel ERROR\n")
+        cls.host = Host(cls.top, config)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.host.stop()
+        cls.sshd.stop()
+        cls.refuser.stop()
+        shutil.rmtree(cls.top, ignore_errors=True)
+
+    def recruit(self, name, rest):
+        done = self.host.client("recruit", name, "--command", f"{self.host.remote} {rest}")
+        self.assertEqual(done.returncode, 0, done.stderr)
+
+    def client_file(self):
+        found = glob.glob(os.path.join(self.top, "rhome/.cache/welkmora/*/bin/welkmora"))
+        return found[0] if found else None
+
+    def test_remote_recruits(self):
+        host = self.host
+        self.recruit("Far", "box -- bash")
+        wait_for("Far's prompt", lambda: host.screen("Far").rstrip().endswith(("#", "$")))
+        copied = self.client_file()
+        self.assertIsNotNone(copied)
+        first = os.stat(copied)
+
+        # It sees its peers, with the copied client first on its PATH.
+        seen = host.ask("Far", "command -v welkmora; welkmora list", "Lead")
+        self.assertIn(copied, seen)
+
+        # It asks a local peer.
+        host.client("recruit", "Bob", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
+        host.client("connect", "Far", "Bob").check_returncode()
+        host.ask("Far", "welkmora ask Bob 'echo from-bob-$((6*7))'", "from-bob-42")
+
+        # A second recruit there shares the connection and the copy.
+        self.recruit("Near", "box")
+        host.ask("Near", "welkmora list", "Lead")
+        self.assertEqual(self.sshd.logins(), 1)
+        again = os.stat(copied)
+        self.assertEqual((again.st_ino, again.st_mtime_ns), (first.st_ino, first.st_mtime_ns))
+
+        # The token is on no command line, the socket is the user's alone.
+        seen = host.ask("Far", "printenv WELKMORA_TOKEN WELKMORA_SOCKET", ".sock\n")
+        token, sock = re.search(r"^([0-9a-f]{16,})\s*\n(/\S+\.sock)\s*$", seen, re.M).groups()
+        for cmdline in glob.glob("/proc/[0-9]*/cmdline"):
+            try:
+                with open(cmdline, "rb") as f:
+                    words = f.read()
+            except OSError:
+                continue  # ended meanwhile
+            self.assertNotIn(token.encode(), words, cmdline)
+        self.assertEqual(os.stat(sock).st_mode & 0o777, 0o600)
+        self.assertEqual(os.listdir(os.path.dirname(sock)).count(os.path.basename(sock)[:-5] + ".env"), 0)
+
+        # The shells the bootstrap starts mark their prompts.
+        share = os.path.dirname(os.path.dirname(copied))
+        home = {"HOME": os.path.join(self.top, "rhome")}
+        marks = [b"A", b"B", b"C", b"D;1", b"A", b"B"]
+        self.assertEqual(prompt_marks(["bash", "--rcfile", share + "/bashrc", "-i"], home), marks)
+        zdot = {"ZDOTDIR": share + "/zsh", "WELKMORA_ZDOTDIR": home["HOME"]}
+        self.assertEqual(prompt_marks(["zsh", "-i"], dict(home, **zdot)), marks)
+        fish = {"WELKMORA_FISH_MARKS": share + "/marks.fish"}
+        self.assertEqual(prompt_marks(["fish", "-i", "-C", "source $WELKMORA_FISH_MARKS"], dict(home, **fish)), marks)
+
+        # Dismissed, it leaves no socket behind.
+        host.client("dismiss", "Far").check_returncode()
+        wait_for("the remote socket to go", lambda: not os.path.exists(sock))
+
+    def test_errors_say_why(self):
+        for name, dest, text in (("Refused", "refuser", "refuses to forward"), ("Lost", "nowhere", "cannot reach")):
+            self.recruit(name, dest)
+            wait_for(f"{name}'s end", lambda: f"exit name={name}" in self.host.log())
+            self.assertIn(text, self.host.screen(name))
+            line = [l for l in self.host.log().splitlines() if f"exit name={name}" in l][0]
+            self.assertRegex(line, r"status=1 said=.*" + text)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
