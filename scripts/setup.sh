@@ -5,7 +5,7 @@
 # that): no test, fuzzing, man page or packaging tools, no browser.
 set -euo pipefail
 
-# python3 is a REPL the host's tests ask; the last line holds the other real
+# python3 is a REPL the host's tests ask; the sixth line holds the other real
 # programs the turn suite drives (shells, REPLs, a pager, an editor, a
 # monitor, `man`). The third line is for the man pages
 # (scdoc, groff to check them), the completions (the three shells they serve)

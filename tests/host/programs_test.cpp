@@ -29,7 +29,7 @@ Json answer(const std::string& output, bool awaiting = false) {
 class RealPrograms : public ::testing::Test {
  protected:
   void SetUp() override {
-    host.start({"--max-wait", "30s"});
+    host.start({"--max-wait", "90s"});
     lead = host.join("Lead");
   }
   void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
@@ -47,7 +47,7 @@ class RealPrograms : public ::testing::Test {
   Json ask(const std::string& name, const std::string& prompt) {
     auto start = Clock::now();
     Json r = host.result(lead, {{"command", "ask"}, {"target", name}, {"prompt", prompt}});
-    EXPECT_LT(Clock::now() - start, 20s) << name << ": " << prompt;
+    EXPECT_LT(Clock::now() - start, 60s) << name << ": " << prompt;
     return r;
   }
 
@@ -118,7 +118,7 @@ TEST_F(RealPrograms, Repls) {
     EXPECT_EQ(ask("N", "6*7"), answer("42"));
   }
   if (recruit("S", "sqlite3", "sqlite3")) {
-    EXPECT_EQ(ask("S", "select 6*7"), answer("...>", true));
+    EXPECT_EQ(ask("S", "select 6*7"), answer("   ...>", true));
     EXPECT_EQ(ask("S", ";"), answer("42"));
   }
   if (recruit("C", "bc", "bc -q")) {

@@ -258,7 +258,7 @@ TEST(IdlePrompt, LearnedPromptsAndTheirVariants) {
   home.group = 101;
   home.mode = TtyMode{false, false, true};
   home.learn_prompt(">>>");
-  ScreenText now = ScreenText{0, {">>> print(1)", "1", ">>> "}, {}, 3, 2, false};
+  ScreenText now = ScreenText{0, {">>> print(1)", "1", ">>> "}, 3, 2, false, {}};
   PtyState pty{101, 100, TtyMode{false, false, true}, Activity::kWaiting};
   EXPECT_TRUE(at_home_prompt(home, now, pty));
   EXPECT_FALSE(at_home_prompt(home, now, {102, 100, TtyMode{false, false, true}, Activity::kWaiting}));
@@ -272,7 +272,7 @@ TEST(IdlePrompt, LearnedPromptsAndTheirVariants) {
   EXPECT_FALSE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kUnknown}, 1s, r));
   EXPECT_TRUE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kUnknown}, 2s, r));
   // A program still starting may tick before its prompt is up.
-  ScreenText starting = ScreenText{0, {"Welcome", ""}, {}, 2, 1, false};
+  ScreenText starting = ScreenText{0, {"Welcome", ""}, 2, 1, false, {}};
   EXPECT_FALSE(ready_for_prompt(Home{}, starting, {101, 100, std::nullopt, Activity::kTicking}, 1s, r));
   EXPECT_TRUE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kTicking}, 60ms, r));
 }
