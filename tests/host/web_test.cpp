@@ -9,8 +9,9 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <cstdlib>
 #include <memory>
-#include <regex>
+#include <string_view>
 #include <thread>
 
 #include "alloc_count.h"
@@ -194,9 +195,12 @@ TEST(HostWebServer, ThePagesConnectionsLeaveDescriptorsForRecruits) {
   harness::HostProcess host;
   host.start({"--web", "127.0.0.1:0"});
   harness::Env lead = host.join("Lead");
-  std::smatch port;
   std::string log = host.error_output();
-  ASSERT_TRUE(std::regex_search(log, port, std::regex("canvas: http://127\\.0\\.0\\.1:(\\d+)/"))) << log;
+  constexpr std::string_view kAddress = "canvas: http://127.0.0.1:";
+  std::size_t at = log.find(kAddress);
+  ASSERT_NE(at, std::string::npos) << log;
+  int port = std::atoi(log.c_str() + at + kAddress.size());
+  ASSERT_GT(port, 0) << log;
   rlimit old{};
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
   rlimit few{48, old.rlim_max};
@@ -204,7 +208,7 @@ TEST(HostWebServer, ThePagesConnectionsLeaveDescriptorsForRecruits) {
   // Connections to the page's port that send nothing fill what they may.
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port[1])));
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::vector<wire::UniqueFd> silent;
   for (int i = 0; i < 60; ++i) {
