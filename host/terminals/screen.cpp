@@ -351,7 +351,9 @@ void Screen::state_resized(int rows, int cols, int& row_delta) {
     }
     if (first_blank > rows) {
       scroll_rows(0, rows_, first_blank - rows);
-      row_delta -= first_blank - rows;
+      // The cursor moves with its row; on a row that scrolled off, it
+      // stays on the top row (libvterm does not keep it on the screen).
+      row_delta -= std::min(first_blank - rows, std::max(cursor.row, 0));
     }
   }
   primary_.resize(rows, cols);
