@@ -38,7 +38,11 @@ bool continues(std::string_view so_far, unsigned char c) {
   }
 }
 
-bool is_string_introducer(unsigned char c) { return c == ']' || c == 'P' || c == '_' || c == '^' || c == 'X'; }
+/// OSC and DCS: strings the emulation reads.
+bool is_string_introducer(unsigned char c) { return c == ']' || c == 'P'; }
+
+/// APC, PM and SOS: strings the emulation does not know.
+bool is_dropped_string_introducer(unsigned char c) { return c == '_' || c == '^' || c == 'X'; }
 
 /// `params` with each number above kLargestParameter lowered to it, and
 /// the parameters past kMostParameters left out.
@@ -118,6 +122,17 @@ void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t ma
         }
         break;
       case State::kString: string_byte(c, out); break;
+      case State::kDroppedString:
+        if (c == kBel) state_ = State::kGround;
+        break;
+      case State::kDroppedStringEscape:
+        state_ = State::kGround;
+        if (c != '\\') {
+          state_ = State::kEscape;
+          sequence_.clear();
+          escape(c, out);
+        }
+        break;
       case State::kStringEscape:
         out += kStringTerminator;
         state_ = State::kGround;
@@ -144,6 +159,7 @@ bool OutputFilter::common_control(unsigned char c, std::string& out) {
   if (c != kEsc) return false;
   switch (state_) {
     case State::kString: state_ = State::kStringEscape; return true;
+    case State::kDroppedString: state_ = State::kDroppedStringEscape; return true;
     case State::kStringEscape: out += kStringTerminator; break;
     case State::kGround: flush_utf8(out); break;
     default: break;
@@ -197,6 +213,8 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
     out.push_back(static_cast<char>(c));  // a control inside a sequence is carried out at once
   } else if (sequence_.empty() && c == '[') {
     state_ = State::kCsi;
+  } else if (sequence_.empty() && is_dropped_string_introducer(c)) {
+    state_ = State::kDroppedString;
   } else if (sequence_.empty() && is_string_introducer(c)) {
     out.push_back(static_cast<char>(kEsc));
     out.push_back(static_cast<char>(c));

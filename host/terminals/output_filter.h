@@ -14,8 +14,9 @@
 //    cut by the end of a read waits for the next read.
 //  - Escape and control sequences reach the emulation only when complete;
 //    one that is interrupted is dropped (as a terminal abandons it), and a
-//    string (OSC, DCS, APC, PM, SOS), passed on as it comes, is closed with
-//    ST when the filter abandons it.
+//    string (OSC, DCS), passed on as it comes, is closed with ST when the
+//    filter abandons it. APC, PM and SOS strings, which libvterm 0.1.4 does
+//    not know (it would print their text), are dropped whole.
 //  - REP (CSI n b) is carried out here: the last character is repeated, at
 //    most a screenful of times, and nothing is repeated when there is none.
 //  - Numeric parameters above 9999 are 9999, so none overflows, and no
@@ -39,7 +40,16 @@ class OutputFilter {
   void pass(std::string_view bytes, std::string& out, std::size_t max_repeat);
 
  private:
-  enum class State : std::uint8_t { kGround, kEscape, kCsi, kCsiIgnore, kString, kStringEscape };
+  enum class State : std::uint8_t {
+    kGround,
+    kEscape,
+    kCsi,
+    kCsiIgnore,
+    kString,
+    kStringEscape,
+    kDroppedString,
+    kDroppedStringEscape,
+  };
 
   void ground(unsigned char c, std::string& out);
   void utf8_byte(unsigned char c, std::string& out);

@@ -53,6 +53,10 @@ const Case kCases[] = {
       "c"},
      "\x1b]0;t\x1b\\\x1b"
      "c"},  // ... and are closed when left
+    {{"\x1bX\xc2\x80x\x1b\\y\x1b_a\x1b"
+      "c"},
+     "y\x1b"
+     "c"},  // APC, PM and SOS go whole
     {{"\x1b(0q\x1b(B\x1b#8"}, "\x1b(0q\x1b(B\x1b#8"},
     {{std::string_view("a\0\x7f"
                        "b",
