@@ -223,10 +223,13 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
     sequence_.push_back(static_cast<char>(c));
     if (sequence_.size() > kLongestSequence) state_ = State::kGround;
   } else if (c < 0x80) {
+    state_ = State::kGround;
+    // libvterm takes ESC, intermediates and "[" (or a string's introducer)
+    // for the start of a control sequence that nobody sent: dropped.
+    if (!sequence_.empty() && (c == '[' || is_string_introducer(c) || is_dropped_string_introducer(c))) return;
     out.push_back(static_cast<char>(kEsc));
     out += sequence_;
     out.push_back(static_cast<char>(c));
-    state_ = State::kGround;
   } else {
     state_ = State::kGround;
     ground(c, out);

@@ -56,7 +56,8 @@ const Case kCases[] = {
     {{"\x1bX\xc2\x80x\x1b\\y\x1b_a\x1b"
       "c"},
      "y\x1b"
-     "c"},  // APC, PM and SOS go whole
+     "c"},                         // APC, PM and SOS go whole
+    {{"\x1b([1b\x1b#]x"}, "1bx"},  // nothing can start a sequence
     {{"\x1b(0q\x1b(B\x1b#8"}, "\x1b(0q\x1b(B\x1b#8"},
     {{std::string_view("a\0\x7f"
                        "b",
