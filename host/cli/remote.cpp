@@ -235,8 +235,8 @@ class RemoteTrail {
 
   void forward(const std::string& local_socket) {
     if (socket_.size() >= wire::kMaxSocketPath) throw Failure("the socket path on the remote is too long: " + socket_);
-    std::string spec = socket_ + ":" + local_socket;
-    Captured got = run_captured(link_.argv({"-O", "forward", "-R", spec}), "");
+    std::string forwarding = socket_ + ":" + local_socket;
+    Captured got = run_captured(link_.argv({"-O", "forward", "-R", forwarding}), "");
     if (got.status != 0 && got.err.find("forwarding failed") != std::string::npos) {
       throw Failure(link_.destination() +
                     " refuses to forward the host's socket: its sshd_config must allow it"
@@ -244,7 +244,7 @@ class RemoteTrail {
     }
     if (got.status != 0)
       throw Failure("cannot forward the socket to " + link_.destination() + ": " + last_line(got.err));
-    forward_ = spec;
+    forward_ = forwarding;
   }
 
  private:

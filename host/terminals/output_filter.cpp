@@ -125,25 +125,23 @@ void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t ma
       case State::kDroppedString:
         if (c == kBel) state_ = State::kGround;
         break;
-      case State::kDroppedStringEscape:
-        state_ = State::kGround;
-        if (c != '\\') {
-          state_ = State::kEscape;
-          sequence_.clear();
-          escape(c, out);
-        }
-        break;
+      case State::kDroppedStringEscape: end_string(c, out); break;
       case State::kStringEscape:
         out += kStringTerminator;
-        state_ = State::kGround;
-        if (c != '\\') {
-          state_ = State::kEscape;
-          sequence_.clear();
-          escape(c, out);
-        }
+        end_string(c, out);
         break;
     }
   }
+}
+
+void OutputFilter::end_string(unsigned char c, std::string& out) {
+  // ESC \ ends the string; ESC and anything else ends it and starts an
+  // escape sequence.
+  state_ = State::kGround;
+  if (c == '\\') return;
+  state_ = State::kEscape;
+  sequence_.clear();
+  escape(c, out);
 }
 
 bool OutputFilter::common_control(unsigned char c, std::string& out) {

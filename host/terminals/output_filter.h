@@ -58,6 +58,8 @@ class OutputFilter {
   void csi(unsigned char c, std::string& out);
   void finish_csi(std::string& out);
   void string_byte(unsigned char c, std::string& out);
+  /// The byte `c` after an ESC inside a string.
+  void end_string(unsigned char c, std::string& out);
   /// Bytes every state treats alike; true when `c` was one of them.
   bool common_control(unsigned char c, std::string& out);
 
