@@ -86,10 +86,23 @@ std::size_t repeat_count(std::string_view params) {
   return std::max<std::size_t>(count, 1);
 }
 
+/// Whether CSI `params` `final` leaves a mode that restores the cursor.
+bool restores_cursor(std::string_view params, char final) {
+  if (final != 'l' || params.empty() || params[0] != '?') return false;
+  params.remove_prefix(1);
+  while (!params.empty()) {
+    std::string_view field = params.substr(0, params.find(';'));
+    if (field == "1048" || field == "1049") return true;
+    params.remove_prefix(std::min(params.size(), field.size() + 1));
+  }
+  return false;
+}
+
 }  // namespace
 
 void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t max_repeat) {
   max_repeat_ = max_repeat;
+  restores_.clear();
   out.reserve(out.size() + bytes.size());
   std::size_t i = 0;
   while (i < bytes.size()) {
@@ -228,6 +241,7 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
     out.push_back(static_cast<char>(kEsc));
     out += sequence_;
     out.push_back(static_cast<char>(c));
+    if (sequence_.empty() && c == '8') restores_.push_back(out.size());
   } else {
     state_ = State::kGround;
     ground(c, out);
@@ -263,6 +277,7 @@ void OutputFilter::finish_csi(std::string& out) {
   out += "\x1b[";
   out += bounded_parameters(params);
   out.push_back(final);
+  if (restores_cursor(params, final)) restores_.push_back(out.size());
 }
 
 void OutputFilter::string_byte(unsigned char c, std::string& out) {

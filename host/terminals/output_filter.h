@@ -22,6 +22,10 @@
 //  - Numeric parameters above 9999 are 9999, so none overflows, and no
 //    more than 16 parameters reach the emulation (it keeps 16 and writes
 //    past them on the next).
+//  - Where a cursor restore (DECRC, or leaving mode 1048 or 1049) ends is
+//    noted: libvterm restores a saved position as it is, and one saved
+//    before the screen shrank lies outside it, so the screen brings the
+//    cursor back at once.
 //
 // Cost: one pass over the bytes; runs of printable ASCII are copied whole.
 
@@ -29,6 +33,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace host {
 
@@ -38,6 +43,8 @@ class OutputFilter {
   /// bytes of the program's output. `max_repeat` bounds REP (the number of
   /// cells on the screen).
   void pass(std::string_view bytes, std::string& out, std::size_t max_repeat);
+  /// Where in `out` each cursor restore the last pass handed on ends.
+  const std::vector<std::size_t>& cursor_restores() const { return restores_; }
 
  private:
   enum class State : std::uint8_t {
@@ -72,6 +79,7 @@ class OutputFilter {
   /// The last character printed, as UTF-8, for REP.
   std::string last_;
   std::size_t max_repeat_ = 0;
+  std::vector<std::size_t> restores_;
 };
 
 }  // namespace host

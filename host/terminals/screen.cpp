@@ -179,10 +179,33 @@ void Screen::feed(std::string_view bytes) {
   filtered_.clear();
   filter_.pass(bytes, filtered_, static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_));
   if (filtered_.empty()) return;
-  unsent_ = filtered_.data();
-  vterm_input_write(scanner_.get(), filtered_.data(), filtered_.size());
+  const char* from = filtered_.data();
+  unsent_ = from;
+  for (std::size_t restore : filter_.cursor_restores()) {
+    const char* to = filtered_.data() + restore;
+    vterm_input_write(scanner_.get(), from, static_cast<std::size_t>(to - from));
+    forward(to);
+    keep_cursor_on_screen();
+    from = to;
+  }
+  vterm_input_write(scanner_.get(), from, static_cast<std::size_t>(filtered_.data() + filtered_.size() - from));
   forward(filtered_.data() + filtered_.size());
   unsent_ = nullptr;
+}
+
+void Screen::keep_cursor_on_screen() {
+  VTermPos pos;
+  vterm_state_get_cursorpos(state(), &pos);
+  // A relative move, so that origin mode does not matter; libvterm brings
+  // row and column onto the screen after it.
+  char move[24];
+  int n = 0;
+  if (pos.row >= rows_) {
+    n = std::snprintf(move, sizeof move, "\x1b[%dA", pos.row - rows_ + 1);
+  } else if (pos.col >= cols_) {
+    n = std::snprintf(move, sizeof move, "\x1b[%dD", pos.col - cols_ + 1);
+  }
+  if (n > 0) vterm_input_write(vt_.get(), move, static_cast<std::size_t>(n));
 }
 
 void Screen::forward(const char* end) {

@@ -154,6 +154,9 @@ class Screen {
   const char* write_plain(const char* p, const char* end);
   /// Sends the output up to `end` that libvterm has not seen yet.
   void forward(const char* end);
+  /// Moves a cursor restored outside the screen (saved before it shrank)
+  /// back onto it.
+  void keep_cursor_on_screen();
 
   void damage(int from_row, int to_row);
   Grid& grid() { return alternate_grid_ ? *alternate_grid_ : primary_; }

@@ -102,3 +102,25 @@ TEST(HostOutputFilter, OutputThatBrokeTheEmulationLeavesTheScreenSound) {
     }
   }
 }
+
+TEST(HostOutputFilter, ACursorSavedBeforeTheScreenShrankIsRestoredOnIt) {
+  for (std::string_view restore : {"\x1b"
+                                   "8",
+                                   "\x1b[?1048l", "\x1b[?25;1049l"}) {
+    Screen screen(10, 40, nullptr);
+    screen.feed(restore == "\x1b"
+                           "8"
+                    ? "\x1b[9;30H\x1b"
+                      "7"
+                    : "\x1b[9;30H\x1b[?1049h\x1b[?1048h");
+    screen.resize(2, 20);
+    screen.feed(restore);
+    Cursor cursor = screen.cursor();
+    EXPECT_EQ(cursor.row, 1) << testing::PrintToString(std::string(restore));
+    EXPECT_EQ(cursor.col, 19);
+    screen.feed("ok");
+    std::string text = screen.text(10);
+    std::erase(text, '\n');
+    EXPECT_NE(text.find("ok"), std::string::npos);
+  }
+}
