@@ -1,12 +1,15 @@
 #include "terminals/output_filter.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace host {
 namespace {
 
 constexpr unsigned char kEsc = 0x1b, kBel = 0x07, kCan = 0x18, kSub = 0x1a, kDel = 0x7f;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+/// Enough of a string to tell a prompt mark and its exit status.
+constexpr std::size_t kLongestMarkString = 24;
 constexpr std::string_view kStringTerminator = "\x1b\\";
 /// A longer escape sequence is nothing a program means; it is dropped.
 constexpr std::size_t kLongestSequence = 256;
@@ -102,7 +105,7 @@ bool restores_cursor(std::string_view params, char final) {
 
 void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t max_repeat) {
   max_repeat_ = max_repeat;
-  restores_.clear();
+  marks_.clear();
   out.reserve(out.size() + bytes.size());
   std::size_t i = 0;
   while (i < bytes.size()) {
@@ -141,6 +144,7 @@ void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t ma
       case State::kDroppedStringEscape: end_string(c, out); break;
       case State::kStringEscape:
         out += kStringTerminator;
+        string_ended(out);
         end_string(c, out);
         break;
     }
@@ -171,7 +175,10 @@ bool OutputFilter::common_control(unsigned char c, std::string& out) {
   switch (state_) {
     case State::kString: state_ = State::kStringEscape; return true;
     case State::kDroppedString: state_ = State::kDroppedStringEscape; return true;
-    case State::kStringEscape: out += kStringTerminator; break;
+    case State::kStringEscape:
+      out += kStringTerminator;
+      string_ended(out);
+      break;
     case State::kGround: flush_utf8(out); break;
     default: break;
   }
@@ -229,6 +236,7 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
   } else if (sequence_.empty() && is_string_introducer(c)) {
     out.push_back(static_cast<char>(kEsc));
     out.push_back(static_cast<char>(c));
+    string_head_.assign(1, static_cast<char>(c));
     state_ = State::kString;
   } else if (c < 0x30) {
     sequence_.push_back(static_cast<char>(c));
@@ -241,7 +249,7 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
     out.push_back(static_cast<char>(kEsc));
     out += sequence_;
     out.push_back(static_cast<char>(c));
-    if (sequence_.empty() && c == '8') restores_.push_back(out.size());
+    if (sequence_.empty() && c == '8') marks_.push_back({out.size(), Mark::kCursorRestore});
   } else {
     state_ = State::kGround;
     ground(c, out);
@@ -277,12 +285,33 @@ void OutputFilter::finish_csi(std::string& out) {
   out += "\x1b[";
   out += bounded_parameters(params);
   out.push_back(final);
-  if (restores_cursor(params, final)) restores_.push_back(out.size());
+  if (restores_cursor(params, final)) marks_.push_back({out.size(), Mark::kCursorRestore});
 }
 
 void OutputFilter::string_byte(unsigned char c, std::string& out) {
   out.push_back(static_cast<char>(c));
-  if (c == kBel) state_ = State::kGround;
+  if (c == kBel) {
+    state_ = State::kGround;
+    string_ended(out);
+  } else if (string_head_.size() < kLongestMarkString) {
+    string_head_.push_back(static_cast<char>(c));
+  }
+}
+
+void OutputFilter::string_ended(const std::string& out) {
+  // "]133;K" with K one of A to D, then for D ";STATUS" (and perhaps more).
+  std::string head;
+  head.swap(string_head_);
+  if (head.size() < 6 || head.compare(0, 5, "]133;") != 0 || head[5] < 'A' || head[5] > 'D') return;
+  if (head.size() > 6 && head[6] != ';') return;
+  Mark mark{out.size(), static_cast<Mark::Kind>(head[5])};
+  if (mark.kind == Mark::kCommandDone && head.size() > 7) {
+    std::string_view digits = std::string_view(head).substr(7, head.find(';', 7) - 7);
+    int status = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), status);
+    if (error == std::errc() && end == digits.data() + digits.size() && status >= 0) mark.status = status;
+  }
+  marks_.push_back(mark);
 }
 
 }  // namespace host

@@ -22,10 +22,12 @@
 //  - Numeric parameters above 9999 are 9999, so none overflows, and no
 //    more than 16 parameters reach the emulation (it keeps 16 and writes
 //    past them on the next).
-//  - Where a cursor restore (DECRC, or leaving mode 1048 or 1049) ends is
-//    noted: libvterm restores a saved position as it is, and one saved
-//    before the screen shrank lies outside it, so the screen brings the
-//    cursor back at once.
+//  - Where some sequences end is noted for the screen, which acts on them
+//    there: a cursor restore (DECRC, or leaving mode 1048 or 1049), since
+//    libvterm restores a saved position as it is and one saved before the
+//    screen shrank lies outside it; and a shell's prompt marks (OSC 133 A,
+//    B, C and D with the command's exit status), the surest word of where
+//    a prompt is and when a command is done.
 //
 // Cost: one pass over the bytes; runs of printable ASCII are copied whole.
 
@@ -43,8 +45,22 @@ class OutputFilter {
   /// bytes of the program's output. `max_repeat` bounds REP (the number of
   /// cells on the screen).
   void pass(std::string_view bytes, std::string& out, std::size_t max_repeat);
-  /// Where in `out` each cursor restore the last pass handed on ends.
-  const std::vector<std::size_t>& cursor_restores() const { return restores_; }
+  /// A sequence the screen acts on, and where in `out` it ends.
+  struct Mark {
+    enum Kind : char {
+      kCursorRestore = 'r',
+      kPromptStart = 'A',
+      kInputStart = 'B',
+      kCommandStart = 'C',
+      kCommandDone = 'D',
+    };
+    std::size_t end = 0;
+    Kind kind = kCursorRestore;
+    /// The exit status a kCommandDone mark gives, -1 without one.
+    int status = -1;
+  };
+  /// The marks of the last pass, in order.
+  const std::vector<Mark>& marks() const { return marks_; }
 
  private:
   enum class State : std::uint8_t {
@@ -65,6 +81,8 @@ class OutputFilter {
   void csi(unsigned char c, std::string& out);
   void finish_csi(std::string& out);
   void string_byte(unsigned char c, std::string& out);
+  /// A string the emulation reads has ended; notes a prompt mark.
+  void string_ended(const std::string& out);
   /// The byte `c` after an ESC inside a string.
   void end_string(unsigned char c, std::string& out);
   /// Bytes every state treats alike; true when `c` was one of them.
@@ -79,7 +97,9 @@ class OutputFilter {
   /// The last character printed, as UTF-8, for REP.
   std::string last_;
   std::size_t max_repeat_ = 0;
-  std::vector<std::size_t> restores_;
+  std::vector<Mark> marks_;
+  /// The first bytes of the string being passed on, from its introducer.
+  std::string string_head_;
 };
 
 }  // namespace host

@@ -181,16 +181,35 @@ void Screen::feed(std::string_view bytes) {
   if (filtered_.empty()) return;
   const char* from = filtered_.data();
   unsent_ = from;
-  for (std::size_t restore : filter_.cursor_restores()) {
-    const char* to = filtered_.data() + restore;
+  for (const OutputFilter::Mark& mark : filter_.marks()) {
+    const char* to = filtered_.data() + mark.end;
     vterm_input_write(scanner_.get(), from, static_cast<std::size_t>(to - from));
     forward(to);
-    keep_cursor_on_screen();
+    marked(mark);
     from = to;
   }
   vterm_input_write(scanner_.get(), from, static_cast<std::size_t>(filtered_.data() + filtered_.size() - from));
   forward(filtered_.data() + filtered_.size());
   unsent_ = nullptr;
+}
+
+void Screen::marked(const OutputFilter::Mark& mark) {
+  switch (mark.kind) {
+    case OutputFilter::Mark::kCursorRestore: keep_cursor_on_screen(); return;
+    case OutputFilter::Mark::kPromptStart:
+      marks_.prompt_row = lines_scrolled() + static_cast<std::uint64_t>(std::max(cursor().row, 0));
+      marks_.at_prompt = true;
+      return;
+    case OutputFilter::Mark::kInputStart:
+      ++marks_.prompts;
+      marks_.at_prompt = true;
+      return;
+    case OutputFilter::Mark::kCommandStart: marks_.at_prompt = false; return;
+    case OutputFilter::Mark::kCommandDone:
+      marks_.status = mark.status;
+      marks_.at_prompt = false;
+      return;
+  }
 }
 
 void Screen::keep_cursor_on_screen() {
@@ -392,7 +411,21 @@ void Screen::state_resized(int rows, int cols, int& row_delta) {
 void Screen::resize(int rows, int cols) {
   cols = std::max(cols, kMinColumns);
   if (rows < 1 || (rows == rows_ && cols == cols_)) return;
+  bool shrinks = rows < rows_ || cols < cols_;
   vterm_set_size(vt_.get(), rows, cols);
+  if (shrinks) reset_margins();
+}
+
+void Screen::reset_margins() {
+  // libvterm keeps the scrolling margins through a resize, and a region
+  // below or right of the new size makes its next scroll move memory it
+  // does not own. Terminals reset the margins on a resize (xterm, tmux);
+  // so does this one. Setting them moves the cursor home, so it goes back.
+  VTermPos pos;
+  vterm_state_get_cursorpos(state(), &pos);
+  char reset[40];
+  int n = std::snprintf(reset, sizeof reset, "\x1b[r\x1b[s\x1b[%d;%dH", pos.row + 1, pos.col + 1);
+  vterm_input_write(vt_.get(), reset, static_cast<std::size_t>(n));
 }
 
 void Screen::damage(int from_row, int to_row) {
@@ -428,6 +461,7 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
   shot.screen_rows = static_cast<std::size_t>(rows_);
   shot.cursor_row = scrolled + static_cast<std::uint64_t>(std::max(cursor().row, 0));
   shot.alternate = alternate();
+  shot.marks = marks_;
   return shot;
 }
 

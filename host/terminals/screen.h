@@ -27,6 +27,20 @@ struct VTermState;
 
 namespace host {
 
+/// What a shell says of its prompts with the OSC 133 marks (A: a prompt
+/// starts, B: it ends and input starts, C: a command starts, D: it is done,
+/// with its exit status), where it emits them.
+struct PromptMarks {
+  /// Prompts marked as drawn (B) so far.
+  std::uint64_t prompts = 0;
+  /// The last mark was a prompt's: the shell waits at it.
+  bool at_prompt = false;
+  /// Absolute row where the last marked prompt started (A).
+  std::uint64_t prompt_row = 0;
+  /// The exit status of the last command marked done, -1 when not given.
+  int status = -1;
+};
+
 /// A terminal's text at one instant. Rows have absolute numbers: row n is the
 /// n-th row the terminal has shown, and keeps its number when it scrolls off
 /// the top of the screen (scrolling adds to the numbers, it never reuses them).
@@ -45,6 +59,7 @@ struct ScreenText {
   /// For each of `rows`: the terminal wrapped the row before it (which may
   /// be before `rows[0]`) into it at its right margin.
   std::vector<bool> continued;
+  PromptMarks marks{};
 };
 
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.
@@ -154,6 +169,10 @@ class Screen {
   const char* write_plain(const char* p, const char* end);
   /// Sends the output up to `end` that libvterm has not seen yet.
   void forward(const char* end);
+  /// Sets the scrolling margins to the whole screen, the cursor staying.
+  void reset_margins();
+  /// Acts on a sequence the filter marked, once libvterm has taken it.
+  void marked(const OutputFilter::Mark& mark);
   /// Moves a cursor restored outside the screen (saved before it shrank)
   /// back onto it.
   void keep_cursor_on_screen();
@@ -186,6 +205,7 @@ class Screen {
   Scrollback scrollback_{kScrollbackLimit};
   Pen pen_;
   PlainText plain_;
+  PromptMarks marks_;
   /// Bytes of the output being fed that the emulator has not seen yet.
   const char* unsent_ = nullptr;
   /// Where the last character went, and where that left the cursor: a

@@ -54,6 +54,7 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
   activity_ = signals.activity;
   at_home_ = signals.at_home;
   alternate_ = signals.alternate;
+  marked_prompt_ = signals.marked_prompt;
   bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
   bool blank_wait =
       activity_ == Activity::kTicking && !at_home_ && !alternate_ && strip_blank(signals.cursor_line).empty();
@@ -62,6 +63,9 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
   question_ = looks_like_input_request(signals.cursor_line) && !busy;
   if (held_) held_at_ = std::max(held_at_, now);
   if (exited_) return {TurnState::kExited, kExitedReason};
+  if (enter_written_ && marked_prompt_ && now - output_since() >= rule_.idle_quiet) {
+    return {TurnState::kEnded, kPromptBack};
+  }
   if (enter_written_ && !busy) {
     bool idle = now - output_since() >= rule_.idle_quiet;
     if (activity_ == Activity::kWaiting && idle) {
@@ -91,6 +95,7 @@ Clock::time_point TurnTracker::next_deadline() const {
                            : prompt_back_ ? quiet_since() + rule_.idle_quiet
                                           : quiet_since() + rule_.settle;
   if (question_) next = std::min(next, output_since() + rule_.settle);
+  if (marked_prompt_) next = std::min(next, output_since() + rule_.idle_quiet);
   // The kernel's view changes without output: a program stops running, or
   // starts to wait. Look again soon.
   if (activity_ != Activity::kUnknown) {
@@ -309,6 +314,7 @@ TurnMark mark_turn(const ScreenText& before, const PtyState& pty) {
                 pty.mode};
   std::size_t visible_from = before.rows.size() - std::min(before.screen_rows, before.rows.size());
   mark.top = before.first_row + visible_from;
+  mark.prompts = before.marks.prompts;
   for (std::size_t i = visible_from; i < before.rows.size(); ++i) mark.screen.emplace_back(rtrim(before.rows[i]));
   return mark;
 }
@@ -396,8 +402,10 @@ bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState&
 TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home) {
   bool child_holds = pty.foreground && !foreground_is_home(mark, pty);
   bool handed_over = mark.mode && !mark.mode->canonical && pty.mode && pty.mode->canonical;
+  bool marked_prompt = now.marks.prompts > mark.prompts && now.marks.at_prompt;
   return {cursor_line(now), prompt_is_back(mark, now, pty), child_holds || handed_over,
-          pty.activity,     at_home_prompt(home, now, pty), now.alternate};
+          pty.activity,     at_home_prompt(home, now, pty), now.alternate,
+          marked_prompt};
 }
 
 // --- the home ---------------------------------------------------------------
@@ -437,7 +445,7 @@ bool ready_for_prompt(const Home& home, const ScreenText& now, const PtyState& p
       return quiet >= rule.settle;
     case Activity::kUnknown: break;
   }
-  return home.known() || quiet >= rule.settle;
+  return home.known() || quiet >= rule.settle || (now.marks.at_prompt && quiet >= rule.idle_quiet);
 }
 
 void learn_home(Home& home, const ScreenText& now, const PtyState& pty) {

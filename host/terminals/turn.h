@@ -26,7 +26,12 @@
 //     latest `enter_delay` after `typed`. Programs that treat fast input as a
 //     paste still see typing, and the Enter as "submit".
 //  3. A peer whose process has exited (and whose output has been read to the
-//     end) has ended its turn: `kExited`.
+//     end) has ended its turn: `kExited`. A shell that marks its prompts
+//     (OSC 133, as the remote bootstrap sets up) and has marked a new one
+//     since the Enter, with no command started after it, is back at its
+//     prompt: after `idle_quiet` the turn has ended, `kEnded` ("prompt"),
+//     whatever the kernel says (the shell's own word is the surest; over ssh
+//     it is the only one). Such a mark also makes the program ready (1).
 //  4. What the foreground group does (activity.h), after the Enter:
 //     a. running or busy (a process runs, sleeps on a timer, or waits for a
 //        child, a pipe or a socket): the turn goes on, whatever the screen
@@ -130,6 +135,8 @@ struct TurnMark {
   bool alternate = false;
   std::optional<pid_t> foreground = std::nullopt;
   std::optional<TtyMode> mode = std::nullopt;
+  /// Prompts the shell had marked (PromptMarks::prompts).
+  std::uint64_t prompts = 0;
 };
 
 /// Takes the mark from the screen and the pty just before the prompt is typed.
@@ -149,6 +156,8 @@ struct TurnSignals {
   /// The cursor line is the program's idle prompt (rule 6).
   bool at_home = false;
   bool alternate = false;
+  /// The shell has marked a new prompt since the mark and waits at it (3).
+  bool marked_prompt = false;
 };
 
 /// True when the cursor line `line` is like the learned prompt `learned`
@@ -234,6 +243,7 @@ class TurnTracker {
   Activity activity_ = Activity::kUnknown;
   bool at_home_ = false;
   bool alternate_ = false;
+  bool marked_prompt_ = false;
 };
 
 /// True when `line` (a screen row) ends in a question or an input request.

@@ -103,13 +103,23 @@ TEST(HostOutputFilter, OutputThatBrokeTheEmulationLeavesTheScreenSound) {
   }
 }
 
-TEST(HostOutputFilter, ACursorSavedBeforeTheScreenShrankIsRestoredOnIt) {
+TEST(HostOutputFilter, AShrinkLeavesNothingOutsideTheScreen) {
+  // Margins set for the larger screen are reset, the cursor staying.
+  Screen margins(10, 40, nullptr);
+  margins.feed("\x1b[4;9r\x1b[?69h\x1b[5;30s\x1b[2;3H");
+  margins.resize(2, 20);
+  EXPECT_EQ(margins.cursor().row, 1);
+  EXPECT_EQ(margins.cursor().col, 2);
+  margins.feed("\x1b[L\x1b[M\x1b[S\n\nok");
+  EXPECT_NE(margins.text(10).find("ok"), std::string::npos);
+  // A cursor saved on the larger screen is restored onto the smaller.
   for (std::string_view restore : {"\x1b"
                                    "8",
                                    "\x1b[?1048l", "\x1b[?25;1049l"}) {
     Screen screen(10, 40, nullptr);
-    screen.feed(restore == "\x1b"
-                           "8"
+    screen.feed(restore ==
+                        "\x1b"
+                        "8"
                     ? "\x1b[9;30H\x1b"
                       "7"
                     : "\x1b[9;30H\x1b[?1049h\x1b[?1048h");
