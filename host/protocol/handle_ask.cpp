@@ -56,10 +56,16 @@ TurnTicket start_turn(Context& ctx, const Call& call, const std::string& name, s
                       Asks::Done done) {
   TurnTicket ticket =
       ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller](AskOutcome outcome) {
-        log_event("answer", {{"name", name},
-                             {"by", by},
-                             {"duration", seconds_text(outcome.took)},
-                             {"end", std::string(outcome.reason)}});
+        std::string took = seconds_text(outcome.took);
+        if (outcome.status < 0) {
+          log_event("answer", {{"name", name}, {"by", by}, {"duration", took}, {"end", outcome.reason}});
+        } else {
+          log_event("answer", {{"name", name},
+                               {"by", by},
+                               {"duration", took},
+                               {"end", outcome.reason},
+                               {"status", std::to_string(outcome.status)}});
+        }
         done(std::move(outcome));
       });
   log_event("ask", {{"name", name}, {"by", call.caller}});

@@ -185,6 +185,7 @@ void Asks::finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view no
   Turn turn = take(it);
   bool prompt_back = verdict.reason == "prompt";
   std::string output;
+  int status = -1;
   if (turn.typed) {
     std::optional<std::uint64_t> normal_from = turn.terminal->left_alternate_at();
     std::uint64_t from = std::min(turn.mark.row, turn.mark.top);
@@ -193,6 +194,7 @@ void Asks::finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view no
     output = wire::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt, prompt_back, normal_from));
     // The line it ended on is the program's idle prompt, as it looks now.
     if (prompt_back) turn.terminal->home().learn_prompt(std::string(cursor_line(screen)));
+    if (screen.marks.prompts > turn.mark.prompts) status = screen.marks.status;
   }
   if (!note.empty()) output += (output.empty() ? "" : "\n") + std::string(note);
   // A turn that never typed its prompt has no answer of the rule's to add.
@@ -202,7 +204,8 @@ void Asks::finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view no
                      {},
                      verdict.state,
                      verdict.reason,
-                     Clock::now() - turn.asked_at};
+                     Clock::now() - turn.asked_at,
+                     status};
   turn.done(std::move(outcome));
 }
 

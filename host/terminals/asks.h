@@ -47,6 +47,9 @@ struct AskOutcome {
   std::string_view reason;
   /// From the typed prompt to the end of the turn.
   Clock::duration took{};
+  /// The exit status a shell marked for the command (OSC 133 D), -1 when
+  /// it marked none in this turn.
+  int status = -1;
 };
 
 /// Names one turn, to cancel it.

@@ -56,8 +56,9 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
   alternate_ = signals.alternate;
   marked_prompt_ = signals.marked_prompt;
   bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
-  bool blank_wait =
-      activity_ == Activity::kTicking && !at_home_ && !alternate_ && strip_blank(signals.cursor_line).empty();
+  bool silent_command =
+      activity_ == Activity::kTicking ? !at_home_ : activity_ == Activity::kUnknown && signals.marked_command;
+  bool blank_wait = silent_command && !alternate_ && strip_blank(signals.cursor_line).empty();
   held_ = busy || blank_wait || (activity_ != Activity::kWaiting && signals.held);
   prompt_back_ = signals.prompt_back && !held_;
   question_ = looks_like_input_request(signals.cursor_line) && !busy;
@@ -403,9 +404,15 @@ TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyS
   bool child_holds = pty.foreground && !foreground_is_home(mark, pty);
   bool handed_over = mark.mode && !mark.mode->canonical && pty.mode && pty.mode->canonical;
   bool marked_prompt = now.marks.prompts > mark.prompts && now.marks.at_prompt;
-  return {cursor_line(now), prompt_is_back(mark, now, pty), child_holds || handed_over,
-          pty.activity,     at_home_prompt(home, now, pty), now.alternate,
-          marked_prompt};
+  bool marked_command = now.marks.prompts > 0 && !now.marks.at_prompt;
+  return {cursor_line(now),
+          prompt_is_back(mark, now, pty),
+          child_holds || handed_over,
+          pty.activity,
+          at_home_prompt(home, now, pty),
+          now.alternate,
+          marked_prompt,
+          marked_command};
 }
 
 // --- the home ---------------------------------------------------------------

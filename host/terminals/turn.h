@@ -47,7 +47,10 @@
 //        keys between its redraws. With a blank cursor line the turn goes
 //        on (a REPL evaluating with a timer set: node). Otherwise as (d).
 //     d. unknown (a relay such as ssh, or /proc unreadable): the screen's
-//        text decides, by rules 7 to 10.
+//        text decides, by rules 7 to 10; but while a shell that marks its
+//        prompts has marked a command's start and not yet its next prompt,
+//        a blank cursor line holds the turn (the command is at work and
+//        silent, as `sleep` is).
 //  5. The turn's quiet time is how long nothing has happened: no output and
 //     no hold (7) since the later of the Enter and the last of those.
 //  6. The idle prompt (`at_home_prompt`): the foreground is the home group,
@@ -158,6 +161,8 @@ struct TurnSignals {
   bool alternate = false;
   /// The shell has marked a new prompt since the mark and waits at it (3).
   bool marked_prompt = false;
+  /// The shell marks its prompts and a command it started runs (4d).
+  bool marked_command = false;
 };
 
 /// True when the cursor line `line` is like the learned prompt `learned`

@@ -627,16 +627,19 @@ TEST(TurnSignals, AShellsPromptMarksEndItsTurnWhereTheKernelSaysNothing) {
   // The echo, the command's start and its output, in reads cut anywhere.
   screen.feed("false\r\n\x1b]133;C\x07oops\r\n\x1b]13");
   TurnTracker t = entered();
-  EXPECT_FALSE(read_signals(mark, screen.snapshot(0), relay).marked_prompt);
+  // At work and silent: held, however long the quiet.
+  TurnSignals working = read_signals(mark, screen.snapshot(0), relay);
+  EXPECT_FALSE(working.marked_prompt);
+  EXPECT_EQ(state(t, entered_at + 30s, working), TurnState::kRunning);
   screen.feed("3;D;1\x1b\\\x1b]133;A\x07$ \x1b]133;B\x07");
   ScreenText now = screen.snapshot(0);
   EXPECT_EQ(now.marks.status, 1);
   EXPECT_EQ(now.marks.prompt_row, 2u);
   TurnSignals signals = read_signals(mark, now, relay);
   EXPECT_TRUE(signals.marked_prompt);
-  t.output_seen(entered_at + 1s);
-  EXPECT_EQ(state(t, entered_at + 1s + 40ms, signals), TurnState::kRunning);
-  TurnVerdict v = t.judge(entered_at + 1s + 50ms, signals);
+  t.output_seen(entered_at + 31s);
+  EXPECT_EQ(state(t, entered_at + 31s + 40ms, signals), TurnState::kRunning);
+  TurnVerdict v = t.judge(entered_at + 31s + 50ms, signals);
   EXPECT_EQ(v.state, TurnState::kEnded);
   EXPECT_EQ(turn_output(mark, now, "false", true), "oops");
   // A question the command asks after its start mark is no prompt.

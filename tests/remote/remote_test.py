@@ -211,6 +211,12 @@ class Remote(unittest.TestCase):
         seen = host.ask("Far", "command -v welkmora; welkmora list", "Lead")
         self.assertIn(copied, seen)
 
+        # Its turns end on the shell's prompt marks, not on quiet time (1 s
+        # here): the answer of a quiet command is whole, its status logged.
+        done = host.client("ask", "Far", "sleep 3; echo slept-$((6*7)); false")
+        self.assertEqual(done.stdout, "slept-42\n", host.log() + host.screen("Far"))
+        self.assertRegex(host.log(), r"answer name=Far by=Lead duration=\S+ end=prompt status=1\n")
+
         # It asks a local peer.
         host.client("recruit", "Bob", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
         host.client("connect", "Far", "Bob").check_returncode()
