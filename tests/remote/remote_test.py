@@ -48,7 +48,7 @@ def free_port():
 class Sshd:
     """One sshd -D on 127.0.0.1, stopped by stop()."""
 
-    def __init__(self, top, name, forwarding):
+    def __init__(self, top, name, forwarding, home="rhome", path="/usr/bin:/bin"):
         self.dir = os.path.join(top, name)
         os.makedirs(self.dir)
         self.port = free_port()
@@ -65,7 +65,7 @@ UsePAM no
 PasswordAuthentication no
 KbdInteractiveAuthentication no
 AllowStreamLocalForwarding {forwarding}
-SetEnv HOME={top}/rhome XDG_RUNTIME_DIR={top}/rrun PATH=/usr/bin:/bin
+SetEnv HOME={top}/{home} XDG_RUNTIME_DIR={top}/rrun PATH={path}
 """)
         self.log = os.path.join(self.dir, "log")
         os.makedirs("/run/sshd", exist_ok=True)
@@ -172,13 +172,24 @@ class Remote(unittest.TestCase):
         try:
             cls.sshd = Sshd(cls.top, "box", "yes")
             cls.refuser = Sshd(cls.top, "refuser", "no")
+            # A home whose cache is a file, and a machine that says it is arm64.
+            os.makedirs(os.path.join(cls.top, "nocache"))
+            open(os.path.join(cls.top, "nocache", ".cache"), "w").close()
+            cls.nocache = Sshd(cls.top, "nocachebox", "yes", home="nocache")
+            fake = os.path.join(cls.top, "fakebin")
+            os.makedirs(fake)
+            with open(os.path.join(fake, "uname"), "w") as f:
+                f.write("#!/bin/sh\necho aarch64\n")
+            os.chmod(os.path.join(fake, "uname"), 0o755)
+            cls.arm = Sshd(cls.top, "armbox", "yes", path=fake + ":/usr/bin:/bin")
         except OSError as e:
             print(f"sshd cannot start: {e}: skipped")
             shutil.rmtree(cls.top, ignore_errors=True)
             sys.exit(77)
         config = os.path.join(cls.top, "ssh_config")
         with open(config, "w") as f:
-            for name, port in (("box", cls.sshd.port), ("refuser", cls.refuser.port), ("nowhere", free_port())):
+            for name, port in (("box", cls.sshd.port), ("refuser", cls.refuser.port), ("nowhere", free_port()),
+                               ("nocachebox", cls.nocache.port), ("armbox", cls.arm.port)):
                 f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User root\n"
                         f"  IdentityFile {cls.top}/userkey\n  IdentitiesOnly yes\n  BatchMode yes\n"
                         "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n  LogLevel ERROR\n")
@@ -189,6 +200,8 @@ class Remote(unittest.TestCase):
         cls.host.stop()
         cls.sshd.stop()
         cls.refuser.stop()
+        cls.nocache.stop()
+        cls.arm.stop()
         shutil.rmtree(cls.top, ignore_errors=True)
 
     def recruit(self, name, rest):
@@ -257,7 +270,9 @@ class Remote(unittest.TestCase):
         wait_for("the remote socket to go", lambda: not os.path.exists(sock))
 
     def test_errors_say_why(self):
-        for name, dest, text in (("Refused", "refuser", "refuses to forward"), ("Lost", "nowhere", "cannot reach")):
+        for name, dest, text in (("Refused", "refuser", "refuses to forward"), ("Lost", "nowhere", "cannot reach"),
+                                 ("Cacheless", "nocachebox", "has no writable cache folder"),
+                                 ("Arm", "armbox", "is aarch64 and this welkmora client is")):
             self.recruit(name, dest)
             wait_for(f"{name}'s end", lambda: f"exit name={name}" in self.host.log())
             self.assertIn(text, self.host.screen(name))
