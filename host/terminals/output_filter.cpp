@@ -1,13 +1,21 @@
 #include "terminals/output_filter.h"
 
+#include <locale.h>
+#include <wchar.h>
+
 #include <algorithm>
 #include <charconv>
+
+#include "utf8.h"
 
 namespace host {
 namespace {
 
 constexpr unsigned char kEsc = 0x1b, kBel = 0x07, kCan = 0x18, kSub = 0x1a, kDel = 0x7f;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+/// Marks (characters of no width) kept after one character: more than a
+/// cell shows, fewer than makes libvterm's work per mark grow without end.
+constexpr int kMostMarks = 16;
 /// Enough of a string to tell a prompt mark and its exit status.
 constexpr std::size_t kLongestMarkString = 24;
 constexpr std::string_view kStringTerminator = "\x1b\\";
@@ -39,6 +47,20 @@ bool continues(std::string_view so_far, unsigned char c) {
     case 0xF4: return c <= 0x8F;
     default: return true;
   }
+}
+
+/// True for a character of no width (a combining mark, a joiner), by the C
+/// library's table, whatever the host's own locale is.
+bool zero_width(std::string_view utf8) {
+  std::size_t i = 0;
+  char32_t c = wire::next_code_point(utf8, i);
+  if (c < 0x300) return false;
+  static const locale_t kUtf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  if (kUtf8 == nullptr) return false;
+  locale_t before = uselocale(kUtf8);
+  int width = wcwidth(static_cast<wchar_t>(c));
+  uselocale(before);
+  return width == 0;
 }
 
 /// OSC and DCS: strings the emulation reads.
@@ -118,6 +140,7 @@ void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t ma
       if (i > start) {
         out.append(bytes.substr(start, i - start));
         last_.assign(1, bytes[i - 1]);
+        marks_in_a_row_ = 0;
         continue;
       }
     }
@@ -194,7 +217,10 @@ void OutputFilter::ground(unsigned char c, std::string& out) {
   }
   flush_utf8(out);
   out.push_back(static_cast<char>(c));
-  if (c >= 0x20) last_.assign(1, static_cast<char>(c));
+  if (c >= 0x20) {
+    last_.assign(1, static_cast<char>(c));
+    marks_in_a_row_ = 0;
+  }
 }
 
 void OutputFilter::utf8_byte(unsigned char c, std::string& out) {
@@ -212,7 +238,12 @@ void OutputFilter::utf8_byte(unsigned char c, std::string& out) {
   // U+0080 to U+009F are C1 controls: the emulation would print them with a
   // width of -1, so they go.
   bool c1 = static_cast<unsigned char>(utf8_[0]) == 0xC2 && c <= 0x9F;
-  if (!c1) {
+  // libvterm keeps every mark that follows a character, and hands all of
+  // them to the screen again for each new one: a long run of marks costs
+  // memory and time without end. Past a few, they go.
+  bool mark = !c1 && zero_width(utf8_);
+  marks_in_a_row_ = mark ? marks_in_a_row_ + 1 : 0;
+  if (!c1 && marks_in_a_row_ <= kMostMarks) {
     out += utf8_;
     last_ = utf8_;
   }

@@ -17,6 +17,9 @@
 //    string (OSC, DCS), passed on as it comes, is closed with ST when the
 //    filter abandons it. APC, PM and SOS strings, which libvterm 0.1.4 does
 //    not know (it would print their text), are dropped whole.
+//  - No more than 16 characters of no width (combining marks) follow one
+//    character: libvterm keeps them all, and works on all of them again
+//    for each new one.
 //  - REP (CSI n b) is carried out here: the last character is repeated, at
 //    most a screenful of times, and nothing is repeated when there is none.
 //  - Numeric parameters above 9999 are 9999, so none overflows, and no
@@ -97,6 +100,8 @@ class OutputFilter {
   /// The last character printed, as UTF-8, for REP.
   std::string last_;
   std::size_t max_repeat_ = 0;
+  /// Characters of no width since the last with a width.
+  int marks_in_a_row_ = 0;
   std::vector<Mark> marks_;
   /// The first bytes of the string being passed on, from its introducer.
   std::string string_head_;
