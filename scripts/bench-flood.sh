@@ -30,7 +30,7 @@ trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; tmux -L flood ki
 seq 1 300000 >"$work/seq"
 head -c 6000000 /dev/urandom | base64 -w 96 >"$work/lines96"
 head -c 6000000 /dev/urandom | base64 -w 200 >"$work/base64"
-yes | head -c 10M >"$work/yes"
+{ yes || true; } | head -c 10M >"$work/yes"
 
 export PATH="$PWD/build:$PATH"
 welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \

@@ -88,9 +88,20 @@ void CanvasFeed::follow(const std::string& name) {
 
 void CanvasFeed::screen_output(const std::string& name) {
   auto it = watched_.find(name);
-  if (it == watched_.end() || it->second.timer != 0) return;
-  Clock::time_point when = std::max(Clock::now(), it->second.last_flush + kScreenInterval);
-  it->second.timer = reactor_.timers().at(when, [this, name] {
+  if (it == watched_.end()) return;
+  Watched& watched = it->second;
+  Clock::time_point now = Clock::now();
+  if (now - watched.output_at >= kPause) watched.streaming_since = now;
+  watched.output_at = now;
+  if (now - watched.typed_at < kEchoWindow) {
+    reactor_.timers().cancel(std::exchange(watched.timer, 0));
+    flush_screen(name);
+    return;
+  }
+  if (watched.timer != 0) return;
+  auto interval = now - watched.streaming_since >= kStreaming ? kStreamingInterval : kScreenInterval;
+  Clock::time_point when = std::max(now, watched.last_flush + interval);
+  watched.timer = reactor_.timers().at(when, [this, name] {
     auto found = watched_.find(name);
     if (found == watched_.end()) return;
     found->second.timer = 0;
@@ -139,7 +150,10 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   }
   if (auto id = message.find("id");
       (*op == "text" || *op == "key" || *op == "paste") && id != message.end() && id->is_string()) {
-    if (auto item = parse_item_id(id->get_ref<const std::string&>())) page.typing = item->name;
+    if (auto item = parse_item_id(id->get_ref<const std::string&>())) {
+      page.typing = item->name;
+      if (auto watched = watched_.find(item->name); watched != watched_.end()) watched->second.typed_at = Clock::now();
+    }
   }
   Json reply = {{"t", "reply"}, {"req", message.value("req", Json())}};
   try {

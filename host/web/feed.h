@@ -72,8 +72,18 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
 
   /// Most activity entries kept for pages that open later.
   static constexpr std::size_t kActivityKept = 200;
-  /// Least time between two screen updates of one terminal.
+  /// Least time between two screen updates of one terminal...
   static constexpr std::chrono::milliseconds kScreenInterval{33};
+  /// ... except for this long after a page typed into it: the echo of a
+  /// key goes out at once.
+  static constexpr std::chrono::milliseconds kEchoWindow{100};
+  /// A terminal whose output has gone on without a pause of kPause for
+  /// kStreaming is updated every kStreamingInterval: nobody reads a flood
+  /// at 30 frames a second, and on a small machine the browser's drawing
+  /// takes the processor from the programs.
+  static constexpr std::chrono::milliseconds kPause{100};
+  static constexpr std::chrono::milliseconds kStreaming{1000};
+  static constexpr std::chrono::milliseconds kStreamingInterval{100};
   /// Most replies a page may leave unread before it is closed.
   static constexpr std::size_t kMaxReplies = 256;
   /// Most screen updates sent to a page and not yet drawn by it: the page
@@ -112,6 +122,9 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
     pid_t pid;
     Subscription output, end;
     Clock::time_point last_flush;
+    Clock::time_point typed_at;
+    /// The last output, and the start of the output without a pause.
+    Clock::time_point output_at, streaming_since;
     Timers::Id timer = 0;
   };
 
