@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "../link.h"
-#include "../output.h"
 #include "commands.h"
+#include "link.h"
+#include "output.h"
 
 namespace {
 

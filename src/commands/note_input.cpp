@@ -6,9 +6,9 @@
 #include <charconv>
 #include <string>
 
-#include "../output.h"
 #include "io.h"
 #include "notes.h"
+#include "output.h"
 #include "utf8.h"
 
 std::optional<std::uint64_t> parse_usize(std::string_view word) {

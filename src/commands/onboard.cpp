@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "../environment.h"
-#include "../link.h"
-#include "../output.h"
 #include "commands.h"
+#include "environment.h"
+#include "link.h"
+#include "output.h"
 #include "reply_fields.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "../output.h"
 #include "commands.h"
+#include "output.h"
 #include "reply_fields.h"
 #include "utf8.h"
 

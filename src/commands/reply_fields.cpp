@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "../output.h"
+#include "output.h"
 
 namespace fields {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "../reply.h"
+#include "reply.h"
 
 namespace fields {
 

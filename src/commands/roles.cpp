@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "../output.h"
 #include "commands.h"
+#include "output.h"
 #include "reply_fields.h"
 
 namespace {
