@@ -244,14 +244,18 @@ class Canvas(unittest.TestCase):
 
     def test_4b_resizing_a_window_resizes_its_terminal(self):
         size = "return window.welkmora.board.items.get('t:Bob').screen.size"
-        self.assertEqual(self.browser.execute_script(size), [40, 120])
-        corner = self.item("t:Bob").find_element(By.CLASS_NAME, "resize")
-        ActionChains(self.browser).click_and_hold(corner).move_by_offset(-150, -100).release().perform()
+        self.assertEqual(self.browser.execute_script(size), [24, 80], "a recruit's size reads at 100%")
+        window = self.item("t:Bob")
+        corner = window.find_element(By.CLASS_NAME, "resize")
+        # A quarter smaller, at whatever zoom.
+        w, h = self.browser.execute_script("const r = arguments[0].getBoundingClientRect(); return [r.width, r.height]",
+                                           window)
+        ActionChains(self.browser).click_and_hold(corner).move_by_offset(-round(w / 4), -round(h / 4)).release().perform()
         rows, cols = wait_for("the screen in a new size",
-                              lambda: self.browser.execute_script(size) != [40, 120] and
+                              lambda: self.browser.execute_script(size) != [24, 80] and
                               self.browser.execute_script(size))
-        self.assertLess(rows, 40)
-        self.assertLess(cols, 120)
+        self.assertLess(rows, 24)
+        self.assertLess(cols, 80)
         self.type_into("Bob", "stty size", Keys.ENTER)
         self.wait_screen("Bob", rf"(?m)^{rows} {cols}$")
 
@@ -303,9 +307,9 @@ class Canvas(unittest.TestCase):
         shown = "return window.welkmora.board.items.get('t:Bob').screen.shown()"
         screen = self.item("t:Bob").find_element(By.CLASS_NAME, "screen")
         zoom = self.browser.execute_script("return window.welkmora.board.view.scale")
-        # The wheel over a terminal scrolls its history, not the canvas.
+        # The wheel over a terminal scrolls its history, not the canvas (by less than a screen a step).
         wait_for("row 1 scrolled into view", lambda: (
-            ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen), 0, -400).perform(),
+            ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen), 0, -200).perform(),
             re.search(r"(?m)^1\n2\n3$", self.browser.execute_script(shown)))[1])
         self.assertEqual(self.browser.execute_script("return window.welkmora.board.view.scale"), zoom)
         self.assertIn("back", self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").text)
