@@ -232,6 +232,32 @@ class Canvas(unittest.TestCase):
         self.assertNotIn("one2", self.screen("Bob"))
         self.wait_screen("Bob", r"one2[\s\S]*red bold")
 
+    def test_3c_links(self):
+        port = self.host.url.split(":")[2].split("/")[0]
+        local = f"http://127.0.0.1:{port}/favicon.svg"
+        self.type_into("Bob", f"clear; echo 'see https://example.com/x. or ({local})'", Keys.ENTER)
+        # The row's text stays as the program wrote it; the addresses in it, without the sentence's marks, link.
+        self.wait_screen("Bob", rf"(?m)^see https://example\.com/x\. or \({re.escape(local)}\)$")
+        links = self.browser.execute_script(
+            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen a')]"
+            ".map(a => [a.getAttribute('href'), a.target, a.rel, a.textContent])")
+        self.assertEqual({tuple(link) for link in links},
+                         {("https://example.com/x", "_blank", "noopener noreferrer", "https://example.com/x"),
+                          (local, "_blank", "noopener noreferrer", local)})
+        page = self.browser.current_window_handle
+        self.assertEqual(self.browser.window_handles, [page], "nothing opens by itself")
+        # A click opens the link in a tab of its own, which cannot reach the page.
+        self.browser.find_elements(By.CSS_SELECTOR, f'[data-id="t:Bob"] .screen a[href="{local}"]')[-1].click()
+        opened = wait_for("the link's tab", lambda: [h for h in self.browser.window_handles if h != page])
+        self.browser.switch_to.window(opened[0])
+        try:
+            wait_for("the link's address", lambda: self.browser.current_url == local)
+            self.assertIsNone(self.browser.execute_script("return window.opener"))
+        finally:
+            self.browser.close()
+            self.browser.switch_to.window(page)
+        self.assertIn("#key=", self.browser.current_url)
+
     def test_4_rope_drawn_on_the_page(self):
         # Both in view: Fit zooms no further out than text reads.
         self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.3; b.show(['t:Bob', 'n:plan'])")

@@ -3,7 +3,8 @@
 // truth; this draws the rows it sends (all of them first, then the ones
 // that changed). Scrolled back, a view over the screen shows the host's
 // kept scrollback (fetched as needed) followed by the live rows, anchored
-// to the same lines while new output arrives.
+// to the same lines while new output arrives. Web addresses in the text
+// become links, opened in a new tab when clicked, the row's text unchanged.
 
 export const ROW_HEIGHT = 16;
 
@@ -80,6 +81,58 @@ function run(text, fg, bg, flags) {
   return span;
 }
 
+/** An http or https address in a row's text, up to the first blank or quote. */
+const ADDRESS = /\bhttps?:\/\/[^\s"'<>`\\^{}|]+/g;
+
+/** `text` without what ends a sentence around an address: "(see http://a/b)." is http://a/b. */
+function trimAddress(text) {
+  for (;;) {
+    const last = text.at(-1);
+    const unbalanced = last === ')' && text.split('(').length < text.split(')').length;
+    if (!'.,;:!?'.includes(last) && !unbalanced) return text;
+    text = text.slice(0, -1);
+  }
+}
+
+/** Wraps the web addresses in `row`'s text in links; the text stays as it was. */
+function linkify(row) {
+  if (!row.textContent.includes('://')) return;
+  const walker = document.createTreeWalker(row, NodeFilter.SHOW_TEXT);
+  const texts = [];
+  for (let node = walker.nextNode(); node; node = walker.nextNode()) texts.push(node);
+  for (const node of texts) {
+    const parts = [];
+    let at = 0;
+    for (const match of node.data.matchAll(ADDRESS)) {
+      const address = trimAddress(match[0]);
+      let url;
+      try {
+        url = new URL(address);
+      } catch {
+        continue;
+      }
+      if (match.index > at) parts.push(node.data.slice(at, match.index));
+      const link = document.createElement('a');
+      link.href = url.href;
+      link.target = '_blank';
+      link.rel = 'noopener noreferrer';
+      link.draggable = false;  // a drag from a link selects text, as elsewhere on the screen
+      link.textContent = address;
+      parts.push(link);
+      at = match.index + address.length;
+    }
+    if (!parts.length) continue;
+    if (at < node.data.length) parts.push(node.data.slice(at));
+    node.replaceWith(...parts);
+  }
+}
+
+/** Draws `runs` into the row element `row`. */
+function fill(row, runs) {
+  row.replaceChildren(...runs.map(runNode));
+  linkify(row);
+}
+
 /** How many history rows one fetch asks for. */
 const FETCH_ROWS = 200;
 
@@ -145,7 +198,7 @@ export class Screen {
       row.className = 'row';
       row.dataset.line = line;
       const runs = this.kept.get(line);
-      if (runs) row.replaceChildren(...runs.map(runNode));
+      if (runs) fill(row, runs);
       else if (line >= first) this.need(line);
       if (line === this.found) row.classList.add('found');
       lines.push(row);
@@ -197,7 +250,7 @@ export class Screen {
     for (const [index, runs] of message.rows) {
       const row = this.rows[index];
       if (!row) continue;
-      row.replaceChildren(...runs.map(runNode));
+      fill(row, runs);
     }
     const [crow, ccol, visible] = message.cursor;
     this.cursor.style.top = `${crow * ROW_HEIGHT}px`;
