@@ -124,6 +124,15 @@ class Screen {
   /// Sends `text` as a paste: bracketed when the program asked for that,
   /// with line breaks as carriage returns, as a terminal pastes.
   void paste(std::string_view text);
+  /// How the program asked to be told of the mouse (DECSET 1000, 1002,
+  /// 1003): 0 not at all, 1 presses and releases, 2 drags too, 3 every move.
+  int mouse_mode() const { return mouse_; }
+  /// Tells the program of the mouse at visible cell (row, col), 0-based, as
+  /// this terminal encodes it in the program's mouse modes (through the
+  /// reply function): `button` 1 to 3 pressed or released, 4 and 5 the
+  /// wheel up and down, 0 a move alone. Nothing when the program does not
+  /// read the mouse.
+  void mouse(int row, int col, int button, bool pressed, unsigned modifiers);
 
   /// Damage tracking. Every change of the visible screen (cells, size,
   /// the cursor) has a number, counting up; each row keeps the number of

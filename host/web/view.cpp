@@ -75,6 +75,7 @@ Json screen_message(const std::string& id, const Screen& screen, std::uint64_t s
           {"size", {screen.rows(), screen.cols()}},
           {"rows", std::move(rows)},
           {"cursor", {cursor.row, cursor.col, cursor.visible}},
+          {"mouse", screen.mouse_mode()},
           {"history", {screen.first_kept_row(), screen.lines_scrolled()}}};
 }
 

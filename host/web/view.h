@@ -32,9 +32,10 @@ std::optional<Item> parse_item_id(std::string_view id);
 Json row_json(const std::vector<Span>& runs);
 
 /// {"t":"screen","id","size":[rows,cols],"rows":[[row,runs]...],
-/// "cursor":[row,col,visible],"history":[first,scrolled]}: the rows changed
-/// after change `seen` (every row when the size changed after it), and the
-/// kept scrollback's absolute rows (as history_json).
+/// "cursor":[row,col,visible],"mouse":mode,"history":[first,scrolled]}: the
+/// rows changed after change `seen` (every row when the size changed after
+/// it), how the program reads the mouse (Screen::mouse_mode, 0 when it does
+/// not) and the kept scrollback's absolute rows (as history_json).
 Json screen_message(const std::string& id, const Screen& screen, std::uint64_t seen);
 
 /// Most scrollback rows one history message carries.

@@ -258,6 +258,29 @@ class Canvas(unittest.TestCase):
             self.browser.switch_to.window(page)
         self.assertIn("#key=", self.browser.current_url)
 
+    def test_3d_mouse_for_programs(self):
+        # A program that asks for mouse reports (SGR) gets a click and the wheel as the cell they hit.
+        self.type_into("Bob", "clear; printf '\\e[?1000h\\e[?1006h'; read -rsn99 -dM a; read -rsn99 -dm b; "
+                       "read -rsn99 -dM c; printf '\\e[?1000l\\e[?1006l'; read -rst1 -n9999 -d '' _; "
+                       "echo \"got ${a#?}M ${b#?}m ${c#?}M\"", Keys.ENTER)
+        mode = "return window.welkmora.board.items.get('t:Bob').screen.mouse"
+        wait_for("the program reading the mouse", lambda: self.browser.execute_script(mode) == 1)
+        screen = self.item("t:Bob").find_element(By.CLASS_NAME, "screen")
+        self.assertIn("mouse", screen.get_attribute("class"))
+        zoom = "return window.welkmora.board.view.scale"
+        before = self.browser.execute_script(zoom)
+        x, y = self.browser.execute_script(  # from the centre of the screen to that of row 2, column 10
+            "const s = window.welkmora.board.items.get('t:Bob').screen, r = s.el.getBoundingClientRect();"
+            "return [Math.round((10.5 / s.size[1] - 0.5) * r.width), Math.round((2.5 / s.size[0] - 0.5) * r.height)]")
+        ActionChains(self.browser).move_to_element_with_offset(screen, x, y).click().perform()
+        ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen, x, y), 0, -100).perform()
+        self.wait_screen("Bob", r"(?m)^got \[<0;11;3M \[<0;11;3m \[<64;11;3M$")
+        wait_for("the mouse back to the page", lambda: self.browser.execute_script(mode) == 0)
+        # The wheel went to the program, not to the scrollback or the zoom; no text was selected.
+        self.assertEqual(self.browser.execute_script(zoom), before)
+        self.assertFalse(self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").is_displayed())
+        self.assertEqual(self.browser.execute_script("return String(window.getSelection())"), "")
+
     def test_4_rope_drawn_on_the_page(self):
         # Both in view: Fit zooms no further out than text reads.
         self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.3; b.show(['t:Bob', 'n:plan'])")

@@ -149,6 +149,8 @@ export class Screen {
     // [oldest kept row, rows scrolled off so far], as absolute row numbers.
     this.history = [0, 0];
     this.back = 0;
+    // How the program reads the mouse: 0 not at all, 1 clicks, 2 drags too, 3 every move.
+    this.mouse = 0;
     this.kept = new Map();
     this.fetching = new Set();
     this.view = document.createElement('div');
@@ -243,7 +245,7 @@ export class Screen {
     return rows.map((r) => r.textContent).join('\n');
   }
 
-  /** Applies a screen message: {size:[rows, cols], rows:[[index, runs]...], cursor:[row, col, visible]}. */
+  /** Applies a screen message: {size:[rows, cols], rows:[[index, runs]...], cursor:[row, col, visible], mouse}. */
   apply(message) {
     const [rows, cols] = message.size;
     if (rows !== this.size[0] || cols !== this.size[1]) this.resize(rows, cols);
@@ -256,6 +258,8 @@ export class Screen {
     this.cursor.style.top = `${crow * ROW_HEIGHT}px`;
     this.cursor.style.left = `${ccol}ch`;
     this.cursor.classList.toggle('hidden', !visible);
+    this.mouse = message.mouse || 0;
+    this.el.classList.toggle('mouse', this.mouse > 0);
     if (message.history) {
       // Scrolled back, the view stays on the same lines as more scroll off.
       const grew = message.history[1] - this.history[1];
@@ -266,6 +270,14 @@ export class Screen {
         this.render();
       }
     }
+  }
+
+  /** The cell [row, col] under the point (clientX, clientY), at whatever zoom; kept on the screen. */
+  cellAt(clientX, clientY) {
+    const r = this.el.getBoundingClientRect();
+    const [rows, cols] = this.size;
+    const at = (offset, extent, count) => Math.max(0, Math.min(count - 1, Math.floor((offset / extent) * count)));
+    return [at(clientY - r.top, r.height, rows), at(clientX - r.left, r.width, cols)];
   }
 
   resize(rows, cols) {
