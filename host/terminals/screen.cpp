@@ -215,6 +215,8 @@ void Screen::marked(const OutputFilter::Mark& mark) {
       marks_.status = mark.status;
       marks_.at_prompt = false;
       return;
+    case OutputFilter::Mark::kFaintOn:
+    case OutputFilter::Mark::kFaintOff: set_flag(pen_, Pen::kFaint, mark.kind == OutputFilter::Mark::kFaintOn); return;
   }
 }
 

@@ -4,7 +4,9 @@
 // draws into cells kept here (terminals/grid.h), where a scroll costs the
 // same whatever the size of the screen and the rows that scroll off are
 // kept in the form their readers want. Plain printable text skips libvterm's
-// path for each character (terminals/plain_text.h). Answers to terminal
+// path for each character (terminals/plain_text.h). libvterm 0.1.4 keeps no
+// faint (dim) in its pen: the output filter notes where an SGR turns it on
+// or off, and the screen's own pen follows from there. Answers to terminal
 // queries (cursor position, device attributes) go back to the program
 // through the reply function.
 

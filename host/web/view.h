@@ -28,7 +28,7 @@ std::optional<Item> parse_item_id(std::string_view id);
 /// One screen row as the page draws it: a list of runs, [text] in the
 /// default style or [text, fg, bg, flags]; a colour is null (the default),
 /// a palette index or "#rrggbb"; flags: 1 bold, 2 underline, 4 italic,
-/// 8 reverse, 16 strike, 32 blink.
+/// 8 reverse, 16 strike, 32 blink, 128 dim.
 Json row_json(const std::vector<Span>& runs);
 
 /// {"t":"screen","id","size":[rows,cols],"rows":[[row,runs]...],

@@ -225,6 +225,14 @@ class Canvas(unittest.TestCase):
             ".map(s => [s.textContent, s.style.color, s.className])")
         self.assertIn(["red", "rgb(224, 108, 117)", ""], styles)
         self.assertIn(["bold", "", "b"], styles)
+        # Dim is drawn; the 2s of a 24-bit colour are no dim.
+        self.type_into("Bob", r"printf '\033[2mdim\033[22m \033[38;2;2;2;2mrgb\033[0m\n'", Keys.ENTER)
+        self.wait_screen("Bob", r"(?m)^dim rgb$")
+        styles = self.browser.execute_script(
+            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen span')]"
+            ".map(s => [s.textContent, s.style.color, s.className])")
+        self.assertIn(["dim", "", "d"], styles)
+        self.assertIn(["rgb", "rgb(2, 2, 2)", ""], styles)
         # A full-screen program draws on the alternate screen; leaving it brings the old one back.
         self.type_into("Bob", r"printf '\033[?1049h\033[2J\033[5;3HFULL SCREEN'; sleep 3; printf '\033[?1049l'",
                        Keys.ENTER)
