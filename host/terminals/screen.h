@@ -137,9 +137,10 @@ class Screen {
   void mouse(int row, int col, int button, bool pressed, unsigned modifiers);
 
   /// Damage tracking. Every change of the visible screen (cells, size,
-  /// the cursor) has a number, counting up; each row keeps the number of
-  /// the last change that touched it. A reader that has drawn the screen
-  /// as of change N redraws the rows changed after N.
+  /// the cursor, how the program reads the mouse) has a number, counting
+  /// up; each row keeps the number of the last change that touched it. A
+  /// reader that has drawn the screen as of change N redraws the rows
+  /// changed after N.
   std::uint64_t change() const { return change_; }
   /// The last change of visible row `row`.
   std::uint64_t row_change(int row) const {
