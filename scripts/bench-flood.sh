@@ -32,6 +32,15 @@ head -c 6000000 /dev/urandom | base64 -w 96 >"$work/lines96"
 head -c 6000000 /dev/urandom | base64 -w 200 >"$work/base64"
 { yes || true; } | head -c 10M >"$work/yes"
 
+# The host's terminals get the size the others have, 120x40, not a
+# recruit's 80x24: the state file keeps that size for their names.
+/usr/bin/python3 - "$runs" >"$work/state.json" <<'PY'
+import json, sys
+names = [f"F{n}" for n in range(1, 4 * int(sys.argv[1]) + 1)] + ["Quiet", "Flood"]
+layout = [{"kind": "terminal", "name": n, "x": 0, "y": 0, "w": 120, "h": 40} for n in names]
+print(json.dumps({"version": 1, "notes": [], "roles": [], "ropes": [], "layout": layout}))
+PY
+
 export PATH="$PWD/build:$PATH"
 welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \
   </dev/null 2>"$work/host.log" &

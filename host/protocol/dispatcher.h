@@ -67,8 +67,9 @@ struct HostSettings {
   std::string socket_path;
   /// The user's shell, started when a recruit names no command.
   std::string shell = "/bin/sh";
-  int rows = 40;
-  int cols = 120;
+  /// A recruit's size, unless the page gave one to a terminal of its name.
+  int rows = 24;
+  int cols = 80;
   /// When an asked peer's turn ends (serve's --settle and --max-wait).
   TurnRule turn;
 };

@@ -16,6 +16,7 @@ Style Pen::style() const {
   s.blink = attrs & kBlink;
   s.reverse = attrs & kReverse;
   s.strike = attrs & kStrike;
+  s.dim = attrs & kFaint;
   return s;
 }
 

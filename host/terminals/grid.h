@@ -30,7 +30,7 @@ struct Color {
 /// How a cell is drawn.
 struct Style {
   Color fg, bg;
-  bool bold = false, italic = false, underline = false, blink = false, reverse = false, strike = false;
+  bool bold = false, italic = false, underline = false, blink = false, reverse = false, strike = false, dim = false;
   bool operator==(const Style&) const = default;
 };
 
@@ -52,7 +52,8 @@ struct Pen {
     kBlink = 8,
     kReverse = 16,
     kStrike = 32,
-    kProtected = 64
+    kProtected = 64,
+    kFaint = 128
   };
   Color fg, bg;
   std::uint8_t attrs = 0;

@@ -123,6 +123,39 @@ bool restores_cursor(std::string_view params, char final) {
   return false;
 }
 
+/// What SGR `params` does to faint: 1 turns it on (2), 0 off (0, 22, or
+/// no parameter), -1 neither. The arguments of a colour (38, 48 and 58
+/// with 5;N or 2;R;G;B) are skipped, so that a 2 among them is no faint.
+int faint_effect(std::string_view params) {
+  if (params.find_first_not_of("0123456789;:") != std::string_view::npos) return -1;  // not a plain SGR
+  int effect = -1;
+  bool colour_kind = false;  // the field after 38, 48 or 58
+  unsigned skip = 0;         // fields of a colour still to come
+  for (std::size_t start = 0; start <= params.size();) {
+    std::size_t end = std::min(params.find(';', start), params.size());
+    std::string_view field = params.substr(start, end - start);
+    start = end + 1;
+    // A colour with sub-parameters (38:2::R:G:B) is one field, and no faint.
+    unsigned value = field.find(':') != std::string_view::npos ? kLargestParameter : 0;
+    if (value == 0) {
+      for (char c : field) value = std::min(value * 10 + static_cast<unsigned>(c - '0'), kLargestParameter);
+    }
+    if (skip > 0) {
+      --skip;
+    } else if (colour_kind) {
+      colour_kind = false;
+      skip = value == 5 ? 1 : value == 2 ? 3 : 0;
+    } else if (value == 38 || value == 48 || value == 58) {
+      colour_kind = true;
+    } else if (value == 0 || value == 22) {
+      effect = 0;
+    } else if (value == 2) {
+      effect = 1;
+    }
+  }
+  return effect;
+}
+
 }  // namespace
 
 void OutputFilter::pass(std::string_view bytes, std::string& out, std::size_t max_repeat) {
@@ -281,6 +314,7 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
     out += sequence_;
     out.push_back(static_cast<char>(c));
     if (sequence_.empty() && c == '8') marks_.push_back({out.size(), Mark::kCursorRestore});
+    if (sequence_.empty() && c == 'c') note_faint(false, out);  // a reset (RIS)
   } else {
     state_ = State::kGround;
     ground(c, out);
@@ -317,6 +351,17 @@ void OutputFilter::finish_csi(std::string& out) {
   out += bounded_parameters(params);
   out.push_back(final);
   if (restores_cursor(params, final)) marks_.push_back({out.size(), Mark::kCursorRestore});
+  if (final == 'm') {
+    if (int effect = faint_effect(params); effect >= 0) note_faint(effect == 1, out);
+  } else if (final == 'p' && params == "!") {
+    note_faint(false, out);  // a soft reset (DECSTR)
+  }
+}
+
+void OutputFilter::note_faint(bool on, const std::string& out) {
+  if (on == faint_) return;
+  faint_ = on;
+  marks_.push_back({out.size(), on ? Mark::kFaintOn : Mark::kFaintOff});
 }
 
 void OutputFilter::string_byte(unsigned char c, std::string& out) {

@@ -30,7 +30,9 @@
 //    libvterm restores a saved position as it is and one saved before the
 //    screen shrank lies outside it; and a shell's prompt marks (OSC 133 A,
 //    B, C and D with the command's exit status), the surest word of where
-//    a prompt is and when a command is done.
+//    a prompt is and when a command is done; and an SGR (or a reset) that
+//    turns faint (dim) on or off, since libvterm 0.1.4 keeps no faint pen
+//    and the screen keeps it itself (only changes are noted).
 //
 // Cost: one pass over the bytes; runs of printable ASCII are copied whole.
 
@@ -56,6 +58,8 @@ class OutputFilter {
       kInputStart = 'B',
       kCommandStart = 'C',
       kCommandDone = 'D',
+      kFaintOn = 'F',
+      kFaintOff = 'f',
     };
     std::size_t end = 0;
     Kind kind = kCursorRestore;
@@ -86,6 +90,8 @@ class OutputFilter {
   void string_byte(unsigned char c, std::string& out);
   /// A string the emulation reads has ended; notes a prompt mark.
   void string_ended(const std::string& out);
+  /// Notes faint turned on or off where `out` ends, if that changes it.
+  void note_faint(bool on, const std::string& out);
   /// The byte `c` after an ESC inside a string.
   void end_string(unsigned char c, std::string& out);
   /// Bytes every state treats alike; true when `c` was one of them.
@@ -105,6 +111,8 @@ class OutputFilter {
   std::vector<Mark> marks_;
   /// The first bytes of the string being passed on, from its introducer.
   std::string string_head_;
+  /// Faint as the SGRs so far left it.
+  bool faint_ = false;
 };
 
 }  // namespace host

@@ -27,6 +27,7 @@ std::string move_to(int row, int col) {
 std::string style_sequence(const Style& style) {
   std::string out = "\x1b[0";
   if (style.bold) out += ";1";
+  if (style.dim) out += ";2";
   if (style.italic) out += ";3";
   if (style.underline) out += ";4";
   if (style.blink) out += ";5";

@@ -26,6 +26,12 @@ void set_flag(Pen& pen, std::uint8_t flag, bool on) {
   pen.attrs = static_cast<std::uint8_t>(on ? pen.attrs | flag : pen.attrs & ~flag);
 }
 
+/// kShift, kMeta and kCtrl as libvterm's modifiers.
+VTermModifier vterm_modifiers(unsigned modifiers) {
+  return static_cast<VTermModifier>((modifiers & kShift ? VTERM_MOD_SHIFT : 0) |
+                                    (modifiers & kMeta ? VTERM_MOD_ALT : 0) | (modifiers & kCtrl ? VTERM_MOD_CTRL : 0));
+}
+
 /// Where a run of text ends for libvterm's decoders: at a control or DEL.
 const char* text_end(const char* bytes, std::size_t len) {
   const char* end = bytes;
@@ -209,6 +215,8 @@ void Screen::marked(const OutputFilter::Mark& mark) {
       marks_.status = mark.status;
       marks_.at_prompt = false;
       return;
+    case OutputFilter::Mark::kFaintOn:
+    case OutputFilter::Mark::kFaintOff: set_flag(pen_, Pen::kFaint, mark.kind == OutputFilter::Mark::kFaintOn); return;
   }
 }
 
@@ -373,7 +381,12 @@ void Screen::set_property(int prop, int value) {
       cursor_visible_ = value != 0;
       cursor_change_ = ++change_;
       break;
-    case VTERM_PROP_MOUSE: mouse_ = value; break;
+    case VTERM_PROP_MOUSE:
+      // A change of its own, so that a page learns that the program reads
+      // the mouse even when nothing on the screen changed with it.
+      mouse_ = value;
+      ++change_;
+      break;
     default: break;
   }
 }
@@ -512,9 +525,7 @@ void Screen::press(const KeyPress& key) {
       VTERM_KEY_UP,   VTERM_KEY_DOWN,  VTERM_KEY_LEFT, VTERM_KEY_RIGHT,     VTERM_KEY_INS,
       VTERM_KEY_DEL,  VTERM_KEY_HOME,  VTERM_KEY_END,  VTERM_KEY_PAGEUP,    VTERM_KEY_PAGEDOWN,
   };
-  auto mod = static_cast<VTermModifier>((key.modifiers & kShift ? VTERM_MOD_SHIFT : 0) |
-                                        (key.modifiers & kMeta ? VTERM_MOD_ALT : 0) |
-                                        (key.modifiers & kCtrl ? VTERM_MOD_CTRL : 0));
+  VTermModifier mod = vterm_modifiers(key.modifiers);
   if (key.key == Key::kNone) {
     vterm_keyboard_unichar(vt_.get(), key.character, mod);
   } else if (key.key == Key::kFunction) {
@@ -522,6 +533,13 @@ void Screen::press(const KeyPress& key) {
   } else {
     vterm_keyboard_key(vt_.get(), kVTermKeys[static_cast<int>(key.key)], mod);
   }
+}
+
+void Screen::mouse(int row, int col, int button, bool pressed, unsigned modifiers) {
+  if (mouse_ == VTERM_PROP_MOUSE_NONE) return;
+  VTermModifier mod = vterm_modifiers(modifiers);
+  vterm_mouse_move(vt_.get(), std::clamp(row, 0, rows_ - 1), std::clamp(col, 0, cols_ - 1), mod);
+  if (button >= 1 && button <= 5) vterm_mouse_button(vt_.get(), button, pressed, mod);
 }
 
 void Screen::paste(std::string_view text) {

@@ -4,7 +4,9 @@
 // draws into cells kept here (terminals/grid.h), where a scroll costs the
 // same whatever the size of the screen and the rows that scroll off are
 // kept in the form their readers want. Plain printable text skips libvterm's
-// path for each character (terminals/plain_text.h). Answers to terminal
+// path for each character (terminals/plain_text.h). libvterm 0.1.4 keeps no
+// faint (dim) in its pen: the output filter notes where an SGR turns it on
+// or off, and the screen's own pen follows from there. Answers to terminal
 // queries (cursor position, device attributes) go back to the program
 // through the reply function.
 
@@ -124,11 +126,21 @@ class Screen {
   /// Sends `text` as a paste: bracketed when the program asked for that,
   /// with line breaks as carriage returns, as a terminal pastes.
   void paste(std::string_view text);
+  /// How the program asked to be told of the mouse (DECSET 1000, 1002,
+  /// 1003): 0 not at all, 1 presses and releases, 2 drags too, 3 every move.
+  int mouse_mode() const { return mouse_; }
+  /// Tells the program of the mouse at visible cell (row, col), 0-based, as
+  /// this terminal encodes it in the program's mouse modes (through the
+  /// reply function): `button` 1 to 3 pressed or released, 4 and 5 the
+  /// wheel up and down, 0 a move alone. Nothing when the program does not
+  /// read the mouse.
+  void mouse(int row, int col, int button, bool pressed, unsigned modifiers);
 
   /// Damage tracking. Every change of the visible screen (cells, size,
-  /// the cursor) has a number, counting up; each row keeps the number of
-  /// the last change that touched it. A reader that has drawn the screen
-  /// as of change N redraws the rows changed after N.
+  /// the cursor, how the program reads the mouse) has a number, counting
+  /// up; each row keeps the number of the last change that touched it. A
+  /// reader that has drawn the screen as of change N redraws the rows
+  /// changed after N.
   std::uint64_t change() const { return change_; }
   /// The last change of visible row `row`.
   std::uint64_t row_change(int row) const {

@@ -34,8 +34,8 @@ struct Launch {
   std::vector<std::pair<std::string, std::string>> env;
   /// Variables removed from the host's environment before `env` is applied.
   std::vector<std::string> unset;
-  int rows = 40;
-  int cols = 120;
+  int rows = 24;
+  int cols = 80;
   /// The control group directory the program joins before it runs (see
   /// cgroups.h); empty for none.
   std::string cgroup;

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "loop/log.h"
+#include "utf8.h"
 
 namespace host {
 namespace {
@@ -18,19 +18,27 @@ std::size_t columns(std::string_view line) {
   return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-/// The last line with text on a terminal's screen, with the rows it was
-/// wrapped from (those that fill the width): what a program that failed
-/// said last, usually why.
+/// The last line with text on a terminal's screen, with the rows the
+/// terminal wrapped it from: what a program that failed said last, usually
+/// why.
 std::string last_words(const Terminal& terminal) {
-  std::vector<std::string> lines;
-  std::istringstream text(terminal.screen_text());
-  for (std::string line; std::getline(text, line);) lines.push_back(line);
-  while (!lines.empty() && lines.back().find_first_not_of(' ') == std::string::npos) lines.pop_back();
-  if (lines.empty()) return "";
-  std::string said = lines.back();
-  auto width = static_cast<std::size_t>(terminal.screen().cols());
-  for (std::size_t i = lines.size() - 1; i > 0 && columns(lines[i - 1]) == width; --i) said = lines[i - 1] + said;
-  return said;
+  const Screen& screen = terminal.screen();
+  std::uint64_t scrolled = screen.lines_scrolled();
+  ScreenText shot = screen.snapshot(scrolled - std::min<std::uint64_t>(scrolled, Terminal::kCheckHistory));
+  std::size_t end = shot.rows.size();
+  while (end > 0 && shot.rows[end - 1].find_first_not_of(' ') == std::string::npos) --end;
+  if (end == 0) return "";
+  std::size_t start = end - 1;
+  while (start > 0 && shot.continued[start]) --start;
+  // A wrapped row filled the width; the blanks its text lost at the end are
+  // put back.
+  auto width = static_cast<std::size_t>(screen.cols());
+  std::string said;
+  for (std::size_t i = start; i < end; ++i) {
+    said += shot.rows[i];
+    if (i + 1 < end) said.append(width - std::min(width, columns(shot.rows[i])), ' ');
+  }
+  return wire::sanitize_utf8(said);
 }
 
 }  // namespace

@@ -43,14 +43,18 @@ Terminal& typed_terminal(const Dispatcher& dispatcher, TerminalSet& terminals, c
   return terminal;
 }
 
+/// The modifiers held, from the flags "shift", "alt" and "ctrl".
+unsigned modifiers_of(const Json& message) {
+  return (members::optional_flag(message, "shift") ? kShift : 0) |
+         (members::optional_flag(message, "alt") ? kMeta : 0) | (members::optional_flag(message, "ctrl") ? kCtrl : 0);
+}
+
 /// The key of a browser's key event: a key by its name (Enter, ArrowUp,
 /// F5, ...) or one character, with the modifiers held.
 KeyPress key_of(const Json& message) {
   const std::string& name = members::text(message, "key");
   KeyPress press;
-  press.modifiers = (members::optional_flag(message, "shift") ? kShift : 0) |
-                    (members::optional_flag(message, "alt") ? kMeta : 0) |
-                    (members::optional_flag(message, "ctrl") ? kCtrl : 0);
+  press.modifiers = modifiers_of(message);
   for (auto [key_name, key] : kKeys) {
     if (key_name == name) {
       press.key = key;
@@ -72,6 +76,24 @@ KeyPress key_of(const Json& message) {
   if ((press.modifiers & kCtrl) != 0 && c >= 'A' && c <= 'Z') c = c - 'A' + 'a';
   press.character = c;
   return press;
+}
+
+/// The unsigned integer `key` of `message`, at most `most`.
+int bounded(const Json& message, const char* key, std::uint64_t most) {
+  std::optional<std::uint64_t> n = members::optional_count(message, key);
+  if (!n || *n > most) throw Refusal(std::string("mouse needs ") + key + " from 0 to " + std::to_string(most));
+  return static_cast<int>(*n);
+}
+
+/// The page's mouse over a terminal whose program reads the mouse: the
+/// cell (row, col), the button (0 for a move alone, 1 to 3, 4 and 5 the
+/// wheel) and whether it went down, with the modifiers held. The screen
+/// encodes it as the program asked; a cell off the screen is taken to its
+/// edge.
+void mouse(Terminal& terminal, const Json& message) {
+  int row = bounded(message, "row", kMaxRows), col = bounded(message, "col", kMaxCols);
+  int button = bounded(message, "button", 5);
+  terminal.screen().mouse(row, col, button, members::optional_flag(message, "pressed"), modifiers_of(message));
 }
 
 Item existing(const Canvas& canvas, const Item& item) {
@@ -158,6 +180,8 @@ Json perform(Dispatcher& dispatcher, TerminalSet& terminals, const std::string& 
     typed_terminal(dispatcher, terminals, message).send(members::text(message, "text"));
   } else if (op == "key") {
     typed_terminal(dispatcher, terminals, message).screen().press(key_of(message));
+  } else if (op == "mouse") {
+    mouse(typed_terminal(dispatcher, terminals, message), message);
   } else if (op == "paste") {
     typed_terminal(dispatcher, terminals, message).screen().paste(members::text(message, "text"));
   } else if (op == "place") {

@@ -149,7 +149,7 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
     return true;
   }
   if (auto id = message.find("id");
-      (*op == "text" || *op == "key" || *op == "paste") && id != message.end() && id->is_string()) {
+      (*op == "text" || *op == "key" || *op == "paste" || *op == "mouse") && id != message.end() && id->is_string()) {
     if (auto item = parse_item_id(id->get_ref<const std::string&>())) {
       page.typing = item->name;
       if (auto watched = watched_.find(item->name); watched != watched_.end()) watched->second.typed_at = Clock::now();

@@ -20,7 +20,7 @@ Json color_json(const Color& color) {
 
 int flags_of(const Style& style) {
   return (style.bold ? 1 : 0) | (style.underline ? 2 : 0) | (style.italic ? 4 : 0) | (style.reverse ? 8 : 0) |
-         (style.strike ? 16 : 0) | (style.blink ? 32 : 0);
+         (style.strike ? 16 : 0) | (style.blink ? 32 : 0) | (style.dim ? 128 : 0);
 }
 
 Json box_json(const Box* box) {
@@ -75,6 +75,7 @@ Json screen_message(const std::string& id, const Screen& screen, std::uint64_t s
           {"size", {screen.rows(), screen.cols()}},
           {"rows", std::move(rows)},
           {"cursor", {cursor.row, cursor.col, cursor.visible}},
+          {"mouse", screen.mouse_mode()},
           {"history", {screen.first_kept_row(), screen.lines_scrolled()}}};
 }
 

@@ -28,13 +28,14 @@ std::optional<Item> parse_item_id(std::string_view id);
 /// One screen row as the page draws it: a list of runs, [text] in the
 /// default style or [text, fg, bg, flags]; a colour is null (the default),
 /// a palette index or "#rrggbb"; flags: 1 bold, 2 underline, 4 italic,
-/// 8 reverse, 16 strike, 32 blink.
+/// 8 reverse, 16 strike, 32 blink, 128 dim.
 Json row_json(const std::vector<Span>& runs);
 
 /// {"t":"screen","id","size":[rows,cols],"rows":[[row,runs]...],
-/// "cursor":[row,col,visible],"history":[first,scrolled]}: the rows changed
-/// after change `seen` (every row when the size changed after it), and the
-/// kept scrollback's absolute rows (as history_json).
+/// "cursor":[row,col,visible],"mouse":mode,"history":[first,scrolled]}: the
+/// rows changed after change `seen` (every row when the size changed after
+/// it), how the program reads the mouse (Screen::mouse_mode, 0 when it does
+/// not) and the kept scrollback's absolute rows (as history_json).
 Json screen_message(const std::string& id, const Screen& screen, std::uint64_t seen);
 
 /// Most scrollback rows one history message carries.

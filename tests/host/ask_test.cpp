@@ -339,7 +339,7 @@ TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
   Json too_long = host.request(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", std::string(4001, 'x')}});
   EXPECT_EQ(too_long["error"], "prompt too long for a terminal line: 4001 bytes, at most 4000");
   Json fits = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", std::string(4000, 'y')}});
-  // The terminal wrapped it in rows of 120 columns; the answer joins them.
+  // The terminal wrapped it in rows of 80 columns; the answer joins them.
   EXPECT_EQ(fits["output"], "Answer: " + std::string(4000, 'y'));
 
   // A program that reads the terminal raw gets long prompts whole, and the

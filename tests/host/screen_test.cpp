@@ -118,6 +118,28 @@ TEST(HostScreen, StyledRowsAndTheirChanges) {
   EXPECT_GT(f.screen.row_change(5), seen);
 }
 
+TEST(HostScreen, DimIsKeptWhereTheProgramSetsIt) {
+  Fixture f;
+  // Row `row` with each cell marked D (dim) or . (not).
+  auto dim = [&](int row) {
+    std::string marks;
+    for (const Span& span : f.screen.styled_row(row)) marks.append(span.text.size(), span.style.dim ? 'D' : '.');
+    return marks;
+  };
+  // Plain runs and characters one by one; the 2s of colours are no dim; an
+  // SGR cut by a read counts where it ends.
+  f.screen.feed("\x1b[2mdimdimdim\x1b[22mn\x1b[38;5;2;48;2;2;2;2mc\x1b[2");
+  f.screen.feed("mx\x1b[my\r\n");
+  EXPECT_EQ(dim(0), "DDDDDDDDD..D.");
+  // A soft or full reset ends it.
+  f.screen.feed("\x1b[2;31mr\x1b[!pw\r\n");
+  EXPECT_EQ(dim(1), "D.");
+  f.screen.feed(
+      "\x1b[2m\x1b"
+      "cz");
+  EXPECT_EQ(dim(0), ".");
+}
+
 TEST(HostScreen, PastesAsTheProgramAsked) {
   Fixture f;
   f.screen.paste("a\nb");

@@ -83,9 +83,9 @@ TEST_F(HostTerminals, TakenCodenamesGetASuffix) {
 TEST_F(HostTerminals, ScrollbackFeedsTheRecentText) {
   recruit("Dev", "seq 1 300; sleep 600");
   RunResult r = host.check_until(lead, "Dev", "\n300\n");
-  // The screen has 40 rows; the last one is empty (the cursor's), the
-  // other 39 show 262..300, and the scrollback adds the lines before.
-  std::size_t first = 300 - 39 - host::Terminal::kCheckHistory + 1;
+  // The screen has 24 rows; the last one is empty (the cursor's), the
+  // other 23 show 278..300, and the scrollback adds the lines before.
+  std::size_t first = 300 - 23 - host::Terminal::kCheckHistory + 1;
   std::string expected;
   for (std::size_t n = first; n <= 300; ++n) expected += std::to_string(n) + "\n";
   EXPECT_EQ(r.out, expected);

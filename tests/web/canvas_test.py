@@ -225,12 +225,69 @@ class Canvas(unittest.TestCase):
             ".map(s => [s.textContent, s.style.color, s.className])")
         self.assertIn(["red", "rgb(224, 108, 117)", ""], styles)
         self.assertIn(["bold", "", "b"], styles)
+        # Dim is drawn; the 2s of a 24-bit colour are no dim.
+        self.type_into("Bob", r"printf '\033[2mdim\033[22m \033[38;2;2;2;2mrgb\033[0m\n'", Keys.ENTER)
+        self.wait_screen("Bob", r"(?m)^dim rgb$")
+        styles = self.browser.execute_script(
+            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen span')]"
+            ".map(s => [s.textContent, s.style.color, s.className])")
+        self.assertIn(["dim", "", "d"], styles)
+        self.assertIn(["rgb", "rgb(2, 2, 2)", ""], styles)
         # A full-screen program draws on the alternate screen; leaving it brings the old one back.
         self.type_into("Bob", r"printf '\033[?1049h\033[2J\033[5;3HFULL SCREEN'; sleep 3; printf '\033[?1049l'",
                        Keys.ENTER)
         self.wait_screen("Bob", r"^\n{4}  FULL SCREEN")
         self.assertNotIn("one2", self.screen("Bob"))
         self.wait_screen("Bob", r"one2[\s\S]*red bold")
+
+    def test_3c_links(self):
+        port = self.host.url.split(":")[2].split("/")[0]
+        local = f"http://127.0.0.1:{port}/favicon.svg"
+        self.type_into("Bob", f"clear; echo 'see https://example.com/x. or ({local})'", Keys.ENTER)
+        # The row's text stays as the program wrote it; the addresses in it, without the sentence's marks, link.
+        self.wait_screen("Bob", rf"(?m)^see https://example\.com/x\. or \({re.escape(local)}\)$")
+        links = self.browser.execute_script(
+            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen a')]"
+            ".map(a => [a.getAttribute('href'), a.target, a.rel, a.textContent])")
+        self.assertEqual({tuple(link) for link in links},
+                         {("https://example.com/x", "_blank", "noopener noreferrer", "https://example.com/x"),
+                          (local, "_blank", "noopener noreferrer", local)})
+        page = self.browser.current_window_handle
+        self.assertEqual(self.browser.window_handles, [page], "nothing opens by itself")
+        # A click opens the link in a tab of its own, which cannot reach the page.
+        self.browser.find_elements(By.CSS_SELECTOR, f'[data-id="t:Bob"] .screen a[href="{local}"]')[-1].click()
+        opened = wait_for("the link's tab", lambda: [h for h in self.browser.window_handles if h != page])
+        self.browser.switch_to.window(opened[0])
+        try:
+            wait_for("the link's address", lambda: self.browser.current_url == local)
+            self.assertIsNone(self.browser.execute_script("return window.opener"))
+        finally:
+            self.browser.close()
+            self.browser.switch_to.window(page)
+        self.assertIn("#key=", self.browser.current_url)
+
+    def test_3d_mouse_for_programs(self):
+        # A program that asks for mouse reports (SGR) gets a click and the wheel as the cell they hit.
+        self.type_into("Bob", "clear; printf '\\e[?1000h\\e[?1006h'; read -rsn99 -dM a; read -rsn99 -dm b; "
+                       "read -rsn99 -dM c; printf '\\e[?1000l\\e[?1006l'; read -rst1 -n9999 -d '' _; "
+                       "echo \"got ${a#?}M ${b#?}m ${c#?}M\"", Keys.ENTER)
+        mode = "return window.welkmora.board.items.get('t:Bob').screen.mouse"
+        wait_for("the program reading the mouse", lambda: self.browser.execute_script(mode) == 1)
+        screen = self.item("t:Bob").find_element(By.CLASS_NAME, "screen")
+        self.assertIn("mouse", screen.get_attribute("class"))
+        zoom = "return window.welkmora.board.view.scale"
+        before = self.browser.execute_script(zoom)
+        x, y = self.browser.execute_script(  # from the centre of the screen to that of row 2, column 10
+            "const s = window.welkmora.board.items.get('t:Bob').screen, r = s.el.getBoundingClientRect();"
+            "return [Math.round((10.5 / s.size[1] - 0.5) * r.width), Math.round((2.5 / s.size[0] - 0.5) * r.height)]")
+        ActionChains(self.browser).move_to_element_with_offset(screen, x, y).click().perform()
+        ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen, x, y), 0, -100).perform()
+        self.wait_screen("Bob", r"(?m)^got \[<0;11;3M \[<0;11;3m \[<64;11;3M$")
+        wait_for("the mouse back to the page", lambda: self.browser.execute_script(mode) == 0)
+        # The wheel went to the program, not to the scrollback or the zoom; no text was selected.
+        self.assertEqual(self.browser.execute_script(zoom), before)
+        self.assertFalse(self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").is_displayed())
+        self.assertEqual(self.browser.execute_script("return String(window.getSelection())"), "")
 
     def test_4_rope_drawn_on_the_page(self):
         # Both in view: Fit zooms no further out than text reads.
@@ -244,14 +301,18 @@ class Canvas(unittest.TestCase):
 
     def test_4b_resizing_a_window_resizes_its_terminal(self):
         size = "return window.welkmora.board.items.get('t:Bob').screen.size"
-        self.assertEqual(self.browser.execute_script(size), [40, 120])
-        corner = self.item("t:Bob").find_element(By.CLASS_NAME, "resize")
-        ActionChains(self.browser).click_and_hold(corner).move_by_offset(-150, -100).release().perform()
+        self.assertEqual(self.browser.execute_script(size), [24, 80], "a recruit's size reads at 100%")
+        window = self.item("t:Bob")
+        corner = window.find_element(By.CLASS_NAME, "resize")
+        # A quarter smaller, at whatever zoom.
+        w, h = self.browser.execute_script("const r = arguments[0].getBoundingClientRect(); return [r.width, r.height]",
+                                           window)
+        ActionChains(self.browser).click_and_hold(corner).move_by_offset(-round(w / 4), -round(h / 4)).release().perform()
         rows, cols = wait_for("the screen in a new size",
-                              lambda: self.browser.execute_script(size) != [40, 120] and
+                              lambda: self.browser.execute_script(size) != [24, 80] and
                               self.browser.execute_script(size))
-        self.assertLess(rows, 40)
-        self.assertLess(cols, 120)
+        self.assertLess(rows, 24)
+        self.assertLess(cols, 80)
         self.type_into("Bob", "stty size", Keys.ENTER)
         self.wait_screen("Bob", rf"(?m)^{rows} {cols}$")
 
@@ -303,9 +364,9 @@ class Canvas(unittest.TestCase):
         shown = "return window.welkmora.board.items.get('t:Bob').screen.shown()"
         screen = self.item("t:Bob").find_element(By.CLASS_NAME, "screen")
         zoom = self.browser.execute_script("return window.welkmora.board.view.scale")
-        # The wheel over a terminal scrolls its history, not the canvas.
+        # The wheel over a terminal scrolls its history, not the canvas (by less than a screen a step).
         wait_for("row 1 scrolled into view", lambda: (
-            ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen), 0, -400).perform(),
+            ActionChains(self.browser).scroll_from_origin(ScrollOrigin.from_element(screen), 0, -200).perform(),
             re.search(r"(?m)^1\n2\n3$", self.browser.execute_script(shown)))[1])
         self.assertEqual(self.browser.execute_script("return window.welkmora.board.view.scale"), zoom)
         self.assertIn("back", self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").text)

@@ -2,11 +2,12 @@
 // that pans (drag the background) and zooms (the wheel over the background,
 // or Ctrl and the wheel anywhere). The wheel over a terminal scrolls back
 // through its history, as do Shift+PageUp and Shift+PageDown in the one the
-// person types into; Ctrl+F finds text in it. Items are moved by their
-// title bars and resized by their corners; the item last touched comes to
-// the front; a rope is drawn by dragging from an item's ring to another
-// item and cut by clicking it. What the person does goes to the host; what
-// the host says is drawn.
+// person types into; Ctrl+F finds text in it. A program that reads the
+// mouse gets the clicks, drags and wheel over its screen instead, unless
+// Shift is held. Items are moved by their title bars and resized by their
+// corners; the item last touched comes to the front; a rope is drawn by
+// dragging from an item's ring to another item and cut by clicking it.
+// What the person does goes to the host; what the host says is drawn.
 
 import { Screen, ROW_HEIGHT, cellWidth } from './screen.js';
 import { keyMessage } from './keys.js';
@@ -169,6 +170,15 @@ class TerminalItem extends Item {
     this.findInput.addEventListener('keydown', (e) => {
       if (e.key === 'Escape') this.closeFind();
     });
+    // A program that reads the mouse gets the presses, drags and moves over
+    // its screen, and no link opens under them; with Shift they select text.
+    for (const type of ['pointerdown', 'pointermove', 'pointerup']) {
+      this.screenNode.addEventListener(type, (e) => this.mouse(e));
+    }
+    const forProgram = (e) => this.screen.mouse > 0 && !e.shiftKey && this.screen.back === 0;
+    for (const type of ['mousedown', 'click', 'contextmenu']) {
+      this.screenNode.addEventListener(type, (e) => forProgram(e) && e.preventDefault(), true);
+    }
     this.screenNode.addEventListener('pointerup', () => {
       // A drag that selected text keeps its selection; a click selects the terminal.
       if (String(window.getSelection()).length === 0) board.focus(this);
@@ -193,6 +203,40 @@ class TerminalItem extends Item {
         'Rope it to terminals and notes from here.');
       this.screenNode.replaceWith(this.noscreen);
     }
+  }
+
+  /** Sends a pointer event over the screen to a program that reads the mouse. */
+  mouse(event) {
+    const screen = this.screen;
+    const down = event.type === 'pointerdown';
+    if (down) this.button = 0;
+    if (!screen.mouse || event.shiftKey || screen.back > 0) return;
+    const [row, col] = screen.cellAt(event.clientX, event.clientY);
+    let button = 0, pressed = false;
+    if (down) {
+      button = [1, 2, 3][event.button];
+      if (!button) return;
+      event.preventDefault();
+      this.screenNode.setPointerCapture(event.pointerId);
+      this.button = button;
+      pressed = true;
+    } else if (event.type === 'pointerup') {
+      if (!this.button) return;
+      [button, this.button] = [this.button, 0];
+    } else {
+      // Moves go to a program that follows drags (with a button down) or every move; once per cell.
+      if (screen.mouse < (this.button ? 2 : 3)) return;
+      if (this.lastCell && this.lastCell[0] === row && this.lastCell[1] === col) return;
+    }
+    this.lastCell = [row, col];
+    this.sendMouse(row, col, button, pressed, event);
+  }
+
+  sendMouse(row, col, button, pressed, event) {
+    const message = { op: 'mouse', id: this.id, row, col, button, pressed, quiet: true };
+    if (event.ctrlKey) message.ctrl = true;
+    if (event.altKey) message.alt = true;
+    this.board.act(message);
   }
 
   openFind() {
@@ -685,8 +729,17 @@ export class Board {
         // A note's text scrolls as text; a terminal's screen through its history.
         if (!item || !item.screen || !event.target.closest('.screen')) return;
         event.preventDefault();
-        const lines = event.deltaMode === 1 ? event.deltaY : event.deltaY / 16;
-        item.screen.scrollBy(-(Math.sign(lines) * Math.max(1, Math.round(Math.abs(lines)))));
+        // Shift turns a wheel sideways in some browsers.
+        const delta = event.deltaY || (event.shiftKey ? event.deltaX : 0);
+        const lines = event.deltaMode === 1 ? delta : delta / 16;
+        const steps = Math.sign(lines) * Math.max(1, Math.round(Math.abs(lines)));
+        if (item.screen.mouse && !event.shiftKey && item.screen.back === 0) {
+          // A program that reads the mouse gets the wheel (buttons 4 up, 5 down), a few notches at most.
+          const [row, col] = item.screen.cellAt(event.clientX, event.clientY);
+          for (let i = 0; i < Math.min(Math.abs(steps), 5); i++) item.sendMouse(row, col, steps < 0 ? 4 : 5, true, event);
+          return;
+        }
+        item.screen.scrollBy(-steps);
         return;
       }
       event.preventDefault();

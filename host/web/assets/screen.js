@@ -3,7 +3,8 @@
 // truth; this draws the rows it sends (all of them first, then the ones
 // that changed). Scrolled back, a view over the screen shows the host's
 // kept scrollback (fetched as needed) followed by the live rows, anchored
-// to the same lines while new output arrives.
+// to the same lines while new output arrives. Web addresses in the text
+// become links, opened in a new tab when clicked, the row's text unchanged.
 
 export const ROW_HEIGHT = 16;
 
@@ -80,6 +81,58 @@ function run(text, fg, bg, flags) {
   return span;
 }
 
+/** An http or https address in a row's text, up to the first blank or quote. */
+const ADDRESS = /\bhttps?:\/\/[^\s"'<>`\\^{}|]+/g;
+
+/** `text` without what ends a sentence around an address: "(see http://a/b)." is http://a/b. */
+function trimAddress(text) {
+  for (;;) {
+    const last = text.at(-1);
+    const unbalanced = last === ')' && text.split('(').length < text.split(')').length;
+    if (!'.,;:!?'.includes(last) && !unbalanced) return text;
+    text = text.slice(0, -1);
+  }
+}
+
+/** Wraps the web addresses in `row`'s text in links; the text stays as it was. */
+function linkify(row) {
+  if (!row.textContent.includes('://')) return;
+  const walker = document.createTreeWalker(row, NodeFilter.SHOW_TEXT);
+  const texts = [];
+  for (let node = walker.nextNode(); node; node = walker.nextNode()) texts.push(node);
+  for (const node of texts) {
+    const parts = [];
+    let at = 0;
+    for (const match of node.data.matchAll(ADDRESS)) {
+      const address = trimAddress(match[0]);
+      let url;
+      try {
+        url = new URL(address);
+      } catch {
+        continue;
+      }
+      if (match.index > at) parts.push(node.data.slice(at, match.index));
+      const link = document.createElement('a');
+      link.href = url.href;
+      link.target = '_blank';
+      link.rel = 'noopener noreferrer';
+      link.draggable = false;  // a drag from a link selects text, as elsewhere on the screen
+      link.textContent = address;
+      parts.push(link);
+      at = match.index + address.length;
+    }
+    if (!parts.length) continue;
+    if (at < node.data.length) parts.push(node.data.slice(at));
+    node.replaceWith(...parts);
+  }
+}
+
+/** Draws `runs` into the row element `row`. */
+function fill(row, runs) {
+  row.replaceChildren(...runs.map(runNode));
+  linkify(row);
+}
+
 /** How many history rows one fetch asks for. */
 const FETCH_ROWS = 200;
 
@@ -96,6 +149,8 @@ export class Screen {
     // [oldest kept row, rows scrolled off so far], as absolute row numbers.
     this.history = [0, 0];
     this.back = 0;
+    // How the program reads the mouse: 0 not at all, 1 clicks, 2 drags too, 3 every move.
+    this.mouse = 0;
     this.kept = new Map();
     this.fetching = new Set();
     this.view = document.createElement('div');
@@ -145,7 +200,7 @@ export class Screen {
       row.className = 'row';
       row.dataset.line = line;
       const runs = this.kept.get(line);
-      if (runs) row.replaceChildren(...runs.map(runNode));
+      if (runs) fill(row, runs);
       else if (line >= first) this.need(line);
       if (line === this.found) row.classList.add('found');
       lines.push(row);
@@ -190,19 +245,21 @@ export class Screen {
     return rows.map((r) => r.textContent).join('\n');
   }
 
-  /** Applies a screen message: {size:[rows, cols], rows:[[index, runs]...], cursor:[row, col, visible]}. */
+  /** Applies a screen message: {size:[rows, cols], rows:[[index, runs]...], cursor:[row, col, visible], mouse}. */
   apply(message) {
     const [rows, cols] = message.size;
     if (rows !== this.size[0] || cols !== this.size[1]) this.resize(rows, cols);
     for (const [index, runs] of message.rows) {
       const row = this.rows[index];
       if (!row) continue;
-      row.replaceChildren(...runs.map(runNode));
+      fill(row, runs);
     }
     const [crow, ccol, visible] = message.cursor;
     this.cursor.style.top = `${crow * ROW_HEIGHT}px`;
     this.cursor.style.left = `${ccol}ch`;
     this.cursor.classList.toggle('hidden', !visible);
+    this.mouse = message.mouse || 0;
+    this.el.classList.toggle('mouse', this.mouse > 0);
     if (message.history) {
       // Scrolled back, the view stays on the same lines as more scroll off.
       const grew = message.history[1] - this.history[1];
@@ -213,6 +270,14 @@ export class Screen {
         this.render();
       }
     }
+  }
+
+  /** The cell [row, col] under the point (clientX, clientY), at whatever zoom; kept on the screen. */
+  cellAt(clientX, clientY) {
+    const r = this.el.getBoundingClientRect();
+    const [rows, cols] = this.size;
+    const at = (offset, extent, count) => Math.max(0, Math.min(count - 1, Math.floor((offset / extent) * count)));
+    return [at(clientY - r.top, r.height, rows), at(clientX - r.left, r.width, cols)];
   }
 
   resize(rows, cols) {
