@@ -316,6 +316,48 @@ class Canvas(unittest.TestCase):
         self.type_into("Bob", "stty size", Keys.ENTER)
         self.wait_screen("Bob", rf"(?m)^{rows} {cols}$")
 
+    def test_4c_ropes_go_around_windows(self):
+        self.host.client("recruit", "Block", "--command", "sleep 600").check_returncode()
+        self.host.client("connect", "Alice", "Bob").check_returncode()
+        wait_for("three placed windows", lambda: self.browser.execute_script(
+            "return ['t:Alice', 't:Block', 't:Bob'].every(id => { const i = window.welkmora.board.items.get(id);"
+            " return i && i.screen.size[0] && !i.unplaced; })"))
+        # Alice, Block and Bob in a row, far from the rest: Block is in the way of Alice's rope to Bob.
+        self.browser.execute_script(
+            "const b = window.welkmora.board; let x = 20000;"
+            "for (const id of ['t:Alice', 't:Block', 't:Bob']) { const i = b.items.get(id);"
+            " i.place({x, y: 20000}); b.sendPlace(i); x += i.node.offsetWidth + 60; }"
+            "b.drawRopes()")
+        route = ("const b = window.welkmora.board, p = document.querySelector("
+                 "'#rope-lines path.rope[data-a=\"t:Alice\"][data-b=\"t:Bob\"],"
+                 " #rope-lines path.rope[data-a=\"t:Bob\"][data-b=\"t:Alice\"]');"
+                 "if (!p) return null; const n = p.getTotalLength(), points = [];"
+                 "for (let i = 0; i <= 200; i++) { const q = p.getPointAtLength(n * i / 200); points.push([q.x, q.y]); }"
+                 "return {d: p.getAttribute('d'), points, boxes: ['t:Alice', 't:Block', 't:Bob'].map(id => b.items.get(id).bounds())}")
+        drawn = wait_for("the rope from Alice to Bob in its new place", lambda: (lambda r: r and all(
+            x > 19000 and y > 19000 for x, y in r["points"]) and r)(self.browser.execute_script(route)))
+        a, b, c = drawn["boxes"]
+        for x, y in drawn["points"]:
+            self.assertFalse(b[0] + 1 < x < b[2] - 1 and b[1] + 1 < y < b[3] - 1,
+                             f"the rope crosses Block at {x:.0f},{y:.0f}: {drawn['d']}")
+            for box in (a, c):  # nor the windows it joins, but at their edges
+                self.assertFalse(box[0] + 1 < x < box[2] - 1 and box[1] + 1 < y < box[3] - 1,
+                                 f"the rope runs inside its own window at {x:.0f},{y:.0f}")
+
+        def on_edge(point, box):
+            x, y = point
+            inside = box[0] - 1 <= x <= box[2] + 1 and box[1] - 1 <= y <= box[3] + 1
+            return inside and min(abs(x - box[0]), abs(x - box[2]), abs(y - box[1]), abs(y - box[3])) <= 1
+
+        start, end = drawn["points"][0], drawn["points"][-1]
+        self.assertTrue(on_edge(start, a) and on_edge(end, c) or on_edge(start, c) and on_edge(end, a),
+                        f"the rope joins the edges of Alice and Bob: {drawn['d']}")
+        # With Block out of the way the rope runs straight again.
+        self.browser.execute_script(
+            "const b = window.welkmora.board, i = b.items.get('t:Block'); i.place({x: 20000, y: 24000});"
+            " b.sendPlace(i); b.drawRopes()")
+        wait_for("a straight rope", lambda: self.browser.execute_script(route)["d"].count("L") == 1)
+
     def test_5_note_edited_on_the_page(self):
         text = self.item("n:plan").find_element(By.TAG_NAME, "textarea")
         text.click()

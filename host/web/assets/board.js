@@ -25,6 +25,94 @@ function el(tag, className, text) {
   return node;
 }
 
+/** Room a rope keeps around a window it passes. */
+const ROPE_CLEARANCE = 14;
+
+/** True when the segment (x1, y1)-(x2, y2) passes through the inside of box [l, t, r, b]. */
+function crosses(x1, y1, x2, y2, [l, t, r, b]) {
+  // Liang-Barsky: clip the segment to the box; anything left inside is a crossing.
+  let t0 = 0, t1 = 1;
+  const dx = x2 - x1, dy = y2 - y1;
+  for (const [p, q] of [[-dx, x1 - l], [dx, r - x1], [-dy, y1 - t], [dy, b - y1]]) {
+    if (p === 0) {
+      if (q <= 0) return false;
+    } else {
+      const u = q / p;
+      if (p < 0) t0 = Math.max(t0, u);
+      else t1 = Math.min(t1, u);
+      if (t0 >= t1) return false;
+    }
+  }
+  return t1 - t0 > 1e-9;
+}
+
+/**
+ * The way a rope goes from the centre of box `a` to that of box `b` around
+ * the boxes `others` (each [left, top, right, bottom]), as the points where
+ * it turns, centres included: the shortest way over the corners of the
+ * boxes, kept a little off them, in a graph of the corners that see each
+ * other. The straight line when nothing is in its way or no way is free.
+ */
+function ropeRoute(a, b, others) {
+  const centre = ([l, t, r, bt]) => [(l + r) / 2, (t + bt) / 2];
+  const grow = ([l, t, r, bt], d) => [l - d, t - d, r + d, bt + d];
+  const ca = centre(a), cb = centre(b);
+  // The boxes in the way, a little larger than they are; corners sit just outside them.
+  const walls = others.map((o) => grow(o, ROPE_CLEARANCE - 1));
+  const clear = (p, q, skipA, skipB) => walls.every((w) => !crosses(p[0], p[1], q[0], q[1], w)) &&
+    (skipA || !crosses(p[0], p[1], q[0], q[1], a)) && (skipB || !crosses(p[0], p[1], q[0], q[1], b));
+  if (clear(ca, cb, true, true)) return [ca, cb];
+  const inside = ([x, y], [l, t, r, bt]) => x > l && x < r && y > t && y < bt;
+  const points = [ca, cb];
+  for (const o of others) {
+    const [l, t, r, bt] = grow(o, ROPE_CLEARANCE);
+    for (const p of [[l, t], [r, t], [l, bt], [r, bt]]) {
+      if (!walls.some((w) => inside(p, w)) && !inside(p, a) && !inside(p, b)) points.push(p);
+    }
+  }
+  // Dijkstra over the points that see each other; 0 is a's centre, 1 b's.
+  const n = points.length, dist = new Array(n).fill(Infinity), prev = new Array(n).fill(-1), done = new Array(n).fill(false);
+  dist[0] = 0;
+  for (;;) {
+    let u = -1;
+    for (let i = 0; i < n; i++) if (!done[i] && dist[i] < Infinity && (u < 0 || dist[i] < dist[u])) u = i;
+    if (u < 0 || u === 1) break;
+    done[u] = true;
+    for (let v = 0; v < n; v++) {
+      if (done[v] || v === u) continue;
+      const d = dist[u] + Math.hypot(points[v][0] - points[u][0], points[v][1] - points[u][1]);
+      if (d >= dist[v]) continue;
+      const touchesA = u === 0 || v === 0, touchesB = u === 1 || v === 1;
+      if (!clear(points[u], points[v], touchesA, touchesB)) continue;
+      dist[v] = d;
+      prev[v] = u;
+    }
+  }
+  if (prev[1] < 0) return [ca, cb];
+  const route = [];
+  for (let i = 1; i >= 0; i = prev[i]) route.unshift(points[i]);
+  return route;
+}
+
+/** The SVG path through `points`. */
+function pathOf(points) {
+  return points.map(([x, y], i) => `${i ? 'L' : 'M'}${x.toFixed(1)} ${y.toFixed(1)}`).join(' ');
+}
+
+/** The point halfway along the polyline `points`. */
+function halfway(points) {
+  const lengths = points.slice(1).map((p, i) => Math.hypot(p[0] - points[i][0], p[1] - points[i][1]));
+  let left = lengths.reduce((s, l) => s + l, 0) / 2;
+  for (let i = 0; i < lengths.length; i++) {
+    if (left <= lengths[i] && lengths[i] > 0) {
+      const f = left / lengths[i];
+      return [points[i][0] + (points[i + 1][0] - points[i][0]) * f, points[i][1] + (points[i + 1][1] - points[i][1]) * f];
+    }
+    left -= lengths[i];
+  }
+  return points[0];
+}
+
 /** Calls move(dx, dy) in screen pixels while the pointer is down, then end(). */
 function track(event, move, end) {
   const target = event.currentTarget;
@@ -97,6 +185,11 @@ class Item {
 
   center() {
     return [this.box.x + this.node.offsetWidth / 2, this.box.y + this.node.offsetHeight / 2];
+  }
+
+  /** The window's box on the canvas: [left, top, right, bottom]. */
+  bounds() {
+    return [this.box.x, this.box.y, this.box.x + this.node.offsetWidth, this.box.y + this.node.offsetHeight];
   }
 
   /** Where the line from the centre toward (x, y) leaves the window's box. */
@@ -464,33 +557,57 @@ export class Board {
     if (this.ropeFrame) return;
     this.ropeFrame = requestAnimationFrame(() => {
       this.ropeFrame = 0;
+      const ns = 'http://www.w3.org/2000/svg';
       const lines = [], hits = [];
+      // Routes change only when a window moves or changes size.
+      const boxes = new Map();
+      for (const item of this.items.values()) if (!item.unplaced) boxes.set(item.id, item.bounds());
+      const layout = JSON.stringify([...boxes]);
+      if (layout !== this.routedLayout) {
+        this.routedLayout = layout;
+        this.routes = new Map();
+      }
       for (const rope of this.ropes) {
         const a = this.items.get(rope[0]), b = this.items.get(rope[1]);
-        if (!a || !b) continue;
-        const [x1, y1] = a.edgeToward(...b.center()), [x2, y2] = b.edgeToward(...a.center());
+        if (!a || !b || !boxes.has(a.id) || !boxes.has(b.id)) continue;
+        const points = this.routeOf(rope, boxes);
         const lit = [a, b].some((i) => i === this.hovered || i === this.focused);
         const selected = this.selectedRope && this.selectedRope[0] === rope[0] && this.selectedRope[1] === rope[1];
         for (const cls of ['hit', `rope${selected ? ' selected' : ''}${lit ? ' lit' : ''}`]) {
-          const line = document.createElementNS('http://www.w3.org/2000/svg', 'line');
+          const line = document.createElementNS(ns, 'path');
           line.setAttribute('class', cls);
-          line.setAttribute('x1', x1);
-          line.setAttribute('y1', y1);
-          line.setAttribute('x2', x2);
-          line.setAttribute('y2', y2);
+          line.setAttribute('d', pathOf(points));
           line.dataset.a = rope[0];
           line.dataset.b = rope[1];
           (cls === 'hit' ? hits : lines).push(line);
         }
-        if (selected) this.placeCut((x1 + x2) / 2, (y1 + y2) / 2);
+        if (selected) this.placeCut(...halfway(points));
         const talk = this.ropeTalk(a, b);
-        if (talk) lines.push(...this.talkOnRope(talk));
+        if (talk) lines.push(...this.talkOnRope(talk, talk.from === a ? points : [...points].reverse()));
       }
       if (this.drawing) lines.push(this.drawing);
       this.ropesNode.replaceChildren(...hits);
       this.linesNode.replaceChildren(...lines);
       this.markPeers();
     });
+  }
+
+  /**
+   * The points a rope is drawn through, from the edge of its first item to
+   * that of its second, around the windows it does not join.
+   */
+  routeOf([ida, idb], boxes) {
+    const key = `${ida}\n${idb}`;
+    let points = this.routes.get(key);
+    if (!points) {
+      const others = [...boxes].filter(([id]) => id !== ida && id !== idb).map(([, box]) => box);
+      points = ropeRoute(boxes.get(ida), boxes.get(idb), others);
+      const a = this.items.get(ida), b = this.items.get(idb);
+      points[0] = a.edgeToward(...points[1]);
+      points[points.length - 1] = b.edgeToward(...points[points.length - 2]);
+      this.routes.set(key, points);
+    }
+    return points;
   }
 
   /** An activity entry: asks start and end on their ropes. */
@@ -555,17 +672,17 @@ export class Board {
     }
   }
 
-  /** An ask (asker to asked) or answer (back) drawn on its rope: a moving dash and a label. */
-  talkOnRope({ from, to, text, cls }) {
+  /** An ask (asker to asked) or answer (back) drawn along its rope's `points`: a moving dash and a label. */
+  talkOnRope({ from, to, text, cls }, points) {
     const ns = 'http://www.w3.org/2000/svg';
-    const [x1, y1] = from.edgeToward(...to.center()), [x2, y2] = to.edgeToward(...from.center());
-    const line = document.createElementNS(ns, 'line');
+    const line = document.createElementNS(ns, 'path');
     line.setAttribute('class', `talk ${cls}`);
-    for (const [k, v] of Object.entries({ x1, y1, x2, y2 })) line.setAttribute(k, v);
+    line.setAttribute('d', pathOf(points));
+    const [x, y] = halfway(points);
     const label = document.createElementNS(ns, 'text');
     label.setAttribute('class', `talk-label ${cls}`);
-    label.setAttribute('x', (x1 + x2) / 2);
-    label.setAttribute('y', (y1 + y2) / 2 - 8);
+    label.setAttribute('x', x);
+    label.setAttribute('y', y - 8);
     label.textContent = `${from.name} \u2192 ${to.name}: ${text}`;
     const badge = to.node.querySelector('.badge.busy');
     if (badge && cls === 'ask') badge.textContent = `busy ${text.replace('asking ', '')}`;
