@@ -89,6 +89,13 @@ class Asks {
   /// True while terminal `name` is in a turn.
   bool busy(std::string_view name) const { return turns_.find(name) != turns_.end(); }
 
+  /// The prompt of terminal `name`'s turn as it is typed; empty when it is
+  /// in none.
+  std::string_view prompt_of(std::string_view name) const {
+    auto it = turns_.find(name);
+    return it == turns_.end() ? std::string_view() : std::string_view(it->second.prompt);
+  }
+
   /// Called with the terminal's name whenever its turn has started or ended.
   void set_listener(std::function<void(const std::string& name)> listener) { listener_ = std::move(listener); }
 

@@ -1,5 +1,6 @@
 #include "web/view.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "protocol/person.h"
@@ -28,14 +29,44 @@ Json box_json(const Box* box) {
   return {{"x", box->x}, {"y", box->y}, {"w", box->w}, {"h", box->h}};
 }
 
+/// The first words of an asked prompt, for the page: at most 32 characters
+/// (code points) on one line, runs of spaces and control characters as one
+/// space, with "…" when there was more.
+std::string prompt_start(std::string_view prompt) {
+  constexpr std::size_t kShown = 32;
+  std::string out;
+  std::size_t shown = 0;
+  std::size_t i = 0;
+  while (i < prompt.size() && shown < kShown) {
+    auto c = static_cast<unsigned char>(prompt[i]);
+    if (c <= 0x20 || c == 0x7f) {
+      ++i;
+      if (out.empty() || out.back() == ' ') continue;
+      out += ' ';
+    } else {
+      std::size_t n = std::min<std::size_t>(c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4, prompt.size() - i);
+      out.append(prompt.substr(i, n));
+      i += n;
+    }
+    ++shown;
+  }
+  bool more = prompt.find_first_not_of(" \t\r\n", i) != std::string_view::npos;
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (more) out += "\u2026";
+  return out;
+}
+
 Json terminal_json(const TerminalEntry& entry, Terminal* terminal, const Dispatcher& dispatcher, const Box* box) {
-  Json item = {{"id", item_id(Item::terminal(entry.name))},
-               {"kind", "terminal"},
-               {"name", entry.name},
-               {"role", entry.role.empty() ? Json(nullptr) : Json(entry.role)},
-               {"busy", dispatcher.asks().busy(entry.name)},
-               {"persons", entry.persons},
-               {"box", box_json(box)}};
+  Json item = {
+      {"id", item_id(Item::terminal(entry.name))},
+      {"kind", "terminal"},
+      {"name", entry.name},
+      {"role", entry.role.empty() ? Json(nullptr) : Json(entry.role)},
+      {"busy", dispatcher.asks().busy(entry.name)},
+      {"asked", dispatcher.asks().busy(entry.name) ? Json(prompt_start(dispatcher.asks().prompt_of(entry.name)))
+                                                   : Json(nullptr)},
+      {"persons", entry.persons},
+      {"box", box_json(box)}};
   put_state(item, entry.joined ? nullptr : terminal);
   return item;
 }

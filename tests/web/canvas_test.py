@@ -400,6 +400,29 @@ class Canvas(unittest.TestCase):
             ask.kill()
             ask.wait()
 
+    def test_6a_prompt_words_on_the_rope(self):
+        labels = "return [...document.querySelectorAll('#rope-lines text.talk-label')].map(t => t.textContent)"
+        prompt = "sleep 4; echo hi;   echo and the rest of a long prompt"
+        ask = subprocess.Popen(["welkmora", "ask", "Bob", prompt], env=self.host.lead, stdout=subprocess.PIPE,
+                               text=True)
+        try:
+            # Its first 32 characters (a run of spaces as one), and an ellipsis for the rest.
+            shown = wait_for("the prompt's first words on the rope", lambda: [
+                t for t in self.browser.execute_script(labels) if t.startswith("Lead \u2192 Bob: asking")])
+            self.assertRegex(shown[0], r"^Lead \u2192 Bob: asking \d+s \u201csleep 4; echo hi; echo and the r\u2026\u201d$")
+            self.assertRegex(self.item("t:Bob").find_element(By.CSS_SELECTOR, ".badge.busy").text, r"^busy \d+s$")
+            self.assertIn("hi", ask.communicate(timeout=60)[0])
+            wait_for("the words gone with the answer",
+                     lambda: not any("sleep 4" in t for t in self.browser.execute_script(labels)))
+        finally:
+            ask.kill()
+            ask.wait()
+        # The activity log keeps its lines: who asked whom, never what.
+        self.host.errors.seek(0)
+        log = self.host.errors.read()
+        self.assertRegex(log, r"(?m) ask name=Bob by=Lead$")
+        self.assertNotIn("echo hi", log)
+
     def test_6b_scrollback(self):
         self.type_into("Bob", "clear; seq 1 200", Keys.ENTER)
         self.wait_screen("Bob", r"(?m)^200$")

@@ -634,7 +634,9 @@ export class Board {
       if (asked.kind !== 'terminal' || asker.kind !== 'terminal') continue;
       const ask = this.asks.get(asked.name);
       if (ask && ask.by === asker.name) {
-        return { from: asker, to: asked, text: `asking ${Math.round((Date.now() - ask.since) / 1000)}s`, cls: 'ask' };
+        // The host tells the page what was asked, in its first words.
+        const words = asked.data && asked.data.asked ? ` \u201c${asked.data.asked}\u201d` : '';
+        return { from: asker, to: asked, text: `asking ${Math.round((Date.now() - ask.since) / 1000)}s${words}`, cls: 'ask' };
       }
       const answer = this.answers.get(asked.name);
       if (answer && answer.by === asker.name && answer.until > Date.now()) {
@@ -685,7 +687,7 @@ export class Board {
     label.setAttribute('y', y - 8);
     label.textContent = `${from.name} \u2192 ${to.name}: ${text}`;
     const badge = to.node.querySelector('.badge.busy');
-    if (badge && cls === 'ask') badge.textContent = `busy ${text.replace('asking ', '')}`;
+    if (badge && cls === 'ask') badge.textContent = `busy ${text.replace(/^asking (\S+).*$/, '$1')}`;
     return [line, label];
   }
 
