@@ -289,6 +289,27 @@ class Canvas(unittest.TestCase):
         self.assertFalse(self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").is_displayed())
         self.assertEqual(self.browser.execute_script("return String(window.getSelection())"), "")
 
+    def test_3e_wide_characters_line_up(self):
+        # Ten CJK characters, two cells each, over a ruler of single cells, both ending in "|".
+        self.type_into("Bob", "clear; printf 'C:" + "\\xe6\\xbc\\xa2\\xe5\\xad\\x97" * 5 + "|\\nR:" + "0123456789" * 2 +
+                       "|\\n'", Keys.ENTER)
+        self.wait_screen("Bob", "(?m)^C:\u6f22\u5b57.*\\|\nR:0123456789")
+        self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 1; b.show(['t:Bob'])")
+        left = self.browser.execute_script(
+            "const rows = [...document.querySelectorAll('[data-id=\"t:Bob\"] .row')];"
+            "const x = (start, index) => { const row = rows.filter(r => r.textContent.startsWith(start)).pop();"
+            " const walk = document.createTreeWalker(row, NodeFilter.SHOW_TEXT); let node, at = 0;"
+            " while ((node = walk.nextNode())) { if (index < at + node.length) { const r = document.createRange();"
+            "  r.setStart(node, index - at); r.setEnd(node, index - at + 1); return r.getBoundingClientRect().left; }"
+            "  at += node.length; } return null; };"
+            "return {cjk5: x('C:', 6), ruler8: x('R:', 10), cjkEnd: x('C:', 12), rulerEnd: x('R:', 22),"
+            " ruler0: x('R:', 2), ruler1: x('R:', 3)}")
+        cell = left["ruler1"] - left["ruler0"]
+        self.assertGreater(cell, 3, left)
+        # The fifth character starts at column 8 of the ruler; the line ends where the ruler does.
+        self.assertAlmostEqual(left["cjk5"], left["ruler8"], delta=1, msg=left)
+        self.assertAlmostEqual(left["cjkEnd"], left["rulerEnd"], delta=1, msg=left)
+
     def test_4_rope_drawn_on_the_page(self):
         # Both in view: Fit zooms no further out than text reads.
         self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.3; b.show(['t:Bob', 'n:plan'])")
