@@ -4,8 +4,10 @@ chromedriver by Selenium, against a real welkmora-host serving --web.
 
 The host runs a demo agent "Alice", a shell "Bob", a joined shell "Lead" and
 a note "plan". The cases follow what a person does on the page; the last
-one saves a screenshot of the canvas (build/canvas.png), as a case before
-saves one of an ask in flight (build/canvas-ask.png).
+one saves a screenshot of a dozen terminals with an ask in flight
+(build/canvas-12.png), as cases before save one of four terminals with an
+ask in flight (build/canvas-4.png) and one of an ask close up
+(build/canvas-ask.png).
 
 Usage: canvas_test.py BUILD_DIR. Exits 77 (skipped) when Chromium,
 chromedriver or Selenium are not installed."""
@@ -424,6 +426,7 @@ class Canvas(unittest.TestCase):
     def test_6a_prompt_words_on_the_rope(self):
         labels = "return [...document.querySelectorAll('#rope-lines text.talk-label')].map(t => t.textContent)"
         prompt = "sleep 4; echo hi;   echo and the rest of a long prompt"
+        self.type_into("Bob", "clear", Keys.ENTER)  # for the screenshot
         ask = subprocess.Popen(["welkmora", "ask", "Bob", prompt], env=self.host.lead, stdout=subprocess.PIPE,
                                text=True)
         try:
@@ -432,6 +435,7 @@ class Canvas(unittest.TestCase):
                 t for t in self.browser.execute_script(labels) if t.startswith("Lead \u2192 Bob: asking")])
             self.assertRegex(shown[0], r"^Lead \u2192 Bob: asking \d+s \u201csleep 4; echo hi; echo and the r\u2026\u201d$")
             self.assertRegex(self.item("t:Bob").find_element(By.CSS_SELECTOR, ".badge.busy").text, r"^busy \d+s$")
+            self.screenshot("canvas-4.png")
             self.assertIn("hi", ask.communicate(timeout=60)[0])
             wait_for("the words gone with the answer",
                      lambda: not any("sleep 4" in t for t in self.browser.execute_script(labels)))
@@ -516,10 +520,28 @@ class Canvas(unittest.TestCase):
         self.assertEqual(on_top, "t:Bob")
         self.browser.find_element(By.ID, "tidy").click()
 
-    def test_7_screenshot(self):
+    def screenshot(self, name):
+        """Lays the canvas out anew, shows as much as reads, and saves it to the build directory."""
+        self.browser.find_element(By.ID, "tidy").click()
         self.browser.execute_script("window.welkmora.board.fit()")
         time.sleep(0.5)
-        self.browser.save_screenshot(os.path.join(BUILD, "canvas.png"))
+        self.browser.save_screenshot(os.path.join(BUILD, name))
+
+    def test_7_screenshot(self):
+        # A dozen terminals (the joined Lead, Alice, Bob, Block and eight recruits), some roped to each other.
+        self.assertEqual(self.browser.execute_script(
+            "return [...window.welkmora.board.items.values()].filter(i => i.kind === 'terminal').length"), 12)
+        for a, b in (("W0", "W1"), ("W2", "W5"), ("Alice", "W3")):
+            self.host.client("connect", a, b).check_returncode()
+        ask = subprocess.Popen(["welkmora", "ask", "Bob", "sleep 4; echo the twelve"], env=self.host.lead,
+                               stdout=subprocess.DEVNULL)
+        try:
+            wait_for("the ask on its rope", lambda: self.browser.execute_script(
+                "return [...document.querySelectorAll('#rope-lines text.talk-label')].some(t =>"
+                " t.textContent.includes('sleep 4'))"))
+            self.screenshot("canvas-12.png")
+        finally:
+            ask.wait(timeout=60)
 
 
 if __name__ == "__main__":
