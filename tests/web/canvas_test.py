@@ -355,8 +355,10 @@ class Canvas(unittest.TestCase):
                  "'#rope-lines path.rope[data-a=\"t:Alice\"][data-b=\"t:Bob\"],"
                  " #rope-lines path.rope[data-a=\"t:Bob\"][data-b=\"t:Alice\"]');"
                  "if (!p) return null; const n = p.getTotalLength(), points = [];"
-                 "for (let i = 0; i <= 200; i++) { const q = p.getPointAtLength(n * i / 200); points.push([q.x, q.y]); }"
-                 "return {d: p.getAttribute('d'), points, boxes: ['t:Alice', 't:Block', 't:Bob'].map(id => b.items.get(id).bounds())}")
+                 "for (let i = 0; i <= 200; i++) {"
+                 " const q = p.getPointAtLength(n * i / 200); points.push([q.x, q.y]); }"
+                 "return {d: p.getAttribute('d'), points,"
+                 " boxes: ['t:Alice', 't:Block', 't:Bob'].map(id => b.items.get(id).bounds())}")
         drawn = wait_for("the rope from Alice to Bob in its new place", lambda: (lambda r: r and all(
             x > 19000 and y > 19000 for x, y in r["points"]) and r)(self.browser.execute_script(route)))
         a, b, c = drawn["boxes"]
@@ -433,7 +435,8 @@ class Canvas(unittest.TestCase):
             # Its first 32 characters (a run of spaces as one), and an ellipsis for the rest.
             shown = wait_for("the prompt's first words on the rope", lambda: [
                 t for t in self.browser.execute_script(labels) if t.startswith("Lead \u2192 Bob: asking")])
-            self.assertRegex(shown[0], r"^Lead \u2192 Bob: asking \d+s \u201csleep 4; echo hi; echo and the r\u2026\u201d$")
+            self.assertRegex(shown[0],
+                             r"^Lead \u2192 Bob: asking \d+s \u201csleep 4; echo hi; echo and the r\u2026\u201d$")
             self.assertRegex(self.item("t:Bob").find_element(By.CSS_SELECTOR, ".badge.busy").text, r"^busy \d+s$")
             self.screenshot("canvas-4.png")
             self.assertIn("hi", ask.communicate(timeout=60)[0])

@@ -71,7 +71,8 @@ function ropeRoute(a, b, others) {
     }
   }
   // Dijkstra over the points that see each other; 0 is a's centre, 1 b's.
-  const n = points.length, dist = new Array(n).fill(Infinity), prev = new Array(n).fill(-1), done = new Array(n).fill(false);
+  const n = points.length;
+  const dist = new Array(n).fill(Infinity), prev = new Array(n).fill(-1), done = new Array(n).fill(false);
   dist[0] = 0;
   for (;;) {
     let u = -1;
@@ -106,7 +107,8 @@ function halfway(points) {
   for (let i = 0; i < lengths.length; i++) {
     if (left <= lengths[i] && lengths[i] > 0) {
       const f = left / lengths[i];
-      return [points[i][0] + (points[i + 1][0] - points[i][0]) * f, points[i][1] + (points[i + 1][1] - points[i][1]) * f];
+      const [x0, y0] = points[i], [x1, y1] = points[i + 1];
+      return [x0 + (x1 - x0) * f, y0 + (y1 - y0) * f];
     }
     left -= lengths[i];
   }
@@ -636,7 +638,8 @@ export class Board {
       if (ask && ask.by === asker.name) {
         // The host tells the page what was asked, in its first words.
         const words = asked.data && asked.data.asked ? ` \u201c${asked.data.asked}\u201d` : '';
-        return { from: asker, to: asked, text: `asking ${Math.round((Date.now() - ask.since) / 1000)}s${words}`, cls: 'ask' };
+        const took = Math.round((Date.now() - ask.since) / 1000);
+        return { from: asker, to: asked, text: `asking ${took}s${words}`, cls: 'ask' };
       }
       const answer = this.answers.get(asked.name);
       if (answer && answer.by === asker.name && answer.until > Date.now()) {
