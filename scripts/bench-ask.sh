@@ -14,7 +14,8 @@
 #             second: the time from its end until the peer takes the next
 #             ask, whose answer must hold "Answer: again"
 #   dash zsh fish node sqlite3 bc ed gdb lua
-#             one short command each (`echo hi`, `6*7`, `select 6*7;`, ...),
+#             one short command each (`echo hi`, `6*7`, `select 6*7;`, gdb's
+#             `echo 42\n`, ...),
 #             the program started by `sh -c` as a recruit's --command is
 #   read      bash answers `y` to `read -p 'Continue? ' r` (not timed) and
 #             the time of that answer: the turn ends at the prompt again
@@ -73,10 +74,10 @@ other() {
   recruit "$1" "$3" "$4"
   others+=("$1")
 }
-other Da dash '$ ' "PS1='$ ' dash"
-other Zs zsh '% ' "PS1='%% ' zsh -f"
-other Fi fish '>' 'fish'
-other No node '> ' 'node'
+other Da dash '$' "PS1='$ ' dash"
+other Zs zsh '%' "PS1='%% ' zsh -f"
+other Fi fish '' 'fish'
+other No node '>' 'node'
 other Sq sqlite3 'sqlite>' 'sqlite3'
 other Bc bc '' 'bc -q'
 other Ed ed '' 'ed'
@@ -170,7 +171,7 @@ has() { [[ " ${others[*]} " == *" $1 "* ]]; }
 ! has Sq || timed sqlite3 42 Sq 'select 6*7;'
 ! has Bc || timed bc 42 Bc '6*7'
 ! has Ed || timed ed '?' Ed 'p'
-! has Gd || timed gdb '$1 = 42' Gd 'print 6*7'
+! has Gd || timed gdb 42 Gd 'echo 42\n'
 ! has Lu || timed lua 42 Lu 'print(6*7)'
 answered() {
   local label=$1 name=$2 question=$3 reply=$4 expected=$5 times=() start got

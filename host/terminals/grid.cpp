@@ -111,6 +111,7 @@ void store_row(const Row& row, const CombinedChars& combined, StoredRow& out) {
   static std::vector<StoredRow::Run> runs;  // reused: the host has one thread
   runs.clear();
   out.text.clear();
+  out.text.reserve(static_cast<std::size_t>(row.used));
   out.continued = row.continued;
   const Cell* cells = row.cells.data();
   for (int col = 0; col < row.used;) {
