@@ -147,6 +147,12 @@ class Canvas(unittest.TestCase):
             "const item = window.welkmora.board.items.get(arguments[0]);"
             "return item && item.screen ? item.screen.text() : '';", "t:" + name)
 
+    def styles(self, name):
+        """Each span of a terminal's screen: its text, colour and classes."""
+        return self.browser.execute_script(
+            f"return [...document.querySelectorAll('[data-id=\"t:{name}\"] .screen span')]"
+            ".map(s => [s.textContent, s.style.color, s.className])")
+
     def wait_screen(self, name, pattern):
         return wait_for(f"{pattern!r} on {name}'s screen", lambda: re.search(pattern, self.screen(name)))
 
@@ -222,17 +228,13 @@ class Canvas(unittest.TestCase):
     def test_3b_colours_and_the_alternate_screen(self):
         self.type_into("Bob", r"printf '\033[31mred\033[0m \033[1mbold\033[0m\n'", Keys.ENTER)
         self.wait_screen("Bob", r"(?m)^red bold$")
-        styles = self.browser.execute_script(
-            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen span')]"
-            ".map(s => [s.textContent, s.style.color, s.className])")
+        styles = self.styles("Bob")
         self.assertIn(["red", "rgb(224, 108, 117)", ""], styles)
         self.assertIn(["bold", "", "b"], styles)
         # Dim is drawn; the 2s of a 24-bit colour are no dim.
         self.type_into("Bob", r"printf '\033[2mdim\033[22m \033[38;2;2;2;2mrgb\033[0m\n'", Keys.ENTER)
         self.wait_screen("Bob", r"(?m)^dim rgb$")
-        styles = self.browser.execute_script(
-            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen span')]"
-            ".map(s => [s.textContent, s.style.color, s.className])")
+        styles = self.styles("Bob")
         self.assertIn(["dim", "", "d"], styles)
         self.assertIn(["rgb", "rgb(2, 2, 2)", ""], styles)
         # A full-screen program draws on the alternate screen; leaving it brings the old one back.
