@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "commands/notes.h"
+#include "commands/note_input.h"
 
 namespace {
 

@@ -8,25 +8,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "commands/commands.h"
 #include "reply.h"
 
 namespace {
 
-/// Word lists that select each renderer and each of its branches.
-constexpr std::string_view kList[] = {"list"};
-constexpr std::string_view kCheck[] = {"check", "Dev"};
-constexpr std::string_view kAskBatch[] = {"ask", "--batch", "{}"};
-constexpr std::string_view kConnect[] = {"connect", "A", "B"};
-constexpr std::string_view kDismiss[] = {"dismiss", "A"};
-constexpr std::string_view kRecruit[] = {"recruit", "A"};
-constexpr std::string_view kRoles[][3] = {{"role", "list", ""},   {"role", "show", "A"},  {"role", "create", "A"},
-                                          {"role", "edit", "A"},  {"role", "write", "A"}, {"role", "delete", "A"},
-                                          {"role", "assign", "A"}};
-constexpr std::string_view kPreset[] = {"preset", "list"};
-constexpr std::string_view kNotes[][3] = {{"note", "list", ""},   {"note", "read", "N"}, {"note", "create", "N"},
-                                          {"note", "write", "N"}, {"note", "edit", "N"}, {"note", "delete", "N"}};
+/// Words that reach every branch of the renderers: the row's command and
+/// subcommand, then operands.
+std::vector<std::string_view> words_for(const Command& command) {
+  std::vector<std::string_view> words = {command.command};
+  if (!command.sub.empty()) words.push_back(command.sub);
+  words.insert(words.end(), {"A", "B", "C"});
+  return words;
+}
 
 }  // namespace
 
@@ -47,15 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!reply.ok()) return 0;
   Value result = reply.document->root().find("result").value_or(Value());
 
-  render_list(kList, result);
-  render_check(kCheck, result);
-  render_ask(kAskBatch, result);
-  render_connect(kConnect, result);
-  render_dismiss(kDismiss, result);
-  render_recruit(kRecruit, result);
-  for (const auto& words : kRoles) render_role(words, result);
-  render_preset(kPreset, result);
-  for (const auto& words : kNotes) render_note(words, result);
+  for (const Command& command : kCommands) {
+    if (command.render != nullptr) command.render(words_for(command), result);
+  }
   // Whatever parsed must also write back (the host and the batch operand
   // rely on the writer for parsed values).
   (void)wire::to_wire(wire::parse_json(line).value.value());

@@ -1,7 +1,6 @@
 #include "output.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace out {
@@ -30,11 +29,9 @@ int finish(int status) {
   return failed ? 1 : status;
 }
 
-void exit_failure() { std::exit(finish(1)); }
-
-void fail(std::string_view message) {
-  error_line(message);
-  exit_failure();
+int report(const Failure& failure) {
+  for (const std::string& message : failure.messages) error_line(message);
+  return finish(1);
 }
 
 }  // namespace out

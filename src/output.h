@@ -2,10 +2,47 @@
 // The client's only way to the standard streams: results go to standard
 // output, every message to standard error as a "welkmora: " line, and every
 // run ends through finish(), which flushes and settles the exit status.
+//
+// A step that can fail returns its Failure as a value; only main() turns
+// one into error lines and the exit status (out::report).
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace out {
+
+/// Why a run fails: its messages, each one "welkmora: " line on standard
+/// error, in order; the run's status is then 1.
+struct Failure {
+  std::vector<std::string> messages;
+};
+
+/// A failure with one message.
+inline Failure failure(std::string message) { return Failure{{std::move(message)}}; }
+
+/// A value, or the Failure that stands in for it.
+template <class T>
+class [[nodiscard]] Outcome {
+ public:
+  Outcome(T value) : value_(std::move(value)) {}
+  Outcome(Failure failure) : failure_(std::move(failure)) {}
+
+  bool ok() const { return value_.has_value(); }
+  T& operator*() { return *value_; }
+  T* operator->() { return &*value_; }
+  /// What went wrong; no messages when ok().
+  const Failure& failure() const { return failure_; }
+
+ private:
+  std::optional<T> value_;
+  Failure failure_;
+};
+
+/// Writes the failure's lines and returns the run's status, 1.
+int report(const Failure& failure);
 
 /// Writes `text` to standard output as it stands.
 void write(std::string_view text);
@@ -24,11 +61,5 @@ void flush();
 /// Flushes standard output and returns the exit status: `status`, or 1 when
 /// any output could not be written.
 int finish(int status);
-
-/// error_line(message), then ends the process with status 1.
-[[noreturn]] void fail(std::string_view message);
-
-/// Ends the process with status 1 after the error lines already written.
-[[noreturn]] void exit_failure();
 
 }  // namespace out

@@ -1,60 +1,54 @@
 #pragma once
-// Every command family's entry points. A command is a pair: a builder that
-// turns the word list into the request (ending the run on a usage error,
-// before anything is sent) and a renderer that prints an accepted reply's
-// result on standard output.
+// How the client serves each of the catalogue's rows: the renderer that
+// prints an accepted reply's result on standard output. The request itself
+// is built from the row (request.h); `debug` and `onboard` run on their own.
+// Every agent's row must have its line in kCommands, which the compiler
+// checks.
 
 #include <span>
 #include <string_view>
 
+#include "catalogue.h"
 #include "json_text.h"
 #include "reply.h"
+#include "request.h"
 
 using Json = wire::Json;
 using Value = reply::Value;
-
-/// The arguments after the program name; word 0 is the command.
-using Words = std::span<const std::string_view>;
-
-/// Completes `envelope` (which holds `command`, `terminalId` and `token`)
-/// with the command's own members.
-using BuildFn = Json (*)(Words words, Json envelope);
 
 /// Prints the `result` of an accepted reply (null when it was absent).
 using RenderFn = void (*)(Words words, Value result);
 
 // peers.cpp
-Json build_list(Words words, Json envelope);
 void render_list(Words words, Value result);
-Json build_check(Words words, Json envelope);
 void render_check(Words words, Value result);
 /// Prints a `check` or `ask` result; `name` is the first operand as typed,
 /// used in the awaiting-input warning.
 void print_peer_output(Value result, std::string_view name);
 
 // ask.cpp
-Json build_ask(Words words, Json envelope);
 void render_ask(Words words, Value result);
 
 // wiring.cpp
-Json build_connect(Words words, Json envelope);
 void render_connect(Words words, Value result);
-Json build_dismiss(Words words, Json envelope);
 void render_dismiss(Words words, Value result);
-Json build_recruit(Words words, Json envelope);
 void render_recruit(Words words, Value result);
 
 // roles.cpp
-/// The complete `role` request for `words`; ends the run on a usage error.
-Json build_role_request(Words words, std::string_view token, std::string_view terminal_id);
-Json build_role(Words words, Json envelope);
-void render_role(Words words, Value result);
-Json build_preset(Words words, Json envelope);
-void render_preset(Words words, Value result);
+void render_role_list(Words words, Value result);
+void render_role_show(Words words, Value result);
+void render_role_created(Words words, Value result);
+void render_role_updated(Words words, Value result);
+void render_role_deleted(Words words, Value result);
+void render_role_assigned(Words words, Value result);
+void render_preset_list(Words words, Value result);
 
 // notes.cpp
-Json build_note(Words words, Json envelope);
-void render_note(Words words, Value result);
+void render_note_list(Words words, Value result);
+void render_note_read(Words words, Value result);
+void render_note_created(Words words, Value result);
+void render_note_updated(Words words, Value result);
+void render_note_deleted(Words words, Value result);
 
 // diagnostics.cpp
 /// Runs `debug`: prints the report around one exchange; returns the status.
@@ -63,3 +57,50 @@ int run_debug(std::string_view socket_path, std::string_view terminal_id, const 
 // onboard.cpp
 /// Runs `onboard`, which reads the environment itself and never fails.
 int run_onboard();
+
+/// A row's command and subcommand words and its renderer; the forms of a
+/// command share it.
+struct Command {
+  std::string_view command;
+  std::string_view sub;
+  RenderFn render;
+};
+
+inline constexpr Command kCommands[] = {
+    {"list", {}, render_list},
+    {"check", {}, render_check},
+    {"ask", {}, render_ask},
+    {"connect", {}, render_connect},
+    {"dismiss", {}, render_dismiss},
+    {"recruit", {}, render_recruit},
+    {"role", "list", render_role_list},
+    {"role", "create", render_role_created},
+    {"role", "show", render_role_show},
+    {"role", "edit", render_role_updated},
+    {"role", "write", render_role_updated},
+    {"role", "delete", render_role_deleted},
+    {"role", "assign", render_role_assigned},
+    {"preset", "list", render_preset_list},
+    {"note", "list", render_note_list},
+    {"note", "create", render_note_created},
+    {"note", "read", render_note_read},
+    {"note", "write", render_note_updated},
+    {"note", "edit", render_note_updated},
+    {"note", "delete", render_note_deleted},
+    {"debug", {}, nullptr},
+};
+
+constexpr const Command* find_command(const catalogue::Request& row) {
+  for (const Command& c : kCommands) {
+    if (c.command == row.command && c.sub == row.sub) return &c;
+  }
+  return nullptr;
+}
+
+consteval bool every_row_is_served() {
+  for (const catalogue::Request& row : catalogue::kRequests) {
+    if (row.from == catalogue::From::kAgent && find_command(row) == nullptr) return false;
+  }
+  return true;
+}
+static_assert(every_row_is_served(), "an agent's request in the catalogue has no line in kCommands");

@@ -1,5 +1,7 @@
 // Numeric flag values and standard-input content for the `note` family.
 
+#include "note_input.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "io.h"
-#include "notes.h"
 #include "output.h"
 #include "utf8.h"
 
@@ -23,25 +24,19 @@ std::optional<std::uint64_t> parse_usize(std::string_view word) {
   return value;
 }
 
-std::uint64_t parse_usize_flag(std::optional<std::string_view> value, std::string_view flag) {
-  std::optional<std::uint64_t> number = value ? parse_usize(*value) : std::nullopt;
-  if (!number) out::fail(std::string(flag) + " requires a positive integer");
-  return *number;
-}
-
 namespace {
 
-[[noreturn]] void fail_stdin(std::string_view reason) {
-  out::fail(std::string("failed to read note content from stdin: ").append(reason));
+out::Failure stdin_failure(std::string_view reason) {
+  return out::failure(std::string("failed to read note content from stdin: ").append(reason));
 }
 
 }  // namespace
 
-std::optional<std::string> read_stdin_content() {
-  if (::isatty(STDIN_FILENO)) return std::nullopt;
+out::Outcome<std::optional<std::string>> read_stdin_content() {
+  if (::isatty(STDIN_FILENO)) return std::optional<std::string>();
   std::string text;
-  if (wire::Status s = wire::read_all(STDIN_FILENO, text); !s.ok()) fail_stdin(s.error());
-  if (!wire::is_valid_utf8(text)) fail_stdin("stream did not contain valid UTF-8");
-  if (text.empty()) return std::nullopt;
-  return text;
+  if (wire::Status s = wire::read_all(STDIN_FILENO, text); !s.ok()) return stdin_failure(s.error());
+  if (!wire::is_valid_utf8(text)) return stdin_failure("stream did not contain valid UTF-8");
+  if (text.empty()) return std::optional<std::string>();
+  return std::optional<std::string>(std::move(text));
 }

@@ -1,4 +1,5 @@
-// `list` and `check`, and the peer-output renderer that `ask` shares.
+// `list`, `check` and `ask`: the peers roped to this terminal, and what
+// their screens and answers say.
 
 #include <cstdint>
 #include <string>
@@ -44,8 +45,6 @@ void print_result_blocks(reply::Elements results) {
 
 }  // namespace
 
-Json build_list(Words, Json envelope) { return envelope; }
-
 void render_list(Words, Value result) {
   std::string text;
   reply::Elements agents = fields::list(result, "agents");
@@ -66,13 +65,9 @@ void render_list(Words, Value result) {
   out::write(text);
 }
 
-Json build_check(Words words, Json envelope) {
-  if (words.size() < 2) out::fail("usage: welkmora check \"Name\"");
-  envelope["target"] = words[1];
-  return envelope;
-}
-
 void render_check(Words words, Value result) { print_peer_output(result, words[1]); }
+
+void render_ask(Words words, Value result) { print_peer_output(result, words[1]); }
 
 void print_peer_output(Value result, std::string_view name) {
   if (std::optional<Value> results = result.find("results"); results && results->is_array()) {

@@ -1,5 +1,5 @@
 // The `role` family and `preset list`: requests built by
-// build_role_request, the usage lines and the renderings of the reply.
+// request_for, the usage lines and the renderings of the reply.
 
 #include <gtest/gtest.h>
 
@@ -70,12 +70,11 @@ const std::vector<RoleCase>& role_requests() {
 TEST(RoleRequest, BuiltDirectly) {
   for (const RoleCase& c : role_requests()) {
     std::vector<std::string_view> words(c.args.begin(), c.args.end());
-    EXPECT_EQ(wire::to_wire(build_role_request(words, "tok", "T1")), c.request) << describe(c.args);
+    EXPECT_EQ(wire::to_wire(*request_for(words, "T1", "tok")), c.request) << describe(c.args);
   }
   std::vector<std::string_view> list = {"role", "list"};
-  EXPECT_EQ(wire::to_wire(build_role_request(list, "", "")),
-            R"({"command":"role","sub":"list","terminalId":"","token":""})");
-  EXPECT_EQ(wire::to_wire(build_role_request(list, "a\"b", "ü")),
+  EXPECT_EQ(wire::to_wire(*request_for(list, "", "")), R"({"command":"role","sub":"list","terminalId":"","token":""})");
+  EXPECT_EQ(wire::to_wire(*request_for(list, "ü", "a\"b")),
             R"({"command":"role","sub":"list","terminalId":"ü","token":"a\"b"})");
 }
 
@@ -124,14 +123,20 @@ TEST(RoleUsage, ErrorsSendNothing) {
   for (const Case& c : cases) expect_refused(app.exchange(c.args, ok_result("{}")), c.err, describe(c.args));
 }
 
-TEST(RoleUsageDeathTest, BuildRoleRequestEndsTheRun) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+TEST(RoleUsage, RequestForReturnsTheFailure) {
   std::vector<std::string_view> alone = {"role"};
-  EXPECT_EXIT(build_role_request(alone, "tok", "T1"), testing::ExitedWithCode(1),
-              "^welkmora: usage: welkmora role list");
+  out::Outcome<Json> refused = request_for(alone, "T1", "tok");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.failure().messages, std::vector<std::string>{std::string(catalogue::kRoleUsage)});
+  std::vector<std::string_view> unknown = {"role", "rename"};
+  refused = request_for(unknown, "T1", "tok");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.failure().messages,
+            (std::vector<std::string>{std::string(catalogue::kRoleUsage), "unknown role subcommand: rename"}));
   std::vector<std::string_view> show = {"role", "show"};
-  EXPECT_EXIT(build_role_request(show, "tok", "T1"), testing::ExitedWithCode(1),
-              "^welkmora: usage: welkmora role show \"Name\"\n$");
+  refused = request_for(show, "T1", "tok");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.failure().messages, std::vector<std::string>{"usage: welkmora role show \"Name\""});
 }
 
 TEST(Preset, ListRequests) {

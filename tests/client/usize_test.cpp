@@ -7,8 +7,12 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
-#include "commands/notes.h"
+#include "commands/note_input.h"
+#include "request.h"
+
+using wire::Json;
 
 namespace {
 
@@ -93,18 +97,27 @@ TEST(ParseUsize, RoundTripsRandomValues) {
   }
 }
 
-TEST(ParseUsizeFlag, ReturnsAcceptedValues) {
-  EXPECT_EQ(parse_usize_flag("0", "--offset"), 0u);
-  EXPECT_EQ(parse_usize_flag("+7", "--limit"), 7u);
-  EXPECT_EQ(parse_usize_flag("18446744073709551615", "--limit"), kMax);
+namespace {
+
+/// `note read N FLAG VALUE...` as a request, or its failure's one message.
+std::string note_read(std::vector<std::string_view> flags) {
+  std::vector<std::string_view> words = {"note", "read", "N"};
+  words.insert(words.end(), flags.begin(), flags.end());
+  out::Outcome<Json> request = request_for(words, "T1", "tok");
+  if (!request.ok()) return request.failure().messages.at(0);
+  return wire::to_wire(request->value("offset", Json())) + " " + wire::to_wire(request->value("limit", Json()));
 }
 
-TEST(ParseUsizeFlagDeathTest, MissingOrRefusedValueEndsTheRun) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(parse_usize_flag(std::nullopt, "--offset"), testing::ExitedWithCode(1),
-              "^welkmora: --offset requires a positive integer\n$");
-  EXPECT_EXIT(parse_usize_flag("18446744073709551616", "--limit"), testing::ExitedWithCode(1),
-              "^welkmora: --limit requires a positive integer\n$");
-  EXPECT_EXIT(parse_usize_flag("", "--limit"), testing::ExitedWithCode(1),
-              "^welkmora: --limit requires a positive integer\n$");
+}  // namespace
+
+TEST(ParseUsizeFlag, ReturnsAcceptedValues) {
+  EXPECT_EQ(note_read({"--offset", "0"}), "0 null");
+  EXPECT_EQ(note_read({"--limit", "+7"}), "null 7");
+  EXPECT_EQ(note_read({"--limit", "18446744073709551615"}), "null 18446744073709551615");
+}
+
+TEST(ParseUsizeFlag, MissingOrRefusedValueIsTheFailure) {
+  EXPECT_EQ(note_read({"--offset"}), "--offset requires a positive integer");
+  EXPECT_EQ(note_read({"--limit", "18446744073709551616"}), "--limit requires a positive integer");
+  EXPECT_EQ(note_read({"--limit", ""}), "--limit requires a positive integer");
 }
