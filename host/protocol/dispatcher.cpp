@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "catalogue.h"
 #include "loop/log.h"
 #include "model/refusal.h"
 #include "protocol/handlers.h"
@@ -12,67 +13,84 @@
 namespace host {
 namespace {
 
-/// How one `command` (and, for the families, its `sub`) is served.
-struct Route {
-  std::string_view command = {};
-  /// The family's subcommand; empty for commands without one.
+using catalogue::From;
+using catalogue::Request;
+
+/// The handler of one of the catalogue's requests, by its words.
+struct Handler {
+  std::string_view command;
   std::string_view sub = {};
   SyncHandler sync = nullptr;
   AsyncHandler async = nullptr;
-  /// False for requests that carry no terminal credentials.
-  bool needs_caller = true;
-  /// True when the request may change what the state file keeps.
-  bool persists = false;
-  /// True for the person's requests, refused to processes of a recruit.
-  bool person = false;
 };
 
-constexpr Route kRoutes[] = {
-    {.command = "list", .sync = handle_list},
-    {.command = "check", .sync = handle_check},
-    {.command = "ask", .async = handle_ask},
-    {.command = "connect", .sync = handle_connect, .persists = true},
-    {.command = "dismiss", .sync = handle_dismiss, .persists = true},
-    {.command = "recruit", .sync = handle_recruit},
-    {.command = "role", .sub = "list", .sync = role_list},
-    {.command = "role", .sub = "create", .sync = role_create, .persists = true},
-    {.command = "role", .sub = "show", .sync = role_show},
-    {.command = "role", .sub = "edit", .sync = role_edit, .persists = true},
-    {.command = "role", .sub = "write", .sync = role_write, .persists = true},
-    {.command = "role", .sub = "delete", .sync = role_delete, .persists = true},
-    {.command = "role", .sub = "assign", .sync = role_assign},
-    {.command = "preset", .sub = "list", .sync = preset_list},
-    {.command = "note", .sub = "list", .sync = note_list},
-    {.command = "note", .sub = "create", .sync = note_create, .persists = true},
-    {.command = "note", .sub = "read", .sync = note_read},
-    {.command = "note", .sub = "write", .sync = note_write, .persists = true},
-    {.command = "note", .sub = "edit", .sync = note_edit, .persists = true},
-    {.command = "note", .sub = "delete", .sync = note_delete, .persists = true},
-    {.command = "debug", .sync = handle_debug, .needs_caller = false},
-    // The person's requests (welkmora-host's own commands). The socket is
-    // reachable only by its owner, so no token is asked for; what runs in
-    // a recruit's terminal is refused.
-    {.command = "join", .sync = handle_join, .needs_caller = false, .person = true},
-    {.command = "ls", .sync = handle_ls, .needs_caller = false, .person = true},
-    {.command = "send-keys", .sync = handle_send_keys, .needs_caller = false, .person = true},
-    {.command = "attach", .async = handle_attach, .needs_caller = false, .person = true},
+constexpr Handler kHandlers[] = {
+    {"list", {}, handle_list},
+    {"check", {}, handle_check},
+    {"ask", {}, nullptr, handle_ask},
+    {"connect", {}, handle_connect},
+    {"dismiss", {}, handle_dismiss},
+    {"recruit", {}, handle_recruit},
+    {"role", "list", role_list},
+    {"role", "create", role_create},
+    {"role", "show", role_show},
+    {"role", "edit", role_edit},
+    {"role", "write", role_write},
+    {"role", "delete", role_delete},
+    {"role", "assign", role_assign},
+    {"preset", "list", preset_list},
+    {"note", "list", note_list},
+    {"note", "create", note_create},
+    {"note", "read", note_read},
+    {"note", "write", note_write},
+    {"note", "edit", note_edit},
+    {"note", "delete", note_delete},
+    {"debug", {}, handle_debug},
+    {"join", {}, handle_join},
+    {"ls", {}, handle_ls},
+    {"send-keys", {}, handle_send_keys},
+    {"attach", {}, nullptr, handle_attach},
 };
 
-/// The first route of `command`; refuses an unknown command.
-const Route& find_command(const std::string& command) {
-  for (const Route& route : kRoutes) {
-    if (route.command == command) return route;
+/// Whether the socket serves `row`: the agents' and the person's requests
+/// in their plain shape (the client's forms are one request here).
+constexpr bool served(const Request& row) { return row.from != From::kPage && row.form.empty(); }
+
+constexpr const Handler* handler_of(const Request& row) {
+  for (const Handler& handler : kHandlers) {
+    if (handler.command == row.command && handler.sub == row.sub) return &handler;
+  }
+  return nullptr;
+}
+
+consteval bool every_request_is_handled() {
+  for (const Request& row : catalogue::kRequests) {
+    if (served(row) && handler_of(row) == nullptr) return false;
+  }
+  for (const Handler& handler : kHandlers) {
+    const Request* row = catalogue::find(From::kAgent, handler.command, handler.sub);
+    if (row == nullptr) row = catalogue::find(From::kPerson, handler.command, handler.sub);
+    if (row == nullptr || (handler.sync == nullptr) == (handler.async == nullptr)) return false;
+  }
+  return true;
+}
+static_assert(every_request_is_handled(), "a request in the catalogue and the handlers here disagree");
+
+/// The first row served under `command`; refuses an unknown command.
+const Request& find_command(const std::string& command) {
+  for (const Request& row : catalogue::kRequests) {
+    if (served(row) && row.command == command) return row;
   }
   throw Refusal("unknown command: " + command);
 }
 
-/// The route of the family `first` belongs to that the request's `sub`
+/// The row of the family `first` belongs to that the request's `sub`
 /// names; `first` itself for commands without subcommands.
-const Route& find_sub(const Route& first, const Json& request) {
+const Request& find_sub(const Request& first, const Json& request) {
   if (first.sub.empty()) return first;
   const std::string& sub = members::text(request, "sub");
-  for (const Route& route : kRoutes) {
-    if (route.command == first.command && route.sub == sub) return route;
+  for (const Request& row : catalogue::kRequests) {
+    if (served(row) && row.command == first.command && row.sub == sub) return row;
   }
   throw Refusal("unknown " + std::string(first.command) + " subcommand: " + sub);
 }
@@ -102,7 +120,7 @@ std::string loggable(const Json& request, const char* key) {
 /// The sender's line of processes, while the process that connected still
 /// runs (the same process: same pid, same start); refuses otherwise, so a
 /// sender that cannot be examined is never taken for the person.
-std::vector<ProcessInfo> examine_sender(const Route& route, const Client& client) {
+std::vector<ProcessInfo> examine_sender(const Request& route, const Client& client) {
   std::string what = std::string(route.command) + " is for the person at the host: ";
   if (client.pid <= 0) throw AccessRefusal(what + "the requesting process is not known");
   std::optional<ProcessInfo> now = process_info(client.pid);
@@ -116,7 +134,7 @@ std::vector<ProcessInfo> examine_sender(const Route& route, const Client& client
 
 /// Refuses a person's request that does not come from the person: from a
 /// process of a recruit, or from one that cannot be examined.
-void require_person(const Route& route, const Client& client, const Canvas& canvas, const TerminalSet& terminals) {
+void require_person(const Request& route, const Client& client, const Canvas& canvas, const TerminalSet& terminals) {
   if (client.trusted) return;
   std::optional<std::string> holder = terminals.holder_of(examine_sender(route, client));
   if (!holder) return;
@@ -193,19 +211,18 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   std::string caller;
   try {
     request = parse_request(line);
-    const Route& family = find_command(members::text(request, "command"));
+    const Request& family = find_command(members::text(request, "command"));
     if (family.needs_caller) caller = authenticate(canvas_, request);
-    if (family.person) require_person(family, client, canvas_, terminals_);
-    const Route& route = find_sub(family, request);
+    if (family.from == From::kPerson) require_person(family, client, canvas_, terminals_);
+    const Request& route = find_sub(family, request);
+    const Handler& handler = *handler_of(route);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
-    if (route.async != nullptr) {
-      return route.async(ctx, call, respond);
+    if (handler.async != nullptr) {
+      return handler.async(ctx, call, respond);
     }
-    auto handler = [&](Context& c) { return route.sync(c, call); };
-    Json result = route.persists && state_ != nullptr ? run_saved(handler, ctx, *state_) : handler(ctx);
-    for (const auto& effect : ctx.on_commit) effect();
-    respond(ok_reply(std::move(result)));
+    respond(ok_reply(run(
+        route, [&](Context& c) { return handler.sync(c, call); }, ctx)));
   } catch (const AccessRefusal& refusal) {
     log_refusal(refusal, request, caller, client.pid);
     respond(error_reply(refusal.text()));
@@ -219,9 +236,14 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   return {};
 }
 
-Json Dispatcher::act(const std::function<Json(Context&)>& change) {
+Json Dispatcher::serve(const catalogue::Request& row, const std::function<Json(Context&)>& serve) {
   Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
-  Json result = state_ != nullptr ? run_saved(change, ctx, *state_) : change(ctx);
+  return run(row, serve, ctx);
+}
+
+Json Dispatcher::run(const catalogue::Request& row, const std::function<Json(Context&)>& serve, Context& ctx) {
+  bool keeps = row.effect == catalogue::Effect::kKeeps && state_ != nullptr;
+  Json result = keeps ? run_saved(serve, ctx, *state_) : serve(ctx);
   for (const auto& effect : ctx.on_commit) effect();
   return result;
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue.h"
 #include "json_text.h"
 #include "model/canvas.h"
 #include "model/presets.h"
@@ -88,11 +89,12 @@ class Dispatcher {
   /// the answer is still pending.
   Json answer(std::string_view line);
 
-  /// Acts for the person at the host, with the person's rights: runs
-  /// `change`, keeps what it changed in the state file (undoing it all
-  /// when the file cannot be written) and then runs what it left for after
-  /// that. Returns its result; refuses by throwing host::Refusal.
-  Json act(const std::function<Json(Context&)>& change);
+  /// Serves `row` for the person at the host, with the person's rights and
+  /// under the row's policy: runs `serve`; when the row changes what the
+  /// state file keeps, saves that (undoing it all when the file cannot be
+  /// written); then runs what it left for after that. Returns its result;
+  /// refuses by throwing host::Refusal.
+  Json serve(const catalogue::Request& row, const std::function<Json(Context&)>& serve);
 
   /// Tells `listener` (null: nobody) of every change from now on.
   void set_listener(CanvasListener* listener);
@@ -102,6 +104,9 @@ class Dispatcher {
   const std::vector<Preset>& presets() const { return presets_; }
 
  private:
+  /// Runs `serve` under the row's policy, as serve() describes.
+  Json run(const catalogue::Request& row, const std::function<Json(Context&)>& serve, Context& ctx);
+
   Canvas& canvas_;
   TerminalSet& terminals_;
   const StateFile* state_;

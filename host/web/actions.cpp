@@ -4,6 +4,7 @@
 #include <cctype>
 #include <utility>
 
+#include "catalogue.h"
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -35,10 +36,10 @@ Item item_of(const Json& message, const char* key) {
 }
 
 /// The terminal that `id` names, with a screen to type into.
-Terminal& typed_terminal(const Dispatcher& dispatcher, TerminalSet& terminals, const Json& message) {
+Terminal& typed_terminal(Context& ctx, const Json& message) {
   Item item = item_of(message, "id");
   if (item.kind != ItemKind::kTerminal) throw Refusal("no such terminal: " + item.name);
-  Terminal& terminal = screen_terminal(dispatcher.canvas(), terminals, item.name);
+  Terminal& terminal = screen_terminal(ctx.canvas, ctx.terminals, item.name);
   require_typable(terminal, item.name);
   return terminal;
 }
@@ -90,10 +91,42 @@ int bounded(const Json& message, const char* key, std::uint64_t most) {
 /// wheel) and whether it went down, with the modifiers held. The screen
 /// encodes it as the program asked; a cell off the screen is taken to its
 /// edge.
-void mouse(Terminal& terminal, const Json& message) {
+Json mouse(Context& ctx, const Json& message) {
+  Terminal& terminal = typed_terminal(ctx, message);
   int row = bounded(message, "row", kMaxRows), col = bounded(message, "col", kMaxCols);
   int button = bounded(message, "button", 5);
   terminal.screen().mouse(row, col, button, members::optional_flag(message, "pressed"), modifiers_of(message));
+  return Json::object();
+}
+
+Json text(Context& ctx, const Json& message) {
+  typed_terminal(ctx, message).send(members::text(message, "text"));
+  return Json::object();
+}
+
+Json key(Context& ctx, const Json& message) {
+  typed_terminal(ctx, message).screen().press(key_of(message));
+  return Json::object();
+}
+
+Json paste(Context& ctx, const Json& message) {
+  typed_terminal(ctx, message).screen().paste(members::text(message, "text"));
+  return Json::object();
+}
+
+/// The kept scrollback rows {"from", "count"} of terminal `id`.
+Json history(Context& ctx, const Json& message) {
+  auto id = message.find("id");
+  std::optional<Item> item =
+      id != message.end() && id->is_string() ? parse_item_id(id->get<std::string>()) : std::nullopt;
+  Terminal* t = item && item->kind == ItemKind::kTerminal ? ctx.terminals.find(item->name) : nullptr;
+  if (t == nullptr || ctx.canvas.terminal(item->name) == nullptr) throw Refusal("no such terminal");
+  auto number = [&](const char* key) {
+    auto it = message.find(key);
+    if (it == message.end() || !it->is_number_unsigned()) throw Refusal(std::string("history needs ") + key);
+    return it->get<std::uint64_t>();
+  };
+  return history_json(t->screen(), number("from"), number("count"));
 }
 
 Item existing(const Canvas& canvas, const Item& item) {
@@ -109,62 +142,59 @@ int coordinate(const Json& box, const char* key, int low, int high) {
   return static_cast<int>(std::clamp<std::int64_t>(it->get<std::int64_t>(), low, high));
 }
 
-Json place(Dispatcher& dispatcher, TerminalSet& terminals, const Json& message) {
-  Item item = existing(dispatcher.canvas(), item_of(message, "id"));
+Json place(Context& ctx, const Json& message) {
+  Item item = existing(ctx.canvas, item_of(message, "id"));
   const Json& box_json = members::object(message, "box");
   Box box{coordinate(box_json, "x", -kMaxCoordinate, kMaxCoordinate),
           coordinate(box_json, "y", -kMaxCoordinate, kMaxCoordinate), coordinate(box_json, "w", 0, kMaxCoordinate),
           coordinate(box_json, "h", 0, kMaxCoordinate)};
-  Terminal* terminal = item.kind == ItemKind::kTerminal ? terminals.find(item.name) : nullptr;
+  Terminal* terminal = item.kind == ItemKind::kTerminal ? ctx.terminals.find(item.name) : nullptr;
   if (terminal != nullptr && box.w > 0 && box.h > 0) {
     box.w = std::clamp(box.w, kMinCols, kMaxCols);
     box.h = std::clamp(box.h, kMinRows, kMaxRows);
   }
   // Only a new size resizes the pty: a move leaves the size others gave it
   // (an attached window, say) as it is.
-  const Box* old = dispatcher.canvas().box(item);
+  const Box* old = ctx.canvas.box(item);
   bool resized =
       terminal != nullptr && box.w > 0 && box.h > 0 && (old == nullptr || old->w != box.w || old->h != box.h);
-  dispatcher.act([&](Context& ctx) {
-    ctx.canvas.set_box(item, box);
-    if (resized) {
-      ctx.on_commit.push_back([&terminals, name = item.name, box] {
-        winsize size{};
-        size.ws_row = static_cast<unsigned short>(box.h);
-        size.ws_col = static_cast<unsigned short>(box.w);
-        if (Terminal* t = terminals.find(name)) t->resize(size);
-      });
-    }
-    return Json::object();
-  });
+  ctx.canvas.set_box(item, box);
+  if (resized) {
+    ctx.on_commit.push_back([&terminals = ctx.terminals, name = item.name, box] {
+      winsize size{};
+      size.ws_row = static_cast<unsigned short>(box.h);
+      size.ws_col = static_cast<unsigned short>(box.w);
+      if (Terminal* t = terminals.find(name)) t->resize(size);
+    });
+  }
   return Json::object();
 }
 
-Json connect(Dispatcher& dispatcher, const Json& message, bool rope) {
-  Item a = existing(dispatcher.canvas(), item_of(message, "a"));
-  Item b = existing(dispatcher.canvas(), item_of(message, "b"));
+/// Ropes (`rope`) or unropes the items `a` and `b`.
+Json tie(Context& ctx, const Json& message, bool rope) {
+  Item a = existing(ctx.canvas, item_of(message, "a"));
+  Item b = existing(ctx.canvas, item_of(message, "b"));
   if (a == b) throw Refusal("cannot rope an item to itself: " + a.name);
-  return dispatcher.act([&](Context& ctx) {
-    bool changed = rope ? (ctx.canvas.roped(a, b) ? false : (ctx.canvas.rope(a, b), true)) : ctx.canvas.cut(a, b);
-    return Json{{"changed", changed}};
-  });
+  bool changed = rope ? (ctx.canvas.roped(a, b) ? false : (ctx.canvas.rope(a, b), true)) : ctx.canvas.cut(a, b);
+  return Json{{"changed", changed}};
 }
 
-Json recruit(Dispatcher& dispatcher, const Json& message) {
+Json connect(Context& ctx, const Json& message) { return tie(ctx, message, true); }
+Json cut(Context& ctx, const Json& message) { return tie(ctx, message, false); }
+
+Json recruit(Context& ctx, const Json& message) {
   Recruit r{members::text(message, "name"), members::optional_text(message, "role"),
             members::optional_text(message, "preset"), members::optional_text(message, "cmd")};
-  return dispatcher.act([&](Context& ctx) { return Json{{"name", recruit_terminal(ctx, r, kPerson)}}; });
+  return Json{{"name", recruit_terminal(ctx, r, kPerson)}};
 }
 
-Json dismiss(Dispatcher& dispatcher, const Json& message) {
+Json dismiss(Context& ctx, const Json& message) {
   Item item = item_of(message, "id");
-  const TerminalEntry* entry = dispatcher.canvas().terminal(item.name);
+  const TerminalEntry* entry = ctx.canvas.terminal(item.name);
   if (item.kind != ItemKind::kTerminal || entry == nullptr) throw Refusal("no such terminal: " + item.name);
   if (entry->joined || entry->persons) throw Refusal("cannot dismiss " + item.name + ": it is the person's shell");
-  return dispatcher.act([&](Context& ctx) {
-    dismiss_terminal(ctx, item.name, kPerson);
-    return Json{{"name", item.name}};
-  });
+  dismiss_terminal(ctx, item.name, kPerson);
+  return Json{{"name", item.name}};
 }
 
 Item note_of(const Json& message) {
@@ -173,46 +203,70 @@ Item note_of(const Json& message) {
   return item;
 }
 
+Json note_create(Context& ctx, const Json& message) {
+  auto name = members::optional_text(message, "name");
+  std::string text = members::optional_text(message, "text").value_or("");
+  return Json{{"name", ctx.canvas.add_note(name, text)}};
+}
+
+Json note_write(Context& ctx, const Json& message) {
+  Item note = note_of(message);
+  ctx.canvas.set_note(note.name, members::text(message, "text"));
+  return Json::object();
+}
+
+Json note_delete(Context& ctx, const Json& message) {
+  ctx.canvas.remove_note(note_of(message).name);
+  return Json::object();
+}
+
+/// The handler of each of the catalogue's page actions, by its `op`.
+struct Action {
+  std::string_view op;
+  Json (*serve)(Context& ctx, const Json& message);
+};
+
+constexpr Action kActions[] = {
+    {"text", text},
+    {"key", key},
+    {"paste", paste},
+    {"mouse", mouse},
+    {"history", history},
+    {"place", place},
+    {"connect", connect},
+    {"cut", cut},
+    {"recruit", recruit},
+    {"dismiss", dismiss},
+    {"note-create", note_create},
+    {"note-write", note_write},
+    {"note-delete", note_delete},
+};
+
+constexpr const Action* action_of(std::string_view op) {
+  for (const Action& action : kActions) {
+    if (action.op == op) return &action;
+  }
+  return nullptr;
+}
+
+consteval bool every_action_is_handled() {
+  for (const catalogue::Request& row : catalogue::kRequests) {
+    if (row.from == catalogue::From::kPage && action_of(row.command) == nullptr) return false;
+  }
+  for (const Action& action : kActions) {
+    if (catalogue::find(catalogue::From::kPage, action.op) == nullptr) return false;
+  }
+  return true;
+}
+static_assert(every_action_is_handled(), "the catalogue's page actions and the handlers here disagree");
+
 }  // namespace
 
-Json perform(Dispatcher& dispatcher, TerminalSet& terminals, const std::string& op, const Json& message) {
-  if (op == "text") {
-    typed_terminal(dispatcher, terminals, message).send(members::text(message, "text"));
-  } else if (op == "key") {
-    typed_terminal(dispatcher, terminals, message).screen().press(key_of(message));
-  } else if (op == "mouse") {
-    mouse(typed_terminal(dispatcher, terminals, message), message);
-  } else if (op == "paste") {
-    typed_terminal(dispatcher, terminals, message).screen().paste(members::text(message, "text"));
-  } else if (op == "place") {
-    return place(dispatcher, terminals, message);
-  } else if (op == "connect" || op == "cut") {
-    return connect(dispatcher, message, op == "connect");
-  } else if (op == "recruit") {
-    return recruit(dispatcher, message);
-  } else if (op == "dismiss") {
-    return dismiss(dispatcher, message);
-  } else if (op == "note-create") {
-    auto name = members::optional_text(message, "name");
-    std::string text = members::optional_text(message, "text").value_or("");
-    return dispatcher.act([&](Context& ctx) { return Json{{"name", ctx.canvas.add_note(name, text)}}; });
-  } else if (op == "note-write") {
-    Item note = note_of(message);
-    const std::string& text = members::text(message, "text");
-    dispatcher.act([&](Context& ctx) {
-      ctx.canvas.set_note(note.name, text);
-      return Json::object();
-    });
-  } else if (op == "note-delete") {
-    Item note = note_of(message);
-    dispatcher.act([&](Context& ctx) {
-      ctx.canvas.remove_note(note.name);
-      return Json::object();
-    });
-  } else {
-    throw Refusal("unknown op: " + op);
-  }
-  return Json::object();
+Json perform(Dispatcher& dispatcher, const std::string& op, const Json& message) {
+  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op);
+  if (row == nullptr) throw Refusal("unknown op: " + op);
+  const Action& action = *action_of(op);
+  return dispatcher.serve(*row, [&](Context& ctx) { return action.serve(ctx, message); });
 }
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #pragma once
 // What the person does on the canvas page, as the host carries it out: the
-// page's messages {"op": ..., ...} with the person's rights. Each returns
+// page's messages {"op": ..., ...}, the catalogue's page rows, served with
+// the person's rights under the rows' policy like any request. Each returns
 // the reply's result or refuses with host::Refusal.
 //
 //   text   {id, text}            types text into terminal id
@@ -14,15 +15,15 @@
 //   recruit {name, role?, preset?, cmd?}
 //   dismiss {id}                 a recruit, not a shell of the person's
 //   note-create {name?, text}, note-write {id, text}, note-delete {id}
+//   history {id, from, count}   kept scrollback rows of terminal id
 
 #include <string>
 
 #include "json_text.h"
 #include "protocol/dispatcher.h"
-#include "terminals/terminal_set.h"
 
 namespace host {
 
-wire::Json perform(Dispatcher& dispatcher, TerminalSet& terminals, const std::string& op, const wire::Json& message);
+wire::Json perform(Dispatcher& dispatcher, const std::string& op, const wire::Json& message);
 
 }  // namespace host

@@ -1,5 +1,6 @@
 #include "web/feed.h"
 
+#include "catalogue.h"
 #include "model/refusal.h"
 #include "web/actions.h"
 
@@ -148,8 +149,9 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
     page.wake();
     return true;
   }
+  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op->get_ref<const std::string&>());
   if (auto id = message.find("id");
-      (*op == "text" || *op == "key" || *op == "paste" || *op == "mouse") && id != message.end() && id->is_string()) {
+      row != nullptr && row->effect == catalogue::Effect::kTypes && id != message.end() && id->is_string()) {
     if (auto item = parse_item_id(id->get_ref<const std::string&>())) {
       page.typing = item->name;
       if (auto watched = watched_.find(item->name); watched != watched_.end()) watched->second.typed_at = Clock::now();
@@ -157,8 +159,7 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   }
   Json reply = {{"t", "reply"}, {"req", message.value("req", Json())}};
   try {
-    reply["result"] = *op == "history" ? history(message)
-                                       : perform(dispatcher_, terminals_, op->get_ref<const std::string&>(), message);
+    reply["result"] = perform(dispatcher_, op->get_ref<const std::string&>(), message);
   } catch (const Refusal& refusal) {
     reply["error"] = refusal.what();
   } catch (const std::exception& e) {
@@ -249,20 +250,6 @@ Json CanvasFeed::snapshot(Page& page) {
   Json message = lists_json(dispatcher_);
   message.update({{"t", "snapshot"}, {"items", std::move(items)}, {"ropes", std::move(ropes)}});
   return message;
-}
-
-Json CanvasFeed::history(const Json& message) {
-  auto id = message.find("id");
-  std::optional<Item> item =
-      id != message.end() && id->is_string() ? parse_item_id(id->get<std::string>()) : std::nullopt;
-  Terminal* t = item && item->kind == ItemKind::kTerminal ? terminals_.find(item->name) : nullptr;
-  if (t == nullptr || dispatcher_.canvas().terminal(item->name) == nullptr) throw Refusal("no such terminal");
-  auto number = [&](const char* key) {
-    auto it = message.find(key);
-    if (it == message.end() || !it->is_number_unsigned()) throw Refusal(std::string("history needs ") + key);
-    return it->get<std::uint64_t>();
-  };
-  return history_json(t->screen(), number("from"), number("count"));
 }
 
 Json CanvasFeed::screen(Page& page) {

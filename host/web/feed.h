@@ -144,9 +144,6 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
   /// The next message of `page`, or null.
   Json next(Page& page);
   Json snapshot(Page& page);
-  /// The kept scrollback rows a page asks for ({"op":"history","id",
-  /// "from","count"}); refuses a terminal that is not there.
-  Json history(const Json& message);
   /// The update of the first terminal due on `page`, the one it types
   /// into before the others; null when it has not changed after all.
   Json screen(Page& page);
