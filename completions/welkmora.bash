@@ -1,7 +1,7 @@
 # bash completion of welkmora, the client of the Welkmora workspace app.
 #
-# It completes the command words, the subcommands of role, preset and note,
-# the flags of recruit and note read, and the live names the operands want:
+# It completes the command words, the subcommands of the families, the
+# flags, and the live names the operands want:
 # peers (from `welkmora list`), notes (`welkmora note list`), roles
 # (`welkmora role list`) and presets (`welkmora preset list`). Those are read
 # from the client's own output, only when WELKMORA_SOCKET is set, with at
@@ -77,6 +77,73 @@ _welkmora_words() {
   done
 }
 
+# Adds to COMPREPLY what flag pairs want, from the flag word `first` after
+# the operands (0 for the first flag): a flag, or the value of the flag
+# before. The rest are pairs of a flag and the names its value wants
+# (peers, notes, roles, presets, commands, or - for none).
+_welkmora_flags() {
+  local first=$1 i
+  shift
+  local -a pairs=("$@")
+  if ((first % 2 == 0)); then
+    for ((i = 0; i < ${#pairs[@]}; i += 2)); do _welkmora_words "${pairs[i]}"; done
+    return
+  fi
+  for ((i = 0; i < ${#pairs[@]}; i += 2)); do
+    [[ ${pairs[i]} == "$prev" ]] || continue
+    case ${pairs[i + 1]} in
+      -) ;;
+      commands) mapfile -t COMPREPLY < <(compgen -c -- "$cur") ;;
+      *) _welkmora_offer "${pairs[i + 1]}" ;;
+    esac
+  done
+}
+
+# --- generated from the catalogue (tools/catalogue_files.cpp); do not edit
+# Offers what word $cword wants, with $at the operand's place after the
+# command's words.
+_welkmora_complete() {
+  if ((cword == 1)); then
+    _welkmora_words onboard list check ask connect dismiss role preset recruit note debug help
+    return
+  fi
+  local row=${words[1]} at=$((cword - 1))
+  case $row in
+    role | preset | note)
+      if ((cword == 2)); then
+        case $row in
+          role) _welkmora_words list create show edit write delete assign ;;
+          preset) _welkmora_words list ;;
+          note) _welkmora_words list create read write edit delete ;;
+        esac
+        return
+      fi
+      row+=" ${words[2]}" at=$((cword - 2))
+      ;;
+  esac
+  case $row:$at in
+    'check:1') _welkmora_offer peers ;;
+    'ask:1') _welkmora_offer peers; _welkmora_words --batch ;;
+    'connect:1') _welkmora_offer peers notes ;;
+    'connect:2') _welkmora_offer peers notes ;;
+    'dismiss:1') _welkmora_offer peers ;;
+    'role show:1') _welkmora_offer roles ;;
+    'role edit:1') _welkmora_offer roles ;;
+    'role write:1') _welkmora_offer roles ;;
+    'role delete:1') _welkmora_offer roles ;;
+    'role assign:1') _welkmora_offer peers ;;
+    'role assign:2') _welkmora_offer roles; _welkmora_words --none ;;
+    'recruit:1') ;;
+    'note read:1') _welkmora_offer notes ;;
+    'note write:1') _welkmora_offer notes ;;
+    'note edit:1') _welkmora_offer notes ;;
+    'note delete:1') _welkmora_offer notes ;;
+    'recruit:'*) _welkmora_flags $((at - 2)) --role roles --preset presets --command commands ;;
+    'note read:'*) _welkmora_flags $((at - 2)) --offset - --limit - ;;
+  esac
+}
+# --- end of the generated part
+
 _welkmora() {
   local cur prev words cword
   if declare -F _init_completion >/dev/null; then
@@ -86,56 +153,7 @@ _welkmora() {
     cur=${words[cword]} prev=${words[cword - 1]}
   fi
   COMPREPLY=()
-
-  if ((cword == 1)); then
-    _welkmora_words onboard list check ask connect dismiss recruit role preset note debug help
-    return
-  fi
-  case ${words[1]}:$cword in
-    check:2 | dismiss:2) _welkmora_offer peers ;;
-    ask:2)
-      _welkmora_offer peers
-      _welkmora_words --batch
-      ;;
-    connect:2 | connect:3) _welkmora_offer peers notes ;;
-    recruit:2) ;;
-    recruit:*)
-      if (((cword - 3) % 2 == 0)); then
-        _welkmora_words --role --preset --command
-      else
-        case $prev in
-          --role) _welkmora_offer roles ;;
-          --preset) _welkmora_offer presets ;;
-          --command) mapfile -t COMPREPLY < <(compgen -c -- "$cur") ;;
-        esac
-      fi
-      ;;
-    role:2) _welkmora_words list create show edit write delete assign ;;
-    role:3)
-      case ${words[2]} in
-        show | edit | write | delete) _welkmora_offer roles ;;
-        assign) _welkmora_offer peers ;;
-      esac
-      ;;
-    role:4)
-      if [[ ${words[2]} == assign ]]; then
-        _welkmora_offer roles
-        _welkmora_words --none
-      fi
-      ;;
-    preset:2) _welkmora_words list ;;
-    note:2) _welkmora_words list create read write edit delete ;;
-    note:3)
-      case ${words[2]} in
-        read | write | edit | delete) _welkmora_offer notes ;;
-      esac
-      ;;
-    note:*)
-      if [[ ${words[2]} == read ]] && (((cword - 4) % 2 == 0)); then
-        _welkmora_words --offset --limit
-      fi
-      ;;
-  esac
+  _welkmora_complete
   declare -F __ltrim_colon_completions >/dev/null && __ltrim_colon_completions "$cur"
   return 0
 }

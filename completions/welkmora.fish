@@ -1,15 +1,20 @@
 # fish completion of welkmora, the client of the Welkmora workspace app.
 #
-# It completes the command words, the subcommands of role, preset and note,
-# the flags of recruit and note read, and the live names the operands want:
+# It completes the command words, the subcommands of the families, the
+# flags, and the live names the operands want:
 # peers (from `welkmora list`), notes (`welkmora note list`), roles
 # (`welkmora role list`) and presets (`welkmora preset list`). Those are read
 # from the client's own output, only when WELKMORA_SOCKET is set, with at
 # most a second per call and their errors dropped, so Tab stays silent
 # outside the app and never hangs the prompt.
 
-# Prints the names of one kind, one a line: peers, notes, roles or presets.
+# Prints the names of one kind, one a line: peers, notes, roles or presets,
+# or the commands a command line may start with.
 function __welkmora_names --argument-names kind
+    if test "$kind" = commands
+        __fish_complete_command
+        return
+    end
     test -n "$WELKMORA_SOCKET"; or return 0
     set -l query
     set -l script
@@ -44,61 +49,73 @@ end
 
 # True at a flag of recruit (codename first, then flags with their values);
 # with an argument, at the value of that flag.
-function __welkmora_recruit_at --argument-names flag
+# True when the words typed so far are the given words, `operands` more and
+# whole pairs of a flag and its value.
+function __welkmora_flag_at --argument-names operands
+    set -l prefix $argv[2..]
     set -l typed (commandline -opc)[2..]
-    test "$typed[1]" = recruit; and test (count $typed) -ge 2; or return 1
-    if test -z "$flag"
-        test (math (count $typed) % 2) -eq 0
-    else
-        test (math (count $typed) % 2) -eq 1; and test "$typed[-1]" = "$flag"
+    set -l rest (math (count $typed) - (count $prefix) - $operands)
+    test $rest -ge 0; and test (math $rest % 2) -eq 0; or return 1
+    for i in (seq (count $prefix))
+        test "$typed[$i]" = "$prefix[$i]"; or return 1
     end
 end
 
-# True at a flag of note read: name first, then flags with their values.
-function __welkmora_note_read_flag
+# True when the word typed last is `flag`, after the given words, `operands`
+# more and whole pairs.
+function __welkmora_value_at --argument-names flag operands
+    set -l prefix $argv[3..]
     set -l typed (commandline -opc)[2..]
-    test "$typed[1]" = note; and test "$typed[2]" = read; and test (count $typed) -ge 3
-    and test (math (count $typed) % 2) -eq 1
+    set -l rest (math (count $typed) - (count $prefix) - $operands)
+    test $rest -ge 1; and test (math $rest % 2) -eq 1; and test "$typed[-1]" = "$flag"; or return 1
+    for i in (seq (count $prefix))
+        test "$typed[$i]" = "$prefix[$i]"; or return 1
+    end
 end
 
 complete -c welkmora -f
 
+# --- generated from the catalogue (tools/catalogue_files.cpp); do not edit
 complete -c welkmora -n '__welkmora_at 0' -a onboard -d 'Print who this terminal is, its peers and the core commands'
 complete -c welkmora -n '__welkmora_at 0' -a list -d 'List the peers and notes roped to this terminal'
 complete -c welkmora -n '__welkmora_at 0' -a check -d 'Show the recent screen of a peer'
 complete -c welkmora -n '__welkmora_at 0' -a ask -d 'Send a prompt to a peer and wait for the answer'
 complete -c welkmora -n '__welkmora_at 0' -a connect -d 'Draw a rope between two terminals or notes'
 complete -c welkmora -n '__welkmora_at 0' -a dismiss -d 'End a terminal and cut its ropes'
-complete -c welkmora -n '__welkmora_at 0' -a recruit -d 'Start a new terminal roped to this one'
-complete -c welkmora -n '__welkmora_at 0' -a role -d 'Manage roles'
+complete -c welkmora -n '__welkmora_at 0' -a role -d 'List, create, show, change, delete or assign roles'
 complete -c welkmora -n '__welkmora_at 0' -a preset -d 'List the launch presets'
-complete -c welkmora -n '__welkmora_at 0' -a note -d 'Manage notes'
+complete -c welkmora -n '__welkmora_at 0' -a recruit -d 'Start a new terminal roped to this one'
+complete -c welkmora -n '__welkmora_at 0' -a note -d 'List, create, read, write, edit or delete notes'
 complete -c welkmora -n '__welkmora_at 0' -a debug -d 'Check the connection to the app'
 complete -c welkmora -n '__welkmora_at 0' -a help -d 'Print the list of commands'
-
-complete -c welkmora -n '__welkmora_at 0 check; or __welkmora_at 0 dismiss; or __welkmora_at 0 ask' \
-    -a '(__welkmora_names peers)' -d Peer
-complete -c welkmora -n '__welkmora_at 0 ask' -a --batch -d 'Ask several peers, JSON {"Name":"prompt"}'
-complete -c welkmora -n '__welkmora_at 0 connect; or __welkmora_at 1 connect' -a '(__welkmora_names peers)' -d Peer
-complete -c welkmora -n '__welkmora_at 0 connect; or __welkmora_at 1 connect' -a '(__welkmora_names notes)' -d Note
-
-complete -c welkmora -n '__welkmora_recruit_at' -a --role -d 'Role of the recruit'
-complete -c welkmora -n '__welkmora_recruit_at' -a --preset -d 'Launch preset to start'
-complete -c welkmora -n '__welkmora_recruit_at' -a --command -d 'Command line to run'
-complete -c welkmora -n '__welkmora_recruit_at --role' -a '(__welkmora_names roles)' -d Role
-complete -c welkmora -n '__welkmora_recruit_at --preset' -a '(__welkmora_names presets)' -d Preset
-complete -c welkmora -n '__welkmora_recruit_at --command' -a '(__fish_complete_command)'
-
 complete -c welkmora -n '__welkmora_at 0 role' -a 'list create show edit write delete assign'
-complete -c welkmora -n '__welkmora_at 0 role show; or __welkmora_at 0 role edit; or __welkmora_at 0 role write; or __welkmora_at 0 role delete' \
-    -a '(__welkmora_names roles)' -d Role
-complete -c welkmora -n '__welkmora_at 0 role assign' -a '(__welkmora_names peers)' -d Recruit
-complete -c welkmora -n '__welkmora_at 1 role assign' -a '(__welkmora_names roles)' -d Role
-complete -c welkmora -n '__welkmora_at 1 role assign' -a --none -d 'Take the role away'
-
-complete -c welkmora -n '__welkmora_at 0 preset' -a list
-
+complete -c welkmora -n '__welkmora_at 0 preset' -a 'list'
 complete -c welkmora -n '__welkmora_at 0 note' -a 'list create read write edit delete'
-complete -c welkmora -n '__welkmora_at 0 note read; or __welkmora_at 0 note write; or __welkmora_at 0 note edit; or __welkmora_at 0 note delete' \
-    -a '(__welkmora_names notes)' -d Note
-complete -c welkmora -n '__welkmora_note_read_flag' -a '--offset --limit'
+complete -c welkmora -n '__welkmora_at 0 check' -a '(__welkmora_names peers)'
+complete -c welkmora -n '__welkmora_at 0 ask' -a '(__welkmora_names peers)'
+complete -c welkmora -n '__welkmora_at 0 ask' -a --batch -d 'Ask several peers, JSON {"Name":"prompt"}'
+complete -c welkmora -n '__welkmora_at 0 connect' -a '(__welkmora_names peers)'
+complete -c welkmora -n '__welkmora_at 0 connect' -a '(__welkmora_names notes)'
+complete -c welkmora -n '__welkmora_at 1 connect' -a '(__welkmora_names peers)'
+complete -c welkmora -n '__welkmora_at 1 connect' -a '(__welkmora_names notes)'
+complete -c welkmora -n '__welkmora_at 0 dismiss' -a '(__welkmora_names peers)'
+complete -c welkmora -n '__welkmora_at 0 role show' -a '(__welkmora_names roles)'
+complete -c welkmora -n '__welkmora_at 0 role edit' -a '(__welkmora_names roles)'
+complete -c welkmora -n '__welkmora_at 0 role write' -a '(__welkmora_names roles)'
+complete -c welkmora -n '__welkmora_at 0 role delete' -a '(__welkmora_names roles)'
+complete -c welkmora -n '__welkmora_at 0 role assign' -a '(__welkmora_names peers)'
+complete -c welkmora -n '__welkmora_at 1 role assign' -a '(__welkmora_names roles)'
+complete -c welkmora -n '__welkmora_at 1 role assign' -a --none
+complete -c welkmora -n '__welkmora_flag_at 1 recruit' -a --role -d 'Role of the recruit'
+complete -c welkmora -n '__welkmora_value_at --role 1 recruit' -a '(__welkmora_names roles)'
+complete -c welkmora -n '__welkmora_flag_at 1 recruit' -a --preset -d 'Launch preset to start'
+complete -c welkmora -n '__welkmora_value_at --preset 1 recruit' -a '(__welkmora_names presets)'
+complete -c welkmora -n '__welkmora_flag_at 1 recruit' -a --command -d 'Command line to run'
+complete -c welkmora -n '__welkmora_value_at --command 1 recruit' -a '(__welkmora_names commands)'
+complete -c welkmora -n '__welkmora_at 0 note read' -a '(__welkmora_names notes)'
+complete -c welkmora -n '__welkmora_flag_at 1 note read' -a --offset -d 'Start at this line'
+complete -c welkmora -n '__welkmora_flag_at 1 note read' -a --limit -d 'Read at most this many lines'
+complete -c welkmora -n '__welkmora_at 0 note write' -a '(__welkmora_names notes)'
+complete -c welkmora -n '__welkmora_at 0 note edit' -a '(__welkmora_names notes)'
+complete -c welkmora -n '__welkmora_at 0 note delete' -a '(__welkmora_names notes)'
+# --- end of the generated part

@@ -1,8 +1,8 @@
 #compdef welkmora
 # zsh completion of welkmora, the client of the Welkmora workspace app.
 #
-# It completes the command words, the subcommands of role, preset and note,
-# the flags of recruit and note read, and the live names the operands want:
+# It completes the command words, the subcommands of the families, the
+# flags, and the live names the operands want:
 # peers (from `welkmora list`), notes (`welkmora note list`), roles
 # (`welkmora role list`) and presets (`welkmora preset list`). Those are read
 # from the client's own output, only when WELKMORA_SOCKET is set, with at
@@ -36,13 +36,46 @@ _welkmora_names() {
 }
 
 # Offers the names of kind $1 under the tag $1, described as $2.
+# Offers the names of the given kinds: peers, notes, roles or presets.
 _welkmora_offer() {
+  local kind ret=1
   local -a names expl
-  names=(${(f)"$(_welkmora_names $1)"})
-  _wanted $1 expl $2 compadd -a names
+  for kind in "$@"; do
+    names=(${(f)"$(_welkmora_names $kind)"})
+    _wanted $kind expl ${kind%s} compadd -a names && ret=0
+  done
+  return ret
 }
 
-_welkmora() {
+# Offers what flag pairs want, from the flag word `first` after the operands
+# (0 for the first flag): a flag, or the value of the flag before. The rest
+# are pairs of a flag and the names its value wants (peers, notes, roles,
+# presets, commands, or - for none).
+_welkmora_flags() {
+  local first=$1 i
+  shift
+  if (( first % 2 == 0 )); then
+    local -a flags
+    for (( i = 1; i < $#; i += 2 )); do flags+=(${@[i]}); done
+    compadd -- $flags
+    return
+  fi
+  for (( i = 1; i < $#; i += 2 )); do
+    [[ ${@[i]} == $words[CURRENT-1] ]] || continue
+    case ${@[i+1]} in
+      (-) return 1 ;;
+      (commands) _command_names -e ;;
+      (*) _welkmora_offer ${@[i+1]} ;;
+    esac
+    return
+  done
+  return 1
+}
+
+# --- generated from the catalogue (tools/catalogue_files.cpp); do not edit
+# Offers what word $CURRENT wants, with $at the operand's place after the
+# command's words.
+_welkmora_complete() {
   local -a commands
   commands=(
     'onboard:print who this terminal is, its peers and the core commands'
@@ -51,9 +84,9 @@ _welkmora() {
     'ask:send a prompt to a peer and wait for the answer'
     'connect:draw a rope between two terminals or notes'
     'dismiss:end a terminal and cut its ropes'
-    'recruit:start a new terminal roped to this one'
     'role:list, create, show, change, delete or assign roles'
     'preset:list the launch presets'
+    'recruit:start a new terminal roped to this one'
     'note:list, create, read, write, edit or delete notes'
     'debug:check the connection to the app'
     'help:print the list of commands'
@@ -62,56 +95,46 @@ _welkmora() {
     _describe -t commands 'welkmora command' commands
     return
   fi
-  local ret=1
-  case $words[2]:$CURRENT in
-    (check:3|dismiss:3) _welkmora_offer peers peer && ret=0 ;;
-    (ask:3)
-      _welkmora_offer peers peer && ret=0
-      compadd -- --batch && ret=0
-      ;;
-    (connect:3|connect:4)
-      _welkmora_offer peers peer && ret=0
-      _welkmora_offer notes note && ret=0
-      ;;
-    (recruit:3) ;;
-    (recruit:*)
-      if (( (CURRENT - 4) % 2 == 0 )); then
-        compadd -- --role --preset --command && ret=0
-      else
-        case $words[CURRENT-1] in
-          (--role) _welkmora_offer roles role && ret=0 ;;
-          (--preset) _welkmora_offer presets preset && ret=0 ;;
-          (--command) _command_names -e && ret=0 ;;
+  local row=$words[2] at=$(( CURRENT - 2 )) ret=1
+  case $row in
+    (role|preset|note)
+      if (( CURRENT == 3 )); then
+        case $row in
+          (role) compadd -- list create show edit write delete assign ;;
+          (preset) compadd -- list ;;
+          (note) compadd -- list create read write edit delete ;;
         esac
+        return
       fi
-      ;;
-    (role:3) compadd list create show edit write delete assign && ret=0 ;;
-    (role:4)
-      case $words[3] in
-        (show|edit|write|delete) _welkmora_offer roles role && ret=0 ;;
-        (assign) _welkmora_offer peers recruit && ret=0 ;;
-      esac
-      ;;
-    (role:5)
-      if [[ $words[3] == assign ]]; then
-        _welkmora_offer roles role && ret=0
-        compadd -- --none && ret=0
-      fi
-      ;;
-    (preset:3) compadd list && ret=0 ;;
-    (note:3) compadd list create read write edit delete && ret=0 ;;
-    (note:4)
-      case $words[3] in
-        (read|write|edit|delete) _welkmora_offer notes note && ret=0 ;;
-      esac
-      ;;
-    (note:*)
-      if [[ $words[3] == read ]] && (( (CURRENT - 5) % 2 == 0 )); then
-        compadd -- --offset --limit && ret=0
-      fi
+      row+=" $words[3]" at=$(( CURRENT - 3 ))
       ;;
   esac
+  case $row:$at in
+    ('check:1') _welkmora_offer peers && ret=0 ;;
+    ('ask:1') _welkmora_offer peers && ret=0; compadd -- --batch && ret=0 ;;
+    ('connect:1') _welkmora_offer peers notes && ret=0 ;;
+    ('connect:2') _welkmora_offer peers notes && ret=0 ;;
+    ('dismiss:1') _welkmora_offer peers && ret=0 ;;
+    ('role show:1') _welkmora_offer roles && ret=0 ;;
+    ('role edit:1') _welkmora_offer roles && ret=0 ;;
+    ('role write:1') _welkmora_offer roles && ret=0 ;;
+    ('role delete:1') _welkmora_offer roles && ret=0 ;;
+    ('role assign:1') _welkmora_offer peers && ret=0 ;;
+    ('role assign:2') _welkmora_offer roles && ret=0; compadd -- --none && ret=0 ;;
+    ('recruit:1') ;;
+    ('note read:1') _welkmora_offer notes && ret=0 ;;
+    ('note write:1') _welkmora_offer notes && ret=0 ;;
+    ('note edit:1') _welkmora_offer notes && ret=0 ;;
+    ('note delete:1') _welkmora_offer notes && ret=0 ;;
+    ('recruit:'*) _welkmora_flags $(( at - 2 )) --role roles --preset presets --command commands && ret=0 ;;
+    ('note read:'*) _welkmora_flags $(( at - 2 )) --offset - --limit - && ret=0 ;;
+  esac
   return ret
+}
+# --- end of the generated part
+
+_welkmora() {
+  _welkmora_complete
 }
 
 _welkmora "$@"
