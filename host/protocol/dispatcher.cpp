@@ -177,6 +177,24 @@ Json run_saved(const std::function<Json(Context&)>& change, Context& ctx, const 
   return result;
 }
 
+/// The reply of `step`, or of the refusal or fault it threw: the one place
+/// where the host's requests, from the socket or the page, fail. A refusal
+/// of access goes to `on_access` (may be null) first.
+Json guarded(const std::function<Json()>& step, const std::function<void(const AccessRefusal&)>& on_access) {
+  try {
+    return step();
+  } catch (const AccessRefusal& refusal) {
+    if (on_access) on_access(refusal);
+    return error_reply(refusal.text());
+  } catch (const Refusal& refusal) {
+    return error_reply(refusal.text());
+  } catch (const std::exception& e) {
+    return error_reply(std::string("internal error: ") + e.what());
+  } catch (...) {
+    return error_reply("internal error");
+  }
+}
+
 }  // namespace
 
 Json ok_reply(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
@@ -206,39 +224,38 @@ Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* 
       asks_(terminals, terminals.reactor().timers(), settings_.turn) {}
 
 Cancel Dispatcher::handle(std::string_view line, const Client& client) {
-  const Responder& respond = client.respond;
   Json request;
   std::string caller;
-  try {
-    request = parse_request(line);
-    const Request& family = find_command(members::text(request, "command"));
-    if (family.needs_caller) caller = authenticate(canvas_, request);
-    if (family.from == From::kPerson) require_person(family, client, canvas_, terminals_);
-    const Request& route = find_sub(family, request);
-    const Handler& handler = *handler_of(route);
-    Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
-    Call call{request, caller, client};
-    if (handler.async != nullptr) {
-      return handler.async(ctx, call, respond);
-    }
-    respond(ok_reply(run(
-        route, [&](Context& c) { return handler.sync(c, call); }, ctx)));
-  } catch (const AccessRefusal& refusal) {
-    log_refusal(refusal, request, caller, client.pid);
-    respond(error_reply(refusal.text()));
-  } catch (const Refusal& refusal) {
-    respond(error_reply(refusal.text()));
-  } catch (const std::exception& e) {
-    respond(error_reply(std::string("internal error: ") + e.what()));
-  } catch (...) {
-    respond(error_reply("internal error"));
-  }
-  return {};
+  Cancel cancel;
+  Json reply = guarded(
+      [&]() -> Json {
+        request = parse_request(line);
+        const Request& family = find_command(members::text(request, "command"));
+        if (family.needs_caller) caller = authenticate(canvas_, request);
+        if (family.from == From::kPerson) require_person(family, client, canvas_, terminals_);
+        const Request& route = find_sub(family, request);
+        const Handler& handler = *handler_of(route);
+        Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
+        Call call{request, caller, client};
+        if (handler.async != nullptr) {
+          cancel = handler.async(ctx, call, client.respond);
+          return nullptr;  // the handler answers
+        }
+        return ok_reply(run(
+            route, [&](Context& c) { return handler.sync(c, call); }, ctx));
+      },
+      [&](const AccessRefusal& refusal) { log_refusal(refusal, request, caller, client.pid); });
+  if (!reply.is_null()) client.respond(reply);
+  return cancel;
 }
 
 Json Dispatcher::serve(const catalogue::Request& row, const std::function<Json(Context&)>& serve) {
-  Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
-  return run(row, serve, ctx);
+  return guarded(
+      [&] {
+        Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
+        return ok_reply(run(row, serve, ctx));
+      },
+      nullptr);
 }
 
 Json Dispatcher::run(const catalogue::Request& row, const std::function<Json(Context&)>& serve, Context& ctx) {

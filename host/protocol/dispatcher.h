@@ -92,8 +92,8 @@ class Dispatcher {
   /// Serves `row` for the person at the host, with the person's rights and
   /// under the row's policy: runs `serve`; when the row changes what the
   /// state file keeps, saves that (undoing it all when the file cannot be
-  /// written); then runs what it left for after that. Returns its result;
-  /// refuses by throwing host::Refusal.
+  /// written); then runs what it left for after that. Returns the reply,
+  /// {"ok":true,"result":...} or {"ok":false,"error":...}; never throws.
   Json serve(const catalogue::Request& row, const std::function<Json(Context&)>& serve);
 
   /// Tells `listener` (null: nobody) of every change from now on.

@@ -1,8 +1,9 @@
 #pragma once
 // What the person does on the canvas page, as the host carries it out: the
 // page's messages {"op": ..., ...}, the catalogue's page rows, served with
-// the person's rights under the rows' policy like any request. Each returns
-// the reply's result or refuses with host::Refusal.
+// the person's rights under the rows' policy like any request, and answered
+// with the request's reply: {"ok":true,"result":...} or {"ok":false,
+// "error":...}.
 //
 //   text   {id, text}            types text into terminal id
 //   key    {id, key, ctrl?, alt?, shift?}

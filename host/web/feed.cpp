@@ -1,7 +1,6 @@
 #include "web/feed.h"
 
 #include "catalogue.h"
-#include "model/refusal.h"
 #include "web/actions.h"
 
 namespace host {
@@ -157,13 +156,12 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
       if (auto watched = watched_.find(item->name); watched != watched_.end()) watched->second.typed_at = Clock::now();
     }
   }
+  Json served = perform(dispatcher_, op->get_ref<const std::string&>(), message);
   Json reply = {{"t", "reply"}, {"req", message.value("req", Json())}};
-  try {
-    reply["result"] = perform(dispatcher_, op->get_ref<const std::string&>(), message);
-  } catch (const Refusal& refusal) {
-    reply["error"] = refusal.what();
-  } catch (const std::exception& e) {
-    reply["error"] = std::string("internal error: ") + e.what();
+  if (served["ok"] == true) {
+    reply["result"] = std::move(served["result"]);
+  } else {
+    reply["error"] = std::move(served["error"]);
   }
   if (page.replies.size() >= kMaxReplies) return false;  // a page that does not read
   page.replies.push_back(std::move(reply));
