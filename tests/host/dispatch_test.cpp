@@ -10,6 +10,7 @@
 
 #include "alloc_count.h"
 #include "protocol/dispatcher.h"
+#include "store/state_file.h"
 #include "utf8.h"
 
 using namespace host;
