@@ -27,6 +27,7 @@
 #include "protocol/dispatcher.h"
 #include "server/endpoint.h"
 #include "server/server.h"
+#include "store/presets_file.h"
 #include "store/state_file.h"
 #include "web/feed.h"
 #include "web/gate.h"
