@@ -19,8 +19,8 @@
 
 #include "loop/reactor.h"
 #include "model/canvas.h"
-#include "model/state_file.h"
 #include "protocol/dispatcher.h"
+#include "store/state_file.h"
 #include "terminals/terminal_set.h"
 #include "utf8.h"
 

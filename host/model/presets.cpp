@@ -1,7 +1,5 @@
 #include "model/presets.h"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "json_text.h"
@@ -41,17 +39,12 @@ void put(std::vector<Preset>& presets, Preset preset) {
 
 std::vector<Preset> default_presets() { return {{"Shell", ""}}; }
 
-std::vector<Preset> load_presets(const std::optional<std::string>& path) {
+std::vector<Preset> parse_presets(std::string_view text, const std::string& path) {
   std::vector<Preset> presets = default_presets();
-  if (!path) return presets;
-  std::ifstream in(*path, std::ios::binary);
-  if (!in) bad_file(*path, "cannot be read");
-  std::stringstream text;
-  text << in.rdbuf();
-  wire::Result parsed = wire::parse_json(text.str());
-  if (!parsed.ok()) bad_file(*path, "not valid JSON: " + parsed.error);
-  if (!parsed.value->is_array()) bad_file(*path, "must hold a JSON array of presets");
-  for (const wire::Json& entry : *parsed.value) put(presets, read_preset(*path, entry));
+  wire::Result parsed = wire::parse_json(text);
+  if (!parsed.ok()) bad_file(path, "not valid JSON: " + parsed.error);
+  if (!parsed.value->is_array()) bad_file(path, "must hold a JSON array of presets");
+  for (const wire::Json& entry : *parsed.value) put(presets, read_preset(path, entry));
   return presets;
 }
 

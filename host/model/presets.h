@@ -2,10 +2,11 @@
 // Launch presets: named commands a recruit can be started from. The host
 // offers a "Shell" preset (the user's login shell) and adds or overrides
 // presets from an optional JSON file: an array of objects with a string
-// `name` and an optional string `command`.
+// `name` and an optional string `command`. Reading that file is the store
+// layer's (store/presets_file.h); this is what its text means.
 
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -19,9 +20,10 @@ struct Preset {
 /// The built-in presets.
 std::vector<Preset> default_presets();
 
-/// The built-in presets, then those of the file at `path` (a preset of the
-/// same name replaces the earlier one). Throws std::runtime_error with a
-/// message naming the file when it cannot be read or has another shape.
-std::vector<Preset> load_presets(const std::optional<std::string>& path);
+/// The built-in presets, then those of `text`, the presets file at `path`
+/// (a preset of the same name replaces the earlier one). Throws
+/// std::runtime_error with a message naming `path` when the text has
+/// another shape.
+std::vector<Preset> parse_presets(std::string_view text, const std::string& path);
 
 }  // namespace host

@@ -7,6 +7,7 @@
 #include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
+#include "store/state_file.h"
 #include "terminals/process_info.h"
 #include "utf8.h"
 

@@ -17,7 +17,6 @@
 #include "json_text.h"
 #include "model/canvas.h"
 #include "model/presets.h"
-#include "model/state_file.h"
 #include "terminals/asks.h"
 #include "terminals/terminal_set.h"
 #include "terminals/turn.h"
@@ -25,6 +24,9 @@
 namespace host {
 
 using Json = wire::Json;
+
+/// Where the canvas is saved (store/state_file.h).
+class StateFile;
 
 /// Receives the reply to one request, exactly once.
 using Responder = std::function<void(const Json& reply)>;

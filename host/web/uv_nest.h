@@ -1,13 +1,38 @@
 #pragma once
-// A libuv loop nested in the host's reactor. libwebsockets runs its sockets
-// and timers on an event library; Debian builds it without the callbacks
-// that would hand each socket to a foreign poll loop, but with libuv. So the
-// web server gets a libuv loop of its own, and that loop lives inside the
-// reactor: libuv's epoll descriptor is one descriptor the reactor watches,
-// and when it is ready (or libuv's next timer is due) the loop runs once
-// without blocking. Everything stays on the host's one thread.
+// A libuv loop nested in the host's reactor, and the one way the web server
+// calls into libwebsockets.
+//
+// Three event loops run on the host's one thread, each inside the one
+// before it:
+//
+//   the reactor       the host's own epoll loop (loop/reactor.h): sockets,
+//                     terminals, timers; the only loop that ever waits
+//   libuv             libwebsockets needs an event library for its sockets
+//                     and timers; Debian builds it without external poll
+//                     support (the ADD/DEL/CHANGE_MODE_POLL_FD callbacks
+//                     that would hand each socket to the reactor), but with
+//                     libuv. So libuv's epoll descriptor is one descriptor
+//                     the reactor watches; when it is ready, or libuv's next
+//                     timer is due, the loop runs once without blocking.
+//   libwebsockets     parses HTTP and frames WebSocket messages on libuv,
+//                     and calls the web server back from inside uv_run().
+//
+// The cost of the nesting: libuv tells the kernel what it watches only when
+// it runs. A call into libwebsockets that starts or changes what libuv
+// watches (a socket adopted, a write wanted, an answer queued) has no effect
+// on the descriptor the reactor waits on until libuv runs again. So every
+// such call goes through with_lws(), which has libuv run at the end of the
+// reactor's round; there is no other way to ask for that run.
+//
+// What would remove a loop: a libwebsockets built with LWS_WITH_EXTERNAL_POLL
+// would let the reactor watch its sockets itself, and libuv would go (with
+// this file and with_lws()); a reactor built on libuv would make the host's
+// loop and libuv's one; an HTTP and WebSocket server of the host's own on the
+// reactor would remove both libwebsockets and libuv.
 
 #include <uv.h>
+
+#include <utility>
 
 #include "loop/reactor.h"
 
@@ -29,12 +54,20 @@ class UvNest {
   /// (a bounded number of times): for those who close their handles.
   void drain();
 
-  /// Runs the loop at the end of this round of the reactor. Needed after a
-  /// call from outside libuv's callbacks that starts or changes what libuv
-  /// watches: libuv tells the kernel about it only when it runs.
-  void kick();
+  /// Runs `call`, a call into libwebsockets or the handling of one of its
+  /// callbacks that calls into it, and has the loop run at the end of this round of the
+  /// reactor, so that what the call changed reaches the kernel. The run is
+  /// only scheduled here, so it is armed before the call: the same as after
+  /// it, and it holds when the call throws. Returns what `call` returns.
+  template <class F>
+  decltype(auto) with_lws(F&& call) {
+    kick();
+    return std::forward<F>(call)();
+  }
 
  private:
+  /// Runs the loop at the end of this round of the reactor.
+  void kick();
   /// One non-blocking run, then the timer for libuv's next deadline.
   void run();
   void arm(Clock::time_point when);

@@ -146,31 +146,21 @@ struct WebCallbacks {
 
 int WebServer::on_event(lws* wsi, int reason, void* user, void* in, std::size_t len) {
   // What a callback asks of libwebsockets (an answer written, the next
-  // message wanted) may make libuv watch a socket for more; libuv tells the
-  // kernel only when it runs again, so such callbacks have it run again at
-  // the end of the round.
+  // message wanted) may make libuv watch a socket for more, so those that
+  // ask anything run through with_lws(); the others only read what
+  // libwebsockets hands over.
   switch (reason) {
-    case LWS_CALLBACK_HTTP: nest_.kick(); return on_http(wsi, std::string_view(static_cast<const char*>(in)));
-    case LWS_CALLBACK_HTTP_CONFIRM_UPGRADE: nest_.kick(); return on_upgrade(wsi);
-    case LWS_CALLBACK_ESTABLISHED: {
-      nest_.kick();
-      auto session = std::make_unique<Session>();
-      session->page = pages_.open_page([this, wsi] {
-        lws_callback_on_writable(wsi);
-        nest_.kick();
-      });
-      sessions_[wsi] = std::move(session);
-      lws_callback_on_writable(wsi);
-      return 0;
-    }
+    case LWS_CALLBACK_HTTP:
+      return nest_.with_lws([&] { return on_http(wsi, std::string_view(static_cast<const char*>(in))); });
+    case LWS_CALLBACK_HTTP_CONFIRM_UPGRADE: return nest_.with_lws([&] { return on_upgrade(wsi); });
+    case LWS_CALLBACK_ESTABLISHED: return nest_.with_lws([&] { return on_established(wsi); });
     case LWS_CALLBACK_RECEIVE: {
       auto it = sessions_.find(wsi);
       return it == sessions_.end() ? -1 : on_receive(wsi, *it->second, static_cast<const char*>(in), len);
     }
     case LWS_CALLBACK_SERVER_WRITEABLE: {
-      nest_.kick();
       auto it = sessions_.find(wsi);
-      return it == sessions_.end() ? -1 : on_writeable(wsi, *it->second);
+      return nest_.with_lws([&] { return it == sessions_.end() ? -1 : on_writeable(wsi, *it->second); });
     }
     // Every connection, HTTP or WebSocket, from adoption to its end.
     case LWS_CALLBACK_WSI_CREATE: ++connections_; return 0;
@@ -203,6 +193,11 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
   gate_ = Gate(bound, gate_.key());
   lws_set_log_level(LLL_ERR, log_line);
 
+  nest_.with_lws([&] { create_context(); });
+  listener_watch_ = reactor_.watch(listener_.get(), POLLIN, [this](unsigned) { accept_clients(); });
+}
+
+void WebServer::create_context() {
   lws_context_creation_info info{};
   void* loops[] = {nest_.loop()};
   info.options = LWS_SERVER_OPTION_LIBUV | LWS_SERVER_OPTION_EXPLICIT_VHOSTS | LWS_SERVER_OPTION_VALIDATE_UTF8 |
@@ -226,8 +221,6 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
     close_context();
     throw std::runtime_error("cannot start the canvas server: no virtual host");
   }
-  listener_watch_ = reactor_.watch(listener_.get(), POLLIN, [this](unsigned) { accept_clients(); });
-  nest_.kick();
 }
 
 WebServer::~WebServer() {
@@ -260,8 +253,7 @@ void WebServer::accept_clients() {
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     // libwebsockets owns the descriptor from here, and closes it on failure.
-    lws_adopt_socket_vhost(vhost_, fd);
-    nest_.kick();
+    nest_.with_lws([&] { lws_adopt_socket_vhost(vhost_, fd); });
   }
 }
 
@@ -298,6 +290,14 @@ int WebServer::on_http(lws* wsi, std::string_view path) {
   auto* start = reinterpret_cast<unsigned char*>(body.data()) + LWS_PRE;
   if (lws_write(wsi, start, asset->body.size(), LWS_WRITE_HTTP_FINAL) < 0) return -1;
   return completed(wsi);
+}
+
+int WebServer::on_established(lws* wsi) {
+  auto session = std::make_unique<Session>();
+  session->page = pages_.open_page([this, wsi] { nest_.with_lws([wsi] { lws_callback_on_writable(wsi); }); });
+  sessions_[wsi] = std::move(session);
+  lws_callback_on_writable(wsi);
+  return 0;
 }
 
 int WebServer::on_upgrade(lws* wsi) {

@@ -1,11 +1,13 @@
 #pragma once
 // The canvas's web server: HTTP for the page's files and one WebSocket per
-// open page, from libwebsockets on the host's event loop (through UvNest).
-// The host listens itself, on the address of --web, and hands each accepted
-// connection to libwebsockets, which parses HTTP and frames WebSocket
-// messages; this class applies the Gate's rules to every request, serves
-// the embedded assets, and passes whole WebSocket messages to and from the
-// PageHost. Malformed HTTP or WebSocket input closes that connection only.
+// open page, from libwebsockets on the host's event loop through UvNest
+// (uv_nest.h says why three loops nest, and how every call into
+// libwebsockets goes). The host listens itself, on the address of --web,
+// and hands each accepted connection to libwebsockets, which parses HTTP
+// and frames WebSocket messages; this class applies the Gate's rules to
+// every request, serves the embedded assets, and passes whole WebSocket
+// messages to and from the PageHost. Malformed HTTP or WebSocket input
+// closes that connection only.
 
 #include <cstdint>
 #include <functional>
@@ -75,10 +77,15 @@ class WebServer {
   void accept_clients();
   /// Stops accepting for a moment: no descriptor is to spare.
   void rest_listener();
+  /// Makes libwebsockets' context on the nested loop, with one virtual host
+  /// that takes the adopted connections. Throws std::runtime_error.
+  void create_context();
   /// Closes every connection and frees libwebsockets' context.
   void close_context();
   int on_http(lws* wsi, std::string_view path);
   int on_upgrade(lws* wsi);
+  /// A WebSocket is open: its page is opened, and asks for writes by itself.
+  int on_established(lws* wsi);
   int on_receive(lws* wsi, Session& session, const char* data, std::size_t size);
   int on_writeable(lws* wsi, Session& session);
   /// Applies the gate to a WebSocket: Host, Origin, then the key.

@@ -1,4 +1,4 @@
-#include "model/state_file.h"
+#include "store/state_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

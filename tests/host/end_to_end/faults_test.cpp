@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "files.h"
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "raw_client.h"
 
@@ -69,14 +70,8 @@ std::chrono::milliseconds cpu_time(pid_t pid) {
   return std::chrono::milliseconds((utime + stime) * 1000 / ::sysconf(_SC_CLK_TCK));
 }
 
-class HostFaults : public ::testing::Test {
+class HostFaults : public HostWithLead {
  protected:
-  void SetUp() override {
-    host.start();
-    lead = host.join("Lead");
-  }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
-
   /// `members` with the credentials of `env`, as one line.
   static std::string line_as(const Env& env, Json members) {
     members["terminalId"] = env.at("WELKMORA_TERMINAL_ID");
@@ -91,9 +86,6 @@ class HostFaults : public ::testing::Test {
     EXPECT_EQ(r.err, "") << args[0];
     EXPECT_EQ(r.status, 0) << args[0];
   }
-
-  HostProcess host;
-  Env lead;
 };
 
 }  // namespace

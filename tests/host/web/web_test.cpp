@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "alloc_count.h"
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "protocol/dispatcher.h"
 #include "unique_fd.h"
@@ -60,12 +61,9 @@ TEST(HostWeb, AddressesAndTheGate) {
 
 namespace {
 
-class HostFeed : public ::testing::Test {
+class HostFeed : public harness::DispatcherFixture {
  protected:
-  HostFeed()
-      : terminals(reactor, std::chrono::milliseconds(10)),
-        dispatcher(canvas, terminals, nullptr, default_presets(), {}),
-        feed(reactor, dispatcher, terminals) {
+  HostFeed() : feed(reactor, dispatcher, terminals) {
     Json joined = dispatcher.answer(wire::to_wire(Json{{"command", "join"}, {"name", "Lead"}}));
     lead = {{"terminalId", "Lead"}, {"token", joined["result"]["token"]}};
     page = feed.open_page([this] { ++wakes; });
@@ -89,10 +87,6 @@ class HostFeed : public ::testing::Test {
     return Json();
   }
 
-  Canvas canvas;
-  Reactor reactor;
-  TerminalSet terminals;
-  Dispatcher dispatcher;
   CanvasFeed feed;
   Json lead;
   std::uint64_t page = 0;

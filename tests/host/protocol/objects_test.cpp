@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "run_checks.h"
 
@@ -13,14 +14,12 @@ using wire::Json;
 
 namespace {
 
-class HostObjects : public ::testing::Test {
+class HostObjects : public HostWithLead {
  protected:
   void SetUp() override {
-    host.start();
-    lead = host.join("Lead");
+    HostWithLead::SetUp();
     other = host.join("Other");
   }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
 
   RunResult run(const Env& env, const std::vector<std::string>& args) { return host.client(env, args); }
 
@@ -35,8 +34,7 @@ class HostObjects : public ::testing::Test {
   static Json ok(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
   static Json refusal(const std::string& error) { return {{"ok", false}, {"error", error}}; }
 
-  HostProcess host;
-  Env lead, other;
+  Env other;
 };
 
 }  // namespace

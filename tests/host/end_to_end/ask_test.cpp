@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "unique_fd.h"
 #include "utf8.h"
@@ -101,13 +102,9 @@ std::vector<long long> stamps(const std::string& path) {
   return out;
 }
 
-class HostAsk : public ::testing::Test {
+class HostAsk : public HostWithLead {
  protected:
-  void SetUp() override {
-    host.start({"--settle", std::to_string(kSettle.count()) + "ms", "--max-wait", "30s"});
-    lead = host.join("Lead");
-  }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
+  HostAsk() : HostWithLead({"--settle", std::to_string(kSettle.count()) + "ms", "--max-wait", "30s"}) {}
 
   /// Recruits `name` running `cmd` and waits until its screen shows `ready`.
   void recruit(const std::string& name, const std::string& cmd, const std::string& ready = "demo>") {
@@ -121,9 +118,6 @@ class HostAsk : public ::testing::Test {
     words.insert(words.end(), args.begin(), args.end());
     return host.client(lead, words);
   }
-
-  HostProcess host;
-  Env lead;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "run_checks.h"
 
@@ -12,18 +13,13 @@ using wire::Json;
 
 namespace {
 
-class HostAccess : public ::testing::Test {
+class HostAccess : public HostFixture {
  protected:
-  void SetUp() override { host.start(); }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
-
   Env recruit(const Env& env, const std::string& name) { return host.recruit(env, name); }
 
   RunResult connect(const Env& env, const std::string& from, const std::string& to) {
     return host.client(env, {"connect", from, to});
   }
-
-  HostProcess host;
 };
 
 }  // namespace

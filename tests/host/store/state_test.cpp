@@ -11,8 +11,8 @@
 
 #include "files.h"
 #include "host_process.h"
-#include "model/state_file.h"
 #include "run_checks.h"
+#include "store/state_file.h"
 
 using namespace harness;
 using wire::Json;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "host_fixtures.h"
 #include "host_process.h"
 
 using namespace harness;
@@ -26,13 +27,9 @@ Json answer(const std::string& output, bool awaiting = false) {
   return {{"output", output}, {"awaitingInput", awaiting}};
 }
 
-class RealPrograms : public ::testing::Test {
+class RealPrograms : public HostWithLead {
  protected:
-  void SetUp() override {
-    host.start({"--max-wait", "90s"});
-    lead = host.join("Lead");
-  }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
+  RealPrograms() : HostWithLead({"--max-wait", "90s"}) {}
 
   /// Recruits `name` running `cmd` (under `sh -c`, after the harness's own
   /// command: a wrapper, as a user's --command is), when `program` exists.
@@ -50,9 +47,6 @@ class RealPrograms : public ::testing::Test {
     EXPECT_LT(Clock::now() - start, 60s) << name << ": " << prompt;
     return r;
   }
-
-  HostProcess host;
-  Env lead;
 };
 
 #define REQUIRE(recruited)             \

@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "raw_client.h"
 
@@ -40,14 +41,8 @@ long descriptor_flags(pid_t pid, const std::string& fd) {
   return -1;
 }
 
-class HostDescriptors : public ::testing::Test {
+class HostDescriptors : public HostWithLead {
  protected:
-  void SetUp() override {
-    host.start();
-    lead = host.join("Lead");
-  }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
-
   /// Recruits `name` listing its own descriptors, and returns them.
   std::map<int, std::string> descriptors_of(const std::string& name) {
     host.recruit(lead, name, "ls -l /proc/self/fd; echo fd-end; sleep 600");
@@ -55,9 +50,6 @@ class HostDescriptors : public ::testing::Test {
     EXPECT_NE(r.out.find("fd-end"), std::string::npos) << r.out;
     return listed_descriptors(r.out);
   }
-
-  HostProcess host;
-  Env lead;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "raw_client.h"
 #include "utf8.h"
@@ -16,14 +17,8 @@ namespace {
 
 using Raw = RawClient;
 
-class HostProtocol : public ::testing::Test {
+class HostProtocol : public HostWithLead {
  protected:
-  void SetUp() override {
-    host.start();
-    lead = host.join("Lead");
-  }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
-
   /// The reply to `line`, as sent on a fresh connection that is then closed
   /// for sending.
   std::string exchange(const std::string& line) {
@@ -43,9 +38,6 @@ class HostProtocol : public ::testing::Test {
   static std::string refusal(const std::string& error) {
     return wire::to_wire(Json{{"ok", false}, {"error", error}}) + "\n";
   }
-
-  HostProcess host;
-  Env lead;
 };
 
 }  // namespace

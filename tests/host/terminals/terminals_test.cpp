@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "files.h"
+#include "host_fixtures.h"
 #include "host_process.h"
 #include "loop/reactor.h"
 #include "run_checks.h"
@@ -23,14 +24,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class HostTerminals : public ::testing::Test {
+class HostTerminals : public HostWithLead {
  protected:
-  void SetUp() override {
-    host.start();
-    lead = host.join("Lead");
-  }
-  void TearDown() override { EXPECT_EQ(host.stop(), 0) << host.error_output(); }
-
   /// Recruits through the client; returns the name it reports, or ""
   /// when the recruit is refused.
   std::string recruit(const std::string& name, const std::string& cmd) {
@@ -54,9 +49,6 @@ class HostTerminals : public ::testing::Test {
     }
     return true;
   }
-
-  HostProcess host;
-  Env lead;
 };
 
 }  // namespace

@@ -9,29 +9,22 @@
 #include <random>
 
 #include "alloc_count.h"
+#include "host_fixtures.h"
 #include "protocol/dispatcher.h"
+#include "store/state_file.h"
 #include "utf8.h"
 
 using namespace host;
 
 namespace {
 
-class HostDispatch : public ::testing::Test {
+class HostDispatch : public harness::DispatcherFixture {
  protected:
-  HostDispatch()
-      : terminals(reactor, std::chrono::milliseconds(10)),
-        dispatcher(canvas, terminals, nullptr, default_presets(), {}) {}
-
   /// Joins `name` and returns the credentials as envelope members.
   Json join(const std::string& name) {
     Json r = dispatcher.answer(wire::to_wire(Json{{"command", "join"}, {"name", name}}));
     return {{"terminalId", r["result"]["name"]}, {"token", r["result"]["token"]}};
   }
-
-  Canvas canvas;
-  Reactor reactor;
-  TerminalSet terminals;
-  Dispatcher dispatcher;
 };
 
 /// True when `reply` is {"ok":true,"result":...} or {"ok":false,"error":"..."}

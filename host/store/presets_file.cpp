@@ -1,0 +1,20 @@
+// Reads the presets file whole and hands its text to the model.
+
+#include "store/presets_file.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace host {
+
+std::vector<Preset> load_presets(const std::optional<std::string>& path) {
+  if (!path) return default_presets();
+  std::ifstream in(*path, std::ios::binary);
+  if (!in) throw std::runtime_error("presets file " + *path + ": cannot be read");
+  std::stringstream text;
+  text << in.rdbuf();
+  return parse_presets(text.str(), *path);
+}
+
+}  // namespace host
