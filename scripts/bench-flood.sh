@@ -9,14 +9,20 @@
 #   - welkmora-host, without and then with the canvas page open,
 # and prints min and median, with the host's CPU seconds per MB. Then the
 # page's key echo (median and p90): idle, and while another terminal floods.
+# With -p, everything measured runs on CPU 0 and the browser alone on CPU 1,
+# so that the page's figures show what the page costs the host rather than
+# what the browser takes from the same cores (a person's browser has cores
+# of its own).
 # It is not part of the test suite; figures go to doc/benchmarks.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
-while getopts n: flag; do
+pin=
+while getopts n:p flag; do
   case $flag in
     n) runs=$OPTARG ;;
-    *) echo "usage: $0 [-n RUNS]" >&2; exit 2 ;;
+    p) pin="taskset -c 0" ;;
+    *) echo "usage: $0 [-n RUNS] [-p]" >&2; exit 2 ;;
   esac
 done
 bash scripts/setup.sh
@@ -36,23 +42,25 @@ head -c 6000000 /dev/urandom | base64 -w 200 >"$work/base64"
 # recruit's 80x24: the state file keeps that size for their names.
 /usr/bin/python3 - "$runs" >"$work/state.json" <<'PY'
 import json, sys
-names = [f"F{n}" for n in range(1, 4 * int(sys.argv[1]) + 1)] + ["Quiet", "Flood"]
+names = [f"F{n}" for n in range(1, 16 * int(sys.argv[1]) + 1)] + ["Quiet", "Flood"]
 layout = [{"kind": "terminal", "name": n, "x": 0, "y": 0, "w": 120, "h": 40} for n in names]
 print(json.dumps({"version": 1, "notes": [], "roles": [], "ropes": [], "layout": layout}))
 PY
 
 export PATH="$PWD/build:$PATH"
-welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \
+$pin welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \
   </dev/null 2>"$work/host.log" &
 host_pid=$!
 until grep -q 'canvas: ' "$work/host.log"; do sleep 0.05; done
 eval "$(welkmora-host join Lead --socket "$work/host.sock" 2>/dev/null)"
-tmux -L flood -f /dev/null new-session -d -s flood -x 120 -y 40 'sleep 100000'
+$pin tmux -L flood -f /dev/null new-session -d -s flood -x 120 -y 40 'sleep 100000'
 
-/usr/bin/python3 - "$runs" "$host_pid" "$work" <<'PY'
+/usr/bin/python3 - "$runs" "$host_pid" "$work" "${pin:+pin}" <<'PY'
 import os, pty, re, statistics, struct, subprocess, sys, tempfile, time, fcntl, termios
 
-runs, host, work = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+runs, host, work, pin = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4] == "pin"
+if pin:
+    os.sched_setaffinity(0, {0})
 shapes = [("seq 1 300000", "seq"), ("8 MB of 96-char lines", "lines96"),
           ("8 MB of 200-char base64", "base64"), ("yes | head -c 10M", "yes")]
 tick = os.sysconf("SC_CLK_TCK")
@@ -130,7 +138,8 @@ def table(title, with_page):
               f"{h[2] / mb:13.3f}", flush=True)
     return results
 
-print(f"time until DONE in seconds, min / median of {runs}; 120x40 terminals")
+print(f"time until DONE in seconds, min / median of {runs}; 120x40 terminals" +
+      ("; measured on CPU 0, the browser on CPU 1" if pin else ""))
 alone = table("no page open:", False)
 
 from selenium import webdriver
@@ -142,7 +151,11 @@ for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "-
              "--disable-component-update", "--disable-sync", "--window-size=1600,1000",
              "--user-data-dir=" + tempfile.mkdtemp(dir=work)):
     options.add_argument(flag)
+if pin:
+    os.sched_setaffinity(0, {1})  # the browser, and only it, on CPU 1
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+if pin:
+    os.sched_setaffinity(0, {0})
 browser.set_script_timeout(300)
 try:
     browser.get(url)
@@ -150,6 +163,25 @@ try:
     paged = table("with the canvas page open (bare pty and tmux again, for the same moment):", True)
     print("\nwith the page / without: " + ", ".join(
         f"{name} {paged[name][1] / alone[name][1]:.2f}" for _, name in shapes))
+
+    # The two tables are minutes apart, and a short run's time drifts with
+    # the machine more than the page changes it: so again, each run with
+    # the page closed (the browser on an empty page) right before one with
+    # it open, and the medians compared.
+    print("\npage closed / open, run by run, medians:", flush=True)
+    for label, name in shapes:
+        closed, opened = [], []
+        for _ in range(runs):
+            browser.get("about:blank")
+            time.sleep(0.5)
+            closed.append(welkmora(f"{work}/{name}", f"{work}/DONE"))
+            os.remove(f"{work}/DONE")
+            browser.get(url)
+            time.sleep(1.5)
+            opened.append(welkmora(f"{work}/{name}", f"{work}/DONE"))
+            os.remove(f"{work}/DONE")
+        c, o = statistics.median(closed), statistics.median(opened)
+        print(f"  {label:26} closed {c:.2f}  open {o:.2f}  open/closed {o / c:.2f}", flush=True)
 
     subprocess.run(["welkmora", "recruit", "Quiet", "--command", "cat"], stdout=subprocess.DEVNULL, check=True)
     time.sleep(1)
