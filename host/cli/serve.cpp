@@ -156,7 +156,9 @@ Web start_web(const std::optional<WebAddress>& address, const std::string& key, 
 /// shell ends; returns the shell's exit status.
 int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
                     const HostSettings& settings) {
-  std::string lead = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
+  Result<std::string> started = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
+  if (!started.ok()) throw Failure(started.refusal().text);
+  const std::string& lead = *started;
   log_event("lead", {{"name", lead}, {"command", settings.shell}});
   report("your shell is the terminal \"" + lead + "\"; leave it to stop the host");
   RawMode raw(STDIN_FILENO);

@@ -10,8 +10,8 @@
 
 namespace host {
 
-std::string start_lead(Canvas& canvas, TerminalSet& terminals, const std::string& shell, const std::string& socket_path,
-                       int user_fd) {
+Result<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const std::string& shell,
+                               const std::string& socket_path, int user_fd) {
   std::string name = canvas.free_terminal_name("Lead");
   std::string token = new_token();
   Launch launch;
@@ -22,7 +22,7 @@ std::string start_lead(Canvas& canvas, TerminalSet& terminals, const std::string
     launch.rows = size->ws_row;
     launch.cols = size->ws_col;
   }
-  terminals.start(name, launch);
+  if (Result<Terminal*> started = terminals.start(name, launch); !started.ok()) return started.refusal();
   canvas.add_terminal({name, token, false, "", true});
   return name;
 }

@@ -18,9 +18,9 @@ namespace host {
 /// `user_fd`, and puts it on the canvas. Its environment is the host's plus
 /// WELKMORA_SOCKET (`socket_path`), WELKMORA_TERMINAL_ID and WELKMORA_TOKEN;
 /// TERM stays the user's, since the user's terminal shows its output.
-/// Returns the name. Throws host::Refusal when the shell cannot start.
-std::string start_lead(Canvas& canvas, TerminalSet& terminals, const std::string& shell, const std::string& socket_path,
-                       int user_fd);
+/// Returns the name; refuses when the shell cannot start.
+Result<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const std::string& shell,
+                               const std::string& socket_path, int user_fd);
 
 class LeadConsole {
  public:

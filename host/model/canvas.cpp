@@ -13,14 +13,14 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 256;
 
-/// Refuses with "<problem>: <name>".
-[[noreturn]] void refuse(std::string_view problem, std::string_view name) {
-  throw Refusal(std::string(problem).append(": ").append(name));
+/// The refusal "<problem>: <name>".
+Refusal refuse_named(std::string_view problem, std::string_view name) {
+  return host::refuse(std::string(problem).append(": ").append(name));
 }
 
-/// Refuses access with "<problem>: <name>".
-[[noreturn]] void deny(std::string_view problem, std::string_view name) {
-  throw AccessRefusal(std::string(problem).append(": ").append(name));
+/// The refusal of access "<problem>: <name>".
+Refusal deny_named(std::string_view problem, std::string_view name) {
+  return host::deny(std::string(problem).append(": ").append(name));
 }
 
 template <class Map>
@@ -43,18 +43,19 @@ Rope Rope::between(Item x, Item y) {
   return {std::move(x), std::move(y)};
 }
 
-void check_name(std::string_view what, std::string_view name) {
-  if (name.empty()) throw Refusal(std::string(what) + " must not be empty");
+Result<void> check_name(std::string_view what, std::string_view name) {
+  if (name.empty()) return host::refuse(std::string(what) + " must not be empty");
   if (name.size() > kMaxNameBytes) {
-    throw Refusal(std::string(what) + " is longer than " + std::to_string(kMaxNameBytes) + " bytes");
+    return host::refuse(std::string(what) + " is longer than " + std::to_string(kMaxNameBytes) + " bytes");
   }
   for (std::size_t i = 0; i < name.size();) {
     char32_t cp = wire::next_code_point(name, i);
     if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
-      throw Refusal(std::string(what) + " must not contain control characters");
+      return host::refuse(std::string(what) + " must not contain control characters");
     }
-    if (is_bidi_control(cp)) throw Refusal(std::string(what) + " must not contain bidirectional controls");
+    if (is_bidi_control(cp)) return host::refuse(std::string(what) + " must not contain bidirectional controls");
   }
+  return {};
 }
 
 // --- names -------------------------------------------------------------------
@@ -183,32 +184,36 @@ std::vector<std::string> Canvas::peers(std::string_view caller) const {
   return names;  // ropes are ordered, so names come sorted
 }
 
-const TerminalEntry& Canvas::peer(std::string_view caller, std::string_view name) const {
+Result<const TerminalEntry*> Canvas::peer(std::string_view caller, std::string_view name) const {
   const TerminalEntry* entry = terminal(name);
   if (entry == nullptr || name == caller || !roped(Item::terminal(caller), Item::terminal(name))) {
-    deny("no such peer", name);
+    return deny_named("no such peer", name);
   }
-  return *entry;
+  return entry;
 }
 
-void Canvas::assign_role(std::string_view caller, std::string_view recruit, const std::optional<std::string>& role) {
-  if (recruit != caller) peer(caller, recruit);
+Result<void> Canvas::assign_role(std::string_view caller, std::string_view recruit,
+                                 const std::optional<std::string>& role) {
+  if (recruit != caller) {
+    if (auto reached = peer(caller, recruit); !reached.ok()) return reached.refusal();
+  }
   auto it = terminals_.find(recruit);
-  if (it == terminals_.end()) refuse("no such peer", recruit);
-  if (role && !roles_.contains(*role)) refuse("no such role", *role);
+  if (it == terminals_.end()) return refuse_named("no such peer", recruit);
+  if (role && !roles_.contains(*role)) return refuse_named("no such role", *role);
   record(false, [name = it->first, old = it->second.role](Canvas& c) {
     if (auto t = c.terminals_.find(name); t != c.terminals_.end()) t->second.role = old;
   });
   it->second.role = role.value_or("");
   touched(Item::terminal(recruit));
+  return {};
 }
 
 // --- ropes -------------------------------------------------------------------
 
-Item Canvas::resolve(std::string_view name) const {
+Result<Item> Canvas::resolve(std::string_view name) const {
   if (terminals_.contains(name)) return Item::terminal(name);
   if (notes_.contains(name)) return Item::note(name);
-  refuse("no such item", name);
+  return refuse_named("no such item", name);
 }
 
 bool Canvas::unroped(const Item& item, bool present_only) const {
@@ -219,28 +224,32 @@ bool Canvas::unroped(const Item& item, bool present_only) const {
   });
 }
 
-void Canvas::require_reachable(std::string_view caller, const Item& item) const {
+Result<void> Canvas::require_reachable(std::string_view caller, const Item& item) const {
   Item self = Item::terminal(caller);
-  if (item == self || roped(self, item)) return;
+  if (item == self || roped(self, item)) return {};
   if (item.kind == ItemKind::kNote) {
     // A note roped to nobody lies free. The person may also take one whose
     // terminals are all gone (their ropes wait for names that may never
     // come back).
     const TerminalEntry* entry = terminal(caller);
-    if (unroped(item, false) || (entry != nullptr && entry->persons && unroped(item, true))) return;
+    if (unroped(item, false) || (entry != nullptr && entry->persons && unroped(item, true))) return {};
   }
   // A terminal out of reach is not admitted to exist; notes are listed anyway.
-  if (item.kind == ItemKind::kTerminal) deny("no such item", item.name);
-  deny("note not roped to you", item.name);
+  if (item.kind == ItemKind::kTerminal) return deny_named("no such item", item.name);
+  return deny_named("note not roped to you", item.name);
 }
 
-bool Canvas::connect(std::string_view caller, std::string_view from, std::string_view to) {
-  Item x = resolve(from), y = resolve(to);
-  require_reachable(caller, x);
-  require_reachable(caller, y);
-  if (x == y) refuse("cannot rope an item to itself", from);
-  bool fresh = !roped(x, y);
-  rope(x, y);
+Result<bool> Canvas::connect(std::string_view caller, std::string_view from, std::string_view to) {
+  Result<Item> x = resolve(from);
+  if (!x.ok()) return x.refusal();
+  Result<Item> y = resolve(to);
+  if (!y.ok()) return y.refusal();
+  for (const Item* item : {&*x, &*y}) {
+    if (Result<void> reached = require_reachable(caller, *item); !reached.ok()) return reached.refusal();
+  }
+  if (*x == *y) return refuse_named("cannot rope an item to itself", from);
+  bool fresh = !roped(*x, *y);
+  rope(*x, *y);
   return fresh;
 }
 
@@ -301,52 +310,52 @@ std::vector<std::pair<std::string, std::size_t>> Canvas::note_sizes() const {
   return out;
 }
 
-std::string Canvas::create_note(std::string_view caller, std::optional<std::string> name, std::string content) {
-  std::string created = add_note(std::move(name), std::move(content));
-  rope(Item::terminal(caller), Item::note(created));
+Result<std::string> Canvas::create_note(std::string_view caller, std::optional<std::string> name, std::string content) {
+  Result<std::string> created = add_note(std::move(name), std::move(content));
+  if (created.ok()) rope(Item::terminal(caller), Item::note(*created));
   return created;
 }
 
-void Canvas::check_note_room(std::size_t size, std::size_t replaced, bool adds) const {
+Result<void> Canvas::check_note_room(std::size_t size, std::size_t replaced, bool adds) const {
   if (size > kMaxNoteBytes) {
-    throw Refusal("note too large: " + std::to_string(size) + " bytes, at most " + std::to_string(kMaxNoteBytes) +
-                  " (1 MiB)");
+    return host::refuse("note too large: " + std::to_string(size) + " bytes, at most " + std::to_string(kMaxNoteBytes) +
+                        " (1 MiB)");
   }
-  if (adds && notes_.size() >= kMaxNotes) {
-    throw Refusal("too many notes: at most " + std::to_string(kMaxNotes));
-  }
+  if (adds && notes_.size() >= kMaxNotes) return host::refuse("too many notes: at most " + std::to_string(kMaxNotes));
   std::size_t total = 0;
   for (const auto& [name, content] : notes_) total += content.size();
   if (total - replaced + size > kMaxAllNotesBytes) {
-    throw Refusal("notes full: all notes together hold at most " + std::to_string(kMaxAllNotesBytes) +
-                  " bytes (64 MiB)");
+    return host::refuse("notes full: all notes together hold at most " + std::to_string(kMaxAllNotesBytes) +
+                        " bytes (64 MiB)");
   }
+  return {};
 }
 
-std::string Canvas::add_note(std::optional<std::string> name, std::string content) {
+Result<std::string> Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
-    check_name("note name", *name);
-    if (notes_.contains(*name)) refuse("note already exists", *name);
-    if (terminals_.contains(*name)) refuse("name taken by a terminal", *name);
+    if (Result<void> valid = check_name("note name", *name); !valid.ok()) return valid.refusal();
+    if (notes_.contains(*name)) return refuse_named("note already exists", *name);
+    if (terminals_.contains(*name)) return refuse_named("name taken by a terminal", *name);
   } else {
     name = free_suffixed("note", 1);
   }
-  check_note_room(content.size(), 0, true);
+  if (Result<void> room = check_note_room(content.size(), 0, true); !room.ok()) return room.refusal();
   notes_.emplace(*name, std::move(content));
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
   touched(Item::note(*name));
-  return *name;
+  return std::move(*name);
 }
 
-void Canvas::set_note(std::string_view name, std::string content) {
+Result<void> Canvas::set_note(std::string_view name, std::string content) {
   auto it = notes_.find(name);
-  if (it == notes_.end()) refuse("no such note", name);
-  check_note_room(content.size(), it->second.size(), false);
+  if (it == notes_.end()) return refuse_named("no such note", name);
+  if (Result<void> room = check_note_room(content.size(), it->second.size(), false); !room.ok()) return room;
   std::string old = std::exchange(it->second, std::move(content));
   record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
     c.notes_.find(name)->second = std::move(old);
   });
   touched(Item::note(name));
+  return {};
 }
 
 void Canvas::erase_note(std::string_view name) {
@@ -357,39 +366,42 @@ void Canvas::erase_note(std::string_view name) {
   touched(Item::note(name));
 }
 
-std::string& Canvas::reachable_note(std::string_view caller, std::string_view name) {
+Result<std::string*> Canvas::reachable_note(std::string_view caller, std::string_view name) {
   auto it = notes_.find(name);
-  if (it == notes_.end()) refuse("no such note", name);
-  if (!roped(Item::terminal(caller), Item::note(name))) deny("note not roped to you", name);
-  return it->second;
+  if (it == notes_.end()) return refuse_named("no such note", name);
+  if (!roped(Item::terminal(caller), Item::note(name))) return deny_named("note not roped to you", name);
+  return &it->second;
 }
 
-const std::string& Canvas::note(std::string_view caller, std::string_view name) const {
-  return const_cast<Canvas*>(this)->reachable_note(caller, name);
+Result<const std::string*> Canvas::note(std::string_view caller, std::string_view name) const {
+  Result<std::string*> found = const_cast<Canvas*>(this)->reachable_note(caller, name);
+  if (!found.ok()) return found.refusal();
+  return *found;
 }
 
-void Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
-  reachable_note(caller, name);
-  set_note(name, std::move(content));
+Result<void> Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
+  if (auto found = reachable_note(caller, name); !found.ok()) return found.refusal();
+  return set_note(name, std::move(content));
 }
 
-void Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
-                       std::string_view new_text) {
-  std::string& content = reachable_note(caller, name);
-  if (old_text.empty()) throw Refusal("old text must not be empty");
-  auto edited = replace_first(content, old_text, new_text);
-  if (!edited) refuse("text not found in note", name);
-  set_note(name, std::move(*edited));
+Result<void> Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
+                               std::string_view new_text) {
+  Result<std::string*> content = reachable_note(caller, name);
+  if (!content.ok()) return content.refusal();
+  if (old_text.empty()) return host::refuse("old text must not be empty");
+  auto edited = replace_first(**content, old_text, new_text);
+  if (!edited) return refuse_named("text not found in note", name);
+  return set_note(name, std::move(*edited));
 }
 
-void Canvas::delete_note(std::string_view caller, std::string_view name) {
-  reachable_note(caller, name);
-  remove_note(name);
+Result<void> Canvas::delete_note(std::string_view caller, std::string_view name) {
+  if (auto found = reachable_note(caller, name); !found.ok()) return found.refusal();
+  return remove_note(name);
 }
 
-void Canvas::remove_note(std::string_view name) {
+Result<void> Canvas::remove_note(std::string_view name) {
   auto it = notes_.find(name);
-  if (it == notes_.end()) refuse("no such note", name);
+  if (it == notes_.end()) return refuse_named("no such note", name);
   cut_ropes(Item::note(name));
   if (auto place = layout_.find(Item::note(name)); place != layout_.end()) {
     Box box = place->second;
@@ -401,6 +413,7 @@ void Canvas::remove_note(std::string_view name) {
   record(true, [name = std::string(name), content = std::move(content)](Canvas& c) mutable {
     c.notes_.emplace(name, std::move(content));
   });
+  return {};
 }
 
 // --- roles -------------------------------------------------------------------
@@ -411,47 +424,60 @@ std::vector<std::string> Canvas::role_names() const {
   return names;
 }
 
-std::string& Canvas::existing_role(std::string_view name) {
+Result<std::string*> Canvas::existing_role(std::string_view name) {
   auto it = roles_.find(name);
-  if (it == roles_.end()) refuse("no such role", name);
-  return it->second;
+  if (it == roles_.end()) return refuse_named("no such role", name);
+  return &it->second;
 }
 
-const std::string& Canvas::role(std::string_view name) const { return const_cast<Canvas*>(this)->existing_role(name); }
+Result<const std::string*> Canvas::role(std::string_view name) const {
+  Result<std::string*> found = const_cast<Canvas*>(this)->existing_role(name);
+  if (!found.ok()) return found.refusal();
+  return *found;
+}
 
-void Canvas::create_role(std::string_view name, std::string prompt) {
-  check_name("role name", name);
-  if (roles_.contains(name)) refuse("role already exists", name);
+Result<void> Canvas::create_role(std::string_view name, std::string prompt) {
+  if (Result<void> valid = check_name("role name", name); !valid.ok()) return valid;
+  if (roles_.contains(name)) return refuse_named("role already exists", name);
   roles_.emplace(std::string(name), std::move(prompt));
   record(true, [name = std::string(name)](Canvas& c) { c.roles_.erase(name); });
   roles_touched();
+  return {};
 }
 
-void Canvas::write_role(std::string_view name, std::string prompt) {
-  std::string old = std::exchange(existing_role(name), std::move(prompt));
+Result<void> Canvas::write_role(std::string_view name, std::string prompt) {
+  Result<std::string*> found = existing_role(name);
+  if (!found.ok()) return found.refusal();
+  std::string old = std::exchange(**found, std::move(prompt));
   record(true,
          [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
   roles_touched();
+  return {};
 }
 
-void Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
-  std::string& prompt = existing_role(name);
-  if (old_text.empty()) throw Refusal("old text must not be empty");
-  auto edited = replace_first(prompt, old_text, new_text);
-  if (!edited) refuse("text not found in role", name);
-  std::string old = std::exchange(prompt, std::move(*edited));
+Result<void> Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
+  Result<std::string*> prompt = existing_role(name);
+  if (!prompt.ok()) return prompt.refusal();
+  if (old_text.empty()) return host::refuse("old text must not be empty");
+  auto edited = replace_first(**prompt, old_text, new_text);
+  if (!edited) return refuse_named("text not found in role", name);
+  std::string old = std::exchange(**prompt, std::move(*edited));
   record(true,
          [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
   roles_touched();
+  return {};
 }
 
-void Canvas::delete_role(std::string_view name) {
-  std::string prompt = std::move(existing_role(name));
+Result<void> Canvas::delete_role(std::string_view name) {
+  Result<std::string*> found = existing_role(name);
+  if (!found.ok()) return found.refusal();
+  std::string prompt = std::move(**found);
   roles_.erase(roles_.find(name));
   record(true, [name = std::string(name), prompt = std::move(prompt)](Canvas& c) mutable {
     c.roles_.emplace(name, std::move(prompt));
   });
   roles_touched();
+  return {};
 }
 
 // --- where items sit -----------------------------------------------------------

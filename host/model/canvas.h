@@ -1,7 +1,8 @@
 #pragma once
 // The canvas: terminals, notes and roles, the undirected ropes between
 // terminals and notes, and the access rules that follow the ropes. Pure
-// data: no processes, no I/O. Every refusal is thrown as host::Refusal.
+// data: no processes, no I/O. An operation that may refuse returns its
+// host::Refusal as a value (a Result).
 //
 // Access rules, from the point of view of the calling terminal:
 // - its peers are the terminals roped to it; only they can be looked at,
@@ -29,6 +30,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "model/refusal.h"
 
 namespace host {
 
@@ -116,7 +119,7 @@ class CanvasWatcher {
 
 /// Refuses names that are empty, too long, or hold control characters (C0,
 /// DEL, C1) or bidirectional controls.
-void check_name(std::string_view what, std::string_view name);
+Result<void> check_name(std::string_view what, std::string_view name);
 
 class Canvas {
  public:
@@ -140,10 +143,10 @@ class Canvas {
   /// The terminals roped to `caller`, by name.
   std::vector<std::string> peers(std::string_view caller) const;
   /// The peer `name` of `caller`; refuses "no such peer: NAME" otherwise.
-  const TerminalEntry& peer(std::string_view caller, std::string_view name) const;
+  Result<const TerminalEntry*> peer(std::string_view caller, std::string_view name) const;
   /// Sets (or, with no role, clears) the role of `recruit`, which must be
   /// the caller or its peer; the role must exist.
-  void assign_role(std::string_view caller, std::string_view recruit, const std::optional<std::string>& role);
+  Result<void> assign_role(std::string_view caller, std::string_view recruit, const std::optional<std::string>& role);
 
   /// Every terminal on the canvas, by name.
   std::vector<const TerminalEntry*> all_terminals() const;
@@ -152,7 +155,7 @@ class Canvas {
 
   /// Ropes `from` and `to` (terminals looked up first, then notes) under the
   /// access rule above. False when they were roped already.
-  bool connect(std::string_view caller, std::string_view from, std::string_view to);
+  Result<bool> connect(std::string_view caller, std::string_view from, std::string_view to);
   /// Ropes two items without any access check.
   void rope(const Item& x, const Item& y);
   /// Cuts the rope between two items, without any access check; false when
@@ -170,36 +173,37 @@ class Canvas {
   std::vector<std::pair<std::string, std::size_t>> note_sizes() const;
   /// Creates a note (a generated name when `name` is absent), ropes the
   /// caller to it and returns its name.
-  std::string create_note(std::string_view caller, std::optional<std::string> name, std::string content);
+  Result<std::string> create_note(std::string_view caller, std::optional<std::string> name, std::string content);
   /// The content of a note roped to `caller`.
-  const std::string& note(std::string_view caller, std::string_view name) const;
-  void write_note(std::string_view caller, std::string_view name, std::string content);
+  Result<const std::string*> note(std::string_view caller, std::string_view name) const;
+  Result<void> write_note(std::string_view caller, std::string_view name, std::string content);
   /// Replaces the first occurrence of `old_text`; refuses when it is absent.
-  void edit_note(std::string_view caller, std::string_view name, std::string_view old_text, std::string_view new_text);
+  Result<void> edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
+                         std::string_view new_text);
   /// Deletes the note and its ropes.
-  void delete_note(std::string_view caller, std::string_view name);
+  Result<void> delete_note(std::string_view caller, std::string_view name);
 
   // The person's own note operations, without access checks.
 
   /// Refuses a note of `size` bytes in place of one of `replaced` bytes
   /// (`adds` when it is one note more) past the limits above.
-  void check_note_room(std::size_t size, std::size_t replaced, bool adds) const;
+  Result<void> check_note_room(std::size_t size, std::size_t replaced, bool adds) const;
   /// Creates a note roped to nothing (a generated name when `name` is
   /// absent) and returns its name.
-  std::string add_note(std::optional<std::string> name, std::string content);
+  Result<std::string> add_note(std::optional<std::string> name, std::string content);
   /// Replaces the content of note `name`; refuses a missing note.
-  void set_note(std::string_view name, std::string content);
+  Result<void> set_note(std::string_view name, std::string content);
   /// Deletes note `name` with its ropes and its place; refuses a missing note.
-  void remove_note(std::string_view name);
+  Result<void> remove_note(std::string_view name);
 
   // --- roles ---------------------------------------------------------------
 
   std::vector<std::string> role_names() const;
-  const std::string& role(std::string_view name) const;
-  void create_role(std::string_view name, std::string prompt);
-  void write_role(std::string_view name, std::string prompt);
-  void edit_role(std::string_view name, std::string_view old_text, std::string_view new_text);
-  void delete_role(std::string_view name);
+  Result<const std::string*> role(std::string_view name) const;
+  Result<void> create_role(std::string_view name, std::string prompt);
+  Result<void> write_role(std::string_view name, std::string prompt);
+  Result<void> edit_role(std::string_view name, std::string_view old_text, std::string_view new_text);
+  Result<void> delete_role(std::string_view name);
 
   // --- everything, for the person's views ----------------------------------
 
@@ -265,12 +269,12 @@ class Canvas {
   void erase_note(std::string_view name);
   /// The item `name` stands for: a terminal if one has that name, else a
   /// note; refuses "no such item: NAME".
-  Item resolve(std::string_view name) const;
+  Result<Item> resolve(std::string_view name) const;
   /// Refuses unless `item` is `caller` or roped to it, or a note that is
   /// free (or, for a person's shell, whose terminals are all gone).
-  void require_reachable(std::string_view caller, const Item& item) const;
-  std::string& reachable_note(std::string_view caller, std::string_view name);
-  std::string& existing_role(std::string_view name);
+  Result<void> require_reachable(std::string_view caller, const Item& item) const;
+  Result<std::string*> reachable_note(std::string_view caller, std::string_view name);
+  Result<std::string*> existing_role(std::string_view name);
   /// Cuts the ropes of `item`; with `terminals_only`, those to terminals
   /// alone.
   void cut_ropes(const Item& item, bool terminals_only = false);

@@ -4,7 +4,6 @@
 
 #include "catalogue.h"
 #include "loop/log.h"
-#include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
 #include "store/state_file.h"
@@ -64,51 +63,63 @@ constexpr const Handler* handler_of(const Request& row) {
   return nullptr;
 }
 
+constexpr bool has_handler(const Request& row) {
+  for (const Handler& handler : kHandlers) {
+    if (handler.command == row.command && handler.sub == row.sub) return true;
+  }
+  return false;
+}
+
 consteval bool every_request_is_handled() {
   for (const Request& row : catalogue::kRequests) {
-    if (served(row) && handler_of(row) == nullptr) return false;
+    if (served(row) && !has_handler(row)) return false;
   }
   for (const Handler& handler : kHandlers) {
-    const Request* row = catalogue::find(From::kAgent, handler.command, handler.sub);
-    if (row == nullptr) row = catalogue::find(From::kPerson, handler.command, handler.sub);
-    if (row == nullptr || (handler.sync == nullptr) == (handler.async == nullptr)) return false;
+    if (!catalogue::has(From::kAgent, handler.command, handler.sub) &&
+        !catalogue::has(From::kPerson, handler.command, handler.sub)) {
+      return false;
+    }
   }
   return true;
 }
 static_assert(every_request_is_handled(), "a request in the catalogue and the handlers here disagree");
 
 /// The first row served under `command`; refuses an unknown command.
-const Request& find_command(const std::string& command) {
+Result<const Request*> find_command(const std::string& command) {
   for (const Request& row : catalogue::kRequests) {
-    if (served(row) && row.command == command) return row;
+    if (served(row) && row.command == command) return &row;
   }
-  throw Refusal("unknown command: " + command);
+  return refuse("unknown command: " + command);
 }
 
 /// The row of the family `first` belongs to that the request's `sub`
 /// names; `first` itself for commands without subcommands.
-const Request& find_sub(const Request& first, const Json& request) {
-  if (first.sub.empty()) return first;
-  const std::string& sub = members::text(request, "sub");
+Result<const Request*> find_sub(const Request& first, const Json& request) {
+  if (first.sub.empty()) return &first;
+  members::Reader in(request);
+  const std::string& sub = in.text("sub");
+  if (in.refused()) return *in.refused();
   for (const Request& row : catalogue::kRequests) {
-    if (served(row) && row.command == first.command && row.sub == sub) return row;
+    if (served(row) && row.command == first.command && row.sub == sub) return &row;
   }
-  throw Refusal("unknown " + std::string(first.command) + " subcommand: " + sub);
+  return refuse("unknown " + std::string(first.command) + " subcommand: " + sub);
 }
 
-Json parse_request(std::string_view line) {
+Result<Json> parse_request(std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
   wire::Result parsed = wire::parse_json(line);
-  if (!parsed.ok()) throw Refusal("request is not valid JSON: " + parsed.error);
-  if (!parsed.value->is_object()) throw Refusal("request must be a JSON object");
+  if (!parsed.ok()) return refuse("request is not valid JSON: " + parsed.error);
+  if (!parsed.value->is_object()) return refuse("request must be a JSON object");
   return std::move(*parsed.value);
 }
 
 /// The caller's name, once its terminal id and token match.
-std::string authenticate(const Canvas& canvas, const Json& request) {
-  const std::string& id = members::text(request, "terminalId");
-  const std::string& token = members::text(request, "token");
-  if (!canvas.authenticate(id, token)) throw AccessRefusal("unknown terminal or token");
+Result<std::string> authenticate(const Canvas& canvas, const Json& request) {
+  members::Reader in(request);
+  const std::string& id = in.text("terminalId");
+  const std::string& token = in.text("token");
+  if (in.refused()) return *in.refused();
+  if (!canvas.authenticate(id, token)) return deny("unknown terminal or token");
   return id;
 }
 
@@ -121,79 +132,83 @@ std::string loggable(const Json& request, const char* key) {
 /// The sender's line of processes, while the process that connected still
 /// runs (the same process: same pid, same start); refuses otherwise, so a
 /// sender that cannot be examined is never taken for the person.
-std::vector<ProcessInfo> examine_sender(const Request& route, const Client& client) {
+Result<std::vector<ProcessInfo>> examine_sender(const Request& route, const Client& client) {
   std::string what = std::string(route.command) + " is for the person at the host: ";
-  if (client.pid <= 0) throw AccessRefusal(what + "the requesting process is not known");
+  if (client.pid <= 0) return deny(what + "the requesting process is not known");
   std::optional<ProcessInfo> now = process_info(client.pid);
   if (!now || now->ended || client.started == 0 || now->start != client.started) {
-    throw AccessRefusal(what + "the requesting process has ended");
+    return deny(what + "the requesting process has ended");
   }
   std::optional<std::vector<ProcessInfo>> chain = ancestry(client.pid);
-  if (!chain) throw AccessRefusal(what + "the requesting process cannot be examined");
+  if (!chain) return deny(what + "the requesting process cannot be examined");
   return std::move(*chain);
 }
 
 /// Refuses a person's request that does not come from the person: from a
 /// process of a recruit, or from one that cannot be examined.
-void require_person(const Request& route, const Client& client, const Canvas& canvas, const TerminalSet& terminals) {
-  if (client.trusted) return;
-  std::optional<std::string> holder = terminals.holder_of(examine_sender(route, client));
-  if (!holder) return;
+Result<void> require_person(const Request& route, const Client& client, const Canvas& canvas,
+                            const TerminalSet& terminals) {
+  if (client.trusted) return {};
+  Result<std::vector<ProcessInfo>> sender = examine_sender(route, client);
+  if (!sender.ok()) return sender.refusal();
+  std::optional<std::string> holder = terminals.holder_of(*sender);
+  if (!holder) return {};
   const TerminalEntry* entry = canvas.terminal(*holder);
-  if (entry != nullptr && entry->persons) return;
-  throw AccessRefusal(std::string(route.command) + " is for the person at the host, not for terminal " + *holder,
-                      *holder);
+  if (entry != nullptr && entry->persons) return {};
+  return deny(std::string(route.command) + " is for the person at the host, not for terminal " + *holder, *holder);
 }
 
 /// Logs a refused request with what was seen of its sender: its pid, the
 /// terminal it proved to be (by its token, or as the holder of its process)
 /// and, when it proved none, the terminal it only claimed.
-void log_refusal(const AccessRefusal& refusal, const Json& request, const std::string& caller, pid_t pid) {
-  std::string proven = refusal.who().empty() ? caller : refusal.who();
+void log_refusal(const Refusal& refusal, const Json& request, const std::string& caller, pid_t pid) {
+  std::string proven = refusal.who.empty() ? caller : refusal.who;
   std::string claimed = proven.empty() ? loggable(request, "terminalId") : std::string();
   std::string sender = pid > 0 ? std::to_string(pid) : std::string("unknown");
   std::string command = loggable(request, "command");
   if (!proven.empty()) {
-    log_event("refused", {{"by", proven}, {"pid", sender}, {"command", command}, {"reason", refusal.text()}});
+    log_event("refused", {{"by", proven}, {"pid", sender}, {"command", command}, {"reason", refusal.text}});
   } else if (!claimed.empty()) {
-    log_event("refused", {{"pid", sender}, {"claimed", claimed}, {"command", command}, {"reason", refusal.text()}});
+    log_event("refused", {{"pid", sender}, {"claimed", claimed}, {"command", command}, {"reason", refusal.text}});
   } else {
-    log_event("refused", {{"pid", sender}, {"command", command}, {"reason", refusal.text()}});
+    log_event("refused", {{"pid", sender}, {"command", command}, {"reason", refusal.text}});
   }
 }
 
 /// Runs a change the state file must keep. When the file cannot be written
-/// (or the change fails half way) the canvas takes back what it changed,
-/// step by step, and nothing the change left for after the commit happens.
-Json run_saved(const std::function<Json(Context&)>& change, Context& ctx, const StateFile& state) {
+/// (or the change is refused half way) the canvas takes back what it
+/// changed, step by step, and nothing the change left for after the commit
+/// happens.
+Result<Json> run_saved(const Serve& change, Context& ctx, const StateFile& state) {
   Canvas::Change recorded(ctx.canvas);
-  Json result = change(ctx);
+  Result<Json> result = change(ctx);
+  if (!result.ok()) return result;
   if (recorded.kept_changed()) {
     if (wire::Status saved = state.save(ctx.canvas); !saved.ok()) {
-      ctx.on_commit.clear();
-      throw Refusal("cannot write the state file, change undone: " + saved.error());
+      return refuse("cannot write the state file, change undone: " + saved.error());
     }
   }
   recorded.keep();
   return result;
 }
 
-/// The reply of `step`, or of the refusal or fault it threw: the one place
-/// where the host's requests, from the socket or the page, fail. A refusal
-/// of access goes to `on_access` (may be null) first.
-Json guarded(const std::function<Json()>& step, const std::function<void(const AccessRefusal&)>& on_access) {
+/// `step`, or the fault it threw as a refusal: exceptions come only from
+/// what the language makes throw (memory, a library's constructor), and
+/// this is the one place that catches them.
+Result<Json> guarded(const std::function<Result<Json>()>& step) {
   try {
     return step();
-  } catch (const AccessRefusal& refusal) {
-    if (on_access) on_access(refusal);
-    return error_reply(refusal.text());
-  } catch (const Refusal& refusal) {
-    return error_reply(refusal.text());
   } catch (const std::exception& e) {
-    return error_reply(std::string("internal error: ") + e.what());
+    return refuse(std::string("internal error: ") + e.what());
   } catch (...) {
-    return error_reply("internal error");
+    return refuse("internal error");
   }
+}
+
+/// The reply to an outcome: {"ok":true,"result":...} or the refusal's error.
+Json reply_to(Result<Json> outcome) {
+  if (!outcome.ok()) return error_reply(outcome.refusal().text);
+  return ok_reply(std::move(*outcome));
 }
 
 }  // namespace
@@ -228,40 +243,56 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   Json request;
   std::string caller;
   Cancel cancel;
-  Json reply = guarded(
-      [&]() -> Json {
-        request = parse_request(line);
-        const Request& family = find_command(members::text(request, "command"));
-        if (family.needs_caller) caller = authenticate(canvas_, request);
-        if (family.from == From::kPerson) require_person(family, client, canvas_, terminals_);
-        const Request& route = find_sub(family, request);
-        const Handler& handler = *handler_of(route);
-        Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
-        Call call{request, caller, client};
-        if (handler.async != nullptr) {
-          cancel = handler.async(ctx, call, client.respond);
-          return nullptr;  // the handler answers
-        }
-        return ok_reply(run(
-            route, [&](Context& c) { return handler.sync(c, call); }, ctx));
-      },
-      [&](const AccessRefusal& refusal) { log_refusal(refusal, request, caller, client.pid); });
-  if (!reply.is_null()) client.respond(reply);
+  bool answered_later = false;
+  Result<Json> outcome = guarded([&]() -> Result<Json> {
+    Result<Json> parsed = parse_request(line);
+    if (!parsed.ok()) return parsed;
+    request = std::move(*parsed);
+    members::Reader in(request);
+    const std::string& command = in.text("command");
+    if (in.refused()) return *in.refused();
+    Result<const Request*> family = find_command(command);
+    if (!family.ok()) return family.refusal();
+    if ((*family)->needs_caller) {
+      Result<std::string> who = authenticate(canvas_, request);
+      if (!who.ok()) return who.refusal();
+      caller = std::move(*who);
+    }
+    if ((*family)->from == From::kPerson) {
+      if (Result<void> person = require_person(**family, client, canvas_, terminals_); !person.ok()) {
+        return person.refusal();
+      }
+    }
+    Result<const Request*> route = find_sub(**family, request);
+    if (!route.ok()) return route.refusal();
+    const Handler& handler = *handler_of(**route);
+    Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
+    Call call{request, caller, client};
+    if (handler.async == nullptr)
+      return run(
+          **route, [&](Context& c) { return handler.sync(c, call); }, ctx);
+    Result<Cancel> waiting = handler.async(ctx, call, client.respond);
+    if (!waiting.ok()) return waiting.refusal();
+    cancel = std::move(*waiting);
+    answered_later = true;
+    return Json();
+  });
+  if (!outcome.ok() && outcome.refusal().access) log_refusal(outcome.refusal(), request, caller, client.pid);
+  if (!answered_later) client.respond(reply_to(std::move(outcome)));
   return cancel;
 }
 
-Json Dispatcher::serve(const catalogue::Request& row, const std::function<Json(Context&)>& serve) {
-  return guarded(
-      [&] {
-        Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
-        return ok_reply(run(row, serve, ctx));
-      },
-      nullptr);
+Json Dispatcher::serve(const catalogue::Request& row, const Serve& serve) {
+  return reply_to(guarded([&] {
+    Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
+    return run(row, serve, ctx);
+  }));
 }
 
-Json Dispatcher::run(const catalogue::Request& row, const std::function<Json(Context&)>& serve, Context& ctx) {
+Result<Json> Dispatcher::run(const catalogue::Request& row, const Serve& serve, Context& ctx) {
   bool keeps = row.effect == catalogue::Effect::kKeeps && state_ != nullptr;
-  Json result = keeps ? run_saved(serve, ctx, *state_) : serve(ctx);
+  Result<Json> result = keeps ? run_saved(serve, ctx, *state_) : serve(ctx);
+  if (!result.ok()) return result;
   for (const auto& effect : ctx.on_commit) effect();
   return result;
 }

@@ -17,6 +17,7 @@
 #include "json_text.h"
 #include "model/canvas.h"
 #include "model/presets.h"
+#include "model/refusal.h"
 #include "terminals/asks.h"
 #include "terminals/terminal_set.h"
 #include "terminals/turn.h"
@@ -64,6 +65,9 @@ struct Client {
 /// What a request works on (handlers.h).
 struct Context;
 
+/// Serves a request, or refuses it.
+using Serve = std::function<Result<Json>(Context&)>;
+
 /// What requests depend on besides the canvas.
 struct HostSettings {
   /// The absolute socket path, handed to recruits.
@@ -96,7 +100,7 @@ class Dispatcher {
   /// state file keeps, saves that (undoing it all when the file cannot be
   /// written); then runs what it left for after that. Returns the reply,
   /// {"ok":true,"result":...} or {"ok":false,"error":...}; never throws.
-  Json serve(const catalogue::Request& row, const std::function<Json(Context&)>& serve);
+  Json serve(const catalogue::Request& row, const Serve& serve);
 
   /// Tells `listener` (null: nobody) of every change from now on.
   void set_listener(CanvasListener* listener);
@@ -107,7 +111,7 @@ class Dispatcher {
 
  private:
   /// Runs `serve` under the row's policy, as serve() describes.
-  Json run(const catalogue::Request& row, const std::function<Json(Context&)>& serve, Context& ctx);
+  Result<Json> run(const catalogue::Request& row, const Serve& serve, Context& ctx);
 
   Canvas& canvas_;
   TerminalSet& terminals_;

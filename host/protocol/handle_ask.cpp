@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "loop/log.h"
-#include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
 
@@ -52,9 +51,9 @@ std::string seconds_text(Clock::duration d) {
 
 /// Asks::start, with the turn's start and end (how long, and why it ended)
 /// in the activity log.
-TurnTicket start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt,
-                      Asks::Done done) {
-  TurnTicket ticket =
+Result<TurnTicket> start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt,
+                              Asks::Done done) {
+  Result<TurnTicket> ticket =
       ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller](AskOutcome outcome) {
         std::string took = seconds_text(outcome.took);
         if (outcome.status < 0) {
@@ -68,21 +67,24 @@ TurnTicket start_turn(Context& ctx, const Call& call, const std::string& name, s
         }
         done(std::move(outcome));
       });
-  log_event("ask", {{"name", name}, {"by", call.caller}});
+  if (ticket.ok()) log_event("ask", {{"name", name}, {"by", call.caller}});
   return ticket;
 }
 
-Cancel ask_one(Context& ctx, const Call& call, const Responder& respond) {
-  const std::string& target = members::text(call.request, "target");
-  const std::string& prompt = members::text(call.request, "prompt");
-  ctx.canvas.peer(call.caller, target);
-  TurnTicket ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
+Result<Cancel> ask_one(Context& ctx, const Call& call, const Responder& respond) {
+  members::Reader in(call.request);
+  const std::string& target = in.text("target");
+  const std::string& prompt = in.text("prompt");
+  if (in.refused()) return *in.refused();
+  if (auto peer = ctx.canvas.peer(call.caller, target); !peer.ok()) return peer.refusal();
+  Result<TurnTicket> ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
     respond(ok_reply(std::move(result)));
   });
-  return cancel_turns(ctx.asks, {std::move(ticket)});
+  if (!ticket.ok()) return ticket.refusal();
+  return cancel_turns(ctx.asks, {std::move(*ticket)});
 }
 
 /// Starts the turn of one batch entry; a refusal fills the entry at once.
@@ -90,25 +92,25 @@ std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std:
                                       const std::string& name, const Json& prompt) {
   std::size_t slot = reply->results.size();
   reply->results.push_back({{"name", name}});
-  try {
-    if (!prompt.is_string()) throw Refusal("prompt must be a string: " + name);
-    ctx.canvas.peer(call.caller, name);
-    TurnTicket ticket =
-        start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
-          Json& entry = reply->results[slot];
-          if (outcome.error.empty()) {
-            add_answer(entry, outcome.answer);
-          } else {
-            entry["error"] = outcome.error;
-          }
-          reply->one_done();
-        });
-    ++reply->open;  // start() never answers before it returns
-    return ticket;
-  } catch (const Refusal& refusal) {
-    reply->results[slot]["error"] = refusal.text();
+  auto refused = [&](const Refusal& refusal) {
+    reply->results[slot]["error"] = refusal.text;
     return std::nullopt;
-  }
+  };
+  if (!prompt.is_string()) return refused(refuse("prompt must be a string: " + name));
+  if (auto peer = ctx.canvas.peer(call.caller, name); !peer.ok()) return refused(peer.refusal());
+  Result<TurnTicket> ticket =
+      start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
+        Json& entry = reply->results[slot];
+        if (outcome.error.empty()) {
+          add_answer(entry, outcome.answer);
+        } else {
+          entry["error"] = outcome.error;
+        }
+        reply->one_done();
+      });
+  if (!ticket.ok()) return refused(ticket.refusal());
+  ++reply->open;  // start() never answers before it returns
+  return std::move(*ticket);
 }
 
 Cancel ask_batch(Context& ctx, const Call& call, const Json& batch, const Responder& respond) {
@@ -124,9 +126,12 @@ Cancel ask_batch(Context& ctx, const Call& call, const Json& batch, const Respon
 
 }  // namespace
 
-Cancel handle_ask(Context& ctx, const Call& call, const Responder& respond) {
-  if (members::has(call.request, "batch")) return ask_batch(ctx, call, members::object(call.request, "batch"), respond);
-  return ask_one(ctx, call, respond);
+Result<Cancel> handle_ask(Context& ctx, const Call& call, const Responder& respond) {
+  members::Reader in(call.request);
+  if (!in.has("batch")) return ask_one(ctx, call, respond);
+  const Json& batch = in.object("batch");
+  if (in.refused()) return *in.refused();
+  return ask_batch(ctx, call, batch, respond);
 }
 
 }  // namespace host

@@ -1,7 +1,6 @@
 // Requests about the shared objects: roles, presets and notes, one handler
 // per subcommand (the dispatcher picks it by the request's `sub`).
 
-#include "model/refusal.h"
 #include "model/text_edit.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -9,108 +8,138 @@
 namespace host {
 namespace {
 
-const std::string& name_of(const Call& call) { return members::text(call.request, "name"); }
-
-Json name_result(const std::string& name) { return {{"name", name}}; }
+/// {"name": name} once `done` went through, else its refusal.
+Result<Json> named(const Result<void>& done, const std::string& name) {
+  if (!done.ok()) return done.refusal();
+  return Json{{"name", name}};
+}
 
 }  // namespace
 
 // --- roles -------------------------------------------------------------------
 
-Json role_list(Context& ctx, const Call&) {
+Result<Json> role_list(Context& ctx, const Call&) {
   Json roles = Json::array();
   for (const std::string& name : ctx.canvas.role_names()) roles.push_back({{"name", name}});
-  return {{"roles", roles}};
+  return Json{{"roles", roles}};
 }
 
-Json role_create(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.create_role(name, members::text(call.request, "prompt"));
-  return name_result(name);
+Result<Json> role_create(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  const std::string& prompt = in.text("prompt");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.create_role(name, prompt), name);
 }
 
-Json role_show(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  return {{"name", name}, {"prompt", ctx.canvas.role(name)}};
+Result<Json> role_show(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  if (in.refused()) return *in.refused();
+  Result<const std::string*> prompt = ctx.canvas.role(name);
+  if (!prompt.ok()) return prompt.refusal();
+  return Json{{"name", name}, {"prompt", **prompt}};
 }
 
-Json role_edit(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.edit_role(name, members::text(call.request, "old"), members::text(call.request, "new"));
-  return name_result(name);
+Result<Json> role_edit(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  const std::string& old_text = in.text("old");
+  const std::string& new_text = in.text("new");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.edit_role(name, old_text, new_text), name);
 }
 
-Json role_write(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.write_role(name, members::text(call.request, "prompt"));
-  return name_result(name);
+Result<Json> role_write(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  const std::string& prompt = in.text("prompt");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.write_role(name, prompt), name);
 }
 
-Json role_delete(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.delete_role(name);
-  return name_result(name);
+Result<Json> role_delete(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.delete_role(name), name);
 }
 
-Json role_assign(Context& ctx, const Call& call) {
-  const std::string& recruit = members::text(call.request, "recruit");
-  bool none = members::optional_flag(call.request, "none");
-  std::optional<std::string> role = members::optional_text(call.request, "role");
-  if (none && role) throw Refusal("give either role or none, not both");
-  if (!none && !role) throw Refusal("missing member: role");
-  ctx.canvas.assign_role(call.caller, recruit, role);
-  return {{"recruit", recruit}, {"role", role ? Json(*role) : Json()}};
+Result<Json> role_assign(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& recruit = in.text("recruit");
+  bool none = in.optional_flag("none");
+  std::optional<std::string> role = in.optional_text("role");
+  if (in.refused()) return *in.refused();
+  if (none && role) return refuse("give either role or none, not both");
+  if (!none && !role) return refuse("missing member: role");
+  if (Result<void> done = ctx.canvas.assign_role(call.caller, recruit, role); !done.ok()) return done.refusal();
+  return Json{{"recruit", recruit}, {"role", role ? Json(*role) : Json()}};
 }
 
 // --- presets -----------------------------------------------------------------
 
-Json preset_list(Context& ctx, const Call&) {
+Result<Json> preset_list(Context& ctx, const Call&) {
   Json presets = Json::array();
   for (const Preset& preset : ctx.presets) presets.push_back({{"name", preset.name}, {"command", preset.command}});
-  return {{"presets", presets}};
+  return Json{{"presets", presets}};
 }
 
 // --- notes -------------------------------------------------------------------
 
-Json note_list(Context& ctx, const Call& call) {
+Result<Json> note_list(Context& ctx, const Call& call) {
   Json notes = Json::array();
   for (const NoteListing& note : ctx.canvas.notes_for(call.caller)) {
     notes.push_back({{"name", note.name}, {"connected", note.connected}});
   }
-  return {{"notes", notes}};
+  return Json{{"notes", notes}};
 }
 
-Json note_create(Context& ctx, const Call& call) {
-  auto name = members::optional_text(call.request, "name");
-  auto content = members::optional_text(call.request, "content");
-  return name_result(ctx.canvas.create_note(call.caller, std::move(name), content.value_or("")));
+Result<Json> note_create(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  std::optional<std::string> name = in.optional_text("name");
+  std::optional<std::string> content = in.optional_text("content");
+  if (in.refused()) return *in.refused();
+  Result<std::string> created = ctx.canvas.create_note(call.caller, std::move(name), content.value_or(""));
+  if (!created.ok()) return created.refusal();
+  return Json{{"name", *created}};
 }
 
-Json note_read(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  auto offset = members::optional_count(call.request, "offset");
-  auto limit = members::optional_count(call.request, "limit");
-  const std::string& content = ctx.canvas.note(call.caller, name);
-  return {
-      {"name", name}, {"content", slice_lines(content, offset.value_or(0), limit)}, {"lines", count_lines(content)}};
+Result<Json> note_read(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  std::optional<std::uint64_t> offset = in.optional_count("offset");
+  std::optional<std::uint64_t> limit = in.optional_count("limit");
+  if (in.refused()) return *in.refused();
+  Result<const std::string*> content = ctx.canvas.note(call.caller, name);
+  if (!content.ok()) return content.refusal();
+  return Json{{"name", name},
+              {"content", slice_lines(**content, offset.value_or(0), limit)},
+              {"lines", count_lines(**content)}};
 }
 
-Json note_write(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.write_note(call.caller, name, members::text(call.request, "content"));
-  return name_result(name);
+Result<Json> note_write(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  const std::string& content = in.text("content");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.write_note(call.caller, name, content), name);
 }
 
-Json note_edit(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.edit_note(call.caller, name, members::text(call.request, "old"), members::text(call.request, "new"));
-  return name_result(name);
+Result<Json> note_edit(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  const std::string& old_text = in.text("old");
+  const std::string& new_text = in.text("new");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.edit_note(call.caller, name, old_text, new_text), name);
 }
 
-Json note_delete(Context& ctx, const Call& call) {
-  const std::string& name = name_of(call);
-  ctx.canvas.delete_note(call.caller, name);
-  return name_result(name);
+Result<Json> note_delete(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  if (in.refused()) return *in.refused();
+  return named(ctx.canvas.delete_note(call.caller, name), name);
 }
 
 }  // namespace host

@@ -6,7 +6,6 @@
 #include <limits>
 
 #include "loop/log.h"
-#include "model/refusal.h"
 #include "model/token.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -19,59 +18,74 @@ namespace {
 
 /// The process whose end takes a joined terminal off the canvas: `pid` of
 /// the request, else the shell the joining client was run for; 0 for none.
-pid_t joined_process(const Call& call) {
-  std::optional<std::uint64_t> given = members::optional_count(call.request, "pid");
+Result<pid_t> joined_process(const Call& call) {
+  members::Reader in(call.request);
+  std::optional<std::uint64_t> given = in.optional_count("pid");
+  if (in.refused()) return *in.refused();
   if (!given) return shell_of(call.client.pid);
   if (*given == 0 || *given > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) {
-    throw Refusal("member pid must be a process id");
+    return refuse("member pid must be a process id");
   }
   return static_cast<pid_t>(*given);
 }
 
 }  // namespace
 
-Json handle_join(Context& ctx, const Call& call) {
-  const std::string& wanted = members::text(call.request, "name");
-  check_name("name", wanted);
-  pid_t shell = joined_process(call);
+Result<Json> handle_join(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& wanted = in.text("name");
+  if (in.refused()) return *in.refused();
+  if (Result<void> valid = check_name("name", wanted); !valid.ok()) return valid.refusal();
+  Result<pid_t> shell = joined_process(call);
+  if (!shell.ok()) return shell.refusal();
   std::string name = ctx.canvas.free_terminal_name(wanted);
   std::string token = new_token();
-  if (shell > 0) {
-    ctx.terminals.shells().watch(shell, name, [&canvas = ctx.canvas, name, token] {
+  if (*shell > 0) {
+    Result<void> watched = ctx.terminals.shells().watch(*shell, name, [&canvas = ctx.canvas, name, token] {
       const TerminalEntry* entry = canvas.terminal(name);
       if (entry == nullptr || entry->token != token) return;  // the name is another terminal's now
       canvas.forget_terminal(name);
       log_event("leave", {{"name", name}});
     });
+    if (!watched.ok()) return watched.refusal();
   }
   ctx.canvas.add_terminal({name, token, true, "", true});
-  log_event("join", {{"name", name}, {"pid", shell > 0 ? std::to_string(shell) : "none"}});
-  return {{"name", name}, {"token", token}};
+  log_event("join", {{"name", name}, {"pid", *shell > 0 ? std::to_string(*shell) : "none"}});
+  return Json{{"name", name}, {"token", token}};
 }
 
-Json handle_ls(Context& ctx, const Call&) { return everything(ctx.canvas, ctx.terminals, ctx.asks); }
+Result<Json> handle_ls(Context& ctx, const Call&) { return everything(ctx.canvas, ctx.terminals, ctx.asks); }
 
-Json handle_send_keys(Context& ctx, const Call& call) {
-  const std::string& name = members::text(call.request, "name");
-  bool literal = members::optional_flag(call.request, "literal");
+Result<Json> handle_send_keys(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  bool literal = in.optional_flag("literal");
+  if (in.refused()) return *in.refused();
   std::vector<std::string> words;
   auto keys = call.request.find("keys");
-  if (keys == call.request.end() || !keys->is_array()) throw Refusal("member keys must be an array of strings");
+  if (keys == call.request.end() || !keys->is_array()) return refuse("member keys must be an array of strings");
   for (const Json& key : *keys) {
-    if (!key.is_string()) throw Refusal("member keys must be an array of strings");
+    if (!key.is_string()) return refuse("member keys must be an array of strings");
     words.push_back(key.get<std::string>());
   }
-  send_keys(screen_terminal(ctx.canvas, ctx.terminals, name), name, words, literal);
-  return {{"name", name}};
+  Result<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, name);
+  if (!terminal.ok()) return terminal.refusal();
+  if (Result<void> sent = send_keys(**terminal, name, words, literal); !sent.ok()) return sent.refusal();
+  return Json{{"name", name}};
 }
 
-Cancel handle_attach(Context& ctx, const Call& call, const Responder&) {
-  if (!call.client.attach) throw Refusal("attach needs a connection of its own");
-  const std::string& name = members::text(call.request, "name");
-  bool read_only = members::optional_flag(call.request, "readOnly");
-  Terminal& terminal = screen_terminal(ctx.canvas, ctx.terminals, name);
-  std::optional<std::uint64_t> rows = members::optional_count(call.request, "rows");
-  std::optional<std::uint64_t> cols = members::optional_count(call.request, "cols");
+Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder&) {
+  if (!call.client.attach) return refuse("attach needs a connection of its own");
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  bool read_only = in.optional_flag("readOnly");
+  if (in.refused()) return *in.refused();
+  Result<Terminal*> found = screen_terminal(ctx.canvas, ctx.terminals, name);
+  if (!found.ok()) return found.refusal();
+  Terminal& terminal = **found;
+  std::optional<std::uint64_t> rows = in.optional_count("rows");
+  std::optional<std::uint64_t> cols = in.optional_count("cols");
+  if (in.refused()) return *in.refused();
   if (!read_only && rows && cols && *rows > 0 && *cols > 0 && *rows < 10000 && *cols < 10000) {
     winsize size{};
     size.ws_row = static_cast<unsigned short>(*rows);
@@ -80,7 +94,7 @@ Cancel handle_attach(Context& ctx, const Call& call, const Responder&) {
   }
   Json result = {{"name", name}, {"rows", terminal.screen().rows()}, {"cols", terminal.screen().cols()}};
   call.client.attach(ok_reply(std::move(result)), name, read_only);
-  return {};  // the connection is the attachment's now
+  return Cancel();  // the connection is the attachment's now
 }
 
 }  // namespace host

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "loop/log.h"
-#include "model/refusal.h"
 #include "model/token.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
@@ -19,22 +18,28 @@ const char* state_word(const TerminalEntry& entry, Terminal* terminal) {
 }
 
 /// The preset named `name`; refuses "no such preset: NAME".
-const Preset& find_preset(const std::vector<Preset>& presets, const std::string& name) {
+Result<const Preset*> find_preset(const std::vector<Preset>& presets, const std::string& name) {
   auto it = std::find_if(presets.begin(), presets.end(), [&](const Preset& p) { return p.name == name; });
-  if (it == presets.end()) throw Refusal("no such preset: " + name);
-  return *it;
+  if (it == presets.end()) return refuse("no such preset: " + name);
+  return &*it;
 }
 
 /// What a recruit runs: `cmd`, else the preset's command, else the user's
 /// shell. An empty command line counts as none; a named preset must exist.
-std::vector<std::string> recruit_argv(const Context& ctx, const std::optional<std::string>& cmd,
-                                      const std::optional<std::string>& preset) {
-  std::string preset_line = preset ? find_preset(ctx.presets, *preset).command : "";
+Result<std::vector<std::string>> recruit_argv(const Context& ctx, const std::optional<std::string>& cmd,
+                                              const std::optional<std::string>& preset) {
+  std::string preset_line;
+  if (preset) {
+    Result<const Preset*> found = find_preset(ctx.presets, *preset);
+    if (!found.ok()) return found.refusal();
+    preset_line = (*found)->command;
+  }
   std::string line = cmd && !cmd->empty() ? *cmd : preset_line;
-  if (line.empty()) return {ctx.settings.shell};
-  return {"/bin/sh", "-c", line};
+  if (line.empty()) return std::vector<std::string>{ctx.settings.shell};
+  return std::vector<std::string>{"/bin/sh", "-c", line};
 }
 
+/// What recruit `name` starts with; `role`, when given, exists.
 Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std::string& name,
                     const std::string& token, const std::optional<std::string>& role) {
   Launch launch;
@@ -46,7 +51,7 @@ Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std
                 {"TERM", "xterm-256color"}};
   if (role) {
     launch.env.emplace_back("WELKMORA_ROLE", *role);
-    launch.env.emplace_back("WELKMORA_ROLE_PROMPT", ctx.canvas.role(*role));
+    launch.env.emplace_back("WELKMORA_ROLE_PROMPT", **ctx.canvas.role(*role));
   }
   launch.rows = ctx.settings.rows;
   launch.cols = ctx.settings.cols;
@@ -61,7 +66,7 @@ Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std
 
 }  // namespace
 
-Json handle_list(Context& ctx, const Call& call) {
+Result<Json> handle_list(Context& ctx, const Call& call) {
   Json agents = Json::array();
   for (const std::string& name : ctx.canvas.peers(call.caller)) {
     const TerminalEntry& entry = *ctx.canvas.terminal(name);
@@ -73,24 +78,31 @@ Json handle_list(Context& ctx, const Call& call) {
   for (const NoteListing& note : ctx.canvas.notes_for(call.caller)) {
     notes.push_back({{"name", note.name}, {"connected", note.connected}});
   }
-  return {{"agents", agents}, {"notes", notes}};
+  return Json{{"agents", agents}, {"notes", notes}};
 }
 
-Json handle_check(Context& ctx, const Call& call) {
-  const std::string& target = members::text(call.request, "target");
-  const TerminalEntry& entry = ctx.canvas.peer(call.caller, target);
-  Terminal* terminal = entry.joined ? nullptr : ctx.terminals.find(target);
-  if (terminal == nullptr) throw Refusal("no screen of a joined shell: " + target);
-  Json result = {{"output", terminal->screen_text()}, {"awaitingInput", false}, {"state", state_word(entry, terminal)}};
+Result<Json> handle_check(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& target = in.text("target");
+  if (in.refused()) return *in.refused();
+  Result<const TerminalEntry*> entry = ctx.canvas.peer(call.caller, target);
+  if (!entry.ok()) return entry.refusal();
+  Terminal* terminal = (*entry)->joined ? nullptr : ctx.terminals.find(target);
+  if (terminal == nullptr) return refuse("no screen of a joined shell: " + target);
+  Json result = {
+      {"output", terminal->screen_text()}, {"awaitingInput", false}, {"state", state_word(**entry, terminal)}};
   if (terminal->exited()) result["exitCode"] = *terminal->exit_code();
   return result;
 }
 
-Json handle_connect(Context& ctx, const Call& call) {
-  const std::string& from = members::text(call.request, "from");
-  const std::string& to = members::text(call.request, "to");
-  bool created = ctx.canvas.connect(call.caller, from, to);
-  return {{"from", from}, {"to", to}, {"created", created}};
+Result<Json> handle_connect(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& from = in.text("from");
+  const std::string& to = in.text("to");
+  if (in.refused()) return *in.refused();
+  Result<bool> created = ctx.canvas.connect(call.caller, from, to);
+  if (!created.ok()) return created.refusal();
+  return Json{{"from", from}, {"to", to}, {"created", *created}};
 }
 
 void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by) {
@@ -102,43 +114,52 @@ void dismiss_terminal(Context& ctx, const std::string& name, const std::string& 
   });
 }
 
-Json handle_dismiss(Context& ctx, const Call& call) {
-  const std::string& name = members::text(call.request, "name");
-  if (name == call.caller) throw Refusal("cannot dismiss yourself: " + name);
-  if (ctx.canvas.peer(call.caller, name).persons)
-    throw Refusal("cannot dismiss " + name + ": it is the person's shell");
+Result<Json> handle_dismiss(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  const std::string& name = in.text("name");
+  if (in.refused()) return *in.refused();
+  if (name == call.caller) return refuse("cannot dismiss yourself: " + name);
+  Result<const TerminalEntry*> peer = ctx.canvas.peer(call.caller, name);
+  if (!peer.ok()) return peer.refusal();
+  if ((*peer)->persons) return refuse("cannot dismiss " + name + ": it is the person's shell");
   dismiss_terminal(ctx, name, call.caller);
-  return {{"name", name}};
+  return Json{{"name", name}};
 }
 
-std::string recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
-  check_name("codename", recruit.codename);
-  if (recruit.role) ctx.canvas.role(*recruit.role);
-  std::vector<std::string> argv = recruit_argv(ctx, recruit.cmd, recruit.preset);
+Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
+  if (Result<void> valid = check_name("codename", recruit.codename); !valid.ok()) return valid.refusal();
+  if (recruit.role) {
+    if (auto role = ctx.canvas.role(*recruit.role); !role.ok()) return role.refusal();
+  }
+  Result<std::vector<std::string>> argv = recruit_argv(ctx, recruit.cmd, recruit.preset);
+  if (!argv.ok()) return argv.refusal();
 
   std::string name = ctx.canvas.free_terminal_name(recruit.codename);
   std::string token = new_token();
-  std::string command = argv.back();
-  ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
+  std::string command = argv->back();
+  Result<Terminal*> started = ctx.terminals.start(name, recruit_spec(ctx, std::move(*argv), name, token, recruit.role));
+  if (!started.ok()) return started.refusal();
   ctx.canvas.add_terminal({name, token, false, recruit.role.value_or("")});
   log_event("recruit", {{"name", name}, {"by", by}, {"command", command}});
   return name;
 }
 
-Json handle_recruit(Context& ctx, const Call& call) {
-  Recruit recruit{members::text(call.request, "name"), members::optional_text(call.request, "role"),
-                  members::optional_text(call.request, "preset"), members::optional_text(call.request, "cmd")};
-  std::string name = recruit_terminal(ctx, recruit, call.caller);
-  ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(name));
-  return {{"name", name}};
+Result<Json> handle_recruit(Context& ctx, const Call& call) {
+  members::Reader in(call.request);
+  Recruit recruit{in.text("name"), in.optional_text("role"), in.optional_text("preset"), in.optional_text("cmd")};
+  if (in.refused()) return *in.refused();
+  Result<std::string> name = recruit_terminal(ctx, recruit, call.caller);
+  if (!name.ok()) return name.refusal();
+  ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(*name));
+  return Json{{"name", *name}};
 }
 
-Json handle_debug(Context& ctx, const Call& call) {
+Result<Json> handle_debug(Context& ctx, const Call& call) {
   auto id = call.request.find("terminalId");
   auto token = call.request.find("token");
   bool known = id != call.request.end() && id->is_string() && token != call.request.end() && token->is_string() &&
                ctx.canvas.authenticate(id->get_ref<const std::string&>(), token->get_ref<const std::string&>());
-  return {{"host", "welkmora-host"}, {"authenticated", known}};
+  return Json{{"host", "welkmora-host"}, {"authenticated", known}};
 }
 
 }  // namespace host

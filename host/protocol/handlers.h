@@ -1,8 +1,8 @@
 #pragma once
 // The handlers of the request commands, one per `command` word, and what
 // they share. A handler reads the request's members, works on the canvas and
-// the terminals, and returns the reply's `result`; it refuses by throwing
-// host::Refusal. The dispatcher has checked the envelope and the caller.
+// the terminals, and returns the reply's `result` or its refusal. The
+// dispatcher has checked the envelope and the caller.
 
 #include <functional>
 #include <optional>
@@ -44,50 +44,50 @@ struct Recruit {
 /// Starts a recruit for `by` and puts it on the canvas, roped to nobody;
 /// returns its name (the codename, or with "-2", "-3", ... when that is
 /// taken).
-std::string recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by);
+Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by);
 /// Takes terminal `name` off the canvas; once the change is kept, ends its
 /// turn and hangs it up, and logs that `by` dismissed it.
 void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by);
 
-/// Answers at once with the result.
-using SyncHandler = Json (*)(Context& ctx, const Call& call);
+/// Answers at once with the result, or refuses.
+using SyncHandler = Result<Json> (*)(Context& ctx, const Call& call);
 /// Answers through `respond`, now or later, and returns what cancels the
-/// wait (empty when nothing waits); may still refuse by throwing before it
-/// has kept `respond`.
-using AsyncHandler = Cancel (*)(Context& ctx, const Call& call, const Responder& respond);
+/// wait (empty when nothing waits); or refuses, without having kept
+/// `respond`.
+using AsyncHandler = Result<Cancel> (*)(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_terminals.cpp
-Json handle_list(Context& ctx, const Call& call);
-Json handle_check(Context& ctx, const Call& call);
-Json handle_connect(Context& ctx, const Call& call);
-Json handle_dismiss(Context& ctx, const Call& call);
-Json handle_recruit(Context& ctx, const Call& call);
-Json handle_debug(Context& ctx, const Call& call);
+Result<Json> handle_list(Context& ctx, const Call& call);
+Result<Json> handle_check(Context& ctx, const Call& call);
+Result<Json> handle_connect(Context& ctx, const Call& call);
+Result<Json> handle_dismiss(Context& ctx, const Call& call);
+Result<Json> handle_recruit(Context& ctx, const Call& call);
+Result<Json> handle_debug(Context& ctx, const Call& call);
 
 // handle_person.cpp: the person's requests (welkmora-host's own commands)
-Json handle_join(Context& ctx, const Call& call);
-Json handle_ls(Context& ctx, const Call& call);
-Json handle_send_keys(Context& ctx, const Call& call);
-Cancel handle_attach(Context& ctx, const Call& call, const Responder& respond);
+Result<Json> handle_join(Context& ctx, const Call& call);
+Result<Json> handle_ls(Context& ctx, const Call& call);
+Result<Json> handle_send_keys(Context& ctx, const Call& call);
+Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_ask.cpp
-Cancel handle_ask(Context& ctx, const Call& call, const Responder& respond);
+Result<Cancel> handle_ask(Context& ctx, const Call& call, const Responder& respond);
 
 // handle_objects.cpp: the families that pick their operation by `sub`
-Json role_list(Context& ctx, const Call& call);
-Json role_create(Context& ctx, const Call& call);
-Json role_show(Context& ctx, const Call& call);
-Json role_edit(Context& ctx, const Call& call);
-Json role_write(Context& ctx, const Call& call);
-Json role_delete(Context& ctx, const Call& call);
-Json role_assign(Context& ctx, const Call& call);
-Json preset_list(Context& ctx, const Call& call);
-Json note_list(Context& ctx, const Call& call);
-Json note_create(Context& ctx, const Call& call);
-Json note_read(Context& ctx, const Call& call);
-Json note_write(Context& ctx, const Call& call);
-Json note_edit(Context& ctx, const Call& call);
-Json note_delete(Context& ctx, const Call& call);
+Result<Json> role_list(Context& ctx, const Call& call);
+Result<Json> role_create(Context& ctx, const Call& call);
+Result<Json> role_show(Context& ctx, const Call& call);
+Result<Json> role_edit(Context& ctx, const Call& call);
+Result<Json> role_write(Context& ctx, const Call& call);
+Result<Json> role_delete(Context& ctx, const Call& call);
+Result<Json> role_assign(Context& ctx, const Call& call);
+Result<Json> preset_list(Context& ctx, const Call& call);
+Result<Json> note_list(Context& ctx, const Call& call);
+Result<Json> note_create(Context& ctx, const Call& call);
+Result<Json> note_read(Context& ctx, const Call& call);
+Result<Json> note_write(Context& ctx, const Call& call);
+Result<Json> note_edit(Context& ctx, const Call& call);
+Result<Json> note_delete(Context& ctx, const Call& call);
 
 /// {"ok":true,"result":result}.
 Json ok_reply(Json result);

@@ -1,61 +1,78 @@
 #include "protocol/members.h"
 
-#include "model/refusal.h"
-
 namespace host::members {
-namespace {
 
 using wire::Json;
 
-/// The member `key`, or null when absent.
-const Json* find(const Json& request, const char* key) {
-  auto it = request.find(key);
-  return it == request.end() ? nullptr : &*it;
-}
+namespace {
 
-[[noreturn]] void mistyped(const char* key, const char* type) {
-  throw Refusal(std::string("member ") + key + " must be " + type);
-}
-
-const Json& required(const Json& request, const char* key) {
-  const Json* value = find(request, key);
-  if (value == nullptr) throw Refusal(std::string("missing member: ") + key);
-  return *value;
-}
+const std::string kNoText;
+const Json kNoObject = Json::object();
 
 }  // namespace
 
-const std::string& text(const Json& request, const char* key) {
-  const Json& value = required(request, key);
-  if (!value.is_string()) mistyped(key, "a string");
-  return value.get_ref<const std::string&>();
+const Json* Reader::find(const char* key) const {
+  auto it = request_.find(key);
+  return it == request_.end() ? nullptr : &*it;
 }
 
-std::optional<std::string> optional_text(const Json& request, const char* key) {
-  if (!has(request, key)) return std::nullopt;
-  return text(request, key);
+void Reader::refuse(std::string text) {
+  if (!refused_) refused_ = host::refuse(std::move(text));
 }
 
-std::optional<std::uint64_t> optional_count(const Json& request, const char* key) {
-  const Json* value = find(request, key);
+void Reader::mistyped(const char* key, const char* type) { refuse(std::string("member ") + key + " must be " + type); }
+
+const std::string& Reader::text(const char* key) {
+  const Json* value = find(key);
+  if (value == nullptr) {
+    refuse(std::string("missing member: ") + key);
+    return kNoText;
+  }
+  if (!value->is_string()) {
+    mistyped(key, "a string");
+    return kNoText;
+  }
+  return value->get_ref<const std::string&>();
+}
+
+std::optional<std::string> Reader::optional_text(const char* key) {
+  if (!has(key)) return std::nullopt;
+  return text(key);
+}
+
+std::optional<std::uint64_t> Reader::optional_count(const char* key) {
+  const Json* value = find(key);
   if (value == nullptr) return std::nullopt;
-  if (!value->is_number_unsigned()) mistyped(key, "an unsigned integer");
+  if (!value->is_number_unsigned()) {
+    mistyped(key, "an unsigned integer");
+    return std::nullopt;
+  }
   return value->get<std::uint64_t>();
 }
 
-bool optional_flag(const Json& request, const char* key) {
-  const Json* value = find(request, key);
+bool Reader::optional_flag(const char* key) {
+  const Json* value = find(key);
   if (value == nullptr) return false;
-  if (!value->is_boolean()) mistyped(key, "a boolean");
+  if (!value->is_boolean()) {
+    mistyped(key, "a boolean");
+    return false;
+  }
   return value->get<bool>();
 }
 
-const Json& object(const Json& request, const char* key) {
-  const Json& value = required(request, key);
-  if (!value.is_object()) mistyped(key, "an object");
-  return value;
+const Json& Reader::object(const char* key) {
+  const Json* value = find(key);
+  if (value == nullptr) {
+    refuse(std::string("missing member: ") + key);
+    return kNoObject;
+  }
+  if (!value->is_object()) {
+    mistyped(key, "an object");
+    return kNoObject;
+  }
+  return *value;
 }
 
-bool has(const Json& request, const char* key) { return find(request, key) != nullptr; }
+bool Reader::has(const char* key) const { return find(key) != nullptr; }
 
 }  // namespace host::members

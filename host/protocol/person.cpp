@@ -56,33 +56,34 @@ Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks) 
   return {{"terminals", std::move(list)}, {"notes", std::move(notes)}};
 }
 
-Terminal& screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name) {
+Result<Terminal*> screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name) {
   const TerminalEntry* entry = canvas.terminal(name);
-  if (entry == nullptr) throw Refusal("no such terminal: " + std::string(name));
+  if (entry == nullptr) return refuse("no such terminal: " + std::string(name));
   Terminal* terminal = entry->joined ? nullptr : terminals.find(name);
-  if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + std::string(name));
-  return *terminal;
+  if (terminal == nullptr) return refuse("cannot type into a joined shell: " + std::string(name));
+  return terminal;
 }
 
-void require_typable(const Terminal& terminal, std::string_view name, std::size_t adding) {
-  if (!terminal.open()) throw Refusal("program has ended: " + std::string(name));
+Result<void> require_typable(const Terminal& terminal, std::string_view name, std::size_t adding) {
+  if (!terminal.open()) return refuse("program has ended: " + std::string(name));
   if (adding > Terminal::kMaxPendingInput) {
-    throw Refusal("input too long: " + std::to_string(adding) + " bytes, at most " +
+    return refuse("input too long: " + std::to_string(adding) + " bytes, at most " +
                   std::to_string(Terminal::kMaxPendingInput));
   }
   if (terminal.pending_input() + std::max(adding, kInputHeadroom) > Terminal::kMaxPendingInput) {
-    throw Refusal("terminal is not reading its input: " + std::string(name));
+    return refuse("terminal is not reading its input: " + std::string(name));
   }
+  return {};
 }
 
-void send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
+Result<void> send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
   std::vector<std::optional<KeyPress>> keys;
   std::size_t adding = 0;
   for (const std::string& word : words) {
     keys.push_back(literal ? std::nullopt : parse_key(word));
     adding += keys.back() ? kLongestKey : word.size();
   }
-  require_typable(terminal, name, adding);
+  if (Result<void> typable = require_typable(terminal, name, adding); !typable.ok()) return typable;
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (keys[i]) {
       terminal.screen().press(*keys[i]);
@@ -90,6 +91,7 @@ void send_keys(Terminal& terminal, std::string_view name, const std::vector<std:
       terminal.send(words[i]);
     }
   }
+  return {};
 }
 
 }  // namespace host

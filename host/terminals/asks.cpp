@@ -44,21 +44,21 @@ Asks::~Asks() {
   for (auto& [name, turn] : turns_) timers_.cancel(turn.timer);
 }
 
-TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done done) {
+Result<TurnTicket> Asks::start(const std::string& name, std::string_view prompt, Done done) {
   Terminal* terminal = terminals_.find(name);
-  if (terminal == nullptr) throw Refusal("cannot type into a joined shell: " + name);
-  if (terminal->exited() || !terminal->open()) throw Refusal("program has ended: " + name);
-  if (busy(name)) throw Refusal("busy with another ask: " + name);
+  if (terminal == nullptr) return refuse("cannot type into a joined shell: " + name);
+  if (terminal->exited() || !terminal->open()) return refuse("program has ended: " + name);
+  if (busy(name)) return refuse("busy with another ask: " + name);
   std::string typed = typed_prompt(prompt);
   if (typed.size() > Terminal::kMaxPendingInput) {
-    throw Refusal("prompt too long: " + std::to_string(typed.size()) + " bytes, at most " +
+    return refuse("prompt too long: " + std::to_string(typed.size()) + " bytes, at most " +
                   std::to_string(Terminal::kMaxPendingInput));
   }
   if (terminal->pending_input() + std::max(typed.size(), kInputHeadroom) > Terminal::kMaxPendingInput) {
-    throw Refusal("terminal is not reading its input: " + name);
+    return refuse("terminal is not reading its input: " + name);
   }
   if (typed.size() > kMaxLinePrompt && terminal->line_mode()) {
-    throw Refusal("prompt too long for a terminal line: " + std::to_string(typed.size()) + " bytes, at most " +
+    return refuse("prompt too long for a terminal line: " + std::to_string(typed.size()) + " bytes, at most " +
                   std::to_string(kMaxLinePrompt));
   }
 
@@ -80,7 +80,7 @@ TurnTicket Asks::start(const std::string& name, std::string_view prompt, Done do
   Turn& placed = it->second;
   arm(it->first, placed, type_when_ready(placed, now) ? placed.tracker.enter_due() : now + rule_.held_poll);
   if (listener_) listener_(name);
-  return {name, serial};
+  return TurnTicket{name, serial};
 }
 
 bool Asks::type_when_ready(Turn& turn, Clock::time_point now) {

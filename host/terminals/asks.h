@@ -70,11 +70,11 @@ class Asks {
   Asks& operator=(const Asks&) = delete;
 
   /// Types `prompt` into terminal `name` and calls `done` once its turn is
-  /// over, never before start() returns. Refuses (host::Refusal) a shell
+  /// over, never before start() returns. Refuses a shell
   /// that joined (it has no terminal to type into), a program that has
   /// ended, a terminal that is in another turn, and a prompt over
   /// kMaxLinePrompt bytes for a terminal in line mode.
-  TurnTicket start(const std::string& name, std::string_view prompt, Done done);
+  Result<TurnTicket> start(const std::string& name, std::string_view prompt, Done done);
 
   /// Ends the turn of `ticket` at once, if it still runs, with what it has
   /// produced so far (reason "cancelled"): its asker has gone. Nothing more

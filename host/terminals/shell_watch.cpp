@@ -11,14 +11,14 @@
 
 namespace host {
 
-void ShellWatch::watch(pid_t pid, const std::string& name, std::function<void()> gone) {
+Result<void> ShellWatch::watch(pid_t pid, const std::string& name, std::function<void()> gone) {
   forget(name);
   auto it = processes_.find(pid);
   if (it == processes_.end()) {
     // Close-on-exec by the kernel's own rule for pidfds.
     wire::UniqueFd fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (!fd && errno == ESRCH) throw Refusal("the process that joined has ended: " + std::to_string(pid));
-    if (!fd) throw Refusal("cannot watch the process that joined: " + wire::os_error_text(errno));
+    if (!fd && errno == ESRCH) return refuse("the process that joined has ended: " + std::to_string(pid));
+    if (!fd) return refuse("cannot watch the process that joined: " + wire::os_error_text(errno));
     Process process;
     process.watch = reactor_.watch(fd.get(), POLLIN, [this, pid](unsigned) { ended(pid); });
     process.pidfd = std::move(fd);
@@ -26,6 +26,7 @@ void ShellWatch::watch(pid_t pid, const std::string& name, std::function<void()>
   }
   it->second.waiting[name] = std::move(gone);
   by_name_[name] = pid;
+  return {};
 }
 
 void ShellWatch::forget(const std::string& name) {

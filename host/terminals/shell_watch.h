@@ -11,6 +11,7 @@
 #include <string>
 
 #include "loop/reactor.h"
+#include "model/refusal.h"
 #include "unique_fd.h"
 
 namespace host {
@@ -22,9 +23,9 @@ class ShellWatch {
   ShellWatch& operator=(const ShellWatch&) = delete;
 
   /// Calls `gone` once process `pid` has ended, for the terminal `name`
-  /// (which replaces an earlier watch of that name). Throws host::Refusal
-  /// when the process has ended already or cannot be watched.
-  void watch(pid_t pid, const std::string& name, std::function<void()> gone);
+  /// (which replaces an earlier watch of that name); refuses when the
+  /// process has ended already or cannot be watched.
+  Result<void> watch(pid_t pid, const std::string& name, std::function<void()> gone);
   /// Stops watching for `name`.
   void forget(const std::string& name);
   /// Descriptors held: one per process watched.

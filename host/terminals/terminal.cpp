@@ -88,15 +88,15 @@ int exec_outcome(int report_fd) {
 
 }  // namespace
 
-std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor) {
-  if (launch.argv.empty() || !launch.argv[0].starts_with('/')) throw Refusal("no program to start");
+Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor& reactor) {
+  if (launch.argv.empty() || !launch.argv[0].starts_with('/')) return refuse("no program to start");
   std::vector<std::string> args = launch.argv;
   std::vector<std::string> env = child_environment(launch);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
   std::string cgroup_procs = launch.cgroup.empty() ? std::string() : launch.cgroup + "/cgroup.procs";
 
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) throw Refusal("cannot start a terminal: " + wire::os_error_text(errno));
+  if (pipe2(report, O_CLOEXEC) != 0) return refuse("cannot start a terminal: " + wire::os_error_text(errno));
   wire::UniqueFd report_read(report[0]), report_write(report[1]);
 
   winsize size{};
@@ -104,7 +104,7 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor
   size.ws_col = static_cast<unsigned short>(launch.cols);
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid < 0) throw Refusal("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
+  if (pid < 0) return refuse("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
   if (pid == 0) {
     exec_child(argv.data(), envp.data(), report_write.get(), cgroup_procs.empty() ? nullptr : cgroup_procs.c_str());
   }
@@ -116,15 +116,17 @@ std::unique_ptr<Terminal> Terminal::start(const Launch& launch, Reactor& reactor
   if (int err = exec_outcome(report_read.get()); err != 0) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    throw Refusal("cannot start " + launch.argv[0] + ": " + wire::os_error_text(err));
+    return refuse("cannot start " + launch.argv[0] + ": " + wire::os_error_text(err));
   }
+  // The constructor throws what it cannot do (the reactor's watch, memory):
+  // the one place where that turns into a refusal.
   try {
     return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols, reactor));
   } catch (const std::exception& e) {
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    throw Refusal(std::string("cannot start a terminal: ") + e.what());
+    return refuse(std::string("cannot start a terminal: ") + e.what());
   }
 }
 

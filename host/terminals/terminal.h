@@ -19,6 +19,7 @@
 #include "loop/clock.h"
 #include "loop/listeners.h"
 #include "loop/reactor.h"
+#include "model/refusal.h"
 #include "terminals/process_info.h"
 #include "terminals/pty_state.h"
 #include "terminals/screen.h"
@@ -43,9 +44,9 @@ struct Launch {
 
 class Terminal {
  public:
-  /// Starts `launch` in a new pty watched by `reactor`. Throws host::Refusal
-  /// when the program cannot be started.
-  static std::unique_ptr<Terminal> start(const Launch& launch, Reactor& reactor);
+  /// Starts `launch` in a new pty watched by `reactor`; refuses when the
+  /// program cannot be started.
+  static Result<std::unique_ptr<Terminal>> start(const Launch& launch, Reactor& reactor);
   ~Terminal();
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;

@@ -48,20 +48,18 @@ TerminalSet::~TerminalSet() {
   for (auto& terminal : leaving_) terminal->kill_now();
 }
 
-Terminal& TerminalSet::start(const std::string& name, const Launch& launch) {
+Result<Terminal*> TerminalSet::start(const std::string& name, const Launch& launch) {
   Launch grouped = launch;
   if (cgroups_) grouped.cgroup = cgroups_->add().value_or("");
-  std::unique_ptr<Terminal> terminal;
-  try {
-    terminal = Terminal::start(grouped, reactor_);
-  } catch (...) {
+  Result<std::unique_ptr<Terminal>> terminal = Terminal::start(grouped, reactor_);
+  if (!terminal.ok()) {
     if (!grouped.cgroup.empty()) Cgroups::remove(grouped.cgroup);
-    throw;
+    return terminal.refusal();
   }
-  if (!grouped.cgroup.empty()) groups_[terminal->pid()] = grouped.cgroup;
-  Terminal& ref = *terminal;
-  listed_[name] = std::move(terminal);
-  return ref;
+  if (!grouped.cgroup.empty()) groups_[(*terminal)->pid()] = grouped.cgroup;
+  Terminal* started = terminal->get();
+  listed_[name] = std::move(*terminal);
+  return started;
 }
 
 Terminal* TerminalSet::find(std::string_view name) {

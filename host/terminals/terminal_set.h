@@ -25,9 +25,9 @@ class TerminalSet {
   /// program has to end before it is killed.
   TerminalSet(Reactor& reactor, std::chrono::milliseconds grace) : reactor_(reactor), grace_(grace), shells_(reactor) {}
 
-  /// Starts `launch` as terminal `name`, which must not be taken. Throws
-  /// host::Refusal when it cannot be started.
-  Terminal& start(const std::string& name, const Launch& launch);
+  /// Starts `launch` as terminal `name`, which must not be taken; refuses
+  /// when it cannot be started.
+  Result<Terminal*> start(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
   /// The name of a listed terminal that the process whose `ancestry` this
   /// is belongs to (see Terminal::holds), if any.

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "catalogue.h"
-#include "model/refusal.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
 #include "protocol/person.h"
@@ -28,34 +27,41 @@ constexpr std::pair<std::string_view, Key> kKeys[] = {
     {"PageUp", Key::kPageUp}, {"PageDown", Key::kPageDown},
 };
 
-Item item_of(const Json& message, const char* key) {
-  const std::string& id = members::text(message, key);
+Result<Item> item_of(const Json& message, const char* key) {
+  members::Reader in(message);
+  const std::string& id = in.text(key);
+  if (in.refused()) return *in.refused();
   std::optional<Item> item = parse_item_id(id);
-  if (!item) throw Refusal("not an item: " + id);
-  return *item;
+  if (!item) return refuse("not an item: " + id);
+  return std::move(*item);
 }
 
 /// The terminal that `id` names, with a screen to type into.
-Terminal& typed_terminal(Context& ctx, const Json& message) {
-  Item item = item_of(message, "id");
-  if (item.kind != ItemKind::kTerminal) throw Refusal("no such terminal: " + item.name);
-  Terminal& terminal = screen_terminal(ctx.canvas, ctx.terminals, item.name);
-  require_typable(terminal, item.name);
+Result<Terminal*> typed_terminal(Context& ctx, const Json& message) {
+  Result<Item> item = item_of(message, "id");
+  if (!item.ok()) return item.refusal();
+  if (item->kind != ItemKind::kTerminal) return refuse("no such terminal: " + item->name);
+  Result<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, item->name);
+  if (!terminal.ok()) return terminal;
+  if (Result<void> typable = require_typable(**terminal, item->name); !typable.ok()) return typable.refusal();
   return terminal;
 }
 
 /// The modifiers held, from the flags "shift", "alt" and "ctrl".
-unsigned modifiers_of(const Json& message) {
-  return (members::optional_flag(message, "shift") ? kShift : 0) |
-         (members::optional_flag(message, "alt") ? kMeta : 0) | (members::optional_flag(message, "ctrl") ? kCtrl : 0);
+unsigned modifiers_of(members::Reader& in) {
+  unsigned shift = in.optional_flag("shift") ? kShift : 0;
+  unsigned alt = in.optional_flag("alt") ? kMeta : 0;
+  return shift | alt | (in.optional_flag("ctrl") ? kCtrl : 0);
 }
 
 /// The key of a browser's key event: a key by its name (Enter, ArrowUp,
 /// F5, ...) or one character, with the modifiers held.
-KeyPress key_of(const Json& message) {
-  const std::string& name = members::text(message, "key");
+Result<KeyPress> key_of(const Json& message) {
+  members::Reader in(message);
+  const std::string& name = in.text("key");
   KeyPress press;
-  press.modifiers = modifiers_of(message);
+  press.modifiers = modifiers_of(in);
+  if (in.refused()) return *in.refused();
   for (auto [key_name, key] : kKeys) {
     if (key_name == name) {
       press.key = key;
@@ -72,7 +78,7 @@ KeyPress key_of(const Json& message) {
   }
   std::size_t end = 0;
   char32_t c = name.empty() ? 0 : wire::next_code_point(name, end);
-  if (name.empty() || end != name.size()) throw Refusal("unknown key: " + name);
+  if (name.empty() || end != name.size()) return refuse("unknown key: " + name);
   // Ctrl with a letter is that letter's control code, whatever the case.
   if ((press.modifiers & kCtrl) != 0 && c >= 'A' && c <= 'Z') c = c - 'A' + 'a';
   press.character = c;
@@ -80,9 +86,10 @@ KeyPress key_of(const Json& message) {
 }
 
 /// The unsigned integer `key` of `message`, at most `most`.
-int bounded(const Json& message, const char* key, std::uint64_t most) {
-  std::optional<std::uint64_t> n = members::optional_count(message, key);
-  if (!n || *n > most) throw Refusal(std::string("mouse needs ") + key + " from 0 to " + std::to_string(most));
+Result<int> bounded(members::Reader& in, const char* key, std::uint64_t most) {
+  std::optional<std::uint64_t> n = in.optional_count(key);
+  if (in.refused()) return *in.refused();
+  if (!n || *n > most) return refuse(std::string("mouse needs ") + key + " from 0 to " + std::to_string(most));
   return static_cast<int>(*n);
 }
 
@@ -91,63 +98,101 @@ int bounded(const Json& message, const char* key, std::uint64_t most) {
 /// wheel) and whether it went down, with the modifiers held. The screen
 /// encodes it as the program asked; a cell off the screen is taken to its
 /// edge.
-Json mouse(Context& ctx, const Json& message) {
-  Terminal& terminal = typed_terminal(ctx, message);
-  int row = bounded(message, "row", kMaxRows), col = bounded(message, "col", kMaxCols);
-  int button = bounded(message, "button", 5);
-  terminal.screen().mouse(row, col, button, members::optional_flag(message, "pressed"), modifiers_of(message));
+Result<Json> mouse(Context& ctx, const Json& message) {
+  Result<Terminal*> terminal = typed_terminal(ctx, message);
+  if (!terminal.ok()) return terminal.refusal();
+  members::Reader in(message);
+  Result<int> row = bounded(in, "row", kMaxRows);
+  if (!row.ok()) return row.refusal();
+  Result<int> col = bounded(in, "col", kMaxCols);
+  if (!col.ok()) return col.refusal();
+  Result<int> button = bounded(in, "button", 5);
+  if (!button.ok()) return button.refusal();
+  bool pressed = in.optional_flag("pressed");
+  unsigned modifiers = modifiers_of(in);
+  if (in.refused()) return *in.refused();
+  (*terminal)->screen().mouse(*row, *col, *button, pressed, modifiers);
   return Json::object();
 }
 
-Json text(Context& ctx, const Json& message) {
-  typed_terminal(ctx, message).send(members::text(message, "text"));
+/// Sends what the `text` member holds to the typed terminal with `type`.
+template <class Type>
+Result<Json> typed_text(Context& ctx, const Json& message, Type type) {
+  Result<Terminal*> terminal = typed_terminal(ctx, message);
+  if (!terminal.ok()) return terminal.refusal();
+  members::Reader in(message);
+  const std::string& text = in.text("text");
+  if (in.refused()) return *in.refused();
+  type(**terminal, text);
   return Json::object();
 }
 
-Json key(Context& ctx, const Json& message) {
-  typed_terminal(ctx, message).screen().press(key_of(message));
-  return Json::object();
+Result<Json> text(Context& ctx, const Json& message) {
+  return typed_text(ctx, message, [](Terminal& t, const std::string& text) { t.send(text); });
 }
 
-Json paste(Context& ctx, const Json& message) {
-  typed_terminal(ctx, message).screen().paste(members::text(message, "text"));
+Result<Json> paste(Context& ctx, const Json& message) {
+  return typed_text(ctx, message, [](Terminal& t, const std::string& text) { t.screen().paste(text); });
+}
+
+Result<Json> key(Context& ctx, const Json& message) {
+  Result<Terminal*> terminal = typed_terminal(ctx, message);
+  if (!terminal.ok()) return terminal.refusal();
+  Result<KeyPress> press = key_of(message);
+  if (!press.ok()) return press.refusal();
+  (*terminal)->screen().press(*press);
   return Json::object();
 }
 
 /// The kept scrollback rows {"from", "count"} of terminal `id`.
-Json history(Context& ctx, const Json& message) {
+Result<Json> history(Context& ctx, const Json& message) {
   auto id = message.find("id");
   std::optional<Item> item =
       id != message.end() && id->is_string() ? parse_item_id(id->get<std::string>()) : std::nullopt;
   Terminal* t = item && item->kind == ItemKind::kTerminal ? ctx.terminals.find(item->name) : nullptr;
-  if (t == nullptr || ctx.canvas.terminal(item->name) == nullptr) throw Refusal("no such terminal");
-  auto number = [&](const char* key) {
+  if (t == nullptr || ctx.canvas.terminal(item->name) == nullptr) return refuse("no such terminal");
+  std::uint64_t from = 0, count = 0;
+  for (auto [key, into] : {std::pair{"from", &from}, std::pair{"count", &count}}) {
     auto it = message.find(key);
-    if (it == message.end() || !it->is_number_unsigned()) throw Refusal(std::string("history needs ") + key);
-    return it->get<std::uint64_t>();
-  };
-  return history_json(t->screen(), number("from"), number("count"));
+    if (it == message.end() || !it->is_number_unsigned()) return refuse(std::string("history needs ") + key);
+    *into = it->get<std::uint64_t>();
+  }
+  return history_json(t->screen(), from, count);
 }
 
-Item existing(const Canvas& canvas, const Item& item) {
+/// The item `key` names, when it is on the canvas.
+Result<Item> existing(const Canvas& canvas, const Json& message, const char* key) {
+  Result<Item> item = item_of(message, key);
+  if (!item.ok()) return item;
   bool found =
-      item.kind == ItemKind::kTerminal ? canvas.terminal(item.name) != nullptr : canvas.notes().contains(item.name);
-  if (!found) throw Refusal("no such item: " + item.name);
+      item->kind == ItemKind::kTerminal ? canvas.terminal(item->name) != nullptr : canvas.notes().contains(item->name);
+  if (!found) return refuse("no such item: " + item->name);
   return item;
 }
 
-int coordinate(const Json& box, const char* key, int low, int high) {
-  auto it = box.find(key);
-  if (it == box.end() || !it->is_number_integer()) throw Refusal(std::string("box needs the integer ") + key);
-  return static_cast<int>(std::clamp<std::int64_t>(it->get<std::int64_t>(), low, high));
+/// The box {x, y, w, h} of a `place`, its numbers taken into their ranges.
+Result<Box> box_of(const Json& message) {
+  members::Reader in(message);
+  const Json& box = in.object("box");
+  if (in.refused()) return *in.refused();
+  int values[4];
+  const char* keys[4] = {"x", "y", "w", "h"};
+  for (int i = 0; i < 4; ++i) {
+    auto it = box.find(keys[i]);
+    if (it == box.end() || !it->is_number_integer()) return refuse(std::string("box needs the integer ") + keys[i]);
+    int low = i < 2 ? -kMaxCoordinate : 0;
+    values[i] = static_cast<int>(std::clamp<std::int64_t>(it->get<std::int64_t>(), low, kMaxCoordinate));
+  }
+  return Box{values[0], values[1], values[2], values[3]};
 }
 
-Json place(Context& ctx, const Json& message) {
-  Item item = existing(ctx.canvas, item_of(message, "id"));
-  const Json& box_json = members::object(message, "box");
-  Box box{coordinate(box_json, "x", -kMaxCoordinate, kMaxCoordinate),
-          coordinate(box_json, "y", -kMaxCoordinate, kMaxCoordinate), coordinate(box_json, "w", 0, kMaxCoordinate),
-          coordinate(box_json, "h", 0, kMaxCoordinate)};
+Result<Json> place(Context& ctx, const Json& message) {
+  Result<Item> found = existing(ctx.canvas, message, "id");
+  if (!found.ok()) return found.refusal();
+  const Item& item = *found;
+  Result<Box> placed = box_of(message);
+  if (!placed.ok()) return placed.refusal();
+  Box box = *placed;
   Terminal* terminal = item.kind == ItemKind::kTerminal ? ctx.terminals.find(item.name) : nullptr;
   if (terminal != nullptr && box.w > 0 && box.h > 0) {
     box.w = std::clamp(box.w, kMinCols, kMaxCols);
@@ -171,59 +216,79 @@ Json place(Context& ctx, const Json& message) {
 }
 
 /// Ropes (`rope`) or unropes the items `a` and `b`.
-Json tie(Context& ctx, const Json& message, bool rope) {
-  Item a = existing(ctx.canvas, item_of(message, "a"));
-  Item b = existing(ctx.canvas, item_of(message, "b"));
-  if (a == b) throw Refusal("cannot rope an item to itself: " + a.name);
-  bool changed = rope ? (ctx.canvas.roped(a, b) ? false : (ctx.canvas.rope(a, b), true)) : ctx.canvas.cut(a, b);
+Result<Json> tie(Context& ctx, const Json& message, bool rope) {
+  Result<Item> a = existing(ctx.canvas, message, "a");
+  if (!a.ok()) return a.refusal();
+  Result<Item> b = existing(ctx.canvas, message, "b");
+  if (!b.ok()) return b.refusal();
+  if (*a == *b) return refuse("cannot rope an item to itself: " + a->name);
+  bool changed = rope ? (ctx.canvas.roped(*a, *b) ? false : (ctx.canvas.rope(*a, *b), true)) : ctx.canvas.cut(*a, *b);
   return Json{{"changed", changed}};
 }
 
-Json connect(Context& ctx, const Json& message) { return tie(ctx, message, true); }
-Json cut(Context& ctx, const Json& message) { return tie(ctx, message, false); }
+Result<Json> connect(Context& ctx, const Json& message) { return tie(ctx, message, true); }
+Result<Json> cut(Context& ctx, const Json& message) { return tie(ctx, message, false); }
 
-Json recruit(Context& ctx, const Json& message) {
-  Recruit r{members::text(message, "name"), members::optional_text(message, "role"),
-            members::optional_text(message, "preset"), members::optional_text(message, "cmd")};
-  return Json{{"name", recruit_terminal(ctx, r, kPerson)}};
+Result<Json> recruit(Context& ctx, const Json& message) {
+  members::Reader in(message);
+  Recruit r{in.text("name"), in.optional_text("role"), in.optional_text("preset"), in.optional_text("cmd")};
+  if (in.refused()) return *in.refused();
+  Result<std::string> name = recruit_terminal(ctx, r, kPerson);
+  if (!name.ok()) return name.refusal();
+  return Json{{"name", *name}};
 }
 
-Json dismiss(Context& ctx, const Json& message) {
-  Item item = item_of(message, "id");
-  const TerminalEntry* entry = ctx.canvas.terminal(item.name);
-  if (item.kind != ItemKind::kTerminal || entry == nullptr) throw Refusal("no such terminal: " + item.name);
-  if (entry->joined || entry->persons) throw Refusal("cannot dismiss " + item.name + ": it is the person's shell");
-  dismiss_terminal(ctx, item.name, kPerson);
-  return Json{{"name", item.name}};
+Result<Json> dismiss(Context& ctx, const Json& message) {
+  Result<Item> item = item_of(message, "id");
+  if (!item.ok()) return item.refusal();
+  const TerminalEntry* entry = ctx.canvas.terminal(item->name);
+  if (item->kind != ItemKind::kTerminal || entry == nullptr) return refuse("no such terminal: " + item->name);
+  if (entry->joined || entry->persons) return refuse("cannot dismiss " + item->name + ": it is the person's shell");
+  dismiss_terminal(ctx, item->name, kPerson);
+  return Json{{"name", item->name}};
 }
 
-Item note_of(const Json& message) {
-  Item item = item_of(message, "id");
-  if (item.kind != ItemKind::kNote) throw Refusal("not a note: " + item.name);
+Result<Item> note_of(const Json& message) {
+  Result<Item> item = item_of(message, "id");
+  if (item.ok() && item->kind != ItemKind::kNote) return refuse("not a note: " + item->name);
   return item;
 }
 
-Json note_create(Context& ctx, const Json& message) {
-  auto name = members::optional_text(message, "name");
-  std::string text = members::optional_text(message, "text").value_or("");
-  return Json{{"name", ctx.canvas.add_note(name, text)}};
-}
-
-Json note_write(Context& ctx, const Json& message) {
-  Item note = note_of(message);
-  ctx.canvas.set_note(note.name, members::text(message, "text"));
+/// An empty result once `done` went through, else its refusal.
+Result<Json> nothing(const Result<void>& done) {
+  if (!done.ok()) return done.refusal();
   return Json::object();
 }
 
-Json note_delete(Context& ctx, const Json& message) {
-  ctx.canvas.remove_note(note_of(message).name);
-  return Json::object();
+Result<Json> note_create(Context& ctx, const Json& message) {
+  members::Reader in(message);
+  std::optional<std::string> name = in.optional_text("name");
+  std::string text = in.optional_text("text").value_or("");
+  if (in.refused()) return *in.refused();
+  Result<std::string> created = ctx.canvas.add_note(name, text);
+  if (!created.ok()) return created.refusal();
+  return Json{{"name", *created}};
+}
+
+Result<Json> note_write(Context& ctx, const Json& message) {
+  Result<Item> note = note_of(message);
+  if (!note.ok()) return note.refusal();
+  members::Reader in(message);
+  const std::string& text = in.text("text");
+  if (in.refused()) return *in.refused();
+  return nothing(ctx.canvas.set_note(note->name, text));
+}
+
+Result<Json> note_delete(Context& ctx, const Json& message) {
+  Result<Item> note = note_of(message);
+  if (!note.ok()) return note.refusal();
+  return nothing(ctx.canvas.remove_note(note->name));
 }
 
 /// The handler of each of the catalogue's page actions, by its `op`.
 struct Action {
   std::string_view op;
-  Json (*serve)(Context& ctx, const Json& message);
+  Result<Json> (*serve)(Context& ctx, const Json& message);
 };
 
 constexpr Action kActions[] = {
@@ -251,10 +316,13 @@ constexpr const Action* action_of(std::string_view op) {
 
 consteval bool every_action_is_handled() {
   for (const catalogue::Request& row : catalogue::kRequests) {
-    if (row.from == catalogue::From::kPage && action_of(row.command) == nullptr) return false;
+    if (row.from != catalogue::From::kPage) continue;
+    bool handled = false;
+    for (const Action& action : kActions) handled = handled || action.op == row.command;
+    if (!handled) return false;
   }
   for (const Action& action : kActions) {
-    if (catalogue::find(catalogue::From::kPage, action.op) == nullptr) return false;
+    if (!catalogue::has(catalogue::From::kPage, action.op)) return false;
   }
   return true;
 }

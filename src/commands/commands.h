@@ -99,7 +99,10 @@ constexpr const Command* find_command(const catalogue::Request& row) {
 
 consteval bool every_row_is_served() {
   for (const catalogue::Request& row : catalogue::kRequests) {
-    if (row.from == catalogue::From::kAgent && find_command(row) == nullptr) return false;
+    if (row.from != catalogue::From::kAgent) continue;
+    bool served = false;
+    for (const Command& c : kCommands) served = served || (c.command == row.command && c.sub == row.sub);
+    if (!served) return false;
   }
   return true;
 }

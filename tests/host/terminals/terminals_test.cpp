@@ -212,7 +212,9 @@ TEST(TerminalInput, WhatAProgramDoesNotReadIsCapped) {
   host::Reactor reactor;
   host::Launch launch;
   launch.argv = {"/bin/sh", "-c", "stty raw -echo; echo ready; exec sleep 600"};
-  std::unique_ptr<host::Terminal> terminal = host::Terminal::start(launch, reactor);
+  host::Result<std::unique_ptr<host::Terminal>> started = host::Terminal::start(launch, reactor);
+  ASSERT_TRUE(started.ok()) << started.refusal().text;
+  std::unique_ptr<host::Terminal>& terminal = *started;
   for (auto deadline = std::chrono::steady_clock::now() + 10s;
        terminal->screen_text().find("ready") == std::string::npos && std::chrono::steady_clock::now() < deadline;) {
     ASSERT_TRUE(reactor.run_once(std::chrono::steady_clock::now() + 50ms));

@@ -1,0 +1,34 @@
+#pragma once
+// The value of a host::Result in a test: the test fails, naming the
+// refusal, when there is none.
+
+#include <gtest/gtest.h>
+
+#include "model/refusal.h"
+
+namespace harness {
+
+template <class T>
+T ok(host::Result<T> result) {
+  EXPECT_TRUE(result.ok()) << result.refusal().text;
+  return result.ok() ? std::move(*result) : T();
+}
+
+/// For results that point into what they were taken from: what they point at.
+template <class T>
+const T& ok(host::Result<const T*> result) {
+  EXPECT_TRUE(result.ok()) << result.refusal().text;
+  static const T none{};
+  return result.ok() ? **result : none;
+}
+
+inline void ok(const host::Result<void>& result) { EXPECT_TRUE(result.ok()) << result.refusal().text; }
+
+/// The refusal's text of what `fn` returns; "<accepted>" when it went through.
+template <class Fn>
+std::string refusal_of(Fn fn) {
+  auto result = fn();
+  return result.ok() ? std::string("<accepted>") : result.refusal().text;
+}
+
+}  // namespace harness
