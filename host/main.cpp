@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "cli/command.h"
-#include "cli/host_link.h"
+#include "cli/fault.h"
 #include "loop/log.h"
 
 namespace {
@@ -57,10 +57,10 @@ int print(const std::string& text) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int help(const std::vector<std::string>& words) {
+Result<int> help(const std::vector<std::string>& words) {
   if (words.size() < 2) return print(usage());
   const Command* c = find_command(words[1]);
-  if (c == nullptr) throw UsageError("no such command: " + words[1]);
+  if (c == nullptr) return usage_fault("no such command: " + words[1]);
   return print(command_usage(*c));
 }
 
@@ -72,19 +72,33 @@ bool wants_help(const std::vector<std::string>& words) {
   return false;
 }
 
-int run(const std::vector<std::string>& words, const Command*& command) {
+/// Runs the command `words` name; `command` is set once it is known, for
+/// the usage that follows a mistake on its command line.
+Result<int> run(const std::vector<std::string>& words, const Command*& command) {
   if (!words.empty() && words[0] == "--version") return print("welkmora-host " WELKMORA_VERSION "\n");
   if (!words.empty() && (words[0] == "help")) return help(words);
   if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) return print(usage());
   bool interactive = words.empty() || words[0].starts_with("-");
   command = interactive ? &kInteractive : find_command(words[0]);
-  if (command == nullptr) throw UsageError("unknown command: " + words[0]);
+  if (command == nullptr) return usage_fault("unknown command: " + words[0]);
   std::span<const std::string> rest(words.begin() + (interactive ? 0 : 1), words.end());
   if (wants_help(std::vector<std::string>(rest.begin(), rest.end()))) return print(command_usage(*command));
-  if (!command->verbatim) return command->run(Args(rest, command->options));
-  std::vector<std::string> operands{"--"};
+  std::vector<std::string> operands;
+  if (command->verbatim) operands.push_back("--");
   operands.insert(operands.end(), rest.begin(), rest.end());
-  return command->run(Args(operands, {}));
+  Result<Args> args = Args::read(operands, command->verbatim ? std::span<const OptionSpec>() : command->options);
+  if (!args.ok()) return args.failure();
+  return command->run(*args);
+}
+
+/// Writes the fault's text and, for a mistake on the command line, the
+/// usage of `command` (of every command when none is known yet); returns
+/// the exit status.
+int report_fault(const Fault& fault, const Command* command) {
+  host::report(fault.text);
+  if (!fault.usage) return 1;
+  std::fputs((command != nullptr ? command_usage(*command) : usage()).c_str(), stderr);
+  return 2;
 }
 
 }  // namespace
@@ -93,12 +107,11 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   const Command* command = nullptr;
   try {
-    return run(std::vector<std::string>(argv + 1, argv + argc), command);
-  } catch (const UsageError& e) {
-    host::report(e.what());
-    std::fputs((command != nullptr ? command_usage(*command) : usage()).c_str(), stderr);
-    return 2;
+    Result<int> status = run(std::vector<std::string>(argv + 1, argv + argc), command);
+    return status.ok() ? *status : report_fault(status.failure(), command);
   } catch (const std::exception& e) {
+    // What still throws: a constructor that cannot build its object, the
+    // layers below the commands, and memory running out.
     host::report(e.what());
     return 1;
   }

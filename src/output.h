@@ -6,11 +6,12 @@
 // A step that can fail returns its Failure as a value; only main() turns
 // one into error lines and the exit status (out::report).
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "outcome.h"
 
 namespace out {
 
@@ -25,21 +26,7 @@ inline Failure failure(std::string message) { return Failure{{std::move(message)
 
 /// A value, or the Failure that stands in for it.
 template <class T>
-class [[nodiscard]] Outcome {
- public:
-  Outcome(T value) : value_(std::move(value)) {}
-  Outcome(Failure failure) : failure_(std::move(failure)) {}
-
-  bool ok() const { return value_.has_value(); }
-  T& operator*() { return *value_; }
-  T* operator->() { return &*value_; }
-  /// What went wrong; no messages when ok().
-  const Failure& failure() const { return failure_; }
-
- private:
-  std::optional<T> value_;
-  Failure failure_;
-};
+using Outcome = wire::Outcome<T, Failure>;
 
 /// Writes the failure's lines and returns the run's status, 1.
 int report(const Failure& failure);

@@ -104,9 +104,9 @@ class Relay {
   WinchWatch winch_;
 };
 
-int run_attach(const Args& args) {
-  require_operands(args, 1, 1, "attach needs a NAME");
-  if (::isatty(STDIN_FILENO) == 0) throw UsageError("attach needs a terminal on standard input");
+Result<int> run_attach(const Args& args) {
+  if (std::optional<Fault> fault = require_operands(args, 1, 1, "attach needs a NAME")) return *fault;
+  if (::isatty(STDIN_FILENO) == 0) return usage_fault("attach needs a terminal on standard input");
   const std::string& name = args.operands()[0];
   std::string socket = socket_of(args);
   wire::Json request = {{"command", "attach"}, {"name", name}, {"readOnly", args.has("--read-only")}};
@@ -114,14 +114,15 @@ int run_attach(const Args& args) {
     request["rows"] = size->ws_row;
     request["cols"] = size->ws_col;
   }
-  wire::UniqueFd fd = send_request(socket, request);
+  Result<wire::UniqueFd> fd = send_request(socket, request);
+  if (!fd.ok()) return fd.failure();
   std::string rest;
-  read_reply(fd.get(), socket, rest);
+  if (Result<wire::Json> reply = read_reply(fd->get(), socket, rest); !reply.ok()) return reply.failure();
 
   std::pair<std::string, bool> end;
   {
     RawMode raw(STDIN_FILENO);
-    Relay relay(fd.get(), args.has("--read-only"), rest);
+    Relay relay(fd->get(), args.has("--read-only"), rest);
     (void)wire::write_all(STDOUT_FILENO, kEnter);
     end = relay.run(name);
     (void)wire::write_all(STDOUT_FILENO, kLeave);

@@ -4,10 +4,11 @@
 
 namespace host::cli {
 
-void require_operands(const Args& args, std::size_t least, std::size_t most, std::string_view missing) {
+std::optional<Fault> require_operands(const Args& args, std::size_t least, std::size_t most, std::string_view missing) {
   std::size_t n = args.operands().size();
-  if (n < least) throw UsageError(std::string(missing));
-  if (n > most) throw UsageError("unexpected argument: " + args.operands()[most]);
+  if (n < least) return usage_fault(std::string(missing));
+  if (n > most) return usage_fault("unexpected argument: " + args.operands()[most]);
+  return std::nullopt;
 }
 
 }  // namespace host::cli

@@ -3,9 +3,11 @@
 // and the function that runs it. Each command lives in a file of its own;
 // main.cpp holds the table of them.
 
+#include <optional>
 #include <span>
 #include <string_view>
 
+#include "cli/fault.h"
 #include "cli/options.h"
 
 namespace host::cli {
@@ -19,9 +21,9 @@ struct Command {
   /// What it does, a few lines for `help COMMAND`.
   std::string_view description;
   std::span<const OptionSpec> options;
-  /// Runs the command; returns the exit status. Throws UsageError (status
-  /// 2), Failure (status 1) or std::exception (status 1).
-  int (*run)(const Args& args);
+  /// Runs the command; returns the exit status, or the Fault that stands
+  /// in for it.
+  Result<int> (*run)(const Args& args);
   /// True when every word after the command's name is an operand: the
   /// command reads options that are another program's.
   bool verbatim = false;
@@ -35,8 +37,8 @@ extern const Command kAttach;
 extern const Command kSendKeys;
 extern const Command kRemote;
 
-/// Throws UsageError unless `args` has between `least` and `most` operands;
-/// `missing` is the text when there are too few ("join needs a NAME").
-void require_operands(const Args& args, std::size_t least, std::size_t most, std::string_view missing);
+/// A usage fault unless `args` has between `least` and `most` operands;
+/// `missing` is its text when there are too few ("join needs a NAME").
+std::optional<Fault> require_operands(const Args& args, std::size_t least, std::size_t most, std::string_view missing);
 
 }  // namespace host::cli

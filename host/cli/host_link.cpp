@@ -19,24 +19,24 @@ std::string socket_of(const Args& args) {
   return env != nullptr && env[0] == '/' ? env : default_socket_path();
 }
 
-wire::UniqueFd send_request(const std::string& socket, const wire::Json& request) {
+Result<wire::UniqueFd> send_request(const std::string& socket, const wire::Json& request) {
   wire::UniqueFd fd;
   if (wire::Status s = wire::connect_unix(socket, fd); !s.ok()) {
-    throw Failure("cannot connect to " + socket + ": " + s.error());
+    return Fault{"cannot connect to " + socket + ": " + s.error()};
   }
   if (wire::Status s = wire::write_all(fd.get(), wire::to_wire(request) + "\n"); !s.ok()) {
-    throw Failure("cannot send to " + socket + ": " + s.error());
+    return Fault{"cannot send to " + socket + ": " + s.error()};
   }
   return fd;
 }
 
-wire::Json read_reply(int fd, const std::string& socket, std::string& rest) {
+Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& rest) {
   std::string line;
   for (;;) {
     char buf[4096];
     ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Failure("cannot read from " + socket + ": " + wire::os_error_text(errno));
+    if (n < 0) return Fault{"cannot read from " + socket + ": " + wire::os_error_text(errno)};
     line.append(buf, static_cast<std::size_t>(n));
     std::size_t lf = line.find('\n');
     if (lf != std::string::npos) {
@@ -47,20 +47,21 @@ wire::Json read_reply(int fd, const std::string& socket, std::string& rest) {
     if (n == 0) break;
   }
   wire::Result reply = wire::parse_json(line);
-  if (!reply.ok() || !reply.value->is_object()) throw Failure("bad reply from the host: " + line);
+  if (!reply.ok() || !reply.value->is_object()) return Fault{"bad reply from the host: " + line};
   const wire::Json& r = *reply.value;
   auto ok = r.find("ok");
   if (ok == r.end() || *ok != true) {
     auto error = r.find("error");
-    throw Failure(error != r.end() && error->is_string() ? error->get<std::string>() : "the host refused");
+    return Fault{error != r.end() && error->is_string() ? error->get<std::string>() : "the host refused"};
   }
   return r.value("result", wire::Json());
 }
 
-wire::Json person_request(const std::string& socket, const wire::Json& request) {
-  wire::UniqueFd fd = send_request(socket, request);
+Result<wire::Json> person_request(const std::string& socket, const wire::Json& request) {
+  Result<wire::UniqueFd> fd = send_request(socket, request);
+  if (!fd.ok()) return fd.failure();
   std::string rest;
-  return read_reply(fd.get(), socket, rest);
+  return read_reply(fd->get(), socket, rest);
 }
 
 }  // namespace host::cli

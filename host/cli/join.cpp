@@ -21,23 +21,26 @@ const cli::OptionSpec kOptions[] = {
     {"--pid", "PID", "the process whose end takes the terminal off (default: this shell)"}};
 
 /// The --pid option's process id, if given.
-std::optional<pid_t> pid_option(const cli::Args& args) {
+cli::Result<std::optional<pid_t>> pid_option(const cli::Args& args) {
   std::optional<std::string> text = args.value("--pid");
-  if (!text) return std::nullopt;
+  if (!text) return std::optional<pid_t>();
   char* end = nullptr;
   long pid = std::strtol(text->c_str(), &end, 10);
   if (text->empty() || *end != '\0' || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) {
-    throw cli::UsageError("--pid needs a process id, not " + *text);
+    return cli::usage_fault("--pid needs a process id, not " + *text);
   }
-  return static_cast<pid_t>(pid);
+  return std::optional<pid_t>(static_cast<pid_t>(pid));
 }
 
-int run_join(const cli::Args& args) {
-  cli::require_operands(args, 1, 1, "join needs a NAME");
+cli::Result<int> run_join(const cli::Args& args) {
+  if (std::optional<cli::Fault> fault = cli::require_operands(args, 1, 1, "join needs a NAME")) return *fault;
   std::string socket = cli::socket_of(args);
-  Joined joined = join_host(socket, args.operands()[0], pid_option(args));
-  std::fputs(export_lines(socket, joined).c_str(), stdout);
-  report("joined as " + joined.name);
+  cli::Result<std::optional<pid_t>> pid = pid_option(args);
+  if (!pid.ok()) return pid.failure();
+  cli::Result<Joined> joined = join_host(socket, args.operands()[0], *pid);
+  if (!joined.ok()) return joined.failure();
+  std::fputs(export_lines(socket, *joined).c_str(), stdout);
+  report("joined as " + joined->name);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -53,13 +56,14 @@ const cli::Command cli::kJoin = {"join",
                                  kOptions,
                                  run_join};
 
-Joined join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid) {
+cli::Result<Joined> join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid) {
   wire::Json request = {{"command", "join"}, {"name", name}};
   if (pid) request["pid"] = *pid;
-  wire::Json result = cli::person_request(socket_path, request);
+  cli::Result<wire::Json> result = cli::person_request(socket_path, request);
+  if (!result.ok()) return result.failure();
   Joined joined;
-  if (result.is_object()) joined = {text_member(result, "name"), text_member(result, "token")};
-  if (joined.name.empty() || joined.token.empty()) throw cli::Failure("bad reply from the host: " + result.dump());
+  if (result->is_object()) joined = {text_member(*result, "name"), text_member(*result, "token")};
+  if (joined.name.empty() || joined.token.empty()) return cli::Fault{"bad reply from the host: " + result->dump()};
   return joined;
 }
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/fault.h"
+
 namespace host {
 
 /// The terminal the host registered.
@@ -19,8 +21,9 @@ struct Joined {
 /// Asks the host at `socket_path` to register a terminal called `name`
 /// (the host picks "name-2" and so on when it is taken) that leaves when
 /// process `pid` ends, else when the shell this process runs for ends.
-/// Throws std::runtime_error with the host's or the system's error text.
-Joined join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid = std::nullopt);
+/// A failure with the host's or the system's error text.
+cli::Result<Joined> join_host(const std::string& socket_path, const std::string& name,
+                              std::optional<pid_t> pid = std::nullopt);
 
 /// `export` lines for WELKMORA_SOCKET, WELKMORA_TERMINAL_ID and
 /// WELKMORA_TOKEN, each value single-quoted for a POSIX shell.

@@ -77,10 +77,11 @@ std::string listing(const Json& result) {
   return table(terminals) + (notes.size() > 1 ? "\n" + table(notes) : "");
 }
 
-int run_ls(const Args& args) {
-  require_operands(args, 0, 0, "");
-  Json result = person_request(socket_of(args), {{"command", "ls"}});
-  std::string out = args.has("--json") ? wire::to_wire(result) + "\n" : listing(result);
+Result<int> run_ls(const Args& args) {
+  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
+  Result<Json> result = person_request(socket_of(args), {{"command", "ls"}});
+  if (!result.ok()) return result.failure();
+  std::string out = args.has("--json") ? wire::to_wire(*result) + "\n" : listing(*result);
   std::fputs(out.c_str(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -10,12 +10,13 @@ bool looks_like_option(const std::string& word) { return word.size() >= 2 && wor
 
 }  // namespace
 
-Args::Args(std::span<const std::string> words, std::span<const OptionSpec> table) {
+Result<Args> Args::read(std::span<const std::string> words, std::span<const OptionSpec> table) {
+  Args args;
   bool options_end = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (options_end || !looks_like_option(word)) {
-      operands_.push_back(word);
+      args.operands_.push_back(word);
       continue;
     }
     if (word == "--") {
@@ -23,18 +24,19 @@ Args::Args(std::span<const std::string> words, std::span<const OptionSpec> table
       continue;
     }
     auto it = std::find_if(table.begin(), table.end(), [&](const OptionSpec& o) { return o.flag == word; });
-    if (it == table.end()) throw UsageError("unknown option: " + word);
+    if (it == table.end()) return usage_fault("unknown option: " + word);
     if (it->value.empty()) {
-      values_[word];
+      args.values_[word];
       continue;
     }
     // A value that looks like an option is one forgotten, not a value: taken
     // as one, `--web --socket x` would leave "x" as a stray operand.
     if (i + 1 >= words.size() || looks_like_option(words[i + 1])) {
-      throw UsageError(word + " needs " + std::string(it->value));
+      return usage_fault(word + " needs " + std::string(it->value));
     }
-    values_[word] = words[++i];
+    args.values_[word] = words[++i];
   }
+  return args;
 }
 
 std::optional<std::string> Args::value(std::string_view flag) const {

@@ -5,18 +5,13 @@
 #include <map>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace host::cli {
+#include "cli/fault.h"
 
-/// A mistake on the command line: its text, then the command's usage, and
-/// status 2.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+namespace host::cli {
 
 struct OptionSpec {
   std::string_view flag;
@@ -29,16 +24,18 @@ struct OptionSpec {
 class Args {
  public:
   /// Reads `words`: options of `table` (with their values) anywhere, other
-  /// words as operands in order; "--" ends the options. Throws UsageError
-  /// for an option `table` does not name, or one that lacks its value (the
-  /// end of the words, or a word that looks like an option, is no value).
-  Args(std::span<const std::string> words, std::span<const OptionSpec> table);
+  /// words as operands in order; "--" ends the options. A usage fault for
+  /// an option `table` does not name, or one that lacks its value (the end
+  /// of the words, or a word that looks like an option, is no value).
+  static Result<Args> read(std::span<const std::string> words, std::span<const OptionSpec> table);
 
   bool has(std::string_view flag) const { return values_.contains(std::string(flag)); }
   std::optional<std::string> value(std::string_view flag) const;
   const std::vector<std::string>& operands() const { return operands_; }
 
  private:
+  Args() = default;
+
   std::map<std::string, std::string> values_;
   std::vector<std::string> operands_;
 };

@@ -17,11 +17,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "cli/child_process.h"
 #include "cli/command.h"
-#include "cli/host_link.h"
 #include "cli/remote_scripts.h"
 #include "io.h"
 #include "server/endpoint.h"
@@ -52,16 +52,16 @@ bool takes_next(const std::string& w) {
   return false;
 }
 
-Words split_words(const std::vector<std::string>& words) {
+Result<Words> split_words(const std::vector<std::string>& words) {
   Words out;
   std::size_t i = 0;
   for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-' && words[i] != "--"; ++i) {
     out.ssh_options.push_back(words[i]);
     if (!takes_next(words[i])) continue;
-    if (i + 1 >= words.size()) throw UsageError(words[i] + " needs a value");
+    if (i + 1 >= words.size()) return usage_fault(words[i] + " needs a value");
     out.ssh_options.push_back(words[++i]);
   }
-  if (i >= words.size() || words[i] == "--") throw UsageError("remote needs a DESTINATION");
+  if (i >= words.size() || words[i] == "--") return usage_fault("remote needs a DESTINATION");
   out.destination = words[i++];
   if (i < words.size() && words[i] == "--") ++i;
   out.command.assign(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
@@ -80,9 +80,9 @@ std::string hex(const unsigned char* bytes, std::size_t n) {
   return out;
 }
 
-std::string random_id() {
+Result<std::string> random_id() {
   unsigned char bytes[8];
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) throw Failure("no random bytes");
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return Fault{"no random bytes"};
   return hex(bytes, sizeof bytes);
 }
 
@@ -93,7 +93,7 @@ struct Client {
 
 /// The client next to this program (the build folder, or the installed
 /// bindir), with its SHA-256.
-Client local_client() {
+Result<Client> local_client() {
   char self[4096];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   std::string here = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
@@ -104,12 +104,12 @@ Client local_client() {
   std::ifstream in(path, std::ios::binary);
   std::stringstream bytes;
   bytes << in.rdbuf();
-  if (!in || bytes.str().empty()) throw Failure("cannot read the welkmora client at " + path);
+  if (!in || bytes.str().empty()) return Fault{"cannot read the welkmora client at " + path};
   Client client{bytes.str(), ""};
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   if (EVP_Digest(client.bytes.data(), client.bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
-    throw Failure("cannot hash the welkmora client");
+    return Fault{"cannot hash the welkmora client"};
   }
   client.sha256 = hex(digest, size);
   return client;
@@ -183,37 +183,38 @@ std::vector<std::pair<std::string, std::string>> recruit_env() {
 }
 
 /// Checks the remote and prepares it; returns the check's fields (dir, run,
-/// client). Throws Failure with what the person can do.
-std::map<std::string, std::string> prepare(const Link& link, const Client& client, const std::string& id) {
+/// client), or a failure that says what the person can do.
+Result<std::map<std::string, std::string>> prepare(const Link& link, const Client& client, const std::string& id) {
   std::string args = std::string(WELKMORA_VERSION) + " " + client.sha256 + " " + id + " " + machine();
   Captured got = link.run("sh -s " + args, probe_script(recruit_env(), id));
-  if (got.status == 255) throw Failure("cannot reach " + link.destination() + ": " + last_line(got.err));
+  if (got.status == 255) return Fault{"cannot reach " + link.destination() + ": " + last_line(got.err)};
   std::map<std::string, std::string> f = probe_fields(got.out);
   const std::string& result = f["result"];
   const std::string& d = link.destination();
   if (result == "nocache")
-    throw Failure(d + " has no writable cache folder " + f["dir"] + ": make it writable, or set XDG_CACHE_HOME there");
+    return Fault{d + " has no writable cache folder " + f["dir"] + ": make it writable, or set XDG_CACHE_HOME there"};
   if (result == "arch")
-    throw Failure(d + " is " + f["machine"] + " and this welkmora client is " + machine() + ": put welkmora " +
-                  WELKMORA_VERSION + " built for " + f["machine"] + " on its PATH, or recruit on a " + machine() +
-                  " machine");
-  if (result == "noruntime") throw Failure(d + " has no private runtime folder: " + f["run"] + " is not the user's");
+    return Fault{d + " is " + f["machine"] + " and this welkmora client is " + machine() + ": put welkmora " +
+                 WELKMORA_VERSION + " built for " + f["machine"] + " on its PATH, or recruit on a " + machine() +
+                 " machine"};
+  if (result == "noruntime") return Fault{d + " has no private runtime folder: " + f["run"] + " is not the user's"};
   if (result != "ok") {
     std::string why = last_line(got.err).empty() ? "status " + std::to_string(got.status) : last_line(got.err);
-    throw Failure("cannot prepare " + d + ": " + why);
+    return Fault{"cannot prepare " + d + ": " + why};
   }
   return f;
 }
 
-void copy_client(const Link& link, const std::string& bindir, const Client& client) {
+std::optional<Fault> copy_client(const Link& link, const std::string& bindir, const Client& client) {
   std::string target = sh_quote(bindir + "/welkmora");
   std::string script =
       "sh -c 'cat > \"$1.$$\" && chmod 755 \"$1.$$\" && mv -f \"$1.$$\" \"$1\" && sha256sum < \"$1\"' sh " + target;
   Captured got = link.run(script, client.bytes);
   if (got.status != 0 || !got.out.starts_with(client.sha256)) {
     std::string why = last_line(got.err).empty() ? "its hash differs" : last_line(got.err);
-    throw Failure("cannot copy the welkmora client to " + link.destination() + ": " + why);
+    return Fault{"cannot copy the welkmora client to " + link.destination() + ": " + why};
   }
+  return std::nullopt;
 }
 
 /// What the session leaves on the remote, removed when it ends however it
@@ -233,18 +234,19 @@ class RemoteTrail {
   const std::string& env_file() const { return env_; }
   const std::string& socket() const { return socket_; }
 
-  void forward(const std::string& local_socket) {
-    if (socket_.size() >= wire::kMaxSocketPath) throw Failure("the socket path on the remote is too long: " + socket_);
+  std::optional<Fault> forward(const std::string& local_socket) {
+    if (socket_.size() >= wire::kMaxSocketPath) return Fault{"the socket path on the remote is too long: " + socket_};
     std::string forwarding = socket_ + ":" + local_socket;
     Captured got = run_captured(link_.argv({"-O", "forward", "-R", forwarding}), "");
     if (got.status != 0 && got.err.find("forwarding failed") != std::string::npos) {
-      throw Failure(link_.destination() +
-                    " refuses to forward the host's socket: its sshd_config must allow it"
-                    " (AllowStreamLocalForwarding yes)");
+      return Fault{link_.destination() +
+                   " refuses to forward the host's socket: its sshd_config must allow it"
+                   " (AllowStreamLocalForwarding yes)"};
     }
     if (got.status != 0)
-      throw Failure("cannot forward the socket to " + link_.destination() + ": " + last_line(got.err));
+      return Fault{"cannot forward the socket to " + link_.destination() + ": " + last_line(got.err)};
     forward_ = forwarding;
+    return std::nullopt;
   }
 
  private:
@@ -261,21 +263,28 @@ std::string session_line(const RemoteTrail& trail, const std::map<std::string, s
   return line;
 }
 
-int run_remote(const Args& args) {
-  Words words = split_words(args.operands());
+Result<int> run_remote(const Args& args) {
+  Result<Words> words = split_words(args.operands());
+  if (!words.ok()) return words.failure();
   std::string local_socket = env_text("WELKMORA_SOCKET");
   if (!local_socket.starts_with('/') || env_text("WELKMORA_TOKEN").empty())
-    throw Failure("remote runs as a recruit's command: WELKMORA_SOCKET and WELKMORA_TOKEN are not set");
-  Client client = local_client();
-  Link link(words);
-  std::string id = random_id();
-  std::map<std::string, std::string> f = prepare(link, client, id);
-  RemoteTrail trail(link, f["run"], id);
-  if (f["client"] == "copy") copy_client(link, f["dir"] + "/bin", client);
-  trail.forward(local_socket);
+    return Fault{"remote runs as a recruit's command: WELKMORA_SOCKET and WELKMORA_TOKEN are not set"};
+  Result<Client> client = local_client();
+  if (!client.ok()) return client.failure();
+  Link link(*words);
+  Result<std::string> id = random_id();
+  if (!id.ok()) return id.failure();
+  Result<std::map<std::string, std::string>> prepared = prepare(link, *client, *id);
+  if (!prepared.ok()) return prepared.failure();
+  std::map<std::string, std::string>& f = *prepared;
+  RemoteTrail trail(link, f["run"], *id);
+  if (f["client"] == "copy") {
+    if (std::optional<Fault> fault = copy_client(link, f["dir"] + "/bin", *client)) return *fault;
+  }
+  if (std::optional<Fault> fault = trail.forward(local_socket)) return *fault;
   // Quiet unless it fails ("Connection to box closed." is not news), so
   // that a failed program's last words stay on its screen.
-  return run_attached(link.argv({"-t", "-o", "LogLevel=ERROR"}, session_line(trail, f, words.command)));
+  return run_attached(link.argv({"-t", "-o", "LogLevel=ERROR"}, session_line(trail, f, words->command)));
 }
 
 }  // namespace

@@ -13,12 +13,15 @@ const OptionSpec kOptions[] = {
     {"--socket", "PATH", "the host's socket"},
 };
 
-int run_send_keys(const Args& args) {
-  require_operands(args, 2, SIZE_MAX, "send-keys needs a NAME and at least one KEY");
+Result<int> run_send_keys(const Args& args) {
+  if (std::optional<Fault> fault = require_operands(args, 2, SIZE_MAX, "send-keys needs a NAME and at least one KEY")) {
+    return *fault;
+  }
   const std::vector<std::string>& words = args.operands();
   wire::Json keys(std::vector<std::string>(words.begin() + 1, words.end()));
-  person_request(socket_of(args),
-                 {{"command", "send-keys"}, {"name", words[0]}, {"keys", keys}, {"literal", args.has("-l")}});
+  Result<wire::Json> sent = person_request(
+      socket_of(args), {{"command", "send-keys"}, {"name", words[0]}, {"keys", keys}, {"literal", args.has("-l")}});
+  if (!sent.ok()) return sent.failure();
   return 0;
 }
 

@@ -16,7 +16,6 @@
 
 #include "cli/command.h"
 #include "cli/duration.h"
-#include "cli/host_link.h"
 #include "console/lead.h"
 #include "console/raw_mode.h"
 #include "loop/log.h"
@@ -62,13 +61,13 @@ std::string user_shell() {
 std::string parent_of(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
 /// The turn rule with the --settle and --max-wait options applied.
-TurnRule turn_rule(const Args& args) {
+Result<TurnRule> turn_rule(const Args& args) {
   TurnRule rule;
   for (auto [flag, field] : {std::pair{"--settle", &TurnRule::settle}, std::pair{"--max-wait", &TurnRule::max_wait}}) {
     std::optional<std::string> text = args.value(flag);
     if (!text) continue;
     std::optional<std::chrono::milliseconds> d = parse_duration(*text);
-    if (!d) throw UsageError(std::string(flag) + " needs a time such as 500ms, 2s or 10m, not " + *text);
+    if (!d) return usage_fault(std::string(flag) + " needs a time such as 500ms, 2s or 10m, not " + *text);
     rule.*field = *d;
   }
   return rule;
@@ -76,50 +75,52 @@ TurnRule turn_rule(const Args& args) {
 
 /// Sends the activity log where --log says; without it, interactive mode
 /// logs nothing (its standard error is the person's screen).
-void open_log(const Args& args, bool interactive) {
+std::optional<Fault> open_log(const Args& args, bool interactive) {
   std::optional<std::string> path = args.value("--log");
   if (!path) {
     if (interactive) log_off();
-    return;
+    return std::nullopt;
   }
   wire::UniqueFd fd(::open(path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd) throw Failure("cannot open the log file " + *path + ": " + wire::os_error_text(errno));
+  if (!fd) return Fault{"cannot open the log file " + *path + ": " + wire::os_error_text(errno)};
   log_to(std::move(fd));
+  return std::nullopt;
 }
 
-std::optional<WebAddress> web_address(const Args& args) {
+/// The address of --web, if given.
+Result<std::optional<WebAddress>> web_address(const Args& args) {
   std::optional<std::string> text = args.value("--web");
-  if (!text) return std::nullopt;
+  if (!text) return std::optional<WebAddress>();
   WebAddress address;
-  if (wire::Status parsed = parse_web_address(*text, address); !parsed.ok()) throw UsageError(parsed.error());
-  return address;
+  if (wire::Status parsed = parse_web_address(*text, address); !parsed.ok()) return usage_fault(parsed.error());
+  return std::optional<WebAddress>(std::move(address));
 }
 
 /// The canvas page's key, kept in `path` so that the address with it (a
 /// bookmark) opens the page again after a restart: read when the file is
 /// there, else made and written there, readable by the user alone.
-std::string kept_web_key(const std::string& path) {
+Result<std::string> kept_web_key(const std::string& path) {
   wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || (st.st_mode & 077) != 0) {
-      throw Failure("the canvas key file " + path + " may be read by others; make it the user's alone (chmod 600)");
+      return Fault{"the canvas key file " + path + " may be read by others; make it the user's alone (chmod 600)"};
     }
     char text[64];
     ssize_t size = ::read(fd.get(), text, sizeof text);
     std::string key(text, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
     while (!key.empty() && (key.back() == '\n' || key.back() == ' ')) key.pop_back();
     if (key.size() < 32 || key.find_first_not_of("0123456789abcdef") != std::string::npos) {
-      throw Failure("the canvas key file " + path + " holds no key; remove it for a new one");
+      return Fault{"the canvas key file " + path + " holds no key; remove it for a new one"};
     }
     return key;
   }
-  if (errno != ENOENT) throw Failure("cannot read the canvas key file " + path + ": " + wire::os_error_text(errno));
+  if (errno != ENOENT) return Fault{"cannot read the canvas key file " + path + ": " + wire::os_error_text(errno)};
   std::string key = new_token();
   wire::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   std::string line = key + "\n";
   if (!out || ::write(out.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    throw Failure("cannot write the canvas key file " + path + ": " + wire::os_error_text(errno));
+    return Fault{"cannot write the canvas key file " + path + ": " + wire::os_error_text(errno)};
   }
   return key;
 }
@@ -169,24 +170,26 @@ int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSe
 
 /// Runs the host until it is stopped; with `interactive`, with the user's
 /// shell in it as "Lead" until that shell ends.
-int run_host(const Args& args, bool interactive) {
-  require_operands(args, 0, 0, "");
+Result<int> run_host(const Args& args, bool interactive) {
+  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
   // Large buffers (requests, replies, notes) come from the system and go
   // back to it when freed, so memory the connection budget frees leaves the
   // process; glibc would otherwise raise this threshold to 32 MiB after the
   // first large free and keep such buffers in its heap.
   ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  TurnRule rule = turn_rule(args);
-  std::optional<WebAddress> web_at = web_address(args);
+  Result<TurnRule> rule = turn_rule(args);
+  if (!rule.ok()) return rule.failure();
+  Result<std::optional<WebAddress>> web_at = web_address(args);
+  if (!web_at.ok()) return web_at.failure();
   if (interactive && ::isatty(STDIN_FILENO) == 0) {
-    throw Failure("interactive mode needs a terminal on standard input; use `welkmora-host serve`");
+    return Fault{"interactive mode needs a terminal on standard input; use `welkmora-host serve`"};
   }
   std::optional<std::string> socket_option = args.value("--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   make_directory(parent_of(socket), !args.has("--socket"));
   std::string state_path = absolute_path(args.value("--state").value_or(default_state_path()));
   std::vector<Preset> presets = load_presets(args.value("--presets"));
-  open_log(args, interactive);
+  if (std::optional<Fault> fault = open_log(args, interactive)) return *fault;
 
   make_directory(parent_of(state_path), false);
   StateFile state(state_path);
@@ -202,13 +205,18 @@ int run_host(const Args& args, bool interactive) {
   HostSettings settings;
   settings.socket_path = socket;
   settings.shell = user_shell();
-  settings.turn = rule;
+  settings.turn = *rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state.path() + ")");
   std::string web_key;
-  if (web_at) web_key = kept_web_key(absolute_path(args.value("--web-key-file").value_or(state.path() + ".web-key")));
-  Web web = start_web(web_at, web_key, reactor, dispatcher, terminals, server);
+  if (*web_at) {
+    Result<std::string> key =
+        kept_web_key(absolute_path(args.value("--web-key-file").value_or(state.path() + ".web-key")));
+    if (!key.ok()) return key.failure();
+    web_key = std::move(*key);
+  }
+  Web web = start_web(*web_at, web_key, reactor, dispatcher, terminals, server);
   return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
 }
 

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "io.h"
 #include "json_text.h"
 #include "os_error.h"
+#include "outcome.h"
 #include "unique_fd.h"
 #include "utf8.h"
 
@@ -24,82 +26,116 @@ using wire::Json;
 
 constexpr int kVersion = 1;
 
-/// Why a state file is refused; caught in load() and given the file's name.
+/// Why a state file is refused; load() gives it the file's name.
 struct Corrupt {
   std::string why;
 };
 
-const std::string& text_member(const Json& object, const char* key) {
+/// A value read from the state file, or why the file is refused.
+template <class T>
+using Read = wire::Outcome<T, Corrupt>;
+
+Read<const std::string*> text_member(const Json& object, const char* key) {
   auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) throw Corrupt{std::string("an entry lacks the string \"") + key + "\""};
-  return it->get_ref<const std::string&>();
+  if (it == object.end() || !it->is_string()) return Corrupt{std::string("an entry lacks the string \"") + key + "\""};
+  return &it->get_ref<const std::string&>();
 }
 
-const Json& array_member(const Json& object, const char* key) {
+Read<const Json*> array_member(const Json& object, const char* key) {
   auto it = object.find(key);
-  if (it == object.end() || !it->is_array()) throw Corrupt{std::string("\"") + key + "\" is not an array"};
-  return *it;
+  if (it == object.end() || !it->is_array()) return Corrupt{std::string("\"") + key + "\" is not an array"};
+  return &*it;
 }
 
 /// Reads [{name, <value_key>}...] into `out`, refusing repeated names.
-void read_named(const Json& root, const char* key, const char* value_key,
-                std::map<std::string, std::string, std::less<>>& out) {
-  for (const Json& entry : array_member(root, key)) {
-    if (!entry.is_object()) throw Corrupt{std::string("an entry of \"") + key + "\" is not an object"};
-    const std::string& name = text_member(entry, "name");
-    if (!out.emplace(name, text_member(entry, value_key)).second) {
-      throw Corrupt{std::string("\"") + key + "\" names " + name + " twice"};
-    }
+std::optional<Corrupt> read_named(const Json& root, const char* key, const char* value_key,
+                                  std::map<std::string, std::string, std::less<>>& out) {
+  Read<const Json*> entries = array_member(root, key);
+  if (!entries.ok()) return entries.failure();
+  for (const Json& entry : **entries) {
+    if (!entry.is_object()) return Corrupt{std::string("an entry of \"") + key + "\" is not an object"};
+    Read<const std::string*> name = text_member(entry, "name");
+    if (!name.ok()) return name.failure();
+    Read<const std::string*> value = text_member(entry, value_key);
+    if (!value.ok()) return value.failure();
+    if (!out.emplace(**name, **value).second) return Corrupt{std::string("\"") + key + "\" names " + **name + " twice"};
   }
+  return std::nullopt;
 }
 
-Item read_end(const Json& end) {
-  if (!end.is_object()) throw Corrupt{"a rope end is not an object"};
-  const std::string& kind = text_member(end, "kind");
-  if (kind == "note") return Item::note(text_member(end, "name"));
-  if (kind == "terminal") return Item::terminal(text_member(end, "name"));
-  throw Corrupt{"a rope end has the unknown kind " + kind};
+Read<Item> read_end(const Json& end) {
+  if (!end.is_object()) return Corrupt{"a rope end is not an object"};
+  Read<const std::string*> kind = text_member(end, "kind");
+  if (!kind.ok()) return kind.failure();
+  if (**kind != "note" && **kind != "terminal") return Corrupt{"a rope end has the unknown kind " + **kind};
+  Read<const std::string*> name = text_member(end, "name");
+  if (!name.ok()) return name.failure();
+  return **kind == "note" ? Item::note(**name) : Item::terminal(**name);
 }
 
-int int_member(const Json& object, const char* key) {
+Read<int> int_member(const Json& object, const char* key) {
   auto it = object.find(key);
   if (it == object.end() || !it->is_number_integer())
-    throw Corrupt{std::string("a box lacks the integer \"") + key + "\""};
+    return Corrupt{std::string("a box lacks the integer \"") + key + "\""};
   auto value = it->get<std::int64_t>();
-  if (value < -(1 << 30) || value > (1 << 30)) throw Corrupt{std::string("a box's \"") + key + "\" is out of range"};
+  if (value < -(1 << 30) || value > (1 << 30)) return Corrupt{std::string("a box's \"") + key + "\" is out of range"};
   return static_cast<int>(value);
+}
+
+Read<Box> read_box(const Json& entry) {
+  Box box{};
+  for (auto [key, field] :
+       {std::pair{"x", &Box::x}, std::pair{"y", &Box::y}, std::pair{"w", &Box::w}, std::pair{"h", &Box::h}}) {
+    Read<int> value = int_member(entry, key);
+    if (!value.ok()) return value.failure();
+    box.*field = *value;
+  }
+  return box;
 }
 
 /// The optional "layout": [{kind, name, x, y, w, h}...], which hosts before
 /// the canvas page did not write.
-void read_layout(const Json& root, std::map<Item, Box>& out) {
-  if (!root.contains("layout")) return;
-  for (const Json& entry : array_member(root, "layout")) {
-    Item item = read_end(entry);
-    Box box{int_member(entry, "x"), int_member(entry, "y"), int_member(entry, "w"), int_member(entry, "h")};
-    if (!out.emplace(std::move(item), box).second) throw Corrupt{"\"layout\" places an item twice"};
+std::optional<Corrupt> read_layout(const Json& root, std::map<Item, Box>& out) {
+  if (!root.contains("layout")) return std::nullopt;
+  Read<const Json*> entries = array_member(root, "layout");
+  if (!entries.ok()) return entries.failure();
+  for (const Json& entry : **entries) {
+    Read<Item> item = read_end(entry);
+    if (!item.ok()) return item.failure();
+    Read<Box> box = read_box(entry);
+    if (!box.ok()) return box.failure();
+    if (!out.emplace(std::move(*item), *box).second) return Corrupt{"\"layout\" places an item twice"};
   }
+  return std::nullopt;
 }
 
-Snapshot parse_state(std::string_view text) {
+Read<Snapshot> parse_state(std::string_view text) {
   wire::Result parsed = wire::parse_json(text);
-  if (!parsed.ok()) throw Corrupt{"not valid JSON: " + parsed.error};
+  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.error};
   const Json& root = *parsed.value;
-  if (!root.is_object()) throw Corrupt{"not a JSON object"};
+  if (!root.is_object()) return Corrupt{"not a JSON object"};
   auto version = root.find("version");
   if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kVersion) {
-    throw Corrupt{"unknown \"version\" (this host reads version 1)"};
+    return Corrupt{"unknown \"version\" (this host reads version 1)"};
   }
   Snapshot state;
-  read_named(root, "notes", "content", state.notes);
-  read_named(root, "roles", "prompt", state.roles);
-  for (const Json& pair : array_member(root, "ropes")) {
-    if (!pair.is_array() || pair.size() != 2) throw Corrupt{"a rope is not a pair of ends"};
-    Rope rope = Rope::between(read_end(pair[0]), read_end(pair[1]));
-    if (!rope.has_note()) throw Corrupt{"a rope has no note at either end"};
+  if (std::optional<Corrupt> corrupt = read_named(root, "notes", "content", state.notes)) return *corrupt;
+  if (std::optional<Corrupt> corrupt = read_named(root, "roles", "prompt", state.roles)) return *corrupt;
+  Read<const Json*> ropes = array_member(root, "ropes");
+  if (!ropes.ok()) return ropes.failure();
+  for (const Json& pair : **ropes) {
+    if (!pair.is_array() || pair.size() != 2) return Corrupt{"a rope is not a pair of ends"};
+    // The second end is read first: a rope with two bad ends has always
+    // been refused for its second.
+    Read<Item> b = read_end(pair[1]);
+    if (!b.ok()) return b.failure();
+    Read<Item> a = read_end(pair[0]);
+    if (!a.ok()) return a.failure();
+    Rope rope = Rope::between(std::move(*a), std::move(*b));
+    if (!rope.has_note()) return Corrupt{"a rope has no note at either end"};
     state.ropes.insert(std::move(rope));
   }
-  read_layout(root, state.layout);
+  if (std::optional<Corrupt> corrupt = read_layout(root, state.layout)) return *corrupt;
   return state;
 }
 
@@ -333,12 +369,12 @@ Snapshot StateFile::load() const {
   bool absent = false;
   std::string text = read_file(path_, absent);
   if (absent) return {};
-  try {
-    return parse_state(text);
-  } catch (const Corrupt& c) {
-    throw std::runtime_error("state file " + path_ + " is corrupt (" + c.why +
+  Read<Snapshot> state = parse_state(text);
+  if (!state.ok()) {
+    throw std::runtime_error("state file " + path_ + " is corrupt (" + state.failure().why +
                              "); it is left untouched: repair it or move it away");
   }
+  return std::move(*state);
 }
 
 int StateFile::claim() {
