@@ -1,9 +1,9 @@
 #pragma once
 // A value, or the failure that stands in for it: what a step that can fail
-// returns when it has a result to give (wire::Status is the one without).
-// The failure's type is its caller's, as each program tells failures in its
-// own way: the client's messages, welkmora-host's command faults, a state
-// file's reason for refusal.
+// returns (Outcome<void, E> when it has no result to give). The failure's
+// type is its caller's, as each program tells failures in its own way: the
+// client's messages, welkmora-host's command faults, a state file's reason
+// for refusal, a request's refusal.
 
 #include <optional>
 #include <utility>
@@ -27,6 +27,21 @@ class [[nodiscard]] Outcome {
  private:
   std::optional<T> value_;
   E failure_;
+};
+
+/// Success, or the failure of a step that has nothing to return.
+template <class E>
+class [[nodiscard]] Outcome<void, E> {
+ public:
+  Outcome() = default;
+  Outcome(E failure) : failure_(std::move(failure)) {}
+
+  bool ok() const { return !failure_.has_value(); }
+  /// What went wrong; only when !ok().
+  const E& failure() const { return *failure_; }
+
+ private:
+  std::optional<E> failure_;
 };
 
 }  // namespace wire

@@ -155,10 +155,10 @@ Web start_web(const std::optional<WebAddress>& address, const std::string& key, 
 
 /// Runs `server` with the user's shell as "Lead" in this terminal until the
 /// shell ends; returns the shell's exit status.
-int serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
-                    const HostSettings& settings) {
-  Result<std::string> started = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
-  if (!started.ok()) throw Failure(started.refusal().text);
+Result<int> serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
+                            const HostSettings& settings) {
+  host::Result<std::string> started = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
+  if (!started.ok()) return Fault{started.failure().text};
   const std::string& lead = *started;
   log_event("lead", {{"name", lead}, {"command", settings.shell}});
   report("your shell is the terminal \"" + lead + "\"; leave it to stop the host");
@@ -217,7 +217,8 @@ Result<int> run_host(const Args& args, bool interactive) {
     web_key = std::move(*key);
   }
   Web web = start_web(*web_at, web_key, reactor, dispatcher, terminals, server);
-  return interactive ? serve_with_lead(server, reactor, canvas, terminals, settings) : server.run();
+  if (interactive) return serve_with_lead(server, reactor, canvas, terminals, settings);
+  return server.run();
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ Result<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const std
     launch.rows = size->ws_row;
     launch.cols = size->ws_col;
   }
-  if (Result<Terminal*> started = terminals.start(name, launch); !started.ok()) return started.refusal();
+  if (Result<Terminal*> started = terminals.start(name, launch); !started.ok()) return started.failure();
   canvas.add_terminal({name, token, false, "", true});
   return name;
 }

@@ -195,7 +195,7 @@ Result<const TerminalEntry*> Canvas::peer(std::string_view caller, std::string_v
 Result<void> Canvas::assign_role(std::string_view caller, std::string_view recruit,
                                  const std::optional<std::string>& role) {
   if (recruit != caller) {
-    if (auto reached = peer(caller, recruit); !reached.ok()) return reached.refusal();
+    if (auto reached = peer(caller, recruit); !reached.ok()) return reached.failure();
   }
   auto it = terminals_.find(recruit);
   if (it == terminals_.end()) return refuse_named("no such peer", recruit);
@@ -241,11 +241,11 @@ Result<void> Canvas::require_reachable(std::string_view caller, const Item& item
 
 Result<bool> Canvas::connect(std::string_view caller, std::string_view from, std::string_view to) {
   Result<Item> x = resolve(from);
-  if (!x.ok()) return x.refusal();
+  if (!x.ok()) return x.failure();
   Result<Item> y = resolve(to);
-  if (!y.ok()) return y.refusal();
+  if (!y.ok()) return y.failure();
   for (const Item* item : {&*x, &*y}) {
-    if (Result<void> reached = require_reachable(caller, *item); !reached.ok()) return reached.refusal();
+    if (Result<void> reached = require_reachable(caller, *item); !reached.ok()) return reached.failure();
   }
   if (*x == *y) return refuse_named("cannot rope an item to itself", from);
   bool fresh = !roped(*x, *y);
@@ -333,13 +333,13 @@ Result<void> Canvas::check_note_room(std::size_t size, std::size_t replaced, boo
 
 Result<std::string> Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
-    if (Result<void> valid = check_name("note name", *name); !valid.ok()) return valid.refusal();
+    if (Result<void> valid = check_name("note name", *name); !valid.ok()) return valid.failure();
     if (notes_.contains(*name)) return refuse_named("note already exists", *name);
     if (terminals_.contains(*name)) return refuse_named("name taken by a terminal", *name);
   } else {
     name = free_suffixed("note", 1);
   }
-  if (Result<void> room = check_note_room(content.size(), 0, true); !room.ok()) return room.refusal();
+  if (Result<void> room = check_note_room(content.size(), 0, true); !room.ok()) return room.failure();
   notes_.emplace(*name, std::move(content));
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
   touched(Item::note(*name));
@@ -375,19 +375,19 @@ Result<std::string*> Canvas::reachable_note(std::string_view caller, std::string
 
 Result<const std::string*> Canvas::note(std::string_view caller, std::string_view name) const {
   Result<std::string*> found = const_cast<Canvas*>(this)->reachable_note(caller, name);
-  if (!found.ok()) return found.refusal();
+  if (!found.ok()) return found.failure();
   return *found;
 }
 
 Result<void> Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
-  if (auto found = reachable_note(caller, name); !found.ok()) return found.refusal();
+  if (auto found = reachable_note(caller, name); !found.ok()) return found.failure();
   return set_note(name, std::move(content));
 }
 
 Result<void> Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
                                std::string_view new_text) {
   Result<std::string*> content = reachable_note(caller, name);
-  if (!content.ok()) return content.refusal();
+  if (!content.ok()) return content.failure();
   if (old_text.empty()) return host::refuse("old text must not be empty");
   auto edited = replace_first(**content, old_text, new_text);
   if (!edited) return refuse_named("text not found in note", name);
@@ -395,7 +395,7 @@ Result<void> Canvas::edit_note(std::string_view caller, std::string_view name, s
 }
 
 Result<void> Canvas::delete_note(std::string_view caller, std::string_view name) {
-  if (auto found = reachable_note(caller, name); !found.ok()) return found.refusal();
+  if (auto found = reachable_note(caller, name); !found.ok()) return found.failure();
   return remove_note(name);
 }
 
@@ -432,7 +432,7 @@ Result<std::string*> Canvas::existing_role(std::string_view name) {
 
 Result<const std::string*> Canvas::role(std::string_view name) const {
   Result<std::string*> found = const_cast<Canvas*>(this)->existing_role(name);
-  if (!found.ok()) return found.refusal();
+  if (!found.ok()) return found.failure();
   return *found;
 }
 
@@ -447,7 +447,7 @@ Result<void> Canvas::create_role(std::string_view name, std::string prompt) {
 
 Result<void> Canvas::write_role(std::string_view name, std::string prompt) {
   Result<std::string*> found = existing_role(name);
-  if (!found.ok()) return found.refusal();
+  if (!found.ok()) return found.failure();
   std::string old = std::exchange(**found, std::move(prompt));
   record(true,
          [name = std::string(name), old = std::move(old)](Canvas& c) mutable { c.roles_[name] = std::move(old); });
@@ -457,7 +457,7 @@ Result<void> Canvas::write_role(std::string_view name, std::string prompt) {
 
 Result<void> Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
   Result<std::string*> prompt = existing_role(name);
-  if (!prompt.ok()) return prompt.refusal();
+  if (!prompt.ok()) return prompt.failure();
   if (old_text.empty()) return host::refuse("old text must not be empty");
   auto edited = replace_first(**prompt, old_text, new_text);
   if (!edited) return refuse_named("text not found in role", name);
@@ -470,7 +470,7 @@ Result<void> Canvas::edit_role(std::string_view name, std::string_view old_text,
 
 Result<void> Canvas::delete_role(std::string_view name) {
   Result<std::string*> found = existing_role(name);
-  if (!found.ok()) return found.refusal();
+  if (!found.ok()) return found.failure();
   std::string prompt = std::move(**found);
   roles_.erase(roles_.find(name));
   record(true, [name = std::string(name), prompt = std::move(prompt)](Canvas& c) mutable {

@@ -6,10 +6,10 @@
 // whole, NUL bytes included: a name quoted in it may hold one, and the
 // reply carries the whole name.
 
-#include <optional>
 #include <string>
 #include <utility>
-#include <variant>
+
+#include "outcome.h"
 
 namespace host {
 
@@ -30,37 +30,9 @@ inline Refusal refuse(std::string text) { return Refusal{std::move(text)}; }
 /// The refusal of access "<text>", of terminal `who` when it is not the caller.
 inline Refusal deny(std::string text, std::string who = {}) { return Refusal{std::move(text), true, std::move(who)}; }
 
-/// A value of T, or the refusal that stands in for it.
+/// A value of T (or, for Result<void>, success), or the refusal that
+/// stands in for it.
 template <class T>
-class [[nodiscard]] Result {
- public:
-  Result(T value) : outcome_(std::in_place_index<0>, std::move(value)) {}
-  Result(Refusal refusal) : outcome_(std::in_place_index<1>, std::move(refusal)) {}
-
-  bool ok() const { return outcome_.index() == 0; }
-  T& operator*() { return std::get<0>(outcome_); }
-  const T& operator*() const { return std::get<0>(outcome_); }
-  T* operator->() { return &std::get<0>(outcome_); }
-  const T* operator->() const { return &std::get<0>(outcome_); }
-  /// Why not; only when !ok().
-  const Refusal& refusal() const { return std::get<1>(outcome_); }
-
- private:
-  std::variant<T, Refusal> outcome_;
-};
-
-/// Success, or the refusal of a step that has nothing to return.
-template <>
-class [[nodiscard]] Result<void> {
- public:
-  Result() = default;
-  Result(Refusal refusal) : refusal_(std::move(refusal)) {}
-
-  bool ok() const { return !refusal_.has_value(); }
-  const Refusal& refusal() const { return *refusal_; }
-
- private:
-  std::optional<Refusal> refusal_;
-};
+using Result = wire::Outcome<T, Refusal>;
 
 }  // namespace host

@@ -150,7 +150,7 @@ Result<void> require_person(const Request& route, const Client& client, const Ca
                             const TerminalSet& terminals) {
   if (client.trusted) return {};
   Result<std::vector<ProcessInfo>> sender = examine_sender(route, client);
-  if (!sender.ok()) return sender.refusal();
+  if (!sender.ok()) return sender.failure();
   std::optional<std::string> holder = terminals.holder_of(*sender);
   if (!holder) return {};
   const TerminalEntry* entry = canvas.terminal(*holder);
@@ -207,7 +207,7 @@ Result<Json> guarded(const std::function<Result<Json>()>& step) {
 
 /// The reply to an outcome: {"ok":true,"result":...} or the refusal's error.
 Json reply_to(Result<Json> outcome) {
-  if (!outcome.ok()) return error_reply(outcome.refusal().text);
+  if (!outcome.ok()) return error_reply(outcome.failure().text);
   return ok_reply(std::move(*outcome));
 }
 
@@ -252,19 +252,19 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
     const std::string& command = in.text("command");
     if (in.refused()) return *in.refused();
     Result<const Request*> family = find_command(command);
-    if (!family.ok()) return family.refusal();
+    if (!family.ok()) return family.failure();
     if ((*family)->needs_caller) {
       Result<std::string> who = authenticate(canvas_, request);
-      if (!who.ok()) return who.refusal();
+      if (!who.ok()) return who.failure();
       caller = std::move(*who);
     }
     if ((*family)->from == From::kPerson) {
       if (Result<void> person = require_person(**family, client, canvas_, terminals_); !person.ok()) {
-        return person.refusal();
+        return person.failure();
       }
     }
     Result<const Request*> route = find_sub(**family, request);
-    if (!route.ok()) return route.refusal();
+    if (!route.ok()) return route.failure();
     const Handler& handler = *handler_of(**route);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
@@ -272,12 +272,12 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
       return run(
           **route, [&](Context& c) { return handler.sync(c, call); }, ctx);
     Result<Cancel> waiting = handler.async(ctx, call, client.respond);
-    if (!waiting.ok()) return waiting.refusal();
+    if (!waiting.ok()) return waiting.failure();
     cancel = std::move(*waiting);
     answered_later = true;
     return Json();
   });
-  if (!outcome.ok() && outcome.refusal().access) log_refusal(outcome.refusal(), request, caller, client.pid);
+  if (!outcome.ok() && outcome.failure().access) log_refusal(outcome.failure(), request, caller, client.pid);
   if (!answered_later) client.respond(reply_to(std::move(outcome)));
   return cancel;
 }

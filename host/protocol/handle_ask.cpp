@@ -76,14 +76,14 @@ Result<Cancel> ask_one(Context& ctx, const Call& call, const Responder& respond)
   const std::string& target = in.text("target");
   const std::string& prompt = in.text("prompt");
   if (in.refused()) return *in.refused();
-  if (auto peer = ctx.canvas.peer(call.caller, target); !peer.ok()) return peer.refusal();
+  if (auto peer = ctx.canvas.peer(call.caller, target); !peer.ok()) return peer.failure();
   Result<TurnTicket> ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
     respond(ok_reply(std::move(result)));
   });
-  if (!ticket.ok()) return ticket.refusal();
+  if (!ticket.ok()) return ticket.failure();
   return cancel_turns(ctx.asks, {std::move(*ticket)});
 }
 
@@ -97,7 +97,7 @@ std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std:
     return std::nullopt;
   };
   if (!prompt.is_string()) return refused(refuse("prompt must be a string: " + name));
-  if (auto peer = ctx.canvas.peer(call.caller, name); !peer.ok()) return refused(peer.refusal());
+  if (auto peer = ctx.canvas.peer(call.caller, name); !peer.ok()) return refused(peer.failure());
   Result<TurnTicket> ticket =
       start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
         Json& entry = reply->results[slot];
@@ -108,7 +108,7 @@ std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std:
         }
         reply->one_done();
       });
-  if (!ticket.ok()) return refused(ticket.refusal());
+  if (!ticket.ok()) return refused(ticket.failure());
   ++reply->open;  // start() never answers before it returns
   return std::move(*ticket);
 }

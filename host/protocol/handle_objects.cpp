@@ -10,7 +10,7 @@ namespace {
 
 /// {"name": name} once `done` went through, else its refusal.
 Result<Json> named(const Result<void>& done, const std::string& name) {
-  if (!done.ok()) return done.refusal();
+  if (!done.ok()) return done.failure();
   return Json{{"name", name}};
 }
 
@@ -37,7 +37,7 @@ Result<Json> role_show(Context& ctx, const Call& call) {
   const std::string& name = in.text("name");
   if (in.refused()) return *in.refused();
   Result<const std::string*> prompt = ctx.canvas.role(name);
-  if (!prompt.ok()) return prompt.refusal();
+  if (!prompt.ok()) return prompt.failure();
   return Json{{"name", name}, {"prompt", **prompt}};
 }
 
@@ -73,7 +73,7 @@ Result<Json> role_assign(Context& ctx, const Call& call) {
   if (in.refused()) return *in.refused();
   if (none && role) return refuse("give either role or none, not both");
   if (!none && !role) return refuse("missing member: role");
-  if (Result<void> done = ctx.canvas.assign_role(call.caller, recruit, role); !done.ok()) return done.refusal();
+  if (Result<void> done = ctx.canvas.assign_role(call.caller, recruit, role); !done.ok()) return done.failure();
   return Json{{"recruit", recruit}, {"role", role ? Json(*role) : Json()}};
 }
 
@@ -101,7 +101,7 @@ Result<Json> note_create(Context& ctx, const Call& call) {
   std::optional<std::string> content = in.optional_text("content");
   if (in.refused()) return *in.refused();
   Result<std::string> created = ctx.canvas.create_note(call.caller, std::move(name), content.value_or(""));
-  if (!created.ok()) return created.refusal();
+  if (!created.ok()) return created.failure();
   return Json{{"name", *created}};
 }
 
@@ -112,7 +112,7 @@ Result<Json> note_read(Context& ctx, const Call& call) {
   std::optional<std::uint64_t> limit = in.optional_count("limit");
   if (in.refused()) return *in.refused();
   Result<const std::string*> content = ctx.canvas.note(call.caller, name);
-  if (!content.ok()) return content.refusal();
+  if (!content.ok()) return content.failure();
   return Json{{"name", name},
               {"content", slice_lines(**content, offset.value_or(0), limit)},
               {"lines", count_lines(**content)}};

@@ -35,9 +35,9 @@ Result<Json> handle_join(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& wanted = in.text("name");
   if (in.refused()) return *in.refused();
-  if (Result<void> valid = check_name("name", wanted); !valid.ok()) return valid.refusal();
+  if (Result<void> valid = check_name("name", wanted); !valid.ok()) return valid.failure();
   Result<pid_t> shell = joined_process(call);
-  if (!shell.ok()) return shell.refusal();
+  if (!shell.ok()) return shell.failure();
   std::string name = ctx.canvas.free_terminal_name(wanted);
   std::string token = new_token();
   if (*shell > 0) {
@@ -47,7 +47,7 @@ Result<Json> handle_join(Context& ctx, const Call& call) {
       canvas.forget_terminal(name);
       log_event("leave", {{"name", name}});
     });
-    if (!watched.ok()) return watched.refusal();
+    if (!watched.ok()) return watched.failure();
   }
   ctx.canvas.add_terminal({name, token, true, "", true});
   log_event("join", {{"name", name}, {"pid", *shell > 0 ? std::to_string(*shell) : "none"}});
@@ -69,8 +69,8 @@ Result<Json> handle_send_keys(Context& ctx, const Call& call) {
     words.push_back(key.get<std::string>());
   }
   Result<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, name);
-  if (!terminal.ok()) return terminal.refusal();
-  if (Result<void> sent = send_keys(**terminal, name, words, literal); !sent.ok()) return sent.refusal();
+  if (!terminal.ok()) return terminal.failure();
+  if (Result<void> sent = send_keys(**terminal, name, words, literal); !sent.ok()) return sent.failure();
   return Json{{"name", name}};
 }
 
@@ -81,7 +81,7 @@ Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder&) {
   bool read_only = in.optional_flag("readOnly");
   if (in.refused()) return *in.refused();
   Result<Terminal*> found = screen_terminal(ctx.canvas, ctx.terminals, name);
-  if (!found.ok()) return found.refusal();
+  if (!found.ok()) return found.failure();
   Terminal& terminal = **found;
   std::optional<std::uint64_t> rows = in.optional_count("rows");
   std::optional<std::uint64_t> cols = in.optional_count("cols");

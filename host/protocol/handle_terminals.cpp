@@ -31,7 +31,7 @@ Result<std::vector<std::string>> recruit_argv(const Context& ctx, const std::opt
   std::string preset_line;
   if (preset) {
     Result<const Preset*> found = find_preset(ctx.presets, *preset);
-    if (!found.ok()) return found.refusal();
+    if (!found.ok()) return found.failure();
     preset_line = (*found)->command;
   }
   std::string line = cmd && !cmd->empty() ? *cmd : preset_line;
@@ -86,7 +86,7 @@ Result<Json> handle_check(Context& ctx, const Call& call) {
   const std::string& target = in.text("target");
   if (in.refused()) return *in.refused();
   Result<const TerminalEntry*> entry = ctx.canvas.peer(call.caller, target);
-  if (!entry.ok()) return entry.refusal();
+  if (!entry.ok()) return entry.failure();
   Terminal* terminal = (*entry)->joined ? nullptr : ctx.terminals.find(target);
   if (terminal == nullptr) return refuse("no screen of a joined shell: " + target);
   Json result = {
@@ -101,7 +101,7 @@ Result<Json> handle_connect(Context& ctx, const Call& call) {
   const std::string& to = in.text("to");
   if (in.refused()) return *in.refused();
   Result<bool> created = ctx.canvas.connect(call.caller, from, to);
-  if (!created.ok()) return created.refusal();
+  if (!created.ok()) return created.failure();
   return Json{{"from", from}, {"to", to}, {"created", *created}};
 }
 
@@ -120,25 +120,25 @@ Result<Json> handle_dismiss(Context& ctx, const Call& call) {
   if (in.refused()) return *in.refused();
   if (name == call.caller) return refuse("cannot dismiss yourself: " + name);
   Result<const TerminalEntry*> peer = ctx.canvas.peer(call.caller, name);
-  if (!peer.ok()) return peer.refusal();
+  if (!peer.ok()) return peer.failure();
   if ((*peer)->persons) return refuse("cannot dismiss " + name + ": it is the person's shell");
   dismiss_terminal(ctx, name, call.caller);
   return Json{{"name", name}};
 }
 
 Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
-  if (Result<void> valid = check_name("codename", recruit.codename); !valid.ok()) return valid.refusal();
+  if (Result<void> valid = check_name("codename", recruit.codename); !valid.ok()) return valid.failure();
   if (recruit.role) {
-    if (auto role = ctx.canvas.role(*recruit.role); !role.ok()) return role.refusal();
+    if (auto role = ctx.canvas.role(*recruit.role); !role.ok()) return role.failure();
   }
   Result<std::vector<std::string>> argv = recruit_argv(ctx, recruit.cmd, recruit.preset);
-  if (!argv.ok()) return argv.refusal();
+  if (!argv.ok()) return argv.failure();
 
   std::string name = ctx.canvas.free_terminal_name(recruit.codename);
   std::string token = new_token();
   std::string command = argv->back();
   Result<Terminal*> started = ctx.terminals.start(name, recruit_spec(ctx, std::move(*argv), name, token, recruit.role));
-  if (!started.ok()) return started.refusal();
+  if (!started.ok()) return started.failure();
   ctx.canvas.add_terminal({name, token, false, recruit.role.value_or("")});
   log_event("recruit", {{"name", name}, {"by", by}, {"command", command}});
   return name;
@@ -149,7 +149,7 @@ Result<Json> handle_recruit(Context& ctx, const Call& call) {
   Recruit recruit{in.text("name"), in.optional_text("role"), in.optional_text("preset"), in.optional_text("cmd")};
   if (in.refused()) return *in.refused();
   Result<std::string> name = recruit_terminal(ctx, recruit, call.caller);
-  if (!name.ok()) return name.refusal();
+  if (!name.ok()) return name.failure();
   ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(*name));
   return Json{{"name", *name}};
 }

@@ -54,7 +54,7 @@ Result<Terminal*> TerminalSet::start(const std::string& name, const Launch& laun
   Result<std::unique_ptr<Terminal>> terminal = Terminal::start(grouped, reactor_);
   if (!terminal.ok()) {
     if (!grouped.cgroup.empty()) Cgroups::remove(grouped.cgroup);
-    return terminal.refusal();
+    return terminal.failure();
   }
   if (!grouped.cgroup.empty()) groups_[(*terminal)->pid()] = grouped.cgroup;
   Terminal* started = terminal->get();

@@ -39,11 +39,11 @@ Result<Item> item_of(const Json& message, const char* key) {
 /// The terminal that `id` names, with a screen to type into.
 Result<Terminal*> typed_terminal(Context& ctx, const Json& message) {
   Result<Item> item = item_of(message, "id");
-  if (!item.ok()) return item.refusal();
+  if (!item.ok()) return item.failure();
   if (item->kind != ItemKind::kTerminal) return refuse("no such terminal: " + item->name);
   Result<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, item->name);
   if (!terminal.ok()) return terminal;
-  if (Result<void> typable = require_typable(**terminal, item->name); !typable.ok()) return typable.refusal();
+  if (Result<void> typable = require_typable(**terminal, item->name); !typable.ok()) return typable.failure();
   return terminal;
 }
 
@@ -100,14 +100,14 @@ Result<int> bounded(members::Reader& in, const char* key, std::uint64_t most) {
 /// edge.
 Result<Json> mouse(Context& ctx, const Json& message) {
   Result<Terminal*> terminal = typed_terminal(ctx, message);
-  if (!terminal.ok()) return terminal.refusal();
+  if (!terminal.ok()) return terminal.failure();
   members::Reader in(message);
   Result<int> row = bounded(in, "row", kMaxRows);
-  if (!row.ok()) return row.refusal();
+  if (!row.ok()) return row.failure();
   Result<int> col = bounded(in, "col", kMaxCols);
-  if (!col.ok()) return col.refusal();
+  if (!col.ok()) return col.failure();
   Result<int> button = bounded(in, "button", 5);
-  if (!button.ok()) return button.refusal();
+  if (!button.ok()) return button.failure();
   bool pressed = in.optional_flag("pressed");
   unsigned modifiers = modifiers_of(in);
   if (in.refused()) return *in.refused();
@@ -119,7 +119,7 @@ Result<Json> mouse(Context& ctx, const Json& message) {
 template <class Type>
 Result<Json> typed_text(Context& ctx, const Json& message, Type type) {
   Result<Terminal*> terminal = typed_terminal(ctx, message);
-  if (!terminal.ok()) return terminal.refusal();
+  if (!terminal.ok()) return terminal.failure();
   members::Reader in(message);
   const std::string& text = in.text("text");
   if (in.refused()) return *in.refused();
@@ -137,9 +137,9 @@ Result<Json> paste(Context& ctx, const Json& message) {
 
 Result<Json> key(Context& ctx, const Json& message) {
   Result<Terminal*> terminal = typed_terminal(ctx, message);
-  if (!terminal.ok()) return terminal.refusal();
+  if (!terminal.ok()) return terminal.failure();
   Result<KeyPress> press = key_of(message);
-  if (!press.ok()) return press.refusal();
+  if (!press.ok()) return press.failure();
   (*terminal)->screen().press(*press);
   return Json::object();
 }
@@ -188,10 +188,10 @@ Result<Box> box_of(const Json& message) {
 
 Result<Json> place(Context& ctx, const Json& message) {
   Result<Item> found = existing(ctx.canvas, message, "id");
-  if (!found.ok()) return found.refusal();
+  if (!found.ok()) return found.failure();
   const Item& item = *found;
   Result<Box> placed = box_of(message);
-  if (!placed.ok()) return placed.refusal();
+  if (!placed.ok()) return placed.failure();
   Box box = *placed;
   Terminal* terminal = item.kind == ItemKind::kTerminal ? ctx.terminals.find(item.name) : nullptr;
   if (terminal != nullptr && box.w > 0 && box.h > 0) {
@@ -218,9 +218,9 @@ Result<Json> place(Context& ctx, const Json& message) {
 /// Ropes (`rope`) or unropes the items `a` and `b`.
 Result<Json> tie(Context& ctx, const Json& message, bool rope) {
   Result<Item> a = existing(ctx.canvas, message, "a");
-  if (!a.ok()) return a.refusal();
+  if (!a.ok()) return a.failure();
   Result<Item> b = existing(ctx.canvas, message, "b");
-  if (!b.ok()) return b.refusal();
+  if (!b.ok()) return b.failure();
   if (*a == *b) return refuse("cannot rope an item to itself: " + a->name);
   bool changed = rope ? (ctx.canvas.roped(*a, *b) ? false : (ctx.canvas.rope(*a, *b), true)) : ctx.canvas.cut(*a, *b);
   return Json{{"changed", changed}};
@@ -234,13 +234,13 @@ Result<Json> recruit(Context& ctx, const Json& message) {
   Recruit r{in.text("name"), in.optional_text("role"), in.optional_text("preset"), in.optional_text("cmd")};
   if (in.refused()) return *in.refused();
   Result<std::string> name = recruit_terminal(ctx, r, kPerson);
-  if (!name.ok()) return name.refusal();
+  if (!name.ok()) return name.failure();
   return Json{{"name", *name}};
 }
 
 Result<Json> dismiss(Context& ctx, const Json& message) {
   Result<Item> item = item_of(message, "id");
-  if (!item.ok()) return item.refusal();
+  if (!item.ok()) return item.failure();
   const TerminalEntry* entry = ctx.canvas.terminal(item->name);
   if (item->kind != ItemKind::kTerminal || entry == nullptr) return refuse("no such terminal: " + item->name);
   if (entry->joined || entry->persons) return refuse("cannot dismiss " + item->name + ": it is the person's shell");
@@ -256,7 +256,7 @@ Result<Item> note_of(const Json& message) {
 
 /// An empty result once `done` went through, else its refusal.
 Result<Json> nothing(const Result<void>& done) {
-  if (!done.ok()) return done.refusal();
+  if (!done.ok()) return done.failure();
   return Json::object();
 }
 
@@ -266,13 +266,13 @@ Result<Json> note_create(Context& ctx, const Json& message) {
   std::string text = in.optional_text("text").value_or("");
   if (in.refused()) return *in.refused();
   Result<std::string> created = ctx.canvas.add_note(name, text);
-  if (!created.ok()) return created.refusal();
+  if (!created.ok()) return created.failure();
   return Json{{"name", *created}};
 }
 
 Result<Json> note_write(Context& ctx, const Json& message) {
   Result<Item> note = note_of(message);
-  if (!note.ok()) return note.refusal();
+  if (!note.ok()) return note.failure();
   members::Reader in(message);
   const std::string& text = in.text("text");
   if (in.refused()) return *in.refused();
@@ -281,7 +281,7 @@ Result<Json> note_write(Context& ctx, const Json& message) {
 
 Result<Json> note_delete(Context& ctx, const Json& message) {
   Result<Item> note = note_of(message);
-  if (!note.ok()) return note.refusal();
+  if (!note.ok()) return note.failure();
   return nothing(ctx.canvas.remove_note(note->name));
 }
 

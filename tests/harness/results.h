@@ -10,25 +10,25 @@ namespace harness {
 
 template <class T>
 T ok(host::Result<T> result) {
-  EXPECT_TRUE(result.ok()) << result.refusal().text;
+  EXPECT_TRUE(result.ok()) << result.failure().text;
   return result.ok() ? std::move(*result) : T();
 }
 
 /// For results that point into what they were taken from: what they point at.
 template <class T>
 const T& ok(host::Result<const T*> result) {
-  EXPECT_TRUE(result.ok()) << result.refusal().text;
+  EXPECT_TRUE(result.ok()) << result.failure().text;
   static const T none{};
   return result.ok() ? **result : none;
 }
 
-inline void ok(const host::Result<void>& result) { EXPECT_TRUE(result.ok()) << result.refusal().text; }
+inline void ok(const host::Result<void>& result) { EXPECT_TRUE(result.ok()) << result.failure().text; }
 
 /// The refusal's text of what `fn` returns; "<accepted>" when it went through.
 template <class Fn>
 std::string refusal_of(Fn fn) {
   auto result = fn();
-  return result.ok() ? std::string("<accepted>") : result.refusal().text;
+  return result.ok() ? std::string("<accepted>") : result.failure().text;
 }
 
 }  // namespace harness

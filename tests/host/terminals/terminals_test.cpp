@@ -213,7 +213,7 @@ TEST(TerminalInput, WhatAProgramDoesNotReadIsCapped) {
   host::Launch launch;
   launch.argv = {"/bin/sh", "-c", "stty raw -echo; echo ready; exec sleep 600"};
   host::Result<std::unique_ptr<host::Terminal>> started = host::Terminal::start(launch, reactor);
-  ASSERT_TRUE(started.ok()) << started.refusal().text;
+  ASSERT_TRUE(started.ok()) << started.failure().text;
   std::unique_ptr<host::Terminal>& terminal = *started;
   for (auto deadline = std::chrono::steady_clock::now() + 10s;
        terminal->screen_text().find("ready") == std::string::npos && std::chrono::steady_clock::now() < deadline;) {
