@@ -193,11 +193,15 @@ Result<int> run_host(const Args& args, bool interactive) {
 
   make_directory(parent_of(state_path), false);
   StateFile state(state_path);
-  if (int removed = state.claim(); removed > 0) {
-    report("removed " + std::to_string(removed) + " temporary state file(s) a stopped host left");
+  wire::Outcome<int, wire::Status> removed = state.claim();
+  if (!removed.ok()) return Fault{removed.failure().error()};
+  if (*removed > 0) {
+    report("removed " + std::to_string(*removed) + " temporary state file(s) a stopped host left");
   }
+  wire::Outcome<Snapshot, wire::Status> saved = state.load();
+  if (!saved.ok()) return Fault{saved.failure().error()};
   Canvas canvas;
-  canvas.restore(state.load());
+  canvas.restore(std::move(*saved));
 
   Reactor reactor;
   TerminalSet terminals(reactor, kDismissGrace);
