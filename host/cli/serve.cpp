@@ -188,7 +188,8 @@ Result<int> run_host(const Args& args, bool interactive) {
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   make_directory(parent_of(socket), !args.has("--socket"));
   std::string state_path = absolute_path(args.value("--state").value_or(default_state_path()));
-  std::vector<Preset> presets = load_presets(args.value("--presets"));
+  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
+  if (!presets.ok()) return Fault{presets.failure().error()};
   if (std::optional<Fault> fault = open_log(args, interactive)) return *fault;
 
   make_directory(parent_of(state_path), false);
@@ -210,7 +211,7 @@ Result<int> run_host(const Args& args, bool interactive) {
   settings.socket_path = socket;
   settings.shell = user_shell();
   settings.turn = *rule;
-  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
+  Dispatcher dispatcher(canvas, terminals, &state, std::move(*presets), settings);
   Server server(reactor, listen_at(socket), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state.path() + ")");
   std::string web_key;
