@@ -186,18 +186,29 @@ Result<int> run_host(const Args& args, bool interactive) {
   }
   std::optional<std::string> socket_option = args.value("--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
-  make_directory(parent_of(socket), !args.has("--socket"));
-  std::string state_path = absolute_path(args.value("--state").value_or(default_state_path()));
-  std::vector<Preset> presets = load_presets(args.value("--presets"));
+  if (wire::Status made = make_directory(parent_of(socket), !args.has("--socket")); !made.ok()) {
+    return Fault{made.error()};
+  }
+  // The default is asked for also when --state names the file, so a missing
+  // HOME stops the start either way.
+  wire::Outcome<std::string, wire::Status> default_state = default_state_path();
+  if (!default_state.ok()) return Fault{default_state.failure().error()};
+  std::string state_path = absolute_path(args.value("--state").value_or(*default_state));
+  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
+  if (!presets.ok()) return Fault{presets.failure().error()};
   if (std::optional<Fault> fault = open_log(args, interactive)) return *fault;
 
-  make_directory(parent_of(state_path), false);
+  if (wire::Status made = make_directory(parent_of(state_path), false); !made.ok()) return Fault{made.error()};
   StateFile state(state_path);
-  if (int removed = state.claim(); removed > 0) {
-    report("removed " + std::to_string(removed) + " temporary state file(s) a stopped host left");
+  wire::Outcome<int, wire::Status> removed = state.claim();
+  if (!removed.ok()) return Fault{removed.failure().error()};
+  if (*removed > 0) {
+    report("removed " + std::to_string(*removed) + " temporary state file(s) a stopped host left");
   }
+  wire::Outcome<Snapshot, wire::Status> saved = state.load();
+  if (!saved.ok()) return Fault{saved.failure().error()};
   Canvas canvas;
-  canvas.restore(state.load());
+  canvas.restore(std::move(*saved));
 
   Reactor reactor;
   TerminalSet terminals(reactor, kDismissGrace);
@@ -206,8 +217,10 @@ Result<int> run_host(const Args& args, bool interactive) {
   settings.socket_path = socket;
   settings.shell = user_shell();
   settings.turn = *rule;
-  Dispatcher dispatcher(canvas, terminals, &state, std::move(presets), settings);
-  Server server(reactor, listen_at(socket), dispatcher, terminals);
+  Dispatcher dispatcher(canvas, terminals, &state, std::move(*presets), settings);
+  wire::Outcome<Listener, wire::Status> listener = listen_at(socket);
+  if (!listener.ok()) return Fault{listener.failure().error()};
+  Server server(reactor, std::move(*listener), dispatcher, terminals);
   report("listening on " + socket + " (state file " + state.path() + ")");
   std::string web_key;
   if (*web_at) {

@@ -1,25 +1,23 @@
 #include "model/presets.h"
 
-#include <stdexcept>
-
 #include "json_text.h"
 
 namespace host {
 namespace {
 
-[[noreturn]] void bad_file(const std::string& path, const std::string& why) {
-  throw std::runtime_error("presets file " + path + ": " + why);
+wire::Status bad_file(const std::string& path, const std::string& why) {
+  return wire::Status::failure("presets file " + path + ": " + why);
 }
 
-Preset read_preset(const std::string& path, const wire::Json& entry) {
-  if (!entry.is_object()) bad_file(path, "every preset must be an object");
+wire::Outcome<Preset, wire::Status> read_preset(const std::string& path, const wire::Json& entry) {
+  if (!entry.is_object()) return bad_file(path, "every preset must be an object");
   auto name = entry.find("name");
   if (name == entry.end() || !name->is_string() || name->get_ref<const std::string&>().empty()) {
-    bad_file(path, "every preset needs a non-empty string \"name\"");
+    return bad_file(path, "every preset needs a non-empty string \"name\"");
   }
   Preset preset{name->get<std::string>(), {}};
   if (auto command = entry.find("command"); command != entry.end()) {
-    if (!command->is_string()) bad_file(path, "\"command\" of " + preset.name + " must be a string");
+    if (!command->is_string()) return bad_file(path, "\"command\" of " + preset.name + " must be a string");
     preset.command = command->get<std::string>();
   }
   return preset;
@@ -39,12 +37,16 @@ void put(std::vector<Preset>& presets, Preset preset) {
 
 std::vector<Preset> default_presets() { return {{"Shell", ""}}; }
 
-std::vector<Preset> parse_presets(std::string_view text, const std::string& path) {
+wire::Outcome<std::vector<Preset>, wire::Status> parse_presets(std::string_view text, const std::string& path) {
   std::vector<Preset> presets = default_presets();
   wire::Result parsed = wire::parse_json(text);
-  if (!parsed.ok()) bad_file(path, "not valid JSON: " + parsed.error);
-  if (!parsed.value->is_array()) bad_file(path, "must hold a JSON array of presets");
-  for (const wire::Json& entry : *parsed.value) put(presets, read_preset(path, entry));
+  if (!parsed.ok()) return bad_file(path, "not valid JSON: " + parsed.error);
+  if (!parsed.value->is_array()) return bad_file(path, "must hold a JSON array of presets");
+  for (const wire::Json& entry : *parsed.value) {
+    wire::Outcome<Preset, wire::Status> preset = read_preset(path, entry);
+    if (!preset.ok()) return preset.failure();
+    put(presets, std::move(*preset));
+  }
   return presets;
 }
 

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "outcome.h"
+#include "status.h"
+
 namespace host {
 
 struct Preset {
@@ -21,9 +24,8 @@ struct Preset {
 std::vector<Preset> default_presets();
 
 /// The built-in presets, then those of `text`, the presets file at `path`
-/// (a preset of the same name replaces the earlier one). Throws
-/// std::runtime_error with a message naming `path` when the text has
-/// another shape.
-std::vector<Preset> parse_presets(std::string_view text, const std::string& path);
+/// (a preset of the same name replaces the earlier one), or the failure
+/// with a message naming `path` when the text has another shape.
+wire::Outcome<std::vector<Preset>, wire::Status> parse_presets(std::string_view text, const std::string& path);
 
 }  // namespace host

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 
 #include "io.h"
 #include "os_error.h"
@@ -16,17 +15,19 @@
 namespace host {
 namespace {
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + wire::os_error_text(errno)); }
+/// The failure `what`, with the system's reason from errno.
+wire::Status fail(const std::string& what) { return wire::Status::failure(what + ": " + wire::os_error_text(errno)); }
 
 std::string env_path(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && value[0] == '/' ? value : "";
 }
 
-wire::UnixAddress address_of(const std::string& path) {
+wire::Outcome<wire::UnixAddress, wire::Status> address_of(const std::string& path) {
   std::optional<wire::UnixAddress> address = wire::unix_address(path);
   if (!address) {
-    throw std::runtime_error("socket path is longer than " + std::to_string(wire::kMaxSocketPath) + " bytes: " + path);
+    return wire::Status::failure("socket path is longer than " + std::to_string(wire::kMaxSocketPath) +
+                                 " bytes: " + path);
   }
   return *address;
 }
@@ -37,15 +38,16 @@ bool connects(const std::string& path) {
 }
 
 /// Clears the way for a new socket at `path`.
-void remove_stale(const std::string& path) {
+wire::Status remove_stale(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return;
-    fail("cannot examine " + path);
+    if (errno == ENOENT) return {};
+    return fail("cannot examine " + path);
   }
-  if (!S_ISSOCK(st.st_mode)) throw std::runtime_error(path + " exists and is not a socket");
-  if (connects(path)) throw std::runtime_error("another host is listening on " + path);
-  if (::unlink(path.c_str()) != 0) fail("cannot remove the stale socket " + path);
+  if (!S_ISSOCK(st.st_mode)) return wire::Status::failure(path + " exists and is not a socket");
+  if (connects(path)) return wire::Status::failure("another host is listening on " + path);
+  if (::unlink(path.c_str()) != 0) return fail("cannot remove the stale socket " + path);
+  return {};
 }
 
 }  // namespace
@@ -61,11 +63,11 @@ std::string default_socket_path() {
   return "/tmp/welkmora-" + std::to_string(::getuid()) + "/host.sock";
 }
 
-std::string default_state_path() {
+wire::Outcome<std::string, wire::Status> default_state_path() {
   std::string state = env_path("XDG_STATE_HOME");
   if (state.empty()) {
     std::string home = env_path("HOME");
-    if (home.empty()) throw std::runtime_error("neither XDG_STATE_HOME nor HOME is set; give --state FILE");
+    if (home.empty()) return wire::Status::failure("neither XDG_STATE_HOME nor HOME is set; give --state FILE");
     state = home + "/.local/state";
   }
   return state + "/welkmora/host-state.json";
@@ -75,45 +77,49 @@ std::string absolute_path(const std::string& path) {
   return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-void make_directory(const std::string& dir, bool private_dir) {
+wire::Status make_directory(const std::string& dir, bool private_dir) {
   std::filesystem::path p(dir);
   if (p.has_parent_path() && p.parent_path() != p) {
     struct stat parent {};
-    if (::stat(p.parent_path().c_str(), &parent) != 0) make_directory(p.parent_path().string(), false);
+    if (::stat(p.parent_path().c_str(), &parent) != 0) {
+      if (wire::Status made = make_directory(p.parent_path().string(), false); !made.ok()) return made;
+    }
   }
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) fail("cannot create directory " + dir);
-  if (!private_dir) return;
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create directory " + dir);
+  if (!private_dir) return {};
   struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0) fail("cannot examine " + dir);
+  if (::lstat(dir.c_str(), &st) != 0) return fail("cannot examine " + dir);
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-    throw std::runtime_error(dir + " is not a directory of this user");
+    return wire::Status::failure(dir + " is not a directory of this user");
   }
-  if ((st.st_mode & 0077) != 0 && ::chmod(dir.c_str(), 0700) != 0) fail("cannot restrict " + dir);
+  if ((st.st_mode & 0077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return fail("cannot restrict " + dir);
+  return {};
 }
 
-Listener listen_at(const std::string& path) {
-  wire::UnixAddress address = address_of(path);
-  remove_stale(path);
+wire::Outcome<Listener, wire::Status> listen_at(const std::string& path) {
+  wire::Outcome<wire::UnixAddress, wire::Status> address = address_of(path);
+  if (!address.ok()) return address.failure();
+  if (wire::Status cleared = remove_stale(path); !cleared.ok()) return cleared;
   Listener listener;
   listener.path = path;
   listener.fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!listener.fd) fail("cannot create a socket");
+  if (!listener.fd) return fail("cannot create a socket");
   // Created with mode 0600 from the start: no moment in which others may connect.
   mode_t old_mask = ::umask(0177);
-  int bound = ::bind(listener.fd.get(), address.get(), address.size);
+  int bound = ::bind(listener.fd.get(), address->get(), address->size);
   int bind_errno = errno;
   ::umask(old_mask);
   errno = bind_errno;
-  if (bound != 0) fail("cannot bind " + path);
+  if (bound != 0) return fail("cannot bind " + path);
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) fail("cannot examine " + path);
+  if (::lstat(path.c_str(), &st) != 0) return fail("cannot examine " + path);
   listener.device = st.st_dev;
   listener.inode = st.st_ino;
   if (::listen(listener.fd.get(), 128) != 0) {
     int err = errno;
     listener.remove();
     errno = err;
-    fail("cannot listen on " + path);
+    return fail("cannot listen on " + path);
   }
   return listener;
 }

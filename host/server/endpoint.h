@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "outcome.h"
+#include "status.h"
 #include "unique_fd.h"
 
 namespace host {
@@ -26,20 +28,20 @@ struct Listener {
 std::string default_socket_path();
 
 /// $XDG_STATE_HOME/welkmora/host-state.json, or the same below
-/// $HOME/.local/state.
-std::string default_state_path();
+/// $HOME/.local/state; fails when neither variable is an absolute path.
+wire::Outcome<std::string, wire::Status> default_state_path();
 
 /// `path` made absolute against the working directory.
 std::string absolute_path(const std::string& path);
 
 /// Makes `dir` and its missing parents with mode 0700. With `private_dir`,
 /// `dir` must also be a real directory of this user, and its mode becomes
-/// 0700. Throws std::runtime_error with a message for the user.
-void make_directory(const std::string& dir, bool private_dir);
+/// 0700. Fails with a message for the user.
+wire::Status make_directory(const std::string& dir, bool private_dir);
 
 /// Binds a non-blocking listening socket at `path` with mode 0600. A stale
 /// socket file is replaced; a live one (another host) or a file of another
-/// kind is refused with std::runtime_error.
-Listener listen_at(const std::string& path);
+/// kind is refused, as is any step that fails, with a message for the user.
+wire::Outcome<Listener, wire::Status> listen_at(const std::string& path);
 
 }  // namespace host

@@ -4,14 +4,13 @@
 
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace host {
 
-std::vector<Preset> load_presets(const std::optional<std::string>& path) {
+wire::Outcome<std::vector<Preset>, wire::Status> load_presets(const std::optional<std::string>& path) {
   if (!path) return default_presets();
   std::ifstream in(*path, std::ios::binary);
-  if (!in) throw std::runtime_error("presets file " + *path + ": cannot be read");
+  if (!in) return wire::Status::failure("presets file " + *path + ": cannot be read");
   std::stringstream text;
   text << in.rdbuf();
   return parse_presets(text.str(), *path);

@@ -11,8 +11,8 @@
 namespace host {
 
 /// The built-in presets, then those of the file at `path` (a preset of the
-/// same name replaces the earlier one). Throws std::runtime_error with a
-/// message naming the file when it cannot be read or has another shape.
-std::vector<Preset> load_presets(const std::optional<std::string>& path);
+/// same name replaces the earlier one), or the failure with a message naming
+/// the file when it cannot be read or has another shape.
+wire::Outcome<std::vector<Preset>, wire::Status> load_presets(const std::optional<std::string>& path);
 
 }  // namespace host

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 
 #include "io.h"
 #include "json_text.h"
@@ -267,41 +266,41 @@ void put_state(Writer& out, const Canvas& canvas) {
 }
 
 /// Refuses anything at `path` but a regular file (or nothing).
-void require_regular(const std::string& path) {
+wire::Status require_regular(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return;
-    throw std::runtime_error("cannot examine state file " + path + ": " + wire::os_error_text(errno));
+    if (errno == ENOENT) return {};
+    return wire::Status::failure("cannot examine state file " + path + ": " + wire::os_error_text(errno));
   }
-  if (!S_ISREG(st.st_mode)) throw std::runtime_error("state file " + path + " is not a regular file");
+  if (!S_ISREG(st.st_mode)) return wire::Status::failure("state file " + path + " is not a regular file");
+  return {};
 }
 
-std::string read_file(const std::string& path, bool& absent) {
-  require_regular(path);
+/// The text of the state file at `path`; nothing when there is no file.
+wire::Outcome<std::optional<std::string>, wire::Status> read_file(const std::string& path) {
+  if (wire::Status regular = require_regular(path); !regular.ok()) return regular;
   // Non-blocking, so that a FIFO put in its place meanwhile cannot hold the
   // start up; fstat then refuses it.
   wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd && errno == ENOENT) {
-    absent = true;
-    return {};
-  }
+  if (!fd && errno == ENOENT) return std::optional<std::string>();
   struct stat st {};
   if (fd && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw std::runtime_error("state file " + path + " is not a regular file");
+    return wire::Status::failure("state file " + path + " is not a regular file");
   }
   std::string text;
   wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
-  if (!read.ok()) throw std::runtime_error("cannot read state file " + path + ": " + read.error());
-  return text;
+  if (!read.ok()) return wire::Status::failure("cannot read state file " + path + ": " + read.error());
+  return std::optional<std::string>(std::move(text));
 }
 
 /// The target of the symbolic link `path`, or `path` itself when it is none.
-std::string followed(const std::string& path) {
+wire::Outcome<std::string, wire::Status> followed(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
   char* target = ::realpath(path.c_str(), nullptr);
   if (target == nullptr) {
-    throw std::runtime_error("state file " + path + " is a symbolic link to nothing: " + wire::os_error_text(errno));
+    return wire::Status::failure("state file " + path +
+                                 " is a symbolic link to nothing: " + wire::os_error_text(errno));
   }
   std::string resolved = target;
   std::free(target);
@@ -310,14 +309,16 @@ std::string followed(const std::string& path) {
 
 /// Locks `lock` for this host; refuses when another host holds it, naming
 /// that host's process id, which the lock file holds.
-void lock_for_host(int lock, const std::string& path) {
-  if (::flock(lock, LOCK_EX | LOCK_NB) == 0) return;
-  if (errno != EWOULDBLOCK) throw std::runtime_error("cannot lock " + path + ".lock: " + wire::os_error_text(errno));
+wire::Status lock_for_host(int lock, const std::string& path) {
+  if (::flock(lock, LOCK_EX | LOCK_NB) == 0) return {};
+  if (errno != EWOULDBLOCK) {
+    return wire::Status::failure("cannot lock " + path + ".lock: " + wire::os_error_text(errno));
+  }
   std::string holder;
   (void)wire::read_all(lock, holder);
   while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
-  throw std::runtime_error("another host uses the state file " + path +
-                           (holder.empty() ? std::string() : " (process " + holder + ")"));
+  return wire::Status::failure("another host uses the state file " + path +
+                               (holder.empty() ? std::string() : " (process " + holder + ")"));
 }
 
 /// Whether `fd` is the file that `name` names now.
@@ -332,12 +333,12 @@ bool still_named(int fd, const std::string& name) {
 /// it. A host that stops removes the file while it still holds the lock, so
 /// a lock won on a file that is no longer there is taken again on the file
 /// there now; two hosts never hold locks on different files of one name.
-wire::UniqueFd take_lock(const std::string& path) {
+wire::Outcome<wire::UniqueFd, wire::Status> take_lock(const std::string& path) {
   std::string name = path + ".lock";
   for (;;) {
     wire::UniqueFd lock(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!lock) throw std::runtime_error("cannot open " + name + ": " + wire::os_error_text(errno));
-    lock_for_host(lock.get(), path);
+    if (!lock) return wire::Status::failure("cannot open " + name + ": " + wire::os_error_text(errno));
+    if (wire::Status locked = lock_for_host(lock.get(), path); !locked.ok()) return locked;
     if (!still_named(lock.get(), name)) continue;
     std::string pid = std::to_string(::getpid()) + "\n";
     if (::ftruncate(lock.get(), 0) == 0) (void)wire::write_all(lock.get(), pid);
@@ -365,22 +366,26 @@ int remove_temporaries(const std::string& path) {
 
 }  // namespace
 
-Snapshot StateFile::load() const {
-  bool absent = false;
-  std::string text = read_file(path_, absent);
-  if (absent) return {};
-  Read<Snapshot> state = parse_state(text);
+wire::Outcome<Snapshot, wire::Status> StateFile::load() const {
+  wire::Outcome<std::optional<std::string>, wire::Status> text = read_file(path_);
+  if (!text.ok()) return text.failure();
+  if (!*text) return Snapshot{};
+  Read<Snapshot> state = parse_state(**text);
   if (!state.ok()) {
-    throw std::runtime_error("state file " + path_ + " is corrupt (" + state.failure().why +
-                             "); it is left untouched: repair it or move it away");
+    return wire::Status::failure("state file " + path_ + " is corrupt (" + state.failure().why +
+                                 "); it is left untouched: repair it or move it away");
   }
   return std::move(*state);
 }
 
-int StateFile::claim() {
-  path_ = followed(path_);
-  require_regular(path_);
-  lock_ = take_lock(path_);
+wire::Outcome<int, wire::Status> StateFile::claim() {
+  wire::Outcome<std::string, wire::Status> target = followed(path_);
+  if (!target.ok()) return target.failure();
+  path_ = std::move(*target);
+  if (wire::Status regular = require_regular(path_); !regular.ok()) return regular;
+  wire::Outcome<wire::UniqueFd, wire::Status> lock = take_lock(path_);
+  if (!lock.ok()) return lock.failure();
+  lock_ = std::move(*lock);
   return remove_temporaries(path_);
 }
 

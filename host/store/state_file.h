@@ -16,6 +16,7 @@
 #include <string>
 
 #include "model/canvas.h"
+#include "outcome.h"
 #include "status.h"
 #include "unique_fd.h"
 
@@ -34,14 +35,14 @@ class StateFile {
   /// Makes this host the one that uses the file: follows a symbolic link to
   /// its target, refuses a path that names anything but a regular file (or
   /// nothing yet), takes the lock and removes stale temporary files. Returns
-  /// how many it removed. Throws std::runtime_error with a message for the
-  /// user, also when another host holds the lock.
-  int claim();
+  /// how many it removed, or the failure with a message for the user, also
+  /// when another host holds the lock.
+  wire::Outcome<int, wire::Status> claim();
 
-  /// The saved state; an absent file is the empty state. Throws
-  /// std::runtime_error with a message for the user when the file cannot be
-  /// read, is not a regular file or is corrupt.
-  Snapshot load() const;
+  /// The saved state; an absent file is the empty state. Fails with a
+  /// message for the user when the file cannot be read, is not a regular
+  /// file or is corrupt.
+  wire::Outcome<Snapshot, wire::Status> load() const;
 
   /// Replaces the file with what `canvas` keeps.
   wire::Status save(const Canvas& canvas) const;

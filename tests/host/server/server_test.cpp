@@ -35,7 +35,9 @@ class ServedHost {
       TerminalSet terminals(reactor, 10ms);
       Canvas canvas;
       Dispatcher dispatcher(canvas, terminals, nullptr, default_presets(), {});
-      Server server(reactor, listen_at(socket_), dispatcher, terminals, limits);
+      wire::Outcome<Listener, wire::Status> listener = listen_at(socket_);
+      if (!listener.ok()) throw std::runtime_error(listener.failure().error());
+      Server server(reactor, std::move(*listener), dispatcher, terminals, limits);
       ready.set_value();
       server.run([this] { return stop_.load(); });
     });
