@@ -189,11 +189,13 @@ Result<int> run_host(const Args& args, bool interactive) {
   if (wire::Status made = make_directory(parent_of(socket), !args.has("--socket")); !made.ok()) {
     return Fault{made.error()};
   }
-  // The default is asked for also when --state names the file, so a missing
-  // HOME stops the start either way.
-  wire::Outcome<std::string, wire::Status> default_state = default_state_path();
-  if (!default_state.ok()) return Fault{default_state.failure().error()};
-  std::string state_path = absolute_path(args.value("--state").value_or(*default_state));
+  // The default's place needs HOME (or XDG_STATE_HOME) only when --state
+  // names no file.
+  std::optional<std::string> state_option = args.value("--state");
+  wire::Outcome<std::string, wire::Status> state_wanted =
+      state_option ? wire::Outcome<std::string, wire::Status>(*state_option) : default_state_path();
+  if (!state_wanted.ok()) return Fault{state_wanted.failure().error()};
+  std::string state_path = absolute_path(*state_wanted);
   wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
   if (!presets.ok()) return Fault{presets.failure().error()};
   if (std::optional<Fault> fault = open_log(args, interactive)) return *fault;

@@ -62,6 +62,18 @@ TEST(HostServe, StaleSocketIsReplacedOtherFilesAreNot) {
   EXPECT_EQ(kept, "precious");
 }
 
+TEST(HostServe, StateOptionNeedsNoHome) {
+  // With --state given, a missing HOME does not stop the start: here the
+  // presets file that is missing is what stops it.
+  HostProcess host;  // for its private folder
+  std::string dir = host.dir();
+  RunResult started =
+      run_host({"serve", "--socket", dir + "/s.sock", "--state", dir + "/state.json", "--presets", dir + "/none.json"},
+               {{"HOME", ""}, {"XDG_STATE_HOME", ""}});
+  EXPECT_EQ(started.status, 1);
+  EXPECT_EQ(started.err.rfind("welkmora-host: presets file " + dir + "/none.json", 0), 0u) << started.err;
+}
+
 TEST(HostServe, UsageErrors) {
   // Without a command the host runs interactively, which needs a terminal.
   RunResult none = run_host({});
