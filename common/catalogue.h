@@ -325,12 +325,4 @@ constexpr bool has(From from, std::string_view command, std::string_view sub = {
   return false;
 }
 
-/// Whether any row of `from` has the command word `command`.
-constexpr bool knows(From from, std::string_view command) {
-  for (const Request& row : kRequests) {
-    if (row.from == from && row.command == command) return true;
-  }
-  return false;
-}
-
 }  // namespace catalogue

@@ -76,11 +76,11 @@ int run(Words words) {
     out::write(help_text());
     return out::finish(1);
   }
-  Json envelope = {{"command", words[0]}, {"terminalId", terminal_id}, {"token", token}};
+  Json bare = envelope(words, terminal_id, token);
   const Command& command = *find_command(**row);
-  if (command.render == nullptr) return run_debug(socket, terminal_id, envelope);
+  if (command.render == nullptr) return run_debug(socket, terminal_id, bare);
 
-  out::Outcome<Json> request = build_request(**row, words, std::move(envelope));
+  out::Outcome<Json> request = build_request(**row, words, std::move(bare));
   if (!request.ok()) return out::report(request.failure());
   reply::Reading reply = ::request(socket, *request);
   if (!reply.ok()) return out::report(out::failure("connection failed: " + reply.error));

@@ -133,10 +133,13 @@ out::Outcome<Json> build_request(const Request& row, Words words, Json envelope)
   return envelope;
 }
 
+Json envelope(Words words, std::string_view terminal_id, std::string_view token) {
+  return {{"command", words[0]}, {"terminalId", terminal_id}, {"token", token}};
+}
+
 out::Outcome<Json> request_for(Words words, std::string_view terminal_id, std::string_view token) {
   out::Outcome<const Request*> row = find_row(words);
   if (!row.ok()) return row.failure();
   if (*row == nullptr) return out::failure("unknown command: " + std::string(words.empty() ? "" : words[0]));
-  Json envelope = {{"command", words[0]}, {"terminalId", terminal_id}, {"token", token}};
-  return build_request(**row, words, std::move(envelope));
+  return build_request(**row, words, envelope(words, terminal_id, token));
 }

@@ -25,6 +25,9 @@ out::Outcome<const catalogue::Request*> find_row(Words words);
 /// flags. Operands the row leaves optional may come from standard input.
 out::Outcome<wire::Json> build_request(const catalogue::Request& row, Words words, wire::Json envelope);
 
+/// What every request holds: `command` (word 0), `terminalId` and `token`.
+wire::Json envelope(Words words, std::string_view terminal_id, std::string_view token);
+
 /// find_row and build_request in one, with the envelope made of
 /// `terminal_id` and `token`.
 out::Outcome<wire::Json> request_for(Words words, std::string_view terminal_id, std::string_view token);

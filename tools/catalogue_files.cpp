@@ -98,15 +98,10 @@ std::size_t operand_count(const Request& row) {
   return n;
 }
 
-std::string join(const std::vector<std::string_view>& words, std::string_view separator = " ") {
+template <class Word>
+std::string join(const std::vector<Word>& words, std::string_view separator = " ") {
   std::string text;
-  for (const auto& w : words) text.append(text.empty() ? "" : separator).append(w);
-  return text;
-}
-
-std::string join_all(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string text;
-  for (const auto& p : parts) text.append(text.empty() ? "" : separator).append(p);
+  for (std::size_t i = 0; i < words.size(); ++i) text.append(i == 0 ? "" : separator).append(words[i]);
   return text;
 }
 
@@ -205,7 +200,7 @@ std::string bash_region() {
     std::vector<std::string> steps;
     if (!o.names.empty()) steps.push_back("_welkmora_offer " + o.names);
     if (!o.words.empty()) steps.push_back("_welkmora_words " + join(o.words));
-    s << "    " << single_quoted(o.key) << ")" << (steps.empty() ? "" : " ") << join_all(steps, "; ") << " ;;\n";
+    s << "    " << single_quoted(o.key) << ")" << (steps.empty() ? "" : " ") << join(steps, "; ") << " ;;\n";
   }
   for (const Request* row : flag_rows()) {
     s << "    "
@@ -243,7 +238,7 @@ std::string zsh_region() {
     std::vector<std::string> steps;
     if (!o.names.empty()) steps.push_back("_welkmora_offer " + o.names + " && ret=0");
     if (!o.words.empty()) steps.push_back("compadd -- " + join(o.words) + " && ret=0");
-    s << "    (" << single_quoted(o.key) << ")" << (steps.empty() ? "" : " ") << join_all(steps, "; ") << " ;;\n";
+    s << "    (" << single_quoted(o.key) << ")" << (steps.empty() ? "" : " ") << join(steps, "; ") << " ;;\n";
   }
   for (const Request* row : flag_rows()) {
     s << "    ("

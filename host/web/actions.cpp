@@ -330,11 +330,9 @@ static_assert(every_action_is_handled(), "the catalogue's page actions and the h
 
 }  // namespace
 
-Json perform(Dispatcher& dispatcher, const std::string& op, const Json& message) {
-  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op);
-  if (row == nullptr) return error_reply("unknown op: " + op);
-  const Action& action = *action_of(op);
-  return dispatcher.serve(*row, [&](Context& ctx) { return action.serve(ctx, message); });
+Json perform(Dispatcher& dispatcher, const catalogue::Request& row, const Json& message) {
+  const Action& action = *action_of(row.command);
+  return dispatcher.serve(row, [&](Context& ctx) { return action.serve(ctx, message); });
 }
 
 }  // namespace host

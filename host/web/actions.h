@@ -20,11 +20,13 @@
 
 #include <string>
 
+#include "catalogue.h"
 #include "json_text.h"
 #include "protocol/dispatcher.h"
 
 namespace host {
 
-wire::Json perform(Dispatcher& dispatcher, const std::string& op, const wire::Json& message);
+/// Serves the page row `row` (one of the catalogue's page actions) for `message`.
+wire::Json perform(Dispatcher& dispatcher, const catalogue::Request& row, const wire::Json& message);
 
 }  // namespace host

@@ -148,7 +148,8 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
     page.wake();
     return true;
   }
-  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op->get_ref<const std::string&>());
+  const std::string& op_word = op->get_ref<const std::string&>();
+  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op_word);
   if (auto id = message.find("id");
       row != nullptr && row->effect == catalogue::Effect::kTypes && id != message.end() && id->is_string()) {
     if (auto item = parse_item_id(id->get_ref<const std::string&>())) {
@@ -156,7 +157,7 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
       if (auto watched = watched_.find(item->name); watched != watched_.end()) watched->second.typed_at = Clock::now();
     }
   }
-  Json served = perform(dispatcher_, op->get_ref<const std::string&>(), message);
+  Json served = row != nullptr ? perform(dispatcher_, *row, message) : error_reply("unknown op: " + op_word);
   Json reply = {{"t", "reply"}, {"req", message.value("req", Json())}};
   if (served["ok"] == true) {
     reply["result"] = std::move(served["result"]);
