@@ -10,7 +10,7 @@
 // From these rows the client parses its command line and prints its help,
 // the host routes requests (and the canvas page's actions), and the build
 // writes the shell completions and the man page's synopsis lines
-// (tools/catalogue.cpp). A new request is one row here and one handler on
+// (tools/catalogue_files.cpp). A new request is one row here and one handler on
 // each side that serves it.
 //
 // The rows are constexpr, so the tables that bind handlers to them are

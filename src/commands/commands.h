@@ -25,8 +25,6 @@ void render_check(Words words, Value result);
 /// Prints a `check` or `ask` result; `name` is the first operand as typed,
 /// used in the awaiting-input warning.
 void print_peer_output(Value result, std::string_view name);
-
-// ask.cpp
 void render_ask(Words words, Value result);
 
 // wiring.cpp
