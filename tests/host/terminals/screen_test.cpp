@@ -185,6 +185,7 @@ TEST(HostScreen, ScrollingRegionsMoveOnlyTheirRows) {
   f.screen.feed("\x1b[1;3r\x1b[3;1H\r\n");
   EXPECT_EQ(f.screen.lines_scrolled(), 1u);
   EXPECT_EQ(f.screen.text(1).substr(0, 8), "  bcdef\n");
+  EXPECT_EQ(visible(f.screen), (std::vector<std::string>{"", "2", "", "3", "bottom"}));  // the rows below stay
 }
 
 TEST(HostScreen, AlternateScreenSwitchesKeepTheScrollback) {
