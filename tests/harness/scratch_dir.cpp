@@ -35,7 +35,6 @@ class ScratchDirectory : public ::testing::Environment {
   std::filesystem::path dir_;
 };
 
-[[maybe_unused]] ::testing::Environment* const scratch =
-    ::testing::AddGlobalTestEnvironment(new ScratchDirectory);
+[[maybe_unused]] ::testing::Environment* const scratch = ::testing::AddGlobalTestEnvironment(new ScratchDirectory);
 
 }  // namespace

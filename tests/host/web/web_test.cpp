@@ -185,29 +185,84 @@ TEST_F(HostFeed, AChangeCostsTheSameHoweverManyItemsAndNoPageKeepsNoNote) {
   EXPECT_LT(count.bytes(), 64u << 10);
 }
 
-TEST(HostWebServer, ThePagesConnectionsLeaveDescriptorsForRecruits) {
+namespace {
+
+/// A host serving the page on a free loopback port, the port and the key
+/// it printed.
+struct ServingHost {
+  ServingHost() {
+    host.start({"--web", "127.0.0.1:0"});
+    std::string log = host.error_output();
+    constexpr std::string_view kAddress = "canvas: http://127.0.0.1:";
+    std::size_t at = log.find(kAddress);
+    if (at == std::string::npos) return;
+    port = std::atoi(log.c_str() + at + kAddress.size());
+    std::size_t key_at = log.find("#key=", at);
+    if (key_at != std::string::npos) key = log.substr(key_at + 5, 32);
+  }
+
+  /// A connection to the page's port.
+  wire::UniqueFd connect() const {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    wire::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) fd.reset();
+    return fd;
+  }
+
+  /// The status line of the answer to `request`.
+  std::string status_line(const std::string& request) const {
+    wire::UniqueFd fd = connect();
+    if (!fd || ::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) return "";
+    std::string answer(512, '\0');
+    ssize_t n = ::recv(fd.get(), answer.data(), answer.size(), 0);
+    answer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return answer.substr(0, answer.find("\r\n"));
+  }
+
   harness::HostProcess host;
-  host.start({"--web", "127.0.0.1:0"});
+  int port = 0;
+  std::string key;
+};
+
+}  // namespace
+
+TEST(HostWebServer, AnUpgradeNeedsTheOriginTheHostAndTheKey) {
+  ServingHost page;
+  ASSERT_GT(page.port, 0) << page.host.error_output();
+  ASSERT_EQ(page.key.size(), 32u) << page.host.error_output();
+  std::string authority = "127.0.0.1:" + std::to_string(page.port);
+  std::string upgrade =
+      "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+      "Sec-WebSocket-Protocol: welkmora-canvas, welkmora-key." +
+      page.key + "\r\n";
+  std::string host = "Host: " + authority + "\r\n";
+  std::string origin = "Origin: http://" + authority + "\r\n";
+  EXPECT_EQ(page.status_line("GET /ws HTTP/1.1\r\n" + host + origin + upgrade + "\r\n"),
+            "HTTP/1.1 101 Switching Protocols");
+  // A client that is no browser may leave the Origin out: it is refused, as
+  // a foreign one is.
+  EXPECT_EQ(page.status_line("GET /ws HTTP/1.1\r\n" + host + upgrade + "\r\n").substr(8, 4), " 403");
+  EXPECT_EQ(page.host.stop(), 0) << page.host.error_output();
+}
+
+TEST(HostWebServer, ThePagesConnectionsLeaveDescriptorsForRecruits) {
+  ServingHost page;
+  harness::HostProcess& host = page.host;
   harness::Env lead = host.join("Lead");
-  std::string log = host.error_output();
-  constexpr std::string_view kAddress = "canvas: http://127.0.0.1:";
-  std::size_t at = log.find(kAddress);
-  ASSERT_NE(at, std::string::npos) << log;
-  int port = std::atoi(log.c_str() + at + kAddress.size());
-  ASSERT_GT(port, 0) << log;
+  ASSERT_GT(page.port, 0) << host.error_output();
   rlimit old{};
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
   rlimit few{48, old.rlim_max};
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
   // Connections to the page's port that send nothing fill what they may.
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::vector<wire::UniqueFd> silent;
   for (int i = 0; i < 60; ++i) {
-    silent.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(::connect(silent.back().get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    silent.push_back(page.connect());
+    ASSERT_TRUE(silent.back());
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   // A recruit still starts, and a client is still served, without waiting.
