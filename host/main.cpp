@@ -104,7 +104,11 @@ int report_fault(const Fault& fault, const Command* command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file size limit (ulimit -f) fails with EFBIG and is
+  // refused like any failed save, rather than ending the host and every
+  // program in it.
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   const Command* command = nullptr;
   try {
     Result<int> status = run(std::vector<std::string>(argv + 1, argv + argc), command);

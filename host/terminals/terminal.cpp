@@ -66,7 +66,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) signal(sig, SIG_DFL);
+  for (int sig : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) signal(sig, SIG_DFL);
   // The host's own descriptors are close-on-exec already; this also catches
   // any it inherited, so the program gets its terminal and nothing else.
   close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);

@@ -2,6 +2,7 @@
 // the host cannot read.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +142,32 @@ TEST(HostState, UnwritableStateUndoesTheChange) {
             Json::parse(R"({"notes":[{"name":"Kept","connected":true}]})"));
   EXPECT_TRUE(printed(host.client(lead, {"note", "read", "Kept"}), "k\n"));
   EXPECT_EQ(host.stop(), 0);
+}
+
+TEST(HostState, AWriteThatFailsMidwayUndoesTheChangeAndKeepsTheOldFile) {
+  HostProcess host;
+  host.start();
+  Env lead = host.join("Lead");
+  ASSERT_TRUE(printed(host.client(lead, {"note", "create", "Kept", "k"}), "Notiz angelegt: Kept\n"));
+  // A file size limit the state file fits in, but not with a large note:
+  // the write stops partway through.
+  rlimit old{};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_FSIZE, nullptr, &old), 0);
+  rlimit small{8192, old.rlim_max};
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_FSIZE, &small, nullptr), 0);
+  RunResult lost = host.client(lead, {"note", "create", "Big", std::string(64 << 10, 'x')});
+  EXPECT_EQ(lost.err.rfind("welkmora: cannot write the state file, change undone: cannot write ", 0), 0u) << lost.err;
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_EQ(host.result(lead, {{"command", "note"}, {"sub", "list"}}),
+            Json::parse(R"({"notes":[{"name":"Kept","connected":true}]})"));
+  ASSERT_EQ(::prlimit(host.pid(), RLIMIT_FSIZE, &old, nullptr), 0);
+  EXPECT_EQ(host.stop(), 0) << host.error_output();
+  // The old file is in place, whole, with no temporary left beside it.
+  for (const std::string& name : dir_entries(host.dir())) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+  auto kept = host::StateFile(host.state_path()).load();
+  ASSERT_TRUE(kept.ok()) << kept.failure().error();
+  ASSERT_EQ(kept->notes.size(), 1u);
+  EXPECT_EQ(kept->notes.at("Kept"), "k");
 }
 
 TEST(HostState, PlacesOnThePageAreKeptAndOlderFilesLoad) {
