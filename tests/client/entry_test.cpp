@@ -22,7 +22,6 @@ constexpr const char* kOnlyInside = "welkmora: only available inside Welkmora te
 }  // namespace
 
 TEST(Help, WordsPrintTheHelpWithoutEnvironment) {
-  ASSERT_EQ(kHelpText.size(), 1894u);
   for (std::vector<std::string> args :
        std::vector<std::vector<std::string>>{{}, {"help"}, {"-h"}, {"--help"}, {"help", "list", "extra"}}) {
     RunResult r = run_with(args);

@@ -18,6 +18,18 @@ inline std::string read_file(const std::string& path) {
   return text.str();
 }
 
+/// The file's text once it holds `needle`, or what it holds after ten
+/// seconds.
+inline std::string wait_for(const std::string& path, const std::string& needle) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::string text = read_file(path);
+  while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    text = read_file(path);
+  }
+  return text;
+}
+
 /// The process id a program writes to `path` ("echo $$ > path"), once the
 /// whole line is there: the file exists before the number is written. 0
 /// after ten seconds.

@@ -15,32 +15,15 @@
 #include <iterator>
 #include <thread>
 
+#include "files.h"
 #include "host_process.h"
-#include "loop/log.h"
 #include "pty_process.h"
-#include "server/attach_filter.h"
 
 using namespace harness;
 using namespace std::chrono_literals;
 using wire::Json;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-/// The file's text once it holds `needle`, or what it holds after ten seconds.
-std::string wait_for(const std::string& path, const std::string& needle) {
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  std::string text = slurp(path);
-  while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-    text = slurp(path);
-  }
-  return text;
-}
 
 /// Runs `argv` in a process group of its own, with nothing on its standard
 /// streams; returns its pid.
@@ -198,33 +181,6 @@ TEST_F(HostPerson, ARequestOutlivingTheProcessThatConnectedIsNotThePersons) {
             "\n");
 }
 
-TEST(HostActivityLog, OneLinePerEvent) {
-  HostProcess host;
-  std::string log = host.dir() + "/activity.log";
-  host.start({"--log", log, "--settle", "300ms"});
-  Env boss = host.join("Boss");
-  host.recruit(boss, "Dev", "exec " + std::string(WELKMORA_DEMO_AGENT), {});
-  host.check_until(boss, "Dev", "demo>");
-  host.client(boss, {"ask", "Dev", "hi"});
-  host.client({{"WELKMORA_SOCKET", host.socket_path()}, {"WELKMORA_TERMINAL_ID", "Boss"}, {"WELKMORA_TOKEN", "x"}},
-              {"list"});
-  host.recruit(boss, "Fail", "echo the disk is full; exit 3", {});
-  wait_for(log, " exit name=Fail");
-  host.client(boss, {"dismiss", "Dev"});
-  std::string text = wait_for(log, "dismiss");
-  for (std::string line : {" join name=Boss pid=", " recruit name=Dev by=Boss command=", " ask name=Dev by=Boss\n",
-                           " answer name=Dev by=Boss duration=", " claimed=Boss command=list reason=\"unknown",
-                           " dismiss name=Dev by=Boss\n", " exit name=Fail status=3 said=\"the disk is full\"\n"}) {
-    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
-  }
-  // A wrong token proves nothing: the log names the sender's process, not
-  // the terminal it claimed to be.
-  EXPECT_EQ(text.find(" refused by=Boss"), std::string::npos) << text;
-  EXPECT_NE(text.find(" refused pid="), std::string::npos) << text;
-  EXPECT_EQ(text.find("listening"), std::string::npos) << "the log holds events only";
-  EXPECT_EQ(host.error_output().find(" join "), std::string::npos);
-}
-
 TEST_F(HostPerson, JoinedShellsLeaveWithTheirShell) {
   // The join runs in a pipeline inside the command substitution, so its
   // parent is a subshell that ends at once; the shell itself stays.
@@ -253,38 +209,4 @@ TEST_F(HostPerson, JoinedShellsLeaveWithTheirShell) {
   Env again = host.join("Temp");
   EXPECT_EQ(again.at("WELKMORA_TERMINAL_ID"), "Temp");
   EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "Mine"}})["content"], "m");
-}
-
-TEST(HostAttachFilter, PassesDrawingAndDropsWhatOutlivesTheAttach) {
-  host::AttachFilter filter;
-  std::string drawing = "a\x1b[1;31mb\x1b[2J\x1b[5;1H\x1b[?25l\x1b[?1000h\x1b[?5h\x1b(0q\x1b(B\x1b[0 q\r\n\xc3\xa9";
-  EXPECT_EQ(filter.pass(drawing), drawing);
-  // Clipboard writes, titles, DCS and APC strings (split across chunks),
-  // C1 controls as UTF-8, queries, window operations, unknown modes, a
-  // full reset, key modes and ENQ's answerback.
-  std::string text = filter.pass(
-      "1\x1b]52;c;ZXZpbA==\x07"
-      "2\x1b]0;title\x1b\\"
-      "3\x1bP+q544e\x1b");
-  text += filter.pass("\\4\x1b_apc\x1b\\5\xc2");
-  text += filter.pass(
-      "\x9b"
-      "31m6\x1b[6n\x1b[>c\x1b[8;1;1t");
-  text += filter.pass(
-      "\x1b[?1001h\x1b[?3h\x1b"
-      "c\x1b[>4;2m\x05"
-      "7");
-  EXPECT_EQ(text,
-            "12345"
-            "31m67");
-  EXPECT_FALSE(filter.switched_screen());
-  // A switch of screens is not passed; the attachment redraws instead.
-  EXPECT_EQ(filter.pass("\x1b[?1049h"), "");
-  EXPECT_TRUE(filter.switched_screen());
-}
-
-TEST(HostActivityLog, ControlsAreEscapedWhereverTheyArePrinted) {
-  EXPECT_EQ(host::escape_controls("a\x1b[31m\xc2\x9b"
-                                  "1m\xe2\x80\xae\xff!"),
-            "a\\x1b[31m\\xc2\\x9b1m\xe2\x80\xae\\xff!");
 }

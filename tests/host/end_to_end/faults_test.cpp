@@ -291,6 +291,8 @@ TEST_F(HostFaults, DismissEndsWhatIgnoresTheHangUp) {
   // Killed after the grace of two seconds, and reaped: no zombies either.
   for (pid_t pid : pids) EXPECT_TRUE(wait_for_end(pid)) << pid;
   expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
+  // Their names are free again.
+  host.recruit(lead, "Dev");
 }
 
 TEST_F(HostFaults, NothingOutlivesDismissalOrTheHost) {

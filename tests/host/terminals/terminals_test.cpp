@@ -132,22 +132,10 @@ TEST_F(HostTerminals, DismissHangsUpAndReaps) {
   recruit("Dev", "echo $$ > '" + pid_file + "'; exec sleep 600");
   pid_t pid = wait_for_pid(pid_file);
   ASSERT_GT(pid, 0);
-  ASSERT_GT(pid, 0);
   EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
   EXPECT_TRUE(wait_for_end(pid));
   EXPECT_TRUE(refused(host.client(lead, {"check", "Dev"}), "no such peer: Dev"));
   EXPECT_TRUE(refused(host.client(lead, {"dismiss", "Dev"}), "no such peer: Dev"));
-}
-
-TEST_F(HostTerminals, DismissKillsWhatIgnoresTheHangUp) {
-  std::string pid_file = host.dir() + "/dev.pid";
-  recruit("Dev", "trap '' HUP; echo $$ > '" + pid_file + "'; exec sleep 600");
-  pid_t pid = wait_for_pid(pid_file);
-  ASSERT_GT(pid, 0);
-  EXPECT_TRUE(printed(host.client(lead, {"dismiss", "Dev"}), "Entlassen: Dev\n"));
-  EXPECT_TRUE(wait_for_end(pid));  // after the grace of two seconds
-  // The name is free again.
-  EXPECT_EQ(recruit("Dev", "sleep 600"), "Dev");
 }
 
 TEST_F(HostTerminals, RecruitsFromPresetsRolesAndTheShell) {
