@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "loop/guard.h"
 #include "os_error.h"
 
 namespace host {
@@ -96,7 +97,7 @@ void Reactor::serve(const epoll_event* ready, int count) {
     auto it = entries_.find(ready[i].data.u64);
     if (it == entries_.end()) continue;  // first_, or ended by an earlier handler of this round
     std::shared_ptr<Handler> handler = it->second.handler;
-    (*handler)(ready[i].events);
+    run_guarded([&] { (*handler)(ready[i].events); });
   }
 }
 

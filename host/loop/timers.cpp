@@ -1,5 +1,7 @@
 #include "loop/timers.h"
 
+#include "loop/guard.h"
+
 namespace host {
 
 Timers::Id Timers::at(Clock::time_point when, std::function<void()> fn) {
@@ -26,7 +28,7 @@ void Timers::run_due(Clock::time_point now) {
     auto fn = std::move(pending_.begin()->second);
     due_.erase(pending_.begin()->first.second);
     pending_.erase(pending_.begin());
-    fn();
+    run_guarded(fn);
   }
 }
 

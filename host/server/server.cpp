@@ -64,15 +64,11 @@ int Server::run(const std::function<bool()>& stop_when) {
     // While stopping, look again now and then for processes that are left.
     std::optional<Clock::time_point> until;
     if (stop_deadline_) until = std::min(*stop_deadline_, now + kStopPoll);
-    try {
-      if (!reactor_.run_once(until)) {
-        report("poll failed: " + wire::os_error_text(errno));
-        return 1;
-      }
-    } catch (const std::bad_alloc&) {
-      // What was being served when memory ran out is left undone; the host
-      // and everyone else go on.
-      report("out of memory while serving; going on");
+    // Each handler runs under the loop's guard (loop/guard.h): what one
+    // of them cannot do is left undone, and the host goes on.
+    if (!reactor_.run_once(until)) {
+      report("poll failed: " + wire::os_error_text(errno));
+      return 1;
     }
     for (std::uint64_t id : finished_) {
       connections_.erase(id);

@@ -84,12 +84,16 @@ HostProcess::~HostProcess() {
   std::filesystem::remove_all(dir_, ec);
 }
 
-void HostProcess::start(const std::vector<std::string>& extra) {
+void HostProcess::start(const std::vector<std::string>& extra) { start(extra, {}); }
+
+void HostProcess::start(const std::vector<std::string>& extra, const Env& env) {
   if (pid_ > 0) throw std::runtime_error("host already running");
   std::vector<std::string> args = {host_path(), "serve", "--socket", socket_path_, "--state", state_path_};
   args.insert(args.end(), extra.begin(), extra.end());
+  Env full = host_env(dir_);
+  for (const auto& [k, v] : env) full[k] = v;
   std::vector<std::string> env_strings;
-  for (const auto& [k, v] : host_env(dir_)) env_strings.push_back(k + "=" + v);
+  for (const auto& [k, v] : full) env_strings.push_back(k + "=" + v);
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

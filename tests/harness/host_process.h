@@ -38,6 +38,8 @@ class HostProcess {
   /// Throws std::runtime_error (with the host's standard error) when it
   /// exits or does not listen within ten seconds.
   void start(const std::vector<std::string>& extra = {});
+  /// start() with `env` added to the host's environment.
+  void start(const std::vector<std::string>& extra, const Env& env);
   /// Sends SIGTERM and waits for the end. Returns the exit status, or -1
   /// when a signal ended it or it did not end within ten seconds.
   int stop();

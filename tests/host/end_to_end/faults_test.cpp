@@ -263,6 +263,26 @@ TEST_F(HostFaults, OutOfMemoryDropsTheConnectionNotTheHost) {
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_AS, &old, nullptr), 0);
 }
 
+TEST(HostLoopFaults, AClientTheLoopCannotWatchIsRefusedAndTheHostGoesOn) {
+  HostProcess host;
+  std::string trigger = host.dir() + "/fail-epoll";
+  // The sanitizers' runtime wants to come first; the shim is preloaded
+  // before it.
+  host.start({}, {{"LD_PRELOAD", WELKMORA_EPOLL_FAULT_LIB},
+                  {"WELKMORA_EPOLL_FAULT", trigger},
+                  {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}});
+  Env lead = host.join("Lead");
+  std::ofstream(trigger) << "on";
+  RawClient refused(host.socket_path());
+  refused.send(R"({"command":"list"})"
+               "\n");
+  EXPECT_EQ(refused.receive_all(), "");  // closed without a word
+  std::filesystem::remove(trigger);
+  EXPECT_EQ(host.result(lead, {{"command", "list"}})["agents"], Json::array());
+  EXPECT_NE(host.error_output().find("cannot watch"), std::string::npos) << host.error_output();
+  EXPECT_EQ(host.stop(), 0) << host.error_output();
+}
+
 TEST_F(HostFaults, DismissEndsWhatIgnoresTheHangUp) {
   std::string dir = host.dir();
   // Dev ignores SIGHUP itself; Job's shell and its child both do; Left has

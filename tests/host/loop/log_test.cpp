@@ -1,8 +1,8 @@
 // The log helper's escaping of what programs and clients wrote.
 
-#include <gtest/gtest.h>
-
 #include "loop/log.h"
+
+#include <gtest/gtest.h>
 
 TEST(HostActivityLog, ControlsAreEscapedWhereverTheyArePrinted) {
   EXPECT_EQ(host::escape_controls("a\x1b[31m\xc2\x9b"

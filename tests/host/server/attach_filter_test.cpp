@@ -1,9 +1,9 @@
 // What an attachment passes from a program's output to the person's own
 // terminal, and what it keeps from outliving the attach.
 
-#include <gtest/gtest.h>
-
 #include "server/attach_filter.h"
+
+#include <gtest/gtest.h>
 
 TEST(HostAttachFilter, PassesDrawingAndDropsWhatOutlivesTheAttach) {
   host::AttachFilter filter;
