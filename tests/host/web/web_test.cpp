@@ -159,6 +159,29 @@ TEST_F(HostFeed, ThePersonsActs) {
   EXPECT_FALSE(feed.receive(page, R"({"req":1})"));
 }
 
+TEST_F(HostFeed, AQuestionWaitingForThePersonIsOnItsItem) {
+  drain();
+  act({{"op", "recruit"},
+       {"name", "Ask"},
+       {"cmd", "bash --norc -c 'read -p \"Your name? \" n; echo \"Hello $n\"; exec cat'"},
+       {"req", 1}});
+  // The item's attention as the page last heard it.
+  std::string attention;
+  auto until = [&](std::string_view wanted) {
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (attention != wanted && Clock::now() < deadline) {
+      reactor.run_once(Clock::now() + std::chrono::milliseconds(20));
+      for (Json& m : drain()) {
+        if (m["t"] == "item" && m["id"] == "t:Ask") attention = m["attention"];
+      }
+    }
+    return attention;
+  };
+  EXPECT_EQ(until("input"), "input");
+  act({{"op", "text"}, {"id", "t:Ask"}, {"text", "Ada\r"}, {"req", 2}});
+  EXPECT_EQ(until("idle"), "idle") << "cat waits, with nothing asked";
+}
+
 TEST_F(HostFeed, AChangeCostsTheSameHoweverManyItemsAndNoPageKeepsNoNote) {
   drain();
   auto create = [&](int i) {
