@@ -159,7 +159,7 @@ TEST_F(HostFeed, ThePersonsActs) {
   EXPECT_FALSE(feed.receive(page, R"({"req":1})"));
 }
 
-TEST_F(HostFeed, AQuestionWaitingForThePersonIsOnItsItem) {
+TEST_F(HostFeed, AQuestionWaitingForThePersonAndASearch) {
   drain();
   act({{"op", "recruit"},
        {"name", "Ask"},
@@ -180,6 +180,12 @@ TEST_F(HostFeed, AQuestionWaitingForThePersonIsOnItsItem) {
   EXPECT_EQ(until("input"), "input");
   act({{"op", "text"}, {"id", "t:Ask"}, {"text", "Ada\r"}, {"req", 2}});
   EXPECT_EQ(until("idle"), "idle") << "cat waits, with nothing asked";
+  // A search finds the row in any letter case, by terminal and absolute row.
+  Json found = act({{"op", "search"}, {"text", "HELLO ada"}, {"req", 3}})["result"];
+  ASSERT_EQ(found["terminals"].size(), 1u) << found;
+  EXPECT_EQ(found["terminals"][0]["id"], "t:Ask");
+  EXPECT_EQ(found["terminals"][0]["lines"][0][1], "Hello Ada");
+  EXPECT_EQ(act({{"op", "search"}, {"text", "nowhere"}, {"req", 4}})["result"]["terminals"], Json::array());
 }
 
 TEST_F(HostFeed, AChangeCostsTheSameHoweverManyItemsAndNoPageKeepsNoNote) {
