@@ -1,0 +1,95 @@
+// The view of the canvas: which part of it shows, at which zoom. It pans
+// (drag the background), zooms (the wheel over the background, Ctrl and the
+// wheel anywhere, the buttons), fits everything in the window (the
+// overview), and brings one window near at a size to read.
+
+import { fitView, focusView } from './layout.js';
+
+const DOT_SPACING = 24;
+const MIN_SCALE = 0.05;
+const MAX_SCALE = 2.5;
+
+export class Viewport {
+  /** `node` shows `world`; `changed()` hears every change of the view. */
+  constructor(node, world, changed) {
+    this.node = node;
+    this.world = world;
+    this.changed = changed;
+    this.view = { x: 40, y: 30, scale: 1 };
+    this.zoomLabel = document.getElementById('zoom-reset');
+    this.apply();
+  }
+
+  /** The part of the viewport that is not under a panel: [left, top, right, bottom], in its pixels. */
+  free() {
+    const w = this.node.clientWidth, h = this.node.clientHeight;
+    let right = w;
+    for (const panel of document.querySelectorAll('.side-panel:not([hidden])')) {
+      right = Math.min(right, panel.getBoundingClientRect().left - this.node.getBoundingClientRect().left);
+    }
+    return [0, 0, Math.max(right, w / 3), h];
+  }
+
+  /** The part of the canvas in view: [left, top, right, bottom], in the canvas's pixels. */
+  visible() {
+    const [l, t, r, b] = this.free();
+    const { x, y, scale } = this.view;
+    return [(l - x) / scale, (t - y) / scale, (r - x) / scale, (b - y) / scale];
+  }
+
+  toWorld(clientX, clientY) {
+    const r = this.node.getBoundingClientRect();
+    return [(clientX - r.left - this.view.x) / this.view.scale, (clientY - r.top - this.view.y) / this.view.scale];
+  }
+
+  /** Where the canvas point [x, y] shows, in the viewport's pixels. */
+  toScreen([x, y]) {
+    return [x * this.view.scale + this.view.x, y * this.view.scale + this.view.y];
+  }
+
+  set(view) {
+    this.view = { ...view, scale: Math.min(MAX_SCALE, Math.max(MIN_SCALE, view.scale)) };
+    this.apply();
+  }
+
+  apply() {
+    const { x, y, scale } = this.view;
+    this.world.style.transform = `translate(${x}px, ${y}px) scale(${scale})`;
+    this.node.style.backgroundSize = `${DOT_SPACING * scale}px ${DOT_SPACING * scale}px`;
+    this.node.style.backgroundPosition = `${x}px ${y}px`;
+    this.zoomLabel.textContent = `${Math.round(scale * 100)}%`;
+    this.changed();
+  }
+
+  zoomAt(clientX, clientY, scale) {
+    scale = Math.min(MAX_SCALE, Math.max(MIN_SCALE, scale));
+    const r = this.node.getBoundingClientRect();
+    const [wx, wy] = this.toWorld(clientX, clientY);
+    this.set({ x: clientX - r.left - wx * scale, y: clientY - r.top - wy * scale, scale });
+  }
+
+  zoomBy(factor) {
+    const r = this.node.getBoundingClientRect();
+    this.zoomAt(r.left + r.width / 2, r.top + r.height / 2, this.view.scale * factor);
+  }
+
+  /** Shows `bounds` (a box on the canvas) whole, centred in the free part of the viewport. */
+  fit(bounds) {
+    const [l, t, r, b] = this.free();
+    const view = fitView(bounds, [r - l, b - t], { least: MIN_SCALE, most: 1 });
+    this.set({ ...view, x: view.x + l, y: view.y + t });
+  }
+
+  /** Shows the window `box` centred, at a size to read (`readable` at least). */
+  focus(box, readable) {
+    const [l, t, r, b] = this.free();
+    const view = focusView(box, [r - l, b - t], readable);
+    this.set({ ...view, x: view.x + l, y: view.y + t });
+  }
+
+  /** Centres the view on the canvas point [x, y]. */
+  centre([x, y]) {
+    const [l, t, r, b] = this.free();
+    this.set({ ...this.view, x: (l + r) / 2 - x * this.view.scale, y: (t + b) / 2 - y * this.view.scale });
+  }
+}
