@@ -19,8 +19,7 @@ function scaleToFit([l, t, r, b], [w, h], margin) {
  * Rows of the windows of `sizes`, at most `width` wide (at least one window
  * a row): each window in the first row that has room for it, in order, so
  * that small windows fill what big ones leave; and window `hub`, if any, in
- * the middle of the row nearest the middle that has room for it. Their top
- * left corners.
+ * the middle of the middle row. Their top left corners.
  */
 function rows(sizes, width, gap, hub) {
   const lines = [];
@@ -36,10 +35,8 @@ function rows(sizes, width, gap, hub) {
     put(line, i);
   });
   if (hub >= 0) {
-    const middle = (lines.length - 1) / 2;
-    const fitting = lines.filter((l) => room(l, sizes[hub][0]));
-    fitting.sort((p, q) => Math.abs(lines.indexOf(p) - middle) - Math.abs(lines.indexOf(q) - middle));
-    const line = fitting[0] ?? lines[lines.push({ x: 0, members: [] }) - 1];
+    // The middle row, also when that makes it the widest: the layout that fits best is chosen anyway.
+    const line = lines[Math.floor((lines.length - 1) / 2)] ?? lines[lines.push({ x: 0, members: [] }) - 1];
     put(line, hub, Math.floor(line.members.length / 2));
   }
   const at = [];

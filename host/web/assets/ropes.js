@@ -114,14 +114,15 @@ export class Ropes {
       const lit = Ropes.joins(rope, near);
       const selected = this.selected && this.selected[0] === rope[0] && this.selected[1] === rope[1];
       hits.push(path('hit', points, rope));
-      const state = selected ? ' selected' : lit ? ' lit' : near ? ' dim' : '';
+      // Hovering a window dims the ropes of the others.
+      const state = selected ? ' selected' : lit ? ' lit' : board.hovered ? ' dim' : '';
       lines.push(path(`rope${state}`, points, rope));
       if (selected) this.placeCut(points);
       const talk = this.ropeTalk(a, b);
       if (talk) {
         const along = talk.from === a ? points : [...points].reverse();
-        lines.push(path(`talk ${talk.cls}`, along));
-        this.talk.push({ ...talk, points: along });
+        lines.push(path(`talk ${talk.cls}`, along, rope));
+        this.talk.push({ ...talk, points: along, rope });
       }
     }
     if (this.drawing) lines.push(this.drawing);
@@ -135,9 +136,10 @@ export class Ropes {
   placeLabels() {
     const board = this.board;
     const view = board.viewport;
-    const labels = this.talk.map(({ from, to, text, cls }) => {
+    const labels = this.talk.map(({ from, to, text, cls, rope }) => {
       const label = document.createElement('div');
       label.className = `talk-label ${cls}`;
+      [label.dataset.a, label.dataset.b] = rope;
       label.textContent = `${from.name} \u2192 ${to.name}: ${text}`;
       return label;
     });

@@ -316,12 +316,13 @@ export class NoteItem extends Item {
     });
     this.node.append(this.text);
     this.addResizer((w, h) => this.resizeTo(Math.max(160, w), Math.max(90, h)), () => board.sendPlace(this));
-    this.resizeTo(260, 200);
+    // As tall as a terminal's window, and wide enough for a few words a line.
+    this.resizeTo(360, 420);
   }
 
   place(box) {
     super.place(box);
-    this.resizeTo(box.w || 260, box.h || 200);
+    this.resizeTo(box.w || 360, box.h || 420);
   }
 
   resizeTo(w, h) {
