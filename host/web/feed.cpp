@@ -306,7 +306,9 @@ Json CanvasFeed::next(Page& page) {
   // The terminal the page types into may go one over the window: the echo
   // of a key does not wait for the others' screens to be drawn.
   while (!page.screens_due.empty() &&
-         page.screens_unacked < kScreenWindow + (page.screens_due.contains(page.typing) ? 1 : 0)) {
+         (page.snapshot_screens > 0 ||
+          page.screens_unacked < kScreenWindow + (page.screens_due.contains(page.typing) ? 1 : 0))) {
+    if (page.snapshot_screens > 0) --page.snapshot_screens;
     Json message = screen(page);
     if (message.is_null()) continue;
     ++page.screens_unacked;
@@ -331,6 +333,7 @@ Json CanvasFeed::snapshot(Page& page) {
   Json ropes = Json::array();
   for (const Rope& rope : canvas.ropes()) ropes.push_back({item_id(rope.a), item_id(rope.b)});
   for (const auto& [name, watched] : watched_) page.screens_due.add(name);
+  page.snapshot_screens = watched_.size();
   Json message = lists_json(dispatcher_);
   message.update({{"t", "snapshot"}, {"items", std::move(items)}, {"ropes", std::move(ropes)}});
   return message;

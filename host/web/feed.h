@@ -113,6 +113,10 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
     std::deque<Json> replies;
     /// Screen updates sent and not yet acknowledged.
     std::uint64_t screens_unacked = 0;
+    /// The screens of the snapshot (one a terminal) not yet sent: they go
+    /// out without waiting for the page to draw the ones before, so that a
+    /// page shows every screen as soon as it can.
+    std::uint64_t snapshot_screens = 0;
     /// The terminal the page last typed into: its screen goes first, so
     /// the person sees the echo of their keys however busy the others are.
     std::string typing;
