@@ -13,8 +13,8 @@ import { labelSpot, pathOf, ropeKey, routeRopes } from './routing.js';
 import { track } from './windows.js';
 
 const SVG = 'http://www.w3.org/2000/svg';
-/** While a window is dragged, ropes are routed again at most this often (ms). */
-const DRAG_ROUTING = 150;
+/** Ropes are routed again at most this often (ms). */
+const ROUTING_INTERVAL = 150;
 
 function path(cls, points, rope) {
   const line = document.createElementNS(SVG, 'path');
@@ -37,6 +37,7 @@ export class Ropes {
     this.list = [];
     this.routes = new Map();
     this.routedLayout = '';
+    this.routedBoxes = new Map();
     this.selected = null;
     this.drawing = null;
     // Asks in flight by the asked terminal's name: {by, since}; and answers
@@ -77,24 +78,33 @@ export class Ropes {
     });
   }
 
-  /** The routes for the windows as they are now; while one is dragged, its ropes run straight between routings. */
+  /**
+   * The routes for the windows as they are now. Routing takes some tens of
+   * milliseconds for a large canvas, so it runs at most every
+   * ROUTING_INTERVAL: in between (a window dragged, or windows sized as
+   * their screens come), the last routes stay and the ropes of a window
+   * that moved run straight.
+   */
   route(boxes) {
     const layout = JSON.stringify([[...boxes], this.list]);
     if (layout === this.routedLayout) return this.routes;
-    const dragged = this.board.dragging;
-    if (dragged && performance.now() - (this.routedAt || 0) < DRAG_ROUTING) {
+    const wait = ROUTING_INTERVAL - (performance.now() - (this.routedAt || -Infinity));
+    if (wait > 0) {
       clearTimeout(this.routeTimer);
-      this.routeTimer = setTimeout(() => this.draw(), DRAG_ROUTING);
-      const routes = new Map(this.routes);
+      this.routeTimer = setTimeout(() => this.draw(), wait);
+      const routes = new Map();
       for (const rope of this.list) {
-        if (!Ropes.joins(rope, dragged) || !boxes.has(rope[0]) || !boxes.has(rope[1])) continue;
-        const a = boxes.get(rope[0]), b = boxes.get(rope[1]);
-        routes.set(ropeKey(rope), [edgeToward(a, centre(b)), edgeToward(b, centre(a))]);
+        if (!boxes.has(rope[0]) || !boxes.has(rope[1])) continue;
+        const key = ropeKey(rope), a = boxes.get(rope[0]), b = boxes.get(rope[1]);
+        const moved = rope.some((id) => JSON.stringify(boxes.get(id)) !== JSON.stringify(this.routedBoxes.get(id)));
+        routes.set(key, !moved && this.routes.has(key) ? this.routes.get(key)
+          : [edgeToward(a, centre(b)), edgeToward(b, centre(a))]);
       }
       return routes;
     }
     this.routes = routeRopes(this.list, boxes);
     this.routedLayout = layout;
+    this.routedBoxes = boxes;
     this.routedAt = performance.now();
     return this.routes;
   }

@@ -17,6 +17,7 @@ export class Viewport {
     this.changed = changed;
     this.view = { x: 40, y: 30, scale: 1 };
     this.zoomLabel = document.getElementById('zoom-reset');
+    this.dots = document.getElementById('dots');
     this.apply();
   }
 
@@ -55,8 +56,12 @@ export class Viewport {
   apply() {
     const { x, y, scale } = this.view;
     this.world.style.transform = `translate(${x}px, ${y}px) scale(${scale})`;
-    this.node.style.backgroundSize = `${DOT_SPACING * scale}px ${DOT_SPACING * scale}px`;
-    this.node.style.backgroundPosition = `${x}px ${y}px`;
+    // The dots move within one spacing, as a layer of their own: moving the
+    // view draws nothing anew, only a zoom draws them again.
+    const spacing = DOT_SPACING * scale;
+    const shift = (v) => (((v % spacing) + spacing) % spacing) - spacing;
+    this.dots.style.backgroundSize = `${spacing}px ${spacing}px`;
+    this.dots.style.transform = `translate(${shift(x)}px, ${shift(y)}px)`;
     this.zoomLabel.textContent = `${Math.round(scale * 100)}%`;
     this.changed();
   }

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The canvas page with thirty terminals, in headless Chromium at 1920x1080:
+#   - loading: from the start of the page's navigation to the frame in
+#     which every terminal's screen is drawn and placed, over RUNS loads
+#     (default 5; -n RUNS): median and max;
+#   - panning: the view moved 4 pixels every frame for 3 s, in the overview
+#     and near a window, as a drag of the background does; the frame rate
+#     and the longest frame, from the page's requestAnimationFrame times;
+#   - the costs of that, from the DevTools protocol's performance metrics
+#     (script, layout and style time per frame).
+# Each terminal shows a full screen of text (a listing), the lead is roped
+# to all. It is not part of the test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=5
+while getopts n: flag; do
+  case $flag in
+    n) runs=$OPTARG ;;
+    *) echo "usage: $0 [-n RUNS]" >&2; exit 2 ;;
+  esac
+done
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build --target welkmora welkmora-host >/dev/null
+
+work=$(mktemp -d)
+host_pid=
+trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
+export PATH="$PWD/build:$PATH"
+welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \
+  </dev/null 2>"$work/host.log" &
+host_pid=$!
+until grep -q 'canvas: ' "$work/host.log"; do sleep 0.05; done
+eval "$(welkmora-host join Lead --socket "$work/host.sock" 2>/dev/null)"
+for i in $(seq -w 1 29); do
+  welkmora recruit "T$i" --command "bash -c 'ls -l --color=always /usr/lib | head -40; exec bash --norc --noprofile -i'" \
+    >/dev/null
+done
+sleep 2
+
+/usr/bin/python3 - "$runs" "$work" <<'PY'
+import re, statistics, sys, tempfile, time
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+runs, work = int(sys.argv[1]), sys.argv[2]
+url = re.search(r"canvas: (\S+)", open(f"{work}/host.log").read()).group(1)
+options = webdriver.ChromeOptions()
+options.binary_location = "/usr/bin/chromium"
+for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--user-data-dir=" + tempfile.mkdtemp(dir=work)):
+    options.add_argument(flag)
+browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+browser.set_script_timeout(60)
+try:
+    browser.set_window_size(1920, 1080)
+    inner = browser.execute_script("return [window.innerWidth, window.innerHeight]")
+    browser.set_window_size(3840 - inner[0], 2160 - inner[1])
+    # From the first frame on, each frame looks whether every screen is drawn.
+    browser.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
+      window.drawnAt = null;
+      const look = () => {
+        const b = window.welkmora && window.welkmora.board;
+        const all = b && b.items.size === 30 && [...b.items.values()].every(i => !i.unplaced &&
+          (!i.sizedByScreen() || (i.screen.size[0] > 0 && i.screen.text().trim().split('\\n').length >= 20)));
+        if (all) window.drawnAt = performance.now(); else requestAnimationFrame(look);
+      };
+      requestAnimationFrame(look);"""})
+    loads = []
+    for _ in range(runs):
+        browser.get("about:blank")
+        browser.get(url)
+        deadline = time.monotonic() + 30
+        while browser.execute_script("return window.drawnAt") is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        loads.append(browser.execute_script("return window.drawnAt"))
+    print(f"30 terminals, every screen drawn after load ({runs} loads): "
+          f"median {statistics.median(loads):.0f} ms, max {max(loads):.0f} ms")
+    time.sleep(1)
+    browser.execute_cdp_cmd("Performance.enable", {})
+
+    def pan(where):
+        before = {m["name"]: m["value"] for m in browser.execute_cdp_cmd("Performance.getMetrics", {})["metrics"]}
+        frames = browser.execute_async_script("""
+          const done = arguments[0], v = window.welkmora.board.viewport, times = [];
+          const start = performance.now();
+          const step = (now) => {
+            times.push(now);
+            v.set({...v.view, x: v.view.x + (times.length % 240 < 120 ? 4 : -4)});
+            if (now - start < 3000) requestAnimationFrame(step); else done(times);
+          };
+          requestAnimationFrame(step);""")
+        after = {m["name"]: m["value"] for m in browser.execute_cdp_cmd("Performance.getMetrics", {})["metrics"]}
+        gaps = sorted(b - a for a, b in zip(frames, frames[1:]))
+        n = len(frames) - 1
+        per = lambda key: (after[key] - before[key]) * 1000 / n
+        print(f"panning {where}: {n / ((frames[-1] - frames[0]) / 1000):.1f} frames/s, frame p95 "
+              f"{gaps[int(len(gaps) * 0.95)]:.1f} ms, max {gaps[-1]:.1f} ms; per frame: script "
+              f"{per('ScriptDuration'):.2f} ms, layout {per('LayoutDuration'):.2f} ms, "
+              f"style {per('RecalcStyleDuration'):.2f} ms, tasks {per('TaskDuration'):.2f} ms")
+
+    browser.execute_script("window.welkmora.board.overview()")
+    pan("in the overview (all 30 in view)")
+    browser.execute_script("const b = window.welkmora.board; b.activate(b.items.get('t:T15'))")
+    pan("near one window (100%)")
+finally:
+    browser.quit()
+PY
