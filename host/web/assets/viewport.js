@@ -49,7 +49,16 @@ export class Viewport {
   }
 
   set(view) {
-    this.view = { ...view, scale: Math.min(MAX_SCALE, Math.max(MIN_SCALE, view.scale)) };
+    const scale = Math.min(MAX_SCALE, Math.max(MIN_SCALE, view.scale));
+    // While the view only moves, the canvas is a layer of its own, which
+    // the compositor moves without drawing the windows again; once it
+    // rests, or the zoom changes, it is drawn anew at its zoom, sharp (a
+    // layer keeps the zoom it was drawn at).
+    const moving = scale === this.view.scale;
+    this.world.classList.toggle('moving', moving);
+    clearTimeout(this.restTimer);
+    if (moving) this.restTimer = setTimeout(() => this.world.classList.remove('moving'), 300);
+    this.view = { ...view, scale };
     this.apply();
   }
 
