@@ -144,6 +144,7 @@ export class Ropes {
 
   /** Puts the labels of the asks on their ropes, in the viewport's pixels: again whenever the view changes. */
   placeLabels() {
+    if (!this.talk.length && !this.labelsNode.firstChild) return;
     const board = this.board;
     const view = board.viewport;
     const labels = this.talk.map(({ from, to, text, cls, rope }) => {

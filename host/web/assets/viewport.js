@@ -71,7 +71,8 @@ export class Viewport {
     const shift = (v) => (((v % spacing) + spacing) % spacing) - spacing;
     this.dots.style.backgroundSize = `${spacing}px ${spacing}px`;
     this.dots.style.transform = `translate(${shift(x)}px, ${shift(y)}px)`;
-    this.zoomLabel.textContent = `${Math.round(scale * 100)}%`;
+    const zoom = `${Math.round(scale * 100)}%`;
+    if (this.zoomLabel.textContent !== zoom) this.zoomLabel.textContent = zoom;
     this.changed();
   }
 
