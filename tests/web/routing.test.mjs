@@ -88,6 +88,9 @@ test('a label sits on its rope, nearest the middle off the windows, inside the v
   const [x, y] = labelSpot(rope, [100, 20], [window], area);
   assert.equal(y, 100);
   assert.ok(!overlaps([x - 50, 90, x + 50, 110], window) && Math.abs(x - 500) <= 160, `at ${x}`);
+  // In a gap too narrow for it on the rope, it stands off to the side the rope leaves free.
+  const [, beside] = labelSpot(rope, [100, 20], [[0, 105, 1000, 300]], area);
+  assert.ok(beside <= 95 && beside >= 100 - 7, `at ${beside}`);
   // A rope mostly out of view: its label stays in view.
   const [, top] = labelSpot([[0, -500], [0, 100]], [100, 20], [], [-600, 0, 600, 800]);
   assert.ok(top >= 10, `at ${top}`);

@@ -69,6 +69,11 @@ export class Ropes {
     return !!item && (rope[0] === item.id || rope[1] === item.id);
   }
 
+  /** True when the ropes drawn are routed for the windows as they are. */
+  settled() {
+    return !this.frame && !this.behind;
+  }
+
   /** Draws the ropes at the next frame. */
   draw() {
     if (this.frame) return;
@@ -90,6 +95,7 @@ export class Ropes {
     if (layout === this.routedLayout) return this.routes;
     const wait = ROUTING_INTERVAL - (performance.now() - (this.routedAt || -Infinity));
     if (wait > 0) {
+      this.behind = true;
       clearTimeout(this.routeTimer);
       this.routeTimer = setTimeout(() => this.draw(), wait);
       const routes = new Map();
@@ -103,6 +109,7 @@ export class Ropes {
       return routes;
     }
     this.routes = routeRopes(this.list, boxes);
+    this.behind = false;
     this.routedLayout = layout;
     this.routedBoxes = boxes;
     this.routedAt = performance.now();

@@ -154,11 +154,25 @@ export function routeRopes(ropes, boxes, { clearance = CLEARANCE, lane = LANE, r
   return routes;
 }
 
+/** The unit direction of the polyline `points` at `at` pixels along it. */
+function directionAt(points, at) {
+  let left = at;
+  for (let i = 1; i < points.length; i++) {
+    const dx = points[i][0] - points[i - 1][0], dy = points[i][1] - points[i - 1][1];
+    const n = Math.hypot(dx, dy);
+    if ((left <= n || i === points.length - 1) && n > 0) return [dx / n, dy / n];
+    left -= n;
+  }
+  return [1, 0];
+}
+
 /**
  * Where a label of `size` ([width, height]) goes on the rope `points`: its
  * centre, at the point nearest the rope's middle where the label covers
- * none of `obstacles` (boxes) and lies inside `area` (a box); the middle,
- * moved inside `area`, when there is no such point.
+ * none of `obstacles` (boxes) and lies inside `area` (a box). The label may
+ * stand off to one side of the rope, as long as the rope still runs
+ * through it, 3 pixels inside its edge. The middle, moved inside `area`,
+ * when there is no such point.
  */
 export function labelSpot(points, size, obstacles, area) {
   const [w, h] = size;
@@ -168,9 +182,15 @@ export function labelSpot(points, size, obstacles, area) {
   const step = Math.max(4, total / 80);
   for (let d = 0; d <= total / 2; d += step) {
     for (const at of d ? [total / 2 - d, total / 2 + d] : [total / 2]) {
-      const p = pointAlong(points, at);
-      const box = boxAt(p);
-      if (within(box) && !obstacles.some((o) => overlaps(o, box))) return p;
+      const [x, y] = pointAlong(points, at);
+      const [ux, uy] = directionAt(points, at);
+      // Off to a side, across the rope: as far as its extent that way allows.
+      const reach = Math.max(0, Math.abs(uy) * (w / 2 - 3) + Math.abs(ux) * (h / 2 - 3));
+      for (const off of [0, reach, -reach]) {
+        const p = [x - uy * off, y + ux * off];
+        const box = boxAt(p);
+        if (within(box) && !obstacles.some((o) => overlaps(o, box))) return p;
+      }
     }
   }
   const [x, y] = pointAlong(points, total / 2);
