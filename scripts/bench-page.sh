@@ -21,19 +21,7 @@ while getopts n: flag; do
     *) echo "usage: $0 [-n RUNS]" >&2; exit 2 ;;
   esac
 done
-bash scripts/setup.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target welkmora welkmora-host >/dev/null
-
-work=$(mktemp -d)
-host_pid=
-trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
-export PATH="$PWD/build:$PATH"
-welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \
-  </dev/null 2>"$work/host.log" &
-host_pid=$!
-until grep -q 'canvas: ' "$work/host.log"; do sleep 0.05; done
-eval "$(welkmora-host join Lead --socket "$work/host.sock" 2>/dev/null)"
+source scripts/bench-host.sh
 for i in $(seq -w 1 29); do
   welkmora recruit "T$i" --command "bash -c 'ls -l --color=always /usr/lib | head -40; exec bash --norc --noprofile -i'" \
     >/dev/null

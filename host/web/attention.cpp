@@ -120,7 +120,7 @@ bool AttentionTracker::looked(Clock::time_point now, const AttentionLook& look) 
 
 std::optional<Clock::time_point> AttentionTracker::look_due() const {
   if (exited_ || in_turn_) return std::nullopt;
-  if (look_pending_) return event_at_ + kQuiet;
+  if (look_pending_) return std::max<Clock::time_point>(event_at_ + kQuiet, looked_at_ + kLookEvery);
   if (recheck_ != Clock::duration{}) return looked_at_ + recheck_;
   return std::nullopt;
 }

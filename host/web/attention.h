@@ -9,8 +9,8 @@
 // the moments when the state can have changed (output has gone quiet, the
 // person typed, a turn ended, silent work goes on), it takes a look: what
 // the foreground does (activity.h, a scan of /proc) and the cursor line.
-// The tracker says when the next look is due; no look is due while output
-// streams, while a turn runs, or while nothing happens.
+// The tracker says when the next look is due: at most one a second, and
+// none while output streams, while a turn runs, or while nothing happens.
 //
 // The rule:
 //  - exited: the program has ended (the page adds its status);
@@ -69,6 +69,10 @@ class AttentionTracker {
   static constexpr std::chrono::milliseconds kEcho{300};
   /// How long output must have been quiet before a look.
   static constexpr std::chrono::milliseconds kQuiet{300};
+  /// The least time between two looks: a look reads /proc (some
+  /// milliseconds with a few hundred processes), and a program that prints
+  /// a line now and then must not make the host scan it each time.
+  static constexpr std::chrono::milliseconds kLookEvery{1000};
   /// Work at least this long is "finished" when it ends.
   static constexpr std::chrono::milliseconds kStretch{2000};
   /// Silent work is looked at again after this, then twice as long each

@@ -28,7 +28,8 @@ export class Keyboard {
 
   /** Gives the keys to `item` (with `keys`), or to the canvas. */
   give(item, keys) {
-    if (item && keys && item.kind === 'terminal') {
+    // A shell that joined runs in the person's own terminal: it takes no keys here.
+    if (item && keys && item.kind === 'terminal' && item.data.state !== 'joined') {
       this.keys.focus({ preventScroll: true });
       item.node.classList.add('focused');
     } else if (item && keys && item.text) {
@@ -110,7 +111,7 @@ export class Keyboard {
       else if (!board.focused) return;
       else if (key.open) board.activate(board.focused);
       // A character types into the focused terminal, which takes the keys from then on.
-      else if (board.focused.screen) {
+      else if (board.focused.screen && board.focused.data.state !== 'joined') {
         board.activate(board.focused);
         board.fresh = false;
         board.sendKeys({ op: 'text', text: event.key });

@@ -77,6 +77,9 @@ TEST(HostAttention, EchoRedrawsAndSilentWork) {
   EXPECT_EQ(a.look_due(), t + 7s + AttentionTracker::kQuiet);
   EXPECT_TRUE(a.looked(t + 8s, waiting_at(">>> ")));
   EXPECT_EQ(a.state(), Attention::kIdle);
+  // However often a program prints, it is looked at no more than once a second.
+  a.output(t + 8100ms, true);
+  EXPECT_EQ(a.look_due(), t + 8s + AttentionTracker::kLookEvery);
 }
 
 TEST(HostAttention, AskedTurnsAndTheEnd) {
