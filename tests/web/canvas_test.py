@@ -640,6 +640,8 @@ class Team(Page):
         self.assertEqual(self.run_js("return window.welkmora.board.focused.id"), "t:Bc")
         ActionChains(self.browser).send_keys(Keys.TAB, Keys.ENTER, "1+2", Keys.ENTER).perform()
         self.wait_screen("Ben", r"Answer: 1\+2")
+        # Nothing the page asked for was refused (its content security policy, a file it lacks).
+        self.assertEqual([e["message"] for e in self.browser.get_log("browser") if e["level"] == "SEVERE"], [])
 
     def test_awaiting_input(self):
         self.assertEqual(self.attention("Py"), "idle")
