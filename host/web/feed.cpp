@@ -141,6 +141,8 @@ void CanvasFeed::arm_look(const std::string& name) {
 
 void CanvasFeed::look(const std::string& name) {
   Watched& watched = watched_.at(name);
+  // A terminal that has gone is let go at the end of the round; until then it is not read.
+  if (terminals_.find(name) != watched.terminal || watched.terminal->pid() != watched.pid) return;
   Terminal& t = *watched.terminal;
   PtyState pty = t.pty_state();
   ScreenText screen = t.screen_snapshot(t.screen().lines_scrolled());
