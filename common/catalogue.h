@@ -287,6 +287,7 @@ inline constexpr Request kRequests[] = {
     {.command = "paste", .from = From::kPage, .effect = Effect::kTypes},
     {.command = "mouse", .from = From::kPage, .effect = Effect::kTypes},
     {.command = "history", .from = From::kPage},
+    {.command = "search", .from = From::kPage},
     {.command = "place", .from = From::kPage, .effect = Effect::kKeeps},
     {.command = "connect", .from = From::kPage, .effect = Effect::kKeeps},
     {.command = "cut", .from = From::kPage, .effect = Effect::kKeeps},

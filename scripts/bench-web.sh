@@ -18,19 +18,7 @@ while getopts n: flag; do
     *) echo "usage: $0 [-n RUNS]" >&2; exit 2 ;;
   esac
 done
-bash scripts/setup.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target welkmora welkmora-host >/dev/null
-
-work=$(mktemp -d)
-host_pid=
-trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
-export PATH="$PWD/build:$PATH"
-welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" --web 127.0.0.1:0 \
-  </dev/null 2>"$work/host.log" &
-host_pid=$!
-until grep -q 'canvas: ' "$work/host.log"; do sleep 0.05; done
-eval "$(welkmora-host join Lead --socket "$work/host.sock" 2>/dev/null)"
+source scripts/bench-host.sh
 line=$(printf '\033[32mgreen\033[0m \033[1;34mbold blue\033[0m plain text to fill the line %.0s' 1 2)
 for i in $(seq 20); do
   welkmora recruit "P$i" --command "yes '$line'" >/dev/null

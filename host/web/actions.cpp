@@ -160,6 +160,43 @@ Result<Json> history(Context& ctx, const Json& message) {
   return history_json(t->screen(), from, count);
 }
 
+/// `text` with ASCII letters in lower case.
+std::string folded(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+/// The rows of every terminal's kept scrollback and screen that hold
+/// `text` (ASCII letters in either case), newest first, at most
+/// kSearchRows a terminal: {"terminals":[{"id","lines":[[row,text]...]}],
+/// "more":bool}, `more` when a terminal had more.
+Result<Json> search(Context& ctx, const Json& message) {
+  constexpr std::size_t kSearchRows = 100;
+  members::Reader in(message);
+  std::string needle = folded(in.text("text"));
+  if (in.refused()) return *in.refused();
+  if (needle.empty()) return refuse("search needs text");
+  Json terminals = Json::array();
+  bool more = false;
+  for (const auto& [name, entry] : ctx.canvas.terminals()) {
+    Terminal* t = entry.joined ? nullptr : ctx.terminals.find(name);
+    if (t == nullptr) continue;
+    ScreenText text = t->screen_snapshot(0);
+    Json lines = Json::array();
+    for (std::size_t i = text.rows.size(); i-- > 0;) {
+      if (folded(text.rows[i]).find(needle) == std::string::npos) continue;
+      if (lines.size() == kSearchRows) {
+        more = true;
+        break;
+      }
+      lines.push_back(Json::array({text.first_row + i, text.rows[i]}));
+    }
+    if (!lines.empty()) terminals.push_back({{"id", item_id(Item::terminal(name))}, {"lines", std::move(lines)}});
+  }
+  return Json{{"terminals", std::move(terminals)}, {"more", more}};
+}
+
 /// The item `key` names, when it is on the canvas.
 Result<Item> existing(const Canvas& canvas, const Json& message, const char* key) {
   Result<Item> item = item_of(message, key);
@@ -297,6 +334,7 @@ constexpr Action kActions[] = {
     {"paste", paste},
     {"mouse", mouse},
     {"history", history},
+    {"search", search},
     {"place", place},
     {"connect", connect},
     {"cut", cut},

@@ -17,6 +17,7 @@
 //   dismiss {id}                 a recruit, not a shell of the person's
 //   note-create {name?, text}, note-write {id, text}, note-delete {id}
 //   history {id, from, count}   kept scrollback rows of terminal id
+//   search {text}               the rows of every terminal that hold text
 
 #include <string>
 

@@ -10,7 +10,9 @@
 // nothing of the canvas. Terminal output marks the screen changed, at most
 // about 30 times a second per terminal. What a page waits for is a set of
 // marks, never a queue of messages, so a slow page costs no more memory
-// than a fast one.
+// than a fast one. Each terminal's item carries what it asks of the person
+// (attention.h), which the feed keeps from what it hears anyway, and from
+// a look at the terminal when that can have changed and a page is open.
 
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +26,7 @@
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
 #include "terminals/terminal_set.h"
+#include "web/attention.h"
 #include "web/view.h"
 #include "web/web_server.h"
 
@@ -110,6 +113,10 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
     std::deque<Json> replies;
     /// Screen updates sent and not yet acknowledged.
     std::uint64_t screens_unacked = 0;
+    /// The screens of the snapshot (one a terminal) not yet sent: they go
+    /// out without waiting for the page to draw the ones before, so that a
+    /// page shows every screen as soon as it can.
+    std::uint64_t snapshot_screens = 0;
     /// The terminal the page last typed into: its screen goes first, so
     /// the person sees the echo of their keys however busy the others are.
     std::string typing;
@@ -126,6 +133,10 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
     /// The last output, and the start of the output without a pause.
     Clock::time_point output_at, streaming_since;
     Timers::Id timer = 0;
+    AttentionTracker attention;
+    /// The timer of the next look at the terminal, and when it is due.
+    Timers::Id look_timer = 0;
+    Clock::time_point look_at{};
   };
 
   void item_changed(const Item& item) override;
@@ -141,6 +152,15 @@ class CanvasFeed : public PageHost, private CanvasListener, private LogObserver 
   void follow(const std::string& name);
   void screen_output(const std::string& name);
   void flush_screen(const std::string& name);
+  /// Marks terminal `name`'s item changed when `changed` (its attention).
+  void attention_changed(const std::string& name, bool changed);
+  /// Sets the timer of the next look at terminal `name`, when one is due.
+  void arm_look(const std::string& name);
+  /// Looks at terminal `name` (its foreground and cursor line) now.
+  void look(const std::string& name);
+  /// The item as the page draws it, with a terminal's attention; null
+  /// when it is gone.
+  Json item_message(const Item& item);
   /// The next message of `page`, or null.
   Json next(Page& page);
   Json snapshot(Page& page);

@@ -2,12 +2,16 @@
 """The canvas page in a real browser: headless Chromium, driven through
 chromedriver by Selenium, against a real welkmora-host serving --web.
 
-The host runs a demo agent "Alice", a shell "Bob", a joined shell "Lead" and
-a note "plan". The cases follow what a person does on the page; the last
-one saves a screenshot of a dozen terminals with an ask in flight
-(build/canvas-12.png), as cases before save one of four terminals with an
-ask in flight (build/canvas-4.png) and one of an ask close up
-(build/canvas-ask.png).
+Each class runs its own host; each case starts from a fresh page.
+ - Canvas: a demo agent "Alice", a shell "Bob", a joined shell "Lead" and a
+   note "plan": what a person does on the page, and a screenshot of four
+   terminals with an ask in flight (build/canvas-4.png, and one close up,
+   build/canvas-ask.png).
+ - Restart: the host stops and starts again under an open page.
+ - Team: twelve terminals and two notes in a 1920x1080 window, as a team
+   works: everything in view, who awaits the person, ropes, search; and
+   its screenshot (build/canvas-12.png).
+ - Crowd: thirty terminals, all in view (build/canvas-30.png).
 
 Usage: canvas_test.py BUILD_DIR. Exits 77 (skipped) when Chromium,
 chromedriver or Selenium are not installed."""
@@ -70,6 +74,8 @@ class Host:
 
     def start(self, address):
         """Starts the host on this socket and state file (again, after a stop)."""
+        if getattr(self, "errors", None):
+            self.errors.close()
         self.errors = open(os.path.join(self.dir, "stderr"), "w+")
         self.process = subprocess.Popen(
             [os.path.join(BUILD, "welkmora-host"), "serve", "--socket", self.socket, "--state",
@@ -114,22 +120,35 @@ def http_head(port, request):
     return http_answer(port, request).split("\r\n")[0]
 
 
-class Canvas(unittest.TestCase):
+class Page(unittest.TestCase):
+    """A host of the class's own and one browser; each case starts from a fresh page."""
+
+    WINDOW = (1600, 1000)
+
     @classmethod
     def setUpClass(cls):
         cls.host = Host()
-        cls.host.client("role", "create", "Coder", "Write the code.").check_returncode()
-        cls.host.client("recruit", "Alice", "--role", "Coder", "--command", "welkmora-demo-agent").check_returncode()
-        cls.host.client("recruit", "Bob", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
-        cls.host.client("note", "create", "plan", input="the plan\n").check_returncode()
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--window-size=1600,1000", "--user-data-dir=" + os.path.join(cls.host.dir, "chromium")):
-            options.add_argument(flag)
-        cls.browser = webdriver.Chrome(service=Service(DRIVER), options=options)
-        cls.browser.get(cls.host.url)
+        try:
+            cls.populate()
+            options = webdriver.ChromeOptions()
+            options.binary_location = CHROMIUM
+            for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                         "--user-data-dir=" + os.path.join(cls.host.dir, "chromium")):
+                options.add_argument(flag)
+            cls.browser = webdriver.Chrome(service=Service(DRIVER), options=options)
+        except BaseException:
+            cls.host.stop()
+            raise
+        # The page's own size, whatever the browser's window around it takes.
+        width, height = cls.WINDOW
+        cls.browser.set_window_size(width, height)
+        inner = cls.browser.execute_script("return [window.innerWidth, window.innerHeight]")
+        cls.browser.set_window_size(2 * width - inner[0], 2 * height - inner[1])
+
+    @classmethod
+    def populate(cls):
+        """Puts on the canvas what the class's cases need."""
 
     @classmethod
     def tearDownClass(cls):
@@ -140,16 +159,29 @@ class Canvas(unittest.TestCase):
         if status != 0:  # also what a sanitizer found
             raise AssertionError(f"the host ended with status {status}:\n{log}")
 
+    def setUp(self):
+        self.browser.get("about:blank")
+        self.browser.get(self.host.url)
+        wait_for("the page live", lambda: self.browser.execute_script(
+            "return document.getElementById('link').textContent === 'live' && window.welkmora.board.items.size > 0"))
+        # Every terminal's first screen drawn, every item placed.
+        wait_for("the canvas drawn", lambda: self.browser.execute_script(
+            "return [...window.welkmora.board.items.values()].every(i => !i.unplaced &&"
+            " (!i.sizedByScreen() || i.screen.size[0] > 0))"))
+
     # --- helpers ---------------------------------------------------------
 
+    def run_js(self, script, *args):
+        return self.browser.execute_script(script, *args)
+
     def screen(self, name):
-        return self.browser.execute_script(
+        return self.run_js(
             "const item = window.welkmora.board.items.get(arguments[0]);"
             "return item && item.screen ? item.screen.text() : '';", "t:" + name)
 
     def styles(self, name):
         """Each span of a terminal's screen: its text, colour and classes."""
-        return self.browser.execute_script(
+        return self.run_js(
             f"return [...document.querySelectorAll('[data-id=\"t:{name}\"] .screen span')]"
             ".map(s => [s.textContent, s.style.color, s.className])")
 
@@ -157,17 +189,58 @@ class Canvas(unittest.TestCase):
         return wait_for(f"{pattern!r} on {name}'s screen", lambda: re.search(pattern, self.screen(name)))
 
     def item(self, item_id):
-        """The item's window, brought into view (Fit stays at a readable zoom, so not all are)."""
-        found = WebDriverWait(self.browser, WAIT).until(
+        """The item's window."""
+        return WebDriverWait(self.browser, WAIT).until(
             lambda b: b.find_element(By.CSS_SELECTOR, f'[data-id="{item_id}"]'))
-        self.browser.execute_script("window.welkmora.board.show([arguments[0]])", item_id)
-        return found
+
+    def near(self, item_id):
+        """Brings the item's window near, as a click on it does from the overview, and gives it the keys."""
+        self.run_js("const b = window.welkmora.board; b.activate(b.items.get(arguments[0]))", item_id)
+        return self.item(item_id)
 
     def type_into(self, name, *keys):
-        self.item("t:" + name).find_element(By.CLASS_NAME, "screen").click()
+        self.near("t:" + name).find_element(By.CLASS_NAME, "screen").click()
         ActionChains(self.browser).send_keys(*keys).perform()
 
-    # --- cases -----------------------------------------------------------
+    def boxes(self):
+        """Each window on the screen: [id, left, top, right, bottom]."""
+        return self.run_js(
+            "return [...window.welkmora.board.items.values()].map(i => { const r = i.node.getBoundingClientRect();"
+            " return [i.id, r.left, r.top, r.right, r.bottom]; })")
+
+    def assert_no_overlap(self, when):
+        boxes = self.boxes()
+        for i, a in enumerate(boxes):
+            for b in boxes[i + 1:]:
+                apart = a[3] <= b[1] or b[3] <= a[1] or a[4] <= b[2] or b[4] <= a[2]
+                self.assertTrue(apart, f"{a[0]} and {b[0]} overlap {when}")
+
+    def assert_overview(self, when, least_share):
+        """Every window in view, none over another, each at least `least_share` of the window's area."""
+        viewport = self.run_js("const r = document.getElementById('viewport').getBoundingClientRect();"
+                               " return [r.left, r.top, r.right, r.bottom]")
+        width, height = self.WINDOW
+        for item_id, left, top, right, bottom in self.boxes():
+            self.assertTrue(left >= viewport[0] and top >= viewport[1] and right <= viewport[2] and
+                            bottom <= viewport[3], f"{item_id} out of view {when}: {[left, top, right, bottom]}")
+            self.assertGreaterEqual((right - left) * (bottom - top), least_share * width * height,
+                                    f"{item_id} too small {when}")
+        self.assert_no_overlap(when)
+
+    def screenshot(self, name):
+        """Saves the page as it is to the build directory."""
+        time.sleep(0.5)
+        self.browser.save_screenshot(os.path.join(BUILD, name))
+
+
+class Canvas(Page):
+    @classmethod
+    def populate(cls):
+        cls.host.client("role", "create", "Coder", "Write the code.").check_returncode()
+        cls.host.client("recruit", "Alice", "--role", "Coder", "--command", "welkmora-demo-agent").check_returncode()
+        cls.host.client("recruit", "Bob", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
+        cls.host.client("recruit", "Block", "--command", "sleep 600").check_returncode()
+        cls.host.client("note", "create", "plan", input="the plan\n").check_returncode()
 
     def test_1_refusals(self):
         port = int(self.host.url.split(":")[2].split("/")[0])
@@ -214,6 +287,7 @@ class Canvas(unittest.TestCase):
 
     def test_3_keys_reach_the_program(self):
         self.type_into("Alice", "hello there", Keys.ENTER)
+        self.type_into("Bob", "clear", Keys.ENTER)
         self.wait_screen("Alice", r"Answer: hello there")
         # Ctrl-C interrupts the shell's command, the arrows recall history.
         self.type_into("Bob", "echo one$((1+1))", Keys.ENTER)
@@ -226,6 +300,7 @@ class Canvas(unittest.TestCase):
         wait_for("the recalled command's output", lambda: len(re.findall(r"^one2", self.screen("Bob"), re.M)) == 2)
 
     def test_3b_colours_and_the_alternate_screen(self):
+        self.type_into("Bob", "clear; echo before", Keys.ENTER)
         self.type_into("Bob", r"printf '\033[31mred\033[0m \033[1mbold\033[0m\n'", Keys.ENTER)
         self.wait_screen("Bob", r"(?m)^red bold$")
         styles = self.styles("Bob")
@@ -241,8 +316,8 @@ class Canvas(unittest.TestCase):
         self.type_into("Bob", r"printf '\033[?1049h\033[2J\033[5;3HFULL SCREEN'; sleep 3; printf '\033[?1049l'",
                        Keys.ENTER)
         self.wait_screen("Bob", r"^\n{4}  FULL SCREEN")
-        self.assertNotIn("one2", self.screen("Bob"))
-        self.wait_screen("Bob", r"one2[\s\S]*red bold")
+        self.assertNotIn("before", self.screen("Bob"))
+        self.wait_screen("Bob", r"before[\s\S]*red bold")
 
     def test_3c_links(self):
         port = self.host.url.split(":")[2].split("/")[0]
@@ -298,7 +373,7 @@ class Canvas(unittest.TestCase):
         self.type_into("Bob", "clear; printf 'C:" + "\\xe6\\xbc\\xa2\\xe5\\xad\\x97" * 5 + "|\\nR:" + "0123456789" * 2 +
                        "|\\n'", Keys.ENTER)
         self.wait_screen("Bob", "(?m)^C:\u6f22\u5b57.*\\|\nR:0123456789")
-        self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 1; b.show(['t:Bob'])")
+        self.run_js("const b = window.welkmora.board; b.viewport.set({...b.view, scale: 1}); b.show(['t:Bob'])")
         left = self.browser.execute_script(
             "const rows = [...document.querySelectorAll('[data-id=\"t:Bob\"] .row')];"
             "const x = (start, index) => { const row = rows.filter(r => r.textContent.startsWith(start)).pop();"
@@ -315,8 +390,7 @@ class Canvas(unittest.TestCase):
         self.assertAlmostEqual(left["cjkEnd"], left["rulerEnd"], delta=1, msg=left)
 
     def test_4_rope_drawn_on_the_page(self):
-        # Both in view: Fit zooms no further out than text reads.
-        self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.3; b.show(['t:Bob', 'n:plan'])")
+        # Both in view, as at first.
         handle = self.browser.find_element(By.CSS_SELECTOR, '[data-id="t:Bob"] .handle')
         note = self.browser.find_element(By.CSS_SELECTOR, '[data-id="n:plan"]')
         ActionChains(self.browser).click_and_hold(handle).move_by_offset(20, 20) \
@@ -342,7 +416,6 @@ class Canvas(unittest.TestCase):
         self.wait_screen("Bob", rf"(?m)^{rows} {cols}$")
 
     def test_4c_ropes_go_around_windows(self):
-        self.host.client("recruit", "Block", "--command", "sleep 600").check_returncode()
         self.host.client("connect", "Alice", "Bob").check_returncode()
         wait_for("three placed windows", lambda: self.browser.execute_script(
             "return ['t:Alice', 't:Block', 't:Bob'].every(id => { const i = window.welkmora.board.items.get(id);"
@@ -352,7 +425,7 @@ class Canvas(unittest.TestCase):
             "const b = window.welkmora.board; let x = 20000;"
             "for (const id of ['t:Alice', 't:Block', 't:Bob']) { const i = b.items.get(id);"
             " i.place({x, y: 20000}); b.sendPlace(i); x += i.node.offsetWidth + 60; }"
-            "b.drawRopes()")
+            "b.ropes.draw()")
         route = ("const b = window.welkmora.board, p = document.querySelector("
                  "'#rope-lines path.rope[data-a=\"t:Alice\"][data-b=\"t:Bob\"],"
                  " #rope-lines path.rope[data-a=\"t:Bob\"][data-b=\"t:Alice\"]');"
@@ -361,8 +434,12 @@ class Canvas(unittest.TestCase):
                  " const q = p.getPointAtLength(n * i / 200); points.push([q.x, q.y]); }"
                  "return {d: p.getAttribute('d'), points,"
                  " boxes: ['t:Alice', 't:Block', 't:Bob'].map(id => b.items.get(id).bounds())}")
-        drawn = wait_for("the rope from Alice to Bob in its new place", lambda: (lambda r: r and all(
-            x > 19000 and y > 19000 for x, y in r["points"]) and r)(self.browser.execute_script(route)))
+        def around(r):
+            """The route once it is worked out for the new places (in between, a moved window's ropes run straight)."""
+            bends = r and all(x > 19000 and y > 19000 for x, y in r["points"]) and r["d"].count("L") > 1
+            return r if bends else None
+
+        drawn = wait_for("the rope from Alice to Bob around Block", lambda: around(self.browser.execute_script(route)))
         a, b, c = drawn["boxes"]
         for x, y in drawn["points"]:
             self.assertFalse(b[0] + 1 < x < b[2] - 1 and b[1] + 1 < y < b[3] - 1,
@@ -382,8 +459,9 @@ class Canvas(unittest.TestCase):
         # With Block out of the way the rope runs straight again.
         self.browser.execute_script(
             "const b = window.welkmora.board, i = b.items.get('t:Block'); i.place({x: 20000, y: 24000});"
-            " b.sendPlace(i); b.drawRopes()")
+            " b.sendPlace(i); b.ropes.draw()")
         wait_for("a straight rope", lambda: self.browser.execute_script(route)["d"].count("L") == 1)
+        self.run_js("const b = window.welkmora.board; b.act({op: 'cut', a: 't:Alice', b: 't:Bob'}); b.tidy()")
 
     def test_5_note_edited_on_the_page(self):
         text = self.item("n:plan").find_element(By.TAG_NAME, "textarea")
@@ -411,13 +489,13 @@ class Canvas(unittest.TestCase):
             ask.wait()
         self.assertIn("ask Alice by=Lead", self.browser.find_element(By.ID, "activity").get_attribute("textContent"))
         # An ask in flight runs on its rope, from the asker to the asked, until its turn ends.
-        labels = "return [...document.querySelectorAll('#rope-lines text.talk-label')].map(t => t.textContent)"
+        labels = "return [...document.querySelectorAll('#rope-labels .talk-label')].map(t => t.textContent)"
         ask = subprocess.Popen(["welkmora", "ask", "Bob", "sleep 4"], env=self.host.lead, stdout=subprocess.PIPE)
         try:
             wait_for("the ask on its rope",
                      lambda: any(t.startswith("Lead \u2192 Bob: asking") for t in self.browser.execute_script(labels)))
-            self.browser.execute_script("const b = window.welkmora.board; b.view.scale = 0.6; b.show(['t:Lead', 't:Bob']);"
-                                        "document.getElementById('activity').hidden = false")
+            self.run_js("const b = window.welkmora.board; b.viewport.set({...b.view, scale: 0.6});"
+                        "b.show(['t:Lead', 't:Bob']); document.getElementById('activity').hidden = false")
             self.browser.save_screenshot(os.path.join(BUILD, "canvas-ask.png"))
             self.browser.execute_script("document.getElementById('activity').hidden = true")
             ask.communicate(timeout=60)
@@ -428,7 +506,7 @@ class Canvas(unittest.TestCase):
             ask.wait()
 
     def test_6a_prompt_words_on_the_rope(self):
-        labels = "return [...document.querySelectorAll('#rope-lines text.talk-label')].map(t => t.textContent)"
+        labels = "return [...document.querySelectorAll('#rope-labels .talk-label')].map(t => t.textContent)"
         prompt = "sleep 4; echo hi;   echo and the rest of a long prompt"
         self.type_into("Bob", "clear", Keys.ENTER)  # for the screenshot
         ask = subprocess.Popen(["welkmora", "ask", "Bob", prompt], env=self.host.lead, stdout=subprocess.PIPE,
@@ -440,6 +518,7 @@ class Canvas(unittest.TestCase):
             self.assertRegex(shown[0],
                              r"^Lead \u2192 Bob: asking \d+s \u201csleep 4; echo hi; echo and the r\u2026\u201d$")
             self.assertRegex(self.item("t:Bob").find_element(By.CSS_SELECTOR, ".badge.busy").text, r"^busy \d+s$")
+            self.run_js("window.welkmora.board.tidy()")
             self.screenshot("canvas-4.png")
             self.assertIn("hi", ask.communicate(timeout=60)[0])
             wait_for("the words gone with the answer",
@@ -470,6 +549,33 @@ class Canvas(unittest.TestCase):
         wait_for("the live screen", lambda: re.search(r"(?m)^bottom$", self.browser.execute_script(shown)))
         self.assertFalse(self.item("t:Bob").find_element(By.CLASS_NAME, "scrolled").is_displayed())
 
+    def test_6c_layout(self):
+        for i in range(8):
+            self.host.client("recruit", f"W{i}", "--command", "sleep 600").check_returncode()
+        wait_for("ten terminals with screens", lambda: self.browser.execute_script(
+            "return [...window.welkmora.board.items.values()].filter(i => i.screen && i.screen.size[0] &&"
+            " !i.unplaced).length") >= 10)
+        self.assert_no_overlap("after recruiting")
+        self.browser.find_element(By.ID, "tidy").click()
+        self.assert_no_overlap("after Tidy")
+        # The focused window comes to the front, over one placed on it.
+        on_top = self.browser.execute_script(
+            "const b = window.welkmora.board, bob = b.items.get('t:Bob'), w = b.items.get('t:W0');"
+            "w.place({x: bob.box.x + 20, y: bob.box.y + 20}); b.raise(w); b.show(['t:Bob']); b.focus(bob);"
+            "const r = bob.node.getBoundingClientRect();"
+            "return document.elementsFromPoint(r.left + r.width / 2, r.top + r.height / 2)"
+            ".find(e => e.closest('.item')).closest('.item').dataset.id")
+        self.assertEqual(on_top, "t:Bob")
+        for i in range(8):
+            self.host.client("dismiss", f"W{i}").check_returncode()
+        self.browser.find_element(By.ID, "tidy").click()
+
+
+class Restart(Page):
+    @classmethod
+    def populate(cls):
+        cls.host.client("note", "create", "plan", input="the plan\n").check_returncode()
+
     def test_8_host_restarts(self):
         link = self.browser.find_element(By.ID, "link")
         url, port = self.host.url, self.host.url.split(":")[2].split("/")[0]
@@ -494,59 +600,150 @@ class Canvas(unittest.TestCase):
         self.assertEqual(self.browser.execute_script("return window.welkmora.board.items.size"), 0)
         self.browser.get(url)
 
-    def boxes(self):
-        return self.browser.execute_script(
-            "return [...window.welkmora.board.items.values()].map(i => { const r = i.node.getBoundingClientRect();"
-            " return [i.id, r.left, r.top, r.right, r.bottom]; })")
 
-    def assert_no_overlap(self, when):
-        boxes = self.boxes()
-        for i, a in enumerate(boxes):
-            for b in boxes[i + 1:]:
-                apart = a[3] <= b[1] or b[3] <= a[1] or a[4] <= b[2] or b[4] <= a[2]
-                self.assertTrue(apart, f"{a[0]} and {b[0]} overlap {when}")
+class Team(Page):
+    """Twelve terminals and two notes in a 1920x1080 window: a lead (a joined shell) and its team."""
 
-    def test_6c_layout(self):
-        for i in range(8):
-            self.host.client("recruit", f"W{i}", "--command", "sleep 600").check_returncode()
-        wait_for("ten terminals with screens", lambda: self.browser.execute_script(
-            "return [...window.welkmora.board.items.values()].filter(i => i.screen && i.screen.size[0] &&"
-            " !i.unplaced).length") >= 10)
-        self.assert_no_overlap("after recruiting")
-        self.browser.find_element(By.ID, "tidy").click()
-        self.assert_no_overlap("after Tidy")
-        # The focused window comes to the front, over one placed on it.
-        on_top = self.browser.execute_script(
-            "const b = window.welkmora.board, bob = b.items.get('t:Bob'), w = b.items.get('t:W0');"
-            "w.place({x: bob.box.x + 20, y: bob.box.y + 20}); b.raise(w); b.show(['t:Bob']); b.focus(bob);"
-            "const r = bob.node.getBoundingClientRect();"
-            "return document.elementsFromPoint(r.left + r.width / 2, r.top + r.height / 2)"
-            ".find(e => e.closest('.item')).closest('.item').dataset.id")
-        self.assertEqual(on_top, "t:Bob")
-        self.browser.find_element(By.ID, "tidy").click()
+    WINDOW = (1920, 1080)
+    PROGRAMS = {"Ada": "welkmora-demo-agent", "Ben": "welkmora-demo-agent", "Cy": "welkmora-demo-agent",
+                "Dee": "welkmora-demo-agent", "Top": "htop", "Vim": "vim -u NONE -i NONE", "Less": "less /etc/services",
+                "Py": "python3 -q", "Sh": "/bin/bash --norc --noprofile -i", "Sql": "sqlite3", "Bc": "bc -q"}
 
-    def screenshot(self, name):
-        """Lays the canvas out anew, shows as much as reads, and saves it to the build directory."""
-        self.browser.find_element(By.ID, "tidy").click()
-        self.browser.execute_script("window.welkmora.board.fit()")
-        time.sleep(0.5)
-        self.browser.save_screenshot(os.path.join(BUILD, name))
+    @classmethod
+    def populate(cls):
+        # Recruits of the lead's are roped to it.
+        for name, command in cls.PROGRAMS.items():
+            cls.host.client("recruit", name, "--command", command).check_returncode()
+        for note in ("plan", "ideas"):
+            cls.host.client("note", "create", note, input=f"the {note}\n").check_returncode()
+        for a, b in (("Ada", "Ben"), ("Ada", "Cy"), ("Ben", "plan"), ("Sh", "Bc"), ("Top", "Sql"), ("Vim", "ideas")):
+            cls.host.client("connect", a, b).check_returncode()
 
-    def test_7_screenshot(self):
-        # A dozen terminals (the joined Lead, Alice, Bob, Block and eight recruits), some roped to each other.
-        self.assertEqual(self.browser.execute_script(
-            "return [...window.welkmora.board.items.values()].filter(i => i.kind === 'terminal').length"), 12)
-        for a, b in (("W0", "W1"), ("W2", "W5"), ("Alice", "W3")):
-            self.host.client("connect", a, b).check_returncode()
-        ask = subprocess.Popen(["welkmora", "ask", "Bob", "sleep 4; echo the twelve"], env=self.host.lead,
+    def attention(self, name):
+        return self.run_js("return document.querySelector(arguments[0]).textContent",
+                           f'[data-id="t:{name}"] .badge.state')
+
+    def test_everything_in_view(self):
+        self.assertEqual(self.run_js("return window.welkmora.board.items.size"), 14)
+        self.assert_overview("after load", 1 / 40)
+        # A click brings a window near enough to read; Escape, before anything is typed, goes back.
+        self.item("t:Sql").find_element(By.CLASS_NAME, "screen").click()
+        self.assertGreaterEqual(self.run_js("return window.welkmora.board.view.scale"), 0.8)
+        ActionChains(self.browser).send_keys(Keys.ESCAPE).perform()
+        self.assert_overview("after Escape", 1 / 40)
+        self.run_js("window.welkmora.board.viewport.zoomBy(2.5)")
+        self.browser.find_element(By.ID, "zoom-fit").click()
+        self.assert_overview("after Fit", 1 / 40)
+        # The keys move the focus from window to window; Enter brings one near and gives it the keys.
+        self.run_js("window.welkmora.board.focus(window.welkmora.board.items.get('t:Ada'))")
+        ActionChains(self.browser).send_keys(Keys.ARROW_RIGHT).perform()
+        self.assertEqual(self.run_js("return window.welkmora.board.focused.id"), "t:Bc")
+        ActionChains(self.browser).send_keys(Keys.TAB, Keys.ENTER, "1+2", Keys.ENTER).perform()
+        self.wait_screen("Ben", r"Answer: 1\+2")
+        # Nothing the page asked for was refused (its content security policy, a file it lacks).
+        self.assertEqual([e["message"] for e in self.browser.get_log("browser") if e["level"] == "SEVERE"], [])
+
+    def test_awaiting_input(self):
+        self.assertEqual(self.attention("Py"), "idle")
+        self.type_into("Py", 'name = input("Your name? ")', Keys.ENTER)
+        wait_for("Py awaiting input", lambda: self.attention("Py") == "awaiting input")
+        wait_for("the count in the title", lambda: self.browser.title.startswith("(1) "))
+        self.browser.find_element(By.ID, "show-activity").click()
+        self.assertEqual(self.browser.find_element(By.CSS_SELECTOR, "#awaiting a").text, "Py")
+        # The screenshot: everything, Py waiting, an ask in flight.
+        self.browser.find_element(By.ID, "show-activity").click()
+        self.browser.find_element(By.ID, "zoom-fit").click()
+        ask = subprocess.Popen(["welkmora", "ask", "Sh", "sleep 3; echo done"], env=self.host.lead,
                                stdout=subprocess.DEVNULL)
         try:
-            wait_for("the ask on its rope", lambda: self.browser.execute_script(
-                "return [...document.querySelectorAll('#rope-lines text.talk-label')].some(t =>"
-                " t.textContent.includes('sleep 4'))"))
+            wait_for("the ask on its rope", lambda: self.browser.find_elements(By.CSS_SELECTOR, ".talk-label.ask"))
             self.screenshot("canvas-12.png")
         finally:
             ask.wait(timeout=60)
+        self.near("t:Py")
+        ActionChains(self.browser).send_keys("Ada", Keys.ENTER).perform()
+        wait_for("Py answered", lambda: self.attention("Py") == "idle")
+        wait_for("no count in the title", lambda: not self.browser.title.startswith("("))
+        self.assertFalse(self.browser.find_element(By.ID, "awaiting").is_displayed())
+        # A turn that ends is finished until the person looks at it.
+        self.host.client("ask", "Ada", "tell me").check_returncode()
+        wait_for("Ada finished", lambda: self.attention("Ada") == "finished")
+        self.near("t:Ada")
+        wait_for("Ada seen", lambda: self.attention("Ada") == "idle")
+
+    def test_ropes_read(self):
+        self.run_js("window.welkmora.board.tidy()")
+        wait_for("the ropes routed", lambda: self.run_js("return window.welkmora.board.ropes.settled()"))
+        ropes = self.run_js(
+            "return [...document.querySelectorAll('#rope-lines path.rope')].map(p => ["
+            " p.dataset.a + '-' + p.dataset.b, p.getAttribute('d')])")
+        self.assertGreaterEqual(len(ropes), 17)
+        bends = []
+        for rope, d in ropes:
+            points = [tuple(map(float, p.split())) for p in re.findall(r"[ML]([-\d.]+ [-\d.]+)", d)]
+            for point in points[1:-1]:
+                for other, at in bends:
+                    self.assertGreater(abs(point[0] - at[0]) + abs(point[1] - at[1]), 2,
+                                       f"{rope} and {other} share the bend {point}")
+                bends.append((rope, point))
+        # An ask's label sits on its own rope, in view, below the toolbar.
+        ask = subprocess.Popen(["welkmora", "ask", "Sh", "sleep 3"], env=self.host.lead, stdout=subprocess.DEVNULL)
+        try:
+            label = wait_for("the ask's label", lambda: self.run_js(
+                "const l = document.querySelector('#rope-labels .talk-label.ask'); if (!l) return null;"
+                "const r = l.getBoundingClientRect(), v = document.getElementById('viewport').getBoundingClientRect();"
+                "const p = document.querySelector(`#rope-lines path.talk[data-a='${l.dataset.a}'][data-b='${l.dataset.b}']`);"
+                "const n = p.getTotalLength(), m = p.getScreenCTM(), x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;"
+                "let near = Infinity; for (let i = 0; i <= 400; i++) { const q = p.getPointAtLength(n * i / 400)"
+                ".matrixTransform(m); near = Math.min(near, Math.hypot(q.x - x, q.y - y)); }"
+                "return {inView: r.top >= v.top && r.bottom <= v.bottom && r.left >= v.left && r.right <= v.right,"
+                " near, height: r.height, text: l.textContent}"))
+            self.assertTrue(label["inView"], label)
+            self.assertLess(label["near"], label["height"] / 2, f"its rope runs through the label: {label}")
+            self.assertIn("Lead \u2192 Sh: asking", label["text"])
+        finally:
+            ask.wait(timeout=60)
+        # Hovering a window lights its ropes and dims the others.
+        ActionChains(self.browser).move_to_element(self.item("t:Vim")).perform()
+        lit = self.run_js("return [...document.querySelectorAll('#rope-lines path.rope')].map(p =>"
+                          " [p.dataset.a + '-' + p.dataset.b, p.getAttribute('class')])")
+        for rope, cls in lit:
+            self.assertIn("lit" if "t:Vim" in rope.split("-") else "dim", cls, rope)
+
+    def test_search_every_terminal(self):
+        self.type_into("Sh", "echo needle-$((6*7)); seq 1 100", Keys.ENTER)
+        self.wait_screen("Sh", r"(?m)^100$")
+        self.assertNotIn("needle-42", self.screen("Sh"), "scrolled off the screen")
+        self.browser.find_element(By.ID, "search-open").click()
+        ActionChains(self.browser).send_keys("NEEDLE-42", Keys.ENTER).perform()
+        found = wait_for("the match", lambda: self.browser.find_elements(By.CSS_SELECTOR, "#search li.terminal"))
+        self.assertEqual([f.find_element(By.TAG_NAME, "h3").text for f in found], ["Sh"])
+        found[0].find_element(By.CSS_SELECTOR, "li.line").click()
+        shown = "return window.welkmora.board.items.get('t:Sh').screen.shown()"
+        wait_for("the line shown", lambda: "needle-42" in self.run_js(shown))
+        self.assertGreaterEqual(self.run_js("return window.welkmora.board.view.scale"), 0.8)
+        # Ctrl+Shift+F opens it from anywhere, a terminal's keys included.
+        self.browser.find_element(By.CSS_SELECTOR, "#search .close").click()
+        self.type_into("Sh", "")
+        ActionChains(self.browser).key_down(Keys.CONTROL).key_down(Keys.SHIFT).send_keys("f") \
+            .key_up(Keys.SHIFT).key_up(Keys.CONTROL).perform()
+        wait_for("the search open", lambda: self.browser.find_element(By.ID, "search").is_displayed())
+
+
+class Crowd(Page):
+    """Thirty terminals: the overview still shows every one."""
+
+    WINDOW = (1920, 1080)
+
+    @classmethod
+    def populate(cls):
+        for i in range(29):
+            cls.host.client("recruit", f"T{i:02}", "--command", "/bin/bash --norc --noprofile -i").check_returncode()
+
+    def test_thirty_in_view(self):
+        self.assertEqual(self.run_js("return window.welkmora.board.items.size"), 30)
+        self.assert_overview("with thirty", 1 / 100)
+        self.screenshot("canvas-30.png")
 
 
 if __name__ == "__main__":

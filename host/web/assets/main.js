@@ -1,18 +1,16 @@
-// The canvas page's entry: one WebSocket to the host, which sends a snapshot
-// of the canvas and then every change as it happens (the page never polls),
-// and takes what the person does as messages that the host answers. When
-// the host stops, every window shows it at once and the page connects again
-// by itself, with backoff, redrawing everything from the next snapshot. A
-// key the host refuses gets a page that says what to do.
+// The canvas page's entry: the feed from the host (feed.js) drives the
+// board (board.js) and the panels around it; the toolbar's dialogs recruit
+// terminals and create notes.
 
+import { ActivityLog } from './activity.js';
+import { Alerts } from './alerts.js';
 import { Board } from './board.js';
+import { Feed } from './feed.js';
+import { Search } from './search.js';
 
 const link = document.getElementById('link');
 const notice = document.getElementById('notice');
 const toast = document.getElementById('toast');
-let socket = null;
-let nextRequest = 1;
-const waiting = new Map();
 const lists = { roles: [], presets: [] };
 
 function showError(text) {
@@ -21,26 +19,6 @@ function showError(text) {
   clearTimeout(showError.timer);
   showError.timer = setTimeout(() => (toast.hidden = true), 5000);
 }
-
-/** Sends an action; resolves to the host's reply ({error} when it refused). */
-function act(message) {
-  return new Promise((resolve) => {
-    if (!socket || socket.readyState !== WebSocket.OPEN) {
-      resolve({ error: 'not connected to the host' });
-      return;
-    }
-    const req = nextRequest++;
-    waiting.set(req, resolve);
-    const { quiet, ...wire } = message;
-    socket.send(JSON.stringify({ ...wire, req }));
-  }).then((reply) => {
-    if (reply.error && !message.quiet) showError(reply.error);
-    return reply;
-  });
-}
-
-const board = new Board({ act });
-window.welkmora = { board };  // for the person's console and the browser tests
 
 /** Shows (or, with null, hides) a notice over the whole page. */
 function showNotice(title, text) {
@@ -56,121 +34,53 @@ function setLink(text, state) {
   document.body.classList.toggle('offline', state !== 'up');
 }
 
-const handlers = {
+/** Sends an action; resolves to the host's reply, an error shown unless `quiet`. */
+async function act({ quiet, ...message }) {
+  const reply = await feed.request(message);
+  if (reply.error && !quiet) showError(reply.error);
+  return reply;
+}
+
+let alerts = null, search = null, log = null;
+const board = new Board({
+  act,
+  tell: (message) => feed.tell(message),
+  changed: () => alerts && alerts.update(),
+  search: () => search.open(),
+});
+alerts = new Alerts(board);
+search = new Search(board);
+log = new ActivityLog(board);
+window.welkmora = { board };  // for the person's console and the browser tests
+
+const feed = new Feed({
   activity(m) {
     board.activity(m);
-    const list = document.querySelector('#activity ol');
-    const entry = document.createElement('li');
-    const time = new Date(m.time).toLocaleTimeString();
-    const { t, seq, time: _, event, name, ...fields } = m;
-    const rest = Object.entries(fields).map(([k, v]) => `${k}=${v}`).join(' ');
-    entry.textContent = `${time} ${event} ${name ?? ''} ${rest}`;
-    fields.name = name;
-    entry.className = event;
-    entry.addEventListener('click', () => board.show([fields.name, fields.by].filter(Boolean).map((n) => `t:${n}`)));
-    list.prepend(entry);
-    while (list.children.length > 200) list.lastChild.remove();
+    log.add(m);
   },
-  stopped() {
-    setLink('host stopped: reconnecting…', 'down');
-  },
+  stopped: () => setLink('host stopped: reconnecting…', 'down'),
   snapshot(m) {
     showNotice(null);
     board.snapshot(m);
-    handlers.lists(m);
-    if (!board.viewMoved) board.fit();
+    lists.roles = m.roles;
+    lists.presets = m.presets;
   },
   item: (m) => board.upsert(m),
   removed: (m) => board.remove(m.id),
-  rope: (m) => board.setRope(m.a, m.b, m.on),
+  rope: (m) => board.ropes.tie(m.a, m.b, m.on),
   screen(m) {
     board.screen(m);
-    acknowledge();
+    feed.drew();
   },
   lists(m) {
     lists.roles = m.roles;
     lists.presets = m.presets;
   },
-  reply(m) {
-    const resolve = waiting.get(m.req);
-    waiting.delete(m.req);
-    if (resolve) resolve(m);
-  },
-};
+}, setLink, showNotice);
 
-// Screens drawn are acknowledged once per frame: the host sends no more
-// than the page draws.
-let drawn = 0;
-let ackFrame = 0;
-function acknowledge() {
-  drawn++;
-  if (ackFrame) return;
-  ackFrame = requestAnimationFrame(() => {
-    ackFrame = 0;
-    if (socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify({ op: 'ack', screens: drawn }));
-    drawn = 0;
-  });
-}
-
-/** The page's key, from the address after "#": a browser never sends that part to any server. */
-function pageKey() {
-  return new URLSearchParams(location.hash.slice(1)).get('key') || '';
-}
-
-const RETRY_FIRST = 250, RETRY_MOST = 2000;
-let retry = RETRY_FIRST;
-
-/** After a connection that never opened: is the host there (then it refused the key)? */
-async function refusedOrGone() {
-  try {
-    const answer = await fetch('/favicon.svg', { cache: 'no-store' });
-    return answer.ok ? 'refused' : 'gone';
-  } catch {
-    return 'gone';
-  }
-}
-
-function connect() {
-  if (!pageKey()) {
-    showNotice('This page needs its key',
-      'Open the address welkmora-host printed when it started ("canvas: http://…/#key=…"); ' +
-      'a bookmark of that address keeps working while the host keeps its key file.');
-    return;
-  }
-  // The key goes as a subprotocol, to this host's WebSocket alone.
-  socket = new WebSocket(`ws://${location.host}/ws`, ['welkmora-canvas', `welkmora-key.${pageKey()}`]);
-  let opened = false;
-  socket.addEventListener('open', () => {
-    opened = true;
-    retry = RETRY_FIRST;
-    setLink('live', 'up');
-  });
-  socket.addEventListener('message', (event) => {
-    const message = JSON.parse(event.data);
-    const handle = handlers[message.t];
-    if (handle) handle(message);
-  });
-  socket.addEventListener('close', async () => {
-    for (const resolve of waiting.values()) resolve({ error: 'the connection to the host has closed' });
-    waiting.clear();
-    setLink('host stopped: reconnecting…', 'down');
-    if (!opened && (await refusedOrGone()) === 'refused') {
-      showNotice('The host refused this page\u2019s key',
-        'welkmora-host runs here, but with another key: it was started with another state file, or its key ' +
-        'file (beside the state file, or --web-key-file) was removed. Open the address it printed when it ' +
-        'started ("canvas: http://…/#key=…").');
-      setLink('key refused', 'down');
-      retry = RETRY_MOST * 2;
-    }
-    setTimeout(connect, retry);
-    retry = Math.min(RETRY_MOST, retry * 2);
-  });
-}
-
-document.getElementById('show-activity').addEventListener('click', () => {
-  const panel = document.getElementById('activity');
-  panel.hidden = !panel.hidden;
-});
+// Toolbar buttons give the keys back to the canvas once clicked.
+for (const button of document.querySelectorAll('#bar button')) button.addEventListener('click', () => button.blur());
+document.getElementById('search-open').addEventListener('click', () => search.open());
 
 function fillSelect(select, names, none) {
   select.replaceChildren(new Option(none, ''), ...names.map((n) => new Option(n, n)));
@@ -214,4 +124,4 @@ dialogFor(document.getElementById('new-note'), document.getElementById('note-dia
   return act(message);
 });
 
-connect();
+feed.connect();

@@ -6,6 +6,9 @@
 // to the same lines while new output arrives. Web addresses in the text
 // become links, opened in a new tab when clicked, the row's text unchanged.
 
+import { findAddresses } from './links.js';
+import { hasWide, widePieces } from './width.js';
+
 export const ROW_HEIGHT = 16;
 
 const BASE16 = [
@@ -33,32 +36,28 @@ function colour(c) {
 
 const BOLD = 1, UNDERLINE = 2, ITALIC = 4, REVERSE = 8, STRIKE = 16, BLINK = 32, CONCEAL = 64, DIM = 128;
 
-/** Characters a terminal draws two cells wide (East Asian wide and fullwidth, emoji). */
-const WIDE = /[\u1100-\u115f\u2e80-\u303e\u3041-\u33ff\u3400-\u4dbf\u4e00-\u9fff\ua000-\ua4cf\uac00-\ud7a3\uf900-\ufaff\ufe30-\ufe4f\uff00-\uff60\uffe0-\uffe6\u{1f300}-\u{1f64f}\u{1f900}-\u{1f9ff}\u{20000}-\u{3fffd}]/u;
-const WIDE_ALL = new RegExp(WIDE.source, 'gu');
-
 /** Fills `node` with `text`, each wide character in a box exactly two cells wide. */
 function cells(node, text) {
-  if (!WIDE.test(text)) {
+  if (!hasWide(text)) {
     node.textContent = text;
     return;
   }
-  let at = 0;
-  for (const match of text.matchAll(WIDE_ALL)) {
-    if (match.index > at) node.append(text.slice(at, match.index));
+  for (const piece of widePieces(text)) {
+    if (typeof piece === 'string') {
+      node.append(piece);
+      continue;
+    }
     const wide = document.createElement('span');
     wide.className = 'w';
-    wide.textContent = match[0];
+    wide.textContent = piece.wide;
     node.append(wide);
-    at = match.index + match[0].length;
   }
-  if (at < text.length) node.append(text.slice(at));
 }
 
 /** One run of a row: [text] in the default style, or [text, fg, bg, flags]. */
 function runNode(r) {
   if (r.length > 1) return run(r[0], r[1], r[2], r[3]);
-  if (!WIDE.test(r[0])) return r[0];
+  if (!hasWide(r[0])) return r[0];
   const span = document.createElement('span');
   cells(span, r[0]);
   return span;
@@ -81,19 +80,6 @@ function run(text, fg, bg, flags) {
   return span;
 }
 
-/** An http or https address in a row's text, up to the first blank or quote. */
-const ADDRESS = /\bhttps?:\/\/[^\s"'<>`\\^{}|]+/g;
-
-/** `text` without what ends a sentence around an address: "(see http://a/b)." is http://a/b. */
-function trimAddress(text) {
-  for (;;) {
-    const last = text.at(-1);
-    const unbalanced = last === ')' && text.split('(').length < text.split(')').length;
-    if (!'.,;:!?'.includes(last) && !unbalanced) return text;
-    text = text.slice(0, -1);
-  }
-}
-
 /** Wraps the web addresses in `row`'s text in links; the text stays as it was. */
 function linkify(row) {
   if (!row.textContent.includes('://')) return;
@@ -101,27 +87,21 @@ function linkify(row) {
   const texts = [];
   for (let node = walker.nextNode(); node; node = walker.nextNode()) texts.push(node);
   for (const node of texts) {
+    const found = findAddresses(node.data);
+    if (!found.length) continue;
     const parts = [];
     let at = 0;
-    for (const match of node.data.matchAll(ADDRESS)) {
-      const address = trimAddress(match[0]);
-      let url;
-      try {
-        url = new URL(address);
-      } catch {
-        continue;
-      }
-      if (match.index > at) parts.push(node.data.slice(at, match.index));
+    for (const { start, end, href } of found) {
+      if (start > at) parts.push(node.data.slice(at, start));
       const link = document.createElement('a');
-      link.href = url.href;
+      link.href = href;
       link.target = '_blank';
       link.rel = 'noopener noreferrer';
       link.draggable = false;  // a drag from a link selects text, as elsewhere on the screen
-      link.textContent = address;
+      link.textContent = node.data.slice(start, end);
       parts.push(link);
-      at = match.index + address.length;
+      at = end;
     }
-    if (!parts.length) continue;
     if (at < node.data.length) parts.push(node.data.slice(at));
     node.replaceWith(...parts);
   }
@@ -171,8 +151,12 @@ export class Screen {
     this.render();
   }
 
-  /** Back to the live screen. */
+  /** Back to the live screen, unmarked. */
   bottom() {
+    if (this.found !== null && this.found !== undefined) {
+      this.found = null;
+      for (const r of this.rows) r.classList.remove('found');
+    }
     this.scrollBy(-this.back);
   }
 
@@ -180,6 +164,16 @@ export class Screen {
   reveal(row) {
     this.back = 0;
     this.scrollBy(this.history[1] - row + 1);
+  }
+
+  /** Shows the absolute line `row` near the top, marked, until the next look elsewhere. */
+  show(row) {
+    for (const r of this.rows) r.classList.remove('found');
+    this.found = row;
+    this.reveal(row);
+    const [, scrolled] = this.history;
+    if (row >= scrolled && this.rows[row - scrolled]) this.rows[row - scrolled].classList.add('found');
+    this.render();
   }
 
   render() {
@@ -255,6 +249,7 @@ export class Screen {
       fill(row, runs);
     }
     const [crow, ccol, visible] = message.cursor;
+    this.cursorRow = crow;
     this.cursor.style.top = `${crow * ROW_HEIGHT}px`;
     this.cursor.style.left = `${ccol}ch`;
     this.cursor.classList.toggle('hidden', !visible);
@@ -291,6 +286,12 @@ export class Screen {
     this.size = [rows, cols];
     this.el.style.width = `${cols}ch`;
     this.el.style.height = `${rows * ROW_HEIGHT}px`;
+  }
+
+  /** The text of the cursor's row. */
+  cursorLine() {
+    const row = this.rows[this.cursorRow || 0];
+    return row ? row.textContent.trimEnd() : '';
   }
 
   /** The screen's text, rows joined by line feeds (what a person would read). */

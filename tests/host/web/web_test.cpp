@@ -159,6 +159,63 @@ TEST_F(HostFeed, ThePersonsActs) {
   EXPECT_FALSE(feed.receive(page, R"({"req":1})"));
 }
 
+TEST_F(HostFeed, AQuestionWaitingForThePersonAndASearch) {
+  drain();
+  act({{"op", "recruit"},
+       {"name", "Ask"},
+       {"cmd", "bash --norc -c 'read -p \"Your name? \" n; echo \"Hello $n\"; exec cat'"},
+       {"req", 1}});
+  // The item's attention as the page last heard it.
+  std::string attention;
+  auto until = [&](std::string_view wanted) {
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (attention != wanted && Clock::now() < deadline) {
+      reactor.run_once(Clock::now() + std::chrono::milliseconds(20));
+      for (Json& m : drain()) {
+        if (m["t"] == "item" && m["id"] == "t:Ask") attention = m["attention"];
+      }
+    }
+    return attention;
+  };
+  EXPECT_EQ(until("input"), "input");
+  act({{"op", "text"}, {"id", "t:Ask"}, {"text", "Ada\r"}, {"req", 2}});
+  EXPECT_EQ(until("idle"), "idle") << "cat waits, with nothing asked";
+  // A search finds the row in any letter case, by terminal and absolute row.
+  Json found = act({{"op", "search"}, {"text", "HELLO ada"}, {"req", 3}})["result"];
+  ASSERT_EQ(found["terminals"].size(), 1u) << found;
+  EXPECT_EQ(found["terminals"][0]["id"], "t:Ask");
+  EXPECT_EQ(found["terminals"][0]["lines"][0][1], "Hello Ada");
+  EXPECT_EQ(act({{"op", "search"}, {"text", "nowhere"}, {"req", 4}})["result"]["terminals"], Json::array());
+}
+
+TEST_F(HostFeed, EveryScreenAtOnceAfterASnapshotThenAsThePageDraws) {
+  drain();
+  constexpr int kTerminals = static_cast<int>(CanvasFeed::kScreenWindow) + 3;
+  for (int i = 0; i < kTerminals; ++i) {
+    act({{"op", "recruit"}, {"name", "T" + std::to_string(i)}, {"cmd", "sleep 30"}, {"req", i}});
+  }
+  // A page opened now is sent every terminal's screen without drawing any.
+  std::uint64_t late = feed.open_page([] {});
+  reactor.run_once(Clock::now());
+  int screens = 0;
+  for (std::string text; feed.next_message(late, text); text.clear()) screens += Json::parse(text)["t"] == "screen";
+  EXPECT_EQ(screens, kTerminals);
+  // Then a change waits until the page has drawn all but a few.
+  act({{"op", "text"}, {"id", "t:T0"}, {"text", "x"}, {"req", 99}});
+  // The echo's screen is due within kScreenInterval; half a second is ample.
+  auto deadline = Clock::now() + std::chrono::milliseconds(500);
+  std::string text;
+  while (Clock::now() < deadline) reactor.run_once(Clock::now() + std::chrono::milliseconds(20));
+  EXPECT_FALSE(feed.next_message(late, text)) << text;
+  EXPECT_TRUE(feed.receive(late, R"({"op":"ack","screens":)" + std::to_string(kTerminals) + "}"));
+  bool redrawn = false;
+  while (feed.next_message(late, text)) {
+    redrawn = redrawn || Json::parse(text)["id"] == "t:T0";
+    text.clear();
+  }
+  EXPECT_TRUE(redrawn);
+}
+
 TEST_F(HostFeed, AChangeCostsTheSameHoweverManyItemsAndNoPageKeepsNoNote) {
   drain();
   auto create = [&](int i) {
