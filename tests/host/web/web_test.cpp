@@ -249,8 +249,15 @@ namespace {
 struct ServingHost {
   ServingHost() {
     host.start({"--web", "127.0.0.1:0"});
-    std::string log = host.error_output();
+    // The address is printed once the page's port listens, which may be
+    // after the socket does.
     constexpr std::string_view kAddress = "canvas: http://127.0.0.1:";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string log = host.error_output();
+    while (log.find(kAddress) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      log = host.error_output();
+    }
     std::size_t at = log.find(kAddress);
     if (at == std::string::npos) return;
     port = std::atoi(log.c_str() + at + kAddress.size());
