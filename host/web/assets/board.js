@@ -281,6 +281,21 @@ class TerminalItem extends Item {
     this.addResizer((w, h) => this.previewSize(w, h), () => this.commitSize());
   }
 
+  /** A held terminal (back from before a restart, its program not started) gets a button that starts it. */
+  showResume(held) {
+    if (held && !this.resume) {
+      this.resume = el('button', 'resume', 'resume');
+      this.resume.type = 'button';
+      this.resume.title = 'run its command again, below its saved screen';
+      this.resume.addEventListener('pointerdown', (e) => e.stopPropagation());
+      this.resume.addEventListener('click', () => this.board.act({ op: 'resume', id: this.id }));
+      this.dismiss.before(this.resume);
+    } else if (!held && this.resume) {
+      this.resume.remove();
+      this.resume = null;
+    }
+  }
+
   update(data) {
     this.data = data;
     const badges = [];
@@ -289,6 +304,7 @@ class TerminalItem extends Item {
     else badges.push([data.state, data.state]);
     if (data.busy) badges.push(['busy', 'busy']);
     this.badges.replaceChildren(...badges.map(([cls, text]) => el('span', `badge ${cls}`, text)));
+    this.showResume(data.state === 'held');
     // The person's own shells are not to be dismissed; a joined one has no screen here.
     if (data.persons) this.dismiss.remove();
     if (data.state === 'joined' && !this.noscreen) {
