@@ -1,0 +1,181 @@
+// The workspace as a person lives with it, in real pseudo-terminals with
+// real signals: the terminal it was started from is closed in the middle of
+// an ask and the workspace goes on; a second terminal attaches to it again;
+// `stop` ends it; a restart, after a stop and after kill -9, brings every
+// recruit back held, and `resume` runs it again.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "files.h"
+#include "host_process.h"
+#include "pty_process.h"
+
+using namespace std::chrono_literals;
+using harness::PtyProcess;
+using wire::Json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+/// True once `done` is, polled for at most thirty seconds.
+bool eventually(const std::function<bool()>& done) {
+  for (auto deadline = Clock::now() + 30s; Clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    if (done()) return true;
+  }
+  return false;
+}
+
+bool gone(pid_t pid) {
+  return eventually([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; });
+}
+
+/// A person's terminals and shells in a private home: the workspace on its
+/// default socket and state file there.
+class Workspace {
+ public:
+  Workspace() : dir_(place_.dir()) {
+    std::string bin = std::filesystem::path(WELKMORA_BIN).parent_path().string();
+    env_ = {{"PATH", bin + ":/usr/bin:/bin"},
+            {"HOME", dir_},
+            {"XDG_RUNTIME_DIR", dir_ + "/run"},
+            {"XDG_STATE_HOME", dir_ + "/state"},
+            {"SHELL", "/bin/sh"},
+            {"PS1", "lead> "},
+            {"LANG", "C.UTF-8"},
+            {"WELKMORA_DEMO_DELAY", "1.5"}};
+    std::filesystem::create_directories(dir_ + "/run");
+  }
+  ~Workspace() {
+    // Whatever a failed test left running goes.
+    if (pid_t host = host_pid(); host > 0) ::kill(host, SIGKILL);
+  }
+
+  /// `welkmora-host` in a new terminal, at Lead's prompt.
+  std::unique_ptr<PtyProcess> view() const {
+    winsize size{};
+    size.ws_row = 30;
+    size.ws_col = 100;
+    auto view = std::make_unique<PtyProcess>(std::vector<std::string>{harness::host_path()}, env_, size);
+    EXPECT_TRUE(view->expect("lead>")) << view->transcript();
+    return view;
+  }
+  /// welkmora-host COMMAND... from another shell of the person's.
+  harness::RunResult host(const std::vector<std::string>& args) const { return harness::run_host(args, env_); }
+  Json listed() const { return Json::parse(host({"ls", "--json"}).out); }
+  /// The host's process, from its lock file.
+  pid_t host_pid() const { return harness::wait_for_pid(state() + ".lock"); }
+  std::string state() const { return dir_ + "/state/welkmora/host-state.json"; }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  harness::HostProcess place_;  // for its private directory
+  std::string dir_;
+  harness::Env env_;
+};
+
+Json terminal_named(const Json& listing, const std::string& name) {
+  for (const Json& t : listing["terminals"]) {
+    if (t["name"] == name) return t;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(HostWorkspace, OutlivesItsTerminalUntilStopped) {
+  Workspace w;
+  std::unique_ptr<PtyProcess> first = w.view();
+  first->send("KEPT=before-hangup; welkmora recruit Dev --command 'echo $$ > " + w.dir() +
+              "/dev.pid; exec welkmora-demo-agent'\r");
+  ASSERT_TRUE(first->expect("Recruit gespawnt: Dev")) << first->transcript();
+  first->send("until welkmora check Dev | grep -q demo; do sleep 0.1; done; welkmora ask Dev hello > " + w.dir() +
+              "/answer.tmp; mv " + w.dir() + "/answer.tmp " + w.dir() + "/answer\r");
+  ASSERT_TRUE(eventually([&] { return terminal_named(w.listed(), "Dev")["busy"] == true; }));
+
+  // The terminal window closes in the middle of the ask: the view detaches,
+  // and the ask, Lead's shell and the host go on.
+  first->hang_up();
+  EXPECT_EQ(first->wait(), 0);
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(w.dir() + "/answer"); }));
+  EXPECT_EQ(harness::read_file(w.dir() + "/answer"), "Answer: hello\n");
+
+  // A second terminal brings Lead back: its scrollback, its variables.
+  std::unique_ptr<PtyProcess> second = w.view();
+  EXPECT_NE(second->transcript().find("Recruit gespawnt: Dev"), std::string::npos) << second->transcript();
+  second->send("echo kept=$KEPT\r");
+  EXPECT_TRUE(second->expect("kept=before-hangup")) << second->transcript();
+
+  // `stop` from another shell ends it all, and the view is told.
+  pid_t dev = harness::wait_for_pid(w.dir() + "/dev.pid");
+  harness::RunResult stopped = w.host({"stop"});
+  EXPECT_EQ(stopped.status, 0) << stopped.err;
+  EXPECT_EQ(stopped.out.rfind("stopped the host on " + w.dir() + "/run/welkmora/host.sock (process ", 0), 0u)
+      << stopped.out;
+  EXPECT_NE(stopped.out.find("and the 2 programs it ran\n"), std::string::npos) << stopped.out;
+  EXPECT_TRUE(second->expect("[the workspace has stopped]")) << second->transcript();
+  EXPECT_EQ(second->wait(), 0);
+  EXPECT_TRUE(gone(dev));
+  EXPECT_FALSE(std::filesystem::exists(w.dir() + "/run/welkmora/host.sock"));
+}
+
+TEST(HostWorkspace, RestartBringsEveryTerminalBackHeld) {
+  Workspace w;
+  std::unique_ptr<PtyProcess> lead = w.view();
+  lead->send(
+      "welkmora role create Dev 'You code.'; welkmora recruit Alice --role Dev --command welkmora-demo-agent;"
+      " welkmora recruit Bob --command 'echo bob-was-here; exec sh'; welkmora connect Alice Bob\r");
+  ASSERT_TRUE(lead->expect("Verbunden: Alice <-> Bob")) << lead->transcript();
+  lead->send("until welkmora check Alice | grep -q demo; do sleep 0.1; done; welkmora ask Alice first\r");
+  ASSERT_TRUE(lead->expect("Answer: first")) << lead->transcript();
+  // Leaving Lead's shell ends the workspace, with the shell's status.
+  lead->send("exit 4\r");
+  EXPECT_TRUE(lead->expect("the workspace has ended")) << lead->transcript();
+  EXPECT_EQ(lead->wait(), 4);
+
+  auto held_back = [&](const std::string& shown) {
+    std::unique_ptr<PtyProcess> view = w.view();
+    Json alice = terminal_named(w.listed(), "Alice");
+    EXPECT_EQ(alice["state"], "held") << alice;
+    EXPECT_EQ(alice["role"], "Dev") << alice;
+    EXPECT_EQ(alice["ropes"], Json({"Bob", "Lead"})) << alice;
+    EXPECT_EQ(terminal_named(w.listed(), "Bob")["state"], "held");
+    // Agents see it as ended; its saved screen is there to check.
+    view->send("welkmora list; welkmora check Alice\r");
+    EXPECT_TRUE(view->expect(shown)) << view->transcript();
+    EXPECT_TRUE(view->expect("restored: held until resumed (welkmora-host resume Alice)")) << view->transcript();
+    return view;
+  };
+  // After a stop: held, until resumed.
+  std::unique_ptr<PtyProcess> again = held_back("Answer: first");
+  again->send("welkmora ask Alice hi\r");
+  EXPECT_TRUE(again->expect("program has ended: Alice")) << again->transcript();
+  harness::RunResult resumed = w.host({"resume", "Alice"});
+  EXPECT_EQ(resumed.out, "resumed Alice\n") << resumed.err;
+  again->send("until welkmora check Alice | grep -q 'demo>'; do sleep 0.1; done; welkmora ask Alice second\r");
+  ASSERT_TRUE(again->expect("Answer: second")) << again->transcript();
+
+  // After kill -9: what the last periodic save kept.
+  ASSERT_TRUE(eventually([&] {
+    for (const auto& entry : std::filesystem::directory_iterator(w.state() + ".terminals")) {
+      if (entry.path().filename().string().starts_with("Alice-") &&
+          harness::read_file(entry.path()).find("Answer: second") != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  }));
+  ::kill(w.host_pid(), SIGKILL);
+  EXPECT_TRUE(again->expect("[lost the connection to the host]")) << again->transcript();
+  EXPECT_EQ(again->wait(), 1);
+  std::unique_ptr<PtyProcess> last = held_back("Answer: second");
+  last->send("exit\r");
+  EXPECT_EQ(last->wait(), 0);
+}
