@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """scripts/start.sh as a person meets it, in a pseudo-terminal: it prints the
 canvas page's address in its box, the page's WebSocket opens with the key
-(and only with it), the Lead shell lists the two demo agents, and leaving the shell
-ends every process the start began.
+(and only with it), the Lead shell lists the two demo agents; closing the
+terminal leaves the workspace running, a second start attaches to it again,
+and leaving the shell ends every process the start began.
 
 It runs the programs of the build under test (WELKMORA_START_BIN), so it
 checks the workspace the script starts, not setup and the Release build.
@@ -40,7 +41,7 @@ class Session:
             "WELKMORA_START_BIN": BUILD,
             "WELKMORA_DEMO_DELAY": "0.2",
         }
-        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(home)
@@ -136,19 +137,36 @@ def check_page(url):
     assert " 101 " in websocket_status(port, key)
 
 
+def host_pid(home):
+    """The workspace's host, from its state file's lock."""
+    with open(os.path.join(home, "state/welkmora/host-state.json.lock")) as f:
+        return int(f.read())
+
+
 def main():
     with tempfile.TemporaryDirectory() as home:
         s = Session(home)
         url = s.expect(r"║  (http://127\.0\.0\.1:\d+/#key=[0-9a-f]{32}) +║").group(1)
-        s.expect(r"Leave the shell \(exit\) to stop everything\.")
+        s.expect(r"leave the shell \(exit\) to stop everything\.")
         check_page(url)
 
         listed = s.run("welkmora list")
         for name in ("Alice", "Bob"):
             assert name in listed, listed
         assert s.run("echo $WELKMORA_TERMINAL_ID").strip().endswith("Lead")
+        s.run("KEPT=across-terminals")
 
-        below = descendants(s.pid)
+        # The terminal closes: start.sh ends, the workspace goes on.
+        host = host_pid(home)
+        os.close(s.fd)
+        os.waitpid(s.pid, 0)
+        assert alive(host)
+        s = Session(home)
+        s.expect(r"attaching to the workspace on ")
+        check_page(s.expect(r"canvas: (http://\S+)").group(1))
+        assert s.run("echo $KEPT").strip().endswith("across-terminals"), s.out
+
+        below = [host] + descendants(host)
         assert len(below) >= 4, below  # the host, Lead's shell, Alice and Bob at least
         os.write(s.fd, b"exit\r")
         assert s.wait() == 0, s.out
@@ -158,7 +176,8 @@ def main():
             time.sleep(0.2)
         left = [p for p in below if alive(p)]
         assert not left, "still running after the stop: %s" % left
-    print("start.sh: page served with its key, demo agents listed, everything stopped")
+    print("start.sh: page served with its key, demo agents listed, workspace kept over a closed terminal,"
+          " everything stopped")
 
 
 if __name__ == "__main__":

@@ -7,7 +7,8 @@ a note "plan". The cases follow what a person does on the page; the last
 one saves a screenshot of a dozen terminals with an ask in flight
 (build/canvas-12.png), as cases before save one of four terminals with an
 ask in flight (build/canvas-4.png) and one of an ask close up
-(build/canvas-ask.png).
+(build/canvas-ask.png); after a restart of the host, one of the terminals
+that came back held (build/canvas-held.png).
 
 Usage: canvas_test.py BUILD_DIR. Exits 77 (skipped) when Chromium,
 chromedriver or Selenium are not installed."""
@@ -473,6 +474,10 @@ class Canvas(unittest.TestCase):
     def test_8_host_restarts(self):
         link = self.browser.find_element(By.ID, "link")
         url, port = self.host.url, self.host.url.split(":")[2].split("/")[0]
+        box = "return window.welkmora.board.items.get('t:Alice').box"
+        placed = self.browser.execute_script(box)
+        self.type_into("Alice", "before the restart", Keys.ENTER)
+        self.wait_screen("Alice", r"Answer: before the restart\ndemo>")
         self.host.process.terminate()
         self.assertEqual(self.host.process.wait(timeout=30), 0)
         wait_for("the page to show the host stopped", lambda: "host stopped" in link.text)
@@ -482,6 +487,18 @@ class Canvas(unittest.TestCase):
         self.assertEqual(self.host.url, url)
         wait_for("the page to reconnect", lambda: link.text == "live")
         self.item("n:plan")
+        # Alice is back where she was, held: her saved screen under the line that says so, and a button that
+        # runs her again.
+        alice = self.item("t:Alice")
+        self.wait_screen("Alice", r"Answer: before the restart\ndemo>\nrestored and held: welkmora-host resume Alice")
+        self.assertEqual(alice.find_element(By.CSS_SELECTOR, ".badge.held").text, "held")
+        self.assertEqual(self.browser.execute_script(box), placed)
+        self.browser.save_screenshot(os.path.join(BUILD, "canvas-held.png"))
+        alice.find_element(By.CLASS_NAME, "resume").click()
+        self.wait_screen("Alice", r"runs it\nWelkmora demo agent.*\n(.*\n)?demo>")
+        wait_for("the resume button to go", lambda: not alice.find_elements(By.CLASS_NAME, "resume"))
+        self.type_into("Alice", "after", Keys.ENTER)
+        self.wait_screen("Alice", r"Answer: after")
         self.browser.get("about:blank")
         self.browser.get(url)
         link = self.browser.find_element(By.ID, "link")

@@ -1,6 +1,6 @@
 // welkmora-host without a command, as a person runs it: the test is the
-// user's terminal (the master of a pty), the host runs the user's shell as
-// "Lead" inside it.
+// user's terminal (the master of a pty), which shows the workspace's Lead,
+// the user's shell that the host runs in a pty of its own.
 
 #include <gtest/gtest.h>
 #include <signal.h>

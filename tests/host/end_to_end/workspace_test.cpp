@@ -150,7 +150,7 @@ TEST(HostWorkspace, RestartBringsEveryTerminalBackHeld) {
     // Agents see it as ended; its saved screen is there to check.
     view->send("welkmora list; welkmora check Alice\r");
     EXPECT_TRUE(view->expect(shown)) << view->transcript();
-    EXPECT_TRUE(view->expect("restored: held until resumed (welkmora-host resume Alice)")) << view->transcript();
+    EXPECT_TRUE(view->expect("restored and held: welkmora-host resume Alice runs it")) << view->transcript();
     return view;
   };
   // After a stop: held, until resumed.
