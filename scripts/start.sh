@@ -64,8 +64,13 @@ done
 
 # What the start leaves for the workspace: Lead's first program below, and
 # what the host said. It stays while the workspace runs (recruits that run
-# "your shell" run that program too) and goes when it has stopped.
-work=$(mktemp -d)
+# "your shell" run that program too), beside the default socket; a start
+# that finds no workspace running there removes what earlier ones left.
+places=${XDG_RUNTIME_DIR:-}
+[ "${places#/}" != "$places" ] && places=$places/welkmora || places=/tmp/welkmora-$(id -u)
+mkdir -p -m 700 "$places"
+"$bin/welkmora-host" ls --socket "$places/host.sock" >/dev/null 2>&1 || rm -rf "$places"/start.*
+work=$(mktemp -d "$places/start.XXXXXX")
 user_shell=${SHELL:-}
 [ -x "$user_shell" ] && [ "${user_shell#/}" != "$user_shell" ] || user_shell=$(getent passwd "$(id -u)" | cut -d: -f7)
 [ -x "$user_shell" ] || user_shell=/bin/sh
@@ -95,7 +100,11 @@ if mkdir "$WELKMORA_START_WORK/lead-started" 2>/dev/null; then
   done
   greeting="You are the shell \"$WELKMORA_TERMINAL_ID\" on the canvas."
   try="Try: welkmora recruit Alice --command welkmora-demo-agent"
-  if [ "$WELKMORA_START_AGENTS" = 1 ]; then
+  if welkmora list | grep -q '^  - '; then
+    # A restart: the terminals of before are back, held.
+    greeting="You are the shell \"$WELKMORA_TERMINAL_ID\"; the terminals of before are back, held."
+    try="Try: welkmora-host ls, welkmora-host resume --all"
+  elif [ "$WELKMORA_START_AGENTS" = 1 ]; then
     names=()
     for name in Alice Bob; do
       line=$(welkmora recruit "$name" --command welkmora-demo-agent 2>&1) || echo "start: $line" >&2

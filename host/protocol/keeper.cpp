@@ -42,8 +42,8 @@ std::string Keeper::kept_text(const Screen& screen) {
 }
 
 std::string Keeper::held_line(const std::string& name, bool screen_lost) {
-  std::string what = screen_lost ? "restored without its screen, which could not be read" : "restored";
-  return what + ": held until resumed (welkmora-host resume " + name + ")";
+  std::string what = screen_lost ? "restored without its screen (unreadable)" : "restored";
+  return what + " and held: welkmora-host resume " + name + " runs it";
 }
 
 std::string Keeper::restore(const std::vector<SavedTerminal>& saved) {
