@@ -280,7 +280,7 @@ inline constexpr Request kRequests[] = {
     {.command = "send-keys", .from = From::kPerson, .needs_caller = false, .effect = Effect::kTypes},
     {.command = "attach", .from = From::kPerson, .needs_caller = false, .effect = Effect::kTypes},
     {.command = "resume", .from = From::kPerson, .needs_caller = false, .effect = Effect::kChanges},
-    {.command = "forget", .from = From::kPerson, .needs_caller = false, .effect = Effect::kChanges},
+    {.command = "forget", .from = From::kPerson, .needs_caller = false, .effect = Effect::kKeeps},
     {.command = "stop", .from = From::kPerson, .needs_caller = false, .effect = Effect::kChanges},
 
     // What the person does on the canvas page: its messages name the row

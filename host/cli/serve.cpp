@@ -182,6 +182,17 @@ Result<std::string> lead_shell(const HostMode& mode, Canvas& canvas, TerminalSet
   return *started;
 }
 
+/// Starts every held terminal (serve --resume); those that cannot start
+/// stay held, and the log says why.
+void resume_all(Dispatcher& dispatcher) {
+  wire::Json reply = dispatcher.answer(R"({"command":"resume","all":true})");
+  auto result = reply.find("result");
+  if (result == reply.end() || !result->is_object()) return;
+  for (const wire::Json& failed : result->value("failed", wire::Json::array())) {
+    report("cannot resume " + failed.value("name", "") + ": " + failed.value("error", ""));
+  }
+}
+
 }  // namespace
 
 Result<int> run_host(const Args& args, const HostMode& mode) {
@@ -260,7 +271,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
     if (!started.ok()) return started.failure();
     lead = *started;
   }
-  if (args.has("--resume")) (void)dispatcher.answer(R"({"command":"resume","all":true})");
+  if (args.has("--resume")) resume_all(dispatcher);
   tell_ready(mode.ready_fd, state.path(), *log);
   if (!mode.lead) return server.run();
   // The workspace ends with its Lead.

@@ -168,8 +168,10 @@ Result<void> resume_terminal(Context& ctx, const std::string& name, const std::s
   std::string command = argv.back();
   std::optional<std::string> role = entry->role.empty() ? std::nullopt : std::optional<std::string>(entry->role);
   Launch launch = recruit_spec(ctx, std::move(argv), name, entry->token, role);
-  launch.rows = held->screen().rows();
-  launch.cols = held->screen().cols();
+  if (ctx.canvas.box(Item::terminal(name)) == nullptr) {
+    launch.rows = held->screen().rows();
+    launch.cols = held->screen().cols();
+  }
   launch.cwd = recipe.cwd;
   launch.screen = Keeper::kept_text(held->screen());
   Result<Terminal*> started = ctx.terminals.resume(name, launch);

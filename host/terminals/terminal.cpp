@@ -313,6 +313,10 @@ PtyState Terminal::pty_state() const {
 }
 
 bool Terminal::resize(const winsize& size) {
+  if (held_) {
+    screen_.resize(size.ws_row, size.ws_col);
+    return true;
+  }
   if (!master_) {
     errno = EBADF;
     return false;

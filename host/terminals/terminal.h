@@ -118,7 +118,8 @@ class Terminal {
   Home& home() { return home_; }
   const Home& home() const { return home_; }
   /// Sets the window size of the pty (the program gets SIGWINCH) and of
-  /// the screen. False, with errno set, when the pty refuses it.
+  /// the screen (of a held terminal, the screen's alone). False, with errno
+  /// set, when the pty refuses it.
   bool resize(const winsize& size);
   /// The absolute row the cursor was on when the program last left the
   /// alternate screen (where the normal screen goes on), if it has.

@@ -15,6 +15,7 @@
 #include "host_process.h"
 #include "loop/reactor.h"
 #include "model/canvas.h"
+#include "protocol/dispatcher.h"
 #include "store/terminal_store.h"
 #include "terminals/terminal_set.h"
 
@@ -73,7 +74,10 @@ TEST(HostKeeper, SavesEveryTerminalAndBringsItBackHeld) {
       before.canvas.add_terminal({name, "token", false, "Dev", false, Recipe{"seq-and-sleep", "", ""}});
     }
     before.canvas.rope(Item::terminal("A"), Item::terminal("B"));
-    ASSERT_TRUE(before.serve_until([&] { return before.screen("B").find("3000") != std::string::npos; }));
+    ASSERT_TRUE(before.serve_until([&] {
+      return before.screen("A").find("3000") != std::string::npos &&
+             before.screen("B").find("3000") != std::string::npos;
+    }));
     before.keeper.save_all();
   }
   std::string dir = state + ".terminals";
@@ -159,4 +163,34 @@ TEST(HostKeeper, ScreensCutShortDamagedOrResizedComeBackAsFarAsTheyCan) {
                                            " are corrupt (a terminal's \"name\" has the wrong type); they are left "
                                            "untouched: repair or move the file away");
   EXPECT_EQ(harness::read_file(records), "{\"version\": 1, \"terminals\": [{\"name\": 7}]}");
+}
+
+TEST(HostKeeper, ResumeRunsThePresetsResumeCommandWhereItRan) {
+  harness::HostProcess place;
+  std::string state = place.dir() + "/state.json";
+  std::filesystem::create_directory(place.dir() + "/project");
+  SavedTerminal agent;
+  agent.name = "Agent";
+  agent.command = "echo first run; sleep 60";
+  agent.preset = "Coder";
+  agent.cwd = place.dir() + "/project";
+  SavedTerminal plain = agent;
+  plain.name = "Plain";
+  plain.preset = "";
+  Host host(state);
+  host.keeper.restore({agent, plain});
+  std::vector<Preset> presets = default_presets();
+  presets.push_back({"Coder", "echo first run; sleep 60", "echo continued in $PWD; sleep 60"});
+  Dispatcher dispatcher(host.canvas, host.terminals, nullptr, presets, {});
+
+  // An agent continues its conversation, in its directory; a terminal
+  // without such a preset runs its command again; neither runs twice.
+  EXPECT_EQ(dispatcher.answer(R"({"command":"resume","all":true})")["result"],
+            wire::Json::parse(R"({"resumed":["Agent","Plain"],"failed":[]})"));
+  ASSERT_TRUE(host.serve_until([&] {
+    return host.screen("Agent").ends_with("continued in " + agent.cwd) && host.screen("Plain").ends_with("first run");
+  })) << host.screen("Agent");
+  EXPECT_TRUE(host.screen("Agent").starts_with("restored and held")) << "below the saved screen";
+  EXPECT_EQ(dispatcher.answer(R"({"command":"resume","name":"Agent"})"),
+            wire::Json::parse(R"({"ok":false,"error":"not held: Agent"})"));
 }
