@@ -195,17 +195,14 @@ void resume_all(Dispatcher& dispatcher) {
 
 }  // namespace
 
-Result<int> run_host(const Args& args, const HostMode& mode) {
-  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
-  // Large buffers (requests, replies, notes) come from the system and go
-  // back to it when freed, so memory the connection budget frees leaves the
-  // process; glibc would otherwise raise this threshold to 32 MiB after the
-  // first large free and keep such buffers in its heap.
-  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  Result<TurnRule> rule = turn_rule(args);
-  if (!rule.ok()) return rule.failure();
-  Result<std::optional<WebAddress>> web_at = web_address(args);
-  if (!web_at.ok()) return web_at.failure();
+namespace {
+
+/// Where the host lives: its socket and state file, their folders made.
+struct Places {
+  std::string socket, state;
+};
+
+Result<Places> places(const Args& args) {
   std::optional<std::string> socket_option = args.value("--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   if (wire::Status made = make_directory(parent_of(socket), !args.has("--socket")); !made.ok()) {
@@ -217,14 +214,13 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   wire::Outcome<std::string, wire::Status> state_wanted =
       state_option ? wire::Outcome<std::string, wire::Status>(*state_option) : default_state_path();
   if (!state_wanted.ok()) return Fault{state_wanted.failure().error()};
-  std::string state_path = absolute_path(*state_wanted);
-  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
-  if (!presets.ok()) return Fault{presets.failure().error()};
+  std::string state = absolute_path(*state_wanted);
+  if (wire::Status made = make_directory(parent_of(state), false); !made.ok()) return Fault{made.error()};
+  return Places{socket, state};
+}
 
-  if (wire::Status made = make_directory(parent_of(state_path), false); !made.ok()) return Fault{made.error()};
-  Result<std::string> log = open_log(args, mode.lead, state_path);
-  if (!log.ok()) return log.failure();
-  StateFile state(state_path);
+/// The state file's canvas, once this host has claimed the file.
+Result<Snapshot> claim_and_load(StateFile& state) {
   wire::Outcome<int, wire::Status> removed = state.claim();
   if (!removed.ok()) return Fault{removed.failure().error()};
   if (*removed > 0) {
@@ -232,10 +228,51 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   }
   wire::Outcome<Snapshot, wire::Status> saved = state.load();
   if (!saved.ok()) return Fault{saved.failure().error()};
-  TerminalStore store(state.path());
+  return std::move(*saved);
+}
+
+/// The terminals kept beside the state file.
+Result<std::vector<SavedTerminal>> kept_terminals(TerminalStore& store) {
   store.remove_temporaries();
-  wire::Outcome<std::vector<SavedTerminal>, wire::Status> kept = store.load();
-  if (!kept.ok()) return Fault{kept.failure().error()};
+  wire::Outcome<std::vector<SavedTerminal>, wire::Status> terminals = store.load();
+  if (!terminals.ok()) return Fault{terminals.failure().error()};
+  return std::move(*terminals);
+}
+
+/// Serves until the host is stopped; the workspace also ends with its Lead.
+int serve_until_stopped(Server& server, TerminalSet& terminals, const std::string& lead) {
+  if (lead.empty()) return server.run();
+  return server.run([&terminals, &lead] {
+    Terminal* t = terminals.find(lead);
+    return t == nullptr || t->exited();
+  });
+}
+
+}  // namespace
+
+Result<int> run_host(const Args& args, const HostMode& mode) {
+  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
+  // Large buffers (requests, replies, notes) come from the system and go
+  // back to it when freed, so memory the connection budget frees leaves the
+  // process; glibc would otherwise raise this threshold to 32 MiB after the
+  // first large free and keep such buffers in its heap.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  Result<TurnRule> rule = turn_rule(args);
+  if (!rule.ok()) return rule.failure();
+  Result<std::optional<WebAddress>> web_at = web_address(args);
+  if (!web_at.ok()) return web_at.failure();
+  Result<Places> at = places(args);
+  if (!at.ok()) return at.failure();
+  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
+  if (!presets.ok()) return Fault{presets.failure().error()};
+  Result<std::string> log = open_log(args, mode.lead, at->state);
+  if (!log.ok()) return log.failure();
+  StateFile state(at->state);
+  Result<Snapshot> saved = claim_and_load(state);
+  if (!saved.ok()) return saved.failure();
+  TerminalStore store(state.path());  // beside the target of a link
+  Result<std::vector<SavedTerminal>> kept = kept_terminals(store);
+  if (!kept.ok()) return kept.failure();
   Canvas canvas;
   canvas.restore(std::move(*saved));
 
@@ -245,18 +282,18 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   Keeper keeper(canvas, terminals, store, KeeperSettings{!args.has("--no-save-screens")});
   std::string lead_screen = keeper.restore(*kept);
   HostSettings settings;
-  settings.socket_path = socket;
+  settings.socket_path = at->socket;
   settings.shell = user_shell();
   settings.turn = *rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(*presets), settings);
   dispatcher.on_change([&keeper] { keeper.changed(); });
-  wire::Outcome<Listener, wire::Status> listener = listen_at(socket);
+  wire::Outcome<Listener, wire::Status> listener = listen_at(at->socket);
   if (!listener.ok()) return Fault{listener.failure().error()};
   Server server(reactor, std::move(*listener), dispatcher, terminals);
   // Saved before the stop hangs the terminals up.
   server.on_stop([&keeper] { keeper.save_all(); });
   dispatcher.set_stop_host([&server] { server.request_stop(); });
-  report("listening on " + socket + " (state file " + state.path() + ")");
+  report("listening on " + at->socket + " (state file " + state.path() + ")");
   std::string web_key;
   if (*web_at) {
     Result<std::string> key =
@@ -273,12 +310,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   }
   if (args.has("--resume")) resume_all(dispatcher);
   tell_ready(mode.ready_fd, state.path(), *log);
-  if (!mode.lead) return server.run();
-  // The workspace ends with its Lead.
-  return server.run([&terminals, &lead] {
-    Terminal* t = terminals.find(lead);
-    return t == nullptr || t->exited();
-  });
+  return serve_until_stopped(server, terminals, lead);
 }
 
 const std::span<const OptionSpec> kHostOptions = kOptions;

@@ -35,14 +35,15 @@ constexpr std::string_view kLeave = "\x1b[?1049l";
 
 std::string size_text(const winsize& size) { return std::to_string(size.ws_row) + " " + std::to_string(size.ws_col); }
 
-/// SIGHUP and SIGTERM as a readable descriptor while the view lasts: they
-/// detach it, with this terminal put back as far as it is still there.
+/// SIGHUP, SIGTERM and SIGINT as a readable descriptor while the view lasts:
+/// they detach it, with this terminal put back as far as it is still there.
 class HangUps {
  public:
   HangUps() {
     sigemptyset(&set_);
     sigaddset(&set_, SIGHUP);
     sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGINT);
     ::sigprocmask(SIG_BLOCK, &set_, &old_);
     fd_.reset(::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK));
   }

@@ -49,28 +49,47 @@ std::string Keeper::held_line(const std::string& name, bool screen_lost) {
 std::string Keeper::restore(const std::vector<SavedTerminal>& saved) {
   std::string lead_screen;
   for (const SavedTerminal& t : saved) {
-    wire::Outcome<SavedScreen, wire::Status> screen = store_.load_screen(t.name);
-    bool lost = !screen.ok() && ::access(store_.screen_path(t.name).c_str(), F_OK) == 0;
-    if (lost) report("the screen of " + t.name + " is not restored: " + screen.failure().error());
-    std::string shown = screen.ok() ? screen->text : std::string();
     on_disk_.insert(t.name);
     if (t.lead) {
       old_lead_ = t.name;
       lead_ropes_.insert(t.ropes.begin(), t.ropes.end());
-      lead_screen = shown + reversed("the workspace was restarted: a new shell");
-      continue;
+      lead_screen = saved_screen(t.name).text + reversed("the workspace was restarted: a new shell");
+    } else {
+      hold(t);
     }
-    if (!check_name("name", t.name).ok() || canvas_.terminal(t.name) != nullptr || canvas_.notes().contains(t.name)) {
-      report("a saved terminal is not restored: its name is not free: " + t.name);
-      continue;
-    }
-    auto [rows, cols] = restored_size(canvas_, t);
-    std::string role = canvas_.role(t.role).ok() ? t.role : std::string();
-    canvas_.add_terminal({t.name, new_token(), false, role, false, Recipe{t.command, t.preset, t.cwd}});
-    terminals_.hold(t.name, rows, cols, shown + reversed(held_line(t.name, lost)), t.exit_code);
-    cwds_[t.name] = t.cwd;
-    log_event("restore", {{"name", t.name}, {"screen", screen.ok() ? "yes" : "no"}});
   }
+  tie_ropes(saved);
+  if (!settings_.save_screens) {
+    for (const std::string& name : std::exchange(on_disk_, {})) store_.drop_screen(name);
+  }
+  tick_timer_ = timers_.at(Clock::now() + settings_.tick, [this] { tick(); });
+  return lead_screen;
+}
+
+Keeper::Shown Keeper::saved_screen(const std::string& name) {
+  wire::Outcome<SavedScreen, wire::Status> screen = store_.load_screen(name);
+  if (screen.ok()) return {std::move(screen->text), true, false};
+  // No file is no screen; a file that is refused is a screen lost.
+  bool lost = ::access(store_.screen_path(name).c_str(), F_OK) == 0;
+  if (lost) report("the screen of " + escape_controls(name) + " is not restored: " + screen.failure().error());
+  return {std::string(), false, lost};
+}
+
+void Keeper::hold(const SavedTerminal& t) {
+  if (!check_name("name", t.name).ok() || canvas_.terminal(t.name) != nullptr || canvas_.notes().contains(t.name)) {
+    report("a saved terminal is not restored: its name is not free: " + escape_controls(t.name));
+    return;
+  }
+  Shown screen = saved_screen(t.name);
+  auto [rows, cols] = restored_size(canvas_, t);
+  std::string role = canvas_.role(t.role).ok() ? t.role : std::string();
+  canvas_.add_terminal({t.name, new_token(), false, role, false, Recipe{t.command, t.preset, t.cwd}});
+  terminals_.hold(t.name, rows, cols, screen.text + reversed(held_line(t.name, screen.lost)), t.exit_code);
+  cwds_[t.name] = t.cwd;
+  log_event("restore", {{"name", t.name}, {"screen", screen.found ? "yes" : "no"}});
+}
+
+void Keeper::tie_ropes(const std::vector<SavedTerminal>& saved) {
   for (const SavedTerminal& t : saved) {
     for (const std::string& other : t.ropes) {
       if (other == old_lead_) lead_ropes_.insert(t.name);
@@ -81,11 +100,6 @@ std::string Keeper::restore(const std::vector<SavedTerminal>& saved) {
       }
     }
   }
-  if (!settings_.save_screens) {
-    for (const std::string& name : std::exchange(on_disk_, {})) store_.drop_screen(name);
-  }
-  tick_timer_ = timers_.at(Clock::now() + settings_.tick, [this] { tick(); });
-  return lead_screen;
 }
 
 void Keeper::lead_started(const std::string& name) {

@@ -78,6 +78,18 @@ class Keeper {
     Clock::time_point at{};
   };
 
+  /// A saved screen's text; a file that is refused is `lost` (and
+  /// reported).
+  struct Shown {
+    std::string text;
+    bool found = false, lost = false;
+  };
+  Shown saved_screen(const std::string& name);
+  /// Puts saved terminal `t` on the canvas, held.
+  void hold(const SavedTerminal& t);
+  /// Ties the saved ropes between restored terminals, and notes those to
+  /// the saved Lead for the new one.
+  void tie_ropes(const std::vector<SavedTerminal>& saved);
   void tick();
   /// Saves the records when they changed, and the screens due (all that
   /// changed, with `all`).
