@@ -20,13 +20,14 @@
 #   --no-agents        start without the demo agents
 #   -- HOST-OPTIONS    passed on to welkmora-host (--state FILE, --settle TIME, ...)
 #
+# A workspace that runs already keeps the options it was started with.
 # WELKMORA_START_BIN=DIR skips setup and build and runs the programs already
 # built in DIR (welkmora, welkmora-host, welkmora-demo-agent); the tests
 # point it at the build under test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '15,24p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '16,26p' "$0" | sed 's/^# \{0,1\}//'; }
 
 web=127.0.0.1:0
 open_page=1

@@ -74,6 +74,7 @@ class Workspace {
   pid_t host_pid() const { return harness::wait_for_pid(state() + ".lock"); }
   std::string state() const { return dir_ + "/state/welkmora/host-state.json"; }
   const std::string& dir() const { return dir_; }
+  const harness::Env& env() const { return env_; }
 
  private:
   harness::HostProcess place_;  // for its private directory
@@ -153,8 +154,18 @@ TEST(HostWorkspace, RestartBringsEveryTerminalBackHeld) {
     EXPECT_TRUE(view->expect("restored and held: welkmora-host resume Alice runs it")) << view->transcript();
     return view;
   };
-  // After a stop: held, until resumed.
+  // After a stop: held, until resumed. An attach shows the saved screen
+  // and goes on with the program that resumes it.
   std::unique_ptr<PtyProcess> again = held_back("Answer: first");
+  PtyProcess bob({harness::host_path(), "attach", "Bob"}, w.env());
+  EXPECT_TRUE(bob.expect("restored and held: welkmora-host resume Bob runs it")) << bob.transcript();
+  EXPECT_EQ(w.host({"resume", "Bob"}).out, "resumed Bob\n");
+  // Drawn again, the saved screen above the program's new output.
+  EXPECT_TRUE(bob.expect("runs it")) << bob.transcript();
+  EXPECT_TRUE(bob.expect("bob-was-here")) << bob.transcript();
+  bob.send("exit 5\r");
+  EXPECT_TRUE(bob.expect("[Bob exited with status 5]")) << bob.transcript();
+  EXPECT_EQ(bob.wait(), 0);
   again->send("welkmora ask Alice hi\r");
   EXPECT_TRUE(again->expect("program has ended: Alice")) << again->transcript();
   harness::RunResult resumed = w.host({"resume", "Alice"});
