@@ -17,7 +17,6 @@ namespace {
 /// What the person reads when the terminal ends.
 std::string end_line(const std::string& name, const Terminal& terminal) {
   std::optional<int> status = terminal.wait_status();
-  if (terminal.held()) return "[" + name + " was forgotten]";
   if (!status) return "[" + name + " was dismissed]";
   if (WIFSIGNALED(*status)) return "[" + name + " terminated by signal " + std::to_string(WTERMSIG(*status)) + "]";
   return "[" + name + " exited with status " + std::to_string(WEXITSTATUS(*status)) + "]";
