@@ -68,7 +68,10 @@ class HangUps {
 
 class Relay {
  public:
-  Relay(int fd, bool read_only, std::string rest) : fd_(fd), read_only_(read_only) { frames_.append(rest); }
+  Relay(int fd, bool read_only, std::string rest)
+      : fd_(fd), read_only_(read_only), sent_(window_size(STDIN_FILENO).value_or(winsize{})) {
+    frames_.append(rest);
+  }
 
   ViewEnd run(const std::string& name) {
     ViewEnd detached{"[detached from " + name + "]", false, true, std::nullopt};
@@ -105,6 +108,9 @@ class Relay {
     if (n < 0 && errno == EINTR) return true;
     if (n <= 0) return false;
     std::string_view keys(buf, static_cast<std::size_t>(n));
+    // Keys typed after a resize reach the terminal after it, even when they
+    // are read before the SIGWINCH is.
+    send_size();
     std::size_t detach = keys.find(kDetach);
     if (!read_only_ && detach != 0) (void)wire::write_all(fd_, encode_frame(kInputFrame, keys.substr(0, detach)));
     return detach == std::string_view::npos;
@@ -119,9 +125,13 @@ class Relay {
     return true;
   }
 
+  /// Sends this window's size when it changed since it was last sent (the
+  /// host had it with the attach request).
   void send_size() {
     std::optional<winsize> size = window_size(STDIN_FILENO);
-    if (!read_only_ && size) (void)wire::write_all(fd_, encode_frame(kResizeFrame, size_text(*size)));
+    if (read_only_ || !size || (size->ws_row == sent_.ws_row && size->ws_col == sent_.ws_col)) return;
+    sent_ = *size;
+    (void)wire::write_all(fd_, encode_frame(kResizeFrame, size_text(*size)));
   }
 
   int fd_;
@@ -132,6 +142,8 @@ class Relay {
   WinchWatch winch_;
   HangUps hang_ups_;
   std::optional<int> status_;
+  /// The window size the host has.
+  winsize sent_;
 };
 
 }  // namespace

@@ -164,6 +164,8 @@ def main():
         s = Session(home)
         s.expect(r"attaching to the workspace on ")
         check_page(s.expect(r"canvas: (http://\S+)").group(1))
+        # Lead's screen comes back with what was typed before.
+        s.expect(r"KEPT=across-terminals; echo END-\$\(\(40\+2\)\)\r\nEND-42\r\n[^\r\n]*#")
         assert s.run("echo $KEPT").strip().endswith("across-terminals"), s.out
 
         below = [host] + descendants(host)

@@ -64,7 +64,7 @@ TEST(HostInteractive, TheShellIsLeadUntilItEnds) {
                             {"LANG", "C.UTF-8"},
                             {"WELKMORA_DEMO_DELAY", "0.2"}},
                            size);
-  ASSERT_TRUE(user.expect("lead> ")) << user.transcript();
+  ASSERT_TRUE(user.expect("lead>")) << user.transcript();
 
   // The shell is the terminal Lead, with the host's variables, at the size
   // of the user's terminal.

@@ -110,7 +110,7 @@ TEST(HostWorkspace, OutlivesItsTerminalUntilStopped) {
 
   // A second terminal brings Lead back: its scrollback, its variables.
   std::unique_ptr<PtyProcess> second = w.view();
-  EXPECT_NE(second->transcript().find("Recruit gespawnt: Dev"), std::string::npos) << second->transcript();
+  EXPECT_TRUE(second->expect("Recruit gespawnt: Dev")) << second->transcript();
   second->send("echo kept=$KEPT\r");
   EXPECT_TRUE(second->expect("kept=before-hangup")) << second->transcript();
 
