@@ -24,6 +24,8 @@ constexpr int kVersion = 1;
 constexpr std::string_view kScreenMagic = "welkmora-screen 1 ";
 /// The longest name part of a screen file's name.
 constexpr std::size_t kNameChars = 48;
+/// The largest record file read: far more than any canvas needs.
+constexpr std::size_t kMaxRecordBytes = 64 << 20;
 
 std::uint64_t fnv1a(std::string_view bytes) {
   std::uint64_t hash = 14695981039346656037ull;
@@ -61,13 +63,17 @@ wire::Status write_atomically(const std::string& path, std::string_view text) {
   return {};
 }
 
-/// The text of the file at `path`; nothing when there is none.
-wire::Outcome<std::optional<std::string>, wire::Status> read_text(const std::string& path) {
+/// The text of the file at `path`, of at most `most` bytes; nothing when
+/// there is none.
+wire::Outcome<std::optional<std::string>, wire::Status> read_text(const std::string& path, std::size_t most) {
   wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd && errno == ENOENT) return std::optional<std::string>();
   struct stat st {};
   if (fd && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
     return wire::Status::failure(path + " is not a regular file");
+  }
+  if (fd && static_cast<std::size_t>(st.st_size) > most) {
+    return wire::Status::failure(path + " is larger than " + std::to_string(most) + " bytes");
   }
   std::string text;
   wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
@@ -235,7 +241,7 @@ int TerminalStore::remove_temporaries() const {
 
 wire::Outcome<std::vector<SavedTerminal>, wire::Status> TerminalStore::load() const {
   std::string path = dir_ + "/terminals.json";
-  wire::Outcome<std::optional<std::string>, wire::Status> text = read_text(path);
+  wire::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxRecordBytes);
   if (!text.ok()) return text.failure();
   if (!*text) return std::vector<SavedTerminal>();
   Read<std::vector<SavedTerminal>> records = parse_records(**text);
@@ -248,7 +254,8 @@ wire::Outcome<std::vector<SavedTerminal>, wire::Status> TerminalStore::load() co
 
 wire::Outcome<SavedScreen, wire::Status> TerminalStore::load_screen(std::string_view name) const {
   std::string path = screen_path(name);
-  wire::Outcome<std::optional<std::string>, wire::Status> text = read_text(path);
+  // The header is a line of at most 128 bytes.
+  wire::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxScreenBytes + 128);
   if (!text.ok()) return text.failure();
   if (!*text) return wire::Status::failure("no saved screen " + path);
   Read<SavedScreen> screen = parse_screen(**text);
