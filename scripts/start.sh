@@ -101,7 +101,7 @@ if mkdir "$WELKMORA_START_WORK/lead-started" 2>/dev/null; then
   done
   greeting="You are the shell \"$WELKMORA_TERMINAL_ID\" on the canvas."
   try="Try: welkmora recruit Alice --command welkmora-demo-agent"
-  if welkmora list | grep -q '^  - '; then
+  if welkmora list | grep -q '^Verbundene Agenten:'; then
     # A restart: the terminals of before are back, held.
     greeting="You are the shell \"$WELKMORA_TERMINAL_ID\"; the terminals of before are back, held."
     try="Try: welkmora-host ls, welkmora-host resume --all"

@@ -3,7 +3,8 @@
 canvas page's address in its box, the page's WebSocket opens with the key
 (and only with it), the Lead shell lists the two demo agents; closing the
 terminal leaves the workspace running, a second start attaches to it again,
-and leaving the shell ends every process the start began.
+leaving the shell ends every process the start began, and a start after
+that brings the demo agents back held.
 
 It runs the programs of the build under test (WELKMORA_START_BIN), so it
 checks the workspace the script starts, not setup and the Release build.
@@ -178,8 +179,17 @@ def main():
             time.sleep(0.2)
         left = [p for p in below if alive(p)]
         assert not left, "still running after the stop: %s" % left
+
+        # A start after the stop brings the demo agents back held, not new ones.
+        s = Session(home)
+        s.expect(r"the terminals of before are back, held\.")
+        listed = s.run("welkmora-host ls")
+        for name in ("Alice", "Bob"):
+            assert re.search(r"(?m)^%s +held " % name, listed), listed
+        os.write(s.fd, b"exit\r")
+        assert s.wait() == 0, s.out
     print("start.sh: page served with its key, demo agents listed, workspace kept over a closed terminal,"
-          " everything stopped")
+          " everything stopped, the agents back held after a restart")
 
 
 if __name__ == "__main__":
