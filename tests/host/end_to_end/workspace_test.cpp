@@ -1,8 +1,9 @@
 // The workspace as a person lives with it, in real pseudo-terminals with
-// real signals: the terminal it was started from is closed in the middle of
-// an ask and the workspace goes on; a second terminal attaches to it again;
-// `stop` ends it; a restart, after a stop and after kill -9, brings every
-// recruit back held, and `resume` runs it again.
+// real signals: Lead is the person's shell, at the size of their terminal,
+// until it ends; the terminal it was started from is closed in the middle
+// of an ask and the workspace goes on; a second terminal attaches to it
+// again; `stop` ends it; a restart, after a stop and after kill -9, brings
+// every recruit back held, and `resume` runs it again.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,7 +11,9 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -37,6 +40,18 @@ bool gone(pid_t pid) {
   return eventually([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; });
 }
 
+/// True once some process runs with exactly `cmdline` (arguments joined by
+/// NUL bytes).
+bool running(const std::string& cmdline) {
+  return eventually([&] {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+      if (std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()) == cmdline) return true;
+    }
+    return false;
+  });
+}
+
 /// A person's terminals and shells in a private home: the workspace on its
 /// default socket and state file there.
 class Workspace {
@@ -55,7 +70,8 @@ class Workspace {
   }
   ~Workspace() {
     // Whatever a failed test left running goes.
-    if (pid_t host = host_pid(); host > 0) ::kill(host, SIGKILL);
+    pid_t host = std::filesystem::exists(state() + ".lock") ? host_pid() : 0;
+    if (host > 0) ::kill(host, SIGKILL);
   }
 
   /// `welkmora-host` in a new terminal, at Lead's prompt.
@@ -90,6 +106,56 @@ Json terminal_named(const Json& listing, const std::string& name) {
 }
 
 }  // namespace
+
+TEST(HostWorkspace, LeadIsThePersonsShellUntilItEnds) {
+  Workspace w;
+  std::unique_ptr<PtyProcess> user = w.view();
+  // The shell is the terminal Lead, with the host's variables, at the size
+  // of the person's terminal.
+  user->send("echo id=$WELKMORA_TERMINAL_ID size=$(stty size)\r");
+  ASSERT_TRUE(user->expect("id=Lead size=30 100")) << user->transcript();
+
+  // It recruits and asks like any terminal.
+  user->send("welkmora recruit Dev --command 'echo $$ > " + w.dir() + "/dev.pid; exec welkmora-demo-agent'\r");
+  ASSERT_TRUE(user->expect("Recruit gespawnt: Dev")) << user->transcript();
+  user->send("until welkmora check Dev | grep -q demo; do sleep 0.1; done; welkmora ask Dev hello\r");
+  ASSERT_TRUE(user->expect("Answer: hello")) << user->transcript();
+
+  // Window-size changes reach the shell.
+  user->resize(50, 132);
+  user->send("stty size\r");
+  ASSERT_TRUE(user->expect("50 132")) << user->transcript();
+
+  // Ctrl-C goes to the shell's program, not to the host. Wait for the
+  // program itself: a Ctrl-C that reaches the shell first would flush the
+  // typed-ahead line below.
+  user->send("sleep 61\r");
+  ASSERT_TRUE(
+      running(std::string("sleep\0"
+                          "61\0",
+                          9)))
+      << user->transcript();
+  user->send("\x03");
+  user->send("echo still; echo here\r");
+  ASSERT_TRUE(user->expect("still\r\nhere")) << user->transcript();
+
+  // Lead is the person's shell: its recruits cannot dismiss it.
+  std::string rogue = w.dir() + "/rogue";
+  user->send("welkmora recruit Rogue --command 'welkmora dismiss Lead >" + rogue + ".tmp 2>&1; mv " + rogue + ".tmp " +
+             rogue + "; sleep 60'\r");
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(rogue); }));
+  EXPECT_EQ(harness::read_file(rogue), "welkmora: cannot dismiss Lead: it is the person's shell\n");
+
+  // Leaving the shell stops the host and everything it started, and the
+  // view ends with the shell's status once the host has.
+  pid_t dev = harness::wait_for_pid(w.dir() + "/dev.pid");
+  ASSERT_GT(dev, 0);
+  user->send("exit 7\r");
+  EXPECT_EQ(user->wait(), 7) << user->transcript();
+  EXPECT_TRUE(gone(dev));
+  EXPECT_FALSE(std::filesystem::exists(w.dir() + "/run/welkmora/host.sock"));
+  EXPECT_FALSE(std::filesystem::exists(w.state() + ".lock"));
+}
 
 TEST(HostWorkspace, OutlivesItsTerminalUntilStopped) {
   Workspace w;
@@ -183,7 +249,9 @@ TEST(HostWorkspace, RestartBringsEveryTerminalBackHeld) {
     }
     return false;
   }));
-  ::kill(w.host_pid(), SIGKILL);
+  pid_t host = w.host_pid();
+  ASSERT_GT(host, 0);
+  ::kill(host, SIGKILL);
   EXPECT_TRUE(again->expect("[lost the connection to the host]")) << again->transcript();
   EXPECT_EQ(again->wait(), 1);
   std::unique_ptr<PtyProcess> last = held_back("Answer: second");
