@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 #include "io.h"
 #include "json_text.h"
@@ -281,7 +282,14 @@ void TerminalStore::queue(std::string path, Job job) {
     std::lock_guard lock(mutex_);
     pending_[std::move(path)] = std::move(job);
     if (!writer_.joinable()) {
-      writer_ = std::thread([this] { run(); });
+      try {
+        writer_ = std::thread([this] { run(); });
+      } catch (const std::system_error& e) {
+        // Out of threads: nothing is written now; the next save tries again.
+        failures_.push_back(std::string("cannot start the thread that writes: ") + e.what());
+        pending_.clear();
+        return;
+      }
       // Named, so that top -H and the benchmark tell its time apart.
       ::pthread_setname_np(writer_.native_handle(), "screen-saves");
     }
