@@ -66,6 +66,9 @@ class HangUps {
   wire::UniqueFd fd_;
 };
 
+/// The end of a view whose connection or terminal failed.
+ViewEnd failure(std::string line) { return ViewEnd{std::move(line), true, false, std::nullopt}; }
+
 class Relay {
  public:
   Relay(int fd, bool read_only, std::string rest)
@@ -135,8 +138,6 @@ class Relay {
   }
 
   int fd_;
-  static ViewEnd failure(std::string line) { return ViewEnd{std::move(line), true, false, std::nullopt}; }
-
   bool read_only_;
   FrameReader frames_;
   WinchWatch winch_;
