@@ -162,14 +162,6 @@ Web start_web(const std::optional<WebAddress>& address, const std::string& key, 
   return web;
 }
 
-/// Tells the one who started the workspace that it is ready, and where it
-/// keeps its state and log.
-void tell_ready(int fd, const std::string& state, const std::string& log) {
-  if (fd < 0) return;
-  (void)wire::write_all(fd, wire::Json{{"state", state}, {"log", log}}.dump() + "\n");
-  ::close(fd);
-}
-
 /// Starts the workspace's Lead shell, below the saved Lead's screen, and
 /// ties the saved Lead's ropes to it; returns its name.
 Result<std::string> lead_shell(const HostMode& mode, Canvas& canvas, TerminalSet& terminals, Keeper& keeper,
@@ -309,7 +301,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
     lead = *started;
   }
   if (args.has("--resume")) resume_all(dispatcher);
-  tell_ready(mode.ready_fd, state.path(), *log);
+  if (mode.ready) mode.ready({{"state", state.path()}, {"log", *log}});
   return serve_until_stopped(server, terminals, lead);
 }
 

@@ -3,9 +3,11 @@
 // the workspace runs it detached from any terminal, with the person's shell
 // in it as "Lead" (cli/workspace.cpp). Both read the same options.
 
+#include <functional>
 #include <span>
 
 #include "cli/command.h"
+#include "json_text.h"
 
 namespace host::cli {
 
@@ -16,9 +18,9 @@ struct HostMode {
   /// (--log FILE, else the state file's name with ".log").
   bool lead = false;
   int rows = 24, cols = 80;
-  /// When the host is ready, one line {"state": FILE, "log": FILE} is
-  /// written here and it is closed; -1 for none.
-  int ready_fd = -1;
+  /// Told, once the host is ready, where it keeps its state and its log:
+  /// {"state": FILE, "log": FILE}; null for nobody.
+  std::function<void(const wire::Json& where)> ready;
 };
 
 /// The options of serve and of the workspace.

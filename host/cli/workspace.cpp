@@ -54,14 +54,20 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
   return std::optional<Attached>(std::move(attached));
 }
 
-/// In the workspace's own process: runs the host and leaves.
-[[noreturn]] void run_detached(const Args& args, int ready, winsize size) {
+/// In the workspace's own process: runs the host and leaves. The starter
+/// reads from `starter` that it is ready, or why it did not start.
+[[noreturn]] void run_detached(const Args& args, wire::UniqueFd starter, winsize size) {
   wire::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null.get(), fd);
   // Nothing of the person's terminal, or of whoever started this, stays open.
-  if (ready > 3) ::close_range(3, static_cast<unsigned>(ready - 1), 0);
-  ::close_range(static_cast<unsigned>(ready + 1), ~0U, 0);
-  HostMode mode{true, size.ws_row > 0 ? size.ws_row : 24, size.ws_col > 0 ? size.ws_col : 80, ready};
+  auto keep = static_cast<unsigned>(starter.get());
+  if (keep > 3) ::close_range(3, keep - 1, 0);
+  ::close_range(keep + 1, ~0U, 0);
+  HostMode mode{true, size.ws_row > 0 ? size.ws_row : 24, size.ws_col > 0 ? size.ws_col : 80,
+                [&starter](const wire::Json& where) {
+                  (void)wire::write_all(starter.get(), where.dump() + "\n");
+                  starter.reset();
+                }};
   int status = 1;
   std::string why;
   try {
@@ -73,7 +79,7 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
   }
   // Before it was ready, the starter reads why; later, the log does.
   if (!why.empty()) {
-    (void)wire::write_all(ready, why + "\n");
+    if (starter) (void)wire::write_all(starter.get(), why + "\n");
     report(why);
   }
   std::exit(status);
@@ -95,7 +101,7 @@ Result<wire::Json> start_workspace(const Args& args) {
     pid_t host = ::fork();
     if (host != 0) ::_exit(host > 0 ? 0 : 1);
     from_host.reset();
-    run_detached(args, to_starter.get(), size);
+    run_detached(args, std::move(to_starter), size);
   }
   to_starter.reset();
   while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
