@@ -16,6 +16,7 @@ import os
 import pty
 import re
 import select
+import signal
 import socket
 import sys
 import tempfile
@@ -146,50 +147,64 @@ def host_pid(home):
 
 def main():
     with tempfile.TemporaryDirectory() as home:
-        s = Session(home)
-        url = s.expect(r"║  (http://127\.0\.0\.1:\d+/#key=[0-9a-f]{32}) +║").group(1)
-        s.expect(r"leave the shell \(exit\) to stop everything\.")
-        check_page(url)
-
-        listed = s.run("welkmora list")
-        for name in ("Alice", "Bob"):
-            assert name in listed, listed
-        assert s.run("echo $WELKMORA_TERMINAL_ID").strip().endswith("Lead")
-        s.run("KEPT=across-terminals")
-
-        # The terminal closes: start.sh ends, the workspace goes on.
-        host = host_pid(home)
-        os.close(s.fd)
-        os.waitpid(s.pid, 0)
-        assert alive(host)
-        s = Session(home)
-        s.expect(r"attaching to the workspace on ")
-        check_page(s.expect(r"canvas: (http://\S+)").group(1))
-        # Lead's screen comes back with what was typed before.
-        s.expect(r"KEPT=across-terminals; echo END-\$\(\(40\+2\)\)\r\nEND-42\r\n[^\r\n]*#")
-        assert s.run("echo $KEPT").strip().endswith("across-terminals"), s.out
-
-        below = [host] + descendants(host)
-        assert len(below) >= 4, below  # the host, Lead's shell, Alice and Bob at least
-        os.write(s.fd, b"exit\r")
-        assert s.wait() == 0, s.out
-        assert "the workspace has stopped" in s.out, s.out
-        deadline = time.monotonic() + TIMEOUT
-        while any(alive(p) for p in below) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        left = [p for p in below if alive(p)]
-        assert not left, "still running after the stop: %s" % left
-
-        # A start after the stop brings the demo agents back held, not new ones.
-        s = Session(home)
-        s.expect(r"the terminals of before are back, held\.")
-        listed = s.run("welkmora-host ls")
-        for name in ("Alice", "Bob"):
-            assert re.search(r"(?m)^%s +held " % name, listed), listed
-        os.write(s.fd, b"exit\r")
-        assert s.wait() == 0, s.out
+        try:
+            run(home)
+        finally:
+            # A workspace that a failure left running outlives the terminal: it goes.
+            try:
+                pid = host_pid(home)
+                if pid > 0:
+                    os.kill(pid, signal.SIGKILL)
+            except (OSError, ValueError):
+                pass
     print("start.sh: page served with its key, demo agents listed, workspace kept over a closed terminal,"
           " everything stopped, the agents back held after a restart")
+
+
+def run(home):
+    """The person's day with start.sh, in the home `home`."""
+    s = Session(home)
+    url = s.expect(r"║  (http://127\.0\.0\.1:\d+/#key=[0-9a-f]{32}) +║").group(1)
+    s.expect(r"leave the shell \(exit\) to stop everything\.")
+    check_page(url)
+
+    listed = s.run("welkmora list")
+    for name in ("Alice", "Bob"):
+        assert name in listed, listed
+    assert s.run("echo $WELKMORA_TERMINAL_ID").strip().endswith("Lead")
+    s.run("KEPT=across-terminals")
+
+    # The terminal closes: start.sh ends, the workspace goes on.
+    host = host_pid(home)
+    os.close(s.fd)
+    os.waitpid(s.pid, 0)
+    assert alive(host)
+    s = Session(home)
+    s.expect(r"attaching to the workspace on ")
+    check_page(s.expect(r"canvas: (http://\S+)").group(1))
+    # Lead's screen comes back with what was typed before.
+    s.expect(r"KEPT=across-terminals; echo END-\$\(\(40\+2\)\)\r\nEND-42\r\n[^\r\n]*#")
+    assert s.run("echo $KEPT").strip().endswith("across-terminals"), s.out
+
+    below = [host] + descendants(host)
+    assert len(below) >= 4, below  # the host, Lead's shell, Alice and Bob at least
+    os.write(s.fd, b"exit\r")
+    assert s.wait() == 0, s.out
+    assert "the workspace has stopped" in s.out, s.out
+    deadline = time.monotonic() + TIMEOUT
+    while any(alive(p) for p in below) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    left = [p for p in below if alive(p)]
+    assert not left, "still running after the stop: %s" % left
+
+    # A start after the stop brings the demo agents back held, not new ones.
+    s = Session(home)
+    s.expect(r"the terminals of before are back, held\.")
+    listed = s.run("welkmora-host ls")
+    for name in ("Alice", "Bob"):
+        assert re.search(r"(?m)^%s +held " % name, listed), listed
+    os.write(s.fd, b"exit\r")
+    assert s.wait() == 0, s.out
 
 
 if __name__ == "__main__":

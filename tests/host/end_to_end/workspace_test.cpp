@@ -242,7 +242,8 @@ TEST(HostWorkspace, RestartBringsEveryTerminalBackHeld) {
   // After kill -9: what the last periodic save kept.
   ASSERT_TRUE(eventually([&] {
     for (const auto& entry : std::filesystem::directory_iterator(w.state() + ".terminals")) {
-      if (entry.path().filename().string().starts_with("Alice-") &&
+      // The file renamed into place, not the one still being written.
+      if (entry.path().filename().string().starts_with("Alice-") && entry.path().extension() == ".screen" &&
           harness::read_file(entry.path()).find("Answer: second") != std::string::npos) {
         return true;
       }
