@@ -279,6 +279,9 @@ inline constexpr Request kRequests[] = {
     {.command = "ls", .from = From::kPerson, .needs_caller = false},
     {.command = "send-keys", .from = From::kPerson, .needs_caller = false, .effect = Effect::kTypes},
     {.command = "attach", .from = From::kPerson, .needs_caller = false, .effect = Effect::kTypes},
+    {.command = "resume", .from = From::kPerson, .needs_caller = false, .effect = Effect::kChanges},
+    {.command = "forget", .from = From::kPerson, .needs_caller = false, .effect = Effect::kKeeps},
+    {.command = "stop", .from = From::kPerson, .needs_caller = false, .effect = Effect::kChanges},
 
     // What the person does on the canvas page: its messages name the row
     // in `op`, with the members web/actions.h lists.
@@ -293,6 +296,7 @@ inline constexpr Request kRequests[] = {
     {.command = "cut", .from = From::kPage, .effect = Effect::kKeeps},
     {.command = "recruit", .from = From::kPage, .effect = Effect::kKeeps},
     {.command = "dismiss", .from = From::kPage, .effect = Effect::kKeeps},
+    {.command = "resume", .from = From::kPage, .effect = Effect::kChanges},
     {.command = "note-create", .from = From::kPage, .effect = Effect::kKeeps},
     {.command = "note-write", .from = From::kPage, .effect = Effect::kKeeps},
     {.command = "note-delete", .from = From::kPage, .effect = Effect::kKeeps},

@@ -1,17 +1,19 @@
 # fish completion of welkmora-host, the headless host of the Welkmora canvas.
 #
 # It completes the commands, their options and files, the key names of
-# send-keys, and the live terminal names for attach and send-keys, read from
+# send-keys, and the live terminal names for attach and send-keys (and the
+# held ones for resume and forget), read from
 # `welkmora-host ls --json` (of the socket given with --socket, if any) with
 # at most a second per call and its errors dropped, so Tab stays silent when
 # no host runs and never hangs the prompt.
 
-# Prints the names of the host's terminals that have a screen (not the
-# joined shells), one a line, from the socket given on the command line if
-# any. Each object of the "terminals" array of the JSON is matched whole
-# (strings may hold braces), and its name unescaped: a name holds no control
-# characters, so the only escapes in it are \" and \\.
-function __welkmora_host_terminals
+# Prints the names of the host's terminals in the states that the pattern
+# $argv[1] matches ("running|exited|held": those that have a screen), one a
+# line, from the socket given on the command line if any. Each object of
+# the "terminals" array of the JSON is matched whole (strings may hold
+# braces), and its name unescaped: a name holds no control characters, so
+# the only escapes in it are \" and \\.
+function __welkmora_host_terminals --argument-names states
     set -l socket
     set -l typed (commandline -opc)
     if set -l i (contains -i -- --socket $typed); and test $i -lt (count $typed)
@@ -21,7 +23,7 @@ function __welkmora_host_terminals
         env LC_ALL=C sed -e 's/.*"terminals"[[:space:]]*:[[:space:]]*\[//' \
         -e 's/\][[:space:]]*,[[:space:]]*"notes"[[:space:]]*:.*//' |
         env LC_ALL=C grep -oE '[{]([^{}"]|"([^"\\\\]|\\\\.)*")*[}]' |
-        env LC_ALL=C grep -vE '"state"[[:space:]]*:[[:space:]]*"joined"' |
+        env LC_ALL=C grep -E '"state"[[:space:]]*:[[:space:]]*"('$states')"' |
         env LC_ALL=C grep -oE '"name"[[:space:]]*:[[:space:]]*"([^"\\\\]|\\\\.)*"' |
         env LC_ALL=C sed -e 's/^"name"[[:space:]]*:[[:space:]]*"//' -e 's/"$//' -e 's/\\\\"/"/g' -e 's/\\\\\\\\/\\\\/g'
 end
@@ -55,7 +57,7 @@ function __welkmora_host_at --argument-names operands
     test $operands -lt 0; or test (count $words) -eq (math $operands + 1)
 end
 
-set -l commands serve join ls attach send-keys remote help
+set -l commands serve join ls attach send-keys remote resume forget stop help
 
 complete -c welkmora-host -f
 complete -c welkmora-host -n '__welkmora_host_at 0' -a serve -d 'Run the host in the foreground'
@@ -64,6 +66,9 @@ complete -c welkmora-host -n '__welkmora_host_at 0' -a ls -d 'List every termina
 complete -c welkmora-host -n '__welkmora_host_at 0' -a attach -d 'Show a terminal here and type into it'
 complete -c welkmora-host -n '__welkmora_host_at 0' -a send-keys -d 'Type keys into a terminal'
 complete -c welkmora-host -n '__welkmora_host_at 0' -a remote -d "Run a recruit's program on another machine over ssh"
+complete -c welkmora-host -n '__welkmora_host_at 0' -a resume -d 'Start held terminals again'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a forget -d 'Drop a held terminal'
+complete -c welkmora-host -n '__welkmora_host_at 0' -a stop -d 'Stop the running host'
 complete -c welkmora-host -n '__welkmora_host_at 0' -a help -d 'Print the usage'
 
 set -l hosting '__welkmora_host_at 0; or __welkmora_host_at -1 serve'
@@ -75,15 +80,19 @@ complete -c welkmora-host -n $hosting -l max-wait -x -d 'Longest wait for one tu
 complete -c welkmora-host -n $hosting -l web -x -d 'Serve the canvas in the browser at [ADDR:]PORT'
 complete -c welkmora-host -n $hosting -l web-key-file -r -F -d 'Where the canvas page key is kept'
 complete -c welkmora-host -n $hosting -l log -r -F -d 'Append the activity log to a file'
+complete -c welkmora-host -n $hosting -l resume -d 'Start the terminals kept from before at once'
+complete -c welkmora-host -n $hosting -l no-save-screens -d 'Keep no screens on disk'
 complete -c welkmora-host -n '__welkmora_host_at 0' -l version -d 'Print the version'
 complete -c welkmora-host -l help -d 'Print the usage'
 
-complete -c welkmora-host -n '__welkmora_host_at -1 join ls attach send-keys' -l socket -r -F -d 'The socket of the host'
+complete -c welkmora-host -n '__welkmora_host_at -1 join ls attach send-keys resume forget stop' -l socket -r -F -d 'The socket of the host'
 complete -c welkmora-host -n '__welkmora_host_at -1 join' -l pid -r -d 'The process whose end takes the terminal off'
 complete -c welkmora-host -n '__welkmora_host_at -1 ls' -l json -d 'Print one JSON object'
 complete -c welkmora-host -n '__welkmora_host_at -1 attach' -l read-only -d 'Only watch, send no keys'
 complete -c welkmora-host -n '__welkmora_host_at -1 send-keys' -s l -d 'Type every word as text'
-complete -c welkmora-host -n '__welkmora_host_at 0 attach send-keys' -a '(__welkmora_host_terminals)' -d Terminal
+complete -c welkmora-host -n '__welkmora_host_at -1 resume' -l all -d 'Every held terminal'
+complete -c welkmora-host -n '__welkmora_host_at 0 attach send-keys' -a "(__welkmora_host_terminals 'running|exited|held')" -d Terminal
+complete -c welkmora-host -n '__welkmora_host_at 0 resume forget' -a '(__welkmora_host_terminals held)' -d 'Held terminal'
 complete -c welkmora-host -n 'not __welkmora_host_at 0 send-keys; and __welkmora_host_at -1 send-keys' \
     -a 'Enter Escape Tab BTab BSpace Space Up Down Left Right Home End IC DC PageUp PageDown F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 F11 F12 C-c C-d C-z' \
     -d Key

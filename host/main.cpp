@@ -3,11 +3,12 @@
 // and gives the person at the keyboard a seat: see, type into and interrupt
 // any terminal, and follow what happens in the activity log.
 //
-//   welkmora-host [OPTIONS]            interactive: your shell as "Lead"
+//   welkmora-host [OPTIONS]            the workspace, your shell in it as "Lead"
 //   welkmora-host serve [OPTIONS]
 //   welkmora-host join NAME            eval "$(welkmora-host join NAME)"
 //   welkmora-host ls | attach NAME | send-keys NAME KEY...
 //   welkmora-host remote DESTINATION   a recruit's program on another machine
+//   welkmora-host resume NAME | forget NAME | stop
 //
 // This file holds the table of commands, their usage and the exit statuses:
 // 0 done, 1 failed or refused, 2 a mistake on the command line.
@@ -26,7 +27,8 @@ namespace {
 
 using namespace host::cli;
 
-constexpr const Command* kCommands[] = {&kServe, &kInteractive, &kJoin, &kLs, &kAttach, &kSendKeys, &kRemote};
+constexpr const Command* kCommands[] = {&kServe,    &kWorkspace, &kJoin,   &kLs,     &kAttach,
+                                        &kSendKeys, &kRemote,    &kResume, &kForget, &kStop};
 
 const Command* find_command(std::string_view name) {
   for (const Command* c : kCommands) {
@@ -78,10 +80,10 @@ Result<int> run(const std::vector<std::string>& words, const Command*& command) 
   if (!words.empty() && words[0] == "--version") return print("welkmora-host " WELKMORA_VERSION "\n");
   if (!words.empty() && (words[0] == "help")) return help(words);
   if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) return print(usage());
-  bool interactive = words.empty() || words[0].starts_with("-");
-  command = interactive ? &kInteractive : find_command(words[0]);
+  bool workspace = words.empty() || words[0].starts_with("-");
+  command = workspace ? &kWorkspace : find_command(words[0]);
   if (command == nullptr) return usage_fault("unknown command: " + words[0]);
-  std::span<const std::string> rest(words.begin() + (interactive ? 0 : 1), words.end());
+  std::span<const std::string> rest(words.begin() + (workspace ? 0 : 1), words.end());
   if (wants_help(std::vector<std::string>(rest.begin(), rest.end()))) return print(command_usage(*command));
   std::vector<std::string> operands;
   if (command->verbatim) operands.push_back("--");

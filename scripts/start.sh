@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Starts the welkmora workspace in this terminal, from a fresh clone on
 # Debian 12: installs what the build needs and builds a Release build in
-# build-release/ with its progress shown (scripts/build-release.sh), runs the
-# interactive host with your shell in it as "Lead", the canvas page served
-# and two demo agents, Alice and Bob, roped to Lead. The page's address is
-# printed in a box (and opened in a browser when there is a display). A
-# second start rebuilds nothing and takes seconds.
+# build-release/ with its progress shown (scripts/build-release.sh), starts
+# the workspace with your shell in it as "Lead", the canvas page served and
+# two demo agents, Alice and Bob, roped to Lead, and shows Lead here. The
+# page's address is printed in a box (and opened in a browser when there is
+# a display). A second start rebuilds nothing and takes seconds.
 #
-# Leaving the shell stops the host and every program it started; so does
-# SIGINT, SIGTERM or SIGHUP to this script. Inside the shell, Ctrl-C goes to
-# the program running there, as in any terminal.
+# The workspace outlives this terminal: Ctrl-\ or closing the terminal
+# detaches, and a start while it runs attaches to it again. Leaving the
+# shell (exit) stops the host and every program it started, as does
+# `welkmora-host stop`. Inside the shell, Ctrl-C goes to the program
+# running there, as in any terminal.
 #
 #   bash scripts/start.sh [--web [ADDR:]PORT] [--no-open] [--no-agents] [-- HOST-OPTIONS...]
 #
@@ -18,13 +20,14 @@
 #   --no-agents        start without the demo agents
 #   -- HOST-OPTIONS    passed on to welkmora-host (--state FILE, --settle TIME, ...)
 #
+# A workspace that runs already keeps the options it was started with.
 # WELKMORA_START_BIN=DIR skips setup and build and runs the programs already
 # built in DIR (welkmora, welkmora-host, welkmora-demo-agent); the tests
 # point it at the build under test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '14,23p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '16,26p' "$0" | sed 's/^# \{0,1\}//'; }
 
 web=127.0.0.1:0
 open_page=1
@@ -46,7 +49,7 @@ while [ $# -gt 0 ]; do
 done
 
 if [ ! -t 0 ]; then
-  echo "start: the workspace needs a terminal to put your shell in; for a look without one, run scripts/demo.sh" >&2
+  echo "start: the workspace needs a terminal to show your shell in; for a look without one, run scripts/demo.sh" >&2
   exit 1
 fi
 
@@ -60,8 +63,15 @@ for program in welkmora welkmora-host welkmora-demo-agent; do
   [ -x "$bin/$program" ] || { echo "start: $bin/$program is missing" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# What the start leaves for the workspace: Lead's first program below, and
+# what the host said. It stays while the workspace runs (recruits that run
+# "your shell" run that program too), beside the default socket; a start
+# that finds no workspace running there removes what earlier ones left.
+places=${XDG_RUNTIME_DIR:-}
+[ "${places#/}" != "$places" ] && places=$places/welkmora || places=/tmp/welkmora-$(id -u)
+mkdir -p -m 700 "$places"
+"$bin/welkmora-host" ls --socket "$places/host.sock" >/dev/null 2>&1 || rm -rf "$places"/start.*
+work=$(mktemp -d "$places/start.XXXXXX")
 user_shell=${SHELL:-}
 [ -x "$user_shell" ] && [ "${user_shell#/}" != "$user_shell" ] || user_shell=$(getent passwd "$(id -u)" | cut -d: -f7)
 [ -x "$user_shell" ] || user_shell=/bin/sh
@@ -91,7 +101,11 @@ if mkdir "$WELKMORA_START_WORK/lead-started" 2>/dev/null; then
   done
   greeting="You are the shell \"$WELKMORA_TERMINAL_ID\" on the canvas."
   try="Try: welkmora recruit Alice --command welkmora-demo-agent"
-  if [ "$WELKMORA_START_AGENTS" = 1 ]; then
+  if welkmora list | grep -q '^Verbundene Agenten:'; then
+    # A restart: the terminals of before are back, held.
+    greeting="You are the shell \"$WELKMORA_TERMINAL_ID\"; the terminals of before are back, held."
+    try="Try: welkmora-host ls, welkmora-host resume --all"
+  elif [ "$WELKMORA_START_AGENTS" = 1 ]; then
     names=()
     for name in Alice Bob; do
       line=$(welkmora recruit "$name" --command welkmora-demo-agent 2>&1) || echo "start: $line" >&2
@@ -102,7 +116,7 @@ if mkdir "$WELKMORA_START_WORK/lead-started" 2>/dev/null; then
   fi
   lines=("The canvas page of your workspace:" "" "$url" "")
   [ -n "$WELKMORA_START_OPENER" ] && lines+=("(opening it with $WELKMORA_START_OPENER)" "")
-  lines+=("$greeting" "$try" "Leave the shell (exit) to stop everything.")
+  lines+=("$greeting" "$try" "Ctrl-\\ detaches; leave the shell (exit) to stop everything.")
   width=0  # the lines are ASCII, so lengths are widths
   for l in "${lines[@]}"; do [ ${#l} -gt "$width" ] && width=${#l}; done
   rule=$(printf '%*s' $((width + 4)) '' | sed 's/ /═/g')
@@ -129,34 +143,27 @@ open_when_served() {
   [ -z "$url" ] || setsid "$opener" "$url" </dev/null >/dev/null 2>&1 &
 }
 
-host_pid=
-signalled=0
-stop() {
-  signalled=1
-  [ -z "$host_pid" ] || kill -TERM "$host_pid" 2>/dev/null || true
-}
-trap stop INT TERM HUP
-
 : >"$work/host.err"
 [ -n "$opener" ] && open_when_served &
 # The host's messages go to the screen as ever, and to a file the shell
-# above reads the page's address from. A background job's standard input
-# would be /dev/null, hence the explicit terminal.
-exec 3<&0
-SHELL="$work/lead" welkmora-host --web "$web" "${host_options[@]}" <&3 3<&- 2> >(tee -a "$work/host.err" >&2) &
-host_pid=$!
-exec 3<&-
+# above reads the page's address from. welkmora-host attaches to the
+# workspace that runs, or starts one detached from this terminal.
 status=0
-while :; do
-  wait "$host_pid" && status=0 || status=$?
-  # A trapped signal interrupts wait with a status above 128; the host is
-  # still stopping then, so wait again until it has.
-  kill -0 "$host_pid" 2>/dev/null || break
-done
-if [ ! -d "$work/lead-started" ]; then
-  echo "start: the workspace did not start (status $status)" >&2
+SHELL="$work/lead" welkmora-host --web "$web" "${host_options[@]}" 2> >(tee -a "$work/host.err" >&2) || status=$?
+wait $! 2>/dev/null || true  # tee, which has the last of what the host said
+started=$(sed -n 's/^welkmora-host: started the workspace on \(.*\) (state file .*/\1/p' "$work/host.err")
+attached=$(sed -n 's/^welkmora-host: attaching to the workspace on \(.*\)$/\1/p' "$work/host.err")
+socket=${started:-$attached}
+if [ -n "$socket" ] && [ -S "$socket" ]; then
+  [ -n "$started" ] || rm -rf "$work"
+  echo "start: the workspace goes on without this terminal: bash scripts/start.sh attaches again," \
+    "welkmora-host stop ends it."
   exit "$status"
 fi
-[ $signalled = 0 ] || echo
-echo "start: the workspace has stopped: the host and every program it started have ended."
+rm -rf "$work"
+if [ -z "$socket" ]; then
+  echo "start: the workspace did not start (status $status)" >&2
+else
+  echo "start: the workspace has stopped: the host and every program it started have ended."
+fi
 exit "$status"

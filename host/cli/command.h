@@ -30,12 +30,15 @@ struct Command {
 };
 
 extern const Command kServe;
-extern const Command kInteractive;
+extern const Command kWorkspace;
 extern const Command kJoin;
 extern const Command kLs;
 extern const Command kAttach;
 extern const Command kSendKeys;
 extern const Command kRemote;
+extern const Command kResume;
+extern const Command kForget;
+extern const Command kStop;
 
 /// A usage fault unless `args` has between `least` and `most` operands;
 /// `missing` is its text when there are too few ("join needs a NAME").

@@ -1,6 +1,10 @@
 #include "cli/host_link.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -62,6 +66,16 @@ Result<wire::Json> person_request(const std::string& socket, const wire::Json& r
   if (!fd.ok()) return fd.failure();
   std::string rest;
   return read_reply(fd->get(), socket, rest);
+}
+
+bool wait_until_gone(pid_t pid, std::chrono::milliseconds limit) {
+  wire::UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (!process) return errno == ESRCH;
+  pollfd fd{process.get(), POLLIN, 0};
+  int n;
+  do n = ::poll(&fd, 1, static_cast<int>(limit.count()));
+  while (n < 0 && errno == EINTR);
+  return n > 0;
 }
 
 }  // namespace host::cli

@@ -1,8 +1,12 @@
 #pragma once
 // The person's side of the host's socket: one request of welkmora-host's
-// own commands (join, ls, send-keys, attach) and its reply, and where the
-// socket is when --socket does not say.
+// own commands (join, ls, send-keys, attach, resume, forget, stop) and its
+// reply, where the socket is when --socket does not say, and the wait for
+// a host that is stopping.
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <string>
 
 #include "cli/fault.h"
@@ -27,5 +31,9 @@ Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& re
 
 /// send_request() and read_reply(): the result of one whole exchange.
 Result<wire::Json> person_request(const std::string& socket, const wire::Json& request);
+
+/// Waits until process `pid` (the host) has ended, for at most `limit`;
+/// false when it still runs.
+bool wait_until_gone(pid_t pid, std::chrono::milliseconds limit);
 
 }  // namespace host::cli

@@ -1,6 +1,8 @@
-// `welkmora-host serve` and the interactive mode: the host itself. Both read
-// the same options; the interactive mode also runs the user's shell as the
-// terminal "Lead" in this terminal until that shell ends.
+// `welkmora-host serve`, and the host itself as the workspace runs it (see
+// cli/serve.h): the state file and the terminals kept beside it, the socket,
+// the canvas page, and in the workspace the person's shell as "Lead".
+
+#include "cli/serve.h"
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -14,20 +16,21 @@
 #include <memory>
 #include <optional>
 
-#include "cli/command.h"
 #include "cli/duration.h"
 #include "console/lead.h"
-#include "console/raw_mode.h"
+#include "io.h"
 #include "loop/log.h"
 #include "loop/reactor.h"
 #include "model/presets.h"
 #include "model/token.h"
 #include "os_error.h"
 #include "protocol/dispatcher.h"
+#include "protocol/keeper.h"
 #include "server/endpoint.h"
 #include "server/server.h"
 #include "store/presets_file.h"
 #include "store/state_file.h"
+#include "store/terminal_store.h"
 #include "web/feed.h"
 #include "web/gate.h"
 #include "web/web_server.h"
@@ -44,6 +47,8 @@ const OptionSpec kOptions[] = {
     {"--web", "[ADDR:]PORT", "serve the canvas page (ADDR 127.0.0.1; PORT 0: any)"},
     {"--web-key-file", "FILE", "where the page's key is kept (default: beside the state file)"},
     {"--log", "FILE", "append the activity log to FILE"},
+    {"--resume", "", "start every terminal kept from before at once, rather than hold it"},
+    {"--no-save-screens", "", "keep no screens on disk (terminals come back without them)"},
 };
 
 /// How long a hung-up terminal has to end before it is killed.
@@ -73,18 +78,21 @@ Result<TurnRule> turn_rule(const Args& args) {
   return rule;
 }
 
-/// Sends the activity log where --log says; without it, interactive mode
-/// logs nothing (its standard error is the person's screen).
-std::optional<Fault> open_log(const Args& args, bool interactive) {
+/// Sends the activity log where --log says. In the workspace all the host
+/// says goes there (its standard error becomes the file), by default to
+/// `state_path` with ".log"; returns the file's path.
+Result<std::string> open_log(const Args& args, bool workspace, const std::string& state_path) {
   std::optional<std::string> path = args.value("--log");
-  if (!path) {
-    if (interactive) log_off();
-    return std::nullopt;
+  if (!path && !workspace) return std::string();
+  std::string file = path ? absolute_path(*path) : state_path + ".log";
+  wire::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd) return Fault{"cannot open the log file " + file + ": " + wire::os_error_text(errno)};
+  if (workspace) {
+    if (::dup2(fd.get(), STDERR_FILENO) < 0) return Fault{"cannot log to " + file + ": " + wire::os_error_text(errno)};
+  } else {
+    log_to(std::move(fd));
   }
-  wire::UniqueFd fd(::open(path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd) return Fault{"cannot open the log file " + *path + ": " + wire::os_error_text(errno)};
-  log_to(std::move(fd));
-  return std::nullopt;
+  return file;
 }
 
 /// The address of --web, if given.
@@ -150,40 +158,43 @@ Web start_web(const std::optional<WebAddress>& address, const std::string& key, 
            ", which other machines may reach; whoever has its address and key runs your terminals");
   }
   report("canvas: " + web.server->url());
+  dispatcher.set_page_url(web.server->url());
   return web;
 }
 
-/// Runs `server` with the user's shell as "Lead" in this terminal until the
-/// shell ends; returns the shell's exit status.
-Result<int> serve_with_lead(Server& server, Reactor& reactor, Canvas& canvas, TerminalSet& terminals,
-                            const HostSettings& settings) {
-  host::Result<std::string> started = start_lead(canvas, terminals, settings.shell, settings.socket_path, STDIN_FILENO);
+/// Starts the workspace's Lead shell, below the saved Lead's screen, and
+/// ties the saved Lead's ropes to it; returns its name.
+Result<std::string> lead_shell(const HostMode& mode, Canvas& canvas, TerminalSet& terminals, Keeper& keeper,
+                               const HostSettings& settings, std::string saved_screen) {
+  LeadSpec spec{settings.shell, settings.socket_path, mode.rows, mode.cols, std::move(saved_screen)};
+  host::Result<std::string> started = start_lead(canvas, terminals, spec);
   if (!started.ok()) return Fault{started.failure().text};
-  const std::string& lead = *started;
-  log_event("lead", {{"name", lead}, {"command", settings.shell}});
-  report("your shell is the terminal \"" + lead + "\"; leave it to stop the host");
-  RawMode raw(STDIN_FILENO);
-  LeadConsole console(reactor, terminals, lead, STDIN_FILENO, STDOUT_FILENO);
-  int status = server.run([&console] { return console.over(); });
-  return status != 0 ? status : console.exit_code().value_or(0);
+  keeper.lead_started(*started);
+  log_event("lead", {{"name", *started}, {"command", settings.shell}});
+  return *started;
 }
 
-/// Runs the host until it is stopped; with `interactive`, with the user's
-/// shell in it as "Lead" until that shell ends.
-Result<int> run_host(const Args& args, bool interactive) {
-  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
-  // Large buffers (requests, replies, notes) come from the system and go
-  // back to it when freed, so memory the connection budget frees leaves the
-  // process; glibc would otherwise raise this threshold to 32 MiB after the
-  // first large free and keep such buffers in its heap.
-  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  Result<TurnRule> rule = turn_rule(args);
-  if (!rule.ok()) return rule.failure();
-  Result<std::optional<WebAddress>> web_at = web_address(args);
-  if (!web_at.ok()) return web_at.failure();
-  if (interactive && ::isatty(STDIN_FILENO) == 0) {
-    return Fault{"interactive mode needs a terminal on standard input; use `welkmora-host serve`"};
+/// Starts every held terminal (serve --resume); those that cannot start
+/// stay held, and the log says why.
+void resume_all(Dispatcher& dispatcher) {
+  wire::Json reply = dispatcher.answer(R"({"command":"resume","all":true})");
+  auto result = reply.find("result");
+  if (result == reply.end() || !result->is_object()) return;
+  for (const wire::Json& failed : result->value("failed", wire::Json::array())) {
+    report("cannot resume " + failed.value("name", "") + ": " + failed.value("error", ""));
   }
+}
+
+}  // namespace
+
+namespace {
+
+/// Where the host lives: its socket and state file, their folders made.
+struct Places {
+  std::string socket, state;
+};
+
+Result<Places> places(const Args& args) {
   std::optional<std::string> socket_option = args.value("--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   if (wire::Status made = make_directory(parent_of(socket), !args.has("--socket")); !made.ok()) {
@@ -195,13 +206,13 @@ Result<int> run_host(const Args& args, bool interactive) {
   wire::Outcome<std::string, wire::Status> state_wanted =
       state_option ? wire::Outcome<std::string, wire::Status>(*state_option) : default_state_path();
   if (!state_wanted.ok()) return Fault{state_wanted.failure().error()};
-  std::string state_path = absolute_path(*state_wanted);
-  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
-  if (!presets.ok()) return Fault{presets.failure().error()};
-  if (std::optional<Fault> fault = open_log(args, interactive)) return *fault;
+  std::string state = absolute_path(*state_wanted);
+  if (wire::Status made = make_directory(parent_of(state), false); !made.ok()) return Fault{made.error()};
+  return Places{socket, state};
+}
 
-  if (wire::Status made = make_directory(parent_of(state_path), false); !made.ok()) return Fault{made.error()};
-  StateFile state(state_path);
+/// The state file's canvas, once this host has claimed the file.
+Result<Snapshot> claim_and_load(StateFile& state) {
   wire::Outcome<int, wire::Status> removed = state.claim();
   if (!removed.ok()) return Fault{removed.failure().error()};
   if (*removed > 0) {
@@ -209,21 +220,72 @@ Result<int> run_host(const Args& args, bool interactive) {
   }
   wire::Outcome<Snapshot, wire::Status> saved = state.load();
   if (!saved.ok()) return Fault{saved.failure().error()};
+  return std::move(*saved);
+}
+
+/// The terminals kept beside the state file.
+Result<std::vector<SavedTerminal>> kept_terminals(TerminalStore& store) {
+  store.remove_temporaries();
+  wire::Outcome<std::vector<SavedTerminal>, wire::Status> terminals = store.load();
+  if (!terminals.ok()) return Fault{terminals.failure().error()};
+  return std::move(*terminals);
+}
+
+/// Serves until the host is stopped; the workspace also ends with its Lead.
+int serve_until_stopped(Server& server, TerminalSet& terminals, const std::string& lead) {
+  if (lead.empty()) return server.run();
+  return server.run([&terminals, &lead] {
+    Terminal* t = terminals.find(lead);
+    return t == nullptr || t->exited();
+  });
+}
+
+}  // namespace
+
+Result<int> run_host(const Args& args, const HostMode& mode) {
+  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
+  // Large buffers (requests, replies, notes) come from the system and go
+  // back to it when freed, so memory the connection budget frees leaves the
+  // process; glibc would otherwise raise this threshold to 32 MiB after the
+  // first large free and keep such buffers in its heap.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  Result<TurnRule> rule = turn_rule(args);
+  if (!rule.ok()) return rule.failure();
+  Result<std::optional<WebAddress>> web_at = web_address(args);
+  if (!web_at.ok()) return web_at.failure();
+  Result<Places> at = places(args);
+  if (!at.ok()) return at.failure();
+  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
+  if (!presets.ok()) return Fault{presets.failure().error()};
+  Result<std::string> log = open_log(args, mode.lead, at->state);
+  if (!log.ok()) return log.failure();
+  StateFile state(at->state);
+  Result<Snapshot> saved = claim_and_load(state);
+  if (!saved.ok()) return saved.failure();
+  TerminalStore store(state.path());  // beside the target of a link
+  Result<std::vector<SavedTerminal>> kept = kept_terminals(store);
+  if (!kept.ok()) return kept.failure();
   Canvas canvas;
   canvas.restore(std::move(*saved));
 
   Reactor reactor;
   TerminalSet terminals(reactor, kDismissGrace);
   terminals.adopt_orphans();
+  Keeper keeper(canvas, terminals, store, KeeperSettings{!args.has("--no-save-screens")});
+  std::string lead_screen = keeper.restore(*kept);
   HostSettings settings;
-  settings.socket_path = socket;
+  settings.socket_path = at->socket;
   settings.shell = user_shell();
   settings.turn = *rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(*presets), settings);
-  wire::Outcome<Listener, wire::Status> listener = listen_at(socket);
+  dispatcher.on_change([&keeper] { keeper.changed(); });
+  wire::Outcome<Listener, wire::Status> listener = listen_at(at->socket);
   if (!listener.ok()) return Fault{listener.failure().error()};
   Server server(reactor, std::move(*listener), dispatcher, terminals);
-  report("listening on " + socket + " (state file " + state.path() + ")");
+  // Saved before the stop hangs the terminals up.
+  server.on_stop([&keeper] { keeper.save_all(); });
+  dispatcher.set_stop_host([&server] { server.request_stop(); });
+  report("listening on " + at->socket + " (state file " + state.path() + ")");
   std::string web_key;
   if (*web_at) {
     Result<std::string> key =
@@ -232,26 +294,26 @@ Result<int> run_host(const Args& args, bool interactive) {
     web_key = std::move(*key);
   }
   Web web = start_web(*web_at, web_key, reactor, dispatcher, terminals, server);
-  if (interactive) return serve_with_lead(server, reactor, canvas, terminals, settings);
-  return server.run();
+  std::string lead;
+  if (mode.lead) {
+    Result<std::string> started = lead_shell(mode, canvas, terminals, keeper, settings, std::move(lead_screen));
+    if (!started.ok()) return started.failure();
+    lead = *started;
+  }
+  if (args.has("--resume")) resume_all(dispatcher);
+  if (mode.ready) mode.ready({{"state", state.path()}, {"log", *log}});
+  return serve_until_stopped(server, terminals, lead);
 }
 
-}  // namespace
+const std::span<const OptionSpec> kHostOptions = kOptions;
 
 const Command kServe = {"serve",
                         "serve [OPTIONS]",
                         "run the host in the foreground",
                         "Runs the host in the foreground until SIGINT, SIGTERM or SIGHUP, writing its\n"
-                        "activity log (one line per event) to standard error or to --log FILE.\n",
+                        "activity log (one line per event) to standard error or to --log FILE.\n"
+                        "Terminals kept from before a restart come back held (--resume starts them).\n",
                         kOptions,
-                        [](const Args& args) { return run_host(args, false); }};
-
-const Command kInteractive = {"",
-                              "[OPTIONS]",
-                              "run the host with your shell in it as \"Lead\"",
-                              "Runs the host with your shell in it as the terminal \"Lead\", shown in this\n"
-                              "terminal; leaving the shell stops the host. Logs only to --log FILE.\n",
-                              kOptions,
-                              [](const Args& args) { return run_host(args, true); }};
+                        [](const Args& args) { return run_host(args, HostMode{}); }};
 
 }  // namespace host::cli

@@ -1,7 +1,7 @@
 #pragma once
-// The user's own terminal in interactive mode: raw mode while the host passes
-// keys and output through, the window size, and resize notices for the poll
-// loop.
+// The person's own terminal while it shows one of the host's (an attach, the
+// workspace's Lead): raw mode while keys and output pass through, the window
+// size, and resize notices for the poll loop.
 
 #include <signal.h>
 #include <sys/ioctl.h>

@@ -12,7 +12,7 @@
 namespace host {
 namespace {
 
-/// Where activity lines go: standard error, a file of the host's, or -1.
+/// Where activity lines go: standard error or a file of the host's.
 struct Sink {
   int fd = STDERR_FILENO;
   wire::UniqueFd owned;
@@ -113,7 +113,6 @@ void report(std::string_view text) {
 
 void log_event(std::string_view event, std::initializer_list<LogField> fields) {
   if (sink().observer != nullptr) sink().observer->logged(event, fields);
-  if (sink().fd < 0) return;
   std::string line = local_time();
   line.append(" ").append(event);
   for (const LogField& field : fields) {
@@ -129,11 +128,6 @@ void observe_log(LogObserver* observer) { sink().observer = observer; }
 void log_to(wire::UniqueFd fd) {
   sink().fd = fd.get();
   sink().owned = std::move(fd);
-}
-
-void log_off() {
-  sink().owned.reset();
-  sink().fd = -1;
 }
 
 }  // namespace host

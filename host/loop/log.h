@@ -5,8 +5,8 @@
 //  - log_event(): the activity log, one line per event (joins, recruits,
 //    exits, dismissals, asks, refused access, attaches), as
 //      2026-12-08T15:43:34.123+0100 recruit name=Alice by=Lead command="bash"
-//    on standard error unless it was sent to a file or turned off (in
-//    interactive mode standard error is the person's screen).
+//    on standard error unless it was sent to a file (the workspace's
+//    standard error is its log file).
 
 #include <initializer_list>
 #include <string>
@@ -38,7 +38,7 @@ std::string escape_controls(std::string_view text);
 /// the event word, then the fields.
 void log_event(std::string_view event, std::initializer_list<LogField> fields);
 
-/// Hears every activity line as it is logged, also while the log is off:
+/// Hears every activity line as it is logged, wherever the log goes:
 /// the canvas page shows the activity as it happens.
 class LogObserver {
  public:
@@ -51,7 +51,5 @@ void observe_log(LogObserver* observer);
 
 /// Sends the activity log to `fd` (a file opened for appending) from now on.
 void log_to(wire::UniqueFd fd);
-/// Turns the activity log off.
-void log_off();
 
 }  // namespace host

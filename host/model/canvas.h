@@ -59,6 +59,18 @@ struct Rope {
   auto operator<=>(const Rope&) const = default;
 };
 
+/// How a recruit was started, so that it can be started again after a
+/// restart.
+struct Recipe {
+  /// The command line it ran; empty for the user's shell.
+  std::string command;
+  /// The preset it was started from; empty for none.
+  std::string preset;
+  /// Where it ran, when known (a terminal that came back from a saved
+  /// state); empty for the host's working directory.
+  std::string cwd;
+};
+
 /// A terminal on the canvas; its name is its terminal id.
 struct TerminalEntry {
   std::string name;
@@ -67,9 +79,10 @@ struct TerminalEntry {
   bool joined = false;
   /// The role it was given; empty for none.
   std::string role;
-  /// True for the person's own shells (the Lead of interactive mode, and
-  /// every joined shell): agents may not dismiss them.
+  /// True for the person's own shells (the workspace's Lead, and every
+  /// joined shell): agents may not dismiss them.
   bool persons = false;
+  Recipe recipe = {};
 };
 
 /// Where an item sits on the canvas page: x and y in the page's pixels; w

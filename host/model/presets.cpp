@@ -16,9 +16,12 @@ wire::Outcome<Preset, wire::Status> read_preset(const std::string& path, const w
     return bad_file(path, "every preset needs a non-empty string \"name\"");
   }
   Preset preset{name->get<std::string>(), {}};
-  if (auto command = entry.find("command"); command != entry.end()) {
-    if (!command->is_string()) return bad_file(path, "\"command\" of " + preset.name + " must be a string");
-    preset.command = command->get<std::string>();
+  for (auto [key, field] : {std::pair{"command", &Preset::command}, std::pair{"resume", &Preset::resume}}) {
+    auto value = entry.find(key);
+    if (value == entry.end()) continue;
+    if (!value->is_string())
+      return bad_file(path, std::string("\"") + key + "\" of " + preset.name + " must be a string");
+    preset.*field = value->get<std::string>();
   }
   return preset;
 }

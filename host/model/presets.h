@@ -2,7 +2,7 @@
 // Launch presets: named commands a recruit can be started from. The host
 // offers a "Shell" preset (the user's login shell) and adds or overrides
 // presets from an optional JSON file: an array of objects with a string
-// `name` and an optional string `command`. Reading that file is the store
+// `name`, an optional string `command` and an optional string `resume`. Reading that file is the store
 // layer's (store/presets_file.h); this is what its text means.
 
 #include <string>
@@ -18,6 +18,10 @@ struct Preset {
   std::string name;
   /// A shell command line; empty starts the user's shell.
   std::string command;
+  /// What runs instead of `command` when a terminal started from this
+  /// preset is resumed after a restart (an agent's "continue the last
+  /// conversation"); empty: `command` again.
+  std::string resume = {};
 };
 
 /// The built-in presets.

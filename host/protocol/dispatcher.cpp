@@ -50,6 +50,9 @@ constexpr Handler kHandlers[] = {
     {"ls", {}, handle_ls},
     {"send-keys", {}, handle_send_keys},
     {"attach", {}, nullptr, handle_attach},
+    {"resume", {}, handle_resume},
+    {"forget", {}, handle_forget},
+    {"stop", {}, handle_stop},
 };
 
 /// Whether the socket serves `row`: the agents' and the person's requests
@@ -294,6 +297,8 @@ Result<Json> Dispatcher::run(const catalogue::Request& row, const Serve& serve, 
   Result<Json> result = keeps ? run_saved(serve, ctx, *state_) : serve(ctx);
   if (!result.ok()) return result;
   for (const auto& effect : ctx.on_commit) effect();
+  bool changes = row.effect == catalogue::Effect::kChanges || row.effect == catalogue::Effect::kKeeps;
+  if (changes && on_change_) on_change_();
   return result;
 }
 

@@ -45,6 +45,17 @@ class CanvasListener : public CanvasWatcher {
   virtual void turn_changed(const std::string& name) = 0;
 };
 
+/// How an attach shows its terminal in the person's.
+struct AttachView {
+  /// Keys and window sizes do not reach the terminal.
+  bool read_only = false;
+  /// The person's terminal keeps the lines that scroll off it (no
+  /// alternate screen): the terminal's scrollback is drawn into it first.
+  bool history = false;
+  /// The rows of the person's terminal, when known.
+  int rows = 0;
+};
+
 /// Who sent a request, and how it is answered.
 struct Client {
   /// The connecting process, from the socket's credentials; 0 when unknown.
@@ -53,7 +64,7 @@ struct Client {
   Responder respond;
   /// For `attach` only: takes the connection over to relay terminal
   /// `name` after sending `reply`; null where nothing can attach.
-  std::function<void(const Json& reply, const std::string& name, bool read_only)> attach;
+  std::function<void(const Json& reply, const std::string& name, const AttachView& view)> attach;
   /// When that process started (ProcessInfo::start), read as it connected:
   /// a request is the person's only while this very process still runs.
   unsigned long long started = 0;
@@ -79,6 +90,10 @@ struct HostSettings {
   int cols = 80;
   /// When an asked peer's turn ends (serve's --settle and --max-wait).
   TurnRule turn;
+  /// The canvas page's address with its key; empty when it is not served.
+  std::string page_url;
+  /// Ends the host once the request that calls it is answered.
+  std::function<void()> stop_host;
 };
 
 class Dispatcher {
@@ -104,6 +119,13 @@ class Dispatcher {
 
   /// Tells `listener` (null: nobody) of every change from now on.
   void set_listener(CanvasListener* listener);
+  /// Calls `changed` after each request served that changed the canvas or
+  /// what the state file keeps.
+  void on_change(std::function<void()> changed) { on_change_ = std::move(changed); }
+  /// Sets what HostSettings::page_url and stop_host say, once the page's
+  /// server and the serving loop exist.
+  void set_page_url(std::string url) { settings_.page_url = std::move(url); }
+  void set_stop_host(std::function<void()> stop) { settings_.stop_host = std::move(stop); }
 
   const Canvas& canvas() const { return canvas_; }
   const Asks& asks() const { return asks_; }
@@ -119,6 +141,7 @@ class Dispatcher {
   std::vector<Preset> presets_;
   HostSettings settings_;
   Asks asks_;
+  std::function<void()> on_change_;
 };
 
 /// The reply as one line of compact JSON without the line feed; never throws.

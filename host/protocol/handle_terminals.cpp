@@ -6,6 +6,7 @@
 #include "loop/log.h"
 #include "model/token.h"
 #include "protocol/handlers.h"
+#include "protocol/keeper.h"
 #include "protocol/members.h"
 
 namespace host {
@@ -24,19 +25,24 @@ Result<const Preset*> find_preset(const std::vector<Preset>& presets, const std:
   return &*it;
 }
 
-/// What a recruit runs: `cmd`, else the preset's command, else the user's
-/// shell. An empty command line counts as none; a named preset must exist.
-Result<std::vector<std::string>> recruit_argv(const Context& ctx, const std::optional<std::string>& cmd,
-                                              const std::optional<std::string>& preset) {
+/// The command line a recruit runs: `cmd`, else the preset's command; empty
+/// for the user's shell. An empty command line counts as none; a named
+/// preset must exist.
+Result<std::string> recruit_line(const Context& ctx, const std::optional<std::string>& cmd,
+                                 const std::optional<std::string>& preset) {
   std::string preset_line;
   if (preset) {
     Result<const Preset*> found = find_preset(ctx.presets, *preset);
     if (!found.ok()) return found.failure();
     preset_line = (*found)->command;
   }
-  std::string line = cmd && !cmd->empty() ? *cmd : preset_line;
-  if (line.empty()) return std::vector<std::string>{ctx.settings.shell};
-  return std::vector<std::string>{"/bin/sh", "-c", line};
+  return cmd && !cmd->empty() ? *cmd : preset_line;
+}
+
+/// What runs `line`: the user's shell when it is empty.
+std::vector<std::string> argv_of(const Context& ctx, const std::string& line) {
+  if (line.empty()) return {ctx.settings.shell};
+  return {"/bin/sh", "-c", line};
 }
 
 /// What recruit `name` starts with; `role`, when given, exists.
@@ -49,9 +55,9 @@ Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std
                 {"WELKMORA_TERMINAL_ID", name},
                 {"WELKMORA_TOKEN", token},
                 {"TERM", "xterm-256color"}};
-  if (role) {
+  if (Result<const std::string*> prompt = role ? ctx.canvas.role(*role) : refuse(""); prompt.ok()) {
     launch.env.emplace_back("WELKMORA_ROLE", *role);
-    launch.env.emplace_back("WELKMORA_ROLE_PROMPT", **ctx.canvas.role(*role));
+    launch.env.emplace_back("WELKMORA_ROLE_PROMPT", **prompt);
   }
   launch.rows = ctx.settings.rows;
   launch.cols = ctx.settings.cols;
@@ -91,7 +97,7 @@ Result<Json> handle_check(Context& ctx, const Call& call) {
   if (terminal == nullptr) return refuse("no screen of a joined shell: " + target);
   Json result = {
       {"output", terminal->screen_text()}, {"awaitingInput", false}, {"state", state_word(**entry, terminal)}};
-  if (terminal->exited()) result["exitCode"] = *terminal->exit_code();
+  if (std::optional<int> code = terminal->exit_code()) result["exitCode"] = *code;
   return result;
 }
 
@@ -131,17 +137,47 @@ Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const
   if (recruit.role) {
     if (auto role = ctx.canvas.role(*recruit.role); !role.ok()) return role.failure();
   }
-  Result<std::vector<std::string>> argv = recruit_argv(ctx, recruit.cmd, recruit.preset);
-  if (!argv.ok()) return argv.failure();
+  Result<std::string> line = recruit_line(ctx, recruit.cmd, recruit.preset);
+  if (!line.ok()) return line.failure();
 
   std::string name = ctx.canvas.free_terminal_name(recruit.codename);
   std::string token = new_token();
-  std::string command = argv->back();
-  Result<Terminal*> started = ctx.terminals.start(name, recruit_spec(ctx, std::move(*argv), name, token, recruit.role));
+  std::vector<std::string> argv = argv_of(ctx, *line);
+  std::string command = argv.back();
+  Result<Terminal*> started = ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
   if (!started.ok()) return started.failure();
-  ctx.canvas.add_terminal({name, token, false, recruit.role.value_or("")});
+  ctx.canvas.add_terminal(
+      {name, token, false, recruit.role.value_or(""), false, Recipe{*line, recruit.preset.value_or(""), ""}});
   log_event("recruit", {{"name", name}, {"by", by}, {"command", command}});
   return name;
+}
+
+Result<void> resume_terminal(Context& ctx, const std::string& name, const std::string& by) {
+  const TerminalEntry* entry = ctx.canvas.terminal(name);
+  Terminal* held = entry == nullptr || entry->joined ? nullptr : ctx.terminals.find(name);
+  if (held == nullptr) return refuse("no such terminal: " + name);
+  if (!held->held()) return refuse("not held: " + name);
+  // An agent continues where it was: its preset's resume command, in the
+  // directory it ran in.
+  const Recipe& recipe = entry->recipe;
+  auto preset =
+      std::find_if(ctx.presets.begin(), ctx.presets.end(), [&](const Preset& p) { return p.name == recipe.preset; });
+  std::string line = !recipe.preset.empty() && preset != ctx.presets.end() && !preset->resume.empty() ? preset->resume
+                                                                                                      : recipe.command;
+  std::vector<std::string> argv = argv_of(ctx, line);
+  std::string command = argv.back();
+  std::optional<std::string> role = entry->role.empty() ? std::nullopt : std::optional<std::string>(entry->role);
+  Launch launch = recruit_spec(ctx, std::move(argv), name, entry->token, role);
+  if (ctx.canvas.box(Item::terminal(name)) == nullptr) {
+    launch.rows = held->screen().rows();
+    launch.cols = held->screen().cols();
+  }
+  launch.cwd = recipe.cwd;
+  launch.screen = Keeper::kept_text(held->screen());
+  Result<Terminal*> started = ctx.terminals.resume(name, launch);
+  if (!started.ok()) return started.failure();
+  log_event("resume", {{"name", name}, {"by", by}, {"command", command}});
+  return {};
 }
 
 Result<Json> handle_recruit(Context& ctx, const Call& call) {

@@ -45,6 +45,11 @@ struct Recruit {
 /// returns its name (the codename, or with "-2", "-3", ... when that is
 /// taken).
 Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by);
+/// Starts held terminal `name` again (see protocol/keeper.h): its preset's
+/// resume command, else the command it ran, else the user's shell, in the
+/// directory it ran in, below its saved screen; logs that `by` resumed it.
+/// Refuses a name that is not a held terminal.
+Result<void> resume_terminal(Context& ctx, const std::string& name, const std::string& by);
 /// Takes terminal `name` off the canvas; once the change is kept, ends its
 /// turn and hangs it up, and logs that `by` dismissed it.
 void dismiss_terminal(Context& ctx, const std::string& name, const std::string& by);
@@ -69,6 +74,9 @@ Result<Json> handle_join(Context& ctx, const Call& call);
 Result<Json> handle_ls(Context& ctx, const Call& call);
 Result<Json> handle_send_keys(Context& ctx, const Call& call);
 Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder& respond);
+Result<Json> handle_resume(Context& ctx, const Call& call);
+Result<Json> handle_forget(Context& ctx, const Call& call);
+Result<Json> handle_stop(Context& ctx, const Call& call);
 
 // handle_ask.cpp
 Result<Cancel> handle_ask(Context& ctx, const Call& call, const Responder& respond);

@@ -37,9 +37,11 @@ Json terminal_entry(const TerminalEntry& entry, TerminalSet& terminals, const As
 void put_state(Json& out, const Terminal* terminal) {
   if (terminal == nullptr) {
     out["state"] = "joined";
+  } else if (terminal->held()) {
+    out["state"] = "held";
   } else if (terminal->exited()) {
     out["state"] = "exited";
-    out["exitCode"] = *terminal->exit_code();
+    out["exitCode"] = terminal->exit_code().value_or(-1);
   } else {
     out["state"] = "running";
   }

@@ -19,8 +19,9 @@ namespace host {
 /// Every terminal and note:
 ///   {"terminals":[{"name","state","exitCode"?,"role"?,"busy","ropes":[...]}],
 ///    "notes":[{"name","bytes","ropes":[...]}]}
-/// `state` is "running", "exited" (with `exitCode`) or "joined"; `role`
-/// only when set; rope lists hold the names at the other end.
+/// `state` is "running", "exited" (with `exitCode`), "held" (back from a
+/// saved state, waiting to be resumed) or "joined"; `role` only when set;
+/// rope lists hold the names at the other end.
 wire::Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks);
 
 /// Sets `state` in `out` as above, and `exitCode` for an exited terminal;

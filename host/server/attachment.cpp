@@ -24,21 +24,42 @@ std::string end_line(const std::string& name, const Terminal& terminal) {
 
 }  // namespace
 
-Attachment::Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name, bool read_only,
-                       std::string reply_line, Callbacks callbacks)
+Attachment::Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name,
+                       const AttachView& view, std::string reply_line, Callbacks callbacks)
     : fd_(std::move(fd)),
       watch_(reactor.watch(fd_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
       terminal_(&terminal),
       name_(std::move(name)),
-      read_only_(read_only),
+      view_(view),
       callbacks_(std::move(callbacks)) {
-  log_event("attach", {{"name", name_}, {"read-only", read_only_ ? "yes" : "no"}});
+  log_event("attach", {{"name", name_}, {"read-only", view_.read_only ? "yes" : "no"}});
   queue(std::move(reply_line));
-  queue(encode_frame(kOutputFrame, redraw(terminal.screen())));
+  std::string first =
+      view_.history ? redraw_with_history(terminal.screen(), kKeptHistory, view_.rows) : redraw(terminal.screen());
+  queue(encode_frame(kOutputFrame, first));
+  follow(terminal);
+  if (!terminal.held() && (terminal.exited() || !terminal.open())) on_end();
+  flush();
+}
+
+void Attachment::follow(Terminal& terminal) {
+  terminal_ = &terminal;
   output_ = terminal.on_output([this](std::string_view bytes) { on_output(bytes); });
   end_ = terminal.on_end([this] { on_end(); });
-  if (terminal.exited() || !terminal.open()) on_end();
+}
+
+void Attachment::stop(std::string_view line) {
+  if (done_) return;
+  if (!closing_) {
+    // The frame half sent is finished first; the output queued after it goes.
+    std::string last = !out_.empty() && sent_ > 0 ? out_.front().substr(sent_) : std::string();
+    out_.clear();
+    queued_ = 0;
+    sent_ = 0;
+    queue(last + encode_frame(kEndFrame, line));
+  }
   flush();
+  finish();
 }
 
 Attachment::~Attachment() {
@@ -65,7 +86,7 @@ void Attachment::read_frames() {
 }
 
 void Attachment::on_frame(const Frame& frame) {
-  if (read_only_ || terminal_ == nullptr) return;
+  if (view_.read_only || terminal_ == nullptr) return;
   if (frame.type == kInputFrame) {
     terminal_->send(frame.payload);
   } else if (frame.type == kResizeFrame) {
@@ -114,7 +135,17 @@ void Attachment::relay(std::string_view output) {
 
 void Attachment::on_end() {
   if (closing_) return;
+  // A held terminal resumed: its program runs under the same name now.
+  Terminal* next = callbacks_.listed ? callbacks_.listed() : nullptr;
+  if (next != nullptr && next != terminal_ && terminal_->held()) {
+    follow(*next);
+    queue(encode_frame(kOutputFrame, redraw(next->screen())));
+    return flush();
+  }
   closing_ = true;
+  if (std::optional<int> code = terminal_->exit_code(); code && !terminal_->held()) {
+    queue(encode_frame(kStatusFrame, std::to_string(*code)));
+  }
   queue(encode_frame(kEndFrame, end_line(name_, *terminal_)));
   terminal_ = nullptr;
   output_.reset();

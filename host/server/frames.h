@@ -5,6 +5,8 @@
 // terminal bytes (which need not be UTF-8) apart from control messages.
 //
 //   host -> person   'o' output bytes to show as they are
+//                    's' the exit code of the terminal's program, as "N",
+//                        before the end when the program ended
 //                    'x' the end, with the line to print ("[Dev exited with status 0]")
 //   person -> host   'i' input bytes to type
 //                    'r' the window size, as "ROWS COLS"
@@ -21,7 +23,7 @@ struct Frame {
   std::string payload;
 };
 
-inline constexpr char kOutputFrame = 'o', kEndFrame = 'x', kInputFrame = 'i', kResizeFrame = 'r';
+inline constexpr char kOutputFrame = 'o', kStatusFrame = 's', kEndFrame = 'x', kInputFrame = 'i', kResizeFrame = 'r';
 
 /// The longest payload a frame may carry.
 inline constexpr std::size_t kMaxFramePayload = 1 << 20;

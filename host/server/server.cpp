@@ -59,7 +59,7 @@ Server::~Server() { listener_.remove(); }
 int Server::run(const std::function<bool()>& stop_when) {
   for (;;) {
     Clock::time_point now = Clock::now();
-    if (!stop_deadline_ && stop_when && stop_when()) begin_stop(now);
+    if (!stop_deadline_ && (stop_requested_ || (stop_when && stop_when()))) begin_stop(now);
     if (stop_deadline_ && (!terminals_.has_processes() || now >= *stop_deadline_)) break;
     // While stopping, look again now and then for processes that are left.
     std::optional<Clock::time_point> until;
@@ -195,7 +195,7 @@ void Server::shed(std::uint64_t id) {
 void Server::on_line(std::uint64_t id, Sender sender, const std::string& line) {
   Client client{
       sender.pid, [this, id](const Json& reply) { deliver(id, reply); },
-      [this, id](const Json& reply, const std::string& name, bool read_only) { attach(id, reply, name, read_only); },
+      [this, id](const Json& reply, const std::string& name, const AttachView& view) { attach(id, reply, name, view); },
       sender.started};
   Cancel cancel = dispatcher_.handle(line, client);
   auto it = connections_.find(id);
@@ -211,7 +211,7 @@ void Server::on_finished(std::uint64_t id) {
   cancel();  // its reply now goes nowhere: the connection waits no more
 }
 
-void Server::attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only) {
+void Server::attach(std::uint64_t id, const Json& reply, const std::string& name, const AttachView& view) {
   auto it = connections_.find(id);
   Terminal* terminal = terminals_.find(name);
   if (it == connections_.end() || !it->second->awaiting_reply() || terminal == nullptr) return;
@@ -222,9 +222,10 @@ void Server::attach(std::uint64_t id, const Json& reply, const std::string& name
                                   [this, attach_id] {
                                     --clients_;
                                     finished_.push_back(attach_id);
-                                  }};
+                                  },
+                                  [this, name] { return terminals_.find(name); }};
   try {
-    attachments_.emplace(attach_id, std::make_unique<Attachment>(reactor_, std::move(fd), *terminal, name, read_only,
+    attachments_.emplace(attach_id, std::make_unique<Attachment>(reactor_, std::move(fd), *terminal, name, view,
                                                                  reply_text(reply) + "\n", std::move(callbacks)));
   } catch (const std::bad_alloc&) {
     --clients_;  // the descriptor went with the failed attachment
@@ -246,7 +247,8 @@ void Server::deliver(std::uint64_t id, const Json& reply) {
 }
 
 void Server::begin_stop(Clock::time_point now) {
-  if (on_stop_) std::exchange(on_stop_, nullptr)();
+  for (const auto& stopping : std::exchange(on_stop_, {})) stopping();
+  for (auto& [id, attachment] : attachments_) attachment->stop("[the workspace has stopped]");
   listener_watch_.reset();
   listener_.remove();
   listener_.fd.reset();

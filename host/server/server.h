@@ -54,9 +54,10 @@ class Server {
   Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, TerminalSet& terminals, ServerLimits limits = {});
   ~Server();
 
-  /// Serves until SIGINT, SIGTERM or SIGHUP, or until `stop_when` (asked
-  /// after every round) is true; then hangs up the terminals, waits for
-  /// them to end and removes the socket. Returns the exit status.
+  /// Serves until SIGINT, SIGTERM or SIGHUP, request_stop(), or until
+  /// `stop_when` (asked after every round) is true; then tells every
+  /// attached person, hangs up the terminals, waits for them to end and
+  /// removes the socket. Returns the exit status.
   int run(const std::function<bool()>& stop_when = {});
 
   /// Counts `descriptors` (the connections of another listener, such as
@@ -64,8 +65,11 @@ class Server {
   /// descriptors that listener holds for good (its socket, its loop's) are
   /// counted from now on. Called before run().
   void count_also(std::function<std::size_t()> descriptors);
-  /// Calls `stopping` once, when the host begins to stop.
-  void on_stop(std::function<void()> stopping) { on_stop_ = std::move(stopping); }
+  /// Calls `stopping` once, when the host begins to stop (each function
+  /// given, in order).
+  void on_stop(std::function<void()> stopping) { on_stop_.push_back(std::move(stopping)); }
+  /// Stops the host at the end of this round, as SIGTERM does.
+  void request_stop() { stop_requested_ = true; }
   /// True when one more connection of another listener leaves twice the
   /// margin free: the margin itself stays for this server's clients (which
   /// may shed idle ones for room) and for terminals.
@@ -98,7 +102,7 @@ class Server {
   /// cancelled.
   void on_finished(std::uint64_t id);
   /// Turns connection `id` into an attach to terminal `name`.
-  void attach(std::uint64_t id, const Json& reply, const std::string& name, bool read_only);
+  void attach(std::uint64_t id, const Json& reply, const std::string& name, const AttachView& view);
   void begin_stop(Clock::time_point now);
 
   Reactor& reactor_;
@@ -122,7 +126,8 @@ class Server {
   /// Descriptors the host had open besides clients and terminals at start.
   std::size_t base_descriptors_ = 0;
   std::function<std::size_t()> others_;
-  std::function<void()> on_stop_;
+  std::vector<std::function<void()>> on_stop_;
+  bool stop_requested_ = false;
   /// What each connection and attachment holds, also ordered by size.
   std::map<std::uint64_t, std::size_t> held_;
   std::set<std::pair<std::size_t, std::uint64_t>> by_size_;

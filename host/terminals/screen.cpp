@@ -485,6 +485,10 @@ std::vector<Span> Screen::history_row(std::uint64_t row) const {
   return scrollback_.at(row).spans();
 }
 
+bool Screen::history_continued(std::uint64_t row) const {
+  return row >= scrollback_.first() && row < scrollback_.end() && scrollback_.at(row).continued;
+}
+
 Cursor Screen::cursor() const {
   VTermPos pos;
   vterm_state_get_cursorpos(state(), &pos);

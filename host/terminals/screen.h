@@ -106,6 +106,11 @@ class Screen {
   /// Kept scrollback row `row` (absolute number) as styled_row gives a
   /// visible one; empty when it is not kept.
   std::vector<Span> history_row(std::uint64_t row) const;
+  /// True when the terminal wrapped the row before kept scrollback row
+  /// `row` into it (false when it is not kept).
+  bool history_continued(std::uint64_t row) const;
+  /// True when the terminal wrapped the row above visible row `row` into it.
+  bool row_continued(int row) const { return grid().row(row).continued; }
 
   int rows() const { return rows_; }
   int cols() const { return cols_; }

@@ -51,8 +51,17 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return out;
 }
 
+/// What the child reports when it cannot run the program: which step
+/// failed and its errno.
+struct ExecFailure {
+  enum Step : int { kNone, kExec, kChdir };
+  int step = kNone;
+  int err = 0;
+};
+
 /// In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd, const char* cgroup_procs) {
+[[noreturn]] void exec_child(char* const* argv, char* const* envp, int report_fd, const char* cgroup_procs,
+                             const char* cwd) {
   if (cgroup_procs != nullptr) {
     // Joins its group before it runs, so all it ever starts is in there;
     // when it cannot, the host ends it by its session instead.
@@ -70,20 +79,24 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   // The host's own descriptors are close-on-exec already; this also catches
   // any it inherited, so the program gets its terminal and nothing else.
   close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-  execve(argv[0], argv, envp);
-  int err = errno;
-  ssize_t ignored = write(report_fd, &err, sizeof err);
+  ExecFailure failure{ExecFailure::kChdir, 0};
+  if (cwd == nullptr || chdir(cwd) == 0) {
+    execve(argv[0], argv, envp);
+    failure.step = ExecFailure::kExec;
+  }
+  failure.err = errno;
+  ssize_t ignored = write(report_fd, &failure, sizeof failure);
   (void)ignored;
   _exit(127);
 }
 
-/// Waits for the child's exec: 0 when it happened, else the child's errno.
-int exec_outcome(int report_fd) {
-  int err = 0;
+/// Waits for the child's exec: kNone when it happened, else what failed.
+ExecFailure exec_outcome(int report_fd) {
+  ExecFailure failure;
   ssize_t n;
-  do n = read(report_fd, &err, sizeof err);
+  do n = read(report_fd, &failure, sizeof failure);
   while (n < 0 && errno == EINTR);
-  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
+  return n == static_cast<ssize_t>(sizeof failure) ? failure : ExecFailure{};
 }
 
 }  // namespace
@@ -106,22 +119,28 @@ Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor&
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   if (pid < 0) return refuse("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
   if (pid == 0) {
-    exec_child(argv.data(), envp.data(), report_write.get(), cgroup_procs.empty() ? nullptr : cgroup_procs.c_str());
+    exec_child(argv.data(), envp.data(), report_write.get(), cgroup_procs.empty() ? nullptr : cgroup_procs.c_str(),
+               launch.cwd.empty() ? nullptr : launch.cwd.c_str());
   }
 
   wire::UniqueFd master_fd(master);
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   report_write.reset();
-  if (int err = exec_outcome(report_read.get()); err != 0) {
+  if (ExecFailure failed = exec_outcome(report_read.get()); failed.step != ExecFailure::kNone) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return refuse("cannot start " + launch.argv[0] + ": " + wire::os_error_text(err));
+    if (failed.step == ExecFailure::kChdir) {
+      return refuse("cannot start in " + launch.cwd + ": " + wire::os_error_text(failed.err));
+    }
+    return refuse("cannot start " + launch.argv[0] + ": " + wire::os_error_text(failed.err));
   }
   // The constructor throws what it cannot do (the reactor's watch, memory):
   // the one place where that turns into a refusal.
   try {
-    return std::unique_ptr<Terminal>(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols, reactor));
+    std::unique_ptr<Terminal> terminal(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols, reactor));
+    terminal->screen_.feed(launch.screen);
+    return terminal;
   } catch (const std::exception& e) {
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -130,15 +149,25 @@ Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor&
   }
 }
 
+std::unique_ptr<Terminal> Terminal::hold(int rows, int cols, std::string_view screen, std::optional<int> exit_code,
+                                         Reactor& reactor) {
+  std::unique_ptr<Terminal> terminal(new Terminal(0, wire::UniqueFd(), rows, cols, reactor));
+  terminal->held_ = true;
+  terminal->exit_status_ = exit_code;
+  terminal->screen_.feed(screen);
+  return terminal;
+}
+
 Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor)
     : pid_(pid),
       master_(std::move(master)),
-      watch_(reactor.watch(master_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
+      watch_(master_ ? reactor.watch(master_.get(), POLLIN, [this](unsigned events) { on_events(events); })
+                     : Reactor::Watch()),
       screen_(rows, cols, [this](std::string_view reply) { send(reply); }),
       last_output_(Clock::now()) {
   char name[64];
   struct stat st {};
-  if (ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) {
+  if (master_ && ptsname_r(master_.get(), name, sizeof name) == 0 && stat(name, &st) == 0) {
     tty_ = st.st_rdev;
     tty_path_ = name;
   }
@@ -234,6 +263,7 @@ void Terminal::announce_end() {
 bool Terminal::holds(const std::vector<ProcessInfo>& ancestry) const {
   // A process that left the session (setsid) and the pty still counts
   // while an ancestor of it does.
+  if (pid_ <= 0) return false;
   return std::any_of(ancestry.begin(), ancestry.end(), [this](const ProcessInfo& p) {
     return p.pid == pid_ || p.session == pid_ || (tty_ != 0 && p.tty == tty_);
   });
@@ -283,6 +313,10 @@ PtyState Terminal::pty_state() const {
 }
 
 bool Terminal::resize(const winsize& size) {
+  if (held_) {
+    screen_.resize(size.ws_row, size.ws_col);
+    return true;
+  }
   if (!master_) {
     errno = EBADF;
     return false;

@@ -3,6 +3,10 @@
 // the pty and the screen it draws on. The pty is registered with the event
 // loop from the start: the terminal reads the program's output as it comes
 // and writes queued input as the program takes it.
+//
+// A held terminal is one that came back from a saved state: it shows its
+// saved screen and runs nothing (no process, no pty) until the person
+// starts it again, and reads as one whose program has ended.
 
 #include <sys/ioctl.h>
 #include <sys/types.h>
@@ -40,6 +44,11 @@ struct Launch {
   /// The control group directory the program joins before it runs (see
   /// cgroups.h); empty for none.
   std::string cgroup;
+  /// The working directory the program starts in; empty: the host's.
+  std::string cwd;
+  /// Output the screen shows before the program's own (a saved screen
+  /// that the program goes on below).
+  std::string screen;
 };
 
 class Terminal {
@@ -47,11 +56,18 @@ class Terminal {
   /// Starts `launch` in a new pty watched by `reactor`; refuses when the
   /// program cannot be started.
   static Result<std::unique_ptr<Terminal>> start(const Launch& launch, Reactor& reactor);
+  /// A held terminal of `rows` by `cols` that shows `screen` (fed to its
+  /// screen as output), with the exit code its program had, if it had ended.
+  static std::unique_ptr<Terminal> hold(int rows, int cols, std::string_view screen, std::optional<int> exit_code,
+                                        Reactor& reactor);
   ~Terminal();
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
+  /// The program's process id; 0 for a held terminal.
   pid_t pid() const { return pid_; }
+  /// True for a held terminal, which runs nothing.
+  bool held() const { return held_; }
   /// True while the pty is open: the program (or what it left) can still
   /// read input and write output.
   bool open() const { return static_cast<bool>(master_); }
@@ -78,8 +94,11 @@ class Terminal {
   /// Records the process's end (a waitpid status) after reading what it
   /// left in the pty.
   void set_exited(int wait_status, Clock::time_point now);
-  bool exited() const { return exit_status_.has_value(); }
-  /// The exit code, or 128 + the signal number when a signal ended it.
+  /// True once the program has ended, and for a held terminal.
+  bool exited() const { return held_ || exit_status_.has_value(); }
+  /// The exit code, or 128 + the signal number when a signal ended it;
+  /// nothing while it runs, and for a held terminal whose program had not
+  /// ended.
   std::optional<int> exit_code() const { return exit_status_; }
   /// The process's end as waitpid reported it.
   std::optional<int> wait_status() const { return wait_status_; }
@@ -99,7 +118,8 @@ class Terminal {
   Home& home() { return home_; }
   const Home& home() const { return home_; }
   /// Sets the window size of the pty (the program gets SIGWINCH) and of
-  /// the screen. False, with errno set, when the pty refuses it.
+  /// the screen (of a held terminal, the screen's alone). False, with errno
+  /// set, when the pty refuses it.
   bool resize(const winsize& size);
   /// The absolute row the cursor was on when the program last left the
   /// alternate screen (where the normal screen goes on), if it has.
@@ -164,6 +184,7 @@ class Terminal {
   Listeners<std::string_view> output_listeners_;
   Listeners<> end_listeners_;
   bool ended_ = false;
+  bool held_ = false;
 };
 
 }  // namespace host

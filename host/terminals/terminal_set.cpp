@@ -62,6 +62,27 @@ Result<Terminal*> TerminalSet::start(const std::string& name, const Launch& laun
   return started;
 }
 
+Terminal* TerminalSet::hold(const std::string& name, int rows, int cols, std::string_view screen,
+                            std::optional<int> exit_code) {
+  std::unique_ptr<Terminal>& slot = listed_[name];
+  slot = Terminal::hold(rows, cols, screen, exit_code, reactor_);
+  return slot.get();
+}
+
+Result<Terminal*> TerminalSet::resume(const std::string& name, const Launch& launch) {
+  auto it = listed_.find(name);
+  if (it == listed_.end() || !it->second->held()) return refuse("not held: " + name);
+  std::unique_ptr<Terminal> held = std::move(it->second);
+  listed_.erase(it);
+  Result<Terminal*> started = start(name, launch);
+  if (!started.ok()) {
+    listed_[name] = std::move(held);
+    return started;
+  }
+  held->hang_up();  // tells those who followed it; it runs nothing
+  return started;
+}
+
 Terminal* TerminalSet::find(std::string_view name) {
   auto it = listed_.find(name);
   return it == listed_.end() ? nullptr : it->second.get();
@@ -120,7 +141,7 @@ void TerminalSet::kill_group(pid_t pid) {
 }
 
 int TerminalSet::signal_session(pid_t session, int sig) const {
-  if (!owns_descendants_) return 0;
+  if (!owns_descendants_ || session <= 0) return 0;  // a held terminal has no session
   if (std::any_of(listed_.begin(), listed_.end(), [session](const auto& t) { return t.second->pid() == session; })) {
     return 0;  // the id is another terminal's now
   }

@@ -28,6 +28,13 @@ class TerminalSet {
   /// Starts `launch` as terminal `name`, which must not be taken; refuses
   /// when it cannot be started.
   Result<Terminal*> start(const std::string& name, const Launch& launch);
+  /// Lists a held terminal `name` (see Terminal::hold), which must not be
+  /// taken.
+  Terminal* hold(const std::string& name, int rows, int cols, std::string_view screen, std::optional<int> exit_code);
+  /// Starts `launch` in place of held terminal `name`: those who follow the
+  /// held one hear its end when the started one is listed already. Refuses
+  /// when `name` is no held terminal or the program cannot be started.
+  Result<Terminal*> resume(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
   /// The name of a listed terminal that the process whose `ancestry` this
   /// is belongs to (see Terminal::holds), if any.

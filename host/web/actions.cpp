@@ -285,6 +285,14 @@ Result<Json> dismiss(Context& ctx, const Json& message) {
   return Json{{"name", item->name}};
 }
 
+Result<Json> resume(Context& ctx, const Json& message) {
+  Result<Item> item = item_of(message, "id");
+  if (!item.ok()) return item.failure();
+  if (item->kind != ItemKind::kTerminal) return refuse("no such terminal: " + item->name);
+  if (Result<void> done = resume_terminal(ctx, item->name, kPerson); !done.ok()) return done.failure();
+  return Json{{"name", item->name}};
+}
+
 Result<Item> note_of(const Json& message) {
   Result<Item> item = item_of(message, "id");
   if (item.ok() && item->kind != ItemKind::kNote) return refuse("not a note: " + item->name);
@@ -340,6 +348,7 @@ constexpr Action kActions[] = {
     {"cut", cut},
     {"recruit", recruit},
     {"dismiss", dismiss},
+    {"resume", resume},
     {"note-create", note_create},
     {"note-write", note_write},
     {"note-delete", note_delete},

@@ -15,6 +15,7 @@
 //   connect / cut  {a, b}        ropes or unropes two items
 //   recruit {name, role?, preset?, cmd?}
 //   dismiss {id}                 a recruit, not a shell of the person's
+//   resume {id}                  a held terminal (protocol/keeper.h)
 //   note-create {name?, text}, note-write {id, text}, note-delete {id}
 //   history {id, from, count}   kept scrollback rows of terminal id
 //   search {text}               the rows of every terminal that hold text

@@ -84,6 +84,11 @@ void PtyProcess::resize(unsigned short rows, unsigned short cols) {
   }
 }
 
+void PtyProcess::hang_up() {
+  master_.reset();
+  closed_ = true;
+}
+
 bool PtyProcess::read_until(const std::string& tail, std::chrono::milliseconds limit) {
   auto deadline = Clock::now() + limit;
   while (!transcript_.ends_with(tail)) {

@@ -40,6 +40,9 @@ class PtyProcess {
   void send(const std::string& bytes);
   /// Sets the terminal's window size, as a resized terminal window does.
   void resize(unsigned short rows, unsigned short cols);
+  /// Closes the master side, as a terminal window that is closed (or an
+  /// ssh connection that drops) does: the program gets SIGHUP.
+  void hang_up();
 
   /// Reads until the transcript ends with `tail`; false when the program
   /// closes its side first or `limit` passes.

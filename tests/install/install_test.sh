@@ -96,7 +96,7 @@ while read -r usage; do
   grep -qF -- "$usage" <<<"$host_page" || fail "welkmora-host(1) lacks \"$usage\""
 done <<<"$host_usages"
 for option in $host_options; do
-  grep -qE -- "^ +$option " <<<"$host_page" || fail "welkmora-host(1) lacks an entry for $option"
+  grep -qE -- "^ +$option( |$)" <<<"$host_page" || fail "welkmora-host(1) lacks an entry for $option"
 done
 
 ## Completions load in each shell

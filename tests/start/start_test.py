@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """scripts/start.sh as a person meets it, in a pseudo-terminal: it prints the
 canvas page's address in its box, the page's WebSocket opens with the key
-(and only with it), the Lead shell lists the two demo agents, and leaving the shell
-ends every process the start began.
+(and only with it), the Lead shell lists the two demo agents; closing the
+terminal leaves the workspace running, a second start attaches to it again,
+leaving the shell ends every process the start began, and a start after
+that brings the demo agents back held.
 
 It runs the programs of the build under test (WELKMORA_START_BIN), so it
 checks the workspace the script starts, not setup and the Release build.
@@ -14,6 +16,7 @@ import os
 import pty
 import re
 import select
+import signal
 import socket
 import sys
 import tempfile
@@ -40,7 +43,7 @@ class Session:
             "WELKMORA_START_BIN": BUILD,
             "WELKMORA_DEMO_DELAY": "0.2",
         }
-        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(home)
@@ -136,29 +139,72 @@ def check_page(url):
     assert " 101 " in websocket_status(port, key)
 
 
+def host_pid(home):
+    """The workspace's host, from its state file's lock."""
+    with open(os.path.join(home, "state/welkmora/host-state.json.lock")) as f:
+        return int(f.read())
+
+
 def main():
     with tempfile.TemporaryDirectory() as home:
-        s = Session(home)
-        url = s.expect(r"║  (http://127\.0\.0\.1:\d+/#key=[0-9a-f]{32}) +║").group(1)
-        s.expect(r"Leave the shell \(exit\) to stop everything\.")
-        check_page(url)
+        try:
+            run(home)
+        finally:
+            # A workspace that a failure left running outlives the terminal: it goes.
+            try:
+                pid = host_pid(home)
+                if pid > 0:
+                    os.kill(pid, signal.SIGKILL)
+            except (OSError, ValueError):
+                pass
+    print("start.sh: page served with its key, demo agents listed, workspace kept over a closed terminal,"
+          " everything stopped, the agents back held after a restart")
 
-        listed = s.run("welkmora list")
-        for name in ("Alice", "Bob"):
-            assert name in listed, listed
-        assert s.run("echo $WELKMORA_TERMINAL_ID").strip().endswith("Lead")
 
-        below = descendants(s.pid)
-        assert len(below) >= 4, below  # the host, Lead's shell, Alice and Bob at least
-        os.write(s.fd, b"exit\r")
-        assert s.wait() == 0, s.out
-        assert "the workspace has stopped" in s.out, s.out
-        deadline = time.monotonic() + TIMEOUT
-        while any(alive(p) for p in below) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        left = [p for p in below if alive(p)]
-        assert not left, "still running after the stop: %s" % left
-    print("start.sh: page served with its key, demo agents listed, everything stopped")
+def run(home):
+    """The person's day with start.sh, in the home `home`."""
+    s = Session(home)
+    url = s.expect(r"║  (http://127\.0\.0\.1:\d+/#key=[0-9a-f]{32}) +║").group(1)
+    s.expect(r"leave the shell \(exit\) to stop everything\.")
+    check_page(url)
+
+    listed = s.run("welkmora list")
+    for name in ("Alice", "Bob"):
+        assert name in listed, listed
+    assert s.run("echo $WELKMORA_TERMINAL_ID").strip().endswith("Lead")
+    s.run("KEPT=across-terminals")
+
+    # The terminal closes: start.sh ends, the workspace goes on.
+    host = host_pid(home)
+    os.close(s.fd)
+    os.waitpid(s.pid, 0)
+    assert alive(host)
+    s = Session(home)
+    s.expect(r"attaching to the workspace on ")
+    check_page(s.expect(r"canvas: (http://\S+)").group(1))
+    # Lead's screen comes back with what was typed before.
+    s.expect(r"KEPT=across-terminals; echo END-\$\(\(40\+2\)\)\r\nEND-42\r\n[^\r\n]*#")
+    assert s.run("echo $KEPT").strip().endswith("across-terminals"), s.out
+
+    below = [host] + descendants(host)
+    assert len(below) >= 4, below  # the host, Lead's shell, Alice and Bob at least
+    os.write(s.fd, b"exit\r")
+    assert s.wait() == 0, s.out
+    assert "the workspace has stopped" in s.out, s.out
+    deadline = time.monotonic() + TIMEOUT
+    while any(alive(p) for p in below) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    left = [p for p in below if alive(p)]
+    assert not left, "still running after the stop: %s" % left
+
+    # A start after the stop brings the demo agents back held, not new ones.
+    s = Session(home)
+    s.expect(r"the terminals of before are back, held\.")
+    listed = s.run("welkmora-host ls")
+    for name in ("Alice", "Bob"):
+        assert re.search(r"(?m)^%s +held " % name, listed), listed
+    os.write(s.fd, b"exit\r")
+    assert s.wait() == 0, s.out
 
 
 if __name__ == "__main__":

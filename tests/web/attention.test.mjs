@@ -15,7 +15,7 @@ test('a header says the state in words', () => {
   assert.deepEqual(stateBadge(terminal('a', { attention: null })), ['idle', 'idle']);
   assert.deepEqual(stateBadge(terminal('a', { state: 'exited', exitCode: 3, attention: 'exited' })), ['exited', 'exited 3']);
   assert.deepEqual(stateBadge(terminal('a', { state: 'joined' })), ['joined', 'joined']);
-  assert.deepEqual(stateBadge(terminal('a', { held: true, attention: 'idle' })), ['held', 'held']);
+  assert.deepEqual(stateBadge(terminal('a', { state: 'held', attention: 'idle' })), ['held', 'held']);
 });
 
 test('the title counts who awaits input, and who just began to', () => {

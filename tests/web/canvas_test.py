@@ -7,7 +7,8 @@ Each class runs its own host; each case starts from a fresh page.
    note "plan": what a person does on the page, and a screenshot of four
    terminals with an ask in flight (build/canvas-4.png, and one close up,
    build/canvas-ask.png).
- - Restart: the host stops and starts again under an open page.
+ - Restart: the host stops and starts again under an open page; a terminal
+   comes back held, with its resume button (build/canvas-held.png).
  - Team: twelve terminals and two notes in a 1920x1080 window, as a team
    works: everything in view, who awaits the person, ropes, search; and
    its screenshot (build/canvas-12.png).
@@ -552,9 +553,10 @@ class Canvas(Page):
     def test_6c_layout(self):
         for i in range(8):
             self.host.client("recruit", f"W{i}", "--command", "sleep 600").check_returncode()
-        wait_for("ten terminals with screens", lambda: self.browser.execute_script(
+        # Alice, Bob, Block and the eight, each with its screen and its place.
+        wait_for("eleven terminals with screens", lambda: self.browser.execute_script(
             "return [...window.welkmora.board.items.values()].filter(i => i.screen && i.screen.size[0] &&"
-            " !i.unplaced).length") >= 10)
+            " !i.unplaced).length") >= 11)
         self.assert_no_overlap("after recruiting")
         self.browser.find_element(By.ID, "tidy").click()
         self.assert_no_overlap("after Tidy")
@@ -574,11 +576,16 @@ class Canvas(Page):
 class Restart(Page):
     @classmethod
     def populate(cls):
+        cls.host.client("recruit", "Alice", "--command", "welkmora-demo-agent").check_returncode()
         cls.host.client("note", "create", "plan", input="the plan\n").check_returncode()
 
     def test_8_host_restarts(self):
         link = self.browser.find_element(By.ID, "link")
         url, port = self.host.url, self.host.url.split(":")[2].split("/")[0]
+        box = "return window.welkmora.board.items.get('t:Alice').box"
+        placed = self.browser.execute_script(box)
+        self.type_into("Alice", "before the restart", Keys.ENTER)
+        self.wait_screen("Alice", r"Answer: before the restart\ndemo>")
         self.host.process.terminate()
         self.assertEqual(self.host.process.wait(timeout=30), 0)
         wait_for("the page to show the host stopped", lambda: "host stopped" in link.text)
@@ -588,6 +595,18 @@ class Restart(Page):
         self.assertEqual(self.host.url, url)
         wait_for("the page to reconnect", lambda: link.text == "live")
         self.item("n:plan")
+        # Alice is back where she was, held: her saved screen under the line that says so, and a button that
+        # runs her again.
+        alice = self.item("t:Alice")
+        self.wait_screen("Alice", r"Answer: before the restart\ndemo>\nrestored and held: welkmora-host resume Alice")
+        self.assertEqual(alice.find_element(By.CSS_SELECTOR, ".badge.held").text, "held")
+        self.assertEqual(self.browser.execute_script(box), placed)
+        self.browser.save_screenshot(os.path.join(BUILD, "canvas-held.png"))
+        alice.find_element(By.CLASS_NAME, "resume").click()
+        self.wait_screen("Alice", r"runs it\nWelkmora demo agent.*\n(.*\n)?demo>")
+        wait_for("the resume button to go", lambda: not alice.find_elements(By.CLASS_NAME, "resume"))
+        self.type_into("Alice", "after", Keys.ENTER)
+        self.wait_screen("Alice", r"Answer: after")
         self.browser.get("about:blank")
         self.browser.get(url)
         link = self.browser.find_element(By.ID, "link")

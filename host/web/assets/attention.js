@@ -14,7 +14,7 @@ const WORDS = { working: 'working', idle: 'idle', input: 'awaiting input', finis
  */
 export function stateBadge(data) {
   if (data.state === 'joined') return ['joined', 'joined'];
-  if (data.held) return ['held', 'held'];
+  if (data.state === 'held') return ['held', 'held'];
   if (data.state === 'exited') return ['exited', `exited ${data.exitCode ?? ''}`.trim()];
   const attention = WORDS[data.attention] ? data.attention : 'idle';
   return [attention, WORDS[attention]];

@@ -200,6 +200,7 @@ export class TerminalItem extends Item {
     this.stateNode.className = `badge state ${cls}`;
     this.stateNode.textContent = words;
     this.node.dataset.attention = cls;
+    this.showResume(data.state === 'held');
     // The person's own shells are not to be dismissed; a joined one has no screen here.
     if (data.persons) this.dismiss.remove();
     if (data.state === 'joined' && !this.noscreen) {
@@ -208,6 +209,21 @@ export class TerminalItem extends Item {
         'window, which is where to see and type into it: the host does not hold its screen. ' +
         'Rope it to terminals and notes from here.');
       this.screenNode.replaceWith(this.noscreen);
+    }
+  }
+
+  /** A held terminal (back from before a restart, its program not started) gets a button that starts it. */
+  showResume(held) {
+    if (held && !this.resume) {
+      this.resume = el('button', 'resume', 'resume');
+      this.resume.type = 'button';
+      this.resume.title = 'run its command again, below its saved screen';
+      this.resume.addEventListener('pointerdown', (e) => e.stopPropagation());
+      this.resume.addEventListener('click', () => this.board.act({ op: 'resume', id: this.id }));
+      this.actions.append(this.resume);
+    } else if (!held && this.resume) {
+      this.resume.remove();
+      this.resume = null;
     }
   }
 

@@ -75,11 +75,10 @@ TEST(HostServe, StateOptionNeedsNoHome) {
 }
 
 TEST(HostServe, UsageErrors) {
-  // Without a command the host runs interactively, which needs a terminal.
+  // Without a command the workspace is shown here, which needs a terminal.
   RunResult none = run_host({});
   EXPECT_EQ(none.status, 1);
-  EXPECT_EQ(none.err,
-            "welkmora-host: interactive mode needs a terminal on standard input; use `welkmora-host serve`\n");
+  EXPECT_EQ(none.err, "welkmora-host: the workspace needs a terminal on standard input; use `welkmora-host serve`\n");
   RunResult settle = run_host({"serve", "--settle", "1.5s"});
   EXPECT_EQ(settle.status, 2);
   EXPECT_EQ(settle.err.rfind("welkmora-host: --settle needs a time such as 500ms, 2s or 10m, not 1.5s\n", 0), 0u)

@@ -1,6 +1,6 @@
-// The user's terminal in interactive mode: raw mode and its restoration, the
-// window size, resize notices. Pseudo-terminal pairs stand in for the user's
-// terminal.
+// The person's terminal while it shows the host's: raw mode and its
+// restoration, the window size, resize notices. Pseudo-terminal pairs stand
+// in for the person's terminal.
 
 #include "console/raw_mode.h"
 

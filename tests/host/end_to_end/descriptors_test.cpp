@@ -89,7 +89,7 @@ TEST_F(HostDescriptors, EveryDescriptorOfTheHostIsCloseOnExec) {
     std::error_code ec;
     std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
     long flags = descriptor_flags(host.pid(), fd);
-    ASSERT_GE(flags, 0) << fd;
+    if (flags < 0) continue;  // closed meanwhile: a file the host was writing
     EXPECT_NE(flags & O_CLOEXEC, 0) << "descriptor " << fd << " (" << target << ") is inherited by recruits";
     ++checked;
   }

@@ -50,16 +50,18 @@ TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
   EXPECT_TRUE(printed(host.client(lead_again, {"role", "show", "Dev"}), "Rolle Dev:\nCode \"well\".\n"));
   EXPECT_EQ(host.result(lead_again, {{"command", "role"}, {"sub", "show"}, {"name", "Dev"}}),
             Json({{"name", "Dev"}, {"prompt", "Code \"well\"."}}));
-  // Terminals are not restored: the recruit is gone, its rope waits for its name.
+  // The recruit is back, held, with its rope to Plan; joined shells are
+  // not, and ropes to them wait for their names.
   EXPECT_EQ(host.result(lead_again, {{"command", "list"}})["agents"], Json::array());
-  Env worker = host.recruit(lead_again, "Worker");
-  EXPECT_TRUE(printed(host.client(worker, {"note", "read", "Plan"}), "ümlaut\nline 2\n"));
-  // Only the state file and the host's log are left beside the socket: no
-  // temporary files, and the lock file went with the host.
+  Json terminals = host.result(lead_again, {{"command", "ls"}})["terminals"];
+  EXPECT_EQ(terminals[1], Json({{"name", "Worker"}, {"state", "held"}, {"busy", false}, {"ropes", {"Plan"}}}));
+  // Only the state file, the terminals kept beside it and the host's log
+  // are left beside the socket: no temporary files, and the lock file went
+  // with the host.
   EXPECT_EQ(host.stop(), 0);
   std::vector<std::string> files = dir_entries(host.dir());
   std::erase_if(files, [](const std::string& f) { return f.starts_with("recruit-"); });
-  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json", "state.json.terminals"}));
   struct stat st {};
   ASSERT_EQ(::stat(host.state_path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
