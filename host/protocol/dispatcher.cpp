@@ -154,11 +154,13 @@ Result<void> require_person(const Request& route, const Client& client, const Ca
   if (client.trusted) return {};
   Result<std::vector<ProcessInfo>> sender = examine_sender(route, client);
   if (!sender.ok()) return sender.failure();
-  std::optional<std::string> holder = terminals.holder_of(*sender);
+  std::optional<Holder> holder = terminals.holder_of(*sender);
   if (!holder) return {};
-  const TerminalEntry* entry = canvas.terminal(*holder);
+  std::string what = std::string(route.command) + " is for the person at the host, not for ";
+  if (holder->name.empty()) return deny(what + "a process a terminal started");
+  const TerminalEntry* entry = canvas.terminal(holder->name);
   if (entry != nullptr && entry->persons) return {};
-  return deny(std::string(route.command) + " is for the person at the host, not for terminal " + *holder, *holder);
+  return deny(what + "terminal " + holder->name, holder->name);
 }
 
 /// Logs a refused request with what was seen of its sender: its pid, the
