@@ -11,6 +11,7 @@ Usage: remote_test.py BUILD_DIR. Exits 77 (skipped) only when sshd cannot
 start at all."""
 
 import glob
+import json
 import os
 import pty
 import select
@@ -136,6 +137,21 @@ class Host:
             subprocess.run(["ssh", "-o", "ControlPath=" + control, "-O", "exit", "box"], capture_output=True)
 
 
+def exchange(path, request):
+    """One request line to the socket at `path`, and its reply."""
+    with socket.socket(socket.AF_UNIX) as s:
+        s.settimeout(WAIT)
+        s.connect(path)
+        s.sendall(json.dumps(request).encode() + b"\n")
+        reply = b""
+        while not reply.endswith(b"\n"):
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            reply += chunk
+    return json.loads(reply)
+
+
 def prompt_marks(argv, env):
     """The OSC 133 marks a shell writes in a pty for a prompt, `false`
     and the next prompt."""
@@ -182,6 +198,7 @@ class Remote(unittest.TestCase):
                 f.write("#!/bin/sh\necho aarch64\n")
             os.chmod(os.path.join(fake, "uname"), 0o755)
             cls.arm = Sshd(cls.top, "armbox", "yes", path=fake + ":/usr/bin:/bin")
+            cls.shared = Sshd(cls.top, "sharedbox", "yes")
         except OSError as e:
             print(f"sshd cannot start: {e}: skipped")
             shutil.rmtree(cls.top, ignore_errors=True)
@@ -189,7 +206,8 @@ class Remote(unittest.TestCase):
         config = os.path.join(cls.top, "ssh_config")
         with open(config, "w") as f:
             for name, port in (("box", cls.sshd.port), ("refuser", cls.refuser.port), ("nowhere", free_port()),
-                               ("nocachebox", cls.nocache.port), ("armbox", cls.arm.port)):
+                               ("nocachebox", cls.nocache.port), ("armbox", cls.arm.port),
+                               ("sharedbox", cls.shared.port)):
                 f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User root\n"
                         f"  IdentityFile {cls.top}/userkey\n  IdentitiesOnly yes\n  BatchMode yes\n"
                         "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n  LogLevel ERROR\n")
@@ -202,6 +220,7 @@ class Remote(unittest.TestCase):
         cls.refuser.stop()
         cls.nocache.stop()
         cls.arm.stop()
+        cls.shared.stop()
         shutil.rmtree(cls.top, ignore_errors=True)
 
     def recruit(self, name, rest):
@@ -268,6 +287,38 @@ class Remote(unittest.TestCase):
         # Dismissed, it leaves no socket behind.
         host.client("dismiss", "Far").check_returncode()
         wait_for("the remote socket to go", lambda: not os.path.exists(sock))
+
+    def test_recruits_sharing_a_connection(self):
+        host = self.host
+        for name in ("Far1", "Far2"):
+            self.recruit(name, "sharedbox -- bash")
+        seen = host.ask("Far2", "printenv WELKMORA_SOCKET", ".sock\n")
+        sock = re.search(r"^(/\S+\.sock)\s*$", seen, re.M).group(1)
+        self.assertEqual(self.shared.logins(), 1)
+
+        # What comes through the forwarded socket comes from the shared ssh
+        # connection on the host's side: no person, however it asks.
+        for request in ({"command": "ls"}, {"command": "join", "name": "RemoteEvil", "pid": 1},
+                        {"command": "send-keys", "name": "Far1", "keys": ["typed-by-remote", "Enter"]}):
+            reply = exchange(sock, request)
+            self.assertFalse(reply["ok"], request)
+            self.assertIn("is for the person at the host, not for", reply["error"])
+        self.assertNotIn("RemoteEvil", host.client("list").stdout)
+
+        # Dismissing the recruit that made the connection leaves it to the
+        # other: nothing ends Far2 in three times the dismissal's grace (2 s).
+        host.client("dismiss", "Far1").check_returncode()
+        time.sleep(6)
+        self.assertNotIn("exit name=Far2", host.log())
+        host.ask("Far2", "echo still-$((6*7))", "still-42")
+
+        # The last recruit there ends the connection: its socket and lock go.
+        runtime = os.path.join(host.runtime, "welkmora")
+        before = set(os.listdir(runtime))
+        host.client("dismiss", "Far2").check_returncode()
+        wait_for("the shared connection to end",
+                 lambda: len(set(os.listdir(runtime)) - before) == 0 and len(before - set(os.listdir(runtime))) == 2)
+        self.assertEqual(len([p for p in before - set(os.listdir(runtime)) if p.startswith("ssh-")]), 2)
 
     def test_errors_say_why(self):
         for name, dest, text in (("Refused", "refuser", "refuses to forward"), ("Lost", "nowhere", "cannot reach"),
