@@ -131,10 +131,14 @@ class Host:
             return f.read()
 
     def stop(self):
+        """Stops the host; returns what its recruits left in its runtime
+        folder (ended, should there be any)."""
         self.process.terminate()
         self.process.wait(timeout=60)
-        for control in glob.glob(os.path.join(self.runtime, "welkmora", "ssh-*")):
+        left = glob.glob(os.path.join(self.runtime, "welkmora", "ssh-*"))
+        for control in left:
             subprocess.run(["ssh", "-o", "ControlPath=" + control, "-O", "exit", "box"], capture_output=True)
+        return left
 
 
 def exchange(path, request):
@@ -215,13 +219,16 @@ class Remote(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.host.stop()
+        left = cls.host.stop()
         cls.sshd.stop()
         cls.refuser.stop()
         cls.nocache.stop()
         cls.arm.stop()
         cls.shared.stop()
         shutil.rmtree(cls.top, ignore_errors=True)
+        # Stopping ended the recruits still running, the last one on each
+        # destination its ssh connection, which left no socket behind.
+        assert not left, left
 
     def recruit(self, name, rest):
         done = self.host.client("recruit", name, "--command", f"{self.host.remote} {rest}")
