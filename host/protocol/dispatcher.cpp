@@ -110,7 +110,8 @@ Result<const Request*> find_sub(const Request& first, const Json& request) {
 
 Result<Json> parse_request(std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
-  wire::Result parsed = wire::parse_json(line);
+  wire::Result parsed = wire::parse_json(line, kMaxRequestValues);
+  if (parsed.too_many) return refuse("request too large: " + parsed.error);
   if (!parsed.ok()) return refuse("request is not valid JSON: " + parsed.error);
   if (!parsed.value->is_object()) return refuse("request must be a JSON object");
   return std::move(*parsed.value);

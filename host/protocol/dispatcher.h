@@ -152,6 +152,12 @@ std::string reply_text(const Json& reply);
 /// of many megabytes must not get a reply as large.
 inline constexpr std::size_t kMaxErrorBytes = 512;
 
+/// The most values (and member names) a request may hold: no request
+/// needs more than a few dozen, and each costs tens of bytes to build
+/// from as few as two of text, so a request of the longest line could
+/// otherwise take many times the host's memory budget to parse.
+inline constexpr std::size_t kMaxRequestValues = 65536;
+
 /// {"ok":false,"error":text}, with `text` made valid UTF-8 and cut after
 /// kMaxErrorBytes ("..." marks the cut).
 Json error_reply(std::string_view text);

@@ -160,6 +160,29 @@ TEST_F(HostFaults, OversizedRequestsAreCutOff) {
   expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");
 }
 
+TEST_F(HostFaults, ARequestOfManyValuesCostsNoMoreThanItsText) {
+  // 31 MiB of "{}," parse into ten million objects, over a gigabyte; the
+  // host stops at the request's limit of values, before any token is read.
+  std::string line = R"({"x":[)";
+  while (line.size() < (31u << 20)) line += "{},";
+  line.back() = ']';
+  line += "}\n";
+  RawClient big(host.socket_path());
+  big.send(line);
+  EXPECT_EQ(big.receive_all(), R"({"error":"request too large: more than 65536 values","ok":false})"
+                               "\n");
+  auto kib = [&](const std::string& field) {
+    std::istringstream status(read_file("/proc/" + std::to_string(host.pid()) + "/status"));
+    for (std::string entry; std::getline(status, entry);) {
+      if (entry.rfind(field + ":", 0) == 0) return std::stoul(entry.substr(field.size() + 1));
+    }
+    return 0ul;
+  };
+  EXPECT_LT(kib("VmHWM"), 128ul << 10) << "the peak, in KiB";
+  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");  // served after the large one is freed
+  EXPECT_LT(kib("VmRSS"), 32ul << 10) << "what stays, in KiB";
+}
+
 TEST_F(HostFaults, HundredsOfClientsAtOnce) {
   constexpr int kClients = 300;
   std::vector<std::unique_ptr<RawClient>> clients;
