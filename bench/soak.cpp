@@ -3,7 +3,8 @@
 // host on a temporary socket, and every loop is bounded.
 //
 //   - `list` latency: alone, with 5000 idle connections (the host with 1024
-//     descriptors), and with a terminal flooding output;
+//     descriptors), with a terminal flooding output, and with 64 MiB of
+//     notes while a small one is written over and over;
 //   - peak memory (VmHWM) under 16 unfinished requests of 31 MiB, under
 //     requests of 31 MiB of many small values (and `list` meanwhile), and
 //     under 600 replies of 1 MiB that nobody reads;
@@ -234,6 +235,20 @@ void latencies(const std::string& binary, const std::string& dir) {
   std::this_thread::sleep_for(500ms);
   print("list, a terminal flooding output:", list_latency(lead));
   lead.ask({{"command", "dismiss"}, {"name", "Flood"}});
+  // 64 MiB of notes, and an agent writing a small one over and over.
+  for (int i = 0; i < 63; ++i) {
+    lead.ask({{"command", "note"},
+              {"sub", "create"},
+              {"name", "n" + std::to_string(i)},
+              {"content", std::string(1 << 20, 'x')}});
+  }
+  std::atomic<bool> done = false;
+  std::thread writer([&] {
+    for (int i = 0; !done; ++i) lead.ask({{"command", "note"}, {"sub", "write"}, {"name", "n0"}, {"content", "x"}});
+  });
+  print("list, 64 MiB of notes, a small one written over and over:", list_latency(lead));
+  done = true;
+  writer.join();
   host.stop();
 }
 

@@ -185,7 +185,7 @@ void log_refusal(const Refusal& refusal, const Json& request, const std::string&
 /// (or the change is refused half way) the canvas takes back what it
 /// changed, step by step, and nothing the change left for after the commit
 /// happens.
-Result<Json> run_saved(const Serve& change, Context& ctx, const StateFile& state) {
+Result<Json> run_saved(const Serve& change, Context& ctx, StateFile& state) {
   Canvas::Change recorded(ctx.canvas);
   Result<Json> result = change(ctx);
   if (!result.ok()) return result;
@@ -236,7 +236,7 @@ std::string reply_text(const Json& reply) {
   }
 }
 
-Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
+Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, StateFile* state, std::vector<Preset> presets,
                        HostSettings settings)
     : canvas_(canvas),
       terminals_(terminals),

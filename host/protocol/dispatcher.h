@@ -99,7 +99,7 @@ struct HostSettings {
 class Dispatcher {
  public:
   /// `state` may be null: nothing is saved then.
-  Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
+  Dispatcher(Canvas& canvas, TerminalSet& terminals, StateFile* state, std::vector<Preset> presets,
              HostSettings settings);
 
   /// Answers the request `line` from `client`, now or later. Returns the
@@ -137,7 +137,7 @@ class Dispatcher {
 
   Canvas& canvas_;
   TerminalSet& terminals_;
-  const StateFile* state_;
+  StateFile* state_;
   std::vector<Preset> presets_;
   HostSettings settings_;
   Asks asks_;

@@ -446,8 +446,8 @@ TEST_F(HostFaults, UnwritableStateRefusesChangesAndLosesNothing) {
   std::filesystem::rename(dir, away);
   std::ofstream(dir) << "not a directory";
 
-  std::string refusal =
-      "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-";
+  // (A note's text goes first, to its own file in state.json.notes.)
+  std::string refusal = "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.";
   const std::vector<std::vector<std::string>> changes = {{"note", "create", "New", "x"},
                                                          {"note", "write", "Kept", "overwritten"},
                                                          {"note", "edit", "Kept", "one", "two"},
@@ -486,7 +486,9 @@ TEST_F(HostFaults, UnwritableStateRefusesChangesAndLosesNothing) {
   std::filesystem::rename(away, dir);
   expect_ok(lead, {"note", "edit", "Kept", "one", "two"}, "Notiz aktualisiert: Kept\n");
   Json state = Json::parse(read_file(dir + "/state.json"));
-  EXPECT_EQ(state["notes"], Json::parse(R"([{"name":"Kept","content":"line two\n"},{"name":"Spare","content":""}])"));
+  ASSERT_EQ(state["notes"].size(), 2u);
+  EXPECT_EQ(read_file(dir + "/state.json.notes/" + state["notes"][0]["file"].get<std::string>()), "line two\n");
+  EXPECT_EQ(read_file(dir + "/state.json.notes/" + state["notes"][1]["file"].get<std::string>()), "");
   EXPECT_EQ(state["roles"], Json::parse(R"([{"name":"Dev","prompt":"Write code."}])"));
   EXPECT_EQ(state["ropes"], Json::parse(R"([[{"kind":"terminal","name":"Dev"},{"kind":"note","name":"Kept"}],
                                              [{"kind":"terminal","name":"Lead"},{"kind":"note","name":"Kept"}],
