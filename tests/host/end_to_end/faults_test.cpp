@@ -154,6 +154,10 @@ TEST_F(HostFaults, OversizedRequestsAreCutOff) {
   EXPECT_EQ(late_line.receive_all(), R"({"error":"request too large","ok":false})"
                                      "\n");
 
+  // The client shows the host's answer, though its send was cut short.
+  RunResult note = host.client(lead, {"note", "create", "big"}, Stdin::bytes(std::string(50u << 20, 'n')));
+  EXPECT_EQ(note.err, "welkmora: request too large\n");
+
   waiting.send(list.substr(10));
   EXPECT_EQ(waiting.receive_all(), R"({"ok":true,"result":{"agents":[],"notes":[]}})"
                                    "\n");
