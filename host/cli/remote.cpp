@@ -416,6 +416,7 @@ const Command kRemote = {"remote",
                          "Exits with COMMAND's status. The remote needs sshd and nothing else.\n",
                          {},
                          run_remote,
+                         true,
                          true};
 
 }  // namespace host::cli

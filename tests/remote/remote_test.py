@@ -336,6 +336,10 @@ class Remote(unittest.TestCase):
             self.assertIn(text, self.host.screen(name))
             line = [l for l in self.host.log().splitlines() if f"exit name={name}" in l][0]
             self.assertRegex(line, r"status=1 said=.*" + text)
+        # A mistake on its command line: the log quotes it, not the usage.
+        self.recruit("Bare", "")
+        wait_for("Bare's end", lambda: "exit name=Bare" in self.host.log())
+        self.assertRegex(self.host.log(), r"exit name=Bare status=2 said=\"welkmora-host: remote needs a DESTINATION\"")
 
 
 if __name__ == "__main__":
