@@ -4,7 +4,10 @@
 The test starts Debian's sshd on 127.0.0.1 (a free port, a throwaway host
 key, config, PID file and authorized key) and a second one that refuses to
 forward Unix sockets; the "remote" side gets its own HOME and runtime
-folder and a PATH without welkmora, so the client is copied. The host runs
+folder and a PATH without welkmora, so the client is copied. Recruits that
+share one connection log in as a throwaway user, made for the test and
+removed after it where the test may make one (as root), else as root like
+the others. The host runs
 on a private socket and runtime folder; Lead recruits there.
 
 Usage: remote_test.py BUILD_DIR. Exits 77 (skipped) only when sshd cannot
@@ -49,7 +52,7 @@ def free_port():
 class Sshd:
     """One sshd -D on 127.0.0.1, stopped by stop()."""
 
-    def __init__(self, top, name, forwarding, home="rhome", path="/usr/bin:/bin"):
+    def __init__(self, top, name, forwarding, home="rhome", path="/usr/bin:/bin", runtime="rrun"):
         self.dir = os.path.join(top, name)
         os.makedirs(self.dir)
         self.port = free_port()
@@ -66,7 +69,7 @@ UsePAM no
 PasswordAuthentication no
 KbdInteractiveAuthentication no
 AllowStreamLocalForwarding {forwarding}
-SetEnv HOME={top}/{home} XDG_RUNTIME_DIR={top}/rrun PATH={path}
+SetEnv HOME={top}/{home} XDG_RUNTIME_DIR={top}/{runtime} PATH={path}
 """)
         self.log = os.path.join(self.dir, "log")
         os.makedirs("/run/sshd", exist_ok=True)
@@ -141,6 +144,22 @@ class Host:
         return left
 
 
+def throwaway_user(top):
+    """A user of this machine for the test alone, its home and runtime
+    folder `top`/shome and `top`/srun; None where none can be made (not
+    root), and the remote user is root then."""
+    name = "wkr" + os.urandom(3).hex()
+    made = subprocess.run(["useradd", "-M", "-U", "-d", f"{top}/shome", "-s", "/bin/sh", "-p", "*", name],
+                          capture_output=True)
+    if made.returncode != 0:
+        return None
+    os.chmod(top, 0o711)
+    for d in ("shome", "srun"):
+        os.makedirs(os.path.join(top, d), mode=0o700)
+        shutil.chown(os.path.join(top, d), name, name)
+    return name
+
+
 def exchange(path, request):
     """One request line to the socket at `path`, and its reply."""
     with socket.socket(socket.AF_UNIX) as s:
@@ -202,7 +221,10 @@ class Remote(unittest.TestCase):
                 f.write("#!/bin/sh\necho aarch64\n")
             os.chmod(os.path.join(fake, "uname"), 0o755)
             cls.arm = Sshd(cls.top, "armbox", "yes", path=fake + ":/usr/bin:/bin")
-            cls.shared = Sshd(cls.top, "sharedbox", "yes")
+            # Recruits that share a connection log in as a user of their own.
+            cls.user = throwaway_user(cls.top)
+            cls.shared = Sshd(cls.top, "sharedbox", "yes", home="shome" if cls.user else "rhome",
+                              runtime="srun" if cls.user else "rrun")
         except OSError as e:
             print(f"sshd cannot start: {e}: skipped")
             shutil.rmtree(cls.top, ignore_errors=True)
@@ -212,7 +234,8 @@ class Remote(unittest.TestCase):
             for name, port in (("box", cls.sshd.port), ("refuser", cls.refuser.port), ("nowhere", free_port()),
                                ("nocachebox", cls.nocache.port), ("armbox", cls.arm.port),
                                ("sharedbox", cls.shared.port)):
-                f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User root\n"
+                user = cls.user if name == "sharedbox" and cls.user else "root"
+                f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User {user}\n"
                         f"  IdentityFile {cls.top}/userkey\n  IdentitiesOnly yes\n  BatchMode yes\n"
                         "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n  LogLevel ERROR\n")
         cls.host = Host(cls.top, config)
@@ -225,6 +248,8 @@ class Remote(unittest.TestCase):
         cls.nocache.stop()
         cls.arm.stop()
         cls.shared.stop()
+        if cls.user:
+            subprocess.run(["userdel", "-f", cls.user], capture_output=True)
         shutil.rmtree(cls.top, ignore_errors=True)
         # Stopping ended the recruits still running, the last one on each
         # destination its ssh connection, which left no socket behind.
@@ -302,6 +327,9 @@ class Remote(unittest.TestCase):
         seen = host.ask("Far2", "printenv WELKMORA_SOCKET", ".sock\n")
         sock = re.search(r"^(/\S+\.sock)\s*$", seen, re.M).group(1)
         self.assertEqual(self.shared.logins(), 1)
+        if self.user:
+            with open(self.shared.log) as f:
+                self.assertIn(f"Accepted publickey for {self.user} ", f.read())
 
         # What comes through the forwarded socket comes from the shared ssh
         # connection on the host's side: no person, however it asks.
