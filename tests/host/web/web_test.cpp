@@ -243,21 +243,19 @@ TEST_F(HostFeed, APastedEndBracketEndsNoPaste) {
     }
     return false;
   };
+  int req = 1;
+  auto type = [&](const char* op, const std::string& text) {
+    act({{"op", op}, {"id", "t:Sh"}, {"text", text}, {"req", ++req}});
+  };
   ASSERT_TRUE(shows("sh$")) << sh->screen_text();
-  act({{"op", "paste"},
-       {"id", "t:Sh"},
-       {"text",
-        "echo innocent \x1b[201~; touch PWNED\n\xc2\x9b"
-        "201~"},
-       {"req", 2}});
+  type("paste",
+       "echo innocent \x1b[201~; touch PWNED\n\xc2\x9b"
+       "201~");
   ASSERT_TRUE(shows("[201~; touch PWNED")) << sh->screen_text();
   // The line is still being edited: cleared, and another runs instead.
-  act({{"op", "text"},
-       {"id", "t:Sh"},
-       {"text",
-        "\x15"
-        "echo done-$((6*7))\r"},
-       {"req", 3}});
+  type("text",
+       "\x15"
+       "echo done-$((6*7))\r");
   ASSERT_TRUE(shows("done-42")) << sh->screen_text();
   EXPECT_FALSE(std::filesystem::exists("PWNED")) << sh->screen_text();
   EXPECT_EQ(sh->screen_text().find("innocent\n"), std::string::npos) << sh->screen_text();
