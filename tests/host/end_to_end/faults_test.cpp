@@ -175,6 +175,8 @@ TEST_F(HostFaults, ARequestOfManyValuesCostsNoMoreThanItsText) {
   big.send(line);
   EXPECT_EQ(big.receive_all(), R"({"error":"request too large: more than 65536 values","ok":false})"
                                "\n");
+  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");  // served after the large one is freed
+#if !defined(__SANITIZE_ADDRESS__)  // whose quarantine keeps what is freed, and shadows the rest
   auto kib = [&](const std::string& field) {
     std::istringstream status(read_file("/proc/" + std::to_string(host.pid()) + "/status"));
     for (std::string entry; std::getline(status, entry);) {
@@ -183,8 +185,8 @@ TEST_F(HostFaults, ARequestOfManyValuesCostsNoMoreThanItsText) {
     return 0ul;
   };
   EXPECT_LT(kib("VmHWM"), 128ul << 10) << "the peak, in KiB";
-  expect_ok(lead, {"list"}, "Keine anderen Agenten verbunden.\n");  // served after the large one is freed
   EXPECT_LT(kib("VmRSS"), 32ul << 10) << "what stays, in KiB";
+#endif
 }
 
 TEST_F(HostFaults, HundredsOfClientsAtOnce) {
