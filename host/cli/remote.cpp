@@ -204,13 +204,13 @@ class Link {
 class SharedConnection {
  public:
   explicit SharedConnection(const Link& link) : link_(link), lock_path_(link.control_path() + ".users") {
-    group_ = shared_group(link.name());
     // A lock won on a file that the last recruit of a previous master
     // removed meanwhile is taken again on the file there now.
     for (int attempt = 0; attempt < 100; ++attempt) {
       lock_ = wire::UniqueFd(::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-      if (!lock_ || !lock_byte(kUsers, F_RDLCK, true) || still_named()) return;
+      if (!lock_ || !lock_byte(kUsers, F_RDLCK, true) || still_named()) break;
     }
+    group_ = shared_group(link.name());  // under the lock: no last recruit removes it now
   }
   ~SharedConnection() {
     if (!lock_ || !lock_byte(kUsers, F_WRLCK, false)) return;  // others still use it
@@ -266,8 +266,8 @@ class SharedConnection {
   }
 
   bool still_named() const {
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     return ::fstat(lock_.get(), &held) == 0 && ::lstat(lock_path_.c_str(), &named) == 0 &&
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
   }
