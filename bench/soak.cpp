@@ -3,9 +3,11 @@
 // host on a temporary socket, and every loop is bounded.
 //
 //   - `list` latency: alone, with 5000 idle connections (the host with 1024
-//     descriptors), and with a terminal flooding output;
-//   - peak memory (VmHWM) under 16 unfinished requests of 31 MiB and under
-//     20 replies of 30 MiB that nobody reads;
+//     descriptors), with a terminal flooding output, and with 64 MiB of
+//     notes while a small one is written over and over;
+//   - peak memory (VmHWM) under 16 unfinished requests of 31 MiB, under
+//     requests of 31 MiB of many small values (and `list` meanwhile), and
+//     under 600 replies of 1 MiB that nobody reads;
 //   - processes left after stop: a recruit leaves a nohup job and a program
 //     in a session of its own; none may outlive the host;
 //   - state files after kill -9 cycles: each start must read the state, and
@@ -23,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -232,6 +235,20 @@ void latencies(const std::string& binary, const std::string& dir) {
   std::this_thread::sleep_for(500ms);
   print("list, a terminal flooding output:", list_latency(lead));
   lead.ask({{"command", "dismiss"}, {"name", "Flood"}});
+  // 64 MiB of notes, and an agent writing a small one over and over.
+  for (int i = 0; i < 63; ++i) {
+    lead.ask({{"command", "note"},
+              {"sub", "create"},
+              {"name", "n" + std::to_string(i)},
+              {"content", std::string(1 << 20, 'x')}});
+  }
+  std::atomic<bool> done = false;
+  std::thread writer([&] {
+    for (int i = 0; !done; ++i) lead.ask({{"command", "note"}, {"sub", "write"}, {"name", "n0"}, {"content", "x"}});
+  });
+  print("list, 64 MiB of notes, a small one written over and over:", list_latency(lead));
+  done = true;
+  writer.join();
   host.stop();
 }
 
@@ -243,11 +260,48 @@ void peak(const Host& host, const char* what, Load load) {
   print(what, std::to_string(status_kib(host.pid(), "VmHWM") / 1024) + " MiB");
 }
 
+/// A request line of 31 MiB: an object whose member holds a list of
+/// `item` over and over, or (`item` empty) whose members are many.
+std::string many_values_line(const std::string& item) {
+  constexpr std::size_t kSize = 31u << 20;
+  std::string line = item.empty() ? "{" : "{\"x\":[";
+  line.reserve(kSize + 16);
+  for (unsigned i = 0; line.size() < kSize; ++i) line += item.empty() ? "\"" + std::to_string(i) + "\":0," : item + ",";
+  line.back() = item.empty() ? '}' : ']';
+  if (!item.empty()) line += "}";
+  return line;
+}
+
+/// The peak and what stays resident after requests of many small values,
+/// which cost many times their text when parsed; and `list` while another
+/// client sends them over and over.
+void many_values(const Host& host, const Caller& lead) {
+  for (const char* item : {"{}", "[]", "\"\"", "0", ""}) {
+    std::string line = many_values_line(item);
+    std::string what = std::string("peak memory, a 31 MiB request of ") + (*item ? item : "\"N\":0") + ":";
+    peak(host, what.c_str(), [&] {
+      if (round_trip(host.socket(), line).empty()) die("no reply to a request of many values");
+    });
+    std::this_thread::sleep_for(3s);
+    print("  resident 3 s later:", std::to_string(status_kib(host.pid(), "VmRSS") / 1024) + " MiB");
+  }
+  std::atomic<bool> done = false;
+  std::thread sender([&] {
+    std::string line = many_values_line("{}");
+    while (!done) round_trip(host.socket(), line);
+  });
+  std::this_thread::sleep_for(1s);
+  print("list, another client sending them:", list_latency(lead));
+  done = true;
+  sender.join();
+}
+
 void memory(const std::string& binary, const std::string& dir) {
   Host host(binary, dir);
   if (!host.start()) die("the host did not start");
   Caller lead = Caller::join(host.socket(), "Lead");
   peak(host, "peak memory, idle:", [] {});
+  many_values(host, lead);
   peak(host, "peak memory, 16 unfinished requests of 31 MiB:", [&] {
     std::vector<wire::UniqueFd> clients;
     std::string chunk(1 << 20, ' ');
@@ -257,13 +311,14 @@ void memory(const std::string& binary, const std::string& dir) {
       }
     }
   });
+  // A note holds at most 1 MiB: 600 unread replies of one pass the budget.
   std::string note =
-      lead.line({{"command", "note"}, {"sub", "create"}, {"name", "big"}, {"content", std::string(30 << 20, 'x')}});
+      lead.line({{"command", "note"}, {"sub", "create"}, {"name", "big"}, {"content", std::string(1 << 20, 'x')}});
   if (round_trip(host.socket(), note).find("\"ok\":true") == std::string::npos) die("cannot create the big note");
-  peak(host, "peak memory, 20 unread replies of 30 MiB:", [&] {
+  peak(host, "peak memory, 600 unread replies of 1 MiB:", [&] {
     std::vector<wire::UniqueFd> clients;
     std::string read = lead.line({{"command", "note"}, {"sub", "read"}, {"name", "big"}}) + "\n";
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 600; ++i) {
       clients.push_back(connect_to(host.socket()));
       send_all(clients.back().get(), read);
     }

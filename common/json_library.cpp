@@ -32,12 +32,27 @@ std::string problem_text(const std::string& what) {
 }
 
 /// Builds the document like the library's own DOM parser, but refuses
-/// nesting past kMaxDepth and keeps the position of the first error.
+/// nesting past kMaxDepth and more values than it is given, and keeps the
+/// position of the first error.
 class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
  public:
-  LimitedDomParser(Json& root, Outcome& outcome) : json_sax_dom_parser(root, false), outcome_(outcome) {}
+  using Base = nlohmann::detail::json_sax_dom_parser<Json>;
+
+  LimitedDomParser(Json& root, Outcome& outcome, std::size_t max_values)
+      : json_sax_dom_parser(root, false), outcome_(outcome), left_(max_values) {}
+
+  // Each value and member name counts, before anything is built for it.
+  bool null() { return one_more() && Base::null(); }
+  bool boolean(bool v) { return one_more() && Base::boolean(v); }
+  bool number_integer(Json::number_integer_t v) { return one_more() && Base::number_integer(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return one_more() && Base::number_unsigned(v); }
+  bool number_float(Json::number_float_t v, const std::string& s) { return one_more() && Base::number_float(v, s); }
+  bool string(std::string& v) { return one_more() && Base::string(v); }
+  bool binary(Json::binary_t& v) { return one_more() && Base::binary(v); }
+  bool key(std::string& v) { return one_more() && Base::key(v); }
 
   bool start_object(std::size_t len) {
+    if (!one_more()) return false;
     if (++depth_ > kMaxDepth) return too_deep();
     return json_sax_dom_parser::start_object(len);
   }
@@ -46,6 +61,7 @@ class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
     return json_sax_dom_parser::end_object();
   }
   bool start_array(std::size_t len) {
+    if (!one_more()) return false;
     if (++depth_ > kMaxDepth) return too_deep();
     return json_sax_dom_parser::start_array(len);
   }
@@ -64,16 +80,25 @@ class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
     outcome_.too_deep = true;
     return false;
   }
+  bool one_more() {
+    if (left_ == 0) {
+      outcome_.too_many = true;
+      return false;
+    }
+    --left_;
+    return true;
+  }
 
   Outcome& outcome_;
   std::size_t depth_ = 0;
+  std::size_t left_;
 };
 
 }  // namespace
 
-Outcome parse(std::string_view text, Json& root) {
+Outcome parse(std::string_view text, Json& root, std::size_t max_values) {
   Outcome outcome;
-  LimitedDomParser sax(root, outcome);
+  LimitedDomParser sax(root, outcome, max_values);
   try {
     outcome.parsed = Json::sax_parse(text.begin(), text.end(), &sax, nlohmann::detail::input_format_t::json, true);
   } catch (const nlohmann::json::exception& ex) {

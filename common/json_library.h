@@ -15,6 +15,8 @@ struct Outcome {
   bool parsed = false;
   /// A container opened past kMaxDepth; the library says nothing of where.
   bool too_deep = false;
+  /// More values than the caller allows.
+  bool too_many = false;
   /// Bytes the library had read when it found the problem.
   std::size_t position = 0;
   /// The problem in the short words of the error texts.
@@ -22,8 +24,9 @@ struct Outcome {
 };
 
 /// Parses `text` into `root` with the nesting limit, a repeated key keeping
-/// its last value. As the library does, it skips a byte-order mark at the
+/// its last value, and stops at the value or member name past
+/// `max_values`. As the library does, it skips a byte-order mark at the
 /// start and takes a NUL byte outside a string for the end of the text.
-Outcome parse(std::string_view text, Json& root);
+Outcome parse(std::string_view text, Json& root, std::size_t max_values);
 
 }  // namespace wire::library

@@ -1,5 +1,6 @@
 #include "json_text.h"
 
+#include <cstdint>
 #include <string_view>
 
 #include "json_library.h"
@@ -57,10 +58,17 @@ Result failure(std::string problem, std::string_view text, std::size_t consumed)
 
 }  // namespace
 
-Result parse_json(std::string_view text) {
+Result parse_json(std::string_view text) { return parse_json(text, SIZE_MAX); }
+
+Result parse_json(std::string_view text, std::size_t max_values) {
   if (text.starts_with(kByteOrderMark)) return failure("unexpected byte order mark", text, 1);
   Json root;
-  library::Outcome outcome = library::parse(text, root);
+  library::Outcome outcome = library::parse(text, root, max_values);
+  if (outcome.too_many) {
+    Result result = Result::failure("more than " + std::to_string(max_values) + " values");
+    result.too_many = true;
+    return result;
+  }
   if (outcome.too_deep) return failure("recursion limit exceeded", text, too_deep_bracket(text) + 1);
   // The library reads a NUL byte outside a string as the end of the text:
   // where it stopped at one, or after a whole value, the NUL is the fault.

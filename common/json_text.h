@@ -20,6 +20,8 @@ inline constexpr std::size_t kMaxDepth = 127;
 struct Result {
   std::optional<Json> value;
   std::string error;
+  /// The text held more values than the parse was allowed to build.
+  bool too_many = false;
 
   bool ok() const { return value.has_value(); }
   static Result success(Json v) { return {std::move(v), {}}; }
@@ -32,6 +34,13 @@ struct Result {
 /// "<problem> at line L column C" (1-based line; column counts the bytes of
 /// the line up to and including the offending one, 0 at an empty line's end).
 Result parse_json(std::string_view text);
+
+/// As parse_json, but builds no more than `max_values` values and member
+/// names (each counts one): a text with more fails at once, with
+/// `too_many` set, having cost no more than that. What one value costs in
+/// memory is many times the bytes of its text ("{}," makes an object of
+/// about 80 bytes), so a length limit alone does not bound a parse.
+Result parse_json(std::string_view text, std::size_t max_values);
 
 /// Writes `value` as compact JSON: members in ascending byte order of their
 /// keys, control characters escaped, everything else as raw UTF-8.

@@ -63,6 +63,39 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
+std::size_t control_length(std::string_view text, std::size_t i) {
+  auto b = static_cast<unsigned char>(text[i]);
+  if (b < 0x20 || b == 0x7F) return 1;
+  if (b < 0x80) return 0;
+  std::size_t length = utf8_sequence_length(text, i);
+  if (length == 0) return 1;
+  return b == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F ? 2 : 0;
+}
+
+std::string escape_controls(std::string_view text, std::string_view kept) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t control = control_length(text, i);
+    if (control == 0) {
+      std::size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : utf8_sequence_length(text, i);
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    if (control == 1 && kept.find(text[i]) != std::string_view::npos) {
+      out.push_back(text[i++]);
+      continue;
+    }
+    for (std::size_t end = i + control; i < end; ++i) {
+      auto b = static_cast<unsigned char>(text[i]);
+      out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 15]};
+    }
+  }
+  return out;
+}
+
 std::string sanitize_utf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());

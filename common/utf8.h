@@ -19,6 +19,16 @@ std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
 /// by U+FFFD, so it can go into a JSON string.
 std::string sanitize_utf8(std::string_view text);
 
+/// The length of the control character that starts at text[i]: 1 for a C0
+/// control, DEL, or a byte that starts no well-formed sequence (some
+/// terminals read one as a C1 control), 2 for a C1 control (U+0080 to
+/// U+009F); 0 for anything else. `i` must be below text.size().
+std::size_t control_length(std::string_view text, std::size_t i);
+
+/// `text` with each control character (see control_length) written as
+/// "\xNN" byte by byte, but for the ASCII controls in `kept`, which stay.
+std::string escape_controls(std::string_view text, std::string_view kept = {});
+
 /// Decodes the code point that starts at text[i] and moves `i` past it. A
 /// byte that does not start a well-formed sequence decodes as U+FFFD and
 /// moves `i` by one. `i` must be below text.size().

@@ -110,7 +110,7 @@ void check_reply(std::string_view line, const Json& reply) {
 
 /// Serves `line` on a fresh canvas and checks the reply; true when it was
 /// accepted.
-bool serve(std::string_view line, const host::StateFile* state) {
+bool serve(std::string_view line, host::StateFile* state) {
   host::Canvas canvas;
   populate(canvas);
   Fingerprint before = fingerprint(canvas);
@@ -145,7 +145,7 @@ bool serve(std::string_view line, const host::StateFile* state) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view line(reinterpret_cast<const char*>(data), size);
   if (starts_a_process(line)) return 0;
-  static const host::StateFile unwritable(kUnwritableState);
+  static host::StateFile unwritable(kUnwritableState);
   serve(line, nullptr);
   serve(line, &unwritable);
   return 0;

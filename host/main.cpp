@@ -94,12 +94,16 @@ Result<int> run(const std::vector<std::string>& words, const Command*& command) 
 }
 
 /// Writes the fault's text and, for a mistake on the command line, the
-/// usage of `command` (of every command when none is known yet); returns
-/// the exit status.
+/// usage of `command` (of every command when none is known yet), before
+/// the text for a command that runs on a recruit's screen; returns the
+/// exit status.
 int report_fault(const Fault& fault, const Command* command) {
-  host::report(fault.text);
+  bool last = fault.usage && command != nullptr && command->on_screen;
+  if (!last) host::report(fault.text);
   if (!fault.usage) return 1;
   std::fputs((command != nullptr ? command_usage(*command) : usage()).c_str(), stderr);
+  std::fflush(stderr);
+  if (last) host::report(fault.text);
   return 2;
 }
 

@@ -9,5 +9,8 @@
 
 /// Sends `envelope` to the app listening at `socket_path` and returns its
 /// parsed reply, whatever JSON type it has, or the error text of the first
-/// step that failed. Prints nothing, retries nothing, waits without limit.
+/// step that failed. When the app answers and closes before it has read the
+/// whole request (one it refuses as too large), its reply line is returned,
+/// not the failed send. Prints nothing, retries nothing, waits without
+/// limit.
 reply::Reading request(std::string_view socket_path, const wire::Json& envelope);

@@ -1,12 +1,21 @@
 #include "output.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
+
+#include "utf8.h"
 
 namespace out {
 
 void write(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+std::string on_screen(std::string_view text) {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return terminal ? wire::escape_controls(text, "\t\n") : std::string(text);
 }
 
 void warn(std::string_view text) {

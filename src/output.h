@@ -34,6 +34,14 @@ int report(const Failure& failure);
 /// Writes `text` to standard output as it stands.
 void write(std::string_view text);
 
+/// `text` as it may go to standard output: as it stands on a pipe or into
+/// a file, but on a terminal with its control characters other than tab and
+/// line feed written as "\xNN", so that text an agent wrote (a note, a
+/// role's prompt) cannot act on the person's terminal: set its title or
+/// clipboard, ask it something whose answer arrives as typed input, or
+/// hide what it says.
+std::string on_screen(std::string_view text);
+
 /// Writes "welkmora: <message>\n" to standard error, after flushing standard
 /// output so that the two streams keep their order on a shared terminal.
 void error_line(std::string_view message);

@@ -3,15 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "unique_fd.h"
-
-extern char** environ;
 
 namespace host::cli {
 namespace {
@@ -26,47 +23,55 @@ Pipe make_pipe() {
   return {wire::UniqueFd(fds[0]), wire::UniqueFd(fds[1])};
 }
 
-/// File actions and attributes of one spawn, released with it.
+/// How one child is started: which descriptors it gets, and the control
+/// group it joins before it runs, if any.
 class Spawn {
  public:
-  Spawn() {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attr_);
-    // A handler of ours is reset by the exec anyway; ignored signals are
-    // not, so every signal starts at its default.
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigdefault(&attr_, &all);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr_, &none);
-    posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  }
-  ~Spawn() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attr_);
-  }
-  Spawn(const Spawn&) = delete;
-  Spawn& operator=(const Spawn&) = delete;
-
-  void dup_to(int fd, int target) { posix_spawn_file_actions_adddup2(&actions_, fd, target); }
-  void null_to(int target) { posix_spawn_file_actions_addopen(&actions_, target, "/dev/null", O_RDWR, 0); }
+  void dup_to(int fd, int target) { moves_.push_back({fd, target}); }
+  void null_to(int target) { moves_.push_back({-1, target}); }
+  /// The child joins the control group whose directory this is, when it
+  /// may; it runs all the same when it may not.
+  void join_group(std::string group) { group_ = std::move(group); }
 
   /// The child's pid, or -1 with errno set.
   pid_t start(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    pid_t pid = -1;
-    int err = posix_spawnp(&pid, args[0], &actions_, &attr_, args.data(), environ);
-    if (err == 0) return pid;
-    errno = err;
-    return -1;
+    std::string procs = group_.empty() ? std::string() : group_ + "/cgroup.procs";
+    pid_t pid = ::fork();
+    if (pid == 0) run_child(args, procs);
+    return pid;
   }
 
  private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attr_;
+  /// In the child: only calls that are safe after a fork.
+  [[noreturn]] void run_child(const std::vector<char*>& args, const std::string& procs) {
+    if (!procs.empty()) {
+      int fd = ::open(procs.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        (void)::write(fd, "0", 1);
+        ::close(fd);
+      }
+    }
+    for (const auto& [fd, target] : moves_) {
+      int from = fd >= 0 ? fd : ::open("/dev/null", O_RDWR | O_CLOEXEC);
+      if (from >= 0 && from != target) ::dup2(from, target);
+    }
+    // A handler of ours is reset by the exec anyway; ignored signals are
+    // not, so every signal starts at its default.
+    struct sigaction fresh {};
+    fresh.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &fresh, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+
+  std::vector<std::pair<int, int>> moves_;
+  std::string group_;
 };
 
 int wait_for(pid_t pid) {
@@ -109,7 +114,7 @@ void exchange(wire::UniqueFd& in, wire::UniqueFd& out, wire::UniqueFd& err, std:
 
 }  // namespace
 
-Captured run_captured(const std::vector<std::string>& argv, std::string_view input) {
+Captured run_captured(const std::vector<std::string>& argv, std::string_view input, const std::string& group) {
   Pipe in = make_pipe(), out = make_pipe(), err = make_pipe();
   Captured got;
   if (!in.read || !out.read || !err.read) {
@@ -117,6 +122,7 @@ Captured run_captured(const std::vector<std::string>& argv, std::string_view inp
     return got;
   }
   Spawn spawn;
+  spawn.join_group(group);
   spawn.dup_to(in.read.get(), 0);
   spawn.dup_to(out.write.get(), 1);
   spawn.dup_to(err.write.get(), 2);

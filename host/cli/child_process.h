@@ -17,8 +17,9 @@ struct Captured {
 };
 
 /// Runs `argv` (argv[0] searched on PATH) with `input` as its standard
-/// input and its output and errors captured.
-Captured run_captured(const std::vector<std::string>& argv, std::string_view input);
+/// input and its output and errors captured; with a `group` (a control
+/// group's directory), in that group, where it may join it.
+Captured run_captured(const std::vector<std::string>& argv, std::string_view input, const std::string& group = {});
 
 /// Runs `argv` on this process's own standard input, output and errors and
 /// waits for it; SIGHUP, SIGINT, SIGQUIT and SIGTERM reach it (it shares the

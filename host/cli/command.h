@@ -27,6 +27,10 @@ struct Command {
   /// True when every word after the command's name is an operand: the
   /// command reads options that are another program's.
   bool verbatim = false;
+  /// True for a command meant as a recruit's program (remote): a mistake on
+  /// its command line is written after its usage, so that it is the last
+  /// line on the recruit's screen, the one the activity log quotes.
+  bool on_screen = false;
 };
 
 extern const Command kServe;

@@ -8,12 +8,15 @@
 // standard input into a file only the remote user can read, removed as the
 // session starts; it is on no command line at either end.
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -25,6 +28,7 @@
 #include "cli/remote_scripts.h"
 #include "io.h"
 #include "server/endpoint.h"
+#include "terminals/cgroups.h"
 
 #ifndef WELKMORA_VERSION
 #define WELKMORA_VERSION "0"
@@ -80,6 +84,14 @@ std::string hex(const unsigned char* bytes, std::size_t n) {
   return out;
 }
 
+/// The SHA-256 of `bytes` in hex; empty when it cannot be made.
+std::string sha256_hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1) return {};
+  return hex(digest, size);
+}
+
 Result<std::string> random_id() {
   unsigned char bytes[8];
   if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return Fault{"no random bytes"};
@@ -106,12 +118,8 @@ Result<Client> local_client() {
   bytes << in.rdbuf();
   if (!in || bytes.str().empty()) return Fault{"cannot read the welkmora client at " + path};
   Client client{bytes.str(), ""};
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (EVP_Digest(client.bytes.data(), client.bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
-    return Fault{"cannot hash the welkmora client"};
-  }
-  client.sha256 = hex(digest, size);
+  client.sha256 = sha256_hex(client.bytes);
+  if (client.sha256.empty()) return Fault{"cannot hash the welkmora client"};
   return client;
 }
 
@@ -129,26 +137,36 @@ std::string last_line(const std::string& text) {
   return nl == std::string::npos ? s : s.substr(nl + 1);
 }
 
-/// ssh to one destination through the host's master connection there.
+/// ssh to one destination through the host's master connection there. Its
+/// files in the runtime folder are named by a hash of the ssh options and
+/// the destination: ssh-KEY (the master's control socket) and
+/// ssh-KEY.users (the lock its recruits share).
 class Link {
  public:
   explicit Link(const Words& words) : destination_(words.destination) {
     std::string runtime = default_socket_path();
     runtime.resize(runtime.rfind('/'));
     ::mkdir(runtime.c_str(), 0700);
+    std::string key;
+    for (const std::string& w : words.ssh_options) key += w + '\0';
+    key = sha256_hex(key + destination_).substr(0, 16);
+    name_ = "ssh-" + key;
+    control_ = runtime + "/" + name_;
     base_ = {"ssh"};
     base_.insert(base_.end(), words.ssh_options.begin(), words.ssh_options.end());
-    for (std::string o :
-         {std::string("ControlMaster=auto"), "ControlPath=" + runtime + "/ssh-%C", std::string("ControlPersist=10m")}) {
-      base_.insert(base_.end(), {"-o", o});
-    }
+    base_.insert(base_.end(), {"-o", "ControlPath=" + control_});
   }
 
   const std::string& destination() const { return destination_; }
+  /// ssh-KEY: the name of the master's socket and of its control group.
+  const std::string& name() const { return name_; }
+  const std::string& control_path() const { return control_; }
 
-  /// ssh's words for `extra` options and then the remote command line.
+  /// ssh's words for `extra` options and then the remote command line. It
+  /// goes through the master when there is one, and never becomes one.
   std::vector<std::string> argv(std::vector<std::string> extra, const std::string& remote = "") const {
     std::vector<std::string> out = base_;
+    out.insert(out.end(), {"-o", "ControlMaster=no"});
     out.insert(out.end(), extra.begin(), extra.end());
     out.push_back(destination_);
     if (!remote.empty()) out.push_back(remote);
@@ -159,9 +177,105 @@ class Link {
     return run_captured(argv({"-T"}, remote), input);
   }
 
+  /// ssh's words for running `remote` through the master or as the master:
+  /// one that starts it when there is none (logging in, on this terminal
+  /// when it must ask). The master ends 10 minutes after its last session
+  /// at the latest.
+  std::vector<std::string> master_argv(const std::string& remote) const {
+    std::vector<std::string> out = base_;
+    out.insert(out.end(), {"-o", "ControlMaster=auto", "-o", "ControlPersist=10m", "-T", destination_, remote});
+    return out;
+  }
+
  private:
   std::string destination_;
+  std::string name_;
+  std::string control_;
   std::vector<std::string> base_;
+};
+
+/// The share of one recruit in its destination's master connection. The
+/// master runs in a control group of the host's own (beside the
+/// terminals' groups, named as its socket), so that no recruit's dismissal
+/// ends it. Its recruits share the lock file ssh-KEY.users: each holds a
+/// read lock on its first byte while it runs, and the last to end (the one
+/// that can lock it alone) ends the master, its socket and its group; a
+/// write lock on the second byte lets one recruit at a time start it.
+class SharedConnection {
+ public:
+  explicit SharedConnection(const Link& link) : link_(link), lock_path_(link.control_path() + ".users") {
+    // A lock won on a file that the last recruit of a previous master
+    // removed meanwhile is taken again on the file there now.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      lock_ = wire::UniqueFd(::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+      if (!lock_ || !lock_byte(kUsers, F_RDLCK, true) || still_named()) break;
+    }
+    group_ = shared_group(link.name());  // under the lock: no last recruit removes it now
+  }
+  ~SharedConnection() {
+    if (!lock_ || !lock_byte(kUsers, F_WRLCK, false)) return;  // others still use it
+    run_detached(link_.argv({"-O", "exit"}));
+    ::unlink(link_.control_path().c_str());  // left by a master that was killed
+    if (!group_.empty()) {
+      Cgroups::kill(group_);
+      for (int attempt = 0; attempt < 50 && !Cgroups::remove(group_); ++attempt) ::usleep(10000);
+    }
+    ::unlink(lock_path_.c_str());
+  }
+  SharedConnection(const SharedConnection&) = delete;
+  SharedConnection& operator=(const SharedConnection&) = delete;
+
+  /// Runs `remote` with `input` as Link::run does, starting the master (in
+  /// its group) when there is none; waits while another recruit starts it.
+  Captured run_first(const std::string& remote, std::string_view input) {
+    bool starter = lock_ && lock_byte(kStart, F_WRLCK, true);
+    Captured got = run_captured(link_.master_argv(remote), input, group_);
+    if (starter) lock_byte(kStart, F_UNLCK, false);
+    return got;
+  }
+
+ private:
+  static constexpr off_t kUsers = 0, kStart = 1;
+
+  /// Locks byte `at` of the lock file as `type` (or unlocks it); with
+  /// `wait`, waits for it.
+  bool lock_byte(off_t at, short type, bool wait) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = at;
+    range.l_len = 1;
+    while (::fcntl(lock_.get(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &range) != 0) {
+      if (errno != EINTR) return false;
+    }
+    return true;
+  }
+
+  /// The group `name` beside this process's own, when this runs in a
+  /// terminal's group of a host (HOSTGROUP/tN): HOSTGROUP/NAME, created
+  /// when missing. Empty otherwise.
+  static std::string shared_group(const std::string& name) {
+    std::string own = Cgroups::group_of(::getpid());
+    std::size_t slash = own.rfind('/');
+    if (slash == std::string::npos || own.compare(slash, 2, "/t") != 0) return {};
+    std::string host = own.substr(0, slash);
+    if (host.substr(host.rfind('/') + 1).rfind("welkmora-host-", 0) != 0) return {};
+    std::string dir = host + "/" + name;
+    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return {};
+    return dir;
+  }
+
+  bool still_named() const {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(lock_.get(), &held) == 0 && ::lstat(lock_path_.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+  }
+
+  const Link& link_;
+  std::string lock_path_;
+  std::string group_;
+  wire::UniqueFd lock_;
 };
 
 std::map<std::string, std::string> probe_fields(const std::string& out) {
@@ -184,9 +298,10 @@ std::vector<std::pair<std::string, std::string>> recruit_env() {
 
 /// Checks the remote and prepares it; returns the check's fields (dir, run,
 /// client), or a failure that says what the person can do.
-Result<std::map<std::string, std::string>> prepare(const Link& link, const Client& client, const std::string& id) {
+Result<std::map<std::string, std::string>> prepare(const Link& link, SharedConnection& shared, const Client& client,
+                                                   const std::string& id) {
   std::string args = std::string(WELKMORA_VERSION) + " " + client.sha256 + " " + id + " " + machine();
-  Captured got = link.run("sh -s " + args, probe_script(recruit_env(), id));
+  Captured got = shared.run_first("sh -s " + args, probe_script(recruit_env(), id));
   if (got.status == 255) return Fault{"cannot reach " + link.destination() + ": " + last_line(got.err)};
   std::map<std::string, std::string> f = probe_fields(got.out);
   const std::string& result = f["result"];
@@ -272,9 +387,10 @@ Result<int> run_remote(const Args& args) {
   Result<Client> client = local_client();
   if (!client.ok()) return client.failure();
   Link link(*words);
+  SharedConnection shared(link);
   Result<std::string> id = random_id();
   if (!id.ok()) return id.failure();
-  Result<std::map<std::string, std::string>> prepared = prepare(link, *client, *id);
+  Result<std::map<std::string, std::string>> prepared = prepare(link, shared, *client, *id);
   if (!prepared.ok()) return prepared.failure();
   std::map<std::string, std::string>& f = *prepared;
   RemoteTrail trail(link, f["run"], *id);
@@ -300,6 +416,7 @@ const Command kRemote = {"remote",
                          "Exits with COMMAND's status. The remote needs sshd and nothing else.\n",
                          {},
                          run_remote,
+                         true,
                          true};
 
 }  // namespace host::cli

@@ -139,9 +139,8 @@ struct Web {
   std::unique_ptr<WebServer> server;
 };
 
-/// Starts the canvas page's server and writes the address to open, with
-/// its key, to standard error. Its connections count in `server`'s
-/// descriptor margin.
+/// Starts the canvas page's server (throws when its port cannot be had).
+/// Its connections count in `server`'s descriptor margin.
 Web start_web(const std::optional<WebAddress>& address, const std::string& key, Reactor& reactor,
               Dispatcher& dispatcher, TerminalSet& terminals, Server& server) {
   Web web;
@@ -152,14 +151,20 @@ Web start_web(const std::optional<WebAddress>& address, const std::string& key, 
   web.server = std::make_unique<WebServer>(reactor, *address, key, *web.feed, std::move(limits));
   server.count_also([pages = web.server.get()] { return pages->connections(); });
   server.on_stop([feed = web.feed.get()] { feed->stopping(); });
+  dispatcher.set_page_url(web.server->url());
+  return web;
+}
+
+/// Writes the address of the page to open, with its key, to standard
+/// error, if the page is served.
+void announce(const Web& web) {
+  if (!web.server) return;
   const WebAddress& served = web.server->gate().served();
   if (!served.loopback()) {
     report("warning: the canvas is served on " + served.ip +
            ", which other machines may reach; whoever has its address and key runs your terminals");
   }
   report("canvas: " + web.server->url());
-  dispatcher.set_page_url(web.server->url());
-  return web;
 }
 
 /// Starts the workspace's Lead shell, below the saved Lead's screen, and
@@ -285,7 +290,6 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   // Saved before the stop hangs the terminals up.
   server.on_stop([&keeper] { keeper.save_all(); });
   dispatcher.set_stop_host([&server] { server.request_stop(); });
-  report("listening on " + at->socket + " (state file " + state.path() + ")");
   std::string web_key;
   if (*web_at) {
     Result<std::string> key =
@@ -293,7 +297,10 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
     if (!key.ok()) return key.failure();
     web_key = std::move(*key);
   }
+  // Before announcing anything: a port another program holds stops the start.
   Web web = start_web(*web_at, web_key, reactor, dispatcher, terminals, server);
+  report("listening on " + at->socket + " (state file " + state.path() + ")");
+  announce(web);
   std::string lead;
   if (mode.lead) {
     Result<std::string> started = lead_shell(mode, canvas, terminals, keeper, settings, std::move(lead_screen));

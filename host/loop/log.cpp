@@ -24,18 +24,13 @@ Sink& sink() {
   return s;
 }
 
-/// True for a byte that is no character by itself (C0, DEL) and for a
-/// character that a terminal takes as a control (C1, U+0080 to U+009F, and
-/// a byte that starts no well-formed sequence, which some terminals read
-/// as C1): written escaped, like C0.
+/// True for a control character (wire::control_length), written escaped;
+/// `length` is that of the character at `i` either way.
 bool is_control_at(std::string_view value, std::size_t i, std::size_t& length) {
-  auto b = static_cast<unsigned char>(value[i]);
-  length = b < 0x80 ? 1 : wire::utf8_sequence_length(value, i);
-  if (b < 0x20 || b == 0x7F || length == 0) {
-    length = 1;
-    return true;
-  }
-  return b == 0xC2 && static_cast<unsigned char>(value[i + 1]) <= 0x9F;
+  length = wire::control_length(value, i);
+  if (length > 0) return true;
+  length = static_cast<unsigned char>(value[i]) < 0x80 ? 1 : wire::utf8_sequence_length(value, i);
+  return false;
 }
 
 bool needs_quotes(std::string_view value) {
@@ -92,17 +87,7 @@ std::string local_time() {
 
 }  // namespace
 
-std::string escape_controls(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
-    if (is_control_at(text, i, length)) {
-      append_escaped(out, text.substr(i, length));
-    } else {
-      out.append(text.substr(i, length));
-    }
-  }
-  return out;
-}
+std::string escape_controls(std::string_view text) { return wire::escape_controls(text); }
 
 void report(std::string_view text) {
   std::string line;

@@ -341,6 +341,7 @@ Result<std::string> Canvas::add_note(std::optional<std::string> name, std::strin
   }
   if (Result<void> room = check_note_room(content.size(), 0, true); !room.ok()) return room.failure();
   notes_.emplace(*name, std::move(content));
+  note_changed(*name);
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
   touched(Item::note(*name));
   return std::move(*name);
@@ -351,8 +352,10 @@ Result<void> Canvas::set_note(std::string_view name, std::string content) {
   if (it == notes_.end()) return refuse_named("no such note", name);
   if (Result<void> room = check_note_room(content.size(), it->second.size(), false); !room.ok()) return room;
   std::string old = std::exchange(it->second, std::move(content));
+  note_changed(name);
   record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
     c.notes_.find(name)->second = std::move(old);
+    c.note_changed(name);
   });
   touched(Item::note(name));
   return {};
@@ -362,6 +365,7 @@ void Canvas::erase_note(std::string_view name) {
   auto it = notes_.find(name);
   if (it == notes_.end()) return;
   notes_.erase(it);
+  if (auto stamp = note_revisions_.find(name); stamp != note_revisions_.end()) note_revisions_.erase(stamp);
   name_freed(name);
   touched(Item::note(name));
 }
@@ -412,8 +416,20 @@ Result<void> Canvas::remove_note(std::string_view name) {
   erase_note(name);
   record(true, [name = std::string(name), content = std::move(content)](Canvas& c) mutable {
     c.notes_.emplace(name, std::move(content));
+    c.note_changed(name);
   });
   return {};
+}
+
+std::uint64_t Canvas::note_revision(std::string_view name) const {
+  auto it = note_revisions_.find(name);
+  return it == note_revisions_.end() ? 0 : it->second;
+}
+
+void Canvas::note_changed(std::string_view name) {
+  auto it = note_revisions_.find(name);
+  if (it == note_revisions_.end()) it = note_revisions_.emplace(std::string(name), 0).first;
+  it->second = ++last_revision_;
 }
 
 // --- roles -------------------------------------------------------------------
@@ -515,6 +531,7 @@ void Canvas::restore(Snapshot saved) {
   std::erase_if(ropes_, [](const Rope& r) { return r.has_note(); });
   ropes_.merge(saved.ropes);
   notes_ = std::move(saved.notes);
+  note_revisions_.clear();
   roles_ = std::move(saved.roles);
   layout_ = std::move(saved.layout);
 }

@@ -105,7 +105,7 @@ struct Snapshot {
 };
 
 /// The most a note may hold, all notes together, and how many there may
-/// be: they live in the host's memory and in every state file write.
+/// be: they live in the host's memory, and each in a file of its own.
 inline constexpr std::size_t kMaxNoteBytes = std::size_t{1} << 20;
 inline constexpr std::size_t kMaxAllNotesBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kMaxNotes = 10000;
@@ -245,6 +245,11 @@ class Canvas {
   const std::map<std::string, std::string, std::less<>>& roles() const { return roles_; }
   const std::set<Rope>& ropes() const { return ropes_; }
   const std::map<Item, Box>& layout() const { return layout_; }
+  /// A stamp of note `name`'s content: 0 as restored (as the state file
+  /// holds it), and a new one, never given before, whenever it changes or
+  /// a change to it is undone. The state file writes again only the notes
+  /// whose stamp differs from the one it wrote.
+  std::uint64_t note_revision(std::string_view name) const;
 
   /// Records the changes made while it lives; they are undone when it ends
   /// unless keep() was called. One at a time.
@@ -280,6 +285,8 @@ class Canvas {
   void cut_rope(const Rope& rope);
   void erase_terminal(std::string_view name);
   void erase_note(std::string_view name);
+  /// Gives note `name` a new revision.
+  void note_changed(std::string_view name);
   /// The item `name` stands for: a terminal if one has that name, else a
   /// note; refuses "no such item: NAME".
   Result<Item> resolve(std::string_view name) const;
@@ -303,6 +310,10 @@ class Canvas {
 
   std::map<std::string, TerminalEntry, std::less<>> terminals_;
   std::map<std::string, std::string, std::less<>> notes_;
+  /// The revision of each note changed since the restore (see
+  /// note_revision), and the last one given.
+  std::map<std::string, std::uint64_t, std::less<>> note_revisions_;
+  std::uint64_t last_revision_ = 0;
   std::map<std::string, std::string, std::less<>> roles_;
   std::set<Rope> ropes_;
   std::map<Item, Box> layout_;

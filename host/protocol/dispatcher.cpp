@@ -110,7 +110,8 @@ Result<const Request*> find_sub(const Request& first, const Json& request) {
 
 Result<Json> parse_request(std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
-  wire::Result parsed = wire::parse_json(line);
+  wire::Result parsed = wire::parse_json(line, kMaxRequestValues);
+  if (parsed.too_many) return refuse("request too large: " + parsed.error);
   if (!parsed.ok()) return refuse("request is not valid JSON: " + parsed.error);
   if (!parsed.value->is_object()) return refuse("request must be a JSON object");
   return std::move(*parsed.value);
@@ -154,11 +155,13 @@ Result<void> require_person(const Request& route, const Client& client, const Ca
   if (client.trusted) return {};
   Result<std::vector<ProcessInfo>> sender = examine_sender(route, client);
   if (!sender.ok()) return sender.failure();
-  std::optional<std::string> holder = terminals.holder_of(*sender);
+  std::optional<Holder> holder = terminals.holder_of(*sender);
   if (!holder) return {};
-  const TerminalEntry* entry = canvas.terminal(*holder);
+  std::string what = std::string(route.command) + " is for the person at the host, not for ";
+  if (holder->name.empty()) return deny(what + "a process a terminal started");
+  const TerminalEntry* entry = canvas.terminal(holder->name);
   if (entry != nullptr && entry->persons) return {};
-  return deny(std::string(route.command) + " is for the person at the host, not for terminal " + *holder, *holder);
+  return deny(what + "terminal " + holder->name, holder->name);
 }
 
 /// Logs a refused request with what was seen of its sender: its pid, the
@@ -182,7 +185,7 @@ void log_refusal(const Refusal& refusal, const Json& request, const std::string&
 /// (or the change is refused half way) the canvas takes back what it
 /// changed, step by step, and nothing the change left for after the commit
 /// happens.
-Result<Json> run_saved(const Serve& change, Context& ctx, const StateFile& state) {
+Result<Json> run_saved(const Serve& change, Context& ctx, StateFile& state) {
   Canvas::Change recorded(ctx.canvas);
   Result<Json> result = change(ctx);
   if (!result.ok()) return result;
@@ -233,7 +236,7 @@ std::string reply_text(const Json& reply) {
   }
 }
 
-Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
+Dispatcher::Dispatcher(Canvas& canvas, TerminalSet& terminals, StateFile* state, std::vector<Preset> presets,
                        HostSettings settings)
     : canvas_(canvas),
       terminals_(terminals),

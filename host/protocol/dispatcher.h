@@ -99,7 +99,7 @@ struct HostSettings {
 class Dispatcher {
  public:
   /// `state` may be null: nothing is saved then.
-  Dispatcher(Canvas& canvas, TerminalSet& terminals, const StateFile* state, std::vector<Preset> presets,
+  Dispatcher(Canvas& canvas, TerminalSet& terminals, StateFile* state, std::vector<Preset> presets,
              HostSettings settings);
 
   /// Answers the request `line` from `client`, now or later. Returns the
@@ -137,7 +137,7 @@ class Dispatcher {
 
   Canvas& canvas_;
   TerminalSet& terminals_;
-  const StateFile* state_;
+  StateFile* state_;
   std::vector<Preset> presets_;
   HostSettings settings_;
   Asks asks_;
@@ -151,6 +151,12 @@ std::string reply_text(const Json& reply);
 /// refuse (a name, a command, the JSON parser's last read), and a request
 /// of many megabytes must not get a reply as large.
 inline constexpr std::size_t kMaxErrorBytes = 512;
+
+/// The most values (and member names) a request may hold: no request
+/// needs more than a few dozen, and each costs tens of bytes to build
+/// from as few as two of text, so a request of the longest line could
+/// otherwise take many times the host's memory budget to parse.
+inline constexpr std::size_t kMaxRequestValues = 65536;
 
 /// {"ok":false,"error":text}, with `text` made valid UTF-8 and cut after
 /// kMaxErrorBytes ("..." marks the cut).

@@ -92,7 +92,8 @@ Result<std::string> lead_name(const Canvas& canvas) {
 Result<void> require_outside(const Context& ctx, const Call& call, const std::string& name) {
   if (call.client.trusted || call.client.pid <= 0) return {};
   std::optional<std::vector<ProcessInfo>> chain = ancestry(call.client.pid);
-  if (chain && ctx.terminals.holder_of(*chain) == name) return refuse("cannot attach " + name + " inside itself");
+  std::optional<Holder> holder = chain ? ctx.terminals.holder_of(*chain) : std::nullopt;
+  if (holder && holder->name == name) return refuse("cannot attach " + name + " inside itself");
   return {};
 }
 

@@ -1,5 +1,6 @@
 #include "server/server.h"
 
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +19,9 @@
 
 namespace host {
 namespace {
+
+/// A request line at least this long gives the heap back once it is served.
+constexpr std::size_t kTrimAfter = std::size_t{1} << 20;
 
 sigset_t loop_signals() {
   sigset_t set;
@@ -198,6 +202,9 @@ void Server::on_line(std::uint64_t id, Sender sender, const std::string& line) {
       [this, id](const Json& reply, const std::string& name, const AttachView& view) { attach(id, reply, name, view); },
       sender.started};
   Cancel cancel = dispatcher_.handle(line, client);
+  // What parsing a large request took is free again but may be spread
+  // over the heap, where it would stay the process's: handed back now.
+  if (line.size() >= kTrimAfter) ::malloc_trim(0);
   auto it = connections_.find(id);
   if (cancel && it != connections_.end() && it->second->awaiting_reply()) waiting_[id] = std::move(cancel);
 }

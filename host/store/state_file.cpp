@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "io.h"
 #include "json_text.h"
@@ -108,7 +110,40 @@ std::optional<Corrupt> read_layout(const Json& root, std::map<Item, Box>& out) {
   return std::nullopt;
 }
 
-Read<Snapshot> parse_state(std::string_view text) {
+/// What the state file says: the state, but for the texts of the notes
+/// it keeps in files of their own, which it names here (note, file).
+struct Parsed {
+  Snapshot state;
+  std::map<std::string, std::string, std::less<>> note_files;
+};
+
+/// Reads "notes": [{name, file}...], or [{name, content}...] as hosts
+/// before the notes' own files wrote it.
+std::optional<Corrupt> read_notes(const Json& root, Parsed& out) {
+  Read<const Json*> entries = array_member(root, "notes");
+  if (!entries.ok()) return entries.failure();
+  for (const Json& entry : **entries) {
+    if (!entry.is_object()) return Corrupt{"an entry of \"notes\" is not an object"};
+    Read<const std::string*> name = text_member(entry, "name");
+    if (!name.ok()) return name.failure();
+    bool inline_text = !entry.contains("file");
+    Read<const std::string*> value = text_member(entry, inline_text ? "content" : "file");
+    if (!value.ok()) return value.failure();
+    if (out.state.notes.contains(**name) || out.note_files.contains(**name)) {
+      return Corrupt{"\"notes\" names " + **name + " twice"};
+    }
+    if (inline_text) {
+      out.state.notes.emplace(**name, **value);
+    } else if ((*value)->empty() || (*value)->find_first_not_of("0123456789") != std::string::npos) {
+      return Corrupt{"note " + **name + " names the file \"" + **value + "\", which is none of the notes' files"};
+    } else {
+      out.note_files.emplace(**name, **value);
+    }
+  }
+  return std::nullopt;
+}
+
+Read<Parsed> parse_state(std::string_view text) {
   wire::Result parsed = wire::parse_json(text);
   if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.error};
   const Json& root = *parsed.value;
@@ -117,8 +152,9 @@ Read<Snapshot> parse_state(std::string_view text) {
   if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kVersion) {
     return Corrupt{"unknown \"version\" (this host reads version 1)"};
   }
-  Snapshot state;
-  if (std::optional<Corrupt> corrupt = read_named(root, "notes", "content", state.notes)) return *corrupt;
+  Parsed parsed_state;
+  Snapshot& state = parsed_state.state;
+  if (std::optional<Corrupt> corrupt = read_notes(root, parsed_state)) return *corrupt;
   if (std::optional<Corrupt> corrupt = read_named(root, "roles", "prompt", state.roles)) return *corrupt;
   Read<const Json*> ropes = array_member(root, "ropes");
   if (!ropes.ok()) return ropes.failure();
@@ -135,7 +171,7 @@ Read<Snapshot> parse_state(std::string_view text) {
     state.ropes.insert(std::move(rope));
   }
   if (std::optional<Corrupt> corrupt = read_layout(root, state.layout)) return *corrupt;
-  return state;
+  return parsed_state;
 }
 
 /// Writes the state file's text to a descriptor as it is made, in pieces of
@@ -208,15 +244,17 @@ class Writer {
   wire::Status status_;
 };
 
-/// `{"name": NAME, "<key>": VALUE}` for each entry of `map`, as array items.
-void put_named(Writer& out, const char* key, const std::map<std::string, std::string, std::less<>>& map) {
+/// `{"name": NAME, "<key>": VALUE}` for each entry of `map`, as array items;
+/// `value` gives the value of an entry.
+template <class Map, class Value>
+void put_named(Writer& out, const char* key, const Map& map, Value value) {
   const char* separator = "\n";
-  for (const auto& [name, value] : map) {
+  for (const auto& entry : map) {
     out.put(separator);
     out.put("\t\t{\"name\": ");
-    out.put_string(name);
+    out.put_string(entry.first);
     out.put(std::string(", \"") + key + "\": ");
-    out.put_string(value);
+    out.put_string(value(entry.second));
     out.put("}");
     separator = ",\n";
   }
@@ -234,12 +272,13 @@ void put_end(Writer& out, const Item& item) {
   out.put("}");
 }
 
-/// The state file's text, one entry a line.
-void put_state(Writer& out, const Canvas& canvas) {
+/// The state file's text, one entry a line; the notes by the files that
+/// hold their texts.
+void put_state(Writer& out, const Canvas& canvas, const std::map<std::string, SavedNote, std::less<>>& notes) {
   out.put("{\n\t\"version\": " + std::to_string(kVersion) + ",\n\t\"notes\": [");
-  put_named(out, "content", canvas.notes());
+  put_named(out, "file", notes, [](const SavedNote& note) -> const std::string& { return note.file; });
   out.put("\n\t],\n\t\"roles\": [");
-  put_named(out, "prompt", canvas.roles());
+  put_named(out, "prompt", canvas.roles(), [](const std::string& prompt) -> const std::string& { return prompt; });
   out.put("\n\t],\n\t\"ropes\": [");
   const char* separator = "\n";
   for (const Rope& rope : canvas.ropes()) {
@@ -366,22 +405,36 @@ int remove_temporaries(const std::string& path) {
 
 }  // namespace
 
-wire::Outcome<Snapshot, wire::Status> StateFile::load() const {
+wire::Outcome<Snapshot, wire::Status> StateFile::load() {
   wire::Outcome<std::optional<std::string>, wire::Status> text = read_file(path_);
   if (!text.ok()) return text.failure();
   if (!*text) return Snapshot{};
-  Read<Snapshot> state = parse_state(**text);
-  if (!state.ok()) {
-    return wire::Status::failure("state file " + path_ + " is corrupt (" + state.failure().why +
+  auto corrupt = [&](const std::string& why) {
+    return wire::Status::failure("state file " + path_ + " is corrupt (" + why +
                                  "); it is left untouched: repair it or move it away");
+  };
+  Read<Parsed> parsed = parse_state(**text);
+  if (!parsed.ok()) return corrupt(parsed.failure().why);
+  Snapshot& state = parsed->state;
+  std::map<std::string, SavedNote, std::less<>> saved;
+  std::set<std::string> files;
+  for (const auto& [name, file] : parsed->note_files) {
+    wire::Outcome<std::string, wire::Status> note = notes_.read(file);
+    if (!note.ok()) return corrupt("note " + name + ": " + note.failure().error());
+    saved[name] = {file, 0, note->size()};  // revision 0: as restored
+    files.insert(file);
+    state.notes.emplace(name, std::move(*note));
   }
-  return std::move(*state);
+  saved_ = std::move(saved);
+  if (lock_) notes_.keep_only(files);  // only the file's owner, who alone writes there
+  return std::move(state);
 }
 
 wire::Outcome<int, wire::Status> StateFile::claim() {
   wire::Outcome<std::string, wire::Status> target = followed(path_);
   if (!target.ok()) return target.failure();
   path_ = std::move(*target);
+  notes_ = NoteFiles(path_ + ".notes");
   if (wire::Status regular = require_regular(path_); !regular.ok()) return regular;
   wire::Outcome<wire::UniqueFd, wire::Status> lock = take_lock(path_);
   if (!lock.ok()) return lock.failure();
@@ -394,7 +447,40 @@ StateFile::~StateFile() {
   if (lock_) ::unlink((path_ + ".lock").c_str());
 }
 
-wire::Status StateFile::save(const Canvas& canvas) const {
+wire::Status StateFile::save(const Canvas& canvas) {
+  // The notes changed since the last save go to new files; the state file
+  // then names them, and the files it named before go.
+  std::map<std::string, SavedNote, std::less<>> notes;
+  std::vector<std::string> written;
+  auto undo = [&](wire::Status failed) {
+    for (const std::string& file : written) notes_.remove(file);
+    return failed;
+  };
+  for (const auto& [name, text] : canvas.notes()) {
+    std::uint64_t revision = canvas.note_revision(name);
+    auto before = saved_.find(name);
+    if (before != saved_.end() && before->second.revision == revision && before->second.bytes == text.size()) {
+      notes.emplace(name, before->second);
+      continue;
+    }
+    wire::Outcome<std::string, wire::Status> file = notes_.write(text);
+    if (!file.ok()) return undo(file.failure());
+    written.push_back(*file);
+    notes.emplace(name, SavedNote{*file, revision, text.size()});
+  }
+  if (!written.empty()) {
+    if (wire::Status synced = notes_.sync(); !synced.ok()) return undo(synced);
+  }
+  if (wire::Status replaced = replace_file(canvas, notes); !replaced.ok()) return undo(replaced);
+  for (const auto& [name, note] : saved_) {
+    auto now = notes.find(name);
+    if (now == notes.end() || now->second.file != note.file) notes_.remove(note.file);
+  }
+  saved_ = std::move(notes);
+  return {};
+}
+
+wire::Status StateFile::replace_file(const Canvas& canvas, const std::map<std::string, SavedNote, std::less<>>& notes) {
   std::string temp = path_ + ".tmp-XXXXXX";
   wire::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (!fd) return wire::Status::failure("cannot create " + temp + ": " + wire::os_error_text(errno));
@@ -403,7 +489,7 @@ wire::Status StateFile::save(const Canvas& canvas) const {
     return wire::Status::failure(step + " " + temp + ": " + why);
   };
   Writer out(fd.get());
-  put_state(out, canvas);
+  put_state(out, canvas, notes);
   if (wire::Status written = out.finish(); !written.ok()) return fail("cannot write", written.error());
   if (::fsync(fd.get()) != 0) return fail("cannot sync", wire::os_error_text(errno));
   fd.reset();

@@ -21,16 +21,11 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kPrefix = "welkmora-host-";
 
-/// The directory of this process's cgroup v2 group: the cgroup2 mount
-/// point with the path /proc/self/cgroup gives; empty when there is none.
-std::string own_group() {
-  std::ifstream groups("/proc/self/cgroup");
-  std::string line, relative;
-  while (std::getline(groups, line)) {
-    if (line.starts_with("0::")) relative = line.substr(3);
-  }
-  if (relative.empty()) return {};
+/// The cgroup2 mount point whose root is the root of the hierarchy (of this
+/// process's cgroup namespace); empty when there is none.
+std::string mount_point() {
   std::ifstream mounts("/proc/self/mountinfo");
+  std::string line;
   while (std::getline(mounts, line)) {
     // "id parent dev root mountpoint options ... - fstype source options"
     std::size_t dash = line.find(" - ");
@@ -38,11 +33,13 @@ std::string own_group() {
     std::istringstream fields(line.substr(0, dash));
     std::string skip, root, point;
     fields >> skip >> skip >> skip >> root >> point;
-    if (root != "/") continue;
-    return relative == "/" ? point : point + relative;
+    if (root == "/") return point;
   }
   return {};
 }
+
+/// The directory of this process's cgroup v2 group.
+std::string own_group() { return Cgroups::group_of(::getpid()); }
 
 bool write_text(const std::string& path, std::string_view text) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -140,6 +137,18 @@ std::optional<std::string> Cgroups::add() {
   std::string dir = path_ + "/t" + std::to_string(next_++);
   if (::mkdir(dir.c_str(), 0755) != 0) return std::nullopt;
   return dir;
+}
+
+std::string Cgroups::group_of(pid_t pid) {
+  std::ifstream groups("/proc/" + std::to_string(pid) + "/cgroup");
+  std::string line, relative;
+  while (std::getline(groups, line)) {
+    if (line.starts_with("0::")) relative = line.substr(3);
+  }
+  if (relative.empty() || relative.ends_with(" (deleted)")) return {};
+  std::string point = mount_point();
+  if (point.empty()) return {};
+  return relative == "/" ? point : point + relative;
 }
 
 void Cgroups::kill(const std::string& dir) { write_text(dir + "/cgroup.kill", "1"); }

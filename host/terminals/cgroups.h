@@ -42,6 +42,9 @@ class Cgroups {
   /// Creates the group for one more terminal; returns its directory, or
   /// nothing when it cannot be created.
   std::optional<std::string> add();
+  /// The directory of process `pid`'s group; empty when it has none (no
+  /// cgroup v2) or cannot be read.
+  static std::string group_of(pid_t pid);
   /// Kills every process in group `dir` (and below) at once.
   static void kill(const std::string& dir);
   /// Removes group `dir` once it is empty; false while it is not.

@@ -111,9 +111,10 @@ std::size_t repeat_count(std::string_view params) {
   return std::max<std::size_t>(count, 1);
 }
 
-/// Whether CSI `params` `final` leaves a mode that restores the cursor.
-bool restores_cursor(std::string_view params, char final) {
-  if (final != 'l' || params.empty() || params[0] != '?') return false;
+/// Whether CSI `params` `final` sets or resets a mode that saves or
+/// restores the cursor (1048, 1049).
+bool cursor_mode(std::string_view params, char final) {
+  if ((final != 'h' && final != 'l') || params.empty() || params[0] != '?') return false;
   params.remove_prefix(1);
   while (!params.empty()) {
     std::string_view field = params.substr(0, params.find(';'));
@@ -313,7 +314,8 @@ void OutputFilter::escape(unsigned char c, std::string& out) {
     out.push_back(static_cast<char>(kEsc));
     out += sequence_;
     out.push_back(static_cast<char>(c));
-    if (sequence_.empty() && c == '8') marks_.push_back({out.size(), Mark::kCursorRestore});
+    if (sequence_.empty() && c == '7') saved_faint_ = faint_;   // DECSC
+    if (sequence_.empty() && c == '8') restore_cursor(out);     // DECRC
     if (sequence_.empty() && c == 'c') note_faint(false, out);  // a reset (RIS)
   } else {
     state_ = State::kGround;
@@ -350,12 +352,18 @@ void OutputFilter::finish_csi(std::string& out) {
   out += "\x1b[";
   out += bounded_parameters(params);
   out.push_back(final);
-  if (restores_cursor(params, final)) marks_.push_back({out.size(), Mark::kCursorRestore});
+  if (cursor_mode(params, final) && final == 'h') saved_faint_ = faint_;
+  if (cursor_mode(params, final) && final == 'l') restore_cursor(out);
   if (final == 'm') {
     if (int effect = faint_effect(params); effect >= 0) note_faint(effect == 1, out);
   } else if (final == 'p' && params == "!") {
     note_faint(false, out);  // a soft reset (DECSTR)
   }
+}
+
+void OutputFilter::restore_cursor(const std::string& out) {
+  marks_.push_back({out.size(), Mark::kCursorRestore});
+  note_faint(saved_faint_, out);  // the pen is restored with the cursor
 }
 
 void OutputFilter::note_faint(bool on, const std::string& out) {

@@ -32,7 +32,8 @@
 //    B, C and D with the command's exit status), the surest word of where
 //    a prompt is and when a command is done; and an SGR (or a reset) that
 //    turns faint (dim) on or off, since libvterm 0.1.4 keeps no faint pen
-//    and the screen keeps it itself (only changes are noted).
+//    and the screen keeps it itself (only changes are noted; a cursor
+//    restore brings back faint as the cursor save found it).
 //
 // Cost: one pass over the bytes; runs of printable ASCII are copied whole.
 
@@ -92,6 +93,8 @@ class OutputFilter {
   void string_ended(const std::string& out);
   /// Notes faint turned on or off where `out` ends, if that changes it.
   void note_faint(bool on, const std::string& out);
+  /// Notes a cursor restore where `out` ends, and faint as it was saved.
+  void restore_cursor(const std::string& out);
   /// The byte `c` after an ESC inside a string.
   void end_string(unsigned char c, std::string& out);
   /// Bytes every state treats alike; true when `c` was one of them.
@@ -111,8 +114,11 @@ class OutputFilter {
   std::vector<Mark> marks_;
   /// The first bytes of the string being passed on, from its introducer.
   std::string string_head_;
-  /// Faint as the SGRs so far left it.
+  /// Faint as the SGRs so far left it, and as the last cursor save (DECSC,
+  /// modes 1048 and 1049) found it, which a restore brings back with the
+  /// rest of the pen.
   bool faint_ = false;
+  bool saved_faint_ = false;
 };
 
 }  // namespace host

@@ -547,10 +547,19 @@ void Screen::mouse(int row, int col, int button, bool pressed, unsigned modifier
 }
 
 void Screen::paste(std::string_view text) {
-  std::string typed(text);
-  for (std::size_t i = 0; i < typed.size(); ++i) {
-    if (typed[i] == '\r' && i + 1 < typed.size() && typed[i + 1] == '\n') typed.erase(i + 1, 1);
-    if (typed[i] == '\n') typed[i] = '\r';
+  std::string typed;
+  typed.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    // ESC and the C1 controls (U+0080 to U+009F, CSI among them) would let
+    // the text end the paste's brackets and go on as typed keys.
+    if (c == 0x1B) continue;
+    if (c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+      ++i;
+      continue;
+    }
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // CR LF is one line break
+    typed.push_back(c == '\n' ? '\r' : static_cast<char>(c));
   }
   vterm_keyboard_start_paste(vt_.get());
   if (reply_) reply_(typed);

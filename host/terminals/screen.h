@@ -129,7 +129,9 @@ class Screen {
   /// modes (through the reply function).
   void press(const KeyPress& key);
   /// Sends `text` as a paste: bracketed when the program asked for that,
-  /// with line breaks as carriage returns, as a terminal pastes.
+  /// with line breaks as carriage returns, as a terminal pastes, and
+  /// without ESC and the C1 controls, so that no text ends the brackets
+  /// early or types keys.
   void paste(std::string_view text);
   /// How the program asked to be told of the mouse (DECSET 1000, 1002,
   /// 1003): 0 not at all, 1 presses and releases, 2 drags too, 3 every move.

@@ -88,11 +88,42 @@ Terminal* TerminalSet::find(std::string_view name) {
   return it == listed_.end() ? nullptr : it->second.get();
 }
 
-std::optional<std::string> TerminalSet::holder_of(const std::vector<ProcessInfo>& chain) const {
+std::optional<Holder> TerminalSet::holder_of(const std::vector<ProcessInfo>& chain) const {
   for (const auto& [name, terminal] : listed_) {
-    if (terminal->holds(chain)) return name;
+    if (terminal->holds(chain)) return Holder{name};
   }
+  for (const auto& terminal : leaving_) {
+    if (terminal->holds(chain)) return Holder{};
+  }
+  if (chain.empty()) return std::nullopt;
+  if (std::optional<Holder> grouped = group_holder(chain.front().pid)) return grouped;
+  // What the host adopted left its parents: only what the terminals started
+  // descends from the host.
+  pid_t self = ::getpid();
+  bool adopted = std::any_of(chain.begin(), chain.end(),
+                             [&](const ProcessInfo& p) { return p.parent == self && !started(p.pid); });
+  if (owns_descendants_ && adopted) return Holder{};
   return std::nullopt;
+}
+
+std::optional<Holder> TerminalSet::group_holder(pid_t pid) const {
+  if (!cgroups_) return std::nullopt;
+  std::string group = Cgroups::group_of(pid);
+  const std::string& base = cgroups_->path();
+  if (group.empty() || !(group + "/").starts_with(base + "/")) return std::nullopt;
+  for (const auto& [program, dir] : groups_) {
+    if (group != dir && !group.starts_with(dir + "/")) continue;
+    for (const auto& [name, terminal] : listed_) {
+      if (terminal->pid() == program) return Holder{name};
+    }
+  }
+  return Holder{};
+}
+
+bool TerminalSet::started(pid_t pid) const {
+  auto is = [pid](const auto& terminal) { return terminal->pid() == pid; };
+  return std::any_of(listed_.begin(), listed_.end(), [&](const auto& entry) { return is(entry.second); }) ||
+         std::any_of(leaving_.begin(), leaving_.end(), is);
 }
 
 void TerminalSet::dismiss(std::string_view name) {

@@ -19,6 +19,16 @@
 
 namespace host {
 
+/// The terminal a process belongs to.
+struct Holder {
+  /// The listed terminal; empty when the process is one the terminals
+  /// started but which one cannot be told: one the host adopted (it left
+  /// its parents with a double fork), one in a group of the host's that no
+  /// listed terminal owns (a remote destination's ssh connection), or a
+  /// dismissed terminal's.
+  std::string name;
+};
+
 class TerminalSet {
  public:
   /// Terminals are served by `reactor`; `grace` is how long a hung-up
@@ -36,9 +46,10 @@ class TerminalSet {
   /// when `name` is no held terminal or the program cannot be started.
   Result<Terminal*> resume(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
-  /// The name of a listed terminal that the process whose `ancestry` this
-  /// is belongs to (see Terminal::holds), if any.
-  std::optional<std::string> holder_of(const std::vector<ProcessInfo>& ancestry) const;
+  /// The terminal that the process whose `ancestry` this is (the process
+  /// first) belongs to, if any: by its line of processes (see
+  /// Terminal::holds), by its control group, or as one the host adopted.
+  std::optional<Holder> holder_of(const std::vector<ProcessInfo>& ancestry) const;
   /// The event loop, which the set and those serving its terminals use.
   Reactor& reactor() const { return reactor_; }
   /// The processes of joined shells.
@@ -92,6 +103,11 @@ class TerminalSet {
   /// Kills terminal `pid`'s control group, if it has one, and removes it
   /// once it is empty.
   void kill_group(pid_t pid);
+  /// The holder that the control group of process `pid` tells, if it is
+  /// one of the host's groups.
+  std::optional<Holder> group_holder(pid_t pid) const;
+  /// True when the host started process `pid` itself: a terminal's program.
+  bool started(pid_t pid) const;
 
   Reactor& reactor_;
   std::chrono::milliseconds grace_;

@@ -208,7 +208,7 @@ void CanvasFeed::close_page(std::uint64_t page) { pages_.erase(page); }
 bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   auto it = pages_.find(id);
   if (it == pages_.end()) return false;
-  wire::Result parsed = wire::parse_json(text);
+  wire::Result parsed = wire::parse_json(text, kMaxRequestValues);  // bounded as a request is
   if (!parsed.ok() || !parsed.value->is_object()) return false;
   const Json& message = *parsed.value;
   auto op = message.find("op");

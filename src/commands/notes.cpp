@@ -24,7 +24,7 @@ void render_note_read(Words, Value result) {
     out::write("(leere Notiz)\n");
     return;
   }
-  out::write(content);
+  out::write(out::on_screen(content));
   if (content.back() != '\n') out::write("\n");
 }
 

@@ -33,7 +33,7 @@ void render_role_show(Words, Value result) {
   std::string text = "Rolle ";
   text.append(fields::text(result, "name", "?")).append(":\n");
   text.append(fields::text(result, "prompt")).push_back('\n');
-  out::write(text);
+  out::write(out::on_screen(text));
 }
 
 void render_role_created(Words, Value result) { fields::print_named("Rolle angelegt: ", result); }

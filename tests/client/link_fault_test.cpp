@@ -73,3 +73,20 @@ TEST(LinkFaults, AppClosingBeforeReadingALargeRequest) {
       << x.run.err;
   EXPECT_EQ(x.run.out, "");
 }
+
+TEST(LinkFaults, AnAnswerBeforeTheRequestWasReadIsShown) {
+  // The app refuses a request too large to read, answers and closes: the
+  // send fails, but the answer is there to read.
+  FakeApp app;
+  RunOptions o;
+  o.env = app.env();
+  o.in = Stdin::bytes(std::string(64u << 20, 'n'));
+  Script s{{R"({"error":"request too large","ok":false})"
+            "\n"},
+           {},
+           false};
+  Exchange x = app.exchange({"note", "write", "N"}, s, o);
+  EXPECT_EQ(x.run.err, "welkmora: request too large\n");
+  EXPECT_EQ(x.run.status, 1);
+  EXPECT_EQ(x.run.out, "");
+}

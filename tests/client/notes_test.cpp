@@ -309,3 +309,25 @@ TEST(NoteRender, AnAppRefusalPrintsNoConfirmation) {
   EXPECT_EQ(x.run.err, "welkmora: Notiz fehlt\n");
   EXPECT_EQ(x.run.status, 1);
 }
+
+TEST(NoteRender, ControlsAreShownOnATerminalAndPassedExactlyElsewhere) {
+  // What an agent wrote: a clipboard write, a window title, a query whose
+  // answer would arrive as typed input, a carriage return that hides the
+  // line before it, CSI as a C1 control; tab and line feed are text.
+  FakeApp app;
+  std::string reply =
+      ok_result(R"({"content":"a\u001b]52;c;ZXZpbA==\u0007b\u001b]0;T\u0007c\u001b[6n\td\r\n\u009b1m"})");
+  RunOptions o;
+  o.env = app.env();
+  o.stdout_mode = Stdout::kTerminal;
+  Exchange shown = app.exchange({"note", "read", "N"}, Script::reply(reply), o);
+  EXPECT_EQ(shown.run.out, "a\\x1b]52;c;ZXZpbA==\\x07b\\x1b]0;T\\x07c\\x1b[6n\td\\x0d\n\\xc2\\x9b1m\n");
+  EXPECT_EQ(shown.run.status, 0);
+  o.stdout_mode = Stdout::kPipe;
+  Exchange piped = app.exchange({"note", "read", "N"}, Script::reply(reply), o);
+  EXPECT_EQ(piped.run.out,
+            "a\x1b]52;c;ZXZpbA==\x07"
+            "b\x1b]0;T\x07"
+            "c\x1b[6n\td\r\n\xc2\x9b"
+            "1m\n");
+}

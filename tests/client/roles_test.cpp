@@ -193,3 +193,16 @@ TEST(RoleRender, LenientReadingOfTheResult) {
     expect_printed(app.exchange(c.args, ok_result(c.result)), c.out, describe(c.args) + " " + c.result);
   }
 }
+
+TEST(RoleRender, APromptsControlsAreShownOnATerminal) {
+  FakeApp app;
+  RunOptions o;
+  o.env = app.env();
+  o.stdout_mode = Stdout::kTerminal;
+  std::string reply = ok_result(R"({"name":"Dev","prompt":"Code.\u001b]0;T\u0007\n\tTests."})");
+  Exchange shown = app.exchange({"role", "show", "Dev"}, Script::reply(reply), o);
+  EXPECT_EQ(shown.run.out, "Rolle Dev:\nCode.\\x1b]0;T\\x07\n\tTests.\n");
+  o.stdout_mode = Stdout::kPipe;
+  EXPECT_EQ(app.exchange({"role", "show", "Dev"}, Script::reply(reply), o).run.out,
+            "Rolle Dev:\nCode.\x1b]0;T\x07\n\tTests.\n");
+}

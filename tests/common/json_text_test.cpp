@@ -60,6 +60,18 @@ TEST(JsonParser, NestingLimitIs127Levels) {
   EXPECT_EQ(error_of(std::string(1000000, '[')), "recursion limit exceeded at line 1 column 128");
 }
 
+TEST(JsonParser, ALimitOfValuesCountsValuesAndMemberNames) {
+  // {"a":[1,{}]}: the object, a, the list, 1 and the inner object.
+  std::string text = R"({"a":[1,{}]})";
+  EXPECT_TRUE(parse_json(text, 5).ok());
+  wire::Result over = parse_json(text, 4);
+  EXPECT_FALSE(over.ok());
+  EXPECT_TRUE(over.too_many);
+  EXPECT_EQ(over.error, "more than 4 values");
+  // Bad text within the limit is still a syntax error.
+  EXPECT_FALSE(parse_json("[1,", 5).too_many);
+}
+
 TEST(JsonParser, ErrorsNameProblemLineAndColumn) {
   EXPECT_EQ(error_of(""), "EOF while parsing a value at line 1 column 0");
   EXPECT_EQ(error_of("   "), "EOF while parsing a value at line 1 column 3");

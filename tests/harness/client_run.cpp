@@ -101,6 +101,14 @@ RunResult run_client(const std::vector<std::string>& args, const RunOptions& opt
   }
   UniqueFd null_in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (options.stdout_mode == Stdout::kBrokenPipe) out.read.reset();
+  if (options.stdout_mode == Stdout::kTerminal) {
+    termios raw{};
+    ::cfmakeraw(&raw);
+    int m, s;
+    if (::openpty(&m, &s, nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty failed");
+    for (int fd : {m, s}) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    out = {UniqueFd(m), UniqueFd(s)};
+  }
 
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");

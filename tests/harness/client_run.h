@@ -24,8 +24,9 @@ struct Stdin {
   static Stdin closed() { return {Kind::kClosed, {}}; }
 };
 
-/// How standard output is connected.
-enum class Stdout { kPipe, kClosed, kBrokenPipe };
+/// How standard output is connected: kTerminal is a pseudo-terminal in raw
+/// mode (what the client writes arrives unchanged in `out`).
+enum class Stdout { kPipe, kClosed, kBrokenPipe, kTerminal };
 
 struct RunResult {
   std::string out;

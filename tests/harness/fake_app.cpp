@@ -61,6 +61,7 @@ void FakeApp::serve(const Script& script) {
       received_.append(buf, static_cast<std::size_t>(n));
     }
   } else {
+    for (const std::string& chunk : script.chunks) ::send(conn.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
     return;  // closes unread
   }
   for (std::size_t i = 0; i < script.chunks.size(); ++i) {

@@ -19,7 +19,8 @@ struct Script {
   std::vector<std::string> chunks;
   /// Pause between two chunks.
   std::chrono::milliseconds gap{0};
-  /// Read the request line before replying; false closes at once, unread.
+  /// Read the request line before replying; false replies at once and
+  /// closes with the request unread.
   bool read_request = true;
 
   static Script reply(std::string line) { return {{std::move(line)}, {}, true}; }

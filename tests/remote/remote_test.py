@@ -4,13 +4,17 @@
 The test starts Debian's sshd on 127.0.0.1 (a free port, a throwaway host
 key, config, PID file and authorized key) and a second one that refuses to
 forward Unix sockets; the "remote" side gets its own HOME and runtime
-folder and a PATH without welkmora, so the client is copied. The host runs
+folder and a PATH without welkmora, so the client is copied. Recruits that
+share one connection log in as a throwaway user, made for the test and
+removed after it where the test may make one (as root), else as root like
+the others. The host runs
 on a private socket and runtime folder; Lead recruits there.
 
 Usage: remote_test.py BUILD_DIR. Exits 77 (skipped) only when sshd cannot
 start at all."""
 
 import glob
+import json
 import os
 import pty
 import select
@@ -48,7 +52,7 @@ def free_port():
 class Sshd:
     """One sshd -D on 127.0.0.1, stopped by stop()."""
 
-    def __init__(self, top, name, forwarding, home="rhome", path="/usr/bin:/bin"):
+    def __init__(self, top, name, forwarding, home="rhome", path="/usr/bin:/bin", runtime="rrun"):
         self.dir = os.path.join(top, name)
         os.makedirs(self.dir)
         self.port = free_port()
@@ -65,7 +69,7 @@ UsePAM no
 PasswordAuthentication no
 KbdInteractiveAuthentication no
 AllowStreamLocalForwarding {forwarding}
-SetEnv HOME={top}/{home} XDG_RUNTIME_DIR={top}/rrun PATH={path}
+SetEnv HOME={top}/{home} XDG_RUNTIME_DIR={top}/{runtime} PATH={path}
 """)
         self.log = os.path.join(self.dir, "log")
         os.makedirs("/run/sshd", exist_ok=True)
@@ -130,10 +134,45 @@ class Host:
             return f.read()
 
     def stop(self):
+        """Stops the host; returns what its recruits left in its runtime
+        folder (ended, should there be any)."""
         self.process.terminate()
         self.process.wait(timeout=60)
-        for control in glob.glob(os.path.join(self.runtime, "welkmora", "ssh-*")):
+        left = glob.glob(os.path.join(self.runtime, "welkmora", "ssh-*"))
+        for control in left:
             subprocess.run(["ssh", "-o", "ControlPath=" + control, "-O", "exit", "box"], capture_output=True)
+        return left
+
+
+def throwaway_user(top):
+    """A user of this machine for the test alone, its home and runtime
+    folder `top`/shome and `top`/srun; None where none can be made (not
+    root), and the remote user is root then."""
+    name = "wkr" + os.urandom(3).hex()
+    made = subprocess.run(["useradd", "-M", "-U", "-d", f"{top}/shome", "-s", "/bin/sh", "-p", "*", name],
+                          capture_output=True)
+    if made.returncode != 0:
+        return None
+    os.chmod(top, 0o711)
+    for d in ("shome", "srun"):
+        os.makedirs(os.path.join(top, d), mode=0o700)
+        shutil.chown(os.path.join(top, d), name, name)
+    return name
+
+
+def exchange(path, request):
+    """One request line to the socket at `path`, and its reply."""
+    with socket.socket(socket.AF_UNIX) as s:
+        s.settimeout(WAIT)
+        s.connect(path)
+        s.sendall(json.dumps(request).encode() + b"\n")
+        reply = b""
+        while not reply.endswith(b"\n"):
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            reply += chunk
+    return json.loads(reply)
 
 
 def prompt_marks(argv, env):
@@ -182,6 +221,10 @@ class Remote(unittest.TestCase):
                 f.write("#!/bin/sh\necho aarch64\n")
             os.chmod(os.path.join(fake, "uname"), 0o755)
             cls.arm = Sshd(cls.top, "armbox", "yes", path=fake + ":/usr/bin:/bin")
+            # Recruits that share a connection log in as a user of their own.
+            cls.user = throwaway_user(cls.top)
+            cls.shared = Sshd(cls.top, "sharedbox", "yes", home="shome" if cls.user else "rhome",
+                              runtime="srun" if cls.user else "rrun")
         except OSError as e:
             print(f"sshd cannot start: {e}: skipped")
             shutil.rmtree(cls.top, ignore_errors=True)
@@ -189,20 +232,28 @@ class Remote(unittest.TestCase):
         config = os.path.join(cls.top, "ssh_config")
         with open(config, "w") as f:
             for name, port in (("box", cls.sshd.port), ("refuser", cls.refuser.port), ("nowhere", free_port()),
-                               ("nocachebox", cls.nocache.port), ("armbox", cls.arm.port)):
-                f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User root\n"
+                               ("nocachebox", cls.nocache.port), ("armbox", cls.arm.port),
+                               ("sharedbox", cls.shared.port)):
+                user = cls.user if name == "sharedbox" and cls.user else "root"
+                f.write(f"Host {name}\n  HostName 127.0.0.1\n  Port {port}\n  User {user}\n"
                         f"  IdentityFile {cls.top}/userkey\n  IdentitiesOnly yes\n  BatchMode yes\n"
                         "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n  LogLevel ERROR\n")
         cls.host = Host(cls.top, config)
 
     @classmethod
     def tearDownClass(cls):
-        cls.host.stop()
+        left = cls.host.stop()
         cls.sshd.stop()
         cls.refuser.stop()
         cls.nocache.stop()
         cls.arm.stop()
+        cls.shared.stop()
+        if cls.user:
+            subprocess.run(["userdel", "-f", cls.user], capture_output=True)
         shutil.rmtree(cls.top, ignore_errors=True)
+        # Stopping ended the recruits still running, the last one on each
+        # destination its ssh connection, which left no socket behind.
+        assert not left, left
 
     def recruit(self, name, rest):
         done = self.host.client("recruit", name, "--command", f"{self.host.remote} {rest}")
@@ -269,6 +320,41 @@ class Remote(unittest.TestCase):
         host.client("dismiss", "Far").check_returncode()
         wait_for("the remote socket to go", lambda: not os.path.exists(sock))
 
+    def test_recruits_sharing_a_connection(self):
+        host = self.host
+        for name in ("Far1", "Far2"):
+            self.recruit(name, "sharedbox -- bash")
+        seen = host.ask("Far2", "printenv WELKMORA_SOCKET", ".sock\n")
+        sock = re.search(r"^(/\S+\.sock)\s*$", seen, re.M).group(1)
+        self.assertEqual(self.shared.logins(), 1)
+        if self.user:
+            with open(self.shared.log) as f:
+                self.assertIn(f"Accepted publickey for {self.user} ", f.read())
+
+        # What comes through the forwarded socket comes from the shared ssh
+        # connection on the host's side: no person, however it asks.
+        for request in ({"command": "ls"}, {"command": "join", "name": "RemoteEvil", "pid": 1},
+                        {"command": "send-keys", "name": "Far1", "keys": ["typed-by-remote", "Enter"]}):
+            reply = exchange(sock, request)
+            self.assertFalse(reply["ok"], request)
+            self.assertIn("is for the person at the host, not for", reply["error"])
+        self.assertNotIn("RemoteEvil", host.client("list").stdout)
+
+        # Dismissing the recruit that made the connection leaves it to the
+        # other: nothing ends Far2 in three times the dismissal's grace (2 s).
+        host.client("dismiss", "Far1").check_returncode()
+        time.sleep(6)
+        self.assertNotIn("exit name=Far2", host.log())
+        host.ask("Far2", "echo still-$((6*7))", "still-42")
+
+        # The last recruit there ends the connection: its socket and lock go.
+        runtime = os.path.join(host.runtime, "welkmora")
+        before = set(os.listdir(runtime))
+        host.client("dismiss", "Far2").check_returncode()
+        wait_for("the shared connection to end",
+                 lambda: len(set(os.listdir(runtime)) - before) == 0 and len(before - set(os.listdir(runtime))) == 2)
+        self.assertEqual(len([p for p in before - set(os.listdir(runtime)) if p.startswith("ssh-")]), 2)
+
     def test_errors_say_why(self):
         for name, dest, text in (("Refused", "refuser", "refuses to forward"), ("Lost", "nowhere", "cannot reach"),
                                  ("Cacheless", "nocachebox", "has no writable cache folder"),
@@ -278,6 +364,10 @@ class Remote(unittest.TestCase):
             self.assertIn(text, self.host.screen(name))
             line = [l for l in self.host.log().splitlines() if f"exit name={name}" in l][0]
             self.assertRegex(line, r"status=1 said=.*" + text)
+        # A mistake on its command line: the log quotes it, not the usage.
+        self.recruit("Bare", "")
+        wait_for("Bare's end", lambda: "exit name=Bare" in self.host.log())
+        self.assertRegex(self.host.log(), r"exit name=Bare status=2 said=\"welkmora-host: remote needs a DESTINATION\"")
 
 
 if __name__ == "__main__":

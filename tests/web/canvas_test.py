@@ -332,6 +332,17 @@ class Canvas(Page):
         self.assertEqual({tuple(link) for link in links},
                          {("https://example.com/x", "_blank", "noopener noreferrer", "https://example.com/x"),
                           (local, "_blank", "noopener noreferrer", local)})
+        # An address that would not read as where it leads (a look-alike host,
+        # a right-to-left override) shows its target instead.
+        self.type_into("Bob", r"clear; printf 'go https://b\xc3\xbccher.example/\xe2\x80\xaeexe.txt\n'", Keys.ENTER)
+        target = "https://xn--bcher-kva.example/%E2%80%AEexe.txt"
+        self.wait_screen("Bob", rf"(?m)^go {re.escape(target)}$")
+        links = self.browser.execute_script(
+            "return [...document.querySelectorAll('[data-id=\"t:Bob\"] .screen a')]"
+            ".map(a => [a.getAttribute('href'), a.textContent])")
+        self.assertIn([target, target], links)
+        self.type_into("Bob", f"clear; echo '({local})'", Keys.ENTER)
+        self.wait_screen("Bob", rf"(?m)^\({re.escape(local)}\)$")
         page = self.browser.current_window_handle
         self.assertEqual(self.browser.window_handles, [page], "nothing opens by itself")
         # A click opens the link in a tab of its own, which cannot reach the page.

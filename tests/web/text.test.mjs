@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { findAddresses, trimAddress } from '../../host/web/assets/links.js';
+import { findAddresses, shownAs, trimAddress } from '../../host/web/assets/links.js';
 import { cellCount, hasWide, widePieces } from '../../host/web/assets/width.js';
 
 test('web addresses are found without the sentence around them', () => {
@@ -19,6 +19,14 @@ test('web addresses are found without the sentence around them', () => {
     { start: 1, end: 9, href: 'http://a/' }, { start: 14, end: 23, href: 'https://c/' }]);
   assert.deepEqual(findAddresses('http://[bad'), [], 'what does not parse is no link');
   assert.deepEqual(findAddresses('no address'), []);
+});
+
+test('a link that would not read as its target shows its target', () => {
+  const text = 'go https://b\u00fccher.example/\u202eexe.txt or https://example.com/a';
+  const [odd, plain] = findAddresses(text);
+  assert.equal(shownAs(text.slice(odd.start, odd.end), odd.href), 'https://xn--bcher-kva.example/%E2%80%AEexe.txt');
+  assert.equal(shownAs(text.slice(plain.start, plain.end), plain.href), 'https://example.com/a');
+  assert.equal(shownAs('HTTP://EXAMPLE.COM', 'http://example.com/'), 'HTTP://EXAMPLE.COM', 'ASCII shows as printed');
 });
 
 test('wide characters take two cells, each a piece of its own', () => {

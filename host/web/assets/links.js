@@ -1,5 +1,6 @@
 // Web addresses in a terminal's text, free of the page: what becomes a link
-// (opened in a new tab on a click), the text itself unchanged.
+// (opened in a new tab on a click), the text itself unchanged but for an
+// address that would not read as where it leads.
 
 /** An http or https address in a row's text, up to the first blank or quote. */
 const ADDRESS = /\bhttps?:\/\/[^\s"'<>`\\^{}|]+/g;
@@ -29,4 +30,14 @@ export function findAddresses(text) {
     found.push({ start: match.index, end: match.index + address.length, href: url.href });
   }
   return found;
+}
+
+/**
+ * What the link for `address` (as printed) to `href` shows: the address, or,
+ * when it holds more than printable ASCII (a look-alike letter in its host,
+ * a right-to-left override), where it leads as the browser reads it: the
+ * host in punycode, the rest encoded.
+ */
+export function shownAs(address, href) {
+  return /^[\x21-\x7e]*$/.test(address) ? address : href;
 }

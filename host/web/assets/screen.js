@@ -6,7 +6,7 @@
 // to the same lines while new output arrives. Web addresses in the text
 // become links, opened in a new tab when clicked, the row's text unchanged.
 
-import { findAddresses } from './links.js';
+import { findAddresses, shownAs } from './links.js';
 import { hasWide, widePieces } from './width.js';
 
 export const ROW_HEIGHT = 16;
@@ -80,7 +80,7 @@ function run(text, fg, bg, flags) {
   return span;
 }
 
-/** Wraps the web addresses in `row`'s text in links; the text stays as it was. */
+/** Wraps the web addresses in `row`'s text in links; the text stays as it was (see shownAs). */
 function linkify(row) {
   if (!row.textContent.includes('://')) return;
   const walker = document.createTreeWalker(row, NodeFilter.SHOW_TEXT);
@@ -98,7 +98,7 @@ function linkify(row) {
       link.target = '_blank';
       link.rel = 'noopener noreferrer';
       link.draggable = false;  // a drag from a link selects text, as elsewhere on the screen
-      link.textContent = node.data.slice(start, end);
+      link.textContent = shownAs(node.data.slice(start, end), href);
       parts.push(link);
       at = end;
     }

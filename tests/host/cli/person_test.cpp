@@ -159,6 +159,24 @@ TEST_F(HostPerson, RecruitsGetNoneOfIt) {
       << text;
 }
 
+TEST_F(HostPerson, ADoubleForkDoesNotMakeARecruitThePerson) {
+  // `setsid -f` leaves the recruit's session, pty and line of parents: the
+  // host adopts what is left (and, where it may create groups, it stays in
+  // the recruit's group).
+  std::string out = host.dir() + "/escaped";
+  std::string probes;
+  for (std::string probe : {"ls", "join Evil --pid 1", "send-keys R -l X"})
+    probes += host_path() + " " + probe + "; echo status=$?; ";
+  host.recruit(boss, "R", "setsid -f sh -c '" + probes + "echo all-probed' >" + out + " 2>&1; exec sleep 600");
+  std::string text = wait_for(out, "all-probed");
+  EXPECT_EQ(text.find("status=0"), std::string::npos) << text;
+  for (std::string command : {"ls", "join", "send-keys"}) {
+    EXPECT_NE(text.find("welkmora-host: " + command + " is for the person at the host, not for "), std::string::npos)
+        << text;
+  }
+  EXPECT_EQ(ls()["terminals"].size(), 2u);
+}
+
 TEST_F(HostPerson, ARequestOutlivingTheProcessThatConnectedIsNotThePersons) {
   // A child connects and ends; the request comes later over its socket (as
   // from a recruit's process that forked and exited before sending).

@@ -1,6 +1,8 @@
 // Starting the host: its socket, and what stands at that path already.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -36,6 +38,24 @@ TEST(HostServe, ALiveSocketIsNotTakenOver) {
   // The first host still serves, on the same socket.
   EXPECT_EQ(host.client(lead, {"list"}).status, 0);
   EXPECT_EQ(host.stop(), 0);
+}
+
+TEST(HostServe, ATakenPagePortStopsTheStartBeforeItIsAnnounced) {
+  wire::UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  ASSERT_EQ(::bind(taken.get(), reinterpret_cast<sockaddr*>(&addr), size), 0);
+  ASSERT_EQ(::listen(taken.get(), 1), 0);
+  ASSERT_EQ(::getsockname(taken.get(), reinterpret_cast<sockaddr*>(&addr), &size), 0);
+  HostProcess host;
+  RunResult r = run_host({"serve", "--socket", host.socket_path(), "--state", host.state_path(), "--web",
+                          std::to_string(ntohs(addr.sin_port))});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("welkmora-host: cannot serve the canvas on 127.0.0.1:", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("listening"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(host.socket_path()));
 }
 
 TEST(HostServe, StaleSocketIsReplacedOtherFilesAreNot) {

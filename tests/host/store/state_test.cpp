@@ -27,6 +27,17 @@ std::vector<std::string> dir_entries(const std::string& dir) {
   return names;
 }
 
+/// The notes the state file at `path` names, each read from its file:
+/// {"NAME": "TEXT", ...}.
+Json saved_notes(const std::string& path) {
+  Json out = Json::object();
+  Json state = Json::parse(read_file(path));
+  for (const Json& note : state["notes"]) {
+    out[note["name"].get<std::string>()] = read_file(path + ".notes/" + note["file"].get<std::string>());
+  }
+  return out;
+}
+
 }  // namespace
 
 TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
@@ -61,9 +72,16 @@ TEST(HostState, RestartKeepsNotesRolesAndNoteRopes) {
   EXPECT_EQ(host.stop(), 0);
   std::vector<std::string> files = dir_entries(host.dir());
   std::erase_if(files, [](const std::string& f) { return f.starts_with("recruit-"); });
-  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json", "state.json.terminals"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"host.err", "state.json", "state.json.notes", "state.json.terminals"}));
   struct stat st {};
   ASSERT_EQ(::stat(host.state_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // The notes' own files, one a note, are the user's alone.
+  std::string notes = host.state_path() + ".notes";
+  ASSERT_EQ(::stat(notes.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(dir_entries(notes).size(), 2u);
+  ASSERT_EQ(::stat((notes + "/" + dir_entries(notes)[0]).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
@@ -74,19 +92,83 @@ TEST(HostState, EveryChangeIsWrittenAtOnce) {
   EXPECT_FALSE(std::filesystem::exists(host.state_path()));  // nothing changed yet
   ASSERT_TRUE(printed(host.client(lead, {"note", "create", "N", "v1"}), "Notiz angelegt: N\n"));
   Json saved = Json::parse(read_file(host.state_path()));
-  EXPECT_EQ(saved["notes"], Json::parse(R"([{"name":"N","content":"v1"}])"));
+  EXPECT_EQ(saved_notes(host.state_path()), Json({{"N", "v1"}}));
   EXPECT_EQ(saved["ropes"], Json::parse(R"([[{"kind":"terminal","name":"Lead"},{"kind":"note","name":"N"}]])"));
   EXPECT_EQ(saved["version"], 1);
 
   ASSERT_TRUE(printed(host.client(lead, {"note", "edit", "N", "v1", "v2"}), "Notiz aktualisiert: N\n"));
-  EXPECT_EQ(Json::parse(read_file(host.state_path()))["notes"][0]["content"], "v2");
+  EXPECT_EQ(saved_notes(host.state_path()), Json({{"N", "v2"}}));
+  EXPECT_EQ(dir_entries(host.state_path() + ".notes").size(), 1u);  // the text replaced is gone
   ASSERT_TRUE(printed(host.client(lead, {"role", "create", "R", "p"}), "Rolle angelegt: R\n"));
   EXPECT_EQ(Json::parse(read_file(host.state_path()))["roles"], Json::parse(R"([{"name":"R","prompt":"p"}])"));
   ASSERT_TRUE(printed(host.client(lead, {"note", "delete", "N"}), "Notiz gelöscht: N\n"));
   saved = Json::parse(read_file(host.state_path()));
   EXPECT_EQ(saved["notes"], Json::array());
   EXPECT_EQ(saved["ropes"], Json::array());
+  EXPECT_TRUE(dir_entries(host.state_path() + ".notes").empty());
   EXPECT_EQ(host.stop(), 0);
+}
+
+TEST(HostState, ASmallChangeWritesLittle) {
+  // 16 MiB of notes; an agent writing a small one over and over must not
+  // make the host write them all again each time.
+  HostProcess host;
+  host.start();
+  Env lead = host.join("Lead");
+  for (int i = 0; i < 16; ++i) {
+    Json create = {{"command", "note"}, {"sub", "create"}, {"name", "big" + std::to_string(i)}};
+    create["content"] = std::string(1 << 20, 'a' + i);
+    host.result(lead, create);
+  }
+  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "small"}, {"content", "x"}});
+  auto written = [&] {
+    std::istringstream io(read_file("/proc/" + std::to_string(host.pid()) + "/io"));
+    for (std::string line; std::getline(io, line);) {
+      if (line.rfind("wchar: ", 0) == 0) return std::stoull(line.substr(7));
+    }
+    return 0ull;
+  };
+  unsigned long long before = written();
+  for (int i = 0; i < 10; ++i) {
+    host.result(lead, {{"command", "note"}, {"sub", "write"}, {"name", "small"}, {"content", std::to_string(i)}});
+  }
+  EXPECT_LT(written() - before, 256u << 10) << "bytes written for ten small changes";
+  EXPECT_EQ(host.stop(), 0);
+  // And all of it is there after a restart.
+  host.start();
+  Env again = host.join("Lead");
+  EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "big7"}})["content"],
+            std::string(1 << 20, 'h'));
+  EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "small"}})["content"], "9");
+}
+
+TEST(HostState, NotesFilesOfACrashGoAndAMissingOneStopsTheStart) {
+  HostProcess host;
+  host.start();
+  Env lead = host.join("Lead");
+  host.result(lead, {{"command", "note"}, {"sub", "create"}, {"name", "N"}, {"content", "kept"}});
+  ASSERT_EQ(host.stop(), 0);
+  // A save cut short by a crash leaves a note's file that nothing names.
+  std::string notes = host.state_path() + ".notes";
+  std::vector<std::string> named = dir_entries(notes);
+  std::ofstream(notes + "/99") << "half";
+  std::ofstream(notes + "/other") << "not ours";
+  host.start();
+  EXPECT_EQ(dir_entries(notes), (std::vector<std::string>{named[0], "other"}));
+  Env again = host.join("Lead");
+  EXPECT_EQ(host.result(again, {{"command", "note"}, {"sub", "read"}, {"name", "N"}})["content"], "kept");
+  ASSERT_EQ(host.stop(), 0);
+
+  std::string saved = read_file(host.state_path());
+  std::filesystem::remove(notes + "/" + named[0]);
+  RunResult r = run_host({"serve", "--socket", host.socket_path(), "--state", host.state_path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("welkmora-host: state file " + host.state_path() + " is corrupt (note N: cannot read " + notes +
+                            "/" + named[0] + ": ",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_EQ(read_file(host.state_path()), saved);
 }
 
 TEST(HostState, CorruptFileStopsTheStartAndIsKept) {
@@ -135,7 +217,7 @@ TEST(HostState, UnwritableStateUndoesTheChange) {
   std::filesystem::remove_all(dir);
   RunResult lost = host.client(lead, {"note", "create", "Lost", "x"});
   EXPECT_EQ(lost.err.rfind(
-                "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.tmp-", 0),
+                "welkmora: cannot write the state file, change undone: cannot create " + dir + "/state.json.notes", 0),
             0u)
       << lost.err;
   EXPECT_EQ(lost.out, "");
@@ -249,7 +331,6 @@ TEST(HostState, OnlyRegularFilesAndLinksAreFollowed) {
   Env lead = host.join("Lead");
   ASSERT_TRUE(printed(host.client(lead, {"note", "create", "New", "n"}), "Notiz angelegt: New\n"));
   EXPECT_TRUE(std::filesystem::is_symlink(host.state_path()));
-  EXPECT_EQ(Json::parse(read_file(target))["notes"],
-            Json::parse(R"([{"name":"New","content":"n"},{"name":"Old","content":"o"}])"));
+  EXPECT_EQ(saved_notes(target), Json({{"New", "n"}, {"Old", "o"}}));
   EXPECT_EQ(host.stop(), 0);
 }

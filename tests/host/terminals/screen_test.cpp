@@ -138,6 +138,16 @@ TEST(HostScreen, DimIsKeptWhereTheProgramSetsIt) {
       "\x1b[2m\x1b"
       "cz");
   EXPECT_EQ(dim(0), ".");
+  // A cursor restore brings back the pen as it was saved, dim with it
+  // (DECSC and DECRC, and modes 1048 and 1049).
+  f.screen.feed(
+      "\r\n\x1b[2m\x1b"
+      "7\x1b[22m\x1b"
+      "8a\r\n\x1b[22m\x1b"
+      "7\x1b[2m\x1b"
+      "8b\r\n");
+  f.screen.feed("\x1b[2m\x1b[?1048h\x1b[22m\x1b[?1048lc");
+  EXPECT_EQ(dim(1) + dim(2) + dim(3), "D.D");
 }
 
 TEST(HostScreen, PastesAsTheProgramAsked) {

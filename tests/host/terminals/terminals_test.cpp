@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include "loop/reactor.h"
 #include "run_checks.h"
 #include "terminals/terminal.h"
+#include "terminals/terminal_set.h"
 
 using namespace harness;
 using wire::Json;
@@ -217,4 +219,30 @@ TEST(TerminalInput, WhatAProgramDoesNotReadIsCapped) {
   pid_t pid = terminal->pid();
   terminal.reset();  // kills it
   ::waitpid(pid, nullptr, 0);
+}
+
+TEST(TerminalHolders, WhatTheHostAdoptedIsATerminals) {
+  // The host's only children are its terminals' programs; anything else
+  // whose parent it is came to it as the subreaper, from a terminal. Here
+  // the test process plays the host: its own child stands for such a
+  // process, in the test's group (below none of the host's), so only the
+  // adoption tells.
+  host::Reactor reactor;
+  auto set = std::make_unique<host::TerminalSet>(reactor, 100ms);
+  set->adopt_orphans();
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  std::optional<std::vector<host::ProcessInfo>> line = host::ancestry(child);
+  ASSERT_TRUE(line);
+  std::optional<host::Holder> holder = set->holder_of(*line);
+  ASSERT_TRUE(holder);
+  EXPECT_EQ(holder->name, "");
+  EXPECT_FALSE(set->holder_of(*host::ancestry(::getpid())));  // the host's own line is nobody's
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  set.reset();
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }

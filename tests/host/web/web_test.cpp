@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <thread>
@@ -225,6 +226,39 @@ TEST_F(HostFeed, EveryScreenAtOnceAfterASnapshotThenAsThePageDraws) {
     text.clear();
   }
   EXPECT_TRUE(redrawn);
+}
+
+TEST_F(HostFeed, APastedEndBracketEndsNoPaste) {
+  // bash's readline brackets pastes and takes the end bracket's bytes from
+  // the text as the end: what follows them would be typed, Enter and all.
+  drain();
+  std::filesystem::remove("PWNED");
+  act({{"op", "recruit"}, {"name", "Sh"}, {"cmd", "PS1='sh$ ' exec bash --norc --noprofile -i"}, {"req", 1}});
+  Terminal* sh = terminals.find("Sh");
+  ASSERT_NE(sh, nullptr);
+  auto shows = [&](const std::string& text) {
+    for (auto deadline = Clock::now() + std::chrono::seconds(20); Clock::now() < deadline;) {
+      if (sh->screen_text().find(text) != std::string::npos) return true;
+      reactor.run_once(Clock::now() + std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  int req = 1;
+  auto type = [&](const char* op, const std::string& text) {
+    act({{"op", op}, {"id", "t:Sh"}, {"text", text}, {"req", ++req}});
+  };
+  ASSERT_TRUE(shows("sh$")) << sh->screen_text();
+  type("paste",
+       "echo innocent \x1b[201~; touch PWNED\n\xc2\x9b"
+       "201~");
+  ASSERT_TRUE(shows("[201~; touch PWNED")) << sh->screen_text();
+  // The line is still being edited: cleared, and another runs instead.
+  type("text",
+       "\x15"
+       "echo done-$((6*7))\r");
+  ASSERT_TRUE(shows("done-42")) << sh->screen_text();
+  EXPECT_FALSE(std::filesystem::exists("PWNED")) << sh->screen_text();
+  EXPECT_EQ(sh->screen_text().find("innocent\n"), std::string::npos) << sh->screen_text();
 }
 
 TEST_F(HostFeed, AChangeCostsTheSameHoweverManyItemsAndNoPageKeepsNoNote) {
