@@ -407,6 +407,9 @@ class Canvas(Page):
         note = self.browser.find_element(By.CSS_SELECTOR, '[data-id="n:plan"]')
         ActionChains(self.browser).click_and_hold(handle).move_by_offset(20, 20) \
             .move_to_element(note).release().perform()
+        # The host has the rope once the page hears it back.
+        wait_for("the rope", lambda: self.run_js(
+            "return window.welkmora.board.ropes.list.some(r => r.includes('t:Bob') && r.includes('n:plan'))"))
         self.type_into("Bob", "welkmora list", Keys.ENTER)
         self.wait_screen("Bob", r"plan \(verbunden\)")
 
