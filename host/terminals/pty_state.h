@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "terminals/activity.h"
+#include "terminals/live_region.h"
 
 namespace host {
 
@@ -54,6 +55,9 @@ struct Home {
   bool alternate = false;
   /// The cursor lines seen at the idle prompt, right-trimmed, newest last.
   std::vector<std::string> prompts;
+  /// The rows around the input as they were then (live_region.h): an
+  /// agent's input box and footer.
+  InputChrome chrome;
 
   bool known() const { return group.has_value(); }
   /// Records `prompt` as seen at the idle prompt (kKept at most).
