@@ -60,13 +60,14 @@ int menu_item(std::string_view row, bool& pointed) {
     while (i < c.size() && (c[i] == U' ' || (c[i] >= 0x2500 && c[i] <= 0x257F))) ++i;
   };
   skip_frame();
-  pointed = i < c.size() && (c[i] == U'>' || c[i] == U'*' || c[i] == 0xBB || c[i] == 0x203A ||
-                             (c[i] > 0x7F && is_glyph(c[i])));
+  pointed = i < c.size() &&
+            (c[i] == U'>' || c[i] == U'*' || c[i] == 0xBB || c[i] == 0x203A || (c[i] > 0x7F && is_glyph(c[i])));
   if (pointed) ++i;
   skip_frame();
   int number = 0;
   std::size_t digits = 0;
-  for (; i < c.size() && is_digit(c[i]) && digits < 3; ++i, ++digits) number = number * 10 + static_cast<int>(c[i] - U'0');
+  for (; i < c.size() && is_digit(c[i]) && digits < 3; ++i, ++digits)
+    number = number * 10 + static_cast<int>(c[i] - U'0');
   if (digits == 0 || i + 2 >= c.size() || (c[i] != U'.' && c[i] != U')') || c[i + 1] != U' ') return 0;
   return c[i + 2] == U' ' ? 0 : number;
 }
@@ -151,8 +152,7 @@ namespace {
 /// input_chrome's rows among the visible `rows`, and how far below them a
 /// parked cursor is. A visible cursor below all text is a line program's
 /// at its (empty) prompt, not parked.
-RowRange chrome_rows(const std::vector<std::string>& rows, std::size_t cursor, bool hidden,
-                     std::size_t& parked_below) {
+RowRange chrome_rows(const std::vector<std::string>& rows, std::size_t cursor, bool hidden, std::size_t& parked_below) {
   std::size_t last = rows.size();
   while (last > 0 && blank(rows[last - 1])) --last;
   parked_below = 0;

@@ -23,8 +23,8 @@
 // lines "line I of K", after a permission "Allowed: PROMPT" or "Denied.".
 // Timing from the environment, in seconds: AGENT_THINK (a number or a range
 // "1-3"), AGENT_FRAME (0.1), AGENT_TOKEN (0.03), AGENT_PAUSE (0.7: after the
-// second token and every seventh); AGENT_LOG names a file that gets the time
-// of its last drawing (seconds since the epoch).
+// second token and every fortieth after it); AGENT_LOG names a file that
+// gets the time of its last drawing (seconds since the epoch).
 'use strict';
 const fs = require('fs');
 
@@ -91,7 +91,7 @@ async function stream(lines) {
       state.partial += token;
       render();
       count++;
-      await sleep(count === 2 || count % 7 === 0 ? PAUSE : TOKEN);
+      await sleep(count % 40 === 2 ? PAUSE : TOKEN);
     }
     state.partial = null;
     render([lead + lines[i]]);

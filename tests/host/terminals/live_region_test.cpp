@@ -28,9 +28,9 @@ TEST(WorkSigns, SpinnersAndTimersAreWorkClocksAndTextAreNot) {
   EXPECT_TRUE(spinner_frames("✻ Pondering… (9s · esc to interrupt)", "✽ Pondering… (10s · esc to interrupt)"));
   EXPECT_TRUE(spinner_frames("Working |", "Working /"));
   EXPECT_FALSE(spinner_frames("Uptime: 00:01:09", "Uptime: 00:01:10"));  // a clock: digits alone
-  EXPECT_FALSE(spinner_frames("CPU[|||   12.0%]", "CPU[||||  15.0%]"));    // a meter
-  EXPECT_FALSE(spinner_frames("⣿⣷⣶⣤⣀⣀⣤⣶", "⣷⣶⣤⣀⣀⣤⣶⣿"));                      // a graph, no word
-  EXPECT_FALSE(spinner_frames("Answer: the", "Answer: the quick"));     // streamed text
+  EXPECT_FALSE(spinner_frames("CPU[|||   12.0%]", "CPU[||||  15.0%]"));  // a meter
+  EXPECT_FALSE(spinner_frames("⣿⣷⣶⣤⣀⣀⣤⣶", "⣷⣶⣤⣀⣀⣤⣶⣿"));                  // a graph, no word
+  EXPECT_FALSE(spinner_frames("Answer: the", "Answer: the quick"));      // streamed text
   EXPECT_FALSE(spinner_frames("⠋ Thinking", "⠋ Thinking"));
   EXPECT_TRUE(offers_interrupt("  Working (3s • Esc to interrupt)"));
   EXPECT_FALSE(offers_interrupt("  ? for shortcuts"));
@@ -54,7 +54,8 @@ TEST(InputChrome, TheRowsAroundTheInput) {
   InputChrome boxed = input_chrome(screen_of(idle, 3, 4));
   EXPECT_TRUE(boxed.framed());
   EXPECT_EQ(boxed.rows, (std::vector<std::string>{"* >  *", "******", "  ? for shortcuts   turn 0"}));
-  std::vector<std::string> later = {"> hi", "", "Answer", "", "╭────╮", "│ >  │", "╰────╯", "  ? for shortcuts   turn 2"};
+  std::vector<std::string> later = {"> hi",   "",       "Answer", "",
+                                    "╭────╮", "│ >  │", "╰────╯", "  ? for shortcuts   turn 2"};
   EXPECT_EQ(input_chrome(screen_of(later, 5, 4)), boxed);
   EXPECT_NE(input_chrome(screen_of(later, 5, 6)), boxed);  // the cursor after typed text
   std::vector<std::string> working = later;
