@@ -225,7 +225,10 @@ std::string Asks::turn_output_of(Turn& turn, bool at_prompt) {
     // The prompt it ended on is the program's idle prompt, as it looks now,
     // and so are the rows around its input.
     home.learn_prompt(std::string(line.substr(end.prompt_from)));
-    if (pty.foreground == home.group) home.chrome = input_chrome(screen);
+    if (InputChrome now = input_chrome(screen); now.framed() || pty.foreground == home.chrome_group) {
+      home.chrome = std::move(now);
+      home.chrome_group = pty.foreground;
+    }
   }
   return output;
 }

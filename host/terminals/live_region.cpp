@@ -1,6 +1,7 @@
 #include "terminals/live_region.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include "utf8.h"
@@ -74,56 +75,65 @@ int menu_item(std::string_view row, bool& pointed) {
 
 }  // namespace
 
-std::string row_shape(std::string_view row) {
-  std::string out;
-  out.reserve(row.size());
-  bool in_number = false;
+namespace {
+
+/// A row's characters, each run of digits and each run of spaces as one.
+struct Unit {
+  char32_t c;  ///< U'0' for a run of digits, U' ' for a run of spaces
+  char32_t raw;
+  bool operator==(const Unit&) const = default;
+};
+
+std::vector<Unit> units_of(std::string_view row) {
+  std::vector<Unit> units;
   for (std::size_t i = 0; i < row.size();) {
-    std::size_t start = i;
     char32_t c = wire::next_code_point(row, i);
-    if (is_digit(c)) {
-      if (!in_number) out.push_back('0');
-      in_number = true;
+    char32_t kind = is_digit(c) ? U'0' : c == U' ' ? U' ' : c;
+    if (kind == U'0' || kind == U' ') {
+      if (units.empty() || units.back().c != kind) units.push_back({kind, kind});
       continue;
     }
-    in_number = false;
-    if (is_glyph(c)) {
-      out.push_back('*');
-    } else {
-      out.append(row.substr(start, i - start));
-    }
+    units.push_back({is_glyph(c) ? U'*' : c, c});
   }
-  out.resize(rtrim(out).size());
+  while (!units.empty() && units.back().c == U' ') units.pop_back();
+  return units;
+}
+
+}  // namespace
+
+std::string row_shape(std::string_view row) {
+  std::string out;
+  for (const Unit& u : units_of(row)) wire::append_utf8(out, u.c);
   return out;
 }
 
 bool offers_interrupt(std::string_view row) { return lowered(row).find("to interrupt") != std::string::npos; }
 
 bool spinner_frames(std::string_view before, std::string_view after) {
-  if (before == after || row_shape(before) != row_shape(after)) return false;
-  std::vector<char32_t> a = code_points(before), b = code_points(after);
-  std::size_t i = 0, j = 0, changed = 0;
+  if (before == after) return false;
+  std::vector<Unit> a = units_of(before), b = units_of(after);
+  if (a.size() != b.size()) return false;
+  std::size_t changed = 0;
   bool word = false;
-  while (i < a.size() && j < b.size()) {
-    if (is_digit(a[i]) && is_digit(b[j])) {
-      while (i < a.size() && is_digit(a[i])) ++i;
-      while (j < b.size() && is_digit(b[j])) ++j;
-      continue;
-    }
-    word = word || is_word_char(a[i]);
-    if (a[i] != b[j]) ++changed;  // two glyphs: the shapes are the same
-    ++i;
-    ++j;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].c != b[i].c) return false;  // another shape
+    word = word || is_word_char(a[i].raw);
+    if (a[i].raw != b[i].raw) ++changed;  // two glyphs
   }
   return word && changed >= 1 && changed <= 2;
 }
 
 void WorkSigns::observe(const std::vector<std::string>& rows) {
+  std::vector<std::string> last_shapes;
   for (const std::string& row : rows) {
     if (blank(row) || std::find(last_.begin(), last_.end(), row) != last_.end()) continue;
-    auto frame_of = [&](const std::string& earlier) { return spinner_frames(earlier, row); };
-    if (std::none_of(last_.begin(), last_.end(), frame_of)) continue;
+    if (last_shapes.empty()) std::transform(last_.begin(), last_.end(), std::back_inserter(last_shapes), row_shape);
     std::string shape = row_shape(row);
+    bool animates = false;
+    for (std::size_t i = 0; i < last_.size() && !animates; ++i) {
+      animates = last_shapes[i] == shape && spinner_frames(last_[i], row);
+    }
+    if (!animates) continue;
     auto known = std::find(shapes_.begin(), shapes_.end(), shape);
     if (known != shapes_.end()) shapes_.erase(known);
     shapes_.push_back(std::move(shape));

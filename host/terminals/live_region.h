@@ -32,8 +32,10 @@
 
 namespace host {
 
-/// `row` with every run of digits as "0" and every spinner glyph as "*":
-/// two frames of one animation have the same shape.
+/// `row` with every run of digits as "0", every run of spaces as one space
+/// and every spinner glyph as "*", without trailing spaces: two frames of
+/// one animation have the same shape, and so have a footer that counts
+/// turns and the same footer, right-aligned, a turn later.
 std::string row_shape(std::string_view row);
 
 /// True when `row` offers to interrupt the work ("esc to interrupt",

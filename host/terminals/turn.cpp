@@ -62,7 +62,9 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
   marked_prompt_ = signals.marked_prompt && !busy;
   bool silent_command = ticking ? !at_home_ : activity_ == Activity::kUnknown && signals.marked_command;
   bool blank_wait = silent_command && !agent_ && !alternate_ && strip_blank(signals.cursor_line).empty();
-  held_ = busy || blank_wait || (activity_ != Activity::kWaiting && signals.held);
+  // A child that took the foreground and waits on the terminal holds the
+  // turn only by the kernel's word: it ticks, so the settle time ends it.
+  held_ = busy || blank_wait || (activity_ == Activity::kUnknown && signals.held);
   prompt_back_ = signals.prompt_back && !held_ && !working_ && !agent_;
   question_ = looks_like_input_request(signals.cursor_line) && !busy;
   if (held_) held_at_ = std::max(held_at_, now);
@@ -71,7 +73,11 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
     return {TurnState::kEnded, kPromptBack};
   }
   if (enter_written_ && !busy) {
-    bool idle = now - output_since() >= rule_.idle_quiet;
+    // The program has taken the Enter once it has answered it (an echo, a
+    // prompt): a loaded machine may hand the Enter on late, and until then
+    // the program waits as it did before it.
+    bool taken = last_output_ > enter_at_ || now - enter_at_ >= rule_.settle;
+    bool idle = taken && now - output_since() >= rule_.idle_quiet;
     if (activity_ == Activity::kWaiting && idle) {
       return at_home_ ? TurnVerdict{TurnState::kEnded, kPromptBack} : TurnVerdict{TurnState::kAwaitingInput, kInput};
     }
@@ -491,7 +497,7 @@ bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState&
 }
 
 const InputChrome& idle_chrome(const TurnMark& mark, const PtyState& pty, const Home& home) {
-  return home.chrome.framed() && pty.foreground == home.group ? home.chrome : mark.chrome;
+  return home.chrome.framed() && pty.foreground == home.chrome_group ? home.chrome : mark.chrome;
 }
 
 TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home,
@@ -578,6 +584,7 @@ void learn_home(Home& home, const ScreenText& now, const PtyState& pty) {
   home.alternate = now.alternate;
   home.learn_prompt(std::string(rtrim(cursor_line(now))));
   home.chrome = input_chrome(now);
+  home.chrome_group = pty.foreground;
 }
 
 // --- the answer -------------------------------------------------------------

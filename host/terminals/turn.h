@@ -37,7 +37,10 @@
 //     kernel shows the foreground running or busy (a mark is the shell's
 //     word, and never outweighs the kernel's). Such a mark also makes the
 //     program ready (1).
-//  4. What the foreground group does (activity.h), after the Enter:
+//  4. What the foreground group does (activity.h), after the Enter and
+//     the first output after it (the program has taken the Enter: on a
+//     loaded machine the kernel may hand it on late, and until then the
+//     program still waits; without any output, after `settle`):
 //     a. running or busy (a process runs, sleeps on a timer, or waits for a
 //        child, a pipe or a socket): the turn goes on, whatever the screen
 //        shows. Never an early end while the peer works.
@@ -82,11 +85,14 @@
 //     learns the prompt it ended on, and the rows around its input.
 //  7. The turn's quiet time is how long nothing has happened: no output and
 //     no hold (8) since the later of the Enter and the last of those.
-//  8. (text) The turn is held while a child program holds the foreground
-//     (the pty's foreground process group is neither the program's own group
-//     nor the one at `typed`), and while a line editor has handed the
-//     terminal to the command it read (raw at `typed`, canonical now). A held
-//     turn ends only by 3, 9 or 12.
+//  8. (text) Where the kernel says nothing (unknown), the turn is held
+//     while a child program holds the foreground (the pty's foreground
+//     process group is neither the program's own group nor the one at
+//     `typed`), and while a line editor has handed the terminal to the
+//     command it read (raw at `typed`, canonical now). A held turn ends only
+//     by 3, 9 or 12. (Where the kernel speaks, it decides: a child that took
+//     the foreground and ticks quietly, a REPL or an agent a shell started,
+//     waits for input, and the settle time ends the turn, 11.)
 //  9. (text) No output for `settle` since the later of the Enter and the last
 //     output, with a cursor line that looks like a question or an input
 //     request (`looks_like_input_request`), ends the turn as

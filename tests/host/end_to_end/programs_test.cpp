@@ -238,6 +238,16 @@ TEST_F(RealPrograms, AgentsAtWork) {
   }
 }
 
+TEST_F(RealPrograms, AnAgentAShellStarted) {
+  REQUIRE(recruit("Sh", "bash", "PS1='$ ' bash --norc --noprofile"));
+  // Started, it waits at its input box: the settle time ends that turn.
+  Json started = ask("Sh", "AGENT_THINK=0.5-1 '" WELKMORA_AGENT_TUI "'");
+  EXPECT_TRUE(started["output"].get<std::string>().starts_with("agent-tui: a stand-in")) << started;
+  EXPECT_EQ(ask("Sh", "hello"), answer("Answer #1: hello"));
+  EXPECT_EQ(ask("Sh", "permission to build"), answer("● Bash(make test)\nAllow command `make test`? [y/n]", true));
+  EXPECT_EQ(ask("Sh", "y"), answer("Allowed: permission to build"));
+}
+
 TEST_F(RealPrograms, AgentsLongAnswersAndBatches) {
   // Sixty lines: the first leave the screen (24 rows) before the turn ends.
   std::string quick = "AGENT_TOKEN=0.005";

@@ -53,9 +53,9 @@ TEST(InputChrome, TheRowsAroundTheInput) {
   std::vector<std::string> idle = {"Welcome", "", "╭────╮", "│ >  │", "╰────╯", "  ? for shortcuts   turn 1"};
   InputChrome boxed = input_chrome(screen_of(idle, 3, 4));
   EXPECT_TRUE(boxed.framed());
-  EXPECT_EQ(boxed.rows, (std::vector<std::string>{"* >  *", "******", "  ? for shortcuts   turn 0"}));
+  EXPECT_EQ(boxed.rows, (std::vector<std::string>{"* > *", "******", " ? for shortcuts turn 0"}));
   std::vector<std::string> later = {"> hi",   "",       "Answer", "",
-                                    "╭────╮", "│ >  │", "╰────╯", "  ? for shortcuts   turn 2"};
+                                    "╭────╮", "│ >  │", "╰────╯", "  ? for shortcuts  turn 12"};
   EXPECT_EQ(input_chrome(screen_of(later, 5, 4)), boxed);
   EXPECT_NE(input_chrome(screen_of(later, 5, 6)), boxed);  // the cursor after typed text
   std::vector<std::string> working = later;

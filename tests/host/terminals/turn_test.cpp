@@ -214,6 +214,13 @@ TEST(TurnTracker, TickingPeersByWhatTheyShow) {
   TurnVerdict v = monitor.judge(entered_at + 2000ms, kernel(Activity::kTicking, "Load average", false, true));
   EXPECT_EQ(v.state, TurnState::kEnded);
   EXPECT_EQ(v.reason, "redraw");
+  // Where the kernel sees the child tick at its prompt (node, an agent a
+  // shell started), the settle time ends the turn.
+  TurnTracker ticking = entered();
+  TurnSignals child = kernel(Activity::kTicking, "> ");
+  child.held = true;
+  EXPECT_EQ(state(ticking, entered_at + 1s, child), TurnState::kRunning);
+  EXPECT_EQ(state(ticking, entered_at + 2s, child), TurnState::kEnded);
   // The upper bound counts from the ask, also when the prompt went out later.
   TurnTracker late(rule(2000ms, 10000ms), t0 + 4s, t0);
   late.enter_written(t0 + 4s);
