@@ -50,7 +50,7 @@ Clock::time_point TurnTracker::output_since() const { return std::max(enter_at_,
 
 Clock::time_point TurnTracker::quiet_since() const { return std::max(output_since(), held_at_); }
 
-TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals) {
+void TurnTracker::note(Clock::time_point now, const TurnSignals& signals) {
   judged_at_ = now;
   activity_ = signals.activity;
   at_home_ = signals.at_home;
@@ -68,37 +68,47 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
   prompt_back_ = signals.prompt_back && !held_ && !working_ && !agent_;
   question_ = looks_like_input_request(signals.cursor_line) && !busy;
   if (held_) held_at_ = std::max(held_at_, now);
+}
+
+TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals) {
+  note(now, signals);
   if (exited_) return {TurnState::kExited, kExitedReason};
   if (enter_written_ && marked_prompt_ && now - output_since() >= rule_.idle_quiet) {
     return {TurnState::kEnded, kPromptBack};
   }
+  bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
   if (enter_written_ && !busy) {
-    // The program has taken the Enter once it has answered it (an echo, a
-    // prompt): a loaded machine may hand the Enter on late, and until then
-    // the program waits as it did before it.
-    bool taken = last_output_ > enter_at_ || now - enter_at_ >= rule_.settle;
-    bool idle = taken && now - output_since() >= rule_.idle_quiet;
-    if (activity_ == Activity::kWaiting && idle) {
-      return at_home_ ? TurnVerdict{TurnState::kEnded, kPromptBack} : TurnVerdict{TurnState::kAwaitingInput, kInput};
-    }
-    if (agent_) {
-      if (std::optional<TurnVerdict> v = judge_agent(now, signals)) return *v;
-    } else if (ticking && at_home_ && idle && !working_) {
-      return {TurnState::kEnded, kPromptBack};
-    }
-    if (ticking && alternate_ && !working_ && !worked_ && now - enter_at_ >= rule_.settle) {
-      return {TurnState::kEnded, kRedraw};
-    }
-    if (activity_ != Activity::kWaiting) {
-      // A program that waits for an answer is quiet, whoever holds the terminal.
-      if (question_ && now - output_since() >= rule_.settle) return {TurnState::kAwaitingInput, kInput};
-      auto quiet = now - quiet_since();
-      if (prompt_back_ && quiet >= rule_.idle_quiet) return {TurnState::kEnded, kPromptBack};
-      if (!held_ && quiet >= rule_.settle) return {TurnState::kEnded, kQuiet};
-    }
+    if (std::optional<TurnVerdict> v = judge_free(now, signals)) return *v;
   }
   if (now - asked_ >= rule_.max_wait) return {TurnState::kTimedOut, kMaxWait};
   return {};
+}
+
+std::optional<TurnVerdict> TurnTracker::judge_free(Clock::time_point now, const TurnSignals& signals) {
+  // The program has taken the Enter once it has answered it (an echo, a
+  // prompt): a loaded machine may hand the Enter on late, and until then
+  // the program waits as it did before it.
+  bool taken = last_output_ > enter_at_ || now - enter_at_ >= rule_.settle;
+  bool idle = taken && now - output_since() >= rule_.idle_quiet;
+  bool ticking = activity_ == Activity::kTicking;
+  if (activity_ == Activity::kWaiting) {
+    if (!idle) return std::nullopt;
+    return at_home_ ? TurnVerdict{TurnState::kEnded, kPromptBack} : TurnVerdict{TurnState::kAwaitingInput, kInput};
+  }
+  if (agent_) {
+    if (std::optional<TurnVerdict> v = judge_agent(now, signals)) return v;
+  } else if (ticking && at_home_ && idle && !working_) {
+    return TurnVerdict{TurnState::kEnded, kPromptBack};
+  }
+  if (ticking && alternate_ && !working_ && !worked_ && now - enter_at_ >= rule_.settle) {
+    return TurnVerdict{TurnState::kEnded, kRedraw};
+  }
+  // A program that waits for an answer is quiet, whoever holds the terminal.
+  if (question_ && now - output_since() >= rule_.settle) return TurnVerdict{TurnState::kAwaitingInput, kInput};
+  auto quiet = now - quiet_since();
+  if (prompt_back_ && quiet >= rule_.idle_quiet) return TurnVerdict{TurnState::kEnded, kPromptBack};
+  if (!held_ && quiet >= rule_.settle) return TurnVerdict{TurnState::kEnded, kQuiet};
+  return std::nullopt;
 }
 
 std::optional<TurnVerdict> TurnTracker::judge_agent(Clock::time_point now, const TurnSignals& signals) {

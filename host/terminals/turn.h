@@ -280,7 +280,12 @@ class TurnTracker {
   Clock::time_point recheck_after_output(Clock::time_point at) const;
 
  private:
-  /// Rule 5, for an agent's screen: a verdict, or none yet.
+  /// Records what `signals` say at `now`.
+  void note(Clock::time_point now, const TurnSignals& signals);
+  /// Rules 4 to 11, after the Enter, for a peer that neither runs nor is
+  /// busy: a verdict, or none yet.
+  std::optional<TurnVerdict> judge_free(Clock::time_point now, const TurnSignals& signals);
+  /// Rule 5, for an agent's screen.
   std::optional<TurnVerdict> judge_agent(Clock::time_point now, const TurnSignals& signals);
   /// The later of the Enter and the last output.
   Clock::time_point output_since() const;
