@@ -21,6 +21,8 @@ constexpr std::string_view kInput = "input";
 constexpr std::string_view kExitedReason = "exited";
 constexpr std::string_view kMaxWait = "max-wait";
 constexpr std::string_view kRedraw = "redraw";
+/// How soon an agent back at its idle look but running is looked at again.
+constexpr auto kAgentRecheck = std::chrono::milliseconds(20);
 
 std::string_view strip_blank(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
@@ -59,6 +61,9 @@ void TurnTracker::note(Clock::time_point now, const TurnSignals& signals) {
   bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
   bool ticking = activity_ == Activity::kTicking;
   agent_ = signals.framed && (ticking || activity_ == Activity::kUnknown);
+  // Back at its idle look but caught running (a tick between its timed
+  // waits, or waiting for a processor): it is looked at again soon.
+  agent_back_ = signals.framed && busy && signals.idle_look && left_idle_ && !working_;
   marked_prompt_ = signals.marked_prompt && !busy;
   bool silent_command = ticking ? !at_home_ : activity_ == Activity::kUnknown && signals.marked_command;
   bool blank_wait = silent_command && !agent_ && !alternate_ && strip_blank(signals.cursor_line).empty();
@@ -141,6 +146,7 @@ Clock::time_point TurnTracker::next_deadline() const {
     Clock::time_point idle_at = output_since() + rule_.idle_quiet;
     next = std::min(next, idle_at > judged_at_ ? idle_at : judged_at_ + rule_.held_poll);
   }
+  if (agent_back_) next = std::min(next, judged_at_ + kAgentRecheck);
   if (agent_ && !working_) {
     Clock::time_point still_at = output_since() + rule_.agent_quiet;
     next = std::min(next, still_at > judged_at_ ? still_at : judged_at_ + rule_.held_poll);

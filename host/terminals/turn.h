@@ -316,6 +316,7 @@ class TurnTracker {
   /// sign of work (rule 5).
   bool left_idle_ = false;
   bool worked_ = false;
+  bool agent_back_ = false;
 };
 
 /// True when `line` (a screen row) ends in a question or an input request.
