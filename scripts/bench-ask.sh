@@ -56,7 +56,8 @@ python=$(command -v /usr/bin/python3 python3 | head -n 1)
 work=$(mktemp -d)
 host_pid=
 trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
-export PATH="$PWD/$build:$PATH" WELKMORA_DEMO_DELAY=1
+[[ $build == /* ]] || build=$PWD/$build
+export PATH="$build:$PATH" WELKMORA_DEMO_DELAY=1
 welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" ${settle:+--settle "$settle"} \
   </dev/null 2>"$work/host.log" &
 host_pid=$!
