@@ -579,7 +579,9 @@ bool at_home_prompt(const Home& home, const ScreenText& now, const PtyState& pty
 
 bool ready_for_prompt(const Home& home, const ScreenText& now, const PtyState& pty, Clock::duration quiet,
                       const TurnRule& rule, bool working) {
-  if (working) return false;
+  // A sign of work that has stood still for the settle time is one a
+  // program left behind (a spinner's last frame), not work.
+  if (working && pty.activity != Activity::kWaiting && quiet < rule.settle) return false;
   switch (pty.activity) {
     case Activity::kRunning:
     case Activity::kBusy: return false;

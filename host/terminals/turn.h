@@ -12,7 +12,8 @@
 //
 //  1. The prompt is typed once the program is ready for it: its foreground
 //     waits for input ("waiting" or "ticking"), its screen shows no sign of
-//     work, and its output has been quiet for `idle_quiet` (the first time
+//     work (unless it waits with no timer, or the sign has stood still for
+//     `settle`), and its output has been quiet for `idle_quiet` (the first time
 //     a ticking program shows a blank cursor line, for `settle`: it may tick
 //     before its prompt is up); or the kernel says nothing ("unknown") and
 //     the program was ready before or has been quiet for `settle`. While the

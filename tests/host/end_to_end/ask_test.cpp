@@ -319,6 +319,22 @@ TEST_F(HostAsk, AnAskWaitsForTheCommandOfAnAbandonedAsk) {
   EXPECT_EQ(next["result"], Json({{"output", "next"}, {"awaitingInput", false}})) << next;
 }
 
+TEST_F(HostAsk, AnAskWaitsForAnAgentStillAtWork) {
+  // Its spinner says it works on the abandoned prompt, though its process
+  // waits on the terminal as it does when idle.
+  recruit("Ag", "AGENT_THINK=1.5 AGENT_PAUSE=0.3 exec '" WELKMORA_AGENT_TUI "'", "for shortcuts");
+  PendingAsk gone(host, lead, {{"target", "Ag"}, {"prompt", "first"}});
+  std::this_thread::sleep_for(500ms);
+  gone.hang_up();
+  Json request = {{"command", "ask"}, {"target", "Ag"}, {"prompt", "second"}};
+  Json next = host.request(lead, request);
+  for (auto until = Clock::now() + 10s; next.dump().find("busy") != std::string::npos && Clock::now() < until;) {
+    std::this_thread::sleep_for(50ms);
+    next = host.request(lead, request);
+  }
+  EXPECT_EQ(next["result"], Json({{"output", "Answer #2: second"}, {"awaitingInput", false}})) << next;
+}
+
 TEST_F(HostAsk, PromptsAreTypedAsOneLine) {
   recruit("Dev", demo_agent());
   // Line breaks and control characters (here Ctrl-C and Escape, which would

@@ -335,6 +335,12 @@ TEST(IdlePrompt, LearnedPromptsAndTheirVariants) {
   ScreenText starting = ScreenText{0, {"Welcome", ""}, 2, 1, false, {}};
   EXPECT_FALSE(ready_for_prompt(Home{}, starting, {101, 100, std::nullopt, Activity::kTicking}, 1s, r));
   EXPECT_TRUE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kTicking}, 60ms, r));
+  // An agent still at work on an earlier ask shows a sign of it; a sign
+  // that stood still for the settle time, or a program that waits with no
+  // timer, does not hold the prompt back.
+  EXPECT_FALSE(ready_for_prompt(home, now, {101, 100, std::nullopt, Activity::kTicking}, 500ms, r, true));
+  EXPECT_TRUE(ready_for_prompt(home, now, {101, 100, std::nullopt, Activity::kTicking}, 2s, r, true));
+  EXPECT_TRUE(ready_for_prompt(home, now, pty, 60ms, r, true));
 }
 
 TEST(InputRequest, QuestionsAndPrompts) {
