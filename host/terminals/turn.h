@@ -52,9 +52,10 @@
 //     c. ticking (blocked, polling the terminal with a timer pending), or
 //        unknown, for a program that draws around its input (an agent's
 //        input box and footer; `InputChrome::framed`): its screen decides,
-//        by rule 5. Other ticking programs: at the idle prompt (6) after
-//        `idle_quiet`, `kEnded` ("prompt"); with a blank cursor line the
-//        turn goes on (a REPL evaluating with a timer set: node).
+//        by rule 5. Other ticking programs: at the idle prompt (6), with no
+//        sign of work, after `idle_quiet`, `kEnded` ("prompt"); with a blank
+//        cursor line the turn goes on (a REPL evaluating with a timer set:
+//        node).
 //     d. ticking on the alternate screen: `settle` after the Enter, `kEnded`
 //        ("redraw") whatever it keeps redrawing (a monitor such as htop waits
 //        for keys between its redraws), unless it shows a sign of work, or
@@ -68,13 +69,16 @@
 //     animates, a running timer, "esc to interrupt", also standing still
 //     in a pause of a streamed answer) its turn goes on. Once its output has
 //     been quiet for `agent_quiet` with no sign of work: its idle look is
-//     back (the rows from its input line down, or the block above a parked
-//     cursor, as they were when it was idle, but for digits) and it has
+//     back (the rows from its input line down, or the block above a hidden
+//     cursor parked below them, as they were when it was idle, but for
+//     digits and the width of gaps) and it has
 //     left it since the Enter (it showed a sign of work, or another look
 //     for as long) ends the turn, `kEnded` ("prompt"); another look with
 //     a question on the cursor line or a numbered menu near the bottom
 //     ends it as `kAwaitingInput` ("input"): a permission. Otherwise the
-//     settle time (11) ends it.
+//     settle time (11) ends it. An agent back at its idle look that the
+//     kernel catches running (a tick between its timed waits) is looked at
+//     again soon.
 //  6. The idle prompt (`at_home_prompt`): the foreground is the home group,
 //     the mode and the alternate screen are the home's, and the cursor line
 //     is like a learned prompt: equal to it, or (a prompt that shows the
