@@ -21,6 +21,13 @@
 #             the time of that answer: the turn ends at the prompt again
 #   cd        `cd /` and back to bash: the prompt changed
 #   input     python answers `bob` to input() (not timed), timed
+#   agent-inline agent-full agent-ink
+#             the agent stand-ins of tests/harness (agent-tui, agent-tui
+#             --full, agent-ink.js under node) asked "hello there" AGENT_RUNS
+#             times (default 20; -a RUNS): each thinks 1 to 3 s and pauses
+#             0.7 s in its streamed answer. Reported: the time from the
+#             agent's last output (it writes the time of its last drawing to
+#             a file) to the answer, median and worst.
 #
 # Programs that are not installed are left out.
 # -s TIME runs the host with that settle time; -B DIR uses (and builds) the
@@ -29,14 +36,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=5
+agent_runs=20
 settle=
 build=build
-while getopts n:s:B: flag; do
+while getopts n:a:s:B: flag; do
   case $flag in
     n) runs=$OPTARG ;;
+    a) agent_runs=$OPTARG ;;
     s) settle=$OPTARG ;;
     B) build=$OPTARG ;;
-    *) echo "usage: $0 [-n RUNS] [-s SETTLE] [-B BUILD_DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [-n RUNS] [-a AGENT_RUNS] [-s SETTLE] [-B BUILD_DIR]" >&2; exit 2 ;;
   esac
 done
 bash scripts/setup.sh
@@ -47,7 +56,8 @@ python=$(command -v /usr/bin/python3 python3 | head -n 1)
 work=$(mktemp -d)
 host_pid=
 trap '[ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; wait; rm -rf "$work"' EXIT
-export PATH="$PWD/$build:$PATH" WELKMORA_DEMO_DELAY=1
+[[ $build == /* ]] || build=$PWD/$build
+export PATH="$build:$PATH" WELKMORA_DEMO_DELAY=1
 welkmora-host serve --socket "$work/host.sock" --state "$work/state.json" ${settle:+--settle "$settle"} \
   </dev/null 2>"$work/host.log" &
 host_pid=$!
@@ -85,6 +95,11 @@ other Gd gdb '(gdb)' 'gdb -q -nx'
 other Lu lua5.4 '>' 'lua5.4'
 recruit Rd 'bash-' 'exec bash --norc --noprofile'
 recruit In '>>>' "exec $python -q"
+# The agent stand-ins, with their own timing (think 1-3 s, pause 0.7 s).
+harness=$PWD/tests/harness
+recruit Ai 'for shortcuts' "AGENT_LOG=$work/Ai.last exec '$harness/agent-tui'"
+recruit Af 'for shortcuts' "AGENT_LOG=$work/Af.last exec '$harness/agent-tui' --full"
+command -v node >/dev/null && recruit Ak 'for shortcuts' "AGENT_LOG=$work/Ak.last exec node '$harness/agent-ink.js'"
 batch_answer=$(for i in 0 1 2 3 4 5 6 7 8 9; do printf '=== D%s ===\nAnswer: p%s\n\n' "$i" "$i"; done)
 
 wrong=0
@@ -184,8 +199,28 @@ answered() {
   done
   report "$label" "${times[@]}"
 }
+# lagged LABEL NAME PREFIX: asks agent NAME "hello there" AGENT_RUNS times;
+# the time from its last drawing to the answer, median and worst.
+lagged() {
+  local label=$1 name=$2 prefix=$3 lags=() got end last sorted
+  for i in $(seq "$agent_runs"); do
+    got=$(welkmora ask "$name" 'hello there' 2>&1) || true
+    end=$(($(date +%s%N) / 1000))
+    last=$(<"$work/$name.last")
+    lags+=($(((end - 10#${last/./}) / 1000)))
+    check "$label" "${prefix}Answer #$i: hello there" "$got"
+  done
+  sorted=($(printf '%s\n' "${lags[@]}" | sort -n))
+  printf '%-13s after its last output: median %s  worst %s   runs:' "$label" \
+    "$(ms_text "${sorted[$((${#sorted[@]} / 2))]}")" "$(ms_text "${sorted[-1]}")"
+  for ms in "${lags[@]}"; do printf ' %s' "$(ms_text "$ms")"; done
+  echo
+}
 answered read Rd "read -p 'Continue? ' r" y '(keine Ausgabe)'
 answered cd Rd 'cd /tmp' 'cd /' '(keine Ausgabe)'
 answered input In "x = input('Name? ')" bob '(keine Ausgabe)'
+lagged agent-inline Ai ''
+lagged agent-full Af ''
+! command -v node >/dev/null || lagged agent-ink Ak '⏺ '
 echo "$(uptime)"
 [ "$wrong" -eq 0 ] || { echo "$wrong wrong answers" >&2; exit 1; }

@@ -290,7 +290,8 @@ std::map<std::string, std::string> probe_fields(const std::string& out) {
 
 std::vector<std::pair<std::string, std::string>> recruit_env() {
   std::vector<std::pair<std::string, std::string>> env;
-  for (const char* name : {"WELKMORA_TERMINAL_ID", "WELKMORA_TOKEN", "WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT"}) {
+  for (const char* name :
+       {"WELKMORA_TERMINAL_ID", "WELKMORA_TOKEN", "WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "WELKMORA_MARK_KEY"}) {
     if (std::getenv(name) != nullptr) env.emplace_back(name, env_text(name));
   }
   return env;

@@ -23,4 +23,8 @@ std::string sh_quote(std::string_view text);
 /// noruntime), dir, run, machine and client (have, copy, own).
 std::string probe_script(const std::vector<std::pair<std::string, std::string>>& env, std::string_view id);
 
+/// The rc file the bootstrap starts bash with: it marks its prompts (OSC 133)
+/// with the key it finds in WELKMORA_MARK_KEY, which it unsets.
+std::string_view marking_bashrc();
+
 }  // namespace host::cli

@@ -62,6 +62,7 @@ std::string read_small(const std::string& path) {
 
 struct ProcessState {
   pid_t pid = 0;
+  pid_t parent = 0;
   pid_t group = 0;
   char state = 0;
   std::string comm;
@@ -77,6 +78,7 @@ std::optional<ProcessState> stat_of(const std::string& dir) {
   long long parent = 0, group = 0;
   if (!(fields >> p.state >> parent >> group)) return std::nullopt;
   p.pid = static_cast<pid_t>(std::stol(line));
+  p.parent = static_cast<pid_t>(parent);
   p.group = static_cast<pid_t>(group);
   return p;
 }
@@ -260,9 +262,46 @@ Activity ActivityTally::verdict() const {
   return elsewhere > 0 ? Activity::kBusy : Activity::kUnknown;
 }
 
+namespace {
+
+/// True when descriptor `fd` of the process in `dir` leads where someone
+/// may read what it writes: the terminal, a pipe or a socket.
+bool writes_to_a_reader(const std::string& dir, int fd, const std::string& tty_path) {
+  std::error_code ec;
+  std::string target = std::filesystem::read_symlink(dir + "/fd/" + std::to_string(fd), ec).string();
+  return !ec && (target == tty_path || target.starts_with("pipe:") || target.starts_with("socket:"));
+}
+
+/// A process of the group as far as the verdict needs it.
+struct Member {
+  ProcessState state;
+  std::string dir;
+  std::optional<Blocked> blocked;
+};
+
+/// True when `m` works in the background of a process of `members` that
+/// waits for the terminal: a descendant of it whose output reaches no one
+/// (a shell's background job without job control, such as fish's first
+/// indexing of the manual pages, writing to /dev/null). Its work is not
+/// what the terminal waits for.
+bool detached_helper(const Member& m, const std::vector<Member>& members, const std::string& tty_path) {
+  if (m.blocked == Blocked::kInput) return false;
+  bool under_reader = false;
+  pid_t up = m.state.parent;
+  for (std::size_t hops = 0; hops < members.size() && !under_reader; ++hops) {
+    auto parent = std::find_if(members.begin(), members.end(), [&](const Member& o) { return o.state.pid == up; });
+    if (parent == members.end()) break;
+    under_reader = parent->blocked == Blocked::kInput;
+    up = parent->state.parent;
+  }
+  return under_reader && !writes_to_a_reader(m.dir, 1, tty_path) && !writes_to_a_reader(m.dir, 2, tty_path);
+}
+
+}  // namespace
+
 Activity foreground_activity(pid_t group, const std::string& tty_path) {
   if (group <= 0 || tty_path.empty()) return Activity::kUnknown;
-  ActivityTally tally;
+  std::vector<Member> members;
   std::error_code ec;
   for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
@@ -271,10 +310,14 @@ Activity foreground_activity(pid_t group, const std::string& tty_path) {
     std::optional<ProcessState> p = stat_of(dir);
     if (!p || p->group != group || p->state == 'Z') continue;
     std::optional<Blocked> blocked = is_relay(p->comm) ? std::nullopt : blocked_of(*p, dir, tty_path);
-    if (blocked) {
-      tally.add(*blocked);
-    } else {
+    members.push_back({std::move(*p), std::move(dir), blocked});
+  }
+  ActivityTally tally;
+  for (const Member& m : members) {
+    if (!m.blocked) {
       ++tally.unknown;
+    } else if (!detached_helper(m, members, tty_path)) {
+      tally.add(*m.blocked);
     }
   }
   return tally.verdict();

@@ -88,7 +88,9 @@ bool Asks::type_when_ready(Turn& turn, Clock::time_point now) {
   Terminal& terminal = *turn.terminal;
   PtyState pty = terminal.pty_state();
   ScreenText screen = terminal.screen_snapshot(kVisibleScreen);
-  if (!ready_for_prompt(terminal.home(), screen, pty, now - terminal.last_output(), rule_)) return false;
+  if (!ready_for_prompt(terminal.home(), screen, pty, now - terminal.last_output(), rule_, terminal.shows_work())) {
+    return false;
+  }
   learn_home(terminal.home(), screen, pty);
   turn.mark = mark_turn(screen, pty);
   terminal.send(turn.prompt);
@@ -161,8 +163,8 @@ void Asks::advance(TurnMap::iterator it) {
   turn.tracker.output_seen(terminal->last_output());
   if (terminal->exited()) turn.tracker.peer_exited();
   ScreenText screen = terminal->screen_snapshot(kVisibleScreen);
-  TurnVerdict verdict =
-      turn.tracker.judge(now, read_signals(turn.mark, screen, terminal->pty_state(), terminal->home()));
+  TurnVerdict verdict = turn.tracker.judge(
+      now, read_signals(turn.mark, screen, terminal->pty_state(), terminal->home(), terminal->shows_work()));
   if (verdict.state != TurnState::kRunning) {
     finish(it, verdict);
     return;
@@ -183,17 +185,11 @@ Asks::Turn Asks::take(TurnMap::iterator it) {
 
 void Asks::finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view note) {
   Turn turn = take(it);
-  bool prompt_back = verdict.reason == "prompt";
   std::string output;
   int status = -1;
   if (turn.typed) {
-    std::optional<std::uint64_t> normal_from = turn.terminal->left_alternate_at();
-    std::uint64_t from = std::min(turn.mark.row, turn.mark.top);
-    if (normal_from) from = std::min(from, *normal_from);
-    ScreenText screen = turn.terminal->screen_snapshot(from);
-    output = wire::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt, prompt_back, normal_from));
-    // The line it ended on is the program's idle prompt, as it looks now.
-    if (prompt_back) turn.terminal->home().learn_prompt(std::string(cursor_line(screen)));
+    output = turn_output_of(turn, verdict.reason == "prompt");
+    ScreenText screen = turn.terminal->screen_snapshot(kVisibleScreen);
     if (screen.marks.prompts > turn.mark.prompts) status = screen.marks.status;
   }
   if (!note.empty()) output += (output.empty() ? "" : "\n") + std::string(note);
@@ -207,6 +203,34 @@ void Asks::finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view no
                      Clock::now() - turn.asked_at,
                      status};
   turn.done(std::move(outcome));
+}
+
+std::string Asks::turn_output_of(Turn& turn, bool at_prompt) {
+  Terminal& terminal = *turn.terminal;
+  TurnEnd end{at_prompt, 0, terminal.left_alternate_at()};
+  std::uint64_t from = std::min(turn.mark.row, turn.mark.top);
+  if (end.normal_from) from = std::min(from, *end.normal_from);
+  ScreenText screen = terminal.screen_snapshot(from);
+  PtyState pty = terminal.pty_state();
+  Home& home = terminal.home();
+  const InputChrome& chrome = idle_chrome(turn.mark, pty, home);
+  if (chrome.framed()) {
+    end.chrome = &chrome;
+    end.signs = &terminal.work_signs();
+  }
+  std::string_view line = cursor_line(screen);
+  if (at_prompt) end.prompt_from = std::min(prompt_start(home, line), line.size());
+  std::string output = wire::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt, end));
+  if (at_prompt) {
+    // The prompt it ended on is the program's idle prompt, as it looks now,
+    // and so are the rows around its input.
+    home.learn_prompt(std::string(line.substr(end.prompt_from)));
+    if (InputChrome now = input_chrome(screen); now.framed() || pty.foreground == home.chrome_group) {
+      home.chrome = std::move(now);
+      home.chrome_group = pty.foreground;
+    }
+  }
+  return output;
 }
 
 void Asks::fail(TurnMap::iterator it, std::string error) {

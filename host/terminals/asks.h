@@ -136,6 +136,9 @@ class Asks {
   void arm(const std::string& name, Turn& turn, Clock::time_point when);
   /// Answers with the turn's output and removes it.
   void finish(TurnMap::iterator it, TurnVerdict verdict, std::string_view note = {});
+  /// The output of `turn`, which has ended (at its idle prompt when
+  /// `at_prompt`); a turn that ended there teaches the terminal its home.
+  static std::string turn_output_of(Turn& turn, bool at_prompt);
   void fail(TurnMap::iterator it, std::string error);
   /// Removes the turn and cancels its timer.
   Turn take(TurnMap::iterator it);

@@ -107,6 +107,15 @@ std::string row_text(const Row& row, const CombinedChars& combined) {
   return text;
 }
 
+bool ends_emphasized(const Row& row) {
+  for (int col = std::min(row.used, static_cast<int>(row.cells.size())); col-- > 0;) {
+    const Cell& cell = row.cells[static_cast<std::size_t>(col)];
+    if (cell.ch == 0 || cell.ch == U' ' || cell.ch == Cell::kWideRight) continue;
+    return (cell.pen.attrs & (Pen::kReverse | Pen::kFaint)) != 0;
+  }
+  return false;
+}
+
 void store_row(const Row& row, const CombinedChars& combined, StoredRow& out) {
   static std::vector<StoredRow::Run> runs;  // reused: the host has one thread
   runs.clear();

@@ -125,6 +125,9 @@ struct StoredRow {
 std::vector<Span> row_spans(const Row& row, const CombinedChars& combined);
 std::string row_text(const Row& row, const CombinedChars& combined);
 void store_row(const Row& row, const CombinedChars& combined, StoredRow& out);
+/// True when the last cell of `row` that is not blank is drawn in reverse
+/// video or faint.
+bool ends_emphasized(const Row& row);
 
 /// The visible screen: `rows` rows of `cols` cells, row 0 at the top.
 class Grid {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "utf8.h"
 
@@ -16,8 +17,10 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 /// Marks (characters of no width) kept after one character: more than a
 /// cell shows, fewer than makes libvterm's work per mark grow without end.
 constexpr int kMostMarks = 16;
-/// Enough of a string to tell a prompt mark and its exit status.
-constexpr std::size_t kLongestMarkString = 24;
+/// Enough of a string to tell a prompt mark, its exit status and its key.
+constexpr std::size_t kLongestMarkString = 96;
+/// How a prompt mark names its key.
+constexpr std::string_view kKeyParameter = "welkmora=";
 constexpr std::string_view kStringTerminator = "\x1b\\";
 /// A longer escape sequence is nothing a program means; it is dropped.
 constexpr std::size_t kLongestSequence = 256;
@@ -383,19 +386,33 @@ void OutputFilter::string_byte(unsigned char c, std::string& out) {
 }
 
 void OutputFilter::string_ended(const std::string& out) {
-  // "]133;K" with K one of A to D, then for D ";STATUS" (and perhaps more).
-  std::string head;
-  head.swap(string_head_);
-  if (head.size() < 6 || head.compare(0, 5, "]133;") != 0 || head[5] < 'A' || head[5] > 'D') return;
-  if (head.size() > 6 && head[6] != ';') return;
-  Mark mark{out.size(), static_cast<Mark::Kind>(head[5])};
-  if (mark.kind == Mark::kCommandDone && head.size() > 7) {
-    std::string_view digits = std::string_view(head).substr(7, head.find(';', 7) - 7);
-    int status = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), status);
-    if (error == std::errc() && end == digits.data() + digits.size() && status >= 0) mark.status = status;
+  std::optional<Mark> mark = keyed_mark(string_head_, out.size());
+  string_head_.clear();
+  if (mark) marks_.push_back(*mark);
+}
+
+std::optional<OutputFilter::Mark> OutputFilter::keyed_mark(std::string_view head, std::size_t end) const {
+  // "]133;K" with K one of A to D, then for D ";STATUS", then, among other
+  // parameters, ";welkmora=KEY".
+  if (mark_key_.empty() || head.size() < 6 || !head.starts_with("]133;")) return std::nullopt;
+  char kind = head[5];
+  if (kind < 'A' || kind > 'D' || (head.size() > 6 && head[6] != ';')) return std::nullopt;
+  std::vector<std::string_view> parameters;
+  for (std::size_t at = 7; at <= head.size();) {
+    std::size_t stop = std::min(head.find(';', at), head.size());
+    parameters.push_back(head.substr(at, stop - at));
+    at = stop + 1;
   }
-  marks_.push_back(mark);
+  std::string key = std::string(kKeyParameter) + mark_key_;
+  if (std::find(parameters.begin(), parameters.end(), key) == parameters.end()) return std::nullopt;
+  Mark mark{end, static_cast<Mark::Kind>(kind)};
+  if (mark.kind == Mark::kCommandDone) {
+    std::string_view digits = parameters.front();
+    int status = 0;
+    auto [last, error] = std::from_chars(digits.data(), digits.data() + digits.size(), status);
+    if (error == std::errc() && last == digits.data() + digits.size() && status >= 0) mark.status = status;
+  }
+  return mark;
 }
 
 }  // namespace host

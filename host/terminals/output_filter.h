@@ -30,7 +30,10 @@
 //    libvterm restores a saved position as it is and one saved before the
 //    screen shrank lies outside it; and a shell's prompt marks (OSC 133 A,
 //    B, C and D with the command's exit status), the surest word of where
-//    a prompt is and when a command is done; and an SGR (or a reset) that
+//    a prompt is and when a command is done, when they carry the mark key
+//    ("ESC ] 133 ; A ; welkmora=KEY BEL"): a program may print marks too
+//    (a file that holds them, shown by cat), and only the shell the host
+//    set up knows the key; and an SGR (or a reset) that
 //    turns faint (dim) on or off, since libvterm 0.1.4 keeps no faint pen
 //    and the screen keeps it itself (only changes are noted; a cursor
 //    restore brings back faint as the cursor save found it).
@@ -39,6 +42,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +73,8 @@ class OutputFilter {
   };
   /// The marks of the last pass, in order.
   const std::vector<Mark>& marks() const { return marks_; }
+  /// The key a prompt mark must carry to be noted; with none, no mark is.
+  void set_mark_key(std::string key) { mark_key_ = std::move(key); }
 
  private:
   enum class State : std::uint8_t {
@@ -91,6 +97,9 @@ class OutputFilter {
   void string_byte(unsigned char c, std::string& out);
   /// A string the emulation reads has ended; notes a prompt mark.
   void string_ended(const std::string& out);
+  /// The prompt mark whose string began with `head` and ends at `end` of
+  /// the output, when it carries the key.
+  std::optional<Mark> keyed_mark(std::string_view head, std::size_t end) const;
   /// Notes faint turned on or off where `out` ends, if that changes it.
   void note_faint(bool on, const std::string& out);
   /// Notes a cursor restore where `out` ends, and faint as it was saved.
@@ -119,6 +128,7 @@ class OutputFilter {
   /// rest of the pen.
   bool faint_ = false;
   bool saved_faint_ = false;
+  std::string mark_key_;
 };
 
 }  // namespace host

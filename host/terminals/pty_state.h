@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "terminals/activity.h"
+#include "terminals/live_region.h"
 
 namespace host {
 
@@ -54,6 +55,11 @@ struct Home {
   bool alternate = false;
   /// The cursor lines seen at the idle prompt, right-trimmed, newest last.
   std::vector<std::string> prompts;
+  /// The rows around the input of the program in `chrome_group` as they
+  /// were while it was idle (live_region.h): an agent's input box and footer,
+  /// also of an agent a shell started.
+  InputChrome chrome;
+  std::optional<pid_t> chrome_group;
 
   bool known() const { return group.has_value(); }
   /// Records `prompt` as seen at the idle prompt (kKept at most).

@@ -467,12 +467,17 @@ ScreenText Screen::snapshot(std::uint64_t from_row) const {
     shot.rows.emplace_back(row.trimmed());
     shot.continued.push_back(row.continued);
   }
+  shot.emphasized_end.assign(shot.rows.size(), false);
   for (int r = 0; r < rows_; ++r) {
     shot.rows.push_back(row_text(grid().row(r), combined_));
     shot.continued.push_back(grid().row(r).continued);
+    shot.emphasized_end.push_back(ends_emphasized(grid().row(r)));
   }
   shot.screen_rows = static_cast<std::size_t>(rows_);
-  shot.cursor_row = scrolled + static_cast<std::uint64_t>(std::max(cursor().row, 0));
+  Cursor at = cursor();
+  shot.cursor_row = scrolled + static_cast<std::uint64_t>(std::max(at.row, 0));
+  shot.cursor_col = std::max(at.col, 0);
+  shot.cursor_visible = at.visible;
   shot.alternate = alternate();
   shot.marks = marks_;
   return shot;

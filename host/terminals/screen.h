@@ -31,7 +31,9 @@ namespace host {
 
 /// What a shell says of its prompts with the OSC 133 marks (A: a prompt
 /// starts, B: it ends and input starts, C: a command starts, D: it is done,
-/// with its exit status), where it emits them.
+/// with its exit status), where it emits them. Only marks that carry the
+/// terminal's mark key count (set_mark_key): those of a shell the host's
+/// own bootstrap set up, not marks a program prints from a file.
 struct PromptMarks {
   /// Prompts marked as drawn (B) so far.
   std::uint64_t prompts = 0;
@@ -61,7 +63,14 @@ struct ScreenText {
   /// For each of `rows`: the terminal wrapped the row before it (which may
   /// be before `rows[0]`) into it at its right margin.
   std::vector<bool> continued;
+  /// For each of `rows`: its last character is drawn in reverse video or
+  /// faint, as zsh and fish draw their sign of output without a final line
+  /// feed ("%", "#", "⏎"). Known for the visible rows only.
+  std::vector<bool> emphasized_end{};
   PromptMarks marks{};
+  /// The cursor's column, and whether the program shows it.
+  int cursor_col = 0;
+  bool cursor_visible = true;
 };
 
 /// The text of the cursor's row in `screen`, empty when it is not in `rows`.
@@ -87,6 +96,9 @@ class Screen {
   /// Runs the program's output through the emulation, after the filter
   /// (output_filter.h) has made it safe.
   void feed(std::string_view bytes);
+  /// The key a prompt mark must carry to count (OutputFilter::set_mark_key);
+  /// without one, none counts.
+  void set_mark_key(std::string key) { filter_.set_mark_key(std::move(key)); }
 
   /// The last `history` scrollback lines and the visible rows, each without
   /// trailing blanks, joined by line feeds, with trailing empty lines

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "model/refusal.h"
+#include "model/token.h"
 #include "os_error.h"
 
 extern char** environ;
@@ -24,6 +25,12 @@ namespace {
 
 /// Most bytes read from a pty after its process ended.
 constexpr std::size_t kDrainLimit = 4 << 20;
+/// The shortest time between two looks at the screen for signs of work:
+/// spinners draw a frame every 80 ms or more, and a flood of output is not
+/// slowed by looks at every read.
+constexpr auto kWorkLookInterval = std::chrono::milliseconds(30);
+/// The variable that hands a program the key its prompt marks must carry.
+constexpr std::string_view kMarkKeyVariable = "WELKMORA_MARK_KEY";
 
 bool name_is(std::string_view entry, std::string_view name) {
   return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
@@ -103,8 +110,16 @@ ExecFailure exec_outcome(int report_fd) {
 
 Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor& reactor) {
   if (launch.argv.empty() || !launch.argv[0].starts_with('/')) return refuse("no program to start");
+  std::string mark_key;
+  try {
+    mark_key = new_token();
+  } catch (const std::exception& e) {
+    return refuse(std::string("cannot start a terminal: ") + e.what());
+  }
+  Launch keyed = launch;
+  keyed.env.emplace_back(kMarkKeyVariable, mark_key);
   std::vector<std::string> args = launch.argv;
-  std::vector<std::string> env = child_environment(launch);
+  std::vector<std::string> env = child_environment(keyed);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
   std::string cgroup_procs = launch.cgroup.empty() ? std::string() : launch.cgroup + "/cgroup.procs";
 
@@ -139,6 +154,7 @@ Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor&
   // the one place where that turns into a refusal.
   try {
     std::unique_ptr<Terminal> terminal(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols, reactor));
+    terminal->screen_.set_mark_key(std::move(mark_key));
     terminal->screen_.feed(launch.screen);
     return terminal;
   } catch (const std::exception& e) {
@@ -196,6 +212,10 @@ std::size_t Terminal::read_once(Clock::time_point now) {
       left_alternate_at_ = screen_.lines_scrolled() + static_cast<std::uint64_t>(screen_.cursor().row);
     }
     last_output_ = now;
+    if (now - work_looked_at_ >= kWorkLookInterval) {
+      work_looked_at_ = now;
+      work_signs_.observe(visible_rows(screen_.snapshot(screen_.lines_scrolled())));
+    }
     output_listeners_.notify(bytes);
     return bytes.size();
   }
@@ -327,5 +347,9 @@ bool Terminal::resize(const winsize& size) {
 }
 
 std::string Terminal::screen_text() const { return screen_.text(kCheckHistory); }
+
+bool Terminal::shows_work() const {
+  return work_signs_.shown(visible_rows(screen_.snapshot(screen_.lines_scrolled())));
+}
 
 }  // namespace host

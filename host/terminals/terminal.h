@@ -24,6 +24,7 @@
 #include "loop/listeners.h"
 #include "loop/reactor.h"
 #include "model/refusal.h"
+#include "terminals/live_region.h"
 #include "terminals/process_info.h"
 #include "terminals/pty_state.h"
 #include "terminals/screen.h"
@@ -54,7 +55,9 @@ struct Launch {
 class Terminal {
  public:
   /// Starts `launch` in a new pty watched by `reactor`; refuses when the
-  /// program cannot be started.
+  /// program cannot be started. The program finds in WELKMORA_MARK_KEY a
+  /// key of its terminal's own: the prompt marks of a shell set up by the
+  /// host's bootstrap carry it, and only marks that do count (screen.h).
   static Result<std::unique_ptr<Terminal>> start(const Launch& launch, Reactor& reactor);
   /// A held terminal of `rows` by `cols` that shows `screen` (fed to its
   /// screen as output), with the exit code its program had, if it had ended.
@@ -126,6 +129,12 @@ class Terminal {
   std::optional<std::uint64_t> left_alternate_at() const { return left_alternate_at_; }
   /// When the program last wrote anything (its start until then).
   Clock::time_point last_output() const { return last_output_; }
+  /// The signs of work its screen has shown (live_region.h), learned from
+  /// looks at the screen as output comes.
+  const WorkSigns& work_signs() const { return work_signs_; }
+  /// True when the screen shows a sign of work now: the program (an AI
+  /// agent's terminal UI) says it is at work, whatever its process does.
+  bool shows_work() const;
   /// The emulated screen, for those who draw it elsewhere or type keys by
   /// name into it.
   Screen& screen() { return screen_; }
@@ -180,6 +189,8 @@ class Terminal {
   /// The pty's path, as /proc/PID/fd links name it.
   std::string tty_path_;
   Home home_;
+  WorkSigns work_signs_;
+  Clock::time_point work_looked_at_{};
   std::optional<std::uint64_t> left_alternate_at_;
   Listeners<std::string_view> output_listeners_;
   Listeners<> end_listeners_;

@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 
+#include "terminals/live_region.h"
 #include "utf8.h"
 
 namespace host {
@@ -20,6 +21,8 @@ constexpr std::string_view kInput = "input";
 constexpr std::string_view kExitedReason = "exited";
 constexpr std::string_view kMaxWait = "max-wait";
 constexpr std::string_view kRedraw = "redraw";
+/// How soon an agent back at its idle look but running is looked at again.
+constexpr auto kAgentRecheck = std::chrono::milliseconds(20);
 
 std::string_view strip_blank(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
@@ -49,43 +52,83 @@ Clock::time_point TurnTracker::output_since() const { return std::max(enter_at_,
 
 Clock::time_point TurnTracker::quiet_since() const { return std::max(output_since(), held_at_); }
 
-TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals) {
+void TurnTracker::note(Clock::time_point now, const TurnSignals& signals) {
   judged_at_ = now;
   activity_ = signals.activity;
   at_home_ = signals.at_home;
   alternate_ = signals.alternate;
-  marked_prompt_ = signals.marked_prompt;
+  working_ = signals.working;
   bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
-  bool silent_command =
-      activity_ == Activity::kTicking ? !at_home_ : activity_ == Activity::kUnknown && signals.marked_command;
-  bool blank_wait = silent_command && !alternate_ && strip_blank(signals.cursor_line).empty();
-  held_ = busy || blank_wait || (activity_ != Activity::kWaiting && signals.held);
-  prompt_back_ = signals.prompt_back && !held_;
+  bool ticking = activity_ == Activity::kTicking;
+  agent_ = signals.framed && (ticking || activity_ == Activity::kUnknown);
+  // Back at its idle look but caught running (a tick between its timed
+  // waits, or waiting for a processor): it is looked at again soon.
+  agent_back_ = signals.framed && busy && signals.idle_look && left_idle_ && !working_;
+  marked_prompt_ = signals.marked_prompt && !busy;
+  bool silent_command = ticking ? !at_home_ : activity_ == Activity::kUnknown && signals.marked_command;
+  bool blank_wait = silent_command && !agent_ && !alternate_ && strip_blank(signals.cursor_line).empty();
+  // A child that took the foreground and waits on the terminal holds the
+  // turn only by the kernel's word: it ticks, so the settle time ends it.
+  held_ = busy || blank_wait || (activity_ == Activity::kUnknown && signals.held);
+  prompt_back_ = signals.prompt_back && !held_ && !working_ && !agent_;
   question_ = looks_like_input_request(signals.cursor_line) && !busy;
   if (held_) held_at_ = std::max(held_at_, now);
+}
+
+TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals) {
+  note(now, signals);
   if (exited_) return {TurnState::kExited, kExitedReason};
   if (enter_written_ && marked_prompt_ && now - output_since() >= rule_.idle_quiet) {
     return {TurnState::kEnded, kPromptBack};
   }
+  bool busy = activity_ == Activity::kRunning || activity_ == Activity::kBusy;
   if (enter_written_ && !busy) {
-    bool idle = now - output_since() >= rule_.idle_quiet;
-    if (activity_ == Activity::kWaiting && idle) {
-      return at_home_ ? TurnVerdict{TurnState::kEnded, kPromptBack} : TurnVerdict{TurnState::kAwaitingInput, kInput};
-    }
-    if (activity_ == Activity::kTicking && at_home_ && idle) return {TurnState::kEnded, kPromptBack};
-    if (activity_ == Activity::kTicking && alternate_ && now - enter_at_ >= rule_.settle) {
-      return {TurnState::kEnded, kRedraw};
-    }
-    if (activity_ != Activity::kWaiting) {
-      // A program that waits for an answer is quiet, whoever holds the terminal.
-      if (question_ && now - output_since() >= rule_.settle) return {TurnState::kAwaitingInput, kInput};
-      auto quiet = now - quiet_since();
-      if (prompt_back_ && quiet >= rule_.idle_quiet) return {TurnState::kEnded, kPromptBack};
-      if (!held_ && quiet >= rule_.settle) return {TurnState::kEnded, kQuiet};
-    }
+    if (std::optional<TurnVerdict> v = judge_free(now, signals)) return *v;
   }
   if (now - asked_ >= rule_.max_wait) return {TurnState::kTimedOut, kMaxWait};
   return {};
+}
+
+std::optional<TurnVerdict> TurnTracker::judge_free(Clock::time_point now, const TurnSignals& signals) {
+  // The program has taken the Enter once it has answered it (an echo, a
+  // prompt): a loaded machine may hand the Enter on late, and until then
+  // the program waits as it did before it.
+  bool taken = last_output_ > enter_at_ || now - enter_at_ >= rule_.settle;
+  bool idle = taken && now - output_since() >= rule_.idle_quiet;
+  bool ticking = activity_ == Activity::kTicking;
+  if (activity_ == Activity::kWaiting) {
+    if (!idle) return std::nullopt;
+    return at_home_ ? TurnVerdict{TurnState::kEnded, kPromptBack} : TurnVerdict{TurnState::kAwaitingInput, kInput};
+  }
+  if (agent_) {
+    if (std::optional<TurnVerdict> v = judge_agent(now, signals)) return v;
+  } else if (ticking && at_home_ && idle && !working_) {
+    return TurnVerdict{TurnState::kEnded, kPromptBack};
+  }
+  if (ticking && alternate_ && !working_ && !worked_ && now - enter_at_ >= rule_.settle) {
+    return TurnVerdict{TurnState::kEnded, kRedraw};
+  }
+  // A program that waits for an answer is quiet, whoever holds the terminal.
+  if (question_ && now - output_since() >= rule_.settle) return TurnVerdict{TurnState::kAwaitingInput, kInput};
+  auto quiet = now - quiet_since();
+  if (prompt_back_ && quiet >= rule_.idle_quiet) return TurnVerdict{TurnState::kEnded, kPromptBack};
+  if (!held_ && quiet >= rule_.settle) return TurnVerdict{TurnState::kEnded, kQuiet};
+  return std::nullopt;
+}
+
+std::optional<TurnVerdict> TurnTracker::judge_agent(Clock::time_point now, const TurnSignals& signals) {
+  if (working_) {
+    left_idle_ = worked_ = true;
+    return std::nullopt;
+  }
+  if (now - output_since() < rule_.agent_quiet) return std::nullopt;
+  if (signals.idle_look) {
+    if (left_idle_) return TurnVerdict{TurnState::kEnded, kPromptBack};
+    return std::nullopt;
+  }
+  left_idle_ = true;
+  if (signals.choice) return TurnVerdict{TurnState::kAwaitingInput, kInput};
+  return std::nullopt;
 }
 
 Clock::time_point TurnTracker::next_deadline() const {
@@ -102,6 +145,11 @@ Clock::time_point TurnTracker::next_deadline() const {
   if (activity_ != Activity::kUnknown) {
     Clock::time_point idle_at = output_since() + rule_.idle_quiet;
     next = std::min(next, idle_at > judged_at_ ? idle_at : judged_at_ + rule_.held_poll);
+  }
+  if (agent_back_) next = std::min(next, judged_at_ + kAgentRecheck);
+  if (agent_ && !working_) {
+    Clock::time_point still_at = output_since() + rule_.agent_quiet;
+    next = std::min(next, still_at > judged_at_ ? still_at : judged_at_ + rule_.held_poll);
   }
   if (activity_ == Activity::kTicking && alternate_) next = std::min(next, enter_at_ + rule_.settle);
   return std::min(next, limit);
@@ -280,17 +328,18 @@ std::vector<std::size_t> new_rows(const std::vector<std::string_view>& candidate
   return out;
 }
 
-/// The picked rows as lines: a row the terminal wrapped joins the row
-/// before it when both were picked.
-std::vector<std::string> lines_of(const ScreenText& now, const std::vector<std::size_t>& picked) {
+/// The picked rows as lines, each row's text as `text_of` gives it: a row
+/// the terminal wrapped joins the row before it when both were picked.
+template <class TextOf>
+std::vector<std::string> lines_of(const ScreenText& now, const std::vector<std::size_t>& picked, TextOf text_of) {
   std::vector<std::string> lines;
   for (std::size_t k = 0; k < picked.size(); ++k) {
     std::size_t i = picked[k];
     bool joins = k > 0 && picked[k - 1] + 1 == i && i < now.continued.size() && now.continued[i];
     if (joins) {
-      lines.back() += rtrim(now.rows[i]);
+      lines.back() += text_of(i);
     } else {
-      lines.emplace_back(rtrim(now.rows[i]));
+      lines.emplace_back(text_of(i));
     }
   }
   return lines;
@@ -310,6 +359,80 @@ std::string joined_without_blank_ends(const std::vector<std::string_view>& rows)
 
 }  // namespace
 
+namespace {
+
+/// The rows of a turn's output before its echo and prompt are left out.
+struct Picked {
+  std::vector<std::size_t> rows;
+  std::string note;
+  /// The first row begins with the mark text and the echo.
+  bool from_mark = true;
+  /// The rows are what changed on a redrawn screen.
+  bool redrawn = false;
+};
+
+Picked pick_rows(const TurnMark& mark, const ScreenText& now, const TurnEnd& end) {
+  const std::uint64_t stop = now.first_row + now.rows.size();
+  const std::size_t visible_from = now.rows.size() - std::min(now.screen_rows, now.rows.size());
+  const bool agent = end.chrome != nullptr && end.chrome->framed();
+  Picked p;
+  if (mark.row < now.first_row) {
+    std::uint64_t lost = now.first_row - mark.row - 1;  // the mark row held the echo
+    if (lost > 0) p.note = "[... " + std::to_string(lost) + " earlier lines not kept]";
+    for (std::size_t i = 0; i < now.rows.size(); ++i) p.rows.push_back(i);
+    p.from_mark = false;
+  } else if (mark.alternate && !now.alternate && end.normal_from && *end.normal_from >= now.first_row) {
+    for (auto i = static_cast<std::size_t>(*end.normal_from - now.first_row); i < now.rows.size(); ++i) {
+      p.rows.push_back(i);
+    }
+    p.from_mark = false;
+  } else if (!agent && !mark.alternate && !now.alternate && mark.row < stop &&
+             rtrim(now.rows[static_cast<std::size_t>(mark.row - now.first_row)]).starts_with(mark.text)) {
+    for (auto i = static_cast<std::size_t>(mark.row - now.first_row); i < now.rows.size(); ++i) p.rows.push_back(i);
+  } else {
+    p.redrawn = true;
+    std::size_t from = now.alternate               ? visible_from
+                       : mark.top >= now.first_row ? static_cast<std::size_t>(mark.top - now.first_row)
+                                                   : 0;
+    from = std::min(from, now.rows.size());
+    std::vector<std::string_view> candidates;
+    for (std::size_t i = from; i < now.rows.size(); ++i) candidates.push_back(rtrim(now.rows[i]));
+    for (std::size_t k : new_rows(candidates, mark.screen)) p.rows.push_back(from + k);
+  }
+  return p;
+}
+
+/// Leaves out an agent's signs of work, and its input box and footer.
+void drop_chrome(std::vector<std::size_t>& picked, const ScreenText& now, const TurnEnd& end) {
+  auto drop = [&](auto unwanted) {
+    picked.erase(std::remove_if(picked.begin(), picked.end(), unwanted), picked.end());
+  };
+  if (end.signs != nullptr) drop([&](std::size_t i) { return end.signs->is_sign(now.rows[i]); });
+  if (end.at_prompt) {
+    RowRange chrome = input_chrome_rows(now);
+    drop([&](std::size_t i) { return i >= chrome.first && i < chrome.last; });
+  }
+  const std::vector<std::string>& idle = end.chrome->rows;
+  while (!picked.empty()) {
+    std::string_view row = rtrim(now.rows[picked.back()]);
+    if (!row.empty() && std::find(idle.begin(), idle.end(), row_shape(row)) == idle.end()) break;
+    picked.pop_back();
+  }
+}
+
+/// The sign of output without a final line feed that zsh ("%", "#" in
+/// reverse video) and fish ("⏎", faint) draw after it, before the prompt
+/// goes on the next row; empty when `row` does not end in one.
+std::string_view without_end_sign(std::string_view row, bool emphasized) {
+  if (!emphasized) return row;
+  for (std::string_view sign : {"%", "#", "\u23CE"}) {
+    if (row.ends_with(sign)) return row.substr(0, row.size() - sign.size());
+  }
+  return row;
+}
+
+}  // namespace
+
 TurnMark mark_turn(const ScreenText& before, const PtyState& pty) {
   TurnMark mark{before.cursor_row, std::string(rtrim(cursor_line(before))), 0, {}, before.alternate, pty.foreground,
                 pty.mode};
@@ -317,57 +440,46 @@ TurnMark mark_turn(const ScreenText& before, const PtyState& pty) {
   mark.top = before.first_row + visible_from;
   mark.prompts = before.marks.prompts;
   for (std::size_t i = visible_from; i < before.rows.size(); ++i) mark.screen.emplace_back(rtrim(before.rows[i]));
+  mark.chrome = input_chrome(before);
   return mark;
 }
 
-std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt, bool prompt_back,
-                        std::optional<std::uint64_t> normal_from) {
-  const std::uint64_t end = now.first_row + now.rows.size();
-  const std::size_t visible_from = now.rows.size() - std::min(now.screen_rows, now.rows.size());
-  std::vector<std::size_t> picked;
-  std::string note;
-  bool strip_mark = true, redrawn = false;
-  if (mark.row < now.first_row) {
-    std::uint64_t lost = now.first_row - mark.row - 1;  // the mark row held the echo
-    if (lost > 0) note = "[... " + std::to_string(lost) + " earlier lines not kept]";
-    for (std::size_t i = 0; i < now.rows.size(); ++i) picked.push_back(i);
-    strip_mark = false;
-  } else if (mark.alternate && !now.alternate && normal_from && *normal_from >= now.first_row) {
-    for (auto i = static_cast<std::size_t>(*normal_from - now.first_row); i < now.rows.size(); ++i) picked.push_back(i);
-    strip_mark = false;
-  } else if (!mark.alternate && !now.alternate && mark.row < end &&
-             rtrim(now.rows[static_cast<std::size_t>(mark.row - now.first_row)]).starts_with(mark.text)) {
-    for (auto i = static_cast<std::size_t>(mark.row - now.first_row); i < now.rows.size(); ++i) picked.push_back(i);
-  } else {
-    redrawn = true;
-    std::size_t from = now.alternate               ? visible_from
-                       : mark.top >= now.first_row ? static_cast<std::size_t>(mark.top - now.first_row)
-                                                   : 0;
-    from = std::min(from, now.rows.size());
-    std::vector<std::string_view> candidates;
-    for (std::size_t i = from; i < now.rows.size(); ++i) candidates.push_back(rtrim(now.rows[i]));
-    for (std::size_t k : new_rows(candidates, mark.screen)) picked.push_back(from + k);
-  }
-  if (std::optional<std::size_t> cursor = returned_prompt(mark, now, prompt_back)) {
+std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt, const TurnEnd& end) {
+  Picked p = pick_rows(mark, now, end);
+  std::optional<std::size_t> cursor = returned_prompt(mark, now, end.at_prompt);
+  std::size_t cut = std::string_view::npos;  // where the cursor row's prompt starts
+  if (cursor) {
     // The prompt it ended at, and copies of it left by an empty command
     // (the Enter after a key that quit a pager).
-    std::string_view back = rtrim(now.rows[*cursor]);
-    auto is_prompt = [&](std::size_t i) { return i == *cursor || (prompt_back && rtrim(now.rows[i]) == back); };
-    picked.erase(std::remove_if(picked.begin(), picked.end(), is_prompt), picked.end());
+    std::string_view line = rtrim(now.rows[*cursor]);
+    cut = end.at_prompt ? std::min(end.prompt_from, line.size()) : 0;
+    std::string_view back = line.substr(cut);
+    auto is_prompt = [&](std::size_t i) {
+      if (i == *cursor) return cut == 0;
+      return end.at_prompt && !back.empty() && rtrim(now.rows[i]) == back;
+    };
+    p.rows.erase(std::remove_if(p.rows.begin(), p.rows.end(), is_prompt), p.rows.end());
   }
+  if (end.chrome != nullptr && end.chrome->framed()) drop_chrome(p.rows, now, end);
 
-  std::vector<std::string> lines = lines_of(now, picked);
+  std::vector<std::string> lines = lines_of(now, p.rows, [&](std::size_t i) {
+    std::string_view row = rtrim(now.rows[i]);
+    if (cursor && i == *cursor) return row.substr(0, cut);
+    if (cursor && end.at_prompt && i + 1 == *cursor)
+      return without_end_sign(row, i < now.emphasized_end.size() && now.emphasized_end[i]);
+    return row;
+  });
   std::vector<std::string_view> rows(lines.begin(), lines.end());
-  if (strip_mark && !rows.empty()) {
+  if (p.from_mark && !rows.empty()) {
     if (rows[0].starts_with(mark.text)) rows[0].remove_prefix(mark.text.size());
     while (!rows[0].empty() && is_ascii_space(rows[0].front())) rows[0].remove_prefix(1);
     std::size_t echo = echo_rows(rows, prompt);
-    if (echo == 0 && redrawn && !prompt.empty()) echo = quoted_echo_rows(rows, prompt);
+    if (echo == 0 && p.redrawn && !prompt.empty()) echo = quoted_echo_rows(rows, prompt);
     rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(echo));
   }
   std::string out = joined_without_blank_ends(rows);
-  if (note.empty()) return out;
-  return out.empty() ? note : note + "\n" + out;
+  if (p.note.empty()) return out;
+  return out.empty() ? p.note : p.note + "\n" + out;
 }
 
 // --- the signals of idleness -----------------------------------------------
@@ -400,19 +512,32 @@ bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState&
   return foreground_is_home(mark, pty);
 }
 
-TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home) {
+const InputChrome& idle_chrome(const TurnMark& mark, const PtyState& pty, const Home& home) {
+  return home.chrome.framed() && pty.foreground == home.chrome_group ? home.chrome : mark.chrome;
+}
+
+TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home,
+                         bool working) {
   bool child_holds = pty.foreground && !foreground_is_home(mark, pty);
   bool handed_over = mark.mode && !mark.mode->canonical && pty.mode && pty.mode->canonical;
   bool marked_prompt = now.marks.prompts > mark.prompts && now.marks.at_prompt;
   bool marked_command = now.marks.prompts > 0 && !now.marks.at_prompt;
-  return {cursor_line(now),
-          prompt_is_back(mark, now, pty),
-          child_holds || handed_over,
-          pty.activity,
-          at_home_prompt(home, now, pty),
-          now.alternate,
-          marked_prompt,
-          marked_command};
+  TurnSignals signals{cursor_line(now),
+                      prompt_is_back(mark, now, pty),
+                      child_holds || handed_over,
+                      pty.activity,
+                      at_home_prompt(home, now, pty),
+                      now.alternate,
+                      marked_prompt,
+                      marked_command};
+  const InputChrome& idle = idle_chrome(mark, pty, home);
+  signals.working = working;
+  signals.framed = idle.framed();
+  if (signals.framed) {
+    signals.idle_look = input_chrome(now) == idle;
+    signals.choice = looks_like_input_request(signals.cursor_line) || shows_menu(now);
+  }
+  return signals;
 }
 
 // --- the home ---------------------------------------------------------------
@@ -432,16 +557,31 @@ bool similar_prompt(std::string_view learned, std::string_view line) {
          wire::previous_code_point(learned, a_end) == wire::previous_code_point(line, b_end);
 }
 
+std::size_t prompt_start(const Home& home, std::string_view line) {
+  line = rtrim(line);
+  std::size_t start = std::string_view::npos;
+  for (const std::string& learned : home.prompts) {
+    if (similar_prompt(learned, line)) return 0;
+    if (learned.empty() && !looks_like_input_request(line)) {
+      start = std::min(start, line.size());
+    } else if (!learned.empty() && line.size() > learned.size() && line.ends_with(learned)) {
+      start = std::min(start, line.size() - learned.size());
+    }
+  }
+  return start;
+}
+
 bool at_home_prompt(const Home& home, const ScreenText& now, const PtyState& pty) {
   if (!home.known() || pty.foreground != home.group || now.alternate != home.alternate) return false;
   if (home.mode && pty.mode != home.mode) return false;
-  std::string_view line = rtrim(cursor_line(now));
-  return std::any_of(home.prompts.begin(), home.prompts.end(),
-                     [&](const std::string& learned) { return similar_prompt(learned, line); });
+  return prompt_start(home, cursor_line(now)) != std::string_view::npos;
 }
 
 bool ready_for_prompt(const Home& home, const ScreenText& now, const PtyState& pty, Clock::duration quiet,
-                      const TurnRule& rule) {
+                      const TurnRule& rule, bool working) {
+  // A sign of work that has stood still for the settle time is one a
+  // program left behind (a spinner's last frame), not work.
+  if (working && pty.activity != Activity::kWaiting && quiet < rule.settle) return false;
   switch (pty.activity) {
     case Activity::kRunning:
     case Activity::kBusy: return false;
@@ -461,6 +601,8 @@ void learn_home(Home& home, const ScreenText& now, const PtyState& pty) {
   home.mode = pty.mode;
   home.alternate = now.alternate;
   home.learn_prompt(std::string(rtrim(cursor_line(now))));
+  home.chrome = input_chrome(now);
+  home.chrome_group = pty.foreground;
 }
 
 // --- the answer -------------------------------------------------------------

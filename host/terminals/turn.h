@@ -6,20 +6,24 @@
 //
 // The rule, as the loop applies it to one asked terminal. Evidence from the
 // kernel comes first (what the foreground processes are blocked in, see
-// activity.h), the screen's text second, for what the kernel cannot tell.
+// activity.h), the screen second, for what the kernel cannot tell: its
+// text, and what an agent's terminal UI draws around its input (its input
+// box, its footer, its signs of work: live_region.h).
 //
 //  1. The prompt is typed once the program is ready for it: its foreground
-//     waits for input ("waiting" or "ticking") and its output has been quiet
-//     for `idle_quiet` (the first time a ticking program shows a blank
-//     cursor line, for `settle`: it may tick before its prompt is up); or
-//     the kernel says nothing ("unknown") and the
-//     program was ready before or has been quiet for `settle`. While the
+//     waits for input ("waiting" or "ticking"), its screen shows no sign of
+//     work (unless it waits with no timer, or the sign has stood still for
+//     `settle`), and its output has been quiet for `idle_quiet` (the first time
+//     a ticking program shows a blank cursor line, for `settle`: it may tick
+//     before its prompt is up); or the kernel says nothing ("unknown") and
+//     the program was ready before or has been quiet for `settle`. While the
 //     foreground runs or is busy (a command of an earlier ask whose asker
 //     gave up still runs) the ask waits for it, counted against `max_wait`
 //     (`kTimedOut`, "[still busy after T; nothing was typed]"). The first
 //     time, the program's home is learned (`learn_home`): its group, the
-//     terminal's mode and its cursor line, the idle prompt. So the first ask
-//     to a new peer never sees its start-up screen.
+//     terminal's mode, its cursor line (the idle prompt) and the rows
+//     around its input (its idle look). So the first ask to a new peer never
+//     sees its start-up screen.
 //  2. The prompt text is written at `typed`. The Enter follows as a write of
 //     its own once the program has taken the text: its echo (or redraw) has
 //     come and the terminal has then been quiet for `enter_quiet`; at the
@@ -27,12 +31,17 @@
 //     paste still see typing, and the Enter as "submit".
 //  3. A peer whose process has exited (and whose output has been read to the
 //     end) has ended its turn: `kExited`. A shell that marks its prompts
-//     (OSC 133, as the remote bootstrap sets up) and has marked a new one
-//     since the Enter, with no command started after it, is back at its
-//     prompt: after `idle_quiet` the turn has ended, `kEnded` ("prompt"),
-//     whatever the kernel says (the shell's own word is the surest; over ssh
-//     it is the only one). Such a mark also makes the program ready (1).
-//  4. What the foreground group does (activity.h), after the Enter:
+//     (OSC 133 with the terminal's key: only a shell the host's bootstrap set
+//     up, as over ssh, knows it) and has marked a new one since the Enter,
+//     with no command started after it, is back at its prompt: after
+//     `idle_quiet` the turn has ended, `kEnded` ("prompt"), unless the
+//     kernel shows the foreground running or busy (a mark is the shell's
+//     word, and never outweighs the kernel's). Such a mark also makes the
+//     program ready (1).
+//  4. What the foreground group does (activity.h), after the Enter and
+//     the first output after it (the program has taken the Enter: on a
+//     loaded machine the kernel may hand it on late, and until then the
+//     program still waits; without any output, after `settle`):
 //     a. running or busy (a process runs, sleeps on a timer, or waits for a
 //        child, a pipe or a socket): the turn goes on, whatever the screen
 //        shows. Never an early end while the peer works.
@@ -40,41 +49,66 @@
 //        after `idle_quiet` without output the turn has ended: `kEnded`
 //        ("prompt") at the idle prompt (6), else `kAwaitingInput` ("input"):
 //        a question, a continuation prompt, a pager, an editor.
-//     c. ticking (blocked, polling the terminal with a timer pending): at
-//        the idle prompt (6) after `idle_quiet`, `kEnded` ("prompt"). On the
-//        alternate screen, `settle` after the Enter, `kEnded` ("redraw")
-//        whatever it keeps redrawing: a monitor (htop, a clock) waits for
-//        keys between its redraws. With a blank cursor line the turn goes
-//        on (a REPL evaluating with a timer set: node). Otherwise as (d).
-//     d. unknown (a relay such as ssh, or /proc unreadable): the screen's
-//        text decides, by rules 7 to 10; but while a shell that marks its
+//     c. ticking (blocked, polling the terminal with a timer pending), or
+//        unknown, for a program that draws around its input (an agent's
+//        input box and footer; `InputChrome::framed`): its screen decides,
+//        by rule 5. Other ticking programs: at the idle prompt (6), with no
+//        sign of work, after `idle_quiet`, `kEnded` ("prompt"); with a blank
+//        cursor line the turn goes on (a REPL evaluating with a timer set:
+//        node).
+//     d. ticking on the alternate screen: `settle` after the Enter, `kEnded`
+//        ("redraw") whatever it keeps redrawing (a monitor such as htop waits
+//        for keys between its redraws), unless it shows a sign of work, or
+//        is an agent that has shown one in this turn (rule 5 decides).
+//     e. unknown (a relay such as ssh, or /proc unreadable): the screen's
+//        text decides, by rules 8 to 11; but while a shell that marks its
 //        prompts has marked a command's start and not yet its next prompt,
 //        a blank cursor line holds the turn (the command is at work and
 //        silent, as `sleep` is).
-//  5. The turn's quiet time is how long nothing has happened: no output and
-//     no hold (7) since the later of the Enter and the last of those.
+//  5. An agent's screen (4c). While it shows a sign of work (a spinner that
+//     animates, a running timer, "esc to interrupt", also standing still
+//     in a pause of a streamed answer) its turn goes on. Once its output has
+//     been quiet for `agent_quiet` with no sign of work: its idle look is
+//     back (the rows from its input line down, or the block above a hidden
+//     cursor parked below them, as they were when it was idle, but for
+//     digits and the width of gaps) and it has
+//     left it since the Enter (it showed a sign of work, or another look
+//     for as long) ends the turn, `kEnded` ("prompt"); another look with
+//     a question on the cursor line or a numbered menu near the bottom
+//     ends it as `kAwaitingInput` ("input"): a permission. Otherwise the
+//     settle time (11) ends it. An agent back at its idle look that the
+//     kernel catches running (a tick between its timed waits) is looked at
+//     again soon.
 //  6. The idle prompt (`at_home_prompt`): the foreground is the home group,
 //     the mode and the alternate screen are the home's, and the cursor line
 //     is like a learned prompt: equal to it, or (a prompt that shows the
-//     directory or the last status) with the same first and last character.
+//     directory or the last status) with the same first and last character,
+//     or ending in a learned prompt (output without a final line feed before
+//     it; with an empty learned prompt, any line that is no question).
 //     Continuation prompts ("... ", "   ...> ") differ in their first
 //     character and count as awaiting input. Every turn that ends "prompt"
-//     learns the line it ended on.
-//  7. (text) The turn is held while a child program holds the foreground
-//     (the pty's foreground process group is neither the program's own group
-//     nor the one at `typed`), and while a line editor has handed the
-//     terminal to the command it read (raw at `typed`, canonical now). A held
-//     turn ends only by 3, 8 or 11.
-//  8. (text) No output for `settle` since the later of the Enter and the last
+//     learns the prompt it ended on, and the rows around its input.
+//  7. The turn's quiet time is how long nothing has happened: no output and
+//     no hold (8) since the later of the Enter and the last of those.
+//  8. (text) Where the kernel says nothing (unknown), the turn is held
+//     while a child program holds the foreground (the pty's foreground
+//     process group is neither the program's own group nor the one at
+//     `typed`), and while a line editor has handed the terminal to the
+//     command it read (raw at `typed`, canonical now). A held turn ends only
+//     by 3, 9 or 12. (Where the kernel speaks, it decides: a child that took
+//     the foreground and ticks quietly, a REPL or an agent a shell started,
+//     waits for input, and the settle time ends the turn, 11.)
+//  9. (text) No output for `settle` since the later of the Enter and the last
 //     output, with a cursor line that looks like a question or an input
 //     request (`looks_like_input_request`), ends the turn as
 //     `kAwaitingInput`, held or not.
-//  9. (text) A turn whose idle prompt is back (`prompt_is_back`) ends after a
-//     quiet time of `idle_quiet`: `kEnded`, for the reason "prompt".
-// 10. (text) Any other turn ends after a quiet time of `settle`: `kEnded`,
+// 10. (text) A turn whose idle prompt is back (`prompt_is_back`) and that
+//     shows no sign of work ends after a quiet time of `idle_quiet`:
+//     `kEnded`, for the reason "prompt".
+// 11. (text) Any other turn ends after a quiet time of `settle`: `kEnded`,
 //     for the reason "quiet".
-// 11. A turn that is not over `max_wait` after the ask is `kTimedOut`.
-// 12. Otherwise the turn is `kRunning`.
+// 12. A turn that is not over `max_wait` after the ask is `kTimedOut`.
+// 13. Otherwise the turn is `kRunning`.
 
 #include <sys/types.h>
 
@@ -104,6 +138,9 @@ struct TurnRule {
   std::chrono::milliseconds enter_quiet{30};
   /// The quiet time that ends a turn whose idle prompt is back.
   std::chrono::milliseconds idle_quiet{50};
+  /// The quiet time that ends the turn of an agent whose idle look is back
+  /// (rule 5): longer than the 80 to 100 ms between its frames.
+  std::chrono::milliseconds agent_quiet{300};
   /// How often a held turn is looked at, to see when it is let go.
   std::chrono::milliseconds held_poll{100};
 };
@@ -140,6 +177,8 @@ struct TurnMark {
   std::optional<TtyMode> mode = std::nullopt;
   /// Prompts the shell had marked (PromptMarks::prompts).
   std::uint64_t prompts = 0;
+  /// The rows around the input (live_region.h).
+  InputChrome chrome{};
 };
 
 /// Takes the mark from the screen and the pty just before the prompt is typed.
@@ -161,21 +200,35 @@ struct TurnSignals {
   bool alternate = false;
   /// The shell has marked a new prompt since the mark and waits at it (3).
   bool marked_prompt = false;
-  /// The shell marks its prompts and a command it started runs (4d).
+  /// The shell marks its prompts and a command it started runs (4e).
   bool marked_command = false;
+  /// The screen shows a sign of work (rule 5).
+  bool working = false;
+  /// The program draws around its input (rule 4c); then its idle look is
+  /// back, or it asks for a choice (rule 5).
+  bool framed = false;
+  bool idle_look = false;
+  bool choice = false;
 };
 
 /// True when the cursor line `line` is like the learned prompt `learned`
 /// (rule 6). Both are right-trimmed.
 bool similar_prompt(std::string_view learned, std::string_view line);
 
+/// Where on the cursor line `line` the idle prompt starts (rule 6): 0 when
+/// the line is like a learned prompt, the byte where a learned prompt it
+/// ends with starts when output without a final line feed stands before it
+/// (with an empty learned prompt: the end of a line that is no question),
+/// std::string_view::npos when it is no idle prompt.
+std::size_t prompt_start(const Home& home, std::string_view line);
+
 /// Rule 6: the program waits at its idle prompt, as far as `home` knows it.
 bool at_home_prompt(const Home& home, const ScreenText& now, const PtyState& pty);
 
 /// Rule 1: the program is ready for a prompt. `quiet` is how long its output
-/// has been quiet.
+/// has been quiet; `working`, whether its screen shows a sign of work.
 bool ready_for_prompt(const Home& home, const ScreenText& now, const PtyState& pty, Clock::duration quiet,
-                      const TurnRule& rule);
+                      const TurnRule& rule, bool working = false);
 
 /// Learns the program's home from the terminal as it is when it first waits
 /// for input (rule 1), unless it waits in a question.
@@ -193,8 +246,14 @@ void learn_home(Home& home, const ScreenText& now, const PtyState& pty);
 ///    or a line editor's that leaves Ctrl-C to the terminal.
 bool prompt_is_back(const TurnMark& mark, const ScreenText& now, const PtyState& pty);
 
-/// The signals of `now`; the cursor line points into `now`.
-TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home = Home{});
+/// The idle look of an agent (rule 5) to compare its screen with: the home's
+/// while the home group holds the foreground, else the mark's.
+const InputChrome& idle_chrome(const TurnMark& mark, const PtyState& pty, const Home& home);
+
+/// The signals of `now`; the cursor line points into `now`. `working` says
+/// whether the screen shows a sign of work (Terminal::shows_work).
+TurnSignals read_signals(const TurnMark& mark, const ScreenText& now, const PtyState& pty, const Home& home = Home{},
+                         bool working = false);
 
 /// The clock side of one turn: fed with events, asked for the state.
 class TurnTracker {
@@ -226,6 +285,13 @@ class TurnTracker {
   Clock::time_point recheck_after_output(Clock::time_point at) const;
 
  private:
+  /// Records what `signals` say at `now`.
+  void note(Clock::time_point now, const TurnSignals& signals);
+  /// Rules 4 to 11, after the Enter, for a peer that neither runs nor is
+  /// busy: a verdict, or none yet.
+  std::optional<TurnVerdict> judge_free(Clock::time_point now, const TurnSignals& signals);
+  /// Rule 5, for an agent's screen.
+  std::optional<TurnVerdict> judge_agent(Clock::time_point now, const TurnSignals& signals);
   /// The later of the Enter and the last output.
   Clock::time_point output_since() const;
   /// The start of the quiet time (rule 3): output_since() or the last look
@@ -249,6 +315,13 @@ class TurnTracker {
   bool at_home_ = false;
   bool alternate_ = false;
   bool marked_prompt_ = false;
+  bool working_ = false;
+  bool agent_ = false;
+  /// The agent has left its idle look since the Enter, and it has shown a
+  /// sign of work (rule 5).
+  bool left_idle_ = false;
+  bool worked_ = false;
+  bool agent_back_ = false;
 };
 
 /// True when `line` (a screen row) ends in a question or an input request.
@@ -267,6 +340,22 @@ class TurnTracker {
 /// not count: the program is ready for the next prompt, so its turn has ended.
 bool looks_like_input_request(std::string_view line);
 
+/// What the end of a turn tells turn_output.
+struct TurnEnd {
+  /// The turn ended at the idle prompt on the cursor row (reason "prompt").
+  bool at_prompt = false;
+  /// Then, where on the cursor row the prompt starts (prompt_start): output
+  /// without a final line feed may stand before it.
+  std::size_t prompt_from = 0;
+  /// The row at which the normal screen went on, when the program has left
+  /// the alternate screen since the mark (a pager or an editor quit).
+  std::optional<std::uint64_t> normal_from = std::nullopt;
+  /// The idle look of a program that draws around its input (an agent),
+  /// and the signs of work its screen showed; null for others.
+  const InputChrome* chrome = nullptr;
+  const WorkSigns* signs = nullptr;
+};
+
 /// What the terminal produced after the prompt, as rows joined by "\n", each
 /// right-trimmed, rows the terminal wrapped at its margin joined again,
 /// without leading or trailing blank rows and without a final line feed.
@@ -277,25 +366,34 @@ bool looks_like_input_request(std::string_view line);
 ///    after it.
 ///  - When the mark row has scrolled out of the kept scrollback, every kept
 ///    row, after a line "[... N earlier lines not kept]".
-///  - When the program has left the alternate screen since the mark (a pager
-///    or an editor quit) and `normal_from` says at which row the normal
-///    screen went on: the rows from there on.
+///  - When the program has left the alternate screen since the mark and
+///    `end.normal_from` says at which row the normal screen went on: the
+///    rows from there on.
 ///  - When the mark row was rewritten (a full-screen program redrew, or the
-///    screen was cleared), or the alternate screen is shown: the rows, from
-///    the top of the screen at the mark on (the alternate screen: the
-///    visible rows), that are not among the rows the screen showed at the
-///    mark (a longest common subsequence of the two): what changed, not
-///    what was on the screen already.
+///    screen was cleared), the alternate screen is shown, or the program
+///    draws around its input (`end.chrome`, an agent that redraws its live
+///    region): the rows, from the top of the screen at the mark on (the
+///    alternate screen: the visible rows) and through the kept scrollback,
+///    that are not among the rows the screen showed at the mark (a longest
+///    common subsequence of the two): what changed, not what was on the
+///    screen already.
 /// The echoed prompt is left out of the first rows: the shortest run whose
 /// concatenation, with white space removed, begins with `prompt` with white
 /// space removed (an empty prompt: the first row alone), after the mark
 /// text; the echo starts at the cursor, so the first row must not be blank.
-/// The cursor row is left out when `prompt_back` says the turn ended at the
-/// idle prompt there, and so are other rows that read exactly as that
-/// prompt (an empty command's, after a key that quit a pager); without it,
-/// when it is the last non-blank row and equals the non-empty mark text.
-std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt, bool prompt_back = false,
-                        std::optional<std::uint64_t> normal_from = std::nullopt);
+/// A transcript's quote of the prompt ("> hello") is left out as an echo.
+/// When the turn ended at the idle prompt (`end.at_prompt`), that prompt is
+/// left out: the cursor row from `end.prompt_from` on, other rows that read
+/// exactly as it (an empty command's, after a key that quit a pager), and a
+/// sign of output without a final line feed that zsh or fish drew at the
+/// end of the row above it ("%", "#" or "⏎" in reverse video or faint);
+/// without `end.at_prompt`, the cursor row when it is the last non-blank row
+/// and equals the non-empty mark text. For an agent, its signs of work are
+/// left out, and so are its input box and footer: the rows from its input
+/// line down when the turn ended at its idle look, and rows at the end that
+/// are blank or of the shape of a row of its idle look.
+std::string turn_output(const TurnMark& mark, const ScreenText& now, std::string_view prompt,
+                        const TurnEnd& end = TurnEnd{});
 
 /// The answer for one peer once its turn is over.
 struct TurnAnswer {

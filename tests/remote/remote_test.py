@@ -306,10 +306,15 @@ class Remote(unittest.TestCase):
         self.assertEqual(os.stat(sock).st_mode & 0o777, 0o600)
         self.assertEqual(os.listdir(os.path.dirname(sock)).count(os.path.basename(sock)[:-5] + ".env"), 0)
 
-        # The shells the bootstrap starts mark their prompts.
+        # The key of the marks reaches the shell alone, not its commands.
+        done = host.client("ask", "Far", "echo key=${WELKMORA_MARK_KEY:-none}")
+        self.assertEqual(done.stdout, "key=none\n", host.screen("Far"))
+
+        # The shells the bootstrap starts mark their prompts, with the key.
         share = os.path.dirname(os.path.dirname(copied))
-        home = {"HOME": os.path.join(self.top, "rhome")}
-        marks = [b"A", b"B", b"C", b"D;1", b"A", b"B"]
+        home = {"HOME": os.path.join(self.top, "rhome"), "WELKMORA_MARK_KEY": "k1"}
+        marks = [b"A;welkmora=k1", b"B;welkmora=k1", b"C;welkmora=k1", b"D;1;welkmora=k1", b"A;welkmora=k1",
+                 b"B;welkmora=k1"]
         self.assertEqual(prompt_marks(["bash", "--rcfile", share + "/bashrc", "-i"], home), marks)
         zdot = {"ZDOTDIR": share + "/zsh", "WELKMORA_ZDOTDIR": home["HOME"]}
         self.assertEqual(prompt_marks(["zsh", "-i"], dict(home, **zdot)), marks)

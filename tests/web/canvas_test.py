@@ -209,24 +209,40 @@ class Page(unittest.TestCase):
             "return [...window.welkmora.board.items.values()].map(i => { const r = i.node.getBoundingClientRect();"
             " return [i.id, r.left, r.top, r.right, r.bottom]; })")
 
-    def assert_no_overlap(self, when):
+    def overlap(self):
+        """The first two windows that overlap, as a sentence; None when none do."""
         boxes = self.boxes()
         for i, a in enumerate(boxes):
             for b in boxes[i + 1:]:
-                apart = a[3] <= b[1] or b[3] <= a[1] or a[4] <= b[2] or b[4] <= a[2]
-                self.assertTrue(apart, f"{a[0]} and {b[0]} overlap {when}")
+                if not (a[3] <= b[1] or b[3] <= a[1] or a[4] <= b[2] or b[4] <= a[2]):
+                    return f"{a[0]} and {b[0]} overlap"
+        return None
 
-    def assert_overview(self, when, least_share):
-        """Every window in view, none over another, each at least `least_share` of the window's area."""
+    def assert_no_overlap(self, when):
+        problem = self.overlap()
+        self.assertIsNone(problem, f"{problem} {when}")
+
+    def overview_problem(self, least_share):
+        """What keeps the view from being an overview, as a sentence; None when nothing does."""
         viewport = self.run_js("const r = document.getElementById('viewport').getBoundingClientRect();"
                                " return [r.left, r.top, r.right, r.bottom]")
         width, height = self.WINDOW
         for item_id, left, top, right, bottom in self.boxes():
-            self.assertTrue(left >= viewport[0] and top >= viewport[1] and right <= viewport[2] and
-                            bottom <= viewport[3], f"{item_id} out of view {when}: {[left, top, right, bottom]}")
-            self.assertGreaterEqual((right - left) * (bottom - top), least_share * width * height,
-                                    f"{item_id} too small {when}")
-        self.assert_no_overlap(when)
+            if not (left >= viewport[0] and top >= viewport[1] and right <= viewport[2] and bottom <= viewport[3]):
+                return f"{item_id} out of view: {[left, top, right, bottom]}"
+            if (right - left) * (bottom - top) < least_share * width * height:
+                return f"{item_id} too small"
+        return self.overlap()
+
+    def assert_overview(self, when, least_share):
+        """Every window in view, none over another, each at least `least_share` of the window's area, once
+        the view has settled (it fits the windows on the frame after they take their sizes)."""
+        deadline = time.monotonic() + 5
+        problem = self.overview_problem(least_share)
+        while problem and time.monotonic() < deadline:
+            time.sleep(0.1)
+            problem = self.overview_problem(least_share)
+        self.assertIsNone(problem, f"{problem} {when}")
 
     def screenshot(self, name):
         """Saves the page as it is to the build directory."""

@@ -117,6 +117,17 @@ class HostAsk : public HostWithLead {
     ASSERT_NE(r.out.find(ready), std::string::npos) << r.out << r.err;
   }
 
+  /// The reply to `request` once the peers are free of the turns of an
+  /// asker that hung up (an ask is refused as busy until then).
+  Json ask_when_free(const Json& request) {
+    Json reply = host.request(lead, request);
+    for (auto until = Clock::now() + 10s; reply.dump().find("busy") != std::string::npos && Clock::now() < until;) {
+      std::this_thread::sleep_for(50ms);
+      reply = host.request(lead, request);
+    }
+    return reply;
+  }
+
   RunResult ask(const std::vector<std::string>& args) {
     std::vector<std::string> words{"ask"};
     words.insert(words.end(), args.begin(), args.end());
@@ -243,15 +254,7 @@ TEST_F(HostAsk, AClientThatHangsUpFreesItsPeersAtOnce) {
 
   // The turn ends with its client, what was typed stays, and the next ask
   // is taken: typed once the peer is done with the line of the first.
-  auto asked_again = [&](const Json& request) {
-    Json reply = host.request(lead, request);
-    for (auto until = Clock::now() + 10s; reply.dump().find("busy") != std::string::npos && Clock::now() < until;) {
-      std::this_thread::sleep_for(100ms);
-      reply = host.request(lead, request);
-    }
-    return reply;
-  };
-  Json again = asked_again({{"command", "ask"}, {"target", "A"}, {"prompt", "third"}});
+  Json again = ask_when_free({{"command", "ask"}, {"target", "A"}, {"prompt", "third"}});
   EXPECT_EQ(again["ok"], true) << again;
   EXPECT_NE(host.client(lead, {"check", "A"}).out.find("first"), std::string::npos);
   // The hung-up connection is closed: the listener is left.
@@ -261,7 +264,7 @@ TEST_F(HostAsk, AClientThatHangsUpFreesItsPeersAtOnce) {
   PendingAsk batch(host, lead, {{"batch", {{"A", "fourth"}, {"B", "fifth"}}}});
   std::this_thread::sleep_for(300ms);
   batch.hang_up();
-  Json both = asked_again({{"command", "ask"}, {"batch", {{"A", "sixth"}, {"B", "seventh"}}}});
+  Json both = ask_when_free({{"command", "ask"}, {"batch", {{"A", "sixth"}, {"B", "seventh"}}}});
   ASSERT_EQ(both["ok"], true) << both;
   for (const Json& entry : both["result"]["results"]) EXPECT_FALSE(entry.contains("error")) << entry;
 }
@@ -317,13 +320,19 @@ TEST_F(HostAsk, AnAskWaitsForTheCommandOfAnAbandonedAsk) {
   gone.hang_up();
   // Typed once the shell waits again: the answer is the ask's own, with
   // nothing of the command before it.
-  Json request = {{"command", "ask"}, {"target", "Sh"}, {"prompt", "echo next"}};
-  Json next = host.request(lead, request);
-  for (auto until = Clock::now() + 10s; next.dump().find("busy") != std::string::npos && Clock::now() < until;) {
-    std::this_thread::sleep_for(50ms);
-    next = host.request(lead, request);
-  }
+  Json next = ask_when_free({{"command", "ask"}, {"target", "Sh"}, {"prompt", "echo next"}});
   EXPECT_EQ(next["result"], Json({{"output", "next"}, {"awaitingInput", false}})) << next;
+}
+
+TEST_F(HostAsk, AnAskWaitsForAnAgentStillAtWork) {
+  // Its spinner says it works on the abandoned prompt, though its process
+  // waits on the terminal as it does when idle.
+  recruit("Ag", "AGENT_THINK=1.5 AGENT_PAUSE=0.3 exec '" WELKMORA_AGENT_TUI "'", "for shortcuts");
+  PendingAsk gone(host, lead, {{"target", "Ag"}, {"prompt", "first"}});
+  std::this_thread::sleep_for(500ms);
+  gone.hang_up();
+  Json next = ask_when_free({{"command", "ask"}, {"target", "Ag"}, {"prompt", "second"}});
+  EXPECT_EQ(next["result"], Json({{"output", "Answer #2: second"}, {"awaitingInput", false}})) << next;
 }
 
 TEST_F(HostAsk, PromptsAreTypedAsOneLine) {

@@ -214,10 +214,70 @@ TEST(TurnTracker, TickingPeersByWhatTheyShow) {
   TurnVerdict v = monitor.judge(entered_at + 2000ms, kernel(Activity::kTicking, "Load average", false, true));
   EXPECT_EQ(v.state, TurnState::kEnded);
   EXPECT_EQ(v.reason, "redraw");
+  // Where the kernel sees the child tick at its prompt (node, an agent a
+  // shell started), the settle time ends the turn.
+  TurnTracker ticking = entered();
+  TurnSignals child = kernel(Activity::kTicking, "> ");
+  child.held = true;
+  EXPECT_EQ(state(ticking, entered_at + 1s, child), TurnState::kRunning);
+  EXPECT_EQ(state(ticking, entered_at + 2s, child), TurnState::kEnded);
   // The upper bound counts from the ask, also when the prompt went out later.
   TurnTracker late(rule(2000ms, 10000ms), t0 + 4s, t0);
   late.enter_written(t0 + 4s);
   EXPECT_EQ(state(late, t0 + 10s, kernel(Activity::kRunning)), TurnState::kTimedOut);
+}
+
+namespace {
+
+/// An agent's screen, ticking between its frames: at work (a sign of work
+/// shows), idle (its idle look is back), or another look.
+TurnSignals agent(bool working, bool idle_look, bool choice = false, bool alternate = false) {
+  TurnSignals s = kernel(Activity::kTicking, "│ >   │", true, alternate);
+  s.working = working;
+  s.framed = true;
+  s.idle_look = idle_look;
+  s.choice = choice;
+  return s;
+}
+
+}  // namespace
+
+TEST(TurnTracker, AnAgentAtWorkAndBackAtItsInputBox) {
+  // Its input line is the idle prompt the whole time; the kernel sees a
+  // timed wait the whole time. A sign of work holds the turn, also when it
+  // stands still in a pause of the streamed answer.
+  TurnTracker t = entered();
+  EXPECT_EQ(state(t, entered_at + 10ms, agent(false, true)), TurnState::kRunning);  // not left yet
+  EXPECT_EQ(state(t, entered_at + 1s, agent(true, true)), TurnState::kRunning);
+  t.output_seen(entered_at + 2s);
+  EXPECT_EQ(state(t, entered_at + 2s + 700ms, agent(true, false)), TurnState::kRunning);
+  // Idle again: once it has been still for a moment.
+  t.output_seen(entered_at + 3s);
+  EXPECT_EQ(state(t, entered_at + 3s + 100ms, agent(false, true)), TurnState::kRunning);
+  EXPECT_LE(t.next_deadline(), entered_at + 3s + 300ms);
+  TurnVerdict v = t.judge(entered_at + 3s + 300ms, agent(false, true));
+  EXPECT_EQ(v.state, TurnState::kEnded);
+  EXPECT_EQ(v.reason, "prompt");
+
+  // A permission: another look with a question or a menu, still.
+  TurnTracker asks = entered();
+  asks.output_seen(entered_at + 1s);
+  EXPECT_EQ(state(asks, entered_at + 1s, agent(true, false)), TurnState::kRunning);
+  EXPECT_EQ(state(asks, entered_at + 1s + 300ms, agent(false, false, true)), TurnState::kAwaitingInput);
+  // Neither idle nor asking: the settle time.
+  TurnTracker other = entered();
+  EXPECT_EQ(state(other, entered_at + 1s, agent(false, false)), TurnState::kRunning);
+  EXPECT_EQ(state(other, entered_at + 2s, agent(false, false)), TurnState::kEnded);
+
+  // On the alternate screen the redraw rule does not cut an agent short
+  // once it has shown a sign of work; a monitor it still ends.
+  TurnTracker full = entered();
+  EXPECT_EQ(state(full, entered_at + 1s, agent(true, false, false, true)), TurnState::kRunning);
+  full.output_seen(entered_at + 2s);
+  EXPECT_EQ(state(full, entered_at + 2s + 500ms, agent(false, false, false, true)), TurnState::kRunning);
+  TurnTracker monitor = entered();
+  monitor.output_seen(entered_at + 1900ms);
+  EXPECT_EQ(state(monitor, entered_at + 2s, agent(false, false, false, true)), TurnState::kEnded);
 }
 
 TEST(Activity, SystemCallsAndStates) {
@@ -275,6 +335,12 @@ TEST(IdlePrompt, LearnedPromptsAndTheirVariants) {
   ScreenText starting = ScreenText{0, {"Welcome", ""}, 2, 1, false, {}};
   EXPECT_FALSE(ready_for_prompt(Home{}, starting, {101, 100, std::nullopt, Activity::kTicking}, 1s, r));
   EXPECT_TRUE(ready_for_prompt(Home{}, now, {101, 100, std::nullopt, Activity::kTicking}, 60ms, r));
+  // An agent still at work on an earlier ask shows a sign of it; a sign
+  // that stood still for the settle time, or a program that waits with no
+  // timer, does not hold the prompt back.
+  EXPECT_FALSE(ready_for_prompt(home, now, {101, 100, std::nullopt, Activity::kTicking}, 500ms, r, true));
+  EXPECT_TRUE(ready_for_prompt(home, now, {101, 100, std::nullopt, Activity::kTicking}, 2s, r, true));
+  EXPECT_TRUE(ready_for_prompt(home, now, pty, 60ms, r, true));
 }
 
 TEST(InputRequest, QuestionsAndPrompts) {
@@ -472,12 +538,15 @@ TEST(TurnOutput, TheAlternateScreenGivesWhatChanged) {
   ScreenText now = screen_of({"> first", "Answer: first", "> hello", "Answer: first", "> ", "? for shortcuts"});
   now.alternate = true;
   now.cursor_row = 4;
-  EXPECT_EQ(turn_output(mark, now, "hello", true), "Answer: first");
+  EXPECT_EQ(turn_output(mark, now, "hello", {.at_prompt = true}), "Answer: first");
 
   // Back on the normal screen (a pager or an editor quit): the rows from
   // where the normal screen went on, not what it showed before.
-  EXPECT_EQ(turn_output(mark, screen_of({"$ seq 100 | less", "$", "$ "}), "q", true, 1), "");
-  EXPECT_EQ(turn_output(mark, screen_of({"$ vim x", "E37: No write", "$ "}), ":q", true, 1), "E37: No write");
+  EXPECT_EQ(turn_output(mark, screen_of({"$ seq 100 | less", "$", "$ "}), "q", {.at_prompt = true, .normal_from = 1}),
+            "");
+  EXPECT_EQ(
+      turn_output(mark, screen_of({"$ vim x", "E37: No write", "$ "}), ":q", {.at_prompt = true, .normal_from = 1}),
+      "E37: No write");
 }
 
 TEST(TurnOutput, WrappedRowsAreJoined) {
@@ -491,7 +560,36 @@ TEST(TurnOutput, AChangedPromptIsLeftOutWhenTheTurnEndedThere) {
   TurnMark mark = mark_of(screen_of({"root@h:/work# "}));
   ScreenText now = screen_of({"root@h:/work# cd /", "root@h:/# "});
   EXPECT_EQ(turn_output(mark, now, "cd /"), "root@h:/#");
-  EXPECT_EQ(turn_output(mark, now, "cd /", true), "");
+  EXPECT_EQ(turn_output(mark, now, "cd /", {.at_prompt = true}), "");
+}
+
+TEST(TurnOutput, OutputWithoutAFinalLineFeed) {
+  Home home;
+  home.learn_prompt("/tmp#");
+  EXPECT_EQ(prompt_start(home, "/tmp#"), 0u);
+  EXPECT_EQ(prompt_start(home, "/#"), 0u);          // another directory
+  EXPECT_EQ(prompt_start(home, "hello/tmp#"), 5u);  // `printf hello` in bash
+  EXPECT_EQ(prompt_start(home, "hello"), std::string_view::npos);
+  Home bc;
+  bc.learn_prompt("");  // bc and ed prompt with nothing
+  EXPECT_EQ(prompt_start(bc, "x"), 1u);
+  EXPECT_EQ(prompt_start(bc, "Password:"), std::string_view::npos);
+
+  // bash, dash, python: the prompt follows on the output's row.
+  TurnMark mark = mark_of(screen_of({"/tmp# "}));
+  EXPECT_EQ(turn_output(mark, screen_of({"/tmp# printf hello", "hello/tmp# "}), "printf hello",
+                        {.at_prompt = true, .prompt_from = 5}),
+            "hello");
+  // zsh and fish: a sign in reverse video or faint ends the row, the prompt
+  // goes on the next; the same character in plain text is output.
+  ScreenText zsh = screen_of({"/tmp# echo -n 100%", "100%%", "/tmp# "});
+  zsh.emphasized_end = {false, true, false};
+  EXPECT_EQ(turn_output(mark, zsh, "echo -n 100%", {.at_prompt = true}), "100%");
+  zsh.emphasized_end = {false, false, false};
+  EXPECT_EQ(turn_output(mark, zsh, "echo -n 100%", {.at_prompt = true}), "100%%");
+  ScreenText fish = screen_of({"/tmp# echo -n abc", "abc\u23CE", "/tmp# "});
+  fish.emphasized_end = {false, true, false};
+  EXPECT_EQ(turn_output(mark, fish, "echo -n abc", {.at_prompt = true}), "abc");
 }
 
 TEST(TurnOutput, CursorElsewhereKeepsTheLastRow) {
@@ -620,18 +718,19 @@ TEST(TurnAnswer, EndedAndAwaitingInput) {
 
 TEST(TurnSignals, AShellsPromptMarksEndItsTurnWhereTheKernelSaysNothing) {
   Screen screen(5, 40, nullptr);
-  screen.feed("\x1b]133;A\x07$ \x1b]133;B\x07");
+  screen.set_mark_key("k1");
+  screen.feed("\x1b]133;A;welkmora=k1\x07$ \x1b]133;B;welkmora=k1\x07");
   PtyState relay;  // ssh in the foreground: activity unknown
   TurnMark mark = mark_turn(screen.snapshot(0), relay);
   EXPECT_TRUE(ready_for_prompt(Home{}, screen.snapshot(0), relay, 50ms, rule()));
   // The echo, the command's start and its output, in reads cut anywhere.
-  screen.feed("false\r\n\x1b]133;C\x07oops\r\n\x1b]13");
+  screen.feed("false\r\n\x1b]133;C;welkmora=k1\x07oops\r\n\x1b]13");
   TurnTracker t = entered();
   // At work and silent: held, however long the quiet.
   TurnSignals working = read_signals(mark, screen.snapshot(0), relay);
   EXPECT_FALSE(working.marked_prompt);
   EXPECT_EQ(state(t, entered_at + 30s, working), TurnState::kRunning);
-  screen.feed("3;D;1\x1b\\\x1b]133;A\x07$ \x1b]133;B\x07");
+  screen.feed("3;D;1;welkmora=k1\x1b\\\x1b]133;A;welkmora=k1\x07$ \x1b]133;B;welkmora=k1\x07");
   ScreenText now = screen.snapshot(0);
   EXPECT_EQ(now.marks.status, 1);
   EXPECT_EQ(now.marks.prompt_row, 2u);
@@ -641,8 +740,33 @@ TEST(TurnSignals, AShellsPromptMarksEndItsTurnWhereTheKernelSaysNothing) {
   EXPECT_EQ(state(t, entered_at + 31s + 40ms, signals), TurnState::kRunning);
   TurnVerdict v = t.judge(entered_at + 31s + 50ms, signals);
   EXPECT_EQ(v.state, TurnState::kEnded);
-  EXPECT_EQ(turn_output(mark, now, "false", true), "oops");
+  EXPECT_EQ(turn_output(mark, now, "false", {.at_prompt = true}), "oops");
   // A question the command asks after its start mark is no prompt.
-  screen.feed("read x\r\n\x1b]133;C\x07name? ");
+  screen.feed("read x\r\n\x1b]133;C;welkmora=k1\x07name? ");
   EXPECT_FALSE(read_signals(mark_turn(now, relay), screen.snapshot(0), relay).marked_prompt);
+}
+
+TEST(TurnSignals, MarksWithoutTheKeyOrAgainstTheKernelCountForNothing) {
+  Screen screen(5, 60, nullptr);
+  screen.set_mark_key("k1");
+  // A file that holds marks, shown by cat: no key, a wrong one, the key's
+  // name alone.
+  screen.feed("\x1b]133;D;0\x07\x1b]133;A\x07$ \x1b]133;B\x07All 120 tests passed\r\n");
+  screen.feed("\x1b]133;D;0;welkmora=k2\x07\x1b]133;B;welkmora=\x07\x1b]133;B;welkmora=k1x\x07");
+  EXPECT_EQ(screen.snapshot(0).marks.prompts, 0u);
+  EXPECT_EQ(screen.snapshot(0).marks.status, -1);
+  Screen unkeyed(5, 60, nullptr);  // a terminal whose shell was not set up by the host
+  unkeyed.feed("\x1b]133;A;welkmora=\x07$ \x1b]133;B;welkmora=\x07");
+  EXPECT_EQ(unkeyed.snapshot(0).marks.prompts, 0u);
+
+  // The key's own marks, while the kernel shows the foreground at work:
+  // no end, however long the quiet.
+  screen.feed("\x1b]133;A;welkmora=k1\x07$ \x1b]133;B;welkmora=k1\x07");
+  EXPECT_EQ(screen.snapshot(0).marks.prompts, 1u);
+  TurnSignals signals = kernel(Activity::kBusy);
+  signals.marked_prompt = true;
+  TurnTracker t = entered();
+  EXPECT_EQ(state(t, entered_at + 30s, signals), TurnState::kRunning);
+  signals.activity = Activity::kWaiting;
+  EXPECT_EQ(state(t, entered_at + 30s, signals), TurnState::kEnded);
 }
