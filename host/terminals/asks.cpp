@@ -163,8 +163,10 @@ void Asks::advance(TurnMap::iterator it) {
   turn.tracker.output_seen(terminal->last_output());
   if (terminal->exited()) turn.tracker.peer_exited();
   ScreenText screen = terminal->screen_snapshot(kVisibleScreen);
-  TurnVerdict verdict = turn.tracker.judge(
-      now, read_signals(turn.mark, screen, terminal->pty_state(), terminal->home(), terminal->shows_work()));
+  TurnSignals signals =
+      read_signals(turn.mark, screen, terminal->pty_state(), terminal->home(), terminal->shows_work());
+  signals.echo_pending = echo_pending(signals.cursor_line, turn.prompt);
+  TurnVerdict verdict = turn.tracker.judge(now, signals);
   if (verdict.state != TurnState::kRunning) {
     finish(it, verdict);
     return;

@@ -72,6 +72,7 @@ void TurnTracker::note(Clock::time_point now, const TurnSignals& signals) {
   held_ = busy || blank_wait || (activity_ == Activity::kUnknown && signals.held);
   prompt_back_ = signals.prompt_back && !held_ && !working_ && !agent_;
   question_ = looks_like_input_request(signals.cursor_line) && !busy;
+  echo_pending_ = signals.echo_pending;
   if (held_) held_at_ = std::max(held_at_, now);
 }
 
@@ -90,10 +91,12 @@ TurnVerdict TurnTracker::judge(Clock::time_point now, const TurnSignals& signals
 }
 
 std::optional<TurnVerdict> TurnTracker::judge_free(Clock::time_point now, const TurnSignals& signals) {
-  // The program has taken the Enter once it has answered it (an echo, a
-  // prompt): a loaded machine may hand the Enter on late, and until then
-  // the program waits as it did before it.
-  bool taken = last_output_ > enter_at_ || now - enter_at_ >= rule_.settle;
+  // The program has taken the Enter once it has answered it (the Enter's
+  // echo, a prompt): a loaded machine may hand the Enter on late, and until
+  // then the program waits as it did before it. Output after the Enter that
+  // leaves the cursor at the end of the text's echo is that echo, late too.
+  bool answered = last_output_ > enter_at_ && !echo_pending_;
+  bool taken = answered || now - enter_at_ >= rule_.settle;
   bool idle = taken && now - output_since() >= rule_.idle_quiet;
   bool ticking = activity_ == Activity::kTicking;
   if (activity_ == Activity::kWaiting) {
@@ -262,6 +265,16 @@ std::string squeezed(std::string_view s) {
   }
   return out;
 }
+
+}  // namespace
+
+bool echo_pending(std::string_view line, std::string_view prompt) {
+  std::string text = squeezed(prompt), shown = squeezed(line);
+  if (text.empty() || shown.empty()) return false;
+  return shown.ends_with(text) || (shown.size() >= 8 && text.ends_with(shown));
+}
+
+namespace {
 
 /// How many leading rows hold the echoed prompt; 0 when they do not begin
 /// with it.

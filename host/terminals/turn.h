@@ -209,7 +209,18 @@ struct TurnSignals {
   bool framed = false;
   bool idle_look = false;
   bool choice = false;
+  /// The cursor still stands at the end of the prompt's echo
+  /// (`echo_pending`): the program has not taken the Enter yet.
+  bool echo_pending = false;
 };
+
+/// True when the cursor line `line` ends where the echo of `prompt` (as it
+/// was typed) ends: the Enter has not reached the program yet. On a loaded
+/// machine the kernel may hand the typed bytes on to the program late, so
+/// that the echo of the text comes after the Enter was written while the
+/// program still waits for it. The end of a long echo that wrapped counts
+/// when it is at least 8 characters.
+bool echo_pending(std::string_view line, std::string_view prompt);
 
 /// True when the cursor line `line` is like the learned prompt `learned`
 /// (rule 6). Both are right-trimmed.
@@ -311,6 +322,7 @@ class TurnTracker {
   bool held_ = false;
   bool prompt_back_ = false;
   bool question_ = false;
+  bool echo_pending_ = false;
   Activity activity_ = Activity::kUnknown;
   bool at_home_ = false;
   bool alternate_ = false;

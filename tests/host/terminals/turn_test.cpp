@@ -200,6 +200,21 @@ TEST(TurnTracker, TheKernelSaysWhetherThePeerStillWorks) {
   TurnVerdict v = asked.judge(entered_at + 60ms, kernel(Activity::kWaiting, "Select option [1-3]"));
   EXPECT_EQ(v.state, TurnState::kAwaitingInput);
   EXPECT_EQ(v.reason, "input");
+  // The echo of the text that comes after the Enter was written, with the
+  // program still waiting for the Enter, is no answer to it.
+  TurnTracker late = entered();
+  late.output_seen(entered_at + 10ms);
+  TurnSignals echo = kernel(Activity::kWaiting, "$ i=0; while true; do :; done");
+  echo.echo_pending = echo_pending(echo.cursor_line, "i=0; while true; do :; done");
+  EXPECT_TRUE(echo.echo_pending);
+  EXPECT_EQ(state(late, entered_at + 100ms, echo), TurnState::kRunning);
+  EXPECT_EQ(state(late, entered_at + 100ms, kernel(Activity::kRunning)), TurnState::kRunning);
+  late.output_seen(entered_at + 500ms);
+  EXPECT_EQ(state(late, entered_at + 600ms, kernel(Activity::kWaiting, "$", true)), TurnState::kEnded);
+  // A wrapped echo's last row; not a prompt that ends as the text did.
+  EXPECT_TRUE(echo_pending("0123456789", "echo 0123456789"));
+  EXPECT_FALSE(echo_pending("$", "echo $"));
+  EXPECT_FALSE(echo_pending("hi", "echo hi"));
 }
 
 TEST(TurnTracker, TickingPeersByWhatTheyShow) {
