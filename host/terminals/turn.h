@@ -39,9 +39,11 @@
 //     word, and never outweighs the kernel's). Such a mark also makes the
 //     program ready (1).
 //  4. What the foreground group does (activity.h), after the Enter and
-//     the first output after it (the program has taken the Enter: on a
-//     loaded machine the kernel may hand it on late, and until then the
-//     program still waits; without any output, after `settle`):
+//     the first output after it that leaves the cursor off the end of the
+//     prompt's echo (the program has taken the Enter: on a loaded machine
+//     the kernel may hand the typed bytes on late, the text's echo coming
+//     after the Enter was written, and until then the program still
+//     waits; without any such output, after `settle`):
 //     a. running or busy (a process runs, sleeps on a timer, or waits for a
 //        child, a pipe or a socket): the turn goes on, whatever the screen
 //        shows. Never an early end while the peer works.
