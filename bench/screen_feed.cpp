@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "terminals/screen.h"
+#include "screen/screen.h"
 int main(int argc, char** argv) {
   for (int a = 1; a < argc; ++a) {
     std::ifstream f(argv[a]);

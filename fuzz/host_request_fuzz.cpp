@@ -20,8 +20,8 @@
 #include "loop/reactor.h"
 #include "model/canvas.h"
 #include "protocol/dispatcher.h"
+#include "pty/terminal_set.h"
 #include "store/state_file.h"
-#include "terminals/terminal_set.h"
 #include "utf8.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "terminals/redraw.h"
-#include "terminals/screen.h"
-#include "terminals/turn.h"
+#include "screen/redraw.h"
+#include "screen/screen.h"
+#include "turns/turn.h"
 #include "utf8.h"
 #include "web/view.h"
 

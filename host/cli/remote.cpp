@@ -27,8 +27,8 @@
 #include "cli/command.h"
 #include "cli/remote_scripts.h"
 #include "io.h"
+#include "pty/cgroups.h"
 #include "server/endpoint.h"
-#include "terminals/cgroups.h"
 
 #ifndef WELKMORA_VERSION
 #define WELKMORA_VERSION "0"

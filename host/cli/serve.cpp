@@ -16,13 +16,13 @@
 #include <memory>
 #include <optional>
 
+#include "base/token.h"
 #include "cli/duration.h"
 #include "console/lead.h"
 #include "io.h"
 #include "loop/log.h"
 #include "loop/reactor.h"
 #include "model/presets.h"
-#include "model/token.h"
 #include "os_error.h"
 #include "protocol/dispatcher.h"
 #include "protocol/keeper.h"

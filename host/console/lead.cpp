@@ -1,6 +1,6 @@
 #include "console/lead.h"
 
-#include "model/token.h"
+#include "base/token.h"
 
 namespace host {
 

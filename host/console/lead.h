@@ -7,7 +7,7 @@
 #include <string>
 
 #include "model/canvas.h"
-#include "terminals/terminal_set.h"
+#include "pty/terminal_set.h"
 
 namespace host {
 

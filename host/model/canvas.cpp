@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "model/refusal.h"
+#include "base/refusal.h"
+#include "base/token.h"
 #include "model/text_edit.h"
-#include "model/token.h"
 #include "utf8.h"
 
 namespace host {

@@ -31,7 +31,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/refusal.h"
+#include "base/refusal.h"
 
 namespace host {
 

@@ -6,8 +6,8 @@
 #include "loop/log.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
+#include "pty/process_info.h"
 #include "store/state_file.h"
-#include "terminals/process_info.h"
 #include "utf8.h"
 
 namespace host {

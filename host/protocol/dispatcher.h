@@ -13,14 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/refusal.h"
 #include "catalogue.h"
 #include "json_text.h"
 #include "model/canvas.h"
 #include "model/presets.h"
-#include "model/refusal.h"
-#include "terminals/asks.h"
-#include "terminals/terminal_set.h"
-#include "terminals/turn.h"
+#include "pty/terminal_set.h"
+#include "turns/asks.h"
+#include "turns/turn.h"
 
 namespace host {
 

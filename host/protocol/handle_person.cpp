@@ -8,12 +8,12 @@
 
 #include <limits>
 
+#include "base/token.h"
 #include "loop/log.h"
-#include "model/token.h"
 #include "protocol/handlers.h"
 #include "protocol/members.h"
 #include "protocol/person.h"
-#include "terminals/process_info.h"
+#include "pty/process_info.h"
 
 namespace host {
 

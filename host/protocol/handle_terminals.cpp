@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "base/token.h"
 #include "loop/log.h"
-#include "model/token.h"
 #include "protocol/handlers.h"
 #include "protocol/keeper.h"
 #include "protocol/members.h"

@@ -11,7 +11,7 @@
 
 #include "model/canvas.h"
 #include "protocol/dispatcher.h"
-#include "terminals/asks.h"
+#include "turns/asks.h"
 
 namespace host {
 

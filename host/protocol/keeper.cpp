@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <climits>
 
+#include "base/token.h"
 #include "loop/log.h"
-#include "model/token.h"
-#include "terminals/redraw.h"
+#include "screen/redraw.h"
 
 namespace host {
 namespace {

@@ -24,8 +24,8 @@
 
 #include "loop/timers.h"
 #include "model/canvas.h"
+#include "pty/terminal_set.h"
 #include "store/terminal_store.h"
-#include "terminals/terminal_set.h"
 
 namespace host {
 
@@ -65,7 +65,7 @@ class Keeper {
   void save_all();
 
   /// What is kept of `screen`: its text with up to kKeptHistory lines of
-  /// scrollback (terminals/redraw.h), at most kMaxScreenBytes.
+  /// scrollback (screen/redraw.h), at most kMaxScreenBytes.
   static std::string kept_text(const Screen& screen);
   /// The line under a held terminal's saved screen.
   static std::string held_line(const std::string& name, bool screen_lost);

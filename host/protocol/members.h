@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "base/refusal.h"
 #include "json_text.h"
-#include "model/refusal.h"
 
 namespace host::members {
 

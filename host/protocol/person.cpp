@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "model/refusal.h"
+#include "base/refusal.h"
 
 namespace host {
 namespace {

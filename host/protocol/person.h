@@ -11,8 +11,8 @@
 
 #include "json_text.h"
 #include "model/canvas.h"
-#include "terminals/asks.h"
-#include "terminals/terminal_set.h"
+#include "pty/terminal_set.h"
+#include "turns/asks.h"
 
 namespace host {
 

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "loop/log.h"
-#include "terminals/redraw.h"
+#include "screen/redraw.h"
 
 namespace host {
 namespace {

@@ -17,9 +17,9 @@
 #include "loop/listeners.h"
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
+#include "pty/terminal.h"
 #include "server/attach_filter.h"
 #include "server/frames.h"
-#include "terminals/terminal.h"
 #include "unique_fd.h"
 
 namespace host {

@@ -15,7 +15,7 @@
 
 #include "loop/log.h"
 #include "os_error.h"
-#include "terminals/process_info.h"
+#include "pty/process_info.h"
 
 namespace host {
 namespace {

@@ -25,10 +25,10 @@
 
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
+#include "pty/terminal_set.h"
 #include "server/attachment.h"
 #include "server/connection.h"
 #include "server/endpoint.h"
-#include "terminals/terminal_set.h"
 
 namespace host {
 

@@ -13,7 +13,7 @@
 // fails leaves the old file and is told to the next take_failures().
 //
 // A saved screen is the text its terminal showed, as lines with their
-// colours (terminals/redraw.h), under a header with its size, its length
+// colours (screen/redraw.h), under a header with its size, its length
 // and a checksum: a screen cut short or damaged is refused, not shown.
 
 #include <condition_variable>

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "terminals/turn.h"
+#include "turns/turn.h"
 
 namespace host {
 namespace {

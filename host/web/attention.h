@@ -8,7 +8,7 @@
 // and the end of the program, all of which cost nothing to record; and, at
 // the moments when the state can have changed (output has gone quiet, the
 // person typed, a turn ended, silent work goes on), it takes a look: what
-// the foreground does (activity.h, a scan of /proc) and the cursor line.
+// the foreground does (pty/foreground.h, a scan of /proc) and the cursor line.
 // The tracker says when the next look is due: at most one a second, and
 // none while output streams, while a turn runs, or while nothing happens.
 //
@@ -32,7 +32,7 @@
 #include <string_view>
 
 #include "loop/clock.h"
-#include "terminals/activity.h"
+#include "pty/foreground.h"
 
 namespace host {
 

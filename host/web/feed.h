@@ -25,7 +25,7 @@
 #include "loop/log.h"
 #include "loop/reactor.h"
 #include "protocol/dispatcher.h"
-#include "terminals/terminal_set.h"
+#include "pty/terminal_set.h"
 #include "web/attention.h"
 #include "web/view.h"
 #include "web/web_server.h"

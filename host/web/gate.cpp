@@ -4,7 +4,7 @@
 
 #include <charconv>
 
-#include "model/token.h"
+#include "base/token.h"
 
 namespace host {
 

@@ -14,8 +14,8 @@
 #include "json_text.h"
 #include "model/canvas.h"
 #include "protocol/dispatcher.h"
-#include "terminals/screen.h"
-#include "terminals/terminal_set.h"
+#include "pty/terminal_set.h"
+#include "screen/screen.h"
 
 namespace host {
 

@@ -15,7 +15,7 @@
 #include "loop/reactor.h"
 #include "model/canvas.h"
 #include "protocol/dispatcher.h"
-#include "terminals/terminal_set.h"
+#include "pty/terminal_set.h"
 
 namespace harness {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "model/refusal.h"
+#include "base/refusal.h"
 
 namespace harness {
 

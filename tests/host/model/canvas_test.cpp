@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-#include "model/refusal.h"
+#include "base/refusal.h"
 #include "results.h"
 
 using namespace host;

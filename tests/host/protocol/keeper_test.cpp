@@ -16,8 +16,8 @@
 #include "loop/reactor.h"
 #include "model/canvas.h"
 #include "protocol/dispatcher.h"
+#include "pty/terminal_set.h"
 #include "store/terminal_store.h"
-#include "terminals/terminal_set.h"
 
 using namespace std::chrono_literals;
 using namespace host;
