@@ -24,12 +24,12 @@ namespace {
 
 constexpr std::size_t kMaxRequest = 1 << 20;
 
-wire::UniqueFd listen_on(const char* path) {
+os::UniqueFd listen_on(const char* path) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (std::strlen(path) >= sizeof addr.sun_path) return {};
   std::strcpy(addr.sun_path, path);
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) return {};
   ::unlink(path);
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return {};
@@ -39,13 +39,13 @@ wire::UniqueFd listen_on(const char* path) {
 
 /// SIGTERM and SIGINT, blocked and delivered as a readable descriptor so the
 /// accept loop can wait for a client and a stop request at once.
-wire::UniqueFd stop_signals() {
+os::UniqueFd stop_signals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return {};
-  return wire::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC));
+  return os::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC));
 }
 
 /// Reads until the request's line feed (or the client gives up).
@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string reply = bench::reply_line(*which);
-  wire::UniqueFd stop = stop_signals();
-  wire::UniqueFd listener = listen_on(argv[1]);
+  os::UniqueFd stop = stop_signals();
+  os::UniqueFd listener = listen_on(argv[1]);
   if (!stop || !listener) {
     std::perror("reply_server");
     return 1;
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
       break;
     }
     if (fds[1].revents != 0) break;
-    wire::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    os::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (client) answer(client.get(), reply);
   }
   ::unlink(argv[1]);

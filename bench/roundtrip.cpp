@@ -175,9 +175,9 @@ sockaddr_un address_of(const std::string& path) {
   return addr;
 }
 
-wire::UniqueFd listen_on(const std::string& path) {
+os::UniqueFd listen_on(const std::string& path) {
   sockaddr_un addr = address_of(path);
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) die_errno("socket");
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) die_errno("bind " + path);
   if (::listen(fd.get(), 8) != 0) die_errno("listen");
@@ -204,18 +204,18 @@ struct Observed {
 /// without a connection.
 Observed observe(const Client& client, const std::string& dir, std::string_view reply) {
   std::string path = dir + "/check.sock";
-  wire::UniqueFd listener = listen_on(path);
+  os::UniqueFd listener = listen_on(path);
   Environment env(path);
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) die_errno("pipe");
-  wire::UniqueFd out_read(pipe_fds[0]);
-  wire::UniqueFd out_write(pipe_fds[1]);
+  os::UniqueFd out_read(pipe_fds[0]);
+  os::UniqueFd out_write(pipe_fds[1]);
   pid_t pid = spawn(client.argv, env.envp(), out_write.get());
   out_write.reset();
 
   pollfd pfd{listener.get(), POLLIN, 0};
   if (::poll(&pfd, 1, 10000) != 1) die(client.name + " did not connect");
-  wire::UniqueFd conn(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  os::UniqueFd conn(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!conn) die_errno("accept");
   Observed seen;
   char buf[4096];
@@ -252,12 +252,12 @@ void check_exchange(const Client& min_client, const Client& welkmora, const benc
 
 /// Starts reply_server for `c` and waits until it accepts connections.
 pid_t start_server(const std::string& server, const std::string& path, const bench::Case& c) {
-  wire::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  os::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
   pid_t pid = spawn({server, path, std::string(c.name)}, environ, devnull.get());
   g_server = pid;
   sockaddr_un addr = address_of(path);
   for (int attempt = 0; attempt < 500; ++attempt) {
-    wire::UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    os::UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return pid;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -301,7 +301,7 @@ long peak_kib(const Client& client, char** envp, int devnull) {
 /// Our own private resident memory in KiB: what a forked client starts
 /// with, so the floor of the peak figures.
 long anon_kib() {
-  wire::UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  os::UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
   std::string status = fd ? read_all(fd.get()) : "";
   std::size_t at = status.find("RssAnon:");
   return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 8);
@@ -330,8 +330,8 @@ std::optional<unsigned long long> count_instructions(const Client& client, char*
   if (::access(argv[0].c_str(), X_OK) != 0) return std::nullopt;
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) die_errno("pipe");
-  wire::UniqueFd err_read(pipe_fds[0]);
-  wire::UniqueFd err_write(pipe_fds[1]);
+  os::UniqueFd err_read(pipe_fds[0]);
+  os::UniqueFd err_write(pipe_fds[1]);
   pid_t pid = spawn(argv, envp, devnull, err_write.get());
   err_write.reset();
   std::string report = read_all(err_read.get());
@@ -351,7 +351,7 @@ Figures measure(const Options& o, const bench::Case& c, const Client& min_client
                 const std::string& dir) {
   std::string path = dir + "/app.sock";
   Environment env(path);
-  wire::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  os::UniqueFd devnull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
   if (!devnull) die_errno("/dev/null");
   pid_t server = start_server(o.server, path, c);
   for (int i = 0; i < o.warmup; ++i) {
@@ -390,7 +390,7 @@ Figures measure(const Options& o, const bench::Case& c, const Client& min_client
 }
 
 std::string load_average() {
-  wire::UniqueFd fd(::open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
+  os::UniqueFd fd(::open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
   std::string text = fd ? read_all(fd.get()) : "?";
   return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
 }

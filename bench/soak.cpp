@@ -58,8 +58,8 @@ double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 /// A connection to `path`; with `wait` false, none when the host's backlog
 /// is full.
-wire::UniqueFd connect_to(const std::string& path, bool wait = true) {
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0));
+os::UniqueFd connect_to(const std::string& path, bool wait = true) {
+  os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0));
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
@@ -79,7 +79,7 @@ bool send_all(int fd, std::string_view data) {
 
 /// The reply line to `line`, or "" when none came within 30 seconds.
 std::string round_trip(const std::string& socket, const std::string& line) {
-  wire::UniqueFd fd = connect_to(socket);
+  os::UniqueFd fd = connect_to(socket);
   if (!fd || !send_all(fd.get(), line + "\n")) return "";
   std::string reply;
   char buf[65536];
@@ -214,12 +214,12 @@ void latencies(const std::string& binary, const std::string& dir) {
   ::getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = limit.rlim_max;
   ::setrlimit(RLIMIT_NOFILE, &limit);
-  std::vector<wire::UniqueFd> idle;
+  std::vector<os::UniqueFd> idle;
   int refused = 0;
   // As fast as the host takes them; one that finds the backlog full tries
   // again a moment later.
   for (auto deadline = Clock::now() + 8s; idle.size() < 5000 && Clock::now() < deadline;) {
-    wire::UniqueFd fd = connect_to(host.socket(), false);
+    os::UniqueFd fd = connect_to(host.socket(), false);
     if (!fd) {
       ++refused;
       std::this_thread::sleep_for(1ms);
@@ -303,7 +303,7 @@ void memory(const std::string& binary, const std::string& dir) {
   peak(host, "peak memory, idle:", [] {});
   many_values(host, lead);
   peak(host, "peak memory, 16 unfinished requests of 31 MiB:", [&] {
-    std::vector<wire::UniqueFd> clients;
+    std::vector<os::UniqueFd> clients;
     std::string chunk(1 << 20, ' ');
     for (int i = 0; i < 16; ++i) {
       clients.push_back(connect_to(host.socket()));
@@ -316,7 +316,7 @@ void memory(const std::string& binary, const std::string& dir) {
       lead.line({{"command", "note"}, {"sub", "create"}, {"name", "big"}, {"content", std::string(1 << 20, 'x')}});
   if (round_trip(host.socket(), note).find("\"ok\":true") == std::string::npos) die("cannot create the big note");
   peak(host, "peak memory, 600 unread replies of 1 MiB:", [&] {
-    std::vector<wire::UniqueFd> clients;
+    std::vector<os::UniqueFd> clients;
     std::string read = lead.line({{"command", "note"}, {"sub", "read"}, {"name", "big"}}) + "\n";
     for (int i = 0; i < 600; ++i) {
       clients.push_back(connect_to(host.socket()));
@@ -384,7 +384,7 @@ void crashes(const std::string& binary, const std::string& dir, int cycles) {
     Json notes = lead.ask({{"command", "note"}, {"sub", "list"}});
     if (notes.value("ok", false) == true) ++intact;
     // Saves in flight when the host is killed.
-    std::vector<wire::UniqueFd> writers;
+    std::vector<os::UniqueFd> writers;
     for (int i = 0; i < 8; ++i) {
       writers.push_back(connect_to(host.socket()));
       send_all(writers.back().get(), lead.line({{"command", "note"},

@@ -38,7 +38,7 @@ bool finish_connect(int fd) {
 
 }  // namespace
 
-Status Status::os_failure(int err) { return failure(os_error_text(err)); }
+Status Status::os_failure(int err) { return failure(os::error_text(err)); }
 
 Status write_all(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -112,7 +112,7 @@ std::optional<UnixAddress> unix_address(std::string_view path) {
   return address;
 }
 
-Status connect_unix(std::string_view path, UniqueFd& fd) {
+Status connect_unix(std::string_view path, os::UniqueFd& fd) {
   std::optional<UnixAddress> address = unix_address(path);
   if (!address) return Status::failure("local socket name length exceeds capacity of sun_path of sockaddr_un");
   fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -93,6 +93,6 @@ std::optional<UnixAddress> unix_address(std::string_view path);
 /// waited for). The failure texts are those of the system, and "local socket
 /// name length exceeds capacity of sun_path of sockaddr_un" for a path too
 /// long for an address.
-Status connect_unix(std::string_view path, UniqueFd& fd);
+Status connect_unix(std::string_view path, os::UniqueFd& fd);
 
 }  // namespace wire

@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-namespace wire {
+namespace os {
 
-std::string os_error_text(int err) {
-  return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
-}
+std::string error_text(int err) { return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")"; }
 
-}  // namespace wire
+}  // namespace os

@@ -2,10 +2,10 @@
 
 #include <string>
 
-namespace wire {
+namespace os {
 
 /// The system's description of error number `err` followed by
 /// " (os error N)", the form every system failure is reported in.
-std::string os_error_text(int err);
+std::string error_text(int err);
 
-}  // namespace wire
+}  // namespace os

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-namespace wire {
+namespace outcome {
 
 template <class T, class E>
 class [[nodiscard]] Outcome {
@@ -44,4 +44,4 @@ class [[nodiscard]] Outcome<void, E> {
   std::optional<E> failure_;
 };
 
-}  // namespace wire
+}  // namespace outcome

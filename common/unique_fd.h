@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace wire {
+namespace os {
 
 /// Sole owner of a file descriptor: closes it when it goes out of scope.
 class UniqueFd {
@@ -36,4 +36,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace wire
+}  // namespace os

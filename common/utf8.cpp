@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace wire {
+namespace utf8 {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -169,4 +169,4 @@ void append_utf8(std::string& out, char32_t cp) {
   out.append(bytes, encode_utf8(cp, bytes));
 }
 
-}  // namespace wire
+}  // namespace utf8

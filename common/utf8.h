@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace wire {
+namespace utf8 {
 
 /// True when `text` is well-formed UTF-8: no overlong forms, no surrogates,
 /// nothing above U+10FFFF, no truncated sequence.
@@ -47,4 +47,4 @@ std::size_t encode_utf8(char32_t cp, char* out);
 /// Appends the UTF-8 form of `cp`, as encode_utf8() writes it.
 void append_utf8(std::string& out, char32_t cp);
 
-}  // namespace wire
+}  // namespace utf8

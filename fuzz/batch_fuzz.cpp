@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view operand(reinterpret_cast<const char*>(data), size);
   // Arguments that are not UTF-8 are refused before a command looks at them.
-  if (!wire::is_valid_utf8(operand)) return 0;
+  if (!utf8::is_valid_utf8(operand)) return 0;
   wire::Result parsed = wire::parse_json(operand);
   if (!parsed.ok() || !parsed.value->is_object()) return 0;
   wire::Json envelope = {{"command", "ask"}, {"terminalId", "T"}, {"token", ""}};

@@ -94,7 +94,7 @@ bool starts_a_process(std::string_view line) {
 void check_reply(std::string_view line, const Json& reply) {
   std::string text = host::reply_text(reply);
   if (text.find('\n') != std::string::npos) fail("reply spans lines", line, text);
-  if (!wire::is_valid_utf8(text)) fail("reply is not valid UTF-8", line, text);
+  if (!utf8::is_valid_utf8(text)) fail("reply is not valid UTF-8", line, text);
   wire::Result back = wire::parse_json(text);
   if (!back.ok() || !back.value->is_object()) fail("reply does not read back as an object", line, text);
   const Json& r = *back.value;

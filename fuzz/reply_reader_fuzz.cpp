@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string line(reinterpret_cast<const char*>(data), size);
   std::optional<wire::Json> expected;
   std::string expected_error = "stream did not contain valid UTF-8";
-  if (wire::is_valid_utf8(line)) {
+  if (utf8::is_valid_utf8(line)) {
     wire::Result reference = wire::parse_json(line);
     expected = reference.value;
     expected_error = reference.ok() ? "" : "bad response: " + reference.error;

@@ -51,7 +51,7 @@ class Input {
 };
 
 void check_utf8(std::string_view text, const char* what) {
-  if (!wire::is_valid_utf8(text)) {
+  if (!utf8::is_valid_utf8(text)) {
     std::fprintf(stderr, "screen: %s is not valid UTF-8\n", what);
     std::abort();
   }

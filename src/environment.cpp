@@ -8,5 +8,5 @@ std::string_view env_text(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return {};
   std::string_view text(value);
-  return wire::is_valid_utf8(text) ? text : std::string_view{};
+  return utf8::is_valid_utf8(text) ? text : std::string_view{};
 }

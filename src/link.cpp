@@ -11,7 +11,7 @@ reply::Reading failure(std::string error) { return {std::nullopt, std::move(erro
 }  // namespace
 
 reply::Reading request(std::string_view socket_path, const wire::Json& envelope) {
-  wire::UniqueFd sock;
+  os::UniqueFd sock;
   if (wire::Status s = wire::connect_unix(socket_path, sock); !s.ok()) return failure(s.error());
 
   std::string body = wire::to_wire(envelope);

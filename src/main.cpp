@@ -38,7 +38,7 @@ bool is_help_word(std::string_view word) { return word == "help" || word == "-h"
 /// Refuses arguments that are not text before anything else is looked at.
 std::optional<out::Failure> check_text_arguments(Words words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
-    if (!wire::is_valid_utf8(words[i]))
+    if (!utf8::is_valid_utf8(words[i]))
       return out::failure("argument " + std::to_string(i + 1) + " is not valid UTF-8");
   }
   return std::nullopt;

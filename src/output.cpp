@@ -15,7 +15,7 @@ void write(std::string_view text) {
 
 std::string on_screen(std::string_view text) {
   static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  return terminal ? wire::escape_controls(text, "\t\n") : std::string(text);
+  return terminal ? utf8::escape_controls(text, "\t\n") : std::string(text);
 }
 
 void warn(std::string_view text) {

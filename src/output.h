@@ -26,7 +26,7 @@ inline Failure failure(std::string message) { return Failure{{std::move(message)
 
 /// A value, or the Failure that stands in for it.
 template <class T>
-using Outcome = wire::Outcome<T, Failure>;
+using Outcome = outcome::Outcome<T, Failure>;
 
 /// Writes the failure's lines and returns the run's status, 1.
 int report(const Failure& failure);

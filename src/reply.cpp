@@ -115,7 +115,7 @@ std::size_t unescape(std::string_view text, std::size_t i, char*& out) {
     cp = 0x10000 + ((cp - 0xD800) << 10) + (hex4(text, i + 8) - 0xDC00);
     after = i + 12;
   }
-  out += wire::encode_utf8(static_cast<char32_t>(cp), out);
+  out += utf8::encode_utf8(static_cast<char32_t>(cp), out);
   return after;
 }
 
@@ -236,7 +236,7 @@ class Indexer {
       if (i == text_.size()) return false;
       auto c = static_cast<unsigned char>(text_[i]);
       if (c == '"') break;
-      std::size_t length = c >= 0x80 ? wire::utf8_sequence_length(text_, i) : c == '\\' ? escape_length(text_, i) : 0;
+      std::size_t length = c >= 0x80 ? utf8::utf8_sequence_length(text_, i) : c == '\\' ? escape_length(text_, i) : 0;
       if (length == 0) return false;
       escapes_ = escapes_ || c == '\\';
       i += length;
@@ -360,7 +360,7 @@ Reading read(wire::Buffer line) {
   // and the parser word the error. Were the parser to take the line all the
   // same (the fuzz target holds the two together), its value is read in its
   // own plain writing.
-  if (!wire::is_valid_utf8(doc.line_.view())) return {std::nullopt, "stream did not contain valid UTF-8"};
+  if (!utf8::is_valid_utf8(doc.line_.view())) return {std::nullopt, "stream did not contain valid UTF-8"};
   wire::Result parsed = wire::parse_json(doc.line_.view());
   if (!parsed.ok()) return {std::nullopt, "bad response: " + parsed.error};
   std::optional<Document> plain = Document::index(wire::to_wire(*parsed.value));

@@ -33,6 +33,6 @@ inline Refusal deny(std::string text, std::string who = {}) { return Refusal{std
 /// A value of T (or, for Result<void>, success), or the refusal that
 /// stands in for it.
 template <class T>
-using Result = wire::Outcome<T, Refusal>;
+using Result = outcome::Outcome<T, Refusal>;
 
 }  // namespace host

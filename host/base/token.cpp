@@ -17,7 +17,7 @@ std::string new_token() {
     ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw std::runtime_error("cannot read random bytes: " + wire::os_error_text(errno));
+      throw std::runtime_error("cannot read random bytes: " + os::error_text(errno));
     }
     filled += static_cast<std::size_t>(n);
   }

@@ -26,7 +26,7 @@ Result<int> run_attach(const Args& args) {
   const std::string& name = args.operands()[0];
   std::string socket = socket_of(args);
   ViewOptions options{args.has("--read-only"), false};
-  Result<wire::UniqueFd> fd = send_request(socket, attach_request(name, false, options));
+  Result<os::UniqueFd> fd = send_request(socket, attach_request(name, false, options));
   if (!fd.ok()) return fd.failure();
   std::string rest;
   if (Result<wire::Json> reply = read_reply(fd->get(), socket, rest); !reply.ok()) return reply.failure();

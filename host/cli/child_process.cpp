@@ -14,13 +14,13 @@ namespace host::cli {
 namespace {
 
 struct Pipe {
-  wire::UniqueFd read, write;
+  os::UniqueFd read, write;
 };
 
 Pipe make_pipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};
-  return {wire::UniqueFd(fds[0]), wire::UniqueFd(fds[1])};
+  return {os::UniqueFd(fds[0]), os::UniqueFd(fds[1])};
 }
 
 /// How one child is started: which descriptors it gets, and the control
@@ -84,7 +84,7 @@ int wait_for(pid_t pid) {
 }
 
 /// Reads what is there into `into`; closes `fd` at its end.
-void drain(wire::UniqueFd& fd, std::string& into) {
+void drain(os::UniqueFd& fd, std::string& into) {
   char buf[16384];
   ssize_t n = ::read(fd.get(), buf, sizeof buf);
   if (n > 0) into.append(buf, static_cast<std::size_t>(n));
@@ -92,7 +92,7 @@ void drain(wire::UniqueFd& fd, std::string& into) {
 }
 
 /// Feeds `input` to `in` and collects `out` and `err` until both end.
-void exchange(wire::UniqueFd& in, wire::UniqueFd& out, wire::UniqueFd& err, std::string_view input, Captured& got) {
+void exchange(os::UniqueFd& in, os::UniqueFd& out, os::UniqueFd& err, std::string_view input, Captured& got) {
   std::size_t sent = 0;
   if (input.empty()) in.reset();
   if (in) ::fcntl(in.get(), F_SETFL, O_NONBLOCK);

@@ -25,6 +25,6 @@ inline Fault usage_fault(std::string text) { return Fault{std::move(text), true}
 
 /// A value, or the Fault that stands in for it.
 template <class T>
-using Result = wire::Outcome<T, Fault>;
+using Result = outcome::Outcome<T, Fault>;
 
 }  // namespace host::cli

@@ -23,8 +23,8 @@ std::string socket_of(const Args& args) {
   return env != nullptr && env[0] == '/' ? env : default_socket_path();
 }
 
-Result<wire::UniqueFd> send_request(const std::string& socket, const wire::Json& request) {
-  wire::UniqueFd fd;
+Result<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request) {
+  os::UniqueFd fd;
   if (wire::Status s = wire::connect_unix(socket, fd); !s.ok()) {
     return Fault{"cannot connect to " + socket + ": " + s.error()};
   }
@@ -40,7 +40,7 @@ Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& re
     char buf[4096];
     ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fault{"cannot read from " + socket + ": " + wire::os_error_text(errno)};
+    if (n < 0) return Fault{"cannot read from " + socket + ": " + os::error_text(errno)};
     line.append(buf, static_cast<std::size_t>(n));
     std::size_t lf = line.find('\n');
     if (lf != std::string::npos) {
@@ -62,14 +62,14 @@ Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& re
 }
 
 Result<wire::Json> person_request(const std::string& socket, const wire::Json& request) {
-  Result<wire::UniqueFd> fd = send_request(socket, request);
+  Result<os::UniqueFd> fd = send_request(socket, request);
   if (!fd.ok()) return fd.failure();
   std::string rest;
   return read_reply(fd->get(), socket, rest);
 }
 
 bool wait_until_gone(pid_t pid, std::chrono::milliseconds limit) {
-  wire::UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  os::UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (!process) return errno == ESRCH;
   pollfd fd{process.get(), POLLIN, 0};
   int n;

@@ -22,7 +22,7 @@ std::string socket_of(const Args& args);
 
 /// Connects to the host at `socket` and sends `request` as one line;
 /// returns the connection.
-Result<wire::UniqueFd> send_request(const std::string& socket, const wire::Json& request);
+Result<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request);
 
 /// Reads the reply line from `fd` and returns its result; bytes that came
 /// after the line stay in `rest`. A failure with the host's error text when

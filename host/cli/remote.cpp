@@ -207,7 +207,7 @@ class SharedConnection {
     // A lock won on a file that the last recruit of a previous master
     // removed meanwhile is taken again on the file there now.
     for (int attempt = 0; attempt < 100; ++attempt) {
-      lock_ = wire::UniqueFd(::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+      lock_ = os::UniqueFd(::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
       if (!lock_ || !lock_byte(kUsers, F_RDLCK, true) || still_named()) break;
     }
     group_ = shared_group(link.name());  // under the lock: no last recruit removes it now
@@ -275,7 +275,7 @@ class SharedConnection {
   const Link& link_;
   std::string lock_path_;
   std::string group_;
-  wire::UniqueFd lock_;
+  os::UniqueFd lock_;
 };
 
 std::map<std::string, std::string> probe_fields(const std::string& out) {

@@ -85,10 +85,10 @@ Result<std::string> open_log(const Args& args, bool workspace, const std::string
   std::optional<std::string> path = args.value("--log");
   if (!path && !workspace) return std::string();
   std::string file = path ? absolute_path(*path) : state_path + ".log";
-  wire::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd) return Fault{"cannot open the log file " + file + ": " + wire::os_error_text(errno)};
+  os::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd) return Fault{"cannot open the log file " + file + ": " + os::error_text(errno)};
   if (workspace) {
-    if (::dup2(fd.get(), STDERR_FILENO) < 0) return Fault{"cannot log to " + file + ": " + wire::os_error_text(errno)};
+    if (::dup2(fd.get(), STDERR_FILENO) < 0) return Fault{"cannot log to " + file + ": " + os::error_text(errno)};
   } else {
     log_to(std::move(fd));
   }
@@ -108,7 +108,7 @@ Result<std::optional<WebAddress>> web_address(const Args& args) {
 /// bookmark) opens the page again after a restart: read when the file is
 /// there, else made and written there, readable by the user alone.
 Result<std::string> kept_web_key(const std::string& path) {
-  wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || (st.st_mode & 077) != 0) {
@@ -123,12 +123,12 @@ Result<std::string> kept_web_key(const std::string& path) {
     }
     return key;
   }
-  if (errno != ENOENT) return Fault{"cannot read the canvas key file " + path + ": " + wire::os_error_text(errno)};
+  if (errno != ENOENT) return Fault{"cannot read the canvas key file " + path + ": " + os::error_text(errno)};
   std::string key = new_token();
-  wire::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  os::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   std::string line = key + "\n";
   if (!out || ::write(out.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    return Fault{"cannot write the canvas key file " + path + ": " + wire::os_error_text(errno)};
+    return Fault{"cannot write the canvas key file " + path + ": " + os::error_text(errno)};
   }
   return key;
 }
@@ -208,8 +208,8 @@ Result<Places> places(const Args& args) {
   // The default's place needs HOME (or XDG_STATE_HOME) only when --state
   // names no file.
   std::optional<std::string> state_option = args.value("--state");
-  wire::Outcome<std::string, wire::Status> state_wanted =
-      state_option ? wire::Outcome<std::string, wire::Status>(*state_option) : default_state_path();
+  outcome::Outcome<std::string, wire::Status> state_wanted =
+      state_option ? outcome::Outcome<std::string, wire::Status>(*state_option) : default_state_path();
   if (!state_wanted.ok()) return Fault{state_wanted.failure().error()};
   std::string state = absolute_path(*state_wanted);
   if (wire::Status made = make_directory(parent_of(state), false); !made.ok()) return Fault{made.error()};
@@ -218,12 +218,12 @@ Result<Places> places(const Args& args) {
 
 /// The state file's canvas, once this host has claimed the file.
 Result<Snapshot> claim_and_load(StateFile& state) {
-  wire::Outcome<int, wire::Status> removed = state.claim();
+  outcome::Outcome<int, wire::Status> removed = state.claim();
   if (!removed.ok()) return Fault{removed.failure().error()};
   if (*removed > 0) {
     report("removed " + std::to_string(*removed) + " temporary state file(s) a stopped host left");
   }
-  wire::Outcome<Snapshot, wire::Status> saved = state.load();
+  outcome::Outcome<Snapshot, wire::Status> saved = state.load();
   if (!saved.ok()) return Fault{saved.failure().error()};
   return std::move(*saved);
 }
@@ -231,7 +231,7 @@ Result<Snapshot> claim_and_load(StateFile& state) {
 /// The terminals kept beside the state file.
 Result<std::vector<SavedTerminal>> kept_terminals(TerminalStore& store) {
   store.remove_temporaries();
-  wire::Outcome<std::vector<SavedTerminal>, wire::Status> terminals = store.load();
+  outcome::Outcome<std::vector<SavedTerminal>, wire::Status> terminals = store.load();
   if (!terminals.ok()) return Fault{terminals.failure().error()};
   return std::move(*terminals);
 }
@@ -260,7 +260,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   if (!web_at.ok()) return web_at.failure();
   Result<Places> at = places(args);
   if (!at.ok()) return at.failure();
-  wire::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
+  outcome::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
   if (!presets.ok()) return Fault{presets.failure().error()};
   Result<std::string> log = open_log(args, mode.lead, at->state);
   if (!log.ok()) return log.failure();
@@ -284,7 +284,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   settings.turn = *rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(*presets), settings);
   dispatcher.on_change([&keeper] { keeper.changed(); });
-  wire::Outcome<Listener, wire::Status> listener = listen_at(at->socket);
+  outcome::Outcome<Listener, wire::Status> listener = listen_at(at->socket);
   if (!listener.ok()) return Fault{listener.failure().error()};
   Server server(reactor, std::move(*listener), dispatcher, terminals);
   // Saved before the stop hangs the terminals up.

@@ -63,7 +63,7 @@ class HangUps {
 
  private:
   sigset_t set_{}, old_{};
-  wire::UniqueFd fd_;
+  os::UniqueFd fd_;
 };
 
 /// The end of a view whose connection or terminal failed.

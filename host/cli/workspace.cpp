@@ -34,7 +34,7 @@ constexpr auto kEndLimit = 20s;
 
 /// An accepted attach of the workspace's Lead.
 struct Attached {
-  wire::UniqueFd fd;
+  os::UniqueFd fd;
   std::string rest;
   wire::Json result;
 };
@@ -56,8 +56,8 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
 
 /// In the workspace's own process: runs the host and leaves. The starter
 /// reads from `starter` that it is ready, or why it did not start.
-[[noreturn]] void run_detached(const Args& args, wire::UniqueFd starter, winsize size) {
-  wire::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+[[noreturn]] void run_detached(const Args& args, os::UniqueFd starter, winsize size) {
+  os::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null.get(), fd);
   // Nothing of the person's terminal, or of whoever started this, stays open.
   auto keep = static_cast<unsigned>(starter.get());
@@ -89,11 +89,11 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
 /// its state file and log file once it serves its socket.
 Result<wire::Json> start_workspace(const Args& args) {
   int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return Fault{"cannot start the workspace: " + wire::os_error_text(errno)};
-  wire::UniqueFd from_host(ends[0]), to_starter(ends[1]);
+  if (::pipe2(ends, O_CLOEXEC) != 0) return Fault{"cannot start the workspace: " + os::error_text(errno)};
+  os::UniqueFd from_host(ends[0]), to_starter(ends[1]);
   winsize size = window_size(STDIN_FILENO).value_or(winsize{});
   pid_t child = ::fork();
-  if (child < 0) return Fault{"cannot start the workspace: " + wire::os_error_text(errno)};
+  if (child < 0) return Fault{"cannot start the workspace: " + os::error_text(errno)};
   if (child == 0) {
     // A session of its own, and no session leader: it never gets a
     // controlling terminal back.

@@ -60,7 +60,7 @@ class WinchWatch {
   bool drain();
 
  private:
-  wire::UniqueFd read_, write_;
+  os::UniqueFd read_, write_;
   struct sigaction previous_ {};
 };
 

@@ -15,7 +15,7 @@ namespace {
 /// Where activity lines go: standard error or a file of the host's.
 struct Sink {
   int fd = STDERR_FILENO;
-  wire::UniqueFd owned;
+  os::UniqueFd owned;
   LogObserver* observer = nullptr;
 };
 
@@ -24,12 +24,12 @@ Sink& sink() {
   return s;
 }
 
-/// True for a control character (wire::control_length), written escaped;
+/// True for a control character (utf8::control_length), written escaped;
 /// `length` is that of the character at `i` either way.
 bool is_control_at(std::string_view value, std::size_t i, std::size_t& length) {
-  length = wire::control_length(value, i);
+  length = utf8::control_length(value, i);
   if (length > 0) return true;
-  length = static_cast<unsigned char>(value[i]) < 0x80 ? 1 : wire::utf8_sequence_length(value, i);
+  length = static_cast<unsigned char>(value[i]) < 0x80 ? 1 : utf8::utf8_sequence_length(value, i);
   return false;
 }
 
@@ -87,7 +87,7 @@ std::string local_time() {
 
 }  // namespace
 
-std::string escape_controls(std::string_view text) { return wire::escape_controls(text); }
+std::string escape_controls(std::string_view text) { return utf8::escape_controls(text); }
 
 void report(std::string_view text) {
   std::string line;
@@ -110,7 +110,7 @@ void log_event(std::string_view event, std::initializer_list<LogField> fields) {
 
 void observe_log(LogObserver* observer) { sink().observer = observer; }
 
-void log_to(wire::UniqueFd fd) {
+void log_to(os::UniqueFd fd) {
   sink().fd = fd.get();
   sink().owned = std::move(fd);
 }

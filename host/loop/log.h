@@ -50,6 +50,6 @@ class LogObserver {
 void observe_log(LogObserver* observer);
 
 /// Sends the activity log to `fd` (a file opened for appending) from now on.
-void log_to(wire::UniqueFd fd);
+void log_to(os::UniqueFd fd);
 
 }  // namespace host

@@ -47,7 +47,7 @@ Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), first_(::epoll_crea
   ev.events = EPOLLIN;
   ev.data.u64 = kFirstSet;
   if (!epoll_ || !first_ || ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, first_.get(), &ev) != 0) {
-    throw std::runtime_error("cannot create an epoll instance: " + wire::os_error_text(errno));
+    throw std::runtime_error("cannot create an epoll instance: " + os::error_text(errno));
   }
 }
 
@@ -57,7 +57,7 @@ Reactor::Watch Reactor::watch(int fd, unsigned events, Handler handler, Priority
   ev.events = events;
   ev.data.u64 = id;
   if (::epoll_ctl(epoll_of(priority), EPOLL_CTL_ADD, fd, &ev) != 0) {
-    throw std::runtime_error("cannot watch descriptor " + std::to_string(fd) + ": " + wire::os_error_text(errno));
+    throw std::runtime_error("cannot watch descriptor " + std::to_string(fd) + ": " + os::error_text(errno));
   }
   entries_.emplace(id, Entry{fd, events, priority, std::make_shared<Handler>(std::move(handler))});
   return Watch(this, id);

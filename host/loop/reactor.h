@@ -105,9 +105,9 @@ class Reactor {
   void serve(const epoll_event* ready, int count);
 
   /// The kNormal descriptors, and first_ itself so that a wait wakes for both.
-  wire::UniqueFd epoll_;
+  os::UniqueFd epoll_;
   /// The kFirst descriptors.
-  wire::UniqueFd first_;
+  os::UniqueFd first_;
   std::unordered_map<std::uint64_t, Entry> entries_;
   std::uint64_t next_id_ = 1;
   Timers timers_;

@@ -49,7 +49,7 @@ Result<void> check_name(std::string_view what, std::string_view name) {
     return host::refuse(std::string(what) + " is longer than " + std::to_string(kMaxNameBytes) + " bytes");
   }
   for (std::size_t i = 0; i < name.size();) {
-    char32_t cp = wire::next_code_point(name, i);
+    char32_t cp = utf8::next_code_point(name, i);
     if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
       return host::refuse(std::string(what) + " must not contain control characters");
     }

@@ -222,10 +222,10 @@ Json reply_to(Result<Json> outcome) {
 Json ok_reply(Json result) { return {{"ok", true}, {"result", std::move(result)}}; }
 
 Json error_reply(std::string_view text) {
-  if (text.size() <= kMaxErrorBytes) return {{"ok", false}, {"error", wire::sanitize_utf8(text)}};
+  if (text.size() <= kMaxErrorBytes) return {{"ok", false}, {"error", utf8::sanitize_utf8(text)}};
   std::size_t keep = kMaxErrorBytes;
   while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;  // a whole character
-  return {{"ok", false}, {"error", wire::sanitize_utf8(text.substr(0, keep)) + "..."}};
+  return {{"ok", false}, {"error", utf8::sanitize_utf8(text.substr(0, keep)) + "..."}};
 }
 
 std::string reply_text(const Json& reply) {

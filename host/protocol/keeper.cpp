@@ -67,7 +67,7 @@ std::string Keeper::restore(const std::vector<SavedTerminal>& saved) {
 }
 
 Keeper::Shown Keeper::saved_screen(const std::string& name) {
-  wire::Outcome<SavedScreen, wire::Status> screen = store_.load_screen(name);
+  outcome::Outcome<SavedScreen, wire::Status> screen = store_.load_screen(name);
   if (screen.ok()) return {std::move(screen->text), true, false};
   // No file is no screen; a file that is refused is a screen lost.
   bool lost = ::access(store_.screen_path(name).c_str(), F_OK) == 0;

@@ -94,10 +94,10 @@ void end_abandoned(const std::string& base) {
 
 /// Starts the guardian of `dir` as a grandchild, so that it is no
 /// descendant of the host; returns the host's end of its pipe.
-wire::UniqueFd start_guardian(const std::string& dir) {
+os::UniqueFd start_guardian(const std::string& dir) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return {};
-  wire::UniqueFd read_end(ends[0]), write_end(ends[1]);
+  os::UniqueFd read_end(ends[0]), write_end(ends[1]);
   pid_t child = ::fork();
   if (child < 0) return {};
   if (child == 0) {
@@ -123,7 +123,7 @@ std::unique_ptr<Cgroups> Cgroups::create() {
     ::rmdir(dir.c_str());
     return nullptr;
   }
-  wire::UniqueFd guard = start_guardian(dir);
+  os::UniqueFd guard = start_guardian(dir);
   if (!guard) {
     ::rmdir(dir.c_str());
     return nullptr;

@@ -51,11 +51,11 @@ class Cgroups {
   static bool remove(const std::string& dir);
 
  private:
-  Cgroups(std::string path, wire::UniqueFd guard) : path_(std::move(path)), guard_(std::move(guard)) {}
+  Cgroups(std::string path, os::UniqueFd guard) : path_(std::move(path)), guard_(std::move(guard)) {}
 
   std::string path_;
   /// The write end of the guardian's pipe.
-  wire::UniqueFd guard_;
+  os::UniqueFd guard_;
   unsigned next_ = 0;
 };
 

@@ -109,7 +109,7 @@ bool is_terminal(const std::string& dir, long fd, const std::string& tty_path) {
 
 /// Reads `len` bytes at `address` of the process's memory.
 std::optional<std::string> memory(const std::string& dir, unsigned long long address, std::size_t len) {
-  wire::UniqueFd fd(::open((dir + "/mem").c_str(), O_RDONLY | O_CLOEXEC));
+  os::UniqueFd fd(::open((dir + "/mem").c_str(), O_RDONLY | O_CLOEXEC));
   std::string out(len, '\0');
   if (!fd || ::pread(fd.get(), out.data(), len, static_cast<off_t>(address)) != static_cast<ssize_t>(len)) {
     return std::nullopt;

@@ -16,9 +16,9 @@ Result<void> ShellWatch::watch(pid_t pid, const std::string& name, std::function
   auto it = processes_.find(pid);
   if (it == processes_.end()) {
     // Close-on-exec by the kernel's own rule for pidfds.
-    wire::UniqueFd fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    os::UniqueFd fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (!fd && errno == ESRCH) return refuse("the process that joined has ended: " + std::to_string(pid));
-    if (!fd) return refuse("cannot watch the process that joined: " + wire::os_error_text(errno));
+    if (!fd) return refuse("cannot watch the process that joined: " + os::error_text(errno));
     Process process;
     process.watch = reactor_.watch(fd.get(), POLLIN, [this, pid](unsigned) { ended(pid); });
     process.pidfd = std::move(fd);

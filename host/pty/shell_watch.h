@@ -33,7 +33,7 @@ class ShellWatch {
 
  private:
   struct Process {
-    wire::UniqueFd pidfd;
+    os::UniqueFd pidfd;
     Reactor::Watch watch;
     /// Terminal names and what to call when the process ends.
     std::map<std::string, std::function<void()>> waiting;

@@ -124,21 +124,21 @@ Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor&
   std::string cgroup_procs = launch.cgroup.empty() ? std::string() : launch.cgroup + "/cgroup.procs";
 
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return refuse("cannot start a terminal: " + wire::os_error_text(errno));
-  wire::UniqueFd report_read(report[0]), report_write(report[1]);
+  if (pipe2(report, O_CLOEXEC) != 0) return refuse("cannot start a terminal: " + os::error_text(errno));
+  os::UniqueFd report_read(report[0]), report_write(report[1]);
 
   winsize size{};
   size.ws_row = static_cast<unsigned short>(launch.rows);
   size.ws_col = static_cast<unsigned short>(launch.cols);
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid < 0) return refuse("cannot open a pseudo-terminal: " + wire::os_error_text(errno));
+  if (pid < 0) return refuse("cannot open a pseudo-terminal: " + os::error_text(errno));
   if (pid == 0) {
     exec_child(argv.data(), envp.data(), report_write.get(), cgroup_procs.empty() ? nullptr : cgroup_procs.c_str(),
                launch.cwd.empty() ? nullptr : launch.cwd.c_str());
   }
 
-  wire::UniqueFd master_fd(master);
+  os::UniqueFd master_fd(master);
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   report_write.reset();
@@ -146,9 +146,9 @@ Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor&
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     if (failed.step == ExecFailure::kChdir) {
-      return refuse("cannot start in " + launch.cwd + ": " + wire::os_error_text(failed.err));
+      return refuse("cannot start in " + launch.cwd + ": " + os::error_text(failed.err));
     }
-    return refuse("cannot start " + launch.argv[0] + ": " + wire::os_error_text(failed.err));
+    return refuse("cannot start " + launch.argv[0] + ": " + os::error_text(failed.err));
   }
   // The constructor throws what it cannot do (the reactor's watch, memory):
   // the one place where that turns into a refusal.
@@ -167,14 +167,14 @@ Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor&
 
 std::unique_ptr<Terminal> Terminal::hold(int rows, int cols, std::string_view screen, std::optional<int> exit_code,
                                          Reactor& reactor) {
-  std::unique_ptr<Terminal> terminal(new Terminal(0, wire::UniqueFd(), rows, cols, reactor));
+  std::unique_ptr<Terminal> terminal(new Terminal(0, os::UniqueFd(), rows, cols, reactor));
   terminal->held_ = true;
   terminal->exit_status_ = exit_code;
   terminal->screen_.feed(screen);
   return terminal;
 }
 
-Terminal::Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor)
+Terminal::Terminal(pid_t pid, os::UniqueFd master, int rows, int cols, Reactor& reactor)
     : pid_(pid),
       master_(std::move(master)),
       watch_(master_ ? reactor.watch(master_.get(), POLLIN, [this](unsigned events) { on_events(events); })

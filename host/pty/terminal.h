@@ -161,7 +161,7 @@ class Terminal {
   static constexpr std::size_t kMaxPendingInput = 1 << 20;
 
  private:
-  Terminal(pid_t pid, wire::UniqueFd master, int rows, int cols, Reactor& reactor);
+  Terminal(pid_t pid, os::UniqueFd master, int rows, int cols, Reactor& reactor);
   void on_events(unsigned events);
   /// One read from the master, run through the screen; the bytes read, 0
   /// when nothing more will come now.
@@ -174,7 +174,7 @@ class Terminal {
   void close_pty();
 
   pid_t pid_;
-  wire::UniqueFd master_;
+  os::UniqueFd master_;
   Reactor::Watch watch_;
   Screen screen_;
   /// Typed input; the first input_sent_ bytes have been written.

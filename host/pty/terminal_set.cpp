@@ -38,7 +38,7 @@ std::string last_words(const Terminal& terminal) {
     said += shot.rows[i];
     if (i + 1 < end) said.append(width - std::min(width, columns(shot.rows[i])), ' ');
   }
-  return wire::sanitize_utf8(said);
+  return utf8::sanitize_utf8(said);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ Style Pen::style() const {
 
 char32_t CombinedChars::intern(const std::uint32_t* chars, int count) {
   std::string text;
-  for (int i = 0; i < count; ++i) wire::append_utf8(text, chars[i]);
+  for (int i = 0; i < count; ++i) utf8::append_utf8(text, chars[i]);
   if (auto it = index_.find(text); it != index_.end()) return it->second;
   if (texts_.size() >= kLimit) return chars[0];
   char32_t cell = Cell::kCombined | static_cast<char32_t>(texts_.size());
@@ -41,7 +41,7 @@ void append_char(std::string& out, char32_t ch, const CombinedChars& combined) {
   } else if (ch & Cell::kCombined) {
     out.append(combined.utf8(ch));
   } else {
-    wire::append_utf8(out, ch);
+    utf8::append_utf8(out, ch);
   }
 }
 

@@ -50,7 +50,7 @@ std::optional<KeyPress> parse_key(std::string_view word) {
   if (!press && modifiers != 0) {
     // One character after a prefix: "C-c", "M-x", "C-ä".
     std::size_t i = 0;
-    char32_t c = wire::next_code_point(word, i);
+    char32_t c = utf8::next_code_point(word, i);
     if (i == word.size() && c >= 0x20 && c != 0x7F) press = KeyPress{Key::kNone, c};
   }
   if (press) press->modifiers |= modifiers;

@@ -33,7 +33,7 @@ bool is_word_char(char32_t c) {
 
 std::vector<char32_t> code_points(std::string_view s) {
   std::vector<char32_t> out;
-  for (std::size_t i = 0; i < s.size();) out.push_back(wire::next_code_point(s, i));
+  for (std::size_t i = 0; i < s.size();) out.push_back(utf8::next_code_point(s, i));
   return out;
 }
 
@@ -87,7 +87,7 @@ struct Unit {
 std::vector<Unit> units_of(std::string_view row) {
   std::vector<Unit> units;
   for (std::size_t i = 0; i < row.size();) {
-    char32_t c = wire::next_code_point(row, i);
+    char32_t c = utf8::next_code_point(row, i);
     char32_t kind = is_digit(c) ? U'0' : c == U' ' ? U' ' : c;
     if (kind == U'0' || kind == U' ') {
       if (units.empty() || units.back().c != kind) units.push_back({kind, kind});
@@ -103,7 +103,7 @@ std::vector<Unit> units_of(std::string_view row) {
 
 std::string row_shape(std::string_view row) {
   std::string out;
-  for (const Unit& u : units_of(row)) wire::append_utf8(out, u.c);
+  for (const Unit& u : units_of(row)) utf8::append_utf8(out, u.c);
   return out;
 }
 

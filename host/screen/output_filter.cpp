@@ -56,7 +56,7 @@ bool continues(std::string_view so_far, unsigned char c) {
 /// library's table, whatever the host's own locale is.
 bool zero_width(std::string_view utf8) {
   std::size_t i = 0;
-  char32_t c = wire::next_code_point(utf8, i);
+  char32_t c = utf8::next_code_point(utf8, i);
   if (c < 0x300) return false;
   static const locale_t kUtf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
   if (kUtf8 == nullptr) return false;

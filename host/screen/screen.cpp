@@ -455,7 +455,7 @@ std::string Screen::text(std::size_t history) const {
   for (int row = 0; row < rows_; ++row) text.append(row_text(grid().row(row), combined_)).push_back('\n');
   std::size_t end = text.find_last_not_of('\n');
   text.erase(end == std::string::npos ? 0 : end + 1);
-  return wire::sanitize_utf8(text);
+  return utf8::sanitize_utf8(text);
 }
 
 ScreenText Screen::snapshot(std::uint64_t from_row) const {

@@ -24,8 +24,8 @@ std::string end_line(const std::string& name, const Terminal& terminal) {
 
 }  // namespace
 
-Attachment::Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name,
-                       const AttachView& view, std::string reply_line, Callbacks callbacks)
+Attachment::Attachment(Reactor& reactor, os::UniqueFd fd, Terminal& terminal, std::string name, const AttachView& view,
+                       std::string reply_line, Callbacks callbacks)
     : fd_(std::move(fd)),
       watch_(reactor.watch(fd_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
       terminal_(&terminal),

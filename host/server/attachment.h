@@ -38,7 +38,7 @@ class Attachment {
 
   /// Relays `terminal` (called `name`) over `fd`, which has received
   /// nothing yet, as `view` says: `reply_line` goes first.
-  Attachment(Reactor& reactor, wire::UniqueFd fd, Terminal& terminal, std::string name, const AttachView& view,
+  Attachment(Reactor& reactor, os::UniqueFd fd, Terminal& terminal, std::string name, const AttachView& view,
              std::string reply_line, Callbacks callbacks);
   ~Attachment();
   Attachment(const Attachment&) = delete;
@@ -69,7 +69,7 @@ class Attachment {
   void finish();
 
   AttachFilter filter_;
-  wire::UniqueFd fd_;
+  os::UniqueFd fd_;
   Reactor::Watch watch_;
   Terminal* terminal_;
   std::string name_;

@@ -9,7 +9,7 @@
 
 namespace host {
 
-Connection::Connection(Reactor& reactor, wire::UniqueFd fd, Limits limits, Callbacks callbacks)
+Connection::Connection(Reactor& reactor, os::UniqueFd fd, Limits limits, Callbacks callbacks)
     : fd_(std::move(fd)),
       watch_(reactor.watch(
           fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }, Reactor::Priority::kFirst)),
@@ -119,7 +119,7 @@ void Connection::shed(std::string_view reply_line) {
   finish();
 }
 
-wire::UniqueFd Connection::take_over() {
+os::UniqueFd Connection::take_over() {
   timers_.cancel(std::exchange(idle_timer_, 0));
   phase_ = Phase::kDone;
   watch_.reset();

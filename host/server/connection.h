@@ -48,7 +48,7 @@ class Connection {
   static constexpr std::string_view kOverBudget =
       "{\"error\":\"request dropped: the host holds too much unfinished data\",\"ok\":false}\n";
 
-  Connection(Reactor& reactor, wire::UniqueFd fd, Limits limits, Callbacks callbacks);
+  Connection(Reactor& reactor, os::UniqueFd fd, Limits limits, Callbacks callbacks);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -69,7 +69,7 @@ class Connection {
   void shed(std::string_view reply_line);
   /// Hands the socket over (to an attach, which goes on from here): the
   /// connection is over, without its `finished` callback.
-  wire::UniqueFd take_over();
+  os::UniqueFd take_over();
 
  private:
   enum class Phase { kReading, kWaiting, kWriting, kDone };
@@ -84,7 +84,7 @@ class Connection {
   void report_held();
   void finish();
 
-  wire::UniqueFd fd_;
+  os::UniqueFd fd_;
   Reactor::Watch watch_;
   Timers& timers_;
   Timers::Id idle_timer_ = 0;

@@ -16,14 +16,14 @@ namespace host {
 namespace {
 
 /// The failure `what`, with the system's reason from errno.
-wire::Status fail(const std::string& what) { return wire::Status::failure(what + ": " + wire::os_error_text(errno)); }
+wire::Status fail(const std::string& what) { return wire::Status::failure(what + ": " + os::error_text(errno)); }
 
 std::string env_path(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && value[0] == '/' ? value : "";
 }
 
-wire::Outcome<wire::UnixAddress, wire::Status> address_of(const std::string& path) {
+outcome::Outcome<wire::UnixAddress, wire::Status> address_of(const std::string& path) {
   std::optional<wire::UnixAddress> address = wire::unix_address(path);
   if (!address) {
     return wire::Status::failure("socket path is longer than " + std::to_string(wire::kMaxSocketPath) +
@@ -33,7 +33,7 @@ wire::Outcome<wire::UnixAddress, wire::Status> address_of(const std::string& pat
 }
 
 bool connects(const std::string& path) {
-  wire::UniqueFd fd;
+  os::UniqueFd fd;
   return wire::connect_unix(path, fd).ok();
 }
 
@@ -63,7 +63,7 @@ std::string default_socket_path() {
   return "/tmp/welkmora-" + std::to_string(::getuid()) + "/host.sock";
 }
 
-wire::Outcome<std::string, wire::Status> default_state_path() {
+outcome::Outcome<std::string, wire::Status> default_state_path() {
   std::string state = env_path("XDG_STATE_HOME");
   if (state.empty()) {
     std::string home = env_path("HOME");
@@ -96,8 +96,8 @@ wire::Status make_directory(const std::string& dir, bool private_dir) {
   return {};
 }
 
-wire::Outcome<Listener, wire::Status> listen_at(const std::string& path) {
-  wire::Outcome<wire::UnixAddress, wire::Status> address = address_of(path);
+outcome::Outcome<Listener, wire::Status> listen_at(const std::string& path) {
+  outcome::Outcome<wire::UnixAddress, wire::Status> address = address_of(path);
   if (!address.ok()) return address.failure();
   if (wire::Status cleared = remove_stale(path); !cleared.ok()) return cleared;
   Listener listener;

@@ -14,7 +14,7 @@ namespace host {
 
 /// The listening socket and the path it is bound to.
 struct Listener {
-  wire::UniqueFd fd;
+  os::UniqueFd fd;
   std::string path;
   dev_t device = 0;
   ino_t inode = 0;
@@ -29,7 +29,7 @@ std::string default_socket_path();
 
 /// $XDG_STATE_HOME/welkmora/host-state.json, or the same below
 /// $HOME/.local/state; fails when neither variable is an absolute path.
-wire::Outcome<std::string, wire::Status> default_state_path();
+outcome::Outcome<std::string, wire::Status> default_state_path();
 
 /// `path` made absolute against the working directory.
 std::string absolute_path(const std::string& path);
@@ -42,6 +42,6 @@ wire::Status make_directory(const std::string& dir, bool private_dir);
 /// Binds a non-blocking listening socket at `path` with mode 0600. A stale
 /// socket file is replaced; a live one (another host) or a file of another
 /// kind is refused, as is any step that fails, with a message for the user.
-wire::Outcome<Listener, wire::Status> listen_at(const std::string& path);
+outcome::Outcome<Listener, wire::Status> listen_at(const std::string& path);
 
 }  // namespace host

@@ -49,7 +49,7 @@ Server::Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, Term
   sigset_t set = loop_signals();
   if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) throw std::runtime_error("cannot block signals");
   signals_.reset(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
-  if (!signals_) throw std::runtime_error("cannot create a signalfd: " + wire::os_error_text(errno));
+  if (!signals_) throw std::runtime_error("cannot create a signalfd: " + os::error_text(errno));
   constexpr auto kFirst = Reactor::Priority::kFirst;
   signals_watch_ = reactor_.watch(
       signals_.get(), POLLIN, [this](unsigned) { on_signals(); }, kFirst);
@@ -71,7 +71,7 @@ int Server::run(const std::function<bool()>& stop_when) {
     // Each handler runs under the loop's guard (loop/guard.h): what one
     // of them cannot do is left undone, and the host goes on.
     if (!reactor_.run_once(until)) {
-      report("poll failed: " + wire::os_error_text(errno));
+      report("poll failed: " + os::error_text(errno));
       return 1;
     }
     for (std::uint64_t id : finished_) {
@@ -105,13 +105,13 @@ void Server::on_signals() {
 void Server::accept_clients() {
   for (;;) {
     if (at_descriptor_limit() && !shed_idle()) return rest_listener("too many connections; new clients wait");
-    wire::UniqueFd fd(::accept4(listener_.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    os::UniqueFd fd(::accept4(listener_.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!fd) {
       int err = errno;
       if (err == EINTR || err == ECONNABORTED) continue;
       if (err == EAGAIN) return;
       if ((err == EMFILE || err == ENFILE) && shed_idle()) continue;
-      return rest_listener("accept failed: " + wire::os_error_text(err));
+      return rest_listener("accept failed: " + os::error_text(err));
     }
     accept_failing_ = false;
     std::uint64_t id = next_id_++;
@@ -222,7 +222,7 @@ void Server::attach(std::uint64_t id, const Json& reply, const std::string& name
   auto it = connections_.find(id);
   Terminal* terminal = terminals_.find(name);
   if (it == connections_.end() || !it->second->awaiting_reply() || terminal == nullptr) return;
-  wire::UniqueFd fd = it->second->take_over();
+  os::UniqueFd fd = it->second->take_over();
   finished_.push_back(id);
   std::uint64_t attach_id = next_id_++;
   Attachment::Callbacks callbacks{[this, attach_id](std::size_t bytes) { on_held(attach_id, bytes); },

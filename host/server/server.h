@@ -111,7 +111,7 @@ class Server {
   Dispatcher& dispatcher_;
   TerminalSet& terminals_;
   ServerLimits limits_;
-  wire::UniqueFd signals_;
+  os::UniqueFd signals_;
   Reactor::Watch signals_watch_;
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   /// The cancel handles of the requests still waiting for their replies.

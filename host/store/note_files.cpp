@@ -24,16 +24,16 @@ std::optional<std::uint64_t> number_of(const std::string& name) {
 
 }  // namespace
 
-wire::Outcome<std::string, wire::Status> NoteFiles::write(std::string_view text) {
+outcome::Outcome<std::string, wire::Status> NoteFiles::write(std::string_view text) {
   if (::mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) {
-    return wire::Status::failure("cannot create " + dir_ + ": " + wire::os_error_text(errno));
+    return wire::Status::failure("cannot create " + dir_ + ": " + os::error_text(errno));
   }
   for (;;) {
     std::string name = std::to_string(next_++);
     std::string file = path(name);
-    wire::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    os::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd && errno == EEXIST) continue;  // one a crash left, or of another StateFile on this directory
-    if (!fd) return wire::Status::failure("cannot create " + file + ": " + wire::os_error_text(errno));
+    if (!fd) return wire::Status::failure("cannot create " + file + ": " + os::error_text(errno));
     wire::Status written = wire::write_all(fd.get(), text);
     if (written.ok() && ::fsync(fd.get()) != 0) written = wire::Status::os_failure(errno);
     if (!written.ok()) {
@@ -45,16 +45,16 @@ wire::Outcome<std::string, wire::Status> NoteFiles::write(std::string_view text)
 }
 
 wire::Status NoteFiles::sync() const {
-  wire::UniqueFd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  os::UniqueFd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir || ::fsync(dir.get()) != 0) {
-    return wire::Status::failure("cannot sync " + dir_ + ": " + wire::os_error_text(errno));
+    return wire::Status::failure("cannot sync " + dir_ + ": " + os::error_text(errno));
   }
   return {};
 }
 
-wire::Outcome<std::string, wire::Status> NoteFiles::read(const std::string& name) const {
+outcome::Outcome<std::string, wire::Status> NoteFiles::read(const std::string& name) const {
   std::string file = path(name);
-  wire::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  os::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   std::string text;
   wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
   if (!read.ok()) return wire::Status::failure("cannot read " + file + ": " + read.error());

@@ -7,7 +7,7 @@
 
 namespace host {
 
-wire::Outcome<std::vector<Preset>, wire::Status> load_presets(const std::optional<std::string>& path) {
+outcome::Outcome<std::vector<Preset>, wire::Status> load_presets(const std::optional<std::string>& path) {
   if (!path) return default_presets();
   std::ifstream in(*path, std::ios::binary);
   if (!in) return wire::Status::failure("presets file " + *path + ": cannot be read");

@@ -34,7 +34,7 @@ struct Corrupt {
 
 /// A value read from the state file, or why the file is refused.
 template <class T>
-using Read = wire::Outcome<T, Corrupt>;
+using Read = outcome::Outcome<T, Corrupt>;
 
 Read<const std::string*> text_member(const Json& object, const char* key) {
   auto it = object.find(key);
@@ -193,7 +193,7 @@ class Writer {
 
   /// `text` as a JSON string; bytes that are not UTF-8 become U+FFFD.
   void put_string(std::string_view text) {
-    if (!wire::is_valid_utf8(text)) return put_string(wire::sanitize_utf8(text));
+    if (!utf8::is_valid_utf8(text)) return put_string(utf8::sanitize_utf8(text));
     out_.push_back('"');
     std::size_t plain = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -309,18 +309,18 @@ wire::Status require_regular(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
-    return wire::Status::failure("cannot examine state file " + path + ": " + wire::os_error_text(errno));
+    return wire::Status::failure("cannot examine state file " + path + ": " + os::error_text(errno));
   }
   if (!S_ISREG(st.st_mode)) return wire::Status::failure("state file " + path + " is not a regular file");
   return {};
 }
 
 /// The text of the state file at `path`; nothing when there is no file.
-wire::Outcome<std::optional<std::string>, wire::Status> read_file(const std::string& path) {
+outcome::Outcome<std::optional<std::string>, wire::Status> read_file(const std::string& path) {
   if (wire::Status regular = require_regular(path); !regular.ok()) return regular;
   // Non-blocking, so that a FIFO put in its place meanwhile cannot hold the
   // start up; fstat then refuses it.
-  wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd && errno == ENOENT) return std::optional<std::string>();
   struct stat st {};
   if (fd && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -333,13 +333,12 @@ wire::Outcome<std::optional<std::string>, wire::Status> read_file(const std::str
 }
 
 /// The target of the symbolic link `path`, or `path` itself when it is none.
-wire::Outcome<std::string, wire::Status> followed(const std::string& path) {
+outcome::Outcome<std::string, wire::Status> followed(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
   char* target = ::realpath(path.c_str(), nullptr);
   if (target == nullptr) {
-    return wire::Status::failure("state file " + path +
-                                 " is a symbolic link to nothing: " + wire::os_error_text(errno));
+    return wire::Status::failure("state file " + path + " is a symbolic link to nothing: " + os::error_text(errno));
   }
   std::string resolved = target;
   std::free(target);
@@ -351,7 +350,7 @@ wire::Outcome<std::string, wire::Status> followed(const std::string& path) {
 wire::Status lock_for_host(int lock, const std::string& path) {
   if (::flock(lock, LOCK_EX | LOCK_NB) == 0) return {};
   if (errno != EWOULDBLOCK) {
-    return wire::Status::failure("cannot lock " + path + ".lock: " + wire::os_error_text(errno));
+    return wire::Status::failure("cannot lock " + path + ".lock: " + os::error_text(errno));
   }
   std::string holder;
   (void)wire::read_all(lock, holder);
@@ -372,11 +371,11 @@ bool still_named(int fd, const std::string& name) {
 /// it. A host that stops removes the file while it still holds the lock, so
 /// a lock won on a file that is no longer there is taken again on the file
 /// there now; two hosts never hold locks on different files of one name.
-wire::Outcome<wire::UniqueFd, wire::Status> take_lock(const std::string& path) {
+outcome::Outcome<os::UniqueFd, wire::Status> take_lock(const std::string& path) {
   std::string name = path + ".lock";
   for (;;) {
-    wire::UniqueFd lock(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!lock) return wire::Status::failure("cannot open " + name + ": " + wire::os_error_text(errno));
+    os::UniqueFd lock(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!lock) return wire::Status::failure("cannot open " + name + ": " + os::error_text(errno));
     if (wire::Status locked = lock_for_host(lock.get(), path); !locked.ok()) return locked;
     if (!still_named(lock.get(), name)) continue;
     std::string pid = std::to_string(::getpid()) + "\n";
@@ -405,8 +404,8 @@ int remove_temporaries(const std::string& path) {
 
 }  // namespace
 
-wire::Outcome<Snapshot, wire::Status> StateFile::load() {
-  wire::Outcome<std::optional<std::string>, wire::Status> text = read_file(path_);
+outcome::Outcome<Snapshot, wire::Status> StateFile::load() {
+  outcome::Outcome<std::optional<std::string>, wire::Status> text = read_file(path_);
   if (!text.ok()) return text.failure();
   if (!*text) return Snapshot{};
   auto corrupt = [&](const std::string& why) {
@@ -419,7 +418,7 @@ wire::Outcome<Snapshot, wire::Status> StateFile::load() {
   std::map<std::string, SavedNote, std::less<>> saved;
   std::set<std::string> files;
   for (const auto& [name, file] : parsed->note_files) {
-    wire::Outcome<std::string, wire::Status> note = notes_.read(file);
+    outcome::Outcome<std::string, wire::Status> note = notes_.read(file);
     if (!note.ok()) return corrupt("note " + name + ": " + note.failure().error());
     saved[name] = {file, 0, note->size()};  // revision 0: as restored
     files.insert(file);
@@ -430,13 +429,13 @@ wire::Outcome<Snapshot, wire::Status> StateFile::load() {
   return std::move(state);
 }
 
-wire::Outcome<int, wire::Status> StateFile::claim() {
-  wire::Outcome<std::string, wire::Status> target = followed(path_);
+outcome::Outcome<int, wire::Status> StateFile::claim() {
+  outcome::Outcome<std::string, wire::Status> target = followed(path_);
   if (!target.ok()) return target.failure();
   path_ = std::move(*target);
   notes_ = NoteFiles(path_ + ".notes");
   if (wire::Status regular = require_regular(path_); !regular.ok()) return regular;
-  wire::Outcome<wire::UniqueFd, wire::Status> lock = take_lock(path_);
+  outcome::Outcome<os::UniqueFd, wire::Status> lock = take_lock(path_);
   if (!lock.ok()) return lock.failure();
   lock_ = std::move(*lock);
   return remove_temporaries(path_);
@@ -463,7 +462,7 @@ wire::Status StateFile::save(const Canvas& canvas) {
       notes.emplace(name, before->second);
       continue;
     }
-    wire::Outcome<std::string, wire::Status> file = notes_.write(text);
+    outcome::Outcome<std::string, wire::Status> file = notes_.write(text);
     if (!file.ok()) return undo(file.failure());
     written.push_back(*file);
     notes.emplace(name, SavedNote{*file, revision, text.size()});
@@ -482,8 +481,8 @@ wire::Status StateFile::save(const Canvas& canvas) {
 
 wire::Status StateFile::replace_file(const Canvas& canvas, const std::map<std::string, SavedNote, std::less<>>& notes) {
   std::string temp = path_ + ".tmp-XXXXXX";
-  wire::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + wire::os_error_text(errno));
+  os::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + os::error_text(errno));
   auto fail = [&](const std::string& step, const std::string& why) {
     ::unlink(temp.c_str());
     return wire::Status::failure(step + " " + temp + ": " + why);
@@ -491,11 +490,11 @@ wire::Status StateFile::replace_file(const Canvas& canvas, const std::map<std::s
   Writer out(fd.get());
   put_state(out, canvas, notes);
   if (wire::Status written = out.finish(); !written.ok()) return fail("cannot write", written.error());
-  if (::fsync(fd.get()) != 0) return fail("cannot sync", wire::os_error_text(errno));
+  if (::fsync(fd.get()) != 0) return fail("cannot sync", os::error_text(errno));
   fd.reset();
-  if (::rename(temp.c_str(), path_.c_str()) != 0) return fail("cannot rename", wire::os_error_text(errno));
+  if (::rename(temp.c_str(), path_.c_str()) != 0) return fail("cannot rename", os::error_text(errno));
   std::string dir = std::filesystem::path(path_).parent_path().string();
-  wire::UniqueFd dir_fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  os::UniqueFd dir_fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir_fd) ::fsync(dir_fd.get());
   return {};
 }

@@ -53,13 +53,13 @@ class StateFile {
   /// nothing yet), takes the lock and removes stale temporary files. Returns
   /// how many it removed, or the failure with a message for the user, also
   /// when another host holds the lock.
-  wire::Outcome<int, wire::Status> claim();
+  outcome::Outcome<int, wire::Status> claim();
 
   /// The saved state; an absent file is the empty state. Fails with a
   /// message for the user when the file cannot be read, is not a regular
   /// file or is corrupt (a note's file among it). Once claimed, removes the
   /// notes' files the state file does not name (left by a crash).
-  wire::Outcome<Snapshot, wire::Status> load();
+  outcome::Outcome<Snapshot, wire::Status> load();
 
   /// Replaces the file with what `canvas` keeps. The notes whose revision
   /// (Canvas::note_revision) is the one saved or loaded are not written
@@ -75,7 +75,7 @@ class StateFile {
 
   std::string path_;
   /// Held open, and locked, from claim() on.
-  wire::UniqueFd lock_;
+  os::UniqueFd lock_;
   NoteFiles notes_{path_ + ".notes"};
   /// The notes the state file names now, by name.
   std::map<std::string, SavedNote, std::less<>> saved_;

@@ -47,27 +47,27 @@ std::string hex(std::uint64_t n) {
 /// renamed into place, with mode 0600.
 wire::Status write_atomically(const std::string& path, std::string_view text) {
   std::string temp = path + ".tmp-XXXXXX";
-  wire::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + wire::os_error_text(errno));
+  os::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + os::error_text(errno));
   auto fail = [&](const std::string& step, const std::string& why) {
     ::unlink(temp.c_str());
     return wire::Status::failure(step + " " + temp + ": " + why);
   };
   if (wire::Status written = wire::write_all(fd.get(), text); !written.ok())
     return fail("cannot write", written.error());
-  if (::fsync(fd.get()) != 0) return fail("cannot sync", wire::os_error_text(errno));
+  if (::fsync(fd.get()) != 0) return fail("cannot sync", os::error_text(errno));
   fd.reset();
-  if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename", wire::os_error_text(errno));
+  if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename", os::error_text(errno));
   std::string dir = std::filesystem::path(path).parent_path().string();
-  wire::UniqueFd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  os::UniqueFd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir_fd) ::fsync(dir_fd.get());
   return {};
 }
 
 /// The text of the file at `path`, of at most `most` bytes; nothing when
 /// there is none.
-wire::Outcome<std::optional<std::string>, wire::Status> read_text(const std::string& path, std::size_t most) {
-  wire::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+outcome::Outcome<std::optional<std::string>, wire::Status> read_text(const std::string& path, std::size_t most) {
+  os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd && errno == ENOENT) return std::optional<std::string>();
   struct stat st {};
   if (fd && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -97,7 +97,7 @@ struct Corrupt {
 };
 
 template <class T>
-using Read = wire::Outcome<T, Corrupt>;
+using Read = outcome::Outcome<T, Corrupt>;
 
 /// Sets `out` from member `key` of `record` when it has one of type T.
 template <class T>
@@ -240,9 +240,9 @@ int TerminalStore::remove_temporaries() const {
   return removed;
 }
 
-wire::Outcome<std::vector<SavedTerminal>, wire::Status> TerminalStore::load() const {
+outcome::Outcome<std::vector<SavedTerminal>, wire::Status> TerminalStore::load() const {
   std::string path = dir_ + "/terminals.json";
-  wire::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxRecordBytes);
+  outcome::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxRecordBytes);
   if (!text.ok()) return text.failure();
   if (!*text) return std::vector<SavedTerminal>();
   Read<std::vector<SavedTerminal>> records = parse_records(**text);
@@ -253,10 +253,10 @@ wire::Outcome<std::vector<SavedTerminal>, wire::Status> TerminalStore::load() co
   return std::move(*records);
 }
 
-wire::Outcome<SavedScreen, wire::Status> TerminalStore::load_screen(std::string_view name) const {
+outcome::Outcome<SavedScreen, wire::Status> TerminalStore::load_screen(std::string_view name) const {
   std::string path = screen_path(name);
   // The header is a line of at most 128 bytes.
-  wire::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxScreenBytes + 128);
+  outcome::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxScreenBytes + 128);
   if (!text.ok()) return text.failure();
   if (!*text) return wire::Status::failure("no saved screen " + path);
   Read<SavedScreen> screen = parse_screen(**text);
@@ -321,10 +321,10 @@ void TerminalStore::run() {
     wire::Status done;
     if (!job) {
       if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        done = wire::Status::failure("cannot remove " + path + ": " + wire::os_error_text(errno));
+        done = wire::Status::failure("cannot remove " + path + ": " + os::error_text(errno));
       }
     } else if (::mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) {
-      done = wire::Status::failure("cannot make " + dir_ + ": " + wire::os_error_text(errno));
+      done = wire::Status::failure("cannot make " + dir_ + ": " + os::error_text(errno));
     } else {
       done = write_atomically(path, *job);
     }

@@ -222,7 +222,7 @@ std::string Asks::turn_output_of(Turn& turn, bool at_prompt) {
   }
   std::string_view line = cursor_line(screen);
   if (at_prompt) end.prompt_from = std::min(prompt_start(home, line), line.size());
-  std::string output = wire::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt, end));
+  std::string output = utf8::sanitize_utf8(turn_output(turn.mark, screen, turn.prompt, end));
   if (at_prompt) {
     // The prompt it ended on is the program's idle prompt, as it looks now,
     // and so are the rows around its input.

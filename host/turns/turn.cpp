@@ -189,13 +189,13 @@ std::string_view strip_padding(std::string_view s) {
   std::size_t end = s.size();
   while (end > 0) {
     std::size_t at = end;
-    if (!is_padding(wire::previous_code_point(s, at))) break;
+    if (!is_padding(utf8::previous_code_point(s, at))) break;
     end = at;
   }
   std::size_t begin = 0;
   while (begin < end) {
     std::size_t next = begin;
-    if (!is_padding(wire::next_code_point(s, next))) break;
+    if (!is_padding(utf8::next_code_point(s, next))) break;
     begin = next;
   }
   return s.substr(begin, end - begin);
@@ -566,8 +566,8 @@ bool similar_prompt(std::string_view learned, std::string_view line) {
   if (learned == line) return true;
   if (learned.empty() || line.empty() || looks_like_input_request(line)) return false;
   std::size_t a = 0, b = 0, a_end = learned.size(), b_end = line.size();
-  return wire::next_code_point(learned, a) == wire::next_code_point(line, b) &&
-         wire::previous_code_point(learned, a_end) == wire::previous_code_point(line, b_end);
+  return utf8::next_code_point(learned, a) == utf8::next_code_point(line, b) &&
+         utf8::previous_code_point(learned, a_end) == utf8::previous_code_point(line, b_end);
 }
 
 std::size_t prompt_start(const Home& home, std::string_view line) {

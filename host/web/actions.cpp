@@ -77,7 +77,7 @@ Result<KeyPress> key_of(const Json& message) {
     }
   }
   std::size_t end = 0;
-  char32_t c = name.empty() ? 0 : wire::next_code_point(name, end);
+  char32_t c = name.empty() ? 0 : utf8::next_code_point(name, end);
   if (name.empty() || end != name.size()) return refuse("unknown key: " + name);
   // Ctrl with a letter is that letter's control code, whatever the case.
   if ((press.modifiers & kCtrl) != 0 && c >= 'A' && c <= 'Z') c = c - 'A' + 'a';

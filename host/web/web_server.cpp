@@ -36,7 +36,7 @@ constexpr std::pair<const char*, const char*> kPageHeaders[] = {
     {"cache-control:", "no-store"},
 };
 
-wire::UniqueFd listen_socket(WebAddress& address) {
+os::UniqueFd listen_socket(WebAddress& address) {
   sockaddr_storage storage{};
   socklen_t size;
   if (address.v6) {
@@ -53,11 +53,11 @@ wire::UniqueFd listen_socket(WebAddress& address) {
     size = sizeof *in4;
   }
   auto* addr = reinterpret_cast<sockaddr*>(&storage);
-  wire::UniqueFd fd(::socket(addr->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  os::UniqueFd fd(::socket(addr->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   int on = 1;
   if (!fd || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       ::bind(fd.get(), addr, size) != 0 || ::listen(fd.get(), 64) != 0 || ::getsockname(fd.get(), addr, &size) != 0) {
-    throw std::runtime_error("cannot serve the canvas on " + address.authority() + ": " + wire::os_error_text(errno));
+    throw std::runtime_error("cannot serve the canvas on " + address.authority() + ": " + os::error_text(errno));
   }
   address.port = ntohs(address.v6 ? reinterpret_cast<sockaddr_in6*>(addr)->sin6_port
                                   : reinterpret_cast<sockaddr_in*>(addr)->sin_port);

@@ -95,7 +95,7 @@ class WebServer {
   Gate gate_;
   PageHost& pages_;
   WebLimits limits_;
-  wire::UniqueFd listener_;
+  os::UniqueFd listener_;
   Reactor::Watch listener_watch_;
   UvNest nest_;
   lws_context* context_ = nullptr;

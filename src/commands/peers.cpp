@@ -19,7 +19,7 @@ bool is_white_space(char32_t c) {
 
 bool is_blank(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
-    if (!is_white_space(wire::next_code_point(text, i))) return false;
+    if (!is_white_space(utf8::next_code_point(text, i))) return false;
   }
   return true;
 }

@@ -68,8 +68,8 @@ TEST(LinkFaults, AppClosingBeforeReadingALargeRequest) {
   Exchange x = app.exchange({"note", "write", "N"}, s, o);
   EXPECT_EQ(x.run.signal, 0) << "killed by a signal";
   EXPECT_EQ(x.run.status, 1);
-  EXPECT_TRUE(x.run.err == "welkmora: connection failed: " + wire::os_error_text(EPIPE) + "\n" ||
-              x.run.err == "welkmora: connection failed: " + wire::os_error_text(ECONNRESET) + "\n")
+  EXPECT_TRUE(x.run.err == "welkmora: connection failed: " + os::error_text(EPIPE) + "\n" ||
+              x.run.err == "welkmora: connection failed: " + os::error_text(ECONNRESET) + "\n")
       << x.run.err;
   EXPECT_EQ(x.run.out, "");
 }

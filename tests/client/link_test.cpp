@@ -33,8 +33,8 @@ RunResult run_at(const std::string& socket, const std::vector<std::string>& args
 }
 
 /// A listening socket at `path` (relative paths work from the test's cwd).
-wire::UniqueFd listen_at(const std::string& path) {
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+os::UniqueFd listen_at(const std::string& path) {
+  os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.data(), path.size());
@@ -161,19 +161,19 @@ TEST(Connect, SystemErrorTexts) {
   FakeApp app;
   std::string missing = app.dir() + "/nothing";
   RunResult r = run_at(missing, {"list"});
-  EXPECT_EQ(r.err, "welkmora: connection failed: " + wire::os_error_text(ENOENT) + "\n");
+  EXPECT_EQ(r.err, "welkmora: connection failed: " + os::error_text(ENOENT) + "\n");
   EXPECT_EQ(r.status, 1);
 
   std::string file = app.dir() + "/plain";
   std::ofstream(file) << "x";
   r = run_at(file, {"list"});
-  EXPECT_EQ(r.err, "welkmora: connection failed: " + wire::os_error_text(ECONNREFUSED) + "\n");
+  EXPECT_EQ(r.err, "welkmora: connection failed: " + os::error_text(ECONNREFUSED) + "\n");
 
   // A socket file nobody listens on any more.
   std::string stale = app.dir() + "/stale.sock";
-  { wire::UniqueFd gone = listen_at(stale); }
+  { os::UniqueFd gone = listen_at(stale); }
   r = run_at(stale, {"list"});
-  EXPECT_EQ(r.err, "welkmora: connection failed: " + wire::os_error_text(ECONNREFUSED) + "\n");
+  EXPECT_EQ(r.err, "welkmora: connection failed: " + os::error_text(ECONNREFUSED) + "\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -183,9 +183,9 @@ TEST(Connect, PathLengthLimitIs108Bytes) {
   std::string base = app.dir() + "/";
   std::string name108 = std::string(108 - 2, 's') + "08";
   ASSERT_EQ(::chdir(app.dir().c_str()), 0);
-  wire::UniqueFd listener = listen_at(name108);
+  os::UniqueFd listener = listen_at(name108);
   std::thread server([&] {
-    wire::UniqueFd c(::accept(listener.get(), nullptr, nullptr));
+    os::UniqueFd c(::accept(listener.get(), nullptr, nullptr));
     char buf[512];
     std::string got;
     while (got.find('\n') == std::string::npos) {

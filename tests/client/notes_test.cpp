@@ -235,7 +235,7 @@ TEST(NoteStdin, UnreadableOrNonUtf8InputFails) {
       {{"note", "write", "Plan"}, Stdin::bytes(std::string(100000, 'a') + "\xc0\xaf"), kBadUtf8},
       {{"note", "create"},
        Stdin::closed(),
-       "welkmora: failed to read note content from stdin: " + wire::os_error_text(EBADF) + "\n"},
+       "welkmora: failed to read note content from stdin: " + os::error_text(EBADF) + "\n"},
   };
   for (Case& c : cases) expect_refused(run_note(app, c.args, c.in), c.err, describe(c.args));
 }

@@ -108,17 +108,17 @@ TEST(JsonParser, NulAndByteOrderMarkAreNoWhiteSpace) {
 }
 
 TEST(Utf8, AcceptsWellFormedAndRefusesTheRest) {
-  EXPECT_TRUE(wire::is_valid_utf8("plain ü — ⚠ \xF0\x9F\x98\x80"));
+  EXPECT_TRUE(utf8::is_valid_utf8("plain ü — ⚠ \xF0\x9F\x98\x80"));
   for (std::string_view bad :
        {"\xff", "\xc3", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "ab\x80", "\xe2\x82"}) {
-    EXPECT_FALSE(wire::is_valid_utf8(bad)) << bad;
+    EXPECT_FALSE(utf8::is_valid_utf8(bad)) << bad;
   }
 }
 
 TEST(Utf8, SanitizeReplacesEachBadByte) {
-  EXPECT_EQ(wire::sanitize_utf8("a\xff"
+  EXPECT_EQ(utf8::sanitize_utf8("a\xff"
                                 "b\xe2\x82"),
             "a\xEF\xBF\xBD"
             "b\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(wire::sanitize_utf8("ü ok"), "ü ok");
+  EXPECT_EQ(utf8::sanitize_utf8("ü ok"), "ü ok");
 }

@@ -19,7 +19,7 @@
 namespace harness {
 namespace {
 
-using wire::UniqueFd;
+using os::UniqueFd;
 
 struct Pipe {
   UniqueFd read, write;

@@ -49,7 +49,7 @@ void FakeApp::serve(const Script& script) {
     if (::poll(&pfd, 1, 20) > 0) break;
     if (done) return;
   }
-  wire::UniqueFd conn(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  os::UniqueFd conn(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!conn) return;
   connected_ = true;
   char buf[65536];

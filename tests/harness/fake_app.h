@@ -57,7 +57,7 @@ class FakeApp {
 
   std::string dir_;
   std::string socket_path_;
-  wire::UniqueFd listener_;
+  os::UniqueFd listener_;
   std::atomic<bool> client_done_{false};
   std::string received_;
   bool connected_ = false;

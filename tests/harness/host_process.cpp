@@ -29,8 +29,8 @@ Env host_env(const std::string& home) {
   return {{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"HOME", home}, {"SHELL", "/bin/sh"}, {"LANG", "C.UTF-8"}};
 }
 
-wire::UniqueFd connect_socket(const std::string& path) {
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+os::UniqueFd connect_socket(const std::string& path) {
+  os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
@@ -99,8 +99,8 @@ void HostProcess::start(const std::vector<std::string>& extra, const Env& env) {
   argv.push_back(nullptr);
   for (auto& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);
-  wire::UniqueFd err(::open((dir_ + "/host.err").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-  wire::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  os::UniqueFd err(::open((dir_ + "/host.err").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  os::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
 
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -167,7 +167,7 @@ Env HostProcess::join(const std::string& name) {
 }
 
 std::string HostProcess::send_line(const std::string& line) const {
-  wire::UniqueFd fd = connect_socket(socket_path_);
+  os::UniqueFd fd = connect_socket(socket_path_);
   if (!fd) throw std::runtime_error("cannot connect to the host");
   std::string data = line + "\n";
   if (::send(fd.get(), data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {

@@ -71,7 +71,7 @@ class PtyProcess {
   bool read_some(std::chrono::steady_clock::time_point deadline);
 
   pid_t pid_ = -1;
-  wire::UniqueFd master_;
+  os::UniqueFd master_;
   std::string transcript_;
   std::size_t matched_ = 0;
   bool closed_ = false;

@@ -30,7 +30,7 @@ class RawClient {
   bool quiet_for(std::chrono::milliseconds wait);
 
  private:
-  wire::UniqueFd fd_;
+  os::UniqueFd fd_;
 };
 
 }  // namespace harness

@@ -180,7 +180,7 @@ TEST_F(HostPerson, ADoubleForkDoesNotMakeARecruitThePerson) {
 TEST_F(HostPerson, ARequestOutlivingTheProcessThatConnectedIsNotThePersons) {
   // A child connects and ends; the request comes later over its socket (as
   // from a recruit's process that forked and exited before sending).
-  wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", host.socket_path().c_str());

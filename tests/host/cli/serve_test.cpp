@@ -41,7 +41,7 @@ TEST(HostServe, ALiveSocketIsNotTakenOver) {
 }
 
 TEST(HostServe, ATakenPagePortStopsTheStartBeforeItIsAnnounced) {
-  wire::UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  os::UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -62,7 +62,7 @@ TEST(HostServe, StaleSocketIsReplacedOtherFilesAreNot) {
   HostProcess host;
   {
     // A socket file nobody listens on, as a killed host leaves behind.
-    wire::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+    os::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, host.socket_path().c_str(), sizeof addr.sun_path - 1);

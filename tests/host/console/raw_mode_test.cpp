@@ -21,7 +21,7 @@
 #include "unique_fd.h"
 
 using namespace host;
-using wire::UniqueFd;
+using os::UniqueFd;
 
 namespace {
 

@@ -84,7 +84,7 @@ class PendingAsk {
   void hang_up() { fd_.reset(); }
 
  private:
-  wire::UniqueFd fd_;
+  os::UniqueFd fd_;
 };
 
 /// How many descriptors process `pid` holds open.
@@ -387,7 +387,7 @@ TEST_F(HostAsk, OutputIsValidUtf8) {
   recruit("Dev", "echo ready; read line; printf 'bad \\377 \\355\\240\\200 end\\n'; cat >/dev/null", "ready");
   Json r = host.result(lead, {{"command", "ask"}, {"target", "Dev"}, {"prompt", "go"}});
   std::string out = r["output"];
-  EXPECT_TRUE(wire::is_valid_utf8(out));
+  EXPECT_TRUE(utf8::is_valid_utf8(out));
   EXPECT_TRUE(out.starts_with("bad \xEF\xBF\xBD")) << out;
   EXPECT_TRUE(out.ends_with(" end")) << out;
 }

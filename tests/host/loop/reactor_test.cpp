@@ -14,7 +14,7 @@ using namespace host;
 
 TEST(HostReactor, FirstInEveryRoundTheOthersInTurns) {
   Reactor reactor;
-  std::vector<wire::UniqueFd> fds;
+  std::vector<os::UniqueFd> fds;
   std::vector<Reactor::Watch> watches;
   std::vector<int> served(20, 0);
   int first = 0;

@@ -39,7 +39,7 @@ class HostDispatch : public harness::DispatcherFixture {
   if (ok ? (!reply.contains("result") || reply.size() != 2) : (!reply["error"].is_string() || reply.size() != 2)) {
     return ::testing::AssertionFailure() << reply.dump();
   }
-  if (!wire::is_valid_utf8(reply_text(reply))) return ::testing::AssertionFailure() << "invalid UTF-8";
+  if (!utf8::is_valid_utf8(reply_text(reply))) return ::testing::AssertionFailure() << "invalid UTF-8";
   return ::testing::AssertionSuccess();
 }
 

@@ -45,7 +45,7 @@ class HostProtocol : public HostWithLead {
 TEST_F(HostProtocol, NotJsonOrNotAnObject) {
   for (std::string line : {"hello\n", "\n", "{\"command\":\n", "{} {}\n", "\xff\xfe\n", "\"\xff\"\n"}) {
     std::string reply = exchange(line);
-    ASSERT_TRUE(wire::is_valid_utf8(reply)) << line;
+    ASSERT_TRUE(utf8::is_valid_utf8(reply)) << line;
     wire::Result parsed = wire::parse_json(reply);
     ASSERT_TRUE(parsed.ok()) << reply;
     EXPECT_EQ((*parsed.value)["ok"], false);

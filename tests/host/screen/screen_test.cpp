@@ -39,7 +39,7 @@ TEST(HostScreen, InvalidInputGivesValidText) {
       "a\xff\xfe"
       "b\xc3");
   std::string text = f.screen.text(0);
-  EXPECT_TRUE(wire::is_valid_utf8(text));
+  EXPECT_TRUE(utf8::is_valid_utf8(text));
   EXPECT_EQ(text.front(), 'a');
   EXPECT_NE(text.find('b'), std::string::npos);
 }

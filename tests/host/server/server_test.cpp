@@ -35,7 +35,7 @@ class ServedHost {
       TerminalSet terminals(reactor, 10ms);
       Canvas canvas;
       Dispatcher dispatcher(canvas, terminals, nullptr, default_presets(), {});
-      wire::Outcome<Listener, wire::Status> listener = listen_at(socket_);
+      outcome::Outcome<Listener, wire::Status> listener = listen_at(socket_);
       if (!listener.ok()) throw std::runtime_error(listener.failure().error());
       Server server(reactor, std::move(*listener), dispatcher, terminals, limits);
       ready.set_value();
@@ -128,10 +128,10 @@ TEST(HostServer, ADroppedConnectionGivesItsMemoryBackAtOnce) {
   // must be, not only when the connection is destroyed after its round.
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
-  wire::UniqueFd reader(fds[1]);  // never reads
+  os::UniqueFd reader(fds[1]);  // never reads
   Reactor reactor;
   std::size_t held = 0;
-  Connection connection(reactor, wire::UniqueFd(fds[0]), {},
+  Connection connection(reactor, os::UniqueFd(fds[0]), {},
                         {[](const std::string&) {}, [] {}, [&](std::size_t bytes) { held = bytes; }});
   auto in_use = [] {
     struct mallinfo2 m = ::mallinfo2();
@@ -151,11 +151,11 @@ TEST(HostServer, ARequestCountsWhileItIsServedEvenWhenItsClientHasGone) {
   // bytes, and what parsing makes of them, stay in the budget meanwhile.
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
-  wire::UniqueFd client(fds[1]);
+  os::UniqueFd client(fds[1]);
   Reactor reactor;
   std::size_t held = 0, held_when_served = 0;
   Connection connection(
-      reactor, wire::UniqueFd(fds[0]), {},
+      reactor, os::UniqueFd(fds[0]), {},
       {[&](const std::string&) { held_when_served = held; }, [] {}, [&](std::size_t bytes) { held = bytes; }});
   std::string request(64 << 10, ' ');
   ASSERT_EQ(::send(client.get(), request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));

@@ -311,19 +311,19 @@ struct ServingHost {
   }
 
   /// A connection to the page's port.
-  wire::UniqueFd connect() const {
+  os::UniqueFd connect() const {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    wire::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    os::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) fd.reset();
     return fd;
   }
 
   /// The status line of the answer to `request`.
   std::string status_line(const std::string& request) const {
-    wire::UniqueFd fd = connect();
+    os::UniqueFd fd = connect();
     if (!fd || ::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) return "";
     std::string answer(512, '\0');
     ssize_t n = ::recv(fd.get(), answer.data(), answer.size(), 0);
@@ -368,7 +368,7 @@ TEST(HostWebServer, ThePagesConnectionsLeaveDescriptorsForRecruits) {
   rlimit few{48, old.rlim_max};
   ASSERT_EQ(::prlimit(host.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
   // Connections to the page's port that send nothing fill what they may.
-  std::vector<wire::UniqueFd> silent;
+  std::vector<os::UniqueFd> silent;
   for (int i = 0; i < 60; ++i) {
     silent.push_back(page.connect());
     ASSERT_TRUE(silent.back());
