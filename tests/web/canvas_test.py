@@ -375,9 +375,11 @@ class Canvas(Page):
 
     def test_3d_mouse_for_programs(self):
         # A program that asks for mouse reports (SGR) gets a click and the wheel as the cell they hit.
-        self.type_into("Bob", "clear; printf '\\e[?1000h\\e[?1006h'; read -rsn99 -dM a; read -rsn99 -dm b; "
-                       "read -rsn99 -dM c; printf '\\e[?1000l\\e[?1006l'; read -rst1 -n9999 -d '' _; "
-                       "echo \"got ${a#?}M ${b#?}m ${c#?}M\"", Keys.ENTER)
+        # Echo goes off before the program asks for the mouse, so that a click cannot be echoed
+        # onto the screen before the first read has started.
+        self.type_into("Bob", "clear; stty -echo; printf '\\e[?1000h\\e[?1006h'; read -rsn99 -dM a; "
+                       "read -rsn99 -dm b; read -rsn99 -dM c; printf '\\e[?1000l\\e[?1006l'; "
+                       "read -rst1 -n9999 -d '' _; stty echo; echo \"got ${a#?}M ${b#?}m ${c#?}M\"", Keys.ENTER)
         mode = "return window.welkmora.board.items.get('t:Bob').screen.mouse"
         wait_for("the program reading the mouse", lambda: self.browser.execute_script(mode) == 1)
         screen = self.item("t:Bob").find_element(By.CLASS_NAME, "screen")
