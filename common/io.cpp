@@ -38,16 +38,16 @@ bool finish_connect(int fd) {
 
 }  // namespace
 
-Status Status::os_failure(int err) { return failure(os::error_text(err)); }
+Error os_failure(int err) { return Error(os::error_text(err)); }
 
 Status write_all(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = write_some(fd, data);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Status::os_failure(errno);
+      return os_failure(errno);
     }
-    if (n == 0) return Status::failure("failed to write whole buffer");
+    if (n == 0) return Error("failed to write whole buffer");
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return {};
@@ -73,11 +73,11 @@ bool Buffer::reserve_more(std::size_t n) {
 
 Status read_line(int fd, Buffer& line) {
   for (;;) {
-    if (line.room_size() < kReadBlock && !line.reserve_more(kReadBlock)) return Status::os_failure(ENOMEM);
+    if (line.room_size() < kReadBlock && !line.reserve_more(kReadBlock)) return os_failure(ENOMEM);
     ssize_t n = ::read(fd, line.room(), line.room_size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Status::os_failure(errno);
+      return os_failure(errno);
     }
     if (n == 0) return {};
     const char* start = line.room();
@@ -98,7 +98,7 @@ Status read_all(int fd, std::string& text) {
     } else if (n == 0) {
       return {};
     } else if (errno != EINTR) {
-      return Status::os_failure(errno);
+      return os_failure(errno);
     }
   }
 }
@@ -114,12 +114,12 @@ std::optional<UnixAddress> unix_address(std::string_view path) {
 
 Status connect_unix(std::string_view path, os::UniqueFd& fd) {
   std::optional<UnixAddress> address = unix_address(path);
-  if (!address) return Status::failure("local socket name length exceeds capacity of sun_path of sockaddr_un");
+  if (!address) return Error("local socket name length exceeds capacity of sun_path of sockaddr_un");
   fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd) return Status::os_failure(errno);
+  if (!fd) return os_failure(errno);
   if (::connect(fd.get(), address->get(), address->size) == 0) return {};
   if (errno == EINTR && finish_connect(fd.get())) return {};
-  return Status::os_failure(errno);
+  return os_failure(errno);
 }
 
 }  // namespace wire

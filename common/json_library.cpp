@@ -38,7 +38,7 @@ class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
  public:
   using Base = nlohmann::detail::json_sax_dom_parser<Json>;
 
-  LimitedDomParser(Json& root, Outcome& outcome, std::size_t max_values)
+  LimitedDomParser(Json& root, Run& outcome, std::size_t max_values)
       : json_sax_dom_parser(root, false), outcome_(outcome), left_(max_values) {}
 
   // Each value and member name counts, before anything is built for it.
@@ -89,15 +89,15 @@ class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<Json> {
     return true;
   }
 
-  Outcome& outcome_;
+  Run& outcome_;
   std::size_t depth_ = 0;
   std::size_t left_;
 };
 
 }  // namespace
 
-Outcome parse(std::string_view text, Json& root, std::size_t max_values) {
-  Outcome outcome;
+Run parse(std::string_view text, Json& root, std::size_t max_values) {
+  Run outcome;
   LimitedDomParser sax(root, outcome, max_values);
   try {
     outcome.parsed = Json::sax_parse(text.begin(), text.end(), &sax, nlohmann::detail::input_format_t::json, true);

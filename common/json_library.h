@@ -11,7 +11,7 @@
 namespace wire::library {
 
 /// What one run of the library's parser found.
-struct Outcome {
+struct Run {
   bool parsed = false;
   /// A container opened past kMaxDepth; the library says nothing of where.
   bool too_deep = false;
@@ -27,6 +27,6 @@ struct Outcome {
 /// its last value, and stops at the value or member name past
 /// `max_values`. As the library does, it skips a byte-order mark at the
 /// start and takes a NUL byte outside a string for the end of the text.
-Outcome parse(std::string_view text, Json& root, std::size_t max_values);
+Run parse(std::string_view text, Json& root, std::size_t max_values);
 
 }  // namespace wire::library

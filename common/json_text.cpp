@@ -52,22 +52,20 @@ std::size_t too_deep_bracket(std::string_view text) {
   return text.size();
 }
 
-Result failure(std::string problem, std::string_view text, std::size_t consumed) {
-  return Result::failure(problem + position_text(text, consumed));
+ParseError failure(std::string problem, std::string_view text, std::size_t consumed) {
+  return ParseError{problem + position_text(text, consumed)};
 }
 
 }  // namespace
 
-Result parse_json(std::string_view text) { return parse_json(text, SIZE_MAX); }
+Parsed parse_json(std::string_view text) { return parse_json(text, SIZE_MAX); }
 
-Result parse_json(std::string_view text, std::size_t max_values) {
+Parsed parse_json(std::string_view text, std::size_t max_values) {
   if (text.starts_with(kByteOrderMark)) return failure("unexpected byte order mark", text, 1);
   Json root;
-  library::Outcome outcome = library::parse(text, root, max_values);
+  library::Run outcome = library::parse(text, root, max_values);
   if (outcome.too_many) {
-    Result result = Result::failure("more than " + std::to_string(max_values) + " values");
-    result.too_many = true;
-    return result;
+    return ParseError{"more than " + std::to_string(max_values) + " values", true};
   }
   if (outcome.too_deep) return failure("recursion limit exceeded", text, too_deep_bracket(text) + 1);
   // The library reads a NUL byte outside a string as the end of the text:
@@ -81,7 +79,7 @@ Result parse_json(std::string_view text, std::size_t max_values) {
   if (std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
     return failure("trailing characters", text, nul + 1);
   }
-  return Result::success(std::move(root));
+  return root;
 }
 
 std::string to_wire(const Json& value) { return value.dump(); }

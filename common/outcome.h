@@ -21,12 +21,12 @@ class [[nodiscard]] Outcome {
   const T& operator*() const { return *value_; }
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
-  /// What went wrong; as E makes it when ok().
-  const E& failure() const { return failure_; }
+  /// What went wrong; only when !ok().
+  const E& failure() const { return *failure_; }
 
  private:
   std::optional<T> value_;
-  E failure_;
+  std::optional<E> failure_;
 };
 
 /// Success, or the failure of a step that has nothing to return.

@@ -1,29 +1,30 @@
 #pragma once
-// The outcome of a step that can fail: success, or the failure with its text
-// for the user. Functions below the top return one instead of throwing or
-// printing, and their callers decide what the text becomes.
+// What a step below the top gives back when it can fail and has nothing
+// else to return: success, or the Error with its text for the user. The
+// caller decides what the text becomes (a reply, a line on stderr, a log
+// entry); nothing below the top prints or throws.
 
 #include <string>
 #include <utility>
 
+#include "outcome.h"
+
 namespace wire {
 
-class [[nodiscard]] Status {
- public:
-  /// Success.
-  Status() = default;
-  static Status failure(std::string text) { return Status(std::move(text)); }
-  /// The failure "<strerror> (os error N)" of error number `err`.
-  static Status os_failure(int err);
-
-  bool ok() const { return !failed_; }
-  /// The failure's text; empty on success.
-  const std::string& error() const { return error_; }
-
- private:
-  explicit Status(std::string text) : failed_(true), error_(std::move(text)) {}
-  bool failed_ = false;
-  std::string error_;
+/// Why a step failed, in words for the user.
+struct Error {
+  explicit Error(std::string words) : text(std::move(words)) {}
+  std::string text;
 };
+
+/// The failure "<strerror> (os error N)" of error number `err`.
+Error os_failure(int err);
+
+/// Success, or the Error that stands in for it.
+using Status = outcome::Outcome<void, Error>;
+
+/// A value, or the Error that stands in for it.
+template <class T>
+using Fallible = outcome::Outcome<T, Error>;
 
 }  // namespace wire

@@ -80,9 +80,9 @@ Fingerprint fingerprint(const host::Canvas& canvas) {
 /// True when serving `line` could start a process: a recruit with a command.
 bool starts_a_process(std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
-  wire::Result parsed = wire::parse_json(line);
-  if (!parsed.ok() || !parsed.value->is_object()) return false;
-  const Json& request = *parsed.value;
+  wire::Parsed parsed = wire::parse_json(line);
+  if (!parsed.ok() || !parsed->is_object()) return false;
+  const Json& request = *parsed;
   auto command = request.find("command");
   if (command == request.end() || *command != "recruit") return false;
   auto cmd = request.find("cmd");
@@ -95,9 +95,9 @@ void check_reply(std::string_view line, const Json& reply) {
   std::string text = host::reply_text(reply);
   if (text.find('\n') != std::string::npos) fail("reply spans lines", line, text);
   if (!utf8::is_valid_utf8(text)) fail("reply is not valid UTF-8", line, text);
-  wire::Result back = wire::parse_json(text);
-  if (!back.ok() || !back.value->is_object()) fail("reply does not read back as an object", line, text);
-  const Json& r = *back.value;
+  wire::Parsed back = wire::parse_json(text);
+  if (!back.ok() || !back->is_object()) fail("reply does not read back as an object", line, text);
+  const Json& r = *back;
   auto ok = r.find("ok");
   if (ok == r.end() || !ok->is_boolean() || r.size() != 2) fail("reply lacks a boolean ok", line, text);
   bool accepted = *ok;

@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<wire::Json> expected;
   std::string expected_error = "stream did not contain valid UTF-8";
   if (utf8::is_valid_utf8(line)) {
-    wire::Result reference = wire::parse_json(line);
-    expected = reference.value;
-    expected_error = reference.ok() ? "" : "bad response: " + reference.error;
+    wire::Parsed reference = wire::parse_json(line);
+    if (reference.ok()) expected = *reference;
+    expected_error = reference.ok() ? "" : "bad response: " + reference.failure().text;
   }
   std::optional<reply::Document> indexed = reply::Document::index(line);
   if (indexed.has_value() != expected.has_value()) __builtin_trap();
   if (indexed && reply::to_json(indexed->root()) != *expected) __builtin_trap();
   reply::Reading read = reply::read(wire::Buffer(line));
-  if (read.ok() != expected.has_value() || read.error != expected_error) __builtin_trap();
+  if (read.ok() != expected.has_value() || (read.ok() ? "" : read.failure()) != expected_error) __builtin_trap();
   return 0;
 }

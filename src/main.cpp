@@ -36,12 +36,12 @@ std::string help_text() {
 bool is_help_word(std::string_view word) { return word == "help" || word == "-h" || word == "--help"; }
 
 /// Refuses arguments that are not text before anything else is looked at.
-std::optional<out::Failure> check_text_arguments(Words words) {
+out::Outcome<void> check_text_arguments(Words words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (!utf8::is_valid_utf8(words[i]))
       return out::failure("argument " + std::to_string(i + 1) + " is not valid UTF-8");
   }
-  return std::nullopt;
+  return {};
 }
 
 /// Hands an accepted reply's result to the renderer; anything else is a
@@ -62,7 +62,7 @@ int run(Words words) {
   }
   if (words[0] == "onboard") return run_onboard();
 
-  if (std::optional<out::Failure> failed = check_text_arguments(words)) return out::report(*failed);
+  if (out::Outcome<void> checked = check_text_arguments(words); !checked.ok()) return out::report(checked.failure());
   std::string_view socket = env_text(kSocketVar);
   if (socket.empty())
     return out::report(out::failure("only available inside Welkmora terminals (WELKMORA_SOCKET not set)."));
@@ -83,8 +83,8 @@ int run(Words words) {
   out::Outcome<Json> request = build_request(**row, words, std::move(bare));
   if (!request.ok()) return out::report(request.failure());
   reply::Reading reply = ::request(socket, *request);
-  if (!reply.ok()) return out::report(out::failure("connection failed: " + reply.error));
-  return unwrap(command, words, reply.document->root());
+  if (!reply.ok()) return out::report(out::failure("connection failed: " + reply.failure()));
+  return unwrap(command, words, reply->root());
 }
 
 }  // namespace

@@ -355,16 +355,17 @@ Elements::Iterator& Elements::Iterator::operator++() {
 
 Reading read(wire::Buffer line) {
   Document doc(std::move(line));
-  if (doc.build()) return {std::move(doc), {}};
+  if (doc.build()) return doc;
   // The index refused the line, which is left as it came: the UTF-8 check
   // and the parser word the error. Were the parser to take the line all the
   // same (the fuzz target holds the two together), its value is read in its
   // own plain writing.
-  if (!utf8::is_valid_utf8(doc.line_.view())) return {std::nullopt, "stream did not contain valid UTF-8"};
-  wire::Result parsed = wire::parse_json(doc.line_.view());
-  if (!parsed.ok()) return {std::nullopt, "bad response: " + parsed.error};
-  std::optional<Document> plain = Document::index(wire::to_wire(*parsed.value));
-  return {std::move(plain), plain ? "" : "bad response: unreadable reply"};
+  if (!utf8::is_valid_utf8(doc.line_.view())) return std::string("stream did not contain valid UTF-8");
+  wire::Parsed parsed = wire::parse_json(doc.line_.view());
+  if (!parsed.ok()) return "bad response: " + parsed.failure().text;
+  std::optional<Document> plain = Document::index(wire::to_wire(*parsed));
+  if (!plain) return std::string("bad response: unreadable reply");
+  return std::move(*plain);
 }
 
 wire::Json to_json(Value value) {

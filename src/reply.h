@@ -22,7 +22,9 @@ namespace reply {
 class Document;
 class Elements;
 class Value;
-struct Reading;
+
+/// A reply line read: its document, or the error text.
+using Reading = outcome::Outcome<Document, std::string>;
 
 /// Reads a reply line: the index where it takes the line, else the error
 /// text: "stream did not contain valid UTF-8", or "bad response: " and the
@@ -89,6 +91,9 @@ class Elements {
 
  private:
   friend class Value;
+
+  /// A reply line read: its document, or the error text.
+  using Reading = outcome::Outcome<Document, std::string>;
   Elements(const Document* doc, std::size_t first, std::size_t end) : doc_(doc), first_(first), end_(end) {}
   const Document* doc_;
   std::size_t first_, end_;
@@ -107,6 +112,9 @@ class Document {
 
  private:
   friend class Value;
+
+  /// A reply line read: its document, or the error text.
+  using Reading = outcome::Outcome<Document, std::string>;
   friend class Elements;
   friend class Indexer;
   friend Reading read(wire::Buffer line);
@@ -132,14 +140,6 @@ class Document {
 
   wire::Buffer line_;
   std::vector<Node> nodes_;
-};
-
-/// A reply line read: its document, or the error text.
-struct Reading {
-  std::optional<Document> document;
-  std::string error;
-
-  bool ok() const { return document.has_value(); }
 };
 
 }  // namespace reply

@@ -32,17 +32,16 @@ std::string row_words(const Request& row) {
 
 /// A JSON object operand; `label` names it in the refusal.
 out::Outcome<Json> parse_object(const catalogue::Operand& operand, std::string_view word, std::string_view label) {
-  wire::Result parsed = wire::parse_json(word);
-  if (!parsed.ok()) return out::failure(std::string(label) + " needs valid JSON: " + parsed.error);
-  if (!parsed.value->is_object()) {
+  wire::Parsed parsed = wire::parse_json(word);
+  if (!parsed.ok()) return out::failure(std::string(label) + " needs valid JSON: " + parsed.failure().text);
+  if (!parsed->is_object()) {
     return out::failure(std::string(label).append(" expects a JSON object ").append(operand.example));
   }
-  return std::move(*parsed.value);
+  return std::move(*parsed);
 }
 
 /// Sets the operand's member from `word`.
-std::optional<out::Failure> fill(const Request& row, const catalogue::Operand& operand, std::string_view word,
-                                 Json& request) {
+out::Outcome<void> fill(const Request& row, const catalogue::Operand& operand, std::string_view word, Json& request) {
   if (!operand.none.empty() && word == operand.none) {
     request["none"] = true;
   } else if (operand.kind == Kind::kObject) {
@@ -52,13 +51,13 @@ std::optional<out::Failure> fill(const Request& row, const catalogue::Operand& o
   } else {
     request[operand.member] = word;
   }
-  return std::nullopt;
+  return {};
 }
 
 /// An operand that was not given: piped input stands in where the row
 /// allows it; a required one is the usage.
-std::optional<out::Failure> fill_missing(const Request& row, const catalogue::Operand& operand, Json& request) {
-  if (operand.need == Need::kOptional) return std::nullopt;
+out::Outcome<void> fill_missing(const Request& row, const catalogue::Operand& operand, Json& request) {
+  if (operand.need == Need::kOptional) return {};
   if (operand.need == Need::kRequired) return usage(row);
   out::Outcome<std::optional<std::string>> piped = read_stdin_content();
   if (!piped.ok()) return piped.failure();
@@ -67,7 +66,7 @@ std::optional<out::Failure> fill_missing(const Request& row, const catalogue::Op
   } else if (operand.need == Need::kRequiredOrStdin) {
     return usage(row);
   }
-  return std::nullopt;
+  return {};
 }
 
 const catalogue::Flag* find_flag(const Request& row, std::string_view word) {
@@ -78,7 +77,7 @@ const catalogue::Flag* find_flag(const Request& row, std::string_view word) {
 }
 
 /// The flags from word `at` on, in pairs.
-std::optional<out::Failure> fill_flags(const Request& row, Words words, std::size_t at, Json& request) {
+out::Outcome<void> fill_flags(const Request& row, Words words, std::size_t at, Json& request) {
   for (; at < words.size(); at += 2) {
     const catalogue::Flag* flag = find_flag(row, words[at]);
     if (flag == nullptr) return out::failure("unknown " + row_words(row) + " flag: " + std::string(words[at]));
@@ -93,7 +92,7 @@ std::optional<out::Failure> fill_flags(const Request& row, Words words, std::siz
       request[flag->member] = *value;
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
@@ -122,13 +121,13 @@ out::Outcome<Json> build_request(const Request& row, Words words, Json envelope)
   std::size_t at = first_operand(row);
   for (const catalogue::Operand& operand : row.operands) {
     if (!operand.used()) break;
-    std::optional<out::Failure> failed =
+    out::Outcome<void> filled =
         at < words.size() ? fill(row, operand, words[at], envelope) : fill_missing(row, operand, envelope);
-    if (failed) return std::move(*failed);
+    if (!filled.ok()) return filled.failure();
     ++at;
   }
   if (row.flags[0].used()) {
-    if (std::optional<out::Failure> failed = fill_flags(row, words, at, envelope)) return std::move(*failed);
+    if (out::Outcome<void> filled = fill_flags(row, words, at, envelope); !filled.ok()) return filled.failure();
   }
   return envelope;
 }

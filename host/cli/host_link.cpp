@@ -26,10 +26,10 @@ std::string socket_of(const Args& args) {
 Result<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request) {
   os::UniqueFd fd;
   if (wire::Status s = wire::connect_unix(socket, fd); !s.ok()) {
-    return Fault{"cannot connect to " + socket + ": " + s.error()};
+    return Fault{"cannot connect to " + socket + ": " + s.failure().text};
   }
   if (wire::Status s = wire::write_all(fd.get(), wire::to_wire(request) + "\n"); !s.ok()) {
-    return Fault{"cannot send to " + socket + ": " + s.error()};
+    return Fault{"cannot send to " + socket + ": " + s.failure().text};
   }
   return fd;
 }
@@ -50,9 +50,9 @@ Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& re
     }
     if (n == 0) break;
   }
-  wire::Result reply = wire::parse_json(line);
-  if (!reply.ok() || !reply.value->is_object()) return Fault{"bad reply from the host: " + line};
-  const wire::Json& r = *reply.value;
+  wire::Parsed reply = wire::parse_json(line);
+  if (!reply.ok() || !reply->is_object()) return Fault{"bad reply from the host: " + line};
+  const wire::Json& r = *reply;
   auto ok = r.find("ok");
   if (ok == r.end() || *ok != true) {
     auto error = r.find("error");

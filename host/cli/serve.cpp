@@ -100,7 +100,7 @@ Result<std::optional<WebAddress>> web_address(const Args& args) {
   std::optional<std::string> text = args.value("--web");
   if (!text) return std::optional<WebAddress>();
   WebAddress address;
-  if (wire::Status parsed = parse_web_address(*text, address); !parsed.ok()) return usage_fault(parsed.error());
+  if (wire::Status parsed = parse_web_address(*text, address); !parsed.ok()) return usage_fault(parsed.failure().text);
   return std::optional<WebAddress>(std::move(address));
 }
 
@@ -203,36 +203,36 @@ Result<Places> places(const Args& args) {
   std::optional<std::string> socket_option = args.value("--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   if (wire::Status made = make_directory(parent_of(socket), !args.has("--socket")); !made.ok()) {
-    return Fault{made.error()};
+    return Fault{made.failure().text};
   }
   // The default's place needs HOME (or XDG_STATE_HOME) only when --state
   // names no file.
   std::optional<std::string> state_option = args.value("--state");
-  outcome::Outcome<std::string, wire::Status> state_wanted =
-      state_option ? outcome::Outcome<std::string, wire::Status>(*state_option) : default_state_path();
-  if (!state_wanted.ok()) return Fault{state_wanted.failure().error()};
+  wire::Fallible<std::string> state_wanted =
+      state_option ? wire::Fallible<std::string>(*state_option) : default_state_path();
+  if (!state_wanted.ok()) return Fault{state_wanted.failure().text};
   std::string state = absolute_path(*state_wanted);
-  if (wire::Status made = make_directory(parent_of(state), false); !made.ok()) return Fault{made.error()};
+  if (wire::Status made = make_directory(parent_of(state), false); !made.ok()) return Fault{made.failure().text};
   return Places{socket, state};
 }
 
 /// The state file's canvas, once this host has claimed the file.
 Result<Snapshot> claim_and_load(StateFile& state) {
-  outcome::Outcome<int, wire::Status> removed = state.claim();
-  if (!removed.ok()) return Fault{removed.failure().error()};
+  wire::Fallible<int> removed = state.claim();
+  if (!removed.ok()) return Fault{removed.failure().text};
   if (*removed > 0) {
     report("removed " + std::to_string(*removed) + " temporary state file(s) a stopped host left");
   }
-  outcome::Outcome<Snapshot, wire::Status> saved = state.load();
-  if (!saved.ok()) return Fault{saved.failure().error()};
+  wire::Fallible<Snapshot> saved = state.load();
+  if (!saved.ok()) return Fault{saved.failure().text};
   return std::move(*saved);
 }
 
 /// The terminals kept beside the state file.
 Result<std::vector<SavedTerminal>> kept_terminals(TerminalStore& store) {
   store.remove_temporaries();
-  outcome::Outcome<std::vector<SavedTerminal>, wire::Status> terminals = store.load();
-  if (!terminals.ok()) return Fault{terminals.failure().error()};
+  wire::Fallible<std::vector<SavedTerminal>> terminals = store.load();
+  if (!terminals.ok()) return Fault{terminals.failure().text};
   return std::move(*terminals);
 }
 
@@ -260,8 +260,8 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   if (!web_at.ok()) return web_at.failure();
   Result<Places> at = places(args);
   if (!at.ok()) return at.failure();
-  outcome::Outcome<std::vector<Preset>, wire::Status> presets = load_presets(args.value("--presets"));
-  if (!presets.ok()) return Fault{presets.failure().error()};
+  wire::Fallible<std::vector<Preset>> presets = load_presets(args.value("--presets"));
+  if (!presets.ok()) return Fault{presets.failure().text};
   Result<std::string> log = open_log(args, mode.lead, at->state);
   if (!log.ok()) return log.failure();
   StateFile state(at->state);
@@ -284,8 +284,8 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   settings.turn = *rule;
   Dispatcher dispatcher(canvas, terminals, &state, std::move(*presets), settings);
   dispatcher.on_change([&keeper] { keeper.changed(); });
-  outcome::Outcome<Listener, wire::Status> listener = listen_at(at->socket);
-  if (!listener.ok()) return Fault{listener.failure().error()};
+  wire::Fallible<Listener> listener = listen_at(at->socket);
+  if (!listener.ok()) return Fault{listener.failure().text};
   Server server(reactor, std::move(*listener), dispatcher, terminals);
   // Saved before the stop hangs the terminals up.
   server.on_stop([&keeper] { keeper.save_all(); });

@@ -46,7 +46,7 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
   if (!wire::connect_unix(socket, attached.fd).ok()) return std::optional<Attached>();
   if (wire::Status s = wire::write_all(attached.fd.get(), wire::to_wire(attach_request("", true, options)) + "\n");
       !s.ok()) {
-    return Fault{"cannot send to " + socket + ": " + s.error()};
+    return Fault{"cannot send to " + socket + ": " + s.failure().text};
   }
   Result<wire::Json> reply = read_reply(attached.fd.get(), socket, attached.rest);
   if (!reply.ok()) return reply.failure();
@@ -108,8 +108,8 @@ Result<wire::Json> start_workspace(const Args& args) {
   }
   std::string said;
   (void)wire::read_all(from_host.get(), said);
-  wire::Result ready = wire::parse_json(said);
-  if (ready.ok() && ready.value->is_object()) return std::move(*ready.value);
+  wire::Parsed ready = wire::parse_json(said);
+  if (ready.ok() && ready->is_object()) return std::move(*ready);
   while (!said.empty() && said.back() == '\n') said.pop_back();
   return Fault{said.empty() ? "the workspace did not start" : said};
 }

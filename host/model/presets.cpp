@@ -5,11 +5,11 @@
 namespace host {
 namespace {
 
-wire::Status bad_file(const std::string& path, const std::string& why) {
-  return wire::Status::failure("presets file " + path + ": " + why);
+wire::Error bad_file(const std::string& path, const std::string& why) {
+  return wire::Error("presets file " + path + ": " + why);
 }
 
-outcome::Outcome<Preset, wire::Status> read_preset(const std::string& path, const wire::Json& entry) {
+wire::Fallible<Preset> read_preset(const std::string& path, const wire::Json& entry) {
   if (!entry.is_object()) return bad_file(path, "every preset must be an object");
   auto name = entry.find("name");
   if (name == entry.end() || !name->is_string() || name->get_ref<const std::string&>().empty()) {
@@ -40,13 +40,13 @@ void put(std::vector<Preset>& presets, Preset preset) {
 
 std::vector<Preset> default_presets() { return {{"Shell", ""}}; }
 
-outcome::Outcome<std::vector<Preset>, wire::Status> parse_presets(std::string_view text, const std::string& path) {
+wire::Fallible<std::vector<Preset>> parse_presets(std::string_view text, const std::string& path) {
   std::vector<Preset> presets = default_presets();
-  wire::Result parsed = wire::parse_json(text);
-  if (!parsed.ok()) return bad_file(path, "not valid JSON: " + parsed.error);
-  if (!parsed.value->is_array()) return bad_file(path, "must hold a JSON array of presets");
-  for (const wire::Json& entry : *parsed.value) {
-    outcome::Outcome<Preset, wire::Status> preset = read_preset(path, entry);
+  wire::Parsed parsed = wire::parse_json(text);
+  if (!parsed.ok()) return bad_file(path, "not valid JSON: " + parsed.failure().text);
+  if (!parsed->is_array()) return bad_file(path, "must hold a JSON array of presets");
+  for (const wire::Json& entry : *parsed) {
+    wire::Fallible<Preset> preset = read_preset(path, entry);
     if (!preset.ok()) return preset.failure();
     put(presets, std::move(*preset));
   }

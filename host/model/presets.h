@@ -30,6 +30,6 @@ std::vector<Preset> default_presets();
 /// The built-in presets, then those of `text`, the presets file at `path`
 /// (a preset of the same name replaces the earlier one), or the failure
 /// with a message naming `path` when the text has another shape.
-outcome::Outcome<std::vector<Preset>, wire::Status> parse_presets(std::string_view text, const std::string& path);
+wire::Fallible<std::vector<Preset>> parse_presets(std::string_view text, const std::string& path);
 
 }  // namespace host

@@ -110,11 +110,11 @@ Result<const Request*> find_sub(const Request& first, const Json& request) {
 
 Result<Json> parse_request(std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
-  wire::Result parsed = wire::parse_json(line, kMaxRequestValues);
-  if (parsed.too_many) return refuse("request too large: " + parsed.error);
-  if (!parsed.ok()) return refuse("request is not valid JSON: " + parsed.error);
-  if (!parsed.value->is_object()) return refuse("request must be a JSON object");
-  return std::move(*parsed.value);
+  wire::Parsed parsed = wire::parse_json(line, kMaxRequestValues);
+  if (!parsed.ok() && parsed.failure().too_many) return refuse("request too large: " + parsed.failure().text);
+  if (!parsed.ok()) return refuse("request is not valid JSON: " + parsed.failure().text);
+  if (!parsed->is_object()) return refuse("request must be a JSON object");
+  return std::move(*parsed);
 }
 
 /// The caller's name, once its terminal id and token match.
@@ -191,7 +191,7 @@ Result<Json> run_saved(const Serve& change, Context& ctx, StateFile& state) {
   if (!result.ok()) return result;
   if (recorded.kept_changed()) {
     if (wire::Status saved = state.save(ctx.canvas); !saved.ok()) {
-      return refuse("cannot write the state file, change undone: " + saved.error());
+      return refuse("cannot write the state file, change undone: " + saved.failure().text);
     }
   }
   recorded.keep();

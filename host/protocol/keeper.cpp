@@ -67,11 +67,11 @@ std::string Keeper::restore(const std::vector<SavedTerminal>& saved) {
 }
 
 Keeper::Shown Keeper::saved_screen(const std::string& name) {
-  outcome::Outcome<SavedScreen, wire::Status> screen = store_.load_screen(name);
+  wire::Fallible<SavedScreen> screen = store_.load_screen(name);
   if (screen.ok()) return {std::move(screen->text), true, false};
   // No file is no screen; a file that is refused is a screen lost.
   bool lost = ::access(store_.screen_path(name).c_str(), F_OK) == 0;
-  if (lost) report("the screen of " + escape_controls(name) + " is not restored: " + screen.failure().error());
+  if (lost) report("the screen of " + escape_controls(name) + " is not restored: " + screen.failure().text);
   return {std::string(), false, lost};
 }
 

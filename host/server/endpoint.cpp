@@ -16,18 +16,17 @@ namespace host {
 namespace {
 
 /// The failure `what`, with the system's reason from errno.
-wire::Status fail(const std::string& what) { return wire::Status::failure(what + ": " + os::error_text(errno)); }
+wire::Error fail(const std::string& what) { return wire::Error(what + ": " + os::error_text(errno)); }
 
 std::string env_path(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && value[0] == '/' ? value : "";
 }
 
-outcome::Outcome<wire::UnixAddress, wire::Status> address_of(const std::string& path) {
+wire::Fallible<wire::UnixAddress> address_of(const std::string& path) {
   std::optional<wire::UnixAddress> address = wire::unix_address(path);
   if (!address) {
-    return wire::Status::failure("socket path is longer than " + std::to_string(wire::kMaxSocketPath) +
-                                 " bytes: " + path);
+    return wire::Error("socket path is longer than " + std::to_string(wire::kMaxSocketPath) + " bytes: " + path);
   }
   return *address;
 }
@@ -44,8 +43,8 @@ wire::Status remove_stale(const std::string& path) {
     if (errno == ENOENT) return {};
     return fail("cannot examine " + path);
   }
-  if (!S_ISSOCK(st.st_mode)) return wire::Status::failure(path + " exists and is not a socket");
-  if (connects(path)) return wire::Status::failure("another host is listening on " + path);
+  if (!S_ISSOCK(st.st_mode)) return wire::Error(path + " exists and is not a socket");
+  if (connects(path)) return wire::Error("another host is listening on " + path);
   if (::unlink(path.c_str()) != 0) return fail("cannot remove the stale socket " + path);
   return {};
 }
@@ -63,11 +62,11 @@ std::string default_socket_path() {
   return "/tmp/welkmora-" + std::to_string(::getuid()) + "/host.sock";
 }
 
-outcome::Outcome<std::string, wire::Status> default_state_path() {
+wire::Fallible<std::string> default_state_path() {
   std::string state = env_path("XDG_STATE_HOME");
   if (state.empty()) {
     std::string home = env_path("HOME");
-    if (home.empty()) return wire::Status::failure("neither XDG_STATE_HOME nor HOME is set; give --state FILE");
+    if (home.empty()) return wire::Error("neither XDG_STATE_HOME nor HOME is set; give --state FILE");
     state = home + "/.local/state";
   }
   return state + "/welkmora/host-state.json";
@@ -90,16 +89,16 @@ wire::Status make_directory(const std::string& dir, bool private_dir) {
   struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) return fail("cannot examine " + dir);
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-    return wire::Status::failure(dir + " is not a directory of this user");
+    return wire::Error(dir + " is not a directory of this user");
   }
   if ((st.st_mode & 0077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return fail("cannot restrict " + dir);
   return {};
 }
 
-outcome::Outcome<Listener, wire::Status> listen_at(const std::string& path) {
-  outcome::Outcome<wire::UnixAddress, wire::Status> address = address_of(path);
+wire::Fallible<Listener> listen_at(const std::string& path) {
+  wire::Fallible<wire::UnixAddress> address = address_of(path);
   if (!address.ok()) return address.failure();
-  if (wire::Status cleared = remove_stale(path); !cleared.ok()) return cleared;
+  if (wire::Status cleared = remove_stale(path); !cleared.ok()) return cleared.failure();
   Listener listener;
   listener.path = path;
   listener.fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

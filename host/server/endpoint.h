@@ -29,7 +29,7 @@ std::string default_socket_path();
 
 /// $XDG_STATE_HOME/welkmora/host-state.json, or the same below
 /// $HOME/.local/state; fails when neither variable is an absolute path.
-outcome::Outcome<std::string, wire::Status> default_state_path();
+wire::Fallible<std::string> default_state_path();
 
 /// `path` made absolute against the working directory.
 std::string absolute_path(const std::string& path);
@@ -42,6 +42,6 @@ wire::Status make_directory(const std::string& dir, bool private_dir);
 /// Binds a non-blocking listening socket at `path` with mode 0600. A stale
 /// socket file is replaced; a live one (another host) or a file of another
 /// kind is refused, as is any step that fails, with a message for the user.
-outcome::Outcome<Listener, wire::Status> listen_at(const std::string& path);
+wire::Fallible<Listener> listen_at(const std::string& path);
 
 }  // namespace host

@@ -24,21 +24,21 @@ std::optional<std::uint64_t> number_of(const std::string& name) {
 
 }  // namespace
 
-outcome::Outcome<std::string, wire::Status> NoteFiles::write(std::string_view text) {
+wire::Fallible<std::string> NoteFiles::write(std::string_view text) {
   if (::mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) {
-    return wire::Status::failure("cannot create " + dir_ + ": " + os::error_text(errno));
+    return wire::Error("cannot create " + dir_ + ": " + os::error_text(errno));
   }
   for (;;) {
     std::string name = std::to_string(next_++);
     std::string file = path(name);
     os::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd && errno == EEXIST) continue;  // one a crash left, or of another StateFile on this directory
-    if (!fd) return wire::Status::failure("cannot create " + file + ": " + os::error_text(errno));
+    if (!fd) return wire::Error("cannot create " + file + ": " + os::error_text(errno));
     wire::Status written = wire::write_all(fd.get(), text);
-    if (written.ok() && ::fsync(fd.get()) != 0) written = wire::Status::os_failure(errno);
+    if (written.ok() && ::fsync(fd.get()) != 0) written = wire::os_failure(errno);
     if (!written.ok()) {
       ::unlink(file.c_str());
-      return wire::Status::failure("cannot write " + file + ": " + written.error());
+      return wire::Error("cannot write " + file + ": " + written.failure().text);
     }
     return name;
   }
@@ -47,17 +47,17 @@ outcome::Outcome<std::string, wire::Status> NoteFiles::write(std::string_view te
 wire::Status NoteFiles::sync() const {
   os::UniqueFd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir || ::fsync(dir.get()) != 0) {
-    return wire::Status::failure("cannot sync " + dir_ + ": " + os::error_text(errno));
+    return wire::Error("cannot sync " + dir_ + ": " + os::error_text(errno));
   }
   return {};
 }
 
-outcome::Outcome<std::string, wire::Status> NoteFiles::read(const std::string& name) const {
+wire::Fallible<std::string> NoteFiles::read(const std::string& name) const {
   std::string file = path(name);
   os::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   std::string text;
-  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
-  if (!read.ok()) return wire::Status::failure("cannot read " + file + ": " + read.error());
+  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::os_failure(errno);
+  if (!read.ok()) return wire::Error("cannot read " + file + ": " + read.failure().text);
   return text;
 }
 

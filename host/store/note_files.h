@@ -29,12 +29,12 @@ class NoteFiles {
   const std::string& dir() const { return dir_; }
 
   /// Writes `text` to a new file and syncs it; returns the file's name.
-  outcome::Outcome<std::string, wire::Status> write(std::string_view text);
+  wire::Fallible<std::string> write(std::string_view text);
   /// Syncs the directory, so that the files written so far are found after
   /// a crash; before the state file names them.
   wire::Status sync() const;
   /// The text of file `name`.
-  outcome::Outcome<std::string, wire::Status> read(const std::string& name) const;
+  wire::Fallible<std::string> read(const std::string& name) const;
   /// Removes file `name`, if it is there.
   void remove(const std::string& name) const;
   /// Removes the files of the directory that `kept` does not name (what

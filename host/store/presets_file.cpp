@@ -7,10 +7,10 @@
 
 namespace host {
 
-outcome::Outcome<std::vector<Preset>, wire::Status> load_presets(const std::optional<std::string>& path) {
+wire::Fallible<std::vector<Preset>> load_presets(const std::optional<std::string>& path) {
   if (!path) return default_presets();
   std::ifstream in(*path, std::ios::binary);
-  if (!in) return wire::Status::failure("presets file " + *path + ": cannot be read");
+  if (!in) return wire::Error("presets file " + *path + ": cannot be read");
   std::stringstream text;
   text << in.rdbuf();
   return parse_presets(text.str(), *path);

@@ -13,6 +13,6 @@ namespace host {
 /// The built-in presets, then those of the file at `path` (a preset of the
 /// same name replaces the earlier one), or the failure with a message naming
 /// the file when it cannot be read or has another shape.
-outcome::Outcome<std::vector<Preset>, wire::Status> load_presets(const std::optional<std::string>& path);
+wire::Fallible<std::vector<Preset>> load_presets(const std::optional<std::string>& path);
 
 }  // namespace host

@@ -144,9 +144,9 @@ std::optional<Corrupt> read_notes(const Json& root, Parsed& out) {
 }
 
 Read<Parsed> parse_state(std::string_view text) {
-  wire::Result parsed = wire::parse_json(text);
-  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.error};
-  const Json& root = *parsed.value;
+  wire::Parsed parsed = wire::parse_json(text);
+  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.failure().text};
+  const Json& root = *parsed;
   if (!root.is_object()) return Corrupt{"not a JSON object"};
   auto version = root.find("version");
   if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kVersion) {
@@ -309,36 +309,36 @@ wire::Status require_regular(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
-    return wire::Status::failure("cannot examine state file " + path + ": " + os::error_text(errno));
+    return wire::Error("cannot examine state file " + path + ": " + os::error_text(errno));
   }
-  if (!S_ISREG(st.st_mode)) return wire::Status::failure("state file " + path + " is not a regular file");
+  if (!S_ISREG(st.st_mode)) return wire::Error("state file " + path + " is not a regular file");
   return {};
 }
 
 /// The text of the state file at `path`; nothing when there is no file.
-outcome::Outcome<std::optional<std::string>, wire::Status> read_file(const std::string& path) {
-  if (wire::Status regular = require_regular(path); !regular.ok()) return regular;
+wire::Fallible<std::optional<std::string>> read_file(const std::string& path) {
+  if (wire::Status regular = require_regular(path); !regular.ok()) return regular.failure();
   // Non-blocking, so that a FIFO put in its place meanwhile cannot hold the
   // start up; fstat then refuses it.
   os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd && errno == ENOENT) return std::optional<std::string>();
   struct stat st {};
   if (fd && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    return wire::Status::failure("state file " + path + " is not a regular file");
+    return wire::Error("state file " + path + " is not a regular file");
   }
   std::string text;
-  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
-  if (!read.ok()) return wire::Status::failure("cannot read state file " + path + ": " + read.error());
+  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::os_failure(errno);
+  if (!read.ok()) return wire::Error("cannot read state file " + path + ": " + read.failure().text);
   return std::optional<std::string>(std::move(text));
 }
 
 /// The target of the symbolic link `path`, or `path` itself when it is none.
-outcome::Outcome<std::string, wire::Status> followed(const std::string& path) {
+wire::Fallible<std::string> followed(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
   char* target = ::realpath(path.c_str(), nullptr);
   if (target == nullptr) {
-    return wire::Status::failure("state file " + path + " is a symbolic link to nothing: " + os::error_text(errno));
+    return wire::Error("state file " + path + " is a symbolic link to nothing: " + os::error_text(errno));
   }
   std::string resolved = target;
   std::free(target);
@@ -350,13 +350,13 @@ outcome::Outcome<std::string, wire::Status> followed(const std::string& path) {
 wire::Status lock_for_host(int lock, const std::string& path) {
   if (::flock(lock, LOCK_EX | LOCK_NB) == 0) return {};
   if (errno != EWOULDBLOCK) {
-    return wire::Status::failure("cannot lock " + path + ".lock: " + os::error_text(errno));
+    return wire::Error("cannot lock " + path + ".lock: " + os::error_text(errno));
   }
   std::string holder;
   (void)wire::read_all(lock, holder);
   while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
-  return wire::Status::failure("another host uses the state file " + path +
-                               (holder.empty() ? std::string() : " (process " + holder + ")"));
+  return wire::Error("another host uses the state file " + path +
+                     (holder.empty() ? std::string() : " (process " + holder + ")"));
 }
 
 /// Whether `fd` is the file that `name` names now.
@@ -371,12 +371,12 @@ bool still_named(int fd, const std::string& name) {
 /// it. A host that stops removes the file while it still holds the lock, so
 /// a lock won on a file that is no longer there is taken again on the file
 /// there now; two hosts never hold locks on different files of one name.
-outcome::Outcome<os::UniqueFd, wire::Status> take_lock(const std::string& path) {
+wire::Fallible<os::UniqueFd> take_lock(const std::string& path) {
   std::string name = path + ".lock";
   for (;;) {
     os::UniqueFd lock(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!lock) return wire::Status::failure("cannot open " + name + ": " + os::error_text(errno));
-    if (wire::Status locked = lock_for_host(lock.get(), path); !locked.ok()) return locked;
+    if (!lock) return wire::Error("cannot open " + name + ": " + os::error_text(errno));
+    if (wire::Status locked = lock_for_host(lock.get(), path); !locked.ok()) return locked.failure();
     if (!still_named(lock.get(), name)) continue;
     std::string pid = std::to_string(::getpid()) + "\n";
     if (::ftruncate(lock.get(), 0) == 0) (void)wire::write_all(lock.get(), pid);
@@ -404,13 +404,13 @@ int remove_temporaries(const std::string& path) {
 
 }  // namespace
 
-outcome::Outcome<Snapshot, wire::Status> StateFile::load() {
-  outcome::Outcome<std::optional<std::string>, wire::Status> text = read_file(path_);
+wire::Fallible<Snapshot> StateFile::load() {
+  wire::Fallible<std::optional<std::string>> text = read_file(path_);
   if (!text.ok()) return text.failure();
   if (!*text) return Snapshot{};
   auto corrupt = [&](const std::string& why) {
-    return wire::Status::failure("state file " + path_ + " is corrupt (" + why +
-                                 "); it is left untouched: repair it or move it away");
+    return wire::Error("state file " + path_ + " is corrupt (" + why +
+                       "); it is left untouched: repair it or move it away");
   };
   Read<Parsed> parsed = parse_state(**text);
   if (!parsed.ok()) return corrupt(parsed.failure().why);
@@ -418,8 +418,8 @@ outcome::Outcome<Snapshot, wire::Status> StateFile::load() {
   std::map<std::string, SavedNote, std::less<>> saved;
   std::set<std::string> files;
   for (const auto& [name, file] : parsed->note_files) {
-    outcome::Outcome<std::string, wire::Status> note = notes_.read(file);
-    if (!note.ok()) return corrupt("note " + name + ": " + note.failure().error());
+    wire::Fallible<std::string> note = notes_.read(file);
+    if (!note.ok()) return corrupt("note " + name + ": " + note.failure().text);
     saved[name] = {file, 0, note->size()};  // revision 0: as restored
     files.insert(file);
     state.notes.emplace(name, std::move(*note));
@@ -429,13 +429,13 @@ outcome::Outcome<Snapshot, wire::Status> StateFile::load() {
   return std::move(state);
 }
 
-outcome::Outcome<int, wire::Status> StateFile::claim() {
-  outcome::Outcome<std::string, wire::Status> target = followed(path_);
+wire::Fallible<int> StateFile::claim() {
+  wire::Fallible<std::string> target = followed(path_);
   if (!target.ok()) return target.failure();
   path_ = std::move(*target);
   notes_ = NoteFiles(path_ + ".notes");
-  if (wire::Status regular = require_regular(path_); !regular.ok()) return regular;
-  outcome::Outcome<os::UniqueFd, wire::Status> lock = take_lock(path_);
+  if (wire::Status regular = require_regular(path_); !regular.ok()) return regular.failure();
+  wire::Fallible<os::UniqueFd> lock = take_lock(path_);
   if (!lock.ok()) return lock.failure();
   lock_ = std::move(*lock);
   return remove_temporaries(path_);
@@ -462,7 +462,7 @@ wire::Status StateFile::save(const Canvas& canvas) {
       notes.emplace(name, before->second);
       continue;
     }
-    outcome::Outcome<std::string, wire::Status> file = notes_.write(text);
+    wire::Fallible<std::string> file = notes_.write(text);
     if (!file.ok()) return undo(file.failure());
     written.push_back(*file);
     notes.emplace(name, SavedNote{*file, revision, text.size()});
@@ -482,14 +482,14 @@ wire::Status StateFile::save(const Canvas& canvas) {
 wire::Status StateFile::replace_file(const Canvas& canvas, const std::map<std::string, SavedNote, std::less<>>& notes) {
   std::string temp = path_ + ".tmp-XXXXXX";
   os::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + os::error_text(errno));
+  if (!fd) return wire::Error("cannot create " + temp + ": " + os::error_text(errno));
   auto fail = [&](const std::string& step, const std::string& why) {
     ::unlink(temp.c_str());
-    return wire::Status::failure(step + " " + temp + ": " + why);
+    return wire::Error(step + " " + temp + ": " + why);
   };
   Writer out(fd.get());
   put_state(out, canvas, notes);
-  if (wire::Status written = out.finish(); !written.ok()) return fail("cannot write", written.error());
+  if (wire::Status written = out.finish(); !written.ok()) return fail("cannot write", written.failure().text);
   if (::fsync(fd.get()) != 0) return fail("cannot sync", os::error_text(errno));
   fd.reset();
   if (::rename(temp.c_str(), path_.c_str()) != 0) return fail("cannot rename", os::error_text(errno));

@@ -53,13 +53,13 @@ class StateFile {
   /// nothing yet), takes the lock and removes stale temporary files. Returns
   /// how many it removed, or the failure with a message for the user, also
   /// when another host holds the lock.
-  outcome::Outcome<int, wire::Status> claim();
+  wire::Fallible<int> claim();
 
   /// The saved state; an absent file is the empty state. Fails with a
   /// message for the user when the file cannot be read, is not a regular
   /// file or is corrupt (a note's file among it). Once claimed, removes the
   /// notes' files the state file does not name (left by a crash).
-  outcome::Outcome<Snapshot, wire::Status> load();
+  wire::Fallible<Snapshot> load();
 
   /// Replaces the file with what `canvas` keeps. The notes whose revision
   /// (Canvas::note_revision) is the one saved or loaded are not written

@@ -48,13 +48,13 @@ std::string hex(std::uint64_t n) {
 wire::Status write_atomically(const std::string& path, std::string_view text) {
   std::string temp = path + ".tmp-XXXXXX";
   os::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return wire::Status::failure("cannot create " + temp + ": " + os::error_text(errno));
+  if (!fd) return wire::Error("cannot create " + temp + ": " + os::error_text(errno));
   auto fail = [&](const std::string& step, const std::string& why) {
     ::unlink(temp.c_str());
-    return wire::Status::failure(step + " " + temp + ": " + why);
+    return wire::Error(step + " " + temp + ": " + why);
   };
   if (wire::Status written = wire::write_all(fd.get(), text); !written.ok())
-    return fail("cannot write", written.error());
+    return fail("cannot write", written.failure().text);
   if (::fsync(fd.get()) != 0) return fail("cannot sync", os::error_text(errno));
   fd.reset();
   if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename", os::error_text(errno));
@@ -66,19 +66,19 @@ wire::Status write_atomically(const std::string& path, std::string_view text) {
 
 /// The text of the file at `path`, of at most `most` bytes; nothing when
 /// there is none.
-outcome::Outcome<std::optional<std::string>, wire::Status> read_text(const std::string& path, std::size_t most) {
+wire::Fallible<std::optional<std::string>> read_text(const std::string& path, std::size_t most) {
   os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd && errno == ENOENT) return std::optional<std::string>();
   struct stat st {};
   if (fd && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-    return wire::Status::failure(path + " is not a regular file");
+    return wire::Error(path + " is not a regular file");
   }
   if (fd && static_cast<std::size_t>(st.st_size) > most) {
-    return wire::Status::failure(path + " is larger than " + std::to_string(most) + " bytes");
+    return wire::Error(path + " is larger than " + std::to_string(most) + " bytes");
   }
   std::string text;
-  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::Status::os_failure(errno);
-  if (!read.ok()) return wire::Status::failure("cannot read " + path + ": " + read.error());
+  wire::Status read = fd ? wire::read_all(fd.get(), text) : wire::os_failure(errno);
+  if (!read.ok()) return wire::Error("cannot read " + path + ": " + read.failure().text);
   return std::optional<std::string>(std::move(text));
 }
 
@@ -145,9 +145,9 @@ Read<SavedTerminal> read_record(const Json& record) {
 }
 
 Read<std::vector<SavedTerminal>> parse_records(std::string_view text) {
-  wire::Result parsed = wire::parse_json(text);
-  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.error};
-  const Json& root = *parsed.value;
+  wire::Parsed parsed = wire::parse_json(text);
+  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.failure().text};
+  const Json& root = *parsed;
   if (!root.is_object()) return Corrupt{"not a JSON object"};
   auto version = root.find("version");
   if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kVersion) {
@@ -240,27 +240,27 @@ int TerminalStore::remove_temporaries() const {
   return removed;
 }
 
-outcome::Outcome<std::vector<SavedTerminal>, wire::Status> TerminalStore::load() const {
+wire::Fallible<std::vector<SavedTerminal>> TerminalStore::load() const {
   std::string path = dir_ + "/terminals.json";
-  outcome::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxRecordBytes);
+  wire::Fallible<std::optional<std::string>> text = read_text(path, kMaxRecordBytes);
   if (!text.ok()) return text.failure();
   if (!*text) return std::vector<SavedTerminal>();
   Read<std::vector<SavedTerminal>> records = parse_records(**text);
   if (!records.ok()) {
-    return wire::Status::failure("the saved terminals " + path + " are corrupt (" + records.failure().why +
-                                 "); they are left untouched: repair or move the file away");
+    return wire::Error("the saved terminals " + path + " are corrupt (" + records.failure().why +
+                       "); they are left untouched: repair or move the file away");
   }
   return std::move(*records);
 }
 
-outcome::Outcome<SavedScreen, wire::Status> TerminalStore::load_screen(std::string_view name) const {
+wire::Fallible<SavedScreen> TerminalStore::load_screen(std::string_view name) const {
   std::string path = screen_path(name);
   // The header is a line of at most 128 bytes.
-  outcome::Outcome<std::optional<std::string>, wire::Status> text = read_text(path, kMaxScreenBytes + 128);
+  wire::Fallible<std::optional<std::string>> text = read_text(path, kMaxScreenBytes + 128);
   if (!text.ok()) return text.failure();
-  if (!*text) return wire::Status::failure("no saved screen " + path);
+  if (!*text) return wire::Error("no saved screen " + path);
   Read<SavedScreen> screen = parse_screen(**text);
-  if (!screen.ok()) return wire::Status::failure("the saved screen " + path + " is refused: " + screen.failure().why);
+  if (!screen.ok()) return wire::Error("the saved screen " + path + " is refused: " + screen.failure().why);
   return std::move(*screen);
 }
 
@@ -321,16 +321,16 @@ void TerminalStore::run() {
     wire::Status done;
     if (!job) {
       if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        done = wire::Status::failure("cannot remove " + path + ": " + os::error_text(errno));
+        done = wire::Error("cannot remove " + path + ": " + os::error_text(errno));
       }
     } else if (::mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) {
-      done = wire::Status::failure("cannot make " + dir_ + ": " + os::error_text(errno));
+      done = wire::Error("cannot make " + dir_ + ": " + os::error_text(errno));
     } else {
       done = write_atomically(path, *job);
     }
     lock.lock();
     busy_ = false;
-    if (!done.ok()) failures_.push_back(done.error());
+    if (!done.ok()) failures_.push_back(done.failure().text);
     if (pending_.empty()) idle_.notify_all();
   }
 }

@@ -73,10 +73,10 @@ class TerminalStore {
   /// The saved terminals; none when nothing was saved. Fails with a
   /// message for the user when the record file cannot be read or is
   /// corrupt (it is left as it is).
-  outcome::Outcome<std::vector<SavedTerminal>, wire::Status> load() const;
+  wire::Fallible<std::vector<SavedTerminal>> load() const;
   /// The saved screen of terminal `name`; fails saying why when there is
   /// none or it is cut short or damaged.
-  outcome::Outcome<SavedScreen, wire::Status> load_screen(std::string_view name) const;
+  wire::Fallible<SavedScreen> load_screen(std::string_view name) const;
 
   /// Queues the record file with `terminals`.
   void save(const std::vector<SavedTerminal>& terminals);

@@ -208,9 +208,9 @@ void CanvasFeed::close_page(std::uint64_t page) { pages_.erase(page); }
 bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   auto it = pages_.find(id);
   if (it == pages_.end()) return false;
-  wire::Result parsed = wire::parse_json(text, kMaxRequestValues);  // bounded as a request is
-  if (!parsed.ok() || !parsed.value->is_object()) return false;
-  const Json& message = *parsed.value;
+  wire::Parsed parsed = wire::parse_json(text, kMaxRequestValues);  // bounded as a request is
+  if (!parsed.ok() || !parsed->is_object()) return false;
+  const Json& message = *parsed;
   auto op = message.find("op");
   if (op == message.end() || !op->is_string()) return false;
   Page& page = it->second;

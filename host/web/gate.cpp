@@ -21,8 +21,7 @@ bool WebAddress::loopback() const {
 
 wire::Status parse_web_address(std::string_view text, WebAddress& out) {
   auto bad = [&] {
-    return wire::Status::failure("--web needs [ADDR:]PORT, such as 8080, 127.0.0.1:0 or [::1]:8080, not " +
-                                 std::string(text));
+    return wire::Error("--web needs [ADDR:]PORT, such as 8080, 127.0.0.1:0 or [::1]:8080, not " + std::string(text));
   };
   WebAddress parsed;
   std::string_view port = text;

@@ -36,7 +36,7 @@ int run_debug(std::string_view socket_path, std::string_view terminal_id, const 
   out::flush();
   reply::Reading reply = request(socket_path, envelope);
   if (!reply.ok()) {
-    out::write("FAILED (" + reply.error + ")\n");
+    out::write("FAILED (" + reply.failure() + ")\n");
     return out::finish(1);
   }
   out::write("OK\n\n");

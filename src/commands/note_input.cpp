@@ -35,7 +35,7 @@ out::Failure stdin_failure(std::string_view reason) {
 out::Outcome<std::optional<std::string>> read_stdin_content() {
   if (::isatty(STDIN_FILENO)) return std::optional<std::string>();
   std::string text;
-  if (wire::Status s = wire::read_all(STDIN_FILENO, text); !s.ok()) return stdin_failure(s.error());
+  if (wire::Status s = wire::read_all(STDIN_FILENO, text); !s.ok()) return stdin_failure(s.failure().text);
   if (!utf8::is_valid_utf8(text)) return stdin_failure("stream did not contain valid UTF-8");
   if (text.empty()) return std::optional<std::string>();
   return std::optional<std::string>(std::move(text));

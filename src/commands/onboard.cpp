@@ -50,8 +50,8 @@ std::string fetch_peer_lines(std::string_view identity) {
   if (socket.empty()) return {};
   Json envelope = {{"command", "list"}, {"terminalId", identity}, {"token", env_text(kTokenVar)}};
   reply::Reading reply = request(socket, envelope);
-  if (!reply.ok() || !fields::flag(reply.document->root(), "ok")) return {};
-  std::optional<Value> result = reply.document->root().find("result");
+  if (!reply.ok() || !fields::flag(reply->root(), "ok")) return {};
+  std::optional<Value> result = reply->root().find("result");
   return result ? peer_lines(*result) : std::string();
 }
 

@@ -188,9 +188,9 @@ Json HostProcess::request(const Env& env, Json request) const {
   request["terminalId"] = env.at("WELKMORA_TERMINAL_ID");
   request["token"] = env.at("WELKMORA_TOKEN");
   std::string line = send_line(wire::to_wire(request));
-  wire::Result reply = wire::parse_json(line);
+  wire::Parsed reply = wire::parse_json(line);
   if (!reply.ok()) throw std::runtime_error("unparsable reply: " + line);
-  return *reply.value;
+  return *reply;
 }
 
 Json HostProcess::result(const Env& env, Json req) const {

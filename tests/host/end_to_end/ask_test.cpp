@@ -77,8 +77,8 @@ class PendingAsk {
       if (n <= 0) return nullptr;
       got.append(buf, static_cast<std::size_t>(n));
     }
-    wire::Result parsed = wire::parse_json(got.substr(0, got.find('\n')));
-    return parsed.ok() ? *parsed.value : Json("unparsable: " + got);
+    wire::Parsed parsed = wire::parse_json(got.substr(0, got.find('\n')));
+    return parsed.ok() ? *parsed : Json("unparsable: " + got);
   }
 
   void hang_up() { fd_.reset(); }

@@ -87,8 +87,8 @@ TEST(HostKeeper, SavesEveryTerminalAndBringsItBackHeld) {
   EXPECT_EQ(mode_of(files.screen_path("A")), 0600u);
 
   Host after(state);
-  outcome::Outcome<std::vector<SavedTerminal>, wire::Status> saved = after.store.load();
-  ASSERT_TRUE(saved.ok()) << saved.failure().error();
+  wire::Fallible<std::vector<SavedTerminal>> saved = after.store.load();
+  ASSERT_TRUE(saved.ok()) << saved.failure().text;
   ASSERT_TRUE(after.canvas.create_role("Dev", "p").ok());
   EXPECT_EQ(after.keeper.restore(*saved), "");  // no Lead was saved
   Terminal* a = after.terminals.find("A");
@@ -132,7 +132,7 @@ TEST(HostKeeper, ScreensCutShortDamagedOrResizedComeBackAsFarAsTheyCan) {
     damaged.put('X');
   }
   Host host(state);
-  outcome::Outcome<std::vector<SavedTerminal>, wire::Status> saved = host.store.load();
+  wire::Fallible<std::vector<SavedTerminal>> saved = host.store.load();
   ASSERT_TRUE(saved.ok());
   testing::internal::CaptureStderr();
   host.keeper.restore(*saved);
@@ -157,11 +157,11 @@ TEST(HostKeeper, ScreensCutShortDamagedOrResizedComeBackAsFarAsTheyCan) {
   // A record file that cannot be read stops the start, and stays as it is.
   std::string records = state + ".terminals/terminals.json";
   std::ofstream(records) << "{\"version\": 1, \"terminals\": [{\"name\": 7}]}";
-  outcome::Outcome<std::vector<SavedTerminal>, wire::Status> corrupt = TerminalStore(state).load();
+  wire::Fallible<std::vector<SavedTerminal>> corrupt = TerminalStore(state).load();
   ASSERT_FALSE(corrupt.ok());
-  EXPECT_EQ(corrupt.failure().error(), "the saved terminals " + records +
-                                           " are corrupt (a terminal's \"name\" has the wrong type); they are left "
-                                           "untouched: repair or move the file away");
+  EXPECT_EQ(corrupt.failure().text, "the saved terminals " + records +
+                                        " are corrupt (a terminal's \"name\" has the wrong type); they are left "
+                                        "untouched: repair or move the file away");
   EXPECT_EQ(harness::read_file(records), "{\"version\": 1, \"terminals\": [{\"name\": 7}]}");
 }
 

@@ -46,10 +46,10 @@ TEST_F(HostProtocol, NotJsonOrNotAnObject) {
   for (std::string line : {"hello\n", "\n", "{\"command\":\n", "{} {}\n", "\xff\xfe\n", "\"\xff\"\n"}) {
     std::string reply = exchange(line);
     ASSERT_TRUE(utf8::is_valid_utf8(reply)) << line;
-    wire::Result parsed = wire::parse_json(reply);
+    wire::Parsed parsed = wire::parse_json(reply);
     ASSERT_TRUE(parsed.ok()) << reply;
-    EXPECT_EQ((*parsed.value)["ok"], false);
-    EXPECT_EQ((*parsed.value)["error"].get<std::string>().rfind("request is not valid JSON: ", 0), 0u) << reply;
+    EXPECT_EQ((*parsed)["ok"], false);
+    EXPECT_EQ((*parsed)["error"].get<std::string>().rfind("request is not valid JSON: ", 0), 0u) << reply;
     EXPECT_EQ(reply.back(), '\n');
     EXPECT_EQ(reply.find('\n'), reply.size() - 1);
   }

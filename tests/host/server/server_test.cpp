@@ -35,8 +35,8 @@ class ServedHost {
       TerminalSet terminals(reactor, 10ms);
       Canvas canvas;
       Dispatcher dispatcher(canvas, terminals, nullptr, default_presets(), {});
-      outcome::Outcome<Listener, wire::Status> listener = listen_at(socket_);
-      if (!listener.ok()) throw std::runtime_error(listener.failure().error());
+      wire::Fallible<Listener> listener = listen_at(socket_);
+      if (!listener.ok()) throw std::runtime_error(listener.failure().text);
       Server server(reactor, std::move(*listener), dispatcher, terminals, limits);
       ready.set_value();
       server.run([this] { return stop_.load(); });

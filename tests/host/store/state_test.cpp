@@ -249,7 +249,7 @@ TEST(HostState, AWriteThatFailsMidwayUndoesTheChangeAndKeepsTheOldFile) {
   // The old file is in place, whole, with no temporary left beside it.
   for (const std::string& name : dir_entries(host.dir())) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
   auto kept = host::StateFile(host.state_path()).load();
-  ASSERT_TRUE(kept.ok()) << kept.failure().error();
+  ASSERT_TRUE(kept.ok()) << kept.failure().text;
   ASSERT_EQ(kept->notes.size(), 1u);
   EXPECT_EQ(kept->notes.at("Kept"), "k");
 }
