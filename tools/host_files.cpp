@@ -31,7 +31,8 @@ using host::cli::Offer;
 using host::cli::OperandSpec;
 using host::cli::OptionSpec;
 
-constexpr std::string_view kBegin = "generated from welkmora-host's table of commands (tools/host_files.cpp); do not edit";
+constexpr std::string_view kBegin =
+    "generated from welkmora-host's table of commands (tools/host_files.cpp); do not edit";
 constexpr std::string_view kProgram = "welkmora-host";
 
 /// Every row: the commands in the order of the usage, then help.
@@ -94,9 +95,7 @@ struct Steps {
   }
 };
 
-std::vector<std::string_view> key_names() {
-  return {std::begin(host::cli::kKeyNames), std::end(host::cli::kKeyNames)};
-}
+std::vector<std::string_view> key_names() { return {std::begin(host::cli::kKeyNames), std::end(host::cli::kKeyNames)}; }
 
 /// A case label's word for a command: '' for none.
 std::string label(const Command& c) { return c.name.empty() ? "''" : std::string(c.name); }
@@ -177,7 +176,8 @@ std::string zsh_region() {
   for (const Command* c : rows()) {
     s << "    (" << label(*c) << ")\n      flags=(" << (options_of(*c).empty() ? "" : "\n");
     for (const OptionSpec& o : options_of(*c)) s << "        " << zsh_described(o.flag, o.help) << '\n';
-    s << (options_of(*c).empty() ? "" : "      ") << ")\n      files=(" << join(flags_where(*c, offers_files)) << ")\n      values=(";
+    s << (options_of(*c).empty() ? "" : "      ") << ")\n      files=(" << join(flags_where(*c, offers_files))
+      << ")\n      values=(";
     std::vector<std::string> values;
     for (const OptionSpec& o : options_of(*c)) {
       if (offers_other(o)) values.push_back(std::string(o.flag) + " " + single_quoted(o.value->hint));
@@ -217,7 +217,8 @@ std::string fish_condition(const std::vector<const Command*>& commands, std::str
 
 std::string fish_option(const OptionSpec& o) {
   std::string_view flag = o.flag;
-  std::string out = flag.starts_with("--") ? " -l " + std::string(flag.substr(2)) : " -s " + std::string(flag.substr(1));
+  std::string out =
+      flag.starts_with("--") ? " -l " + std::string(flag.substr(2)) : " -s " + std::string(flag.substr(1));
   if (offers_files(o)) out += " -r -F";
   if (offers_other(o)) out += " -x";
   return out + " -d " + single_quoted(capitalised(o.help));
@@ -231,7 +232,8 @@ std::string fish_region() {
       if (o.takes_value() && std::find(valued.begin(), valued.end(), o.flag) == valued.end()) valued.push_back(o.flag);
     }
   }
-  s << "# True when $argv[1] is an option that takes a value.\nfunction __welkmora_host_valued\n    contains -- $argv[1] "
+  s << "# True when $argv[1] is an option that takes a value.\nfunction __welkmora_host_valued\n    contains -- "
+       "$argv[1] "
     << join(valued) << "\nend\n\n";
   for (const Command* c : rows()) {
     if (c->name.empty()) continue;
@@ -251,7 +253,8 @@ std::string fish_region() {
     }
   }
   for (const auto& [o, commands] : options) {
-    s << "complete -c welkmora-host -n " << fish_condition(commands, "__welkmora_host_from", 0) << fish_option(o) << '\n';
+    s << "complete -c welkmora-host -n " << fish_condition(commands, "__welkmora_host_from", 0) << fish_option(o)
+      << '\n';
   }
   Steps steps{"-a \"(__welkmora_host_terminals 'running|exited|held')\" -d Terminal",
               "-a '(__welkmora_host_terminals held)' -d 'Held terminal'",
