@@ -10,8 +10,9 @@
 //   welkmora-host remote DESTINATION   a recruit's program on another machine
 //   welkmora-host resume NAME | forget NAME | stop
 //
-// This file holds the table of commands, their usage and the exit statuses:
-// 0 done, 1 failed or refused, 2 a mistake on the command line.
+// This file binds the table of commands (cli/table.h) to the functions that
+// run them, prints their usage and sets the exit statuses: 0 done, 1 failed
+// or refused, 2 a mistake on the command line.
 
 #include <signal.h>
 
@@ -21,18 +22,44 @@
 
 #include "cli/command.h"
 #include "cli/fault.h"
+#include "cli/table.h"
 #include "loop/log.h"
 
 namespace {
 
 using namespace host::cli;
 
-constexpr const Command* kCommands[] = {&kServe,    &kWorkspace, &kJoin,   &kLs,     &kAttach,
-                                        &kSendKeys, &kRemote,    &kResume, &kForget, &kStop};
+/// A row of the table of commands (cli/table.h) and the function that runs it.
+struct Bound {
+  const Command* row;
+  Result<int> (*run)(const Args& args);
+};
 
-const Command* find_command(std::string_view name) {
-  for (const Command* c : kCommands) {
-    if (!c->name.empty() && c->name == name) return c;
+constexpr Bound kBound[] = {{&kServe, run_serve},   {&kWorkspace, run_workspace}, {&kJoin, run_join},
+                            {&kLs, run_ls},         {&kAttach, run_attach},       {&kSendKeys, run_send_keys},
+                            {&kRemote, run_remote}, {&kResume, run_resume},       {&kForget, run_forget},
+                            {&kStop, run_stop}};
+
+/// True when kBound binds each row of the table once, in its order.
+constexpr bool binds_every_row() {
+  if (std::size(kBound) != std::size(kCommands)) return false;
+  for (std::size_t i = 0; i < std::size(kBound); ++i) {
+    if (kBound[i].row != kCommands[i] || kBound[i].run == nullptr) return false;
+  }
+  return true;
+}
+static_assert(binds_every_row(), "kBound and the table of commands differ");
+
+const Bound* bound_to(const Command* row) {
+  for (const Bound& b : kBound) {
+    if (b.row == row) return &b;
+  }
+  return nullptr;
+}
+
+const Bound* find_command(std::string_view name) {
+  for (const Bound& b : kBound) {
+    if (!b.row->name.empty() && b.row->name == name) return &b;
   }
   return nullptr;
 }
@@ -41,7 +68,7 @@ std::string usage() {
   std::string out = "usage:";
   for (const Command* c : kCommands)
     out += (out == "usage:" ? " " : "       ") + std::string("welkmora-host ") + std::string(c->synopsis) + "\n";
-  out += "       welkmora-host help [COMMAND] | --version\n\n";
+  out += "       welkmora-host " + std::string(kHelp.synopsis) + "\n\n";
   for (const Command* c : kCommands) {
     std::string name = c->name.empty() ? "(none)" : std::string(c->name);
     out += "  " + name + std::string(11 - name.size(), ' ') + std::string(c->summary) + "\n";
@@ -61,9 +88,9 @@ int print(const std::string& text) {
 
 Result<int> help(const std::vector<std::string>& words) {
   if (words.size() < 2) return print(usage());
-  const Command* c = find_command(words[1]);
+  const Bound* c = find_command(words[1]);
   if (c == nullptr) return usage_fault("no such command: " + words[1]);
-  return print(command_usage(*c));
+  return print(command_usage(*c->row));
 }
 
 bool wants_help(const std::vector<std::string>& words) {
@@ -78,11 +105,12 @@ bool wants_help(const std::vector<std::string>& words) {
 /// the usage that follows a mistake on its command line.
 Result<int> run(const std::vector<std::string>& words, const Command*& command) {
   if (!words.empty() && words[0] == "--version") return print("welkmora-host " WELKMORA_VERSION "\n");
-  if (!words.empty() && (words[0] == "help")) return help(words);
+  if (!words.empty() && words[0] == kHelp.name) return help(words);
   if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) return print(usage());
   bool workspace = words.empty() || words[0].starts_with("-");
-  command = workspace ? &kWorkspace : find_command(words[0]);
-  if (command == nullptr) return usage_fault("unknown command: " + words[0]);
+  const Bound* bound = workspace ? bound_to(&kWorkspace) : find_command(words[0]);
+  if (bound == nullptr) return usage_fault("unknown command: " + words[0]);
+  command = bound->row;
   std::span<const std::string> rest(words.begin() + (workspace ? 0 : 1), words.end());
   if (wants_help(std::vector<std::string>(rest.begin(), rest.end()))) return print(command_usage(*command));
   std::vector<std::string> operands;
@@ -90,7 +118,7 @@ Result<int> run(const std::vector<std::string>& words, const Command*& command) 
   operands.insert(operands.end(), rest.begin(), rest.end());
   Result<Args> args = Args::read(operands, command->verbatim ? std::span<const OptionSpec>() : command->options);
   if (!args.ok()) return args.failure();
-  return command->run(*args);
+  return bound->run(*args);
 }
 
 /// Writes the fault's text and, for a mistake on the command line, the

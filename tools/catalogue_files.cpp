@@ -13,9 +13,9 @@
 //   catalogue_files --out DIR FILE...     write the up-to-date files into DIR
 //
 // A file is recognised by its name: welkmora.bash, welkmora.zsh,
-// welkmora.fish or welkmora.1.scd.
+// welkmora.fish or welkmora.1.scd; welkmora-host's files (the same names
+// with welkmora-host) are made from its table of commands (host_files.cpp).
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "generated.h"
+#include "host_files.h"
 
 namespace {
 
@@ -33,9 +35,10 @@ using catalogue::From;
 using catalogue::Kind;
 using catalogue::Need;
 using catalogue::Request;
+using generated::capitalised;
+using generated::single_quoted;
 
 constexpr std::string_view kBegin = "generated from the catalogue (tools/catalogue_files.cpp); do not edit";
-constexpr std::string_view kEnd = "end of the generated part";
 
 /// The command words that are not requests, with their descriptions.
 struct Local {
@@ -164,19 +167,6 @@ std::vector<std::string_view> families() {
   std::vector<std::string_view> words;
   for (const catalogue::Family& f : catalogue::kFamilies) words.push_back(f.command);
   return words;
-}
-
-std::string capitalised(std::string_view text) {
-  std::string s(text);
-  if (!s.empty()) s[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
-  return s;
-}
-
-/// Quotes for the shells' single-quoted strings.
-std::string single_quoted(std::string_view text) {
-  std::string q = "'";
-  for (char c : text) q.append(c == '\'' ? "'\\''" : std::string(1, c));
-  return q + "'";
 }
 
 // ---- bash ----
@@ -379,26 +369,12 @@ std::optional<std::string> man_page(const std::string& text, std::string& error)
 
 // ---- files ----
 
-/// `text` with the lines between the markers replaced by `region`; the
-/// marker lines are comments in every shell.
-std::optional<std::string> replace_region(const std::string& text, const std::string& region, std::string& error) {
-  std::size_t begin = text.find(kBegin);
-  std::size_t end = text.find(kEnd);
-  if (begin == std::string::npos || end == std::string::npos || end < begin) {
-    error =
-        "no generated region (a \"# " + std::string(kBegin) + "\" line, then a \"# " + std::string(kEnd) + "\" line)";
-    return std::nullopt;
-  }
-  std::size_t after_begin = text.find('\n', begin) + 1;
-  std::size_t end_line = text.rfind('\n', end) + 1;
-  return text.substr(0, after_begin) + region + text.substr(end_line);
-}
-
 std::optional<std::string> regenerate(const std::filesystem::path& path, const std::string& text, std::string& error) {
   std::string name = path.filename().string();
-  if (name == "welkmora.bash") return replace_region(text, bash_region(), error);
-  if (name == "welkmora.zsh") return replace_region(text, zsh_region(), error);
-  if (name == "welkmora.fish") return replace_region(text, fish_region(), error);
+  if (name.starts_with("welkmora-host.")) return host_files::regenerate(name, text, error);
+  if (name == "welkmora.bash") return generated::replace_region(text, kBegin, bash_region(), error);
+  if (name == "welkmora.zsh") return generated::replace_region(text, kBegin, zsh_region(), error);
+  if (name == "welkmora.fish") return generated::replace_region(text, kBegin, fish_region(), error);
   if (name == "welkmora.1.scd") return man_page(text, error);
   error = "not a file made from the catalogue";
   return std::nullopt;

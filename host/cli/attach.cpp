@@ -13,12 +13,6 @@
 #include "cli/view.h"
 
 namespace host::cli {
-namespace {
-
-const OptionSpec kOptions[] = {
-    {"--read-only", "", "watch only: keys and window size do not reach the terminal"},
-    {"--socket", "PATH", "the host's socket"},
-};
 
 Result<int> run_attach(const Args& args) {
   if (std::optional<Fault> fault = require_operands(args, 1, 1, "attach needs a NAME")) return *fault;
@@ -34,15 +28,5 @@ Result<int> run_attach(const Args& args) {
   std::fprintf(end.failed ? stderr : stdout, "%s\n", end.line.c_str());
   return end.failed ? 1 : 0;
 }
-
-}  // namespace
-
-const Command kAttach = {"attach",
-                         "attach NAME [--read-only] [--socket PATH]",
-                         "show a terminal here and type into it",
-                         "Shows terminal NAME in this terminal and passes every key to it, until Ctrl-\\\n"
-                         "detaches or its program ends. Standard input must be a terminal.\n",
-                         kOptions,
-                         run_attach};
 
 }  // namespace host::cli

@@ -1,7 +1,7 @@
 #pragma once
-// One command of welkmora-host, declared as data: its name, usage, options
-// and the function that runs it. Each command lives in a file of its own;
-// main.cpp holds the table of them.
+// The functions that run welkmora-host's commands, one file each. What each
+// command is (its name, usage and options) is in the table of commands
+// (cli/table.h); main.cpp binds each row to its function here.
 
 #include <optional>
 #include <span>
@@ -12,37 +12,18 @@
 
 namespace host::cli {
 
-struct Command {
-  std::string_view name;
-  /// What follows the program's name in the usage line.
-  std::string_view synopsis;
-  /// What it does, in one line for the usage.
-  std::string_view summary;
-  /// What it does, a few lines for `help COMMAND`.
-  std::string_view description;
-  std::span<const OptionSpec> options;
-  /// Runs the command; returns the exit status, or the Fault that stands
-  /// in for it.
-  Result<int> (*run)(const Args& args);
-  /// True when every word after the command's name is an operand: the
-  /// command reads options that are another program's.
-  bool verbatim = false;
-  /// True for a command meant as a recruit's program (remote): a mistake on
-  /// its command line is written after its usage, so that it is the last
-  /// line on the recruit's screen, the one the activity log quotes.
-  bool on_screen = false;
-};
-
-extern const Command kServe;
-extern const Command kWorkspace;
-extern const Command kJoin;
-extern const Command kLs;
-extern const Command kAttach;
-extern const Command kSendKeys;
-extern const Command kRemote;
-extern const Command kResume;
-extern const Command kForget;
-extern const Command kStop;
+/// Each runs its command with the words read against its row's options and
+/// returns the exit status, or the Fault that stands in for it.
+Result<int> run_serve(const Args& args);
+Result<int> run_workspace(const Args& args);
+Result<int> run_join(const Args& args);
+Result<int> run_ls(const Args& args);
+Result<int> run_attach(const Args& args);
+Result<int> run_send_keys(const Args& args);
+Result<int> run_remote(const Args& args);
+Result<int> run_resume(const Args& args);
+Result<int> run_forget(const Args& args);
+Result<int> run_stop(const Args& args);
 
 /// A usage fault unless `args` has between `least` and `most` operands;
 /// `missing` is its text when there are too few ("join needs a NAME").

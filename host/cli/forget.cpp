@@ -8,11 +8,6 @@
 #include "loop/log.h"
 
 namespace host::cli {
-namespace {
-
-const OptionSpec kOptions[] = {
-    {"--socket", "PATH", "the host's socket"},
-};
 
 Result<int> run_forget(const Args& args) {
   if (std::optional<Fault> fault = require_operands(args, 1, 1, "forget needs a NAME")) return *fault;
@@ -22,15 +17,5 @@ Result<int> run_forget(const Args& args) {
   std::printf("forgot %s\n", escape_controls(name).c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
-
-}  // namespace
-
-const Command kForget = {"forget",
-                         "forget NAME [--socket PATH]",
-                         "drop a held terminal",
-                         "Takes held terminal NAME off the canvas, with its ropes and its saved screen,\n"
-                         "without running it again.\n",
-                         kOptions,
-                         run_forget};
 
 }  // namespace host::cli

@@ -16,10 +16,6 @@ std::string text_member(const wire::Json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-const cli::OptionSpec kOptions[] = {
-    {"--socket", "PATH", "the host's socket"},
-    {"--pid", "PID", "the process whose end takes the terminal off (default: this shell)"}};
-
 /// The --pid option's process id, if given.
 cli::Result<std::optional<pid_t>> pid_option(const cli::Args& args) {
   std::optional<std::string> text = args.value("--pid");
@@ -32,7 +28,9 @@ cli::Result<std::optional<pid_t>> pid_option(const cli::Args& args) {
   return std::optional<pid_t>(static_cast<pid_t>(pid));
 }
 
-cli::Result<int> run_join(const cli::Args& args) {
+}  // namespace
+
+cli::Result<int> cli::run_join(const cli::Args& args) {
   if (std::optional<cli::Fault> fault = cli::require_operands(args, 1, 1, "join needs a NAME")) return *fault;
   std::string socket = cli::socket_of(args);
   cli::Result<std::optional<pid_t>> pid = pid_option(args);
@@ -43,18 +41,6 @@ cli::Result<int> run_join(const cli::Args& args) {
   report("joined as " + joined->name);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
-
-}  // namespace
-
-const cli::Command cli::kJoin = {"join",
-                                 "join NAME [--socket PATH] [--pid PID]",
-                                 "put this shell on the canvas",
-                                 "Registers this shell as the canvas terminal NAME (a suffix when it is taken)\n"
-                                 "and prints the variables that make it one; use it as\n"
-                                 "  eval \"$(welkmora-host join NAME)\"\n"
-                                 "The terminal leaves the canvas when this shell (or the --pid process) ends.\n",
-                                 kOptions,
-                                 run_join};
 
 cli::Result<Joined> join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid) {
   wire::Json request = {{"command", "join"}, {"name", name}};

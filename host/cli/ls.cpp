@@ -15,11 +15,6 @@ namespace {
 
 using wire::Json;
 
-const OptionSpec kOptions[] = {
-    {"--json", "", "print the listing as one JSON object"},
-    {"--socket", "PATH", "the host's socket"},
-};
-
 std::string text(const Json& object, const char* key, const char* absent = "-") {
   auto it = object.find(key);
   return it != object.end() && it->is_string() ? escape_controls(it->get<std::string>()) : absent;
@@ -77,6 +72,8 @@ std::string listing(const Json& result) {
   return table(terminals) + (notes.size() > 1 ? "\n" + table(notes) : "");
 }
 
+}  // namespace
+
 Result<int> run_ls(const Args& args) {
   if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
   Result<Json> result = person_request(socket_of(args), {{"command", "ls"}});
@@ -85,15 +82,5 @@ Result<int> run_ls(const Args& args) {
   std::fputs(out.c_str(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
-
-}  // namespace
-
-const Command kLs = {"ls",
-                     "ls [--json] [--socket PATH]",
-                     "list every terminal and note",
-                     "Lists every terminal (state, role, whether it is in a turn, ropes) and every\n"
-                     "note (size in bytes, ropes) of the running host.\n",
-                     kOptions,
-                     run_ls};
 
 }  // namespace host::cli

@@ -25,14 +25,14 @@ Result<Args> Args::read(std::span<const std::string> words, std::span<const Opti
     }
     auto it = std::find_if(table.begin(), table.end(), [&](const OptionSpec& o) { return o.flag == word; });
     if (it == table.end()) return usage_fault("unknown option: " + word);
-    if (it->value.empty()) {
+    if (!it->takes_value()) {
       args.values_[word];
       continue;
     }
     // A value that looks like an option is one forgotten, not a value: taken
     // as one, `--web --socket x` would leave "x" as a stray operand.
     if (i + 1 >= words.size() || looks_like_option(words[i + 1])) {
-      return usage_fault(word + " needs " + std::string(it->value));
+      return usage_fault(word + " needs " + std::string(it->meta()));
     }
     args.values_[word] = words[++i];
   }
@@ -47,10 +47,11 @@ std::optional<std::string> Args::value(std::string_view flag) const {
 
 std::string option_lines(std::span<const OptionSpec> table) {
   std::size_t width = 0;
-  for (const OptionSpec& o : table) width = std::max(width, o.flag.size() + (o.value.empty() ? 0 : o.value.size() + 1));
+  for (const OptionSpec& o : table)
+    width = std::max(width, o.flag.size() + (o.takes_value() ? o.meta().size() + 1 : 0));
   std::string out;
   for (const OptionSpec& o : table) {
-    std::string left = std::string(o.flag) + (o.value.empty() ? "" : " " + std::string(o.value));
+    std::string left = std::string(o.flag) + (o.takes_value() ? " " + std::string(o.meta()) : "");
     out += "  " + left + std::string(width - left.size() + 2, ' ') + std::string(o.help) + "\n";
   }
   return out;

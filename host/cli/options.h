@@ -1,6 +1,7 @@
 #pragma once
-// The command line of welkmora-host: each command declares its options in a
-// table (tmux's way), and one parser reads any command's words against it.
+// The command line of welkmora-host: each command declares its options in
+// the table of commands (cli/table.h, tmux's way), and one parser reads any
+// command's words against them.
 
 #include <map>
 #include <optional>
@@ -10,15 +11,9 @@
 #include <vector>
 
 #include "cli/fault.h"
+#include "cli/table.h"
 
 namespace host::cli {
-
-struct OptionSpec {
-  std::string_view flag;
-  /// The value's name in the usage ("PATH"); empty for a flag without value.
-  std::string_view value;
-  std::string_view help;
-};
 
 /// The words of one command, read against its options.
 class Args {

@@ -379,6 +379,8 @@ std::string session_line(const RemoteTrail& trail, const std::map<std::string, s
   return line;
 }
 
+}  // namespace
+
 Result<int> run_remote(const Args& args) {
   Result<Words> words = split_words(args.operands());
   if (!words.ok()) return words.failure();
@@ -403,21 +405,5 @@ Result<int> run_remote(const Args& args) {
   // that a failed program's last words stay on its screen.
   return run_attached(link.argv({"-t", "-o", "LogLevel=ERROR"}, session_line(trail, f, words->command)));
 }
-
-}  // namespace
-
-const Command kRemote = {"remote",
-                         "remote [SSH-OPTIONS...] DESTINATION [-- COMMAND...]",
-                         "run a recruit's program on another machine over ssh",
-                         "Meant as a recruit's command (welkmora recruit Far --command \"welkmora-host remote\n"
-                         "box -- bash\"). Runs COMMAND, or the remote user's login shell, in a pty on\n"
-                         "DESTINATION with the host's socket forwarded there and this welkmora client\n"
-                         "first on its PATH (copied into ~/.cache/welkmora/VERSION when it lacks it).\n"
-                         "Recruits on one destination share one ssh connection. SSH-OPTIONS are ssh's.\n"
-                         "Exits with COMMAND's status. The remote needs sshd and nothing else.\n",
-                         {},
-                         run_remote,
-                         true,
-                         true};
 
 }  // namespace host::cli

@@ -8,12 +8,6 @@
 #include "loop/log.h"
 
 namespace host::cli {
-namespace {
-
-const OptionSpec kOptions[] = {
-    {"--all", "", "every held terminal"},
-    {"--socket", "PATH", "the host's socket"},
-};
 
 Result<int> run_resume(const Args& args) {
   bool all = args.has("--all");
@@ -39,16 +33,5 @@ Result<int> run_resume(const Args& args) {
   if (all && result->value("resumed", wire::Json::array()).empty() && status == 0) std::puts("no terminal is held");
   return status;
 }
-
-}  // namespace
-
-const Command kResume = {"resume",
-                         "resume NAME | --all [--socket PATH]",
-                         "start held terminals again",
-                         "Starts terminal NAME (or every held terminal) again: a terminal kept from before\n"
-                         "a restart is held, showing its saved screen, until it is resumed. It runs its\n"
-                         "preset's resume command, else the command it ran, in the directory it ran in.\n",
-                         kOptions,
-                         run_resume};
 
 }  // namespace host::cli

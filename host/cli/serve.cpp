@@ -38,19 +38,6 @@
 namespace host::cli {
 namespace {
 
-const OptionSpec kOptions[] = {
-    {"--socket", "PATH", "the socket to listen on"},
-    {"--state", "FILE", "where notes, roles and their ropes are kept"},
-    {"--presets", "FILE", "launch presets, a JSON array of {\"name\", \"command\"}"},
-    {"--settle", "TIME", "fallback quiet time that ends a turn (default 2s)"},
-    {"--max-wait", "TIME", "longest wait for one turn (default 10m)"},
-    {"--web", "[ADDR:]PORT", "serve the canvas page (ADDR 127.0.0.1; PORT 0: any)"},
-    {"--web-key-file", "FILE", "where the page's key is kept (default: beside the state file)"},
-    {"--log", "FILE", "append the activity log to FILE"},
-    {"--resume", "", "start every terminal kept from before at once, rather than hold it"},
-    {"--no-save-screens", "", "keep no screens on disk (terminals come back without them)"},
-};
-
 /// How long a hung-up terminal has to end before it is killed.
 constexpr std::chrono::milliseconds kDismissGrace{2000};
 
@@ -312,15 +299,6 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   return serve_until_stopped(server, terminals, lead);
 }
 
-const std::span<const OptionSpec> kHostOptions = kOptions;
-
-const Command kServe = {"serve",
-                        "serve [OPTIONS]",
-                        "run the host in the foreground",
-                        "Runs the host in the foreground until SIGINT, SIGTERM or SIGHUP, writing its\n"
-                        "activity log (one line per event) to standard error or to --log FILE.\n"
-                        "Terminals kept from before a restart come back held (--resume starts them).\n",
-                        kOptions,
-                        [](const Args& args) { return run_host(args, HostMode{}); }};
+Result<int> run_serve(const Args& args) { return run_host(args, HostMode{}); }
 
 }  // namespace host::cli

@@ -23,9 +23,6 @@ struct HostMode {
   std::function<void(const wire::Json& where)> ready;
 };
 
-/// The options of serve and of the workspace.
-extern const std::span<const OptionSpec> kHostOptions;
-
 /// Runs the host until it is stopped; returns its exit status, or the
 /// fault that kept it from starting.
 Result<int> run_host(const Args& args, const HostMode& mode);

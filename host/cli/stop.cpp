@@ -12,13 +12,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const OptionSpec kOptions[] = {
-    {"--socket", "PATH", "the host's socket"},
-};
-
 /// How long the host has to end: the grace of its programs and its wait
 /// for them, with room to spare.
 constexpr auto kStopLimit = 20s;
+
+}  // namespace
 
 Result<int> run_stop(const Args& args) {
   if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
@@ -34,15 +32,5 @@ Result<int> run_stop(const Args& args) {
               running == 1 ? "" : "s");
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
-
-}  // namespace
-
-const Command kStop = {"stop",
-                       "stop [--socket PATH]",
-                       "stop the running host",
-                       "Stops the host as SIGTERM does: its programs end, its state and terminals are\n"
-                       "saved. Waits until it has ended and says what it ended.\n",
-                       kOptions,
-                       run_stop};
 
 }  // namespace host::cli

@@ -143,6 +143,8 @@ int farewell(const ViewEnd& end, pid_t host) {
   return *end.status;
 }
 
+}  // namespace
+
 Result<int> run_workspace(const Args& args) {
   if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
   if (::isatty(STDIN_FILENO) == 0) {
@@ -174,18 +176,5 @@ Result<int> run_workspace(const Args& args) {
   ViewEnd end = run_view(lead.fd.get(), std::move(lead.rest), lead.result.value("name", "Lead"), options);
   return farewell(end, lead.result.value("pid", 0));
 }
-
-}  // namespace
-
-const Command kWorkspace = {"",
-                            "[OPTIONS]",
-                            "attach to the workspace, or start one, with your shell as \"Lead\"",
-                            "Shows the workspace's Lead shell in this terminal: attaches to the host that\n"
-                            "serves the socket, or starts one detached from this terminal (logging to --log\n"
-                            "FILE, by default the state file's name with \".log\") with your shell in it as\n"
-                            "the terminal \"Lead\". Ctrl-\\ or closing this terminal detaches: the workspace\n"
-                            "goes on. Leaving the shell ends it. The options apply to a workspace it starts.\n",
-                            kHostOptions,
-                            run_workspace};
 
 }  // namespace host::cli
