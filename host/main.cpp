@@ -32,7 +32,7 @@ using namespace host::cli;
 /// A row of the table of commands (cli/table.h) and the function that runs it.
 struct Bound {
   const Command* row;
-  Result<int> (*run)(const Args& args);
+  OrFault<int> (*run)(const Args& args);
 };
 
 constexpr Bound kBound[] = {{&kServe, run_serve},   {&kWorkspace, run_workspace}, {&kJoin, run_join},
@@ -86,7 +86,7 @@ int print(const std::string& text) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-Result<int> help(const std::vector<std::string>& words) {
+OrFault<int> help(const std::vector<std::string>& words) {
   if (words.size() < 2) return print(usage());
   const Bound* c = find_command(words[1]);
   if (c == nullptr) return usage_fault("no such command: " + words[1]);
@@ -103,7 +103,7 @@ bool wants_help(const std::vector<std::string>& words) {
 
 /// Runs the command `words` name; `command` is set once it is known, for
 /// the usage that follows a mistake on its command line.
-Result<int> run(const std::vector<std::string>& words, const Command*& command) {
+OrFault<int> run(const std::vector<std::string>& words, const Command*& command) {
   if (!words.empty() && words[0] == "--version") return print("welkmora-host " WELKMORA_VERSION "\n");
   if (!words.empty() && words[0] == kHelp.name) return help(words);
   if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) return print(usage());
@@ -116,7 +116,7 @@ Result<int> run(const std::vector<std::string>& words, const Command*& command) 
   std::vector<std::string> operands;
   if (command->verbatim) operands.push_back("--");
   operands.insert(operands.end(), rest.begin(), rest.end());
-  Result<Args> args = Args::read(operands, command->verbatim ? std::span<const OptionSpec>() : command->options);
+  OrFault<Args> args = Args::read(operands, command->verbatim ? std::span<const OptionSpec>() : command->options);
   if (!args.ok()) return args.failure();
   return bound->run(*args);
 }
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
   const Command* command = nullptr;
   try {
-    Result<int> status = run(std::vector<std::string>(argv + 1, argv + argc), command);
+    OrFault<int> status = run(std::vector<std::string>(argv + 1, argv + argc), command);
     return status.ok() ? *status : report_fault(status.failure(), command);
   } catch (const std::exception& e) {
     // What still throws: a constructor that cannot build its object, the

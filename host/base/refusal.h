@@ -1,6 +1,6 @@
 #pragma once
 // How the host turns a request down: a step that may refuse returns its
-// Refusal as a value, in a Result, and whoever called it passes it on or
+// Refusal as a value, in an OrRefusal, and whoever called it passes it on or
 // answers it. Only the dispatcher turns one into the reply's error (and,
 // for a refusal of access, a line of the activity log). The text is kept
 // whole, NUL bytes included: a name quoted in it may hold one, and the
@@ -30,9 +30,9 @@ inline Refusal refuse(std::string text) { return Refusal{std::move(text)}; }
 /// The refusal of access "<text>", of terminal `who` when it is not the caller.
 inline Refusal deny(std::string text, std::string who = {}) { return Refusal{std::move(text), true, std::move(who)}; }
 
-/// A value of T (or, for Result<void>, success), or the refusal that
+/// A value of T (or, for OrRefusal<void>, success), or the refusal that
 /// stands in for it.
 template <class T>
-using Result = outcome::Outcome<T, Refusal>;
+using OrRefusal = outcome::Outcome<T, Refusal>;
 
 }  // namespace host

@@ -14,16 +14,17 @@
 
 namespace host::cli {
 
-Result<int> run_attach(const Args& args) {
-  if (std::optional<Fault> fault = require_operands(args, 1, 1, "attach needs a NAME")) return *fault;
+OrFault<int> run_attach(const Args& args) {
+  if (OrFault<void> checked = require_operands(args, 1, 1, "attach needs a NAME"); !checked.ok())
+    return checked.failure();
   if (::isatty(STDIN_FILENO) == 0) return usage_fault("attach needs a terminal on standard input");
   const std::string& name = args.operands()[0];
   std::string socket = socket_of(args);
   ViewOptions options{args.has("--read-only"), false};
-  Result<os::UniqueFd> fd = send_request(socket, attach_request(name, false, options));
+  OrFault<os::UniqueFd> fd = send_request(socket, attach_request(name, false, options));
   if (!fd.ok()) return fd.failure();
   std::string rest;
-  if (Result<wire::Json> reply = read_reply(fd->get(), socket, rest); !reply.ok()) return reply.failure();
+  if (OrFault<wire::Json> reply = read_reply(fd->get(), socket, rest); !reply.ok()) return reply.failure();
   ViewEnd end = run_view(fd->get(), std::move(rest), name, options);
   std::fprintf(end.failed ? stderr : stdout, "%s\n", end.line.c_str());
   return end.failed ? 1 : 0;

@@ -1,10 +1,9 @@
 #pragma once
 // welkmora-host's one way to fail. Every step of a command that can fail
-// returns its Fault as a value (a Result, or std::optional<Fault> for a
-// step without a value), and only main() turns one into standard error and
-// the exit status.
+// returns its Fault as a value (an OrFault, OrFault<void> for a step
+// without a value), and only main() turns one into standard error and the
+// exit status.
 
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -25,6 +24,6 @@ inline Fault usage_fault(std::string text) { return Fault{std::move(text), true}
 
 /// A value, or the Fault that stands in for it.
 template <class T>
-using Result = outcome::Outcome<T, Fault>;
+using OrFault = outcome::Outcome<T, Fault>;
 
 }  // namespace host::cli

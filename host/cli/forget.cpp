@@ -9,10 +9,11 @@
 
 namespace host::cli {
 
-Result<int> run_forget(const Args& args) {
-  if (std::optional<Fault> fault = require_operands(args, 1, 1, "forget needs a NAME")) return *fault;
+OrFault<int> run_forget(const Args& args) {
+  if (OrFault<void> checked = require_operands(args, 1, 1, "forget needs a NAME"); !checked.ok())
+    return checked.failure();
   const std::string& name = args.operands()[0];
-  Result<wire::Json> result = person_request(socket_of(args), {{"command", "forget"}, {"name", name}});
+  OrFault<wire::Json> result = person_request(socket_of(args), {{"command", "forget"}, {"name", name}});
   if (!result.ok()) return result.failure();
   std::printf("forgot %s\n", escape_controls(name).c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;

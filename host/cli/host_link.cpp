@@ -23,7 +23,7 @@ std::string socket_of(const Args& args) {
   return env != nullptr && env[0] == '/' ? env : default_socket_path();
 }
 
-Result<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request) {
+OrFault<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request) {
   os::UniqueFd fd;
   if (wire::Status s = wire::connect_unix(socket, fd); !s.ok()) {
     return Fault{"cannot connect to " + socket + ": " + s.failure().text};
@@ -34,7 +34,7 @@ Result<os::UniqueFd> send_request(const std::string& socket, const wire::Json& r
   return fd;
 }
 
-Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& rest) {
+OrFault<wire::Json> read_reply(int fd, const std::string& socket, std::string& rest) {
   std::string line;
   for (;;) {
     char buf[4096];
@@ -61,8 +61,8 @@ Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& re
   return r.value("result", wire::Json());
 }
 
-Result<wire::Json> person_request(const std::string& socket, const wire::Json& request) {
-  Result<os::UniqueFd> fd = send_request(socket, request);
+OrFault<wire::Json> person_request(const std::string& socket, const wire::Json& request) {
+  OrFault<os::UniqueFd> fd = send_request(socket, request);
   if (!fd.ok()) return fd.failure();
   std::string rest;
   return read_reply(fd->get(), socket, rest);

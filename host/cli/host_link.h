@@ -22,15 +22,15 @@ std::string socket_of(const Args& args);
 
 /// Connects to the host at `socket` and sends `request` as one line;
 /// returns the connection.
-Result<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request);
+OrFault<os::UniqueFd> send_request(const std::string& socket, const wire::Json& request);
 
 /// Reads the reply line from `fd` and returns its result; bytes that came
 /// after the line stay in `rest`. A failure with the host's error text when
 /// it refused.
-Result<wire::Json> read_reply(int fd, const std::string& socket, std::string& rest);
+OrFault<wire::Json> read_reply(int fd, const std::string& socket, std::string& rest);
 
 /// send_request() and read_reply(): the result of one whole exchange.
-Result<wire::Json> person_request(const std::string& socket, const wire::Json& request);
+OrFault<wire::Json> person_request(const std::string& socket, const wire::Json& request);
 
 /// Waits until process `pid` (the host) has ended, for at most `limit`;
 /// false when it still runs.

@@ -17,7 +17,7 @@ std::string text_member(const wire::Json& object, const char* key) {
 }
 
 /// The --pid option's process id, if given.
-cli::Result<std::optional<pid_t>> pid_option(const cli::Args& args) {
+cli::OrFault<std::optional<pid_t>> pid_option(const cli::Args& args) {
   std::optional<std::string> text = args.value("--pid");
   if (!text) return std::optional<pid_t>();
   char* end = nullptr;
@@ -30,22 +30,24 @@ cli::Result<std::optional<pid_t>> pid_option(const cli::Args& args) {
 
 }  // namespace
 
-cli::Result<int> cli::run_join(const cli::Args& args) {
-  if (std::optional<cli::Fault> fault = cli::require_operands(args, 1, 1, "join needs a NAME")) return *fault;
+cli::OrFault<int> cli::run_join(const cli::Args& args) {
+  if (cli::OrFault<void> checked = cli::require_operands(args, 1, 1, "join needs a NAME"); !checked.ok()) {
+    return checked.failure();
+  }
   std::string socket = cli::socket_of(args);
-  cli::Result<std::optional<pid_t>> pid = pid_option(args);
+  cli::OrFault<std::optional<pid_t>> pid = pid_option(args);
   if (!pid.ok()) return pid.failure();
-  cli::Result<Joined> joined = join_host(socket, args.operands()[0], *pid);
+  cli::OrFault<Joined> joined = join_host(socket, args.operands()[0], *pid);
   if (!joined.ok()) return joined.failure();
   std::fputs(export_lines(socket, *joined).c_str(), stdout);
   report("joined as " + joined->name);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-cli::Result<Joined> join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid) {
+cli::OrFault<Joined> join_host(const std::string& socket_path, const std::string& name, std::optional<pid_t> pid) {
   wire::Json request = {{"command", "join"}, {"name", name}};
   if (pid) request["pid"] = *pid;
-  cli::Result<wire::Json> result = cli::person_request(socket_path, request);
+  cli::OrFault<wire::Json> result = cli::person_request(socket_path, request);
   if (!result.ok()) return result.failure();
   Joined joined;
   if (result->is_object()) joined = {text_member(*result, "name"), text_member(*result, "token")};

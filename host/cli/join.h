@@ -22,8 +22,8 @@ struct Joined {
 /// (the host picks "name-2" and so on when it is taken) that leaves when
 /// process `pid` ends, else when the shell this process runs for ends.
 /// A failure with the host's or the system's error text.
-cli::Result<Joined> join_host(const std::string& socket_path, const std::string& name,
-                              std::optional<pid_t> pid = std::nullopt);
+cli::OrFault<Joined> join_host(const std::string& socket_path, const std::string& name,
+                               std::optional<pid_t> pid = std::nullopt);
 
 /// `export` lines for WELKMORA_SOCKET, WELKMORA_TERMINAL_ID and
 /// WELKMORA_TOKEN, each value single-quoted for a POSIX shell.

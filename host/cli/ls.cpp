@@ -74,9 +74,9 @@ std::string listing(const Json& result) {
 
 }  // namespace
 
-Result<int> run_ls(const Args& args) {
-  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
-  Result<Json> result = person_request(socket_of(args), {{"command", "ls"}});
+OrFault<int> run_ls(const Args& args) {
+  if (OrFault<void> checked = require_operands(args, 0, 0, ""); !checked.ok()) return checked.failure();
+  OrFault<Json> result = person_request(socket_of(args), {{"command", "ls"}});
   if (!result.ok()) return result.failure();
   std::string out = args.has("--json") ? wire::to_wire(*result) + "\n" : listing(*result);
   std::fputs(out.c_str(), stdout);

@@ -10,7 +10,7 @@ bool looks_like_option(const std::string& word) { return word.size() >= 2 && wor
 
 }  // namespace
 
-Result<Args> Args::read(std::span<const std::string> words, std::span<const OptionSpec> table) {
+OrFault<Args> Args::read(std::span<const std::string> words, std::span<const OptionSpec> table) {
   Args args;
   bool options_end = false;
   for (std::size_t i = 0; i < words.size(); ++i) {

@@ -56,7 +56,7 @@ bool takes_next(const std::string& w) {
   return false;
 }
 
-Result<Words> split_words(const std::vector<std::string>& words) {
+OrFault<Words> split_words(const std::vector<std::string>& words) {
   Words out;
   std::size_t i = 0;
   for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-' && words[i] != "--"; ++i) {
@@ -92,7 +92,7 @@ std::string sha256_hex(std::string_view bytes) {
   return hex(digest, size);
 }
 
-Result<std::string> random_id() {
+OrFault<std::string> random_id() {
   unsigned char bytes[8];
   if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return Fault{"no random bytes"};
   return hex(bytes, sizeof bytes);
@@ -105,7 +105,7 @@ struct Client {
 
 /// The client next to this program (the build folder, or the installed
 /// bindir), with its SHA-256.
-Result<Client> local_client() {
+OrFault<Client> local_client() {
   char self[4096];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   std::string here = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
@@ -299,8 +299,8 @@ std::vector<std::pair<std::string, std::string>> recruit_env() {
 
 /// Checks the remote and prepares it; returns the check's fields (dir, run,
 /// client), or a failure that says what the person can do.
-Result<std::map<std::string, std::string>> prepare(const Link& link, SharedConnection& shared, const Client& client,
-                                                   const std::string& id) {
+OrFault<std::map<std::string, std::string>> prepare(const Link& link, SharedConnection& shared, const Client& client,
+                                                    const std::string& id) {
   std::string args = std::string(WELKMORA_VERSION) + " " + client.sha256 + " " + id + " " + machine();
   Captured got = shared.run_first("sh -s " + args, probe_script(recruit_env(), id));
   if (got.status == 255) return Fault{"cannot reach " + link.destination() + ": " + last_line(got.err)};
@@ -321,7 +321,7 @@ Result<std::map<std::string, std::string>> prepare(const Link& link, SharedConne
   return f;
 }
 
-std::optional<Fault> copy_client(const Link& link, const std::string& bindir, const Client& client) {
+OrFault<void> copy_client(const Link& link, const std::string& bindir, const Client& client) {
   std::string target = sh_quote(bindir + "/welkmora");
   std::string script =
       "sh -c 'cat > \"$1.$$\" && chmod 755 \"$1.$$\" && mv -f \"$1.$$\" \"$1\" && sha256sum < \"$1\"' sh " + target;
@@ -330,7 +330,7 @@ std::optional<Fault> copy_client(const Link& link, const std::string& bindir, co
     std::string why = last_line(got.err).empty() ? "its hash differs" : last_line(got.err);
     return Fault{"cannot copy the welkmora client to " + link.destination() + ": " + why};
   }
-  return std::nullopt;
+  return {};
 }
 
 /// What the session leaves on the remote, removed when it ends however it
@@ -350,7 +350,7 @@ class RemoteTrail {
   const std::string& env_file() const { return env_; }
   const std::string& socket() const { return socket_; }
 
-  std::optional<Fault> forward(const std::string& local_socket) {
+  OrFault<void> forward(const std::string& local_socket) {
     if (socket_.size() >= wire::kMaxSocketPath) return Fault{"the socket path on the remote is too long: " + socket_};
     std::string forwarding = socket_ + ":" + local_socket;
     Captured got = run_captured(link_.argv({"-O", "forward", "-R", forwarding}), "");
@@ -362,7 +362,7 @@ class RemoteTrail {
     if (got.status != 0)
       return Fault{"cannot forward the socket to " + link_.destination() + ": " + last_line(got.err)};
     forward_ = forwarding;
-    return std::nullopt;
+    return {};
   }
 
  private:
@@ -381,26 +381,26 @@ std::string session_line(const RemoteTrail& trail, const std::map<std::string, s
 
 }  // namespace
 
-Result<int> run_remote(const Args& args) {
-  Result<Words> words = split_words(args.operands());
+OrFault<int> run_remote(const Args& args) {
+  OrFault<Words> words = split_words(args.operands());
   if (!words.ok()) return words.failure();
   std::string local_socket = env_text("WELKMORA_SOCKET");
   if (!local_socket.starts_with('/') || env_text("WELKMORA_TOKEN").empty())
     return Fault{"remote runs as a recruit's command: WELKMORA_SOCKET and WELKMORA_TOKEN are not set"};
-  Result<Client> client = local_client();
+  OrFault<Client> client = local_client();
   if (!client.ok()) return client.failure();
   Link link(*words);
   SharedConnection shared(link);
-  Result<std::string> id = random_id();
+  OrFault<std::string> id = random_id();
   if (!id.ok()) return id.failure();
-  Result<std::map<std::string, std::string>> prepared = prepare(link, shared, *client, *id);
+  OrFault<std::map<std::string, std::string>> prepared = prepare(link, shared, *client, *id);
   if (!prepared.ok()) return prepared.failure();
   std::map<std::string, std::string>& f = *prepared;
   RemoteTrail trail(link, f["run"], *id);
   if (f["client"] == "copy") {
-    if (std::optional<Fault> fault = copy_client(link, f["dir"] + "/bin", *client)) return *fault;
+    if (OrFault<void> checked = copy_client(link, f["dir"] + "/bin", *client); !checked.ok()) return checked.failure();
   }
-  if (std::optional<Fault> fault = trail.forward(local_socket)) return *fault;
+  if (OrFault<void> checked = trail.forward(local_socket); !checked.ok()) return checked.failure();
   // Quiet unless it fails ("Connection to box closed." is not news), so
   // that a failed program's last words stay on its screen.
   return run_attached(link.argv({"-t", "-o", "LogLevel=ERROR"}, session_line(trail, f, words->command)));

@@ -9,10 +9,11 @@
 
 namespace host::cli {
 
-Result<int> run_resume(const Args& args) {
+OrFault<int> run_resume(const Args& args) {
   bool all = args.has("--all");
-  if (std::optional<Fault> fault = require_operands(args, all ? 0 : 1, all ? 0 : 1, "resume needs a NAME or --all")) {
-    return *fault;
+  if (OrFault<void> checked = require_operands(args, all ? 0 : 1, all ? 0 : 1, "resume needs a NAME or --all");
+      !checked.ok()) {
+    return checked.failure();
   }
   wire::Json request = {{"command", "resume"}};
   if (all) {
@@ -20,7 +21,7 @@ Result<int> run_resume(const Args& args) {
   } else {
     request["name"] = args.operands()[0];
   }
-  Result<wire::Json> result = person_request(socket_of(args), request);
+  OrFault<wire::Json> result = person_request(socket_of(args), request);
   if (!result.ok()) return result.failure();
   for (const wire::Json& name : result->value("resumed", wire::Json::array())) {
     std::printf("resumed %s\n", escape_controls(name.get<std::string>()).c_str());

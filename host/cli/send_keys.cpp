@@ -7,13 +7,14 @@
 
 namespace host::cli {
 
-Result<int> run_send_keys(const Args& args) {
-  if (std::optional<Fault> fault = require_operands(args, 2, SIZE_MAX, "send-keys needs a NAME and at least one KEY")) {
-    return *fault;
+OrFault<int> run_send_keys(const Args& args) {
+  if (OrFault<void> checked = require_operands(args, 2, SIZE_MAX, "send-keys needs a NAME and at least one KEY");
+      !checked.ok()) {
+    return checked.failure();
   }
   const std::vector<std::string>& words = args.operands();
   wire::Json keys(std::vector<std::string>(words.begin() + 1, words.end()));
-  Result<wire::Json> sent = person_request(
+  OrFault<wire::Json> sent = person_request(
       socket_of(args), {{"command", "send-keys"}, {"name", words[0]}, {"keys", keys}, {"literal", args.has("-l")}});
   if (!sent.ok()) return sent.failure();
   return 0;

@@ -53,7 +53,7 @@ std::string user_shell() {
 std::string parent_of(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
 /// The turn rule with the --settle and --max-wait options applied.
-Result<TurnRule> turn_rule(const Args& args) {
+OrFault<TurnRule> turn_rule(const Args& args) {
   TurnRule rule;
   for (auto [flag, field] : {std::pair{"--settle", &TurnRule::settle}, std::pair{"--max-wait", &TurnRule::max_wait}}) {
     std::optional<std::string> text = args.value(flag);
@@ -68,7 +68,7 @@ Result<TurnRule> turn_rule(const Args& args) {
 /// Sends the activity log where --log says. In the workspace all the host
 /// says goes there (its standard error becomes the file), by default to
 /// `state_path` with ".log"; returns the file's path.
-Result<std::string> open_log(const Args& args, bool workspace, const std::string& state_path) {
+OrFault<std::string> open_log(const Args& args, bool workspace, const std::string& state_path) {
   std::optional<std::string> path = args.value("--log");
   if (!path && !workspace) return std::string();
   std::string file = path ? absolute_path(*path) : state_path + ".log";
@@ -83,7 +83,7 @@ Result<std::string> open_log(const Args& args, bool workspace, const std::string
 }
 
 /// The address of --web, if given.
-Result<std::optional<WebAddress>> web_address(const Args& args) {
+OrFault<std::optional<WebAddress>> web_address(const Args& args) {
   std::optional<std::string> text = args.value("--web");
   if (!text) return std::optional<WebAddress>();
   WebAddress address;
@@ -94,7 +94,7 @@ Result<std::optional<WebAddress>> web_address(const Args& args) {
 /// The canvas page's key, kept in `path` so that the address with it (a
 /// bookmark) opens the page again after a restart: read when the file is
 /// there, else made and written there, readable by the user alone.
-Result<std::string> kept_web_key(const std::string& path) {
+OrFault<std::string> kept_web_key(const std::string& path) {
   os::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd) {
     struct stat st {};
@@ -156,10 +156,10 @@ void announce(const Web& web) {
 
 /// Starts the workspace's Lead shell, below the saved Lead's screen, and
 /// ties the saved Lead's ropes to it; returns its name.
-Result<std::string> lead_shell(const HostMode& mode, Canvas& canvas, TerminalSet& terminals, Keeper& keeper,
-                               const HostSettings& settings, std::string saved_screen) {
+OrFault<std::string> lead_shell(const HostMode& mode, Canvas& canvas, TerminalSet& terminals, Keeper& keeper,
+                                const HostSettings& settings, std::string saved_screen) {
   LeadSpec spec{settings.shell, settings.socket_path, mode.rows, mode.cols, std::move(saved_screen)};
-  host::Result<std::string> started = start_lead(canvas, terminals, spec);
+  host::OrRefusal<std::string> started = start_lead(canvas, terminals, spec);
   if (!started.ok()) return Fault{started.failure().text};
   keeper.lead_started(*started);
   log_event("lead", {{"name", *started}, {"command", settings.shell}});
@@ -186,7 +186,7 @@ struct Places {
   std::string socket, state;
 };
 
-Result<Places> places(const Args& args) {
+OrFault<Places> places(const Args& args) {
   std::optional<std::string> socket_option = args.value("--socket");
   std::string socket = socket_option ? absolute_path(*socket_option) : default_socket_path();
   if (wire::Status made = make_directory(parent_of(socket), !args.has("--socket")); !made.ok()) {
@@ -204,7 +204,7 @@ Result<Places> places(const Args& args) {
 }
 
 /// The state file's canvas, once this host has claimed the file.
-Result<Snapshot> claim_and_load(StateFile& state) {
+OrFault<Snapshot> claim_and_load(StateFile& state) {
   wire::Fallible<int> removed = state.claim();
   if (!removed.ok()) return Fault{removed.failure().text};
   if (*removed > 0) {
@@ -216,7 +216,7 @@ Result<Snapshot> claim_and_load(StateFile& state) {
 }
 
 /// The terminals kept beside the state file.
-Result<std::vector<SavedTerminal>> kept_terminals(TerminalStore& store) {
+OrFault<std::vector<SavedTerminal>> kept_terminals(TerminalStore& store) {
   store.remove_temporaries();
   wire::Fallible<std::vector<SavedTerminal>> terminals = store.load();
   if (!terminals.ok()) return Fault{terminals.failure().text};
@@ -234,28 +234,28 @@ int serve_until_stopped(Server& server, TerminalSet& terminals, const std::strin
 
 }  // namespace
 
-Result<int> run_host(const Args& args, const HostMode& mode) {
-  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
+OrFault<int> run_host(const Args& args, const HostMode& mode) {
+  if (OrFault<void> checked = require_operands(args, 0, 0, ""); !checked.ok()) return checked.failure();
   // Large buffers (requests, replies, notes) come from the system and go
   // back to it when freed, so memory the connection budget frees leaves the
   // process; glibc would otherwise raise this threshold to 32 MiB after the
   // first large free and keep such buffers in its heap.
   ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  Result<TurnRule> rule = turn_rule(args);
+  OrFault<TurnRule> rule = turn_rule(args);
   if (!rule.ok()) return rule.failure();
-  Result<std::optional<WebAddress>> web_at = web_address(args);
+  OrFault<std::optional<WebAddress>> web_at = web_address(args);
   if (!web_at.ok()) return web_at.failure();
-  Result<Places> at = places(args);
+  OrFault<Places> at = places(args);
   if (!at.ok()) return at.failure();
   wire::Fallible<std::vector<Preset>> presets = load_presets(args.value("--presets"));
   if (!presets.ok()) return Fault{presets.failure().text};
-  Result<std::string> log = open_log(args, mode.lead, at->state);
+  OrFault<std::string> log = open_log(args, mode.lead, at->state);
   if (!log.ok()) return log.failure();
   StateFile state(at->state);
-  Result<Snapshot> saved = claim_and_load(state);
+  OrFault<Snapshot> saved = claim_and_load(state);
   if (!saved.ok()) return saved.failure();
   TerminalStore store(state.path());  // beside the target of a link
-  Result<std::vector<SavedTerminal>> kept = kept_terminals(store);
+  OrFault<std::vector<SavedTerminal>> kept = kept_terminals(store);
   if (!kept.ok()) return kept.failure();
   Canvas canvas;
   canvas.restore(std::move(*saved));
@@ -279,7 +279,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   dispatcher.set_stop_host([&server] { server.request_stop(); });
   std::string web_key;
   if (*web_at) {
-    Result<std::string> key =
+    OrFault<std::string> key =
         kept_web_key(absolute_path(args.value("--web-key-file").value_or(state.path() + ".web-key")));
     if (!key.ok()) return key.failure();
     web_key = std::move(*key);
@@ -290,7 +290,7 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   announce(web);
   std::string lead;
   if (mode.lead) {
-    Result<std::string> started = lead_shell(mode, canvas, terminals, keeper, settings, std::move(lead_screen));
+    OrFault<std::string> started = lead_shell(mode, canvas, terminals, keeper, settings, std::move(lead_screen));
     if (!started.ok()) return started.failure();
     lead = *started;
   }
@@ -299,6 +299,6 @@ Result<int> run_host(const Args& args, const HostMode& mode) {
   return serve_until_stopped(server, terminals, lead);
 }
 
-Result<int> run_serve(const Args& args) { return run_host(args, HostMode{}); }
+OrFault<int> run_serve(const Args& args) { return run_host(args, HostMode{}); }
 
 }  // namespace host::cli

@@ -25,6 +25,6 @@ struct HostMode {
 
 /// Runs the host until it is stopped; returns its exit status, or the
 /// fault that kept it from starting.
-Result<int> run_host(const Args& args, const HostMode& mode);
+OrFault<int> run_host(const Args& args, const HostMode& mode);
 
 }  // namespace host::cli

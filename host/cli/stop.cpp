@@ -18,10 +18,10 @@ constexpr auto kStopLimit = 20s;
 
 }  // namespace
 
-Result<int> run_stop(const Args& args) {
-  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
+OrFault<int> run_stop(const Args& args) {
+  if (OrFault<void> checked = require_operands(args, 0, 0, ""); !checked.ok()) return checked.failure();
   std::string socket = socket_of(args);
-  Result<wire::Json> stopping = person_request(socket, {{"command", "stop"}});
+  OrFault<wire::Json> stopping = person_request(socket, {{"command", "stop"}});
   if (!stopping.ok()) return stopping.failure();
   int pid = stopping->value("pid", 0);
   int running = stopping->value("running", 0);

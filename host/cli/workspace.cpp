@@ -41,14 +41,14 @@ struct Attached {
 
 /// Attaches the Lead of the host at `socket`; nothing when no host serves
 /// it.
-Result<std::optional<Attached>> attach_lead(const std::string& socket, const ViewOptions& options) {
+OrFault<std::optional<Attached>> attach_lead(const std::string& socket, const ViewOptions& options) {
   Attached attached;
   if (!wire::connect_unix(socket, attached.fd).ok()) return std::optional<Attached>();
   if (wire::Status s = wire::write_all(attached.fd.get(), wire::to_wire(attach_request("", true, options)) + "\n");
       !s.ok()) {
     return Fault{"cannot send to " + socket + ": " + s.failure().text};
   }
-  Result<wire::Json> reply = read_reply(attached.fd.get(), socket, attached.rest);
+  OrFault<wire::Json> reply = read_reply(attached.fd.get(), socket, attached.rest);
   if (!reply.ok()) return reply.failure();
   attached.result = std::move(*reply);
   return std::optional<Attached>(std::move(attached));
@@ -71,7 +71,7 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
   int status = 1;
   std::string why;
   try {
-    Result<int> ran = run_host(args, mode);
+    OrFault<int> ran = run_host(args, mode);
     if (ran.ok()) status = *ran;
     if (!ran.ok()) why = ran.failure().text;
   } catch (const std::exception& e) {
@@ -87,7 +87,7 @@ Result<std::optional<Attached>> attach_lead(const std::string& socket, const Vie
 
 /// Starts the workspace detached from this terminal, at its size; returns
 /// its state file and log file once it serves its socket.
-Result<wire::Json> start_workspace(const Args& args) {
+OrFault<wire::Json> start_workspace(const Args& args) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return Fault{"cannot start the workspace: " + os::error_text(errno)};
   os::UniqueFd from_host(ends[0]), to_starter(ends[1]);
@@ -145,18 +145,18 @@ int farewell(const ViewEnd& end, pid_t host) {
 
 }  // namespace
 
-Result<int> run_workspace(const Args& args) {
-  if (std::optional<Fault> fault = require_operands(args, 0, 0, "")) return *fault;
+OrFault<int> run_workspace(const Args& args) {
+  if (OrFault<void> checked = require_operands(args, 0, 0, ""); !checked.ok()) return checked.failure();
   if (::isatty(STDIN_FILENO) == 0) {
     return Fault{"the workspace needs a terminal on standard input; use `welkmora-host serve`"};
   }
   std::optional<std::string> option = args.value("--socket");
   std::string socket = option ? absolute_path(*option) : default_socket_path();
   ViewOptions options{false, true};
-  Result<std::optional<Attached>> attached = attach_lead(socket, options);
+  OrFault<std::optional<Attached>> attached = attach_lead(socket, options);
   if (!attached.ok()) return attached.failure();
   if (!*attached) {
-    Result<wire::Json> started = start_workspace(args);
+    OrFault<wire::Json> started = start_workspace(args);
     if (!started.ok()) {
       // Another start may have won the socket meanwhile.
       attached = attach_lead(socket, options);

@@ -4,7 +4,7 @@
 
 namespace host {
 
-Result<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const LeadSpec& spec) {
+OrRefusal<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const LeadSpec& spec) {
   std::string name = canvas.free_terminal_name("Lead");
   std::string token = new_token();
   Launch launch;
@@ -14,7 +14,7 @@ Result<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const Lea
   launch.rows = spec.rows;
   launch.cols = spec.cols;
   launch.screen = spec.screen;
-  if (Result<Terminal*> started = terminals.start(name, launch); !started.ok()) return started.failure();
+  if (OrRefusal<Terminal*> started = terminals.start(name, launch); !started.ok()) return started.failure();
   canvas.add_terminal({name, token, false, "", true, Recipe{"", "", ""}});
   return name;
 }

@@ -43,7 +43,7 @@ Rope Rope::between(Item x, Item y) {
   return {std::move(x), std::move(y)};
 }
 
-Result<void> check_name(std::string_view what, std::string_view name) {
+OrRefusal<void> check_name(std::string_view what, std::string_view name) {
   if (name.empty()) return host::refuse(std::string(what) + " must not be empty");
   if (name.size() > kMaxNameBytes) {
     return host::refuse(std::string(what) + " is longer than " + std::to_string(kMaxNameBytes) + " bytes");
@@ -184,7 +184,7 @@ std::vector<std::string> Canvas::peers(std::string_view caller) const {
   return names;  // ropes are ordered, so names come sorted
 }
 
-Result<const TerminalEntry*> Canvas::peer(std::string_view caller, std::string_view name) const {
+OrRefusal<const TerminalEntry*> Canvas::peer(std::string_view caller, std::string_view name) const {
   const TerminalEntry* entry = terminal(name);
   if (entry == nullptr || name == caller || !roped(Item::terminal(caller), Item::terminal(name))) {
     return deny_named("no such peer", name);
@@ -192,8 +192,8 @@ Result<const TerminalEntry*> Canvas::peer(std::string_view caller, std::string_v
   return entry;
 }
 
-Result<void> Canvas::assign_role(std::string_view caller, std::string_view recruit,
-                                 const std::optional<std::string>& role) {
+OrRefusal<void> Canvas::assign_role(std::string_view caller, std::string_view recruit,
+                                    const std::optional<std::string>& role) {
   if (recruit != caller) {
     if (auto reached = peer(caller, recruit); !reached.ok()) return reached.failure();
   }
@@ -210,7 +210,7 @@ Result<void> Canvas::assign_role(std::string_view caller, std::string_view recru
 
 // --- ropes -------------------------------------------------------------------
 
-Result<Item> Canvas::resolve(std::string_view name) const {
+OrRefusal<Item> Canvas::resolve(std::string_view name) const {
   if (terminals_.contains(name)) return Item::terminal(name);
   if (notes_.contains(name)) return Item::note(name);
   return refuse_named("no such item", name);
@@ -224,7 +224,7 @@ bool Canvas::unroped(const Item& item, bool present_only) const {
   });
 }
 
-Result<void> Canvas::require_reachable(std::string_view caller, const Item& item) const {
+OrRefusal<void> Canvas::require_reachable(std::string_view caller, const Item& item) const {
   Item self = Item::terminal(caller);
   if (item == self || roped(self, item)) return {};
   if (item.kind == ItemKind::kNote) {
@@ -239,13 +239,13 @@ Result<void> Canvas::require_reachable(std::string_view caller, const Item& item
   return deny_named("note not roped to you", item.name);
 }
 
-Result<bool> Canvas::connect(std::string_view caller, std::string_view from, std::string_view to) {
-  Result<Item> x = resolve(from);
+OrRefusal<bool> Canvas::connect(std::string_view caller, std::string_view from, std::string_view to) {
+  OrRefusal<Item> x = resolve(from);
   if (!x.ok()) return x.failure();
-  Result<Item> y = resolve(to);
+  OrRefusal<Item> y = resolve(to);
   if (!y.ok()) return y.failure();
   for (const Item* item : {&*x, &*y}) {
-    if (Result<void> reached = require_reachable(caller, *item); !reached.ok()) return reached.failure();
+    if (OrRefusal<void> reached = require_reachable(caller, *item); !reached.ok()) return reached.failure();
   }
   if (*x == *y) return refuse_named("cannot rope an item to itself", from);
   bool fresh = !roped(*x, *y);
@@ -310,13 +310,14 @@ std::vector<std::pair<std::string, std::size_t>> Canvas::note_sizes() const {
   return out;
 }
 
-Result<std::string> Canvas::create_note(std::string_view caller, std::optional<std::string> name, std::string content) {
-  Result<std::string> created = add_note(std::move(name), std::move(content));
+OrRefusal<std::string> Canvas::create_note(std::string_view caller, std::optional<std::string> name,
+                                           std::string content) {
+  OrRefusal<std::string> created = add_note(std::move(name), std::move(content));
   if (created.ok()) rope(Item::terminal(caller), Item::note(*created));
   return created;
 }
 
-Result<void> Canvas::check_note_room(std::size_t size, std::size_t replaced, bool adds) const {
+OrRefusal<void> Canvas::check_note_room(std::size_t size, std::size_t replaced, bool adds) const {
   if (size > kMaxNoteBytes) {
     return host::refuse("note too large: " + std::to_string(size) + " bytes, at most " + std::to_string(kMaxNoteBytes) +
                         " (1 MiB)");
@@ -331,15 +332,15 @@ Result<void> Canvas::check_note_room(std::size_t size, std::size_t replaced, boo
   return {};
 }
 
-Result<std::string> Canvas::add_note(std::optional<std::string> name, std::string content) {
+OrRefusal<std::string> Canvas::add_note(std::optional<std::string> name, std::string content) {
   if (name) {
-    if (Result<void> valid = check_name("note name", *name); !valid.ok()) return valid.failure();
+    if (OrRefusal<void> valid = check_name("note name", *name); !valid.ok()) return valid.failure();
     if (notes_.contains(*name)) return refuse_named("note already exists", *name);
     if (terminals_.contains(*name)) return refuse_named("name taken by a terminal", *name);
   } else {
     name = free_suffixed("note", 1);
   }
-  if (Result<void> room = check_note_room(content.size(), 0, true); !room.ok()) return room.failure();
+  if (OrRefusal<void> room = check_note_room(content.size(), 0, true); !room.ok()) return room.failure();
   notes_.emplace(*name, std::move(content));
   note_changed(*name);
   record(true, [name = *name](Canvas& c) { c.erase_note(name); });
@@ -347,10 +348,10 @@ Result<std::string> Canvas::add_note(std::optional<std::string> name, std::strin
   return std::move(*name);
 }
 
-Result<void> Canvas::set_note(std::string_view name, std::string content) {
+OrRefusal<void> Canvas::set_note(std::string_view name, std::string content) {
   auto it = notes_.find(name);
   if (it == notes_.end()) return refuse_named("no such note", name);
-  if (Result<void> room = check_note_room(content.size(), it->second.size(), false); !room.ok()) return room;
+  if (OrRefusal<void> room = check_note_room(content.size(), it->second.size(), false); !room.ok()) return room;
   std::string old = std::exchange(it->second, std::move(content));
   note_changed(name);
   record(true, [name = std::string(name), old = std::move(old)](Canvas& c) mutable {
@@ -370,27 +371,27 @@ void Canvas::erase_note(std::string_view name) {
   touched(Item::note(name));
 }
 
-Result<std::string*> Canvas::reachable_note(std::string_view caller, std::string_view name) {
+OrRefusal<std::string*> Canvas::reachable_note(std::string_view caller, std::string_view name) {
   auto it = notes_.find(name);
   if (it == notes_.end()) return refuse_named("no such note", name);
   if (!roped(Item::terminal(caller), Item::note(name))) return deny_named("note not roped to you", name);
   return &it->second;
 }
 
-Result<const std::string*> Canvas::note(std::string_view caller, std::string_view name) const {
-  Result<std::string*> found = const_cast<Canvas*>(this)->reachable_note(caller, name);
+OrRefusal<const std::string*> Canvas::note(std::string_view caller, std::string_view name) const {
+  OrRefusal<std::string*> found = const_cast<Canvas*>(this)->reachable_note(caller, name);
   if (!found.ok()) return found.failure();
   return *found;
 }
 
-Result<void> Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
+OrRefusal<void> Canvas::write_note(std::string_view caller, std::string_view name, std::string content) {
   if (auto found = reachable_note(caller, name); !found.ok()) return found.failure();
   return set_note(name, std::move(content));
 }
 
-Result<void> Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
-                               std::string_view new_text) {
-  Result<std::string*> content = reachable_note(caller, name);
+OrRefusal<void> Canvas::edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
+                                  std::string_view new_text) {
+  OrRefusal<std::string*> content = reachable_note(caller, name);
   if (!content.ok()) return content.failure();
   if (old_text.empty()) return host::refuse("old text must not be empty");
   auto edited = replace_first(**content, old_text, new_text);
@@ -398,12 +399,12 @@ Result<void> Canvas::edit_note(std::string_view caller, std::string_view name, s
   return set_note(name, std::move(*edited));
 }
 
-Result<void> Canvas::delete_note(std::string_view caller, std::string_view name) {
+OrRefusal<void> Canvas::delete_note(std::string_view caller, std::string_view name) {
   if (auto found = reachable_note(caller, name); !found.ok()) return found.failure();
   return remove_note(name);
 }
 
-Result<void> Canvas::remove_note(std::string_view name) {
+OrRefusal<void> Canvas::remove_note(std::string_view name) {
   auto it = notes_.find(name);
   if (it == notes_.end()) return refuse_named("no such note", name);
   cut_ropes(Item::note(name));
@@ -440,20 +441,20 @@ std::vector<std::string> Canvas::role_names() const {
   return names;
 }
 
-Result<std::string*> Canvas::existing_role(std::string_view name) {
+OrRefusal<std::string*> Canvas::existing_role(std::string_view name) {
   auto it = roles_.find(name);
   if (it == roles_.end()) return refuse_named("no such role", name);
   return &it->second;
 }
 
-Result<const std::string*> Canvas::role(std::string_view name) const {
-  Result<std::string*> found = const_cast<Canvas*>(this)->existing_role(name);
+OrRefusal<const std::string*> Canvas::role(std::string_view name) const {
+  OrRefusal<std::string*> found = const_cast<Canvas*>(this)->existing_role(name);
   if (!found.ok()) return found.failure();
   return *found;
 }
 
-Result<void> Canvas::create_role(std::string_view name, std::string prompt) {
-  if (Result<void> valid = check_name("role name", name); !valid.ok()) return valid;
+OrRefusal<void> Canvas::create_role(std::string_view name, std::string prompt) {
+  if (OrRefusal<void> valid = check_name("role name", name); !valid.ok()) return valid;
   if (roles_.contains(name)) return refuse_named("role already exists", name);
   roles_.emplace(std::string(name), std::move(prompt));
   record(true, [name = std::string(name)](Canvas& c) { c.roles_.erase(name); });
@@ -461,8 +462,8 @@ Result<void> Canvas::create_role(std::string_view name, std::string prompt) {
   return {};
 }
 
-Result<void> Canvas::write_role(std::string_view name, std::string prompt) {
-  Result<std::string*> found = existing_role(name);
+OrRefusal<void> Canvas::write_role(std::string_view name, std::string prompt) {
+  OrRefusal<std::string*> found = existing_role(name);
   if (!found.ok()) return found.failure();
   std::string old = std::exchange(**found, std::move(prompt));
   record(true,
@@ -471,8 +472,8 @@ Result<void> Canvas::write_role(std::string_view name, std::string prompt) {
   return {};
 }
 
-Result<void> Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
-  Result<std::string*> prompt = existing_role(name);
+OrRefusal<void> Canvas::edit_role(std::string_view name, std::string_view old_text, std::string_view new_text) {
+  OrRefusal<std::string*> prompt = existing_role(name);
   if (!prompt.ok()) return prompt.failure();
   if (old_text.empty()) return host::refuse("old text must not be empty");
   auto edited = replace_first(**prompt, old_text, new_text);
@@ -484,8 +485,8 @@ Result<void> Canvas::edit_role(std::string_view name, std::string_view old_text,
   return {};
 }
 
-Result<void> Canvas::delete_role(std::string_view name) {
-  Result<std::string*> found = existing_role(name);
+OrRefusal<void> Canvas::delete_role(std::string_view name) {
+  OrRefusal<std::string*> found = existing_role(name);
   if (!found.ok()) return found.failure();
   std::string prompt = std::move(**found);
   roles_.erase(roles_.find(name));

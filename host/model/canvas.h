@@ -2,7 +2,7 @@
 // The canvas: terminals, notes and roles, the undirected ropes between
 // terminals and notes, and the access rules that follow the ropes. Pure
 // data: no processes, no I/O. An operation that may refuse returns its
-// host::Refusal as a value (a Result).
+// host::Refusal as a value (an OrRefusal).
 //
 // Access rules, from the point of view of the calling terminal:
 // - its peers are the terminals roped to it; only they can be looked at,
@@ -132,7 +132,7 @@ class CanvasWatcher {
 
 /// Refuses names that are empty, too long, or hold control characters (C0,
 /// DEL, C1) or bidirectional controls.
-Result<void> check_name(std::string_view what, std::string_view name);
+OrRefusal<void> check_name(std::string_view what, std::string_view name);
 
 class Canvas {
  public:
@@ -156,10 +156,11 @@ class Canvas {
   /// The terminals roped to `caller`, by name.
   std::vector<std::string> peers(std::string_view caller) const;
   /// The peer `name` of `caller`; refuses "no such peer: NAME" otherwise.
-  Result<const TerminalEntry*> peer(std::string_view caller, std::string_view name) const;
+  OrRefusal<const TerminalEntry*> peer(std::string_view caller, std::string_view name) const;
   /// Sets (or, with no role, clears) the role of `recruit`, which must be
   /// the caller or its peer; the role must exist.
-  Result<void> assign_role(std::string_view caller, std::string_view recruit, const std::optional<std::string>& role);
+  OrRefusal<void> assign_role(std::string_view caller, std::string_view recruit,
+                              const std::optional<std::string>& role);
 
   /// Every terminal on the canvas, by name.
   std::vector<const TerminalEntry*> all_terminals() const;
@@ -168,7 +169,7 @@ class Canvas {
 
   /// Ropes `from` and `to` (terminals looked up first, then notes) under the
   /// access rule above. False when they were roped already.
-  Result<bool> connect(std::string_view caller, std::string_view from, std::string_view to);
+  OrRefusal<bool> connect(std::string_view caller, std::string_view from, std::string_view to);
   /// Ropes two items without any access check.
   void rope(const Item& x, const Item& y);
   /// Cuts the rope between two items, without any access check; false when
@@ -186,37 +187,37 @@ class Canvas {
   std::vector<std::pair<std::string, std::size_t>> note_sizes() const;
   /// Creates a note (a generated name when `name` is absent), ropes the
   /// caller to it and returns its name.
-  Result<std::string> create_note(std::string_view caller, std::optional<std::string> name, std::string content);
+  OrRefusal<std::string> create_note(std::string_view caller, std::optional<std::string> name, std::string content);
   /// The content of a note roped to `caller`.
-  Result<const std::string*> note(std::string_view caller, std::string_view name) const;
-  Result<void> write_note(std::string_view caller, std::string_view name, std::string content);
+  OrRefusal<const std::string*> note(std::string_view caller, std::string_view name) const;
+  OrRefusal<void> write_note(std::string_view caller, std::string_view name, std::string content);
   /// Replaces the first occurrence of `old_text`; refuses when it is absent.
-  Result<void> edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
-                         std::string_view new_text);
+  OrRefusal<void> edit_note(std::string_view caller, std::string_view name, std::string_view old_text,
+                            std::string_view new_text);
   /// Deletes the note and its ropes.
-  Result<void> delete_note(std::string_view caller, std::string_view name);
+  OrRefusal<void> delete_note(std::string_view caller, std::string_view name);
 
   // The person's own note operations, without access checks.
 
   /// Refuses a note of `size` bytes in place of one of `replaced` bytes
   /// (`adds` when it is one note more) past the limits above.
-  Result<void> check_note_room(std::size_t size, std::size_t replaced, bool adds) const;
+  OrRefusal<void> check_note_room(std::size_t size, std::size_t replaced, bool adds) const;
   /// Creates a note roped to nothing (a generated name when `name` is
   /// absent) and returns its name.
-  Result<std::string> add_note(std::optional<std::string> name, std::string content);
+  OrRefusal<std::string> add_note(std::optional<std::string> name, std::string content);
   /// Replaces the content of note `name`; refuses a missing note.
-  Result<void> set_note(std::string_view name, std::string content);
+  OrRefusal<void> set_note(std::string_view name, std::string content);
   /// Deletes note `name` with its ropes and its place; refuses a missing note.
-  Result<void> remove_note(std::string_view name);
+  OrRefusal<void> remove_note(std::string_view name);
 
   // --- roles ---------------------------------------------------------------
 
   std::vector<std::string> role_names() const;
-  Result<const std::string*> role(std::string_view name) const;
-  Result<void> create_role(std::string_view name, std::string prompt);
-  Result<void> write_role(std::string_view name, std::string prompt);
-  Result<void> edit_role(std::string_view name, std::string_view old_text, std::string_view new_text);
-  Result<void> delete_role(std::string_view name);
+  OrRefusal<const std::string*> role(std::string_view name) const;
+  OrRefusal<void> create_role(std::string_view name, std::string prompt);
+  OrRefusal<void> write_role(std::string_view name, std::string prompt);
+  OrRefusal<void> edit_role(std::string_view name, std::string_view old_text, std::string_view new_text);
+  OrRefusal<void> delete_role(std::string_view name);
 
   // --- everything, for the person's views ----------------------------------
 
@@ -289,12 +290,12 @@ class Canvas {
   void note_changed(std::string_view name);
   /// The item `name` stands for: a terminal if one has that name, else a
   /// note; refuses "no such item: NAME".
-  Result<Item> resolve(std::string_view name) const;
+  OrRefusal<Item> resolve(std::string_view name) const;
   /// Refuses unless `item` is `caller` or roped to it, or a note that is
   /// free (or, for a person's shell, whose terminals are all gone).
-  Result<void> require_reachable(std::string_view caller, const Item& item) const;
-  Result<std::string*> reachable_note(std::string_view caller, std::string_view name);
-  Result<std::string*> existing_role(std::string_view name);
+  OrRefusal<void> require_reachable(std::string_view caller, const Item& item) const;
+  OrRefusal<std::string*> reachable_note(std::string_view caller, std::string_view name);
+  OrRefusal<std::string*> existing_role(std::string_view name);
   /// Cuts the ropes of `item`; with `terminals_only`, those to terminals
   /// alone.
   void cut_ropes(const Item& item, bool terminals_only = false);

@@ -88,7 +88,7 @@ consteval bool every_request_is_handled() {
 static_assert(every_request_is_handled(), "a request in the catalogue and the handlers here disagree");
 
 /// The first row served under `command`; refuses an unknown command.
-Result<const Request*> find_command(const std::string& command) {
+OrRefusal<const Request*> find_command(const std::string& command) {
   for (const Request& row : catalogue::kRequests) {
     if (served(row) && row.command == command) return &row;
   }
@@ -97,7 +97,7 @@ Result<const Request*> find_command(const std::string& command) {
 
 /// The row of the family `first` belongs to that the request's `sub`
 /// names; `first` itself for commands without subcommands.
-Result<const Request*> find_sub(const Request& first, const Json& request) {
+OrRefusal<const Request*> find_sub(const Request& first, const Json& request) {
   if (first.sub.empty()) return &first;
   members::Reader in(request);
   const std::string& sub = in.text("sub");
@@ -108,7 +108,7 @@ Result<const Request*> find_sub(const Request& first, const Json& request) {
   return refuse("unknown " + std::string(first.command) + " subcommand: " + sub);
 }
 
-Result<Json> parse_request(std::string_view line) {
+OrRefusal<Json> parse_request(std::string_view line) {
   if (line.ends_with('\r')) line.remove_suffix(1);
   wire::Parsed parsed = wire::parse_json(line, kMaxRequestValues);
   if (!parsed.ok() && parsed.failure().too_many) return refuse("request too large: " + parsed.failure().text);
@@ -118,7 +118,7 @@ Result<Json> parse_request(std::string_view line) {
 }
 
 /// The caller's name, once its terminal id and token match.
-Result<std::string> authenticate(const Canvas& canvas, const Json& request) {
+OrRefusal<std::string> authenticate(const Canvas& canvas, const Json& request) {
   members::Reader in(request);
   const std::string& id = in.text("terminalId");
   const std::string& token = in.text("token");
@@ -136,7 +136,7 @@ std::string loggable(const Json& request, const char* key) {
 /// The sender's line of processes, while the process that connected still
 /// runs (the same process: same pid, same start); refuses otherwise, so a
 /// sender that cannot be examined is never taken for the person.
-Result<std::vector<ProcessInfo>> examine_sender(const Request& route, const Client& client) {
+OrRefusal<std::vector<ProcessInfo>> examine_sender(const Request& route, const Client& client) {
   std::string what = std::string(route.command) + " is for the person at the host: ";
   if (client.pid <= 0) return deny(what + "the requesting process is not known");
   std::optional<ProcessInfo> now = process_info(client.pid);
@@ -150,10 +150,10 @@ Result<std::vector<ProcessInfo>> examine_sender(const Request& route, const Clie
 
 /// Refuses a person's request that does not come from the person: from a
 /// process of a recruit, or from one that cannot be examined.
-Result<void> require_person(const Request& route, const Client& client, const Canvas& canvas,
-                            const TerminalSet& terminals) {
+OrRefusal<void> require_person(const Request& route, const Client& client, const Canvas& canvas,
+                               const TerminalSet& terminals) {
   if (client.trusted) return {};
-  Result<std::vector<ProcessInfo>> sender = examine_sender(route, client);
+  OrRefusal<std::vector<ProcessInfo>> sender = examine_sender(route, client);
   if (!sender.ok()) return sender.failure();
   std::optional<Holder> holder = terminals.holder_of(*sender);
   if (!holder) return {};
@@ -185,9 +185,9 @@ void log_refusal(const Refusal& refusal, const Json& request, const std::string&
 /// (or the change is refused half way) the canvas takes back what it
 /// changed, step by step, and nothing the change left for after the commit
 /// happens.
-Result<Json> run_saved(const Serve& change, Context& ctx, StateFile& state) {
+OrRefusal<Json> run_saved(const Serve& change, Context& ctx, StateFile& state) {
   Canvas::Change recorded(ctx.canvas);
-  Result<Json> result = change(ctx);
+  OrRefusal<Json> result = change(ctx);
   if (!result.ok()) return result;
   if (recorded.kept_changed()) {
     if (wire::Status saved = state.save(ctx.canvas); !saved.ok()) {
@@ -201,7 +201,7 @@ Result<Json> run_saved(const Serve& change, Context& ctx, StateFile& state) {
 /// `step`, or the fault it threw as a refusal: exceptions come only from
 /// what the language makes throw (memory, a library's constructor), and
 /// this is the one place that catches them.
-Result<Json> guarded(const std::function<Result<Json>()>& step) {
+OrRefusal<Json> guarded(const std::function<OrRefusal<Json>()>& step) {
   try {
     return step();
   } catch (const std::exception& e) {
@@ -212,7 +212,7 @@ Result<Json> guarded(const std::function<Result<Json>()>& step) {
 }
 
 /// The reply to an outcome: {"ok":true,"result":...} or the refusal's error.
-Json reply_to(Result<Json> outcome) {
+Json reply_to(OrRefusal<Json> outcome) {
   if (!outcome.ok()) return error_reply(outcome.failure().text);
   return ok_reply(std::move(*outcome));
 }
@@ -250,26 +250,26 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
   std::string caller;
   Cancel cancel;
   bool answered_later = false;
-  Result<Json> outcome = guarded([&]() -> Result<Json> {
-    Result<Json> parsed = parse_request(line);
+  OrRefusal<Json> outcome = guarded([&]() -> OrRefusal<Json> {
+    OrRefusal<Json> parsed = parse_request(line);
     if (!parsed.ok()) return parsed;
     request = std::move(*parsed);
     members::Reader in(request);
     const std::string& command = in.text("command");
     if (in.refused()) return *in.refused();
-    Result<const Request*> family = find_command(command);
+    OrRefusal<const Request*> family = find_command(command);
     if (!family.ok()) return family.failure();
     if ((*family)->needs_caller) {
-      Result<std::string> who = authenticate(canvas_, request);
+      OrRefusal<std::string> who = authenticate(canvas_, request);
       if (!who.ok()) return who.failure();
       caller = std::move(*who);
     }
     if ((*family)->from == From::kPerson) {
-      if (Result<void> person = require_person(**family, client, canvas_, terminals_); !person.ok()) {
+      if (OrRefusal<void> person = require_person(**family, client, canvas_, terminals_); !person.ok()) {
         return person.failure();
       }
     }
-    Result<const Request*> route = find_sub(**family, request);
+    OrRefusal<const Request*> route = find_sub(**family, request);
     if (!route.ok()) return route.failure();
     const Handler& handler = *handler_of(**route);
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
@@ -277,7 +277,7 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
     if (handler.async == nullptr)
       return run(
           **route, [&](Context& c) { return handler.sync(c, call); }, ctx);
-    Result<Cancel> waiting = handler.async(ctx, call, client.respond);
+    OrRefusal<Cancel> waiting = handler.async(ctx, call, client.respond);
     if (!waiting.ok()) return waiting.failure();
     cancel = std::move(*waiting);
     answered_later = true;
@@ -295,9 +295,9 @@ Json Dispatcher::serve(const catalogue::Request& row, const Serve& serve) {
   }));
 }
 
-Result<Json> Dispatcher::run(const catalogue::Request& row, const Serve& serve, Context& ctx) {
+OrRefusal<Json> Dispatcher::run(const catalogue::Request& row, const Serve& serve, Context& ctx) {
   bool keeps = row.effect == catalogue::Effect::kKeeps && state_ != nullptr;
-  Result<Json> result = keeps ? run_saved(serve, ctx, *state_) : serve(ctx);
+  OrRefusal<Json> result = keeps ? run_saved(serve, ctx, *state_) : serve(ctx);
   if (!result.ok()) return result;
   for (const auto& effect : ctx.on_commit) effect();
   bool changes = row.effect == catalogue::Effect::kChanges || row.effect == catalogue::Effect::kKeeps;

@@ -77,7 +77,7 @@ struct Client {
 struct Context;
 
 /// Serves a request, or refuses it.
-using Serve = std::function<Result<Json>(Context&)>;
+using Serve = std::function<OrRefusal<Json>(Context&)>;
 
 /// What requests depend on besides the canvas.
 struct HostSettings {
@@ -133,7 +133,7 @@ class Dispatcher {
 
  private:
   /// Runs `serve` under the row's policy, as serve() describes.
-  Result<Json> run(const catalogue::Request& row, const Serve& serve, Context& ctx);
+  OrRefusal<Json> run(const catalogue::Request& row, const Serve& serve, Context& ctx);
 
   Canvas& canvas_;
   TerminalSet& terminals_;

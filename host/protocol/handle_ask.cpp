@@ -51,9 +51,9 @@ std::string seconds_text(Clock::duration d) {
 
 /// Asks::start, with the turn's start and end (how long, and why it ended)
 /// in the activity log.
-Result<TurnTicket> start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt,
-                              Asks::Done done) {
-  Result<TurnTicket> ticket =
+OrRefusal<TurnTicket> start_turn(Context& ctx, const Call& call, const std::string& name, std::string_view prompt,
+                                 Asks::Done done) {
+  OrRefusal<TurnTicket> ticket =
       ctx.asks.start(name, prompt, [done = std::move(done), name, by = call.caller](AskOutcome outcome) {
         std::string took = seconds_text(outcome.took);
         if (outcome.status < 0) {
@@ -71,13 +71,13 @@ Result<TurnTicket> start_turn(Context& ctx, const Call& call, const std::string&
   return ticket;
 }
 
-Result<Cancel> ask_one(Context& ctx, const Call& call, const Responder& respond) {
+OrRefusal<Cancel> ask_one(Context& ctx, const Call& call, const Responder& respond) {
   members::Reader in(call.request);
   const std::string& target = in.text("target");
   const std::string& prompt = in.text("prompt");
   if (in.refused()) return *in.refused();
   if (auto peer = ctx.canvas.peer(call.caller, target); !peer.ok()) return peer.failure();
-  Result<TurnTicket> ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
+  OrRefusal<TurnTicket> ticket = start_turn(ctx, call, target, prompt, [respond](AskOutcome outcome) {
     if (!outcome.error.empty()) return respond(error_reply(outcome.error));
     Json result = Json::object();
     add_answer(result, outcome.answer);
@@ -98,7 +98,7 @@ std::optional<TurnTicket> start_entry(Context& ctx, const Call& call, const std:
   };
   if (!prompt.is_string()) return refused(refuse("prompt must be a string: " + name));
   if (auto peer = ctx.canvas.peer(call.caller, name); !peer.ok()) return refused(peer.failure());
-  Result<TurnTicket> ticket =
+  OrRefusal<TurnTicket> ticket =
       start_turn(ctx, call, name, prompt.get_ref<const std::string&>(), [reply, slot](AskOutcome outcome) {
         Json& entry = reply->results[slot];
         if (outcome.error.empty()) {
@@ -126,7 +126,7 @@ Cancel ask_batch(Context& ctx, const Call& call, const Json& batch, const Respon
 
 }  // namespace
 
-Result<Cancel> handle_ask(Context& ctx, const Call& call, const Responder& respond) {
+OrRefusal<Cancel> handle_ask(Context& ctx, const Call& call, const Responder& respond) {
   members::Reader in(call.request);
   if (!in.has("batch")) return ask_one(ctx, call, respond);
   const Json& batch = in.object("batch");

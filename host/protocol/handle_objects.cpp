@@ -9,7 +9,7 @@ namespace host {
 namespace {
 
 /// {"name": name} once `done` went through, else its refusal.
-Result<Json> named(const Result<void>& done, const std::string& name) {
+OrRefusal<Json> named(const OrRefusal<void>& done, const std::string& name) {
   if (!done.ok()) return done.failure();
   return Json{{"name", name}};
 }
@@ -18,13 +18,13 @@ Result<Json> named(const Result<void>& done, const std::string& name) {
 
 // --- roles -------------------------------------------------------------------
 
-Result<Json> role_list(Context& ctx, const Call&) {
+OrRefusal<Json> role_list(Context& ctx, const Call&) {
   Json roles = Json::array();
   for (const std::string& name : ctx.canvas.role_names()) roles.push_back({{"name", name}});
   return Json{{"roles", roles}};
 }
 
-Result<Json> role_create(Context& ctx, const Call& call) {
+OrRefusal<Json> role_create(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   const std::string& prompt = in.text("prompt");
@@ -32,16 +32,16 @@ Result<Json> role_create(Context& ctx, const Call& call) {
   return named(ctx.canvas.create_role(name, prompt), name);
 }
 
-Result<Json> role_show(Context& ctx, const Call& call) {
+OrRefusal<Json> role_show(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   if (in.refused()) return *in.refused();
-  Result<const std::string*> prompt = ctx.canvas.role(name);
+  OrRefusal<const std::string*> prompt = ctx.canvas.role(name);
   if (!prompt.ok()) return prompt.failure();
   return Json{{"name", name}, {"prompt", **prompt}};
 }
 
-Result<Json> role_edit(Context& ctx, const Call& call) {
+OrRefusal<Json> role_edit(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   const std::string& old_text = in.text("old");
@@ -50,7 +50,7 @@ Result<Json> role_edit(Context& ctx, const Call& call) {
   return named(ctx.canvas.edit_role(name, old_text, new_text), name);
 }
 
-Result<Json> role_write(Context& ctx, const Call& call) {
+OrRefusal<Json> role_write(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   const std::string& prompt = in.text("prompt");
@@ -58,14 +58,14 @@ Result<Json> role_write(Context& ctx, const Call& call) {
   return named(ctx.canvas.write_role(name, prompt), name);
 }
 
-Result<Json> role_delete(Context& ctx, const Call& call) {
+OrRefusal<Json> role_delete(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   if (in.refused()) return *in.refused();
   return named(ctx.canvas.delete_role(name), name);
 }
 
-Result<Json> role_assign(Context& ctx, const Call& call) {
+OrRefusal<Json> role_assign(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& recruit = in.text("recruit");
   bool none = in.optional_flag("none");
@@ -73,13 +73,13 @@ Result<Json> role_assign(Context& ctx, const Call& call) {
   if (in.refused()) return *in.refused();
   if (none && role) return refuse("give either role or none, not both");
   if (!none && !role) return refuse("missing member: role");
-  if (Result<void> done = ctx.canvas.assign_role(call.caller, recruit, role); !done.ok()) return done.failure();
+  if (OrRefusal<void> done = ctx.canvas.assign_role(call.caller, recruit, role); !done.ok()) return done.failure();
   return Json{{"recruit", recruit}, {"role", role ? Json(*role) : Json()}};
 }
 
 // --- presets -----------------------------------------------------------------
 
-Result<Json> preset_list(Context& ctx, const Call&) {
+OrRefusal<Json> preset_list(Context& ctx, const Call&) {
   Json presets = Json::array();
   for (const Preset& preset : ctx.presets) presets.push_back({{"name", preset.name}, {"command", preset.command}});
   return Json{{"presets", presets}};
@@ -87,7 +87,7 @@ Result<Json> preset_list(Context& ctx, const Call&) {
 
 // --- notes -------------------------------------------------------------------
 
-Result<Json> note_list(Context& ctx, const Call& call) {
+OrRefusal<Json> note_list(Context& ctx, const Call& call) {
   Json notes = Json::array();
   for (const NoteListing& note : ctx.canvas.notes_for(call.caller)) {
     notes.push_back({{"name", note.name}, {"connected", note.connected}});
@@ -95,30 +95,30 @@ Result<Json> note_list(Context& ctx, const Call& call) {
   return Json{{"notes", notes}};
 }
 
-Result<Json> note_create(Context& ctx, const Call& call) {
+OrRefusal<Json> note_create(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   std::optional<std::string> name = in.optional_text("name");
   std::optional<std::string> content = in.optional_text("content");
   if (in.refused()) return *in.refused();
-  Result<std::string> created = ctx.canvas.create_note(call.caller, std::move(name), content.value_or(""));
+  OrRefusal<std::string> created = ctx.canvas.create_note(call.caller, std::move(name), content.value_or(""));
   if (!created.ok()) return created.failure();
   return Json{{"name", *created}};
 }
 
-Result<Json> note_read(Context& ctx, const Call& call) {
+OrRefusal<Json> note_read(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   std::optional<std::uint64_t> offset = in.optional_count("offset");
   std::optional<std::uint64_t> limit = in.optional_count("limit");
   if (in.refused()) return *in.refused();
-  Result<const std::string*> content = ctx.canvas.note(call.caller, name);
+  OrRefusal<const std::string*> content = ctx.canvas.note(call.caller, name);
   if (!content.ok()) return content.failure();
   return Json{{"name", name},
               {"content", slice_lines(**content, offset.value_or(0), limit)},
               {"lines", count_lines(**content)}};
 }
 
-Result<Json> note_write(Context& ctx, const Call& call) {
+OrRefusal<Json> note_write(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   const std::string& content = in.text("content");
@@ -126,7 +126,7 @@ Result<Json> note_write(Context& ctx, const Call& call) {
   return named(ctx.canvas.write_note(call.caller, name, content), name);
 }
 
-Result<Json> note_edit(Context& ctx, const Call& call) {
+OrRefusal<Json> note_edit(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   const std::string& old_text = in.text("old");
@@ -135,7 +135,7 @@ Result<Json> note_edit(Context& ctx, const Call& call) {
   return named(ctx.canvas.edit_note(call.caller, name, old_text, new_text), name);
 }
 
-Result<Json> note_delete(Context& ctx, const Call& call) {
+OrRefusal<Json> note_delete(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   if (in.refused()) return *in.refused();

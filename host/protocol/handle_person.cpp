@@ -21,7 +21,7 @@ namespace {
 
 /// The process whose end takes a joined terminal off the canvas: `pid` of
 /// the request, else the shell the joining client was run for; 0 for none.
-Result<pid_t> joined_process(const Call& call) {
+OrRefusal<pid_t> joined_process(const Call& call) {
   members::Reader in(call.request);
   std::optional<std::uint64_t> given = in.optional_count("pid");
   if (in.refused()) return *in.refused();
@@ -34,17 +34,17 @@ Result<pid_t> joined_process(const Call& call) {
 
 }  // namespace
 
-Result<Json> handle_join(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_join(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& wanted = in.text("name");
   if (in.refused()) return *in.refused();
-  if (Result<void> valid = check_name("name", wanted); !valid.ok()) return valid.failure();
-  Result<pid_t> shell = joined_process(call);
+  if (OrRefusal<void> valid = check_name("name", wanted); !valid.ok()) return valid.failure();
+  OrRefusal<pid_t> shell = joined_process(call);
   if (!shell.ok()) return shell.failure();
   std::string name = ctx.canvas.free_terminal_name(wanted);
   std::string token = new_token();
   if (*shell > 0) {
-    Result<void> watched = ctx.terminals.shells().watch(*shell, name, [&canvas = ctx.canvas, name, token] {
+    OrRefusal<void> watched = ctx.terminals.shells().watch(*shell, name, [&canvas = ctx.canvas, name, token] {
       const TerminalEntry* entry = canvas.terminal(name);
       if (entry == nullptr || entry->token != token) return;  // the name is another terminal's now
       canvas.forget_terminal(name);
@@ -57,9 +57,9 @@ Result<Json> handle_join(Context& ctx, const Call& call) {
   return Json{{"name", name}, {"token", token}};
 }
 
-Result<Json> handle_ls(Context& ctx, const Call&) { return everything(ctx.canvas, ctx.terminals, ctx.asks); }
+OrRefusal<Json> handle_ls(Context& ctx, const Call&) { return everything(ctx.canvas, ctx.terminals, ctx.asks); }
 
-Result<Json> handle_send_keys(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_send_keys(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   bool literal = in.optional_flag("literal");
@@ -71,16 +71,16 @@ Result<Json> handle_send_keys(Context& ctx, const Call& call) {
     if (!key.is_string()) return refuse("member keys must be an array of strings");
     words.push_back(key.get<std::string>());
   }
-  Result<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, name);
+  OrRefusal<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, name);
   if (!terminal.ok()) return terminal.failure();
-  if (Result<void> sent = send_keys(**terminal, name, words, literal); !sent.ok()) return sent.failure();
+  if (OrRefusal<void> sent = send_keys(**terminal, name, words, literal); !sent.ok()) return sent.failure();
   return Json{{"name", name}};
 }
 
 namespace {
 
 /// The workspace's Lead: the person's shell that the host started.
-Result<std::string> lead_name(const Canvas& canvas) {
+OrRefusal<std::string> lead_name(const Canvas& canvas) {
   for (const auto& [name, entry] : canvas.terminals()) {
     if (entry.persons && !entry.joined) return name;
   }
@@ -89,7 +89,7 @@ Result<std::string> lead_name(const Canvas& canvas) {
 
 /// Refuses an attach of `name` from a process of that very terminal, whose
 /// output would come back to it without end.
-Result<void> require_outside(const Context& ctx, const Call& call, const std::string& name) {
+OrRefusal<void> require_outside(const Context& ctx, const Call& call, const std::string& name) {
   if (call.client.trusted || call.client.pid <= 0) return {};
   std::optional<std::vector<ProcessInfo>> chain = ancestry(call.client.pid);
   std::optional<Holder> holder = chain ? ctx.terminals.holder_of(*chain) : std::nullopt;
@@ -99,7 +99,7 @@ Result<void> require_outside(const Context& ctx, const Call& call, const std::st
 
 }  // namespace
 
-Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder&) {
+OrRefusal<Cancel> handle_attach(Context& ctx, const Call& call, const Responder&) {
   if (!call.client.attach) return refuse("attach needs a connection of its own");
   members::Reader in(call.request);
   bool lead = in.optional_flag("lead");
@@ -109,11 +109,11 @@ Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder&) {
   std::optional<std::uint64_t> rows = in.optional_count("rows");
   std::optional<std::uint64_t> cols = in.optional_count("cols");
   if (in.refused()) return *in.refused();
-  Result<std::string> name = lead ? lead_name(ctx.canvas) : Result<std::string>(in.text("name"));
+  OrRefusal<std::string> name = lead ? lead_name(ctx.canvas) : OrRefusal<std::string>(in.text("name"));
   if (in.refused()) return *in.refused();
   if (!name.ok()) return name.failure();
-  if (Result<void> outside = require_outside(ctx, call, *name); !outside.ok()) return outside.failure();
-  Result<Terminal*> found = screen_terminal(ctx.canvas, ctx.terminals, *name);
+  if (OrRefusal<void> outside = require_outside(ctx, call, *name); !outside.ok()) return outside.failure();
+  OrRefusal<Terminal*> found = screen_terminal(ctx.canvas, ctx.terminals, *name);
   if (!found.ok()) return found.failure();
   Terminal& terminal = **found;
   bool sized = rows && cols && *rows > 0 && *cols > 0 && *rows < 10000 && *cols < 10000;
@@ -133,7 +133,7 @@ Result<Cancel> handle_attach(Context& ctx, const Call& call, const Responder&) {
   return Cancel();  // the connection is the attachment's now
 }
 
-Result<Json> handle_resume(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_resume(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   bool all = in.optional_flag("all");
   std::vector<std::string> names;
@@ -149,7 +149,7 @@ Result<Json> handle_resume(Context& ctx, const Call& call) {
   Json resumed = Json::array();
   Json failed = Json::array();
   for (const std::string& name : names) {
-    Result<void> done = resume_terminal(ctx, name, "person");
+    OrRefusal<void> done = resume_terminal(ctx, name, "person");
     if (!done.ok() && !all) return done.failure();
     if (done.ok()) {
       resumed.push_back(name);
@@ -160,7 +160,7 @@ Result<Json> handle_resume(Context& ctx, const Call& call) {
   return Json{{"resumed", std::move(resumed)}, {"failed", std::move(failed)}};
 }
 
-Result<Json> handle_forget(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_forget(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   if (in.refused()) return *in.refused();
@@ -176,7 +176,7 @@ Result<Json> handle_forget(Context& ctx, const Call& call) {
   return Json{{"name", name}};
 }
 
-Result<Json> handle_stop(Context& ctx, const Call&) {
+OrRefusal<Json> handle_stop(Context& ctx, const Call&) {
   if (!ctx.settings.stop_host) return refuse("this host cannot be stopped from here");
   int running = 0;
   for (const auto& [name, entry] : ctx.canvas.terminals()) {

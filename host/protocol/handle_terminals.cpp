@@ -19,7 +19,7 @@ const char* state_word(const TerminalEntry& entry, Terminal* terminal) {
 }
 
 /// The preset named `name`; refuses "no such preset: NAME".
-Result<const Preset*> find_preset(const std::vector<Preset>& presets, const std::string& name) {
+OrRefusal<const Preset*> find_preset(const std::vector<Preset>& presets, const std::string& name) {
   auto it = std::find_if(presets.begin(), presets.end(), [&](const Preset& p) { return p.name == name; });
   if (it == presets.end()) return refuse("no such preset: " + name);
   return &*it;
@@ -28,11 +28,11 @@ Result<const Preset*> find_preset(const std::vector<Preset>& presets, const std:
 /// The command line a recruit runs: `cmd`, else the preset's command; empty
 /// for the user's shell. An empty command line counts as none; a named
 /// preset must exist.
-Result<std::string> recruit_line(const Context& ctx, const std::optional<std::string>& cmd,
-                                 const std::optional<std::string>& preset) {
+OrRefusal<std::string> recruit_line(const Context& ctx, const std::optional<std::string>& cmd,
+                                    const std::optional<std::string>& preset) {
   std::string preset_line;
   if (preset) {
-    Result<const Preset*> found = find_preset(ctx.presets, *preset);
+    OrRefusal<const Preset*> found = find_preset(ctx.presets, *preset);
     if (!found.ok()) return found.failure();
     preset_line = (*found)->command;
   }
@@ -55,7 +55,7 @@ Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std
                 {"WELKMORA_TERMINAL_ID", name},
                 {"WELKMORA_TOKEN", token},
                 {"TERM", "xterm-256color"}};
-  if (Result<const std::string*> prompt = role ? ctx.canvas.role(*role) : refuse(""); prompt.ok()) {
+  if (OrRefusal<const std::string*> prompt = role ? ctx.canvas.role(*role) : refuse(""); prompt.ok()) {
     launch.env.emplace_back("WELKMORA_ROLE", *role);
     launch.env.emplace_back("WELKMORA_ROLE_PROMPT", **prompt);
   }
@@ -72,7 +72,7 @@ Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std
 
 }  // namespace
 
-Result<Json> handle_list(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_list(Context& ctx, const Call& call) {
   Json agents = Json::array();
   for (const std::string& name : ctx.canvas.peers(call.caller)) {
     const TerminalEntry& entry = *ctx.canvas.terminal(name);
@@ -87,11 +87,11 @@ Result<Json> handle_list(Context& ctx, const Call& call) {
   return Json{{"agents", agents}, {"notes", notes}};
 }
 
-Result<Json> handle_check(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_check(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& target = in.text("target");
   if (in.refused()) return *in.refused();
-  Result<const TerminalEntry*> entry = ctx.canvas.peer(call.caller, target);
+  OrRefusal<const TerminalEntry*> entry = ctx.canvas.peer(call.caller, target);
   if (!entry.ok()) return entry.failure();
   Terminal* terminal = (*entry)->joined ? nullptr : ctx.terminals.find(target);
   if (terminal == nullptr) return refuse("no screen of a joined shell: " + target);
@@ -101,12 +101,12 @@ Result<Json> handle_check(Context& ctx, const Call& call) {
   return result;
 }
 
-Result<Json> handle_connect(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_connect(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& from = in.text("from");
   const std::string& to = in.text("to");
   if (in.refused()) return *in.refused();
-  Result<bool> created = ctx.canvas.connect(call.caller, from, to);
+  OrRefusal<bool> created = ctx.canvas.connect(call.caller, from, to);
   if (!created.ok()) return created.failure();
   return Json{{"from", from}, {"to", to}, {"created", *created}};
 }
@@ -120,31 +120,32 @@ void dismiss_terminal(Context& ctx, const std::string& name, const std::string& 
   });
 }
 
-Result<Json> handle_dismiss(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_dismiss(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   const std::string& name = in.text("name");
   if (in.refused()) return *in.refused();
   if (name == call.caller) return refuse("cannot dismiss yourself: " + name);
-  Result<const TerminalEntry*> peer = ctx.canvas.peer(call.caller, name);
+  OrRefusal<const TerminalEntry*> peer = ctx.canvas.peer(call.caller, name);
   if (!peer.ok()) return peer.failure();
   if ((*peer)->persons) return refuse("cannot dismiss " + name + ": it is the person's shell");
   dismiss_terminal(ctx, name, call.caller);
   return Json{{"name", name}};
 }
 
-Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
-  if (Result<void> valid = check_name("codename", recruit.codename); !valid.ok()) return valid.failure();
+OrRefusal<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const std::string& by) {
+  if (OrRefusal<void> valid = check_name("codename", recruit.codename); !valid.ok()) return valid.failure();
   if (recruit.role) {
     if (auto role = ctx.canvas.role(*recruit.role); !role.ok()) return role.failure();
   }
-  Result<std::string> line = recruit_line(ctx, recruit.cmd, recruit.preset);
+  OrRefusal<std::string> line = recruit_line(ctx, recruit.cmd, recruit.preset);
   if (!line.ok()) return line.failure();
 
   std::string name = ctx.canvas.free_terminal_name(recruit.codename);
   std::string token = new_token();
   std::vector<std::string> argv = argv_of(ctx, *line);
   std::string command = argv.back();
-  Result<Terminal*> started = ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
+  OrRefusal<Terminal*> started =
+      ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
   if (!started.ok()) return started.failure();
   ctx.canvas.add_terminal(
       {name, token, false, recruit.role.value_or(""), false, Recipe{*line, recruit.preset.value_or(""), ""}});
@@ -152,7 +153,7 @@ Result<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, const
   return name;
 }
 
-Result<void> resume_terminal(Context& ctx, const std::string& name, const std::string& by) {
+OrRefusal<void> resume_terminal(Context& ctx, const std::string& name, const std::string& by) {
   const TerminalEntry* entry = ctx.canvas.terminal(name);
   Terminal* held = entry == nullptr || entry->joined ? nullptr : ctx.terminals.find(name);
   if (held == nullptr) return refuse("no such terminal: " + name);
@@ -174,23 +175,23 @@ Result<void> resume_terminal(Context& ctx, const std::string& name, const std::s
   }
   launch.cwd = recipe.cwd;
   launch.screen = Keeper::kept_text(held->screen());
-  Result<Terminal*> started = ctx.terminals.resume(name, launch);
+  OrRefusal<Terminal*> started = ctx.terminals.resume(name, launch);
   if (!started.ok()) return started.failure();
   log_event("resume", {{"name", name}, {"by", by}, {"command", command}});
   return {};
 }
 
-Result<Json> handle_recruit(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_recruit(Context& ctx, const Call& call) {
   members::Reader in(call.request);
   Recruit recruit{in.text("name"), in.optional_text("role"), in.optional_text("preset"), in.optional_text("cmd")};
   if (in.refused()) return *in.refused();
-  Result<std::string> name = recruit_terminal(ctx, recruit, call.caller);
+  OrRefusal<std::string> name = recruit_terminal(ctx, recruit, call.caller);
   if (!name.ok()) return name.failure();
   ctx.canvas.rope(Item::terminal(call.caller), Item::terminal(*name));
   return Json{{"name", *name}};
 }
 
-Result<Json> handle_debug(Context& ctx, const Call& call) {
+OrRefusal<Json> handle_debug(Context& ctx, const Call& call) {
   auto id = call.request.find("terminalId");
   auto token = call.request.find("token");
   bool known = id != call.request.end() && id->is_string() && token != call.request.end() && token->is_string() &&

@@ -58,7 +58,7 @@ Json everything(const Canvas& canvas, TerminalSet& terminals, const Asks& asks) 
   return {{"terminals", std::move(list)}, {"notes", std::move(notes)}};
 }
 
-Result<Terminal*> screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name) {
+OrRefusal<Terminal*> screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name) {
   const TerminalEntry* entry = canvas.terminal(name);
   if (entry == nullptr) return refuse("no such terminal: " + std::string(name));
   Terminal* terminal = entry->joined ? nullptr : terminals.find(name);
@@ -66,7 +66,7 @@ Result<Terminal*> screen_terminal(const Canvas& canvas, TerminalSet& terminals, 
   return terminal;
 }
 
-Result<void> require_typable(const Terminal& terminal, std::string_view name, std::size_t adding) {
+OrRefusal<void> require_typable(const Terminal& terminal, std::string_view name, std::size_t adding) {
   if (!terminal.open()) return refuse("program has ended: " + std::string(name));
   if (adding > Terminal::kMaxPendingInput) {
     return refuse("input too long: " + std::to_string(adding) + " bytes, at most " +
@@ -78,14 +78,15 @@ Result<void> require_typable(const Terminal& terminal, std::string_view name, st
   return {};
 }
 
-Result<void> send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal) {
+OrRefusal<void> send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words,
+                          bool literal) {
   std::vector<std::optional<KeyPress>> keys;
   std::size_t adding = 0;
   for (const std::string& word : words) {
     keys.push_back(literal ? std::nullopt : parse_key(word));
     adding += keys.back() ? kLongestKey : word.size();
   }
-  if (Result<void> typable = require_typable(terminal, name, adding); !typable.ok()) return typable;
+  if (OrRefusal<void> typable = require_typable(terminal, name, adding); !typable.ok()) return typable;
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (keys[i]) {
       terminal.screen().press(*keys[i]);

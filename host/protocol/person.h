@@ -31,18 +31,19 @@ void put_state(wire::Json& out, const Terminal* terminal);
 /// Terminal `name` with a screen the person can type into or watch; refuses
 /// an unknown name ("no such terminal: NAME") and a joined shell ("cannot
 /// type into a joined shell: NAME").
-Result<Terminal*> screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name);
+OrRefusal<Terminal*> screen_terminal(const Canvas& canvas, TerminalSet& terminals, std::string_view name);
 
 /// Refuses "program has ended: NAME" when `terminal` takes no more input,
 /// "input too long: N bytes, at most M" when `adding` bytes are more than
 /// it may ever queue, and "terminal is not reading its input: NAME" when
 /// what waits for the program already leaves no room for them (nor for
 /// 4 KiB more).
-Result<void> require_typable(const Terminal& terminal, std::string_view name, std::size_t adding = 0);
+OrRefusal<void> require_typable(const Terminal& terminal, std::string_view name, std::size_t adding = 0);
 
 /// Types `words` into `terminal`: each word that names a key (see
 /// parse_key) as that key, any other word as its text; with `literal`,
 /// every word as text. Refuses as require_typable does.
-Result<void> send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words, bool literal);
+OrRefusal<void> send_keys(Terminal& terminal, std::string_view name, const std::vector<std::string>& words,
+                          bool literal);
 
 }  // namespace host

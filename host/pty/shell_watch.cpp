@@ -11,7 +11,7 @@
 
 namespace host {
 
-Result<void> ShellWatch::watch(pid_t pid, const std::string& name, std::function<void()> gone) {
+OrRefusal<void> ShellWatch::watch(pid_t pid, const std::string& name, std::function<void()> gone) {
   forget(name);
   auto it = processes_.find(pid);
   if (it == processes_.end()) {

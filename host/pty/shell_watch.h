@@ -25,7 +25,7 @@ class ShellWatch {
   /// Calls `gone` once process `pid` has ended, for the terminal `name`
   /// (which replaces an earlier watch of that name); refuses when the
   /// process has ended already or cannot be watched.
-  Result<void> watch(pid_t pid, const std::string& name, std::function<void()> gone);
+  OrRefusal<void> watch(pid_t pid, const std::string& name, std::function<void()> gone);
   /// Stops watching for `name`.
   void forget(const std::string& name);
   /// Descriptors held: one per process watched.

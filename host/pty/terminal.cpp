@@ -108,7 +108,7 @@ ExecFailure exec_outcome(int report_fd) {
 
 }  // namespace
 
-Result<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor& reactor) {
+OrRefusal<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor& reactor) {
   if (launch.argv.empty() || !launch.argv[0].starts_with('/')) return refuse("no program to start");
   std::string mark_key;
   try {

@@ -58,7 +58,7 @@ class Terminal {
   /// program cannot be started. The program finds in WELKMORA_MARK_KEY a
   /// key of its terminal's own: the prompt marks of a shell set up by the
   /// host's bootstrap carry it, and only marks that do count (screen.h).
-  static Result<std::unique_ptr<Terminal>> start(const Launch& launch, Reactor& reactor);
+  static OrRefusal<std::unique_ptr<Terminal>> start(const Launch& launch, Reactor& reactor);
   /// A held terminal of `rows` by `cols` that shows `screen` (fed to its
   /// screen as output), with the exit code its program had, if it had ended.
   static std::unique_ptr<Terminal> hold(int rows, int cols, std::string_view screen, std::optional<int> exit_code,

@@ -48,10 +48,10 @@ TerminalSet::~TerminalSet() {
   for (auto& terminal : leaving_) terminal->kill_now();
 }
 
-Result<Terminal*> TerminalSet::start(const std::string& name, const Launch& launch) {
+OrRefusal<Terminal*> TerminalSet::start(const std::string& name, const Launch& launch) {
   Launch grouped = launch;
   if (cgroups_) grouped.cgroup = cgroups_->add().value_or("");
-  Result<std::unique_ptr<Terminal>> terminal = Terminal::start(grouped, reactor_);
+  OrRefusal<std::unique_ptr<Terminal>> terminal = Terminal::start(grouped, reactor_);
   if (!terminal.ok()) {
     if (!grouped.cgroup.empty()) Cgroups::remove(grouped.cgroup);
     return terminal.failure();
@@ -69,12 +69,12 @@ Terminal* TerminalSet::hold(const std::string& name, int rows, int cols, std::st
   return slot.get();
 }
 
-Result<Terminal*> TerminalSet::resume(const std::string& name, const Launch& launch) {
+OrRefusal<Terminal*> TerminalSet::resume(const std::string& name, const Launch& launch) {
   auto it = listed_.find(name);
   if (it == listed_.end() || !it->second->held()) return refuse("not held: " + name);
   std::unique_ptr<Terminal> held = std::move(it->second);
   listed_.erase(it);
-  Result<Terminal*> started = start(name, launch);
+  OrRefusal<Terminal*> started = start(name, launch);
   if (!started.ok()) {
     listed_[name] = std::move(held);
     return started;

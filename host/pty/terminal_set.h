@@ -37,14 +37,14 @@ class TerminalSet {
 
   /// Starts `launch` as terminal `name`, which must not be taken; refuses
   /// when it cannot be started.
-  Result<Terminal*> start(const std::string& name, const Launch& launch);
+  OrRefusal<Terminal*> start(const std::string& name, const Launch& launch);
   /// Lists a held terminal `name` (see Terminal::hold), which must not be
   /// taken.
   Terminal* hold(const std::string& name, int rows, int cols, std::string_view screen, std::optional<int> exit_code);
   /// Starts `launch` in place of held terminal `name`: those who follow the
   /// held one hear its end when the started one is listed already. Refuses
   /// when `name` is no held terminal or the program cannot be started.
-  Result<Terminal*> resume(const std::string& name, const Launch& launch);
+  OrRefusal<Terminal*> resume(const std::string& name, const Launch& launch);
   Terminal* find(std::string_view name);
   /// The terminal that the process whose `ancestry` this is (the process
   /// first) belongs to, if any: by its line of processes (see

@@ -44,7 +44,7 @@ Asks::~Asks() {
   for (auto& [name, turn] : turns_) timers_.cancel(turn.timer);
 }
 
-Result<TurnTicket> Asks::start(const std::string& name, std::string_view prompt, Done done) {
+OrRefusal<TurnTicket> Asks::start(const std::string& name, std::string_view prompt, Done done) {
   Terminal* terminal = terminals_.find(name);
   if (terminal == nullptr) return refuse("cannot type into a joined shell: " + name);
   if (terminal->exited() || !terminal->open()) return refuse("program has ended: " + name);

@@ -74,7 +74,7 @@ class Asks {
   /// that joined (it has no terminal to type into), a program that has
   /// ended, a terminal that is in another turn, and a prompt over
   /// kMaxLinePrompt bytes for a terminal in line mode.
-  Result<TurnTicket> start(const std::string& name, std::string_view prompt, Done done);
+  OrRefusal<TurnTicket> start(const std::string& name, std::string_view prompt, Done done);
 
   /// Ends the turn of `ticket` at once, if it still runs, with what it has
   /// produced so far (reason "cancelled"): its asker has gone. Nothing more

@@ -27,7 +27,7 @@ constexpr std::pair<std::string_view, Key> kKeys[] = {
     {"PageUp", Key::kPageUp}, {"PageDown", Key::kPageDown},
 };
 
-Result<Item> item_of(const Json& message, const char* key) {
+OrRefusal<Item> item_of(const Json& message, const char* key) {
   members::Reader in(message);
   const std::string& id = in.text(key);
   if (in.refused()) return *in.refused();
@@ -37,13 +37,13 @@ Result<Item> item_of(const Json& message, const char* key) {
 }
 
 /// The terminal that `id` names, with a screen to type into.
-Result<Terminal*> typed_terminal(Context& ctx, const Json& message) {
-  Result<Item> item = item_of(message, "id");
+OrRefusal<Terminal*> typed_terminal(Context& ctx, const Json& message) {
+  OrRefusal<Item> item = item_of(message, "id");
   if (!item.ok()) return item.failure();
   if (item->kind != ItemKind::kTerminal) return refuse("no such terminal: " + item->name);
-  Result<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, item->name);
+  OrRefusal<Terminal*> terminal = screen_terminal(ctx.canvas, ctx.terminals, item->name);
   if (!terminal.ok()) return terminal;
-  if (Result<void> typable = require_typable(**terminal, item->name); !typable.ok()) return typable.failure();
+  if (OrRefusal<void> typable = require_typable(**terminal, item->name); !typable.ok()) return typable.failure();
   return terminal;
 }
 
@@ -56,7 +56,7 @@ unsigned modifiers_of(members::Reader& in) {
 
 /// The key of a browser's key event: a key by its name (Enter, ArrowUp,
 /// F5, ...) or one character, with the modifiers held.
-Result<KeyPress> key_of(const Json& message) {
+OrRefusal<KeyPress> key_of(const Json& message) {
   members::Reader in(message);
   const std::string& name = in.text("key");
   KeyPress press;
@@ -86,7 +86,7 @@ Result<KeyPress> key_of(const Json& message) {
 }
 
 /// The unsigned integer `key` of `message`, at most `most`.
-Result<int> bounded(members::Reader& in, const char* key, std::uint64_t most) {
+OrRefusal<int> bounded(members::Reader& in, const char* key, std::uint64_t most) {
   std::optional<std::uint64_t> n = in.optional_count(key);
   if (in.refused()) return *in.refused();
   if (!n || *n > most) return refuse(std::string("mouse needs ") + key + " from 0 to " + std::to_string(most));
@@ -98,15 +98,15 @@ Result<int> bounded(members::Reader& in, const char* key, std::uint64_t most) {
 /// wheel) and whether it went down, with the modifiers held. The screen
 /// encodes it as the program asked; a cell off the screen is taken to its
 /// edge.
-Result<Json> mouse(Context& ctx, const Json& message) {
-  Result<Terminal*> terminal = typed_terminal(ctx, message);
+OrRefusal<Json> mouse(Context& ctx, const Json& message) {
+  OrRefusal<Terminal*> terminal = typed_terminal(ctx, message);
   if (!terminal.ok()) return terminal.failure();
   members::Reader in(message);
-  Result<int> row = bounded(in, "row", kMaxRows);
+  OrRefusal<int> row = bounded(in, "row", kMaxRows);
   if (!row.ok()) return row.failure();
-  Result<int> col = bounded(in, "col", kMaxCols);
+  OrRefusal<int> col = bounded(in, "col", kMaxCols);
   if (!col.ok()) return col.failure();
-  Result<int> button = bounded(in, "button", 5);
+  OrRefusal<int> button = bounded(in, "button", 5);
   if (!button.ok()) return button.failure();
   bool pressed = in.optional_flag("pressed");
   unsigned modifiers = modifiers_of(in);
@@ -117,8 +117,8 @@ Result<Json> mouse(Context& ctx, const Json& message) {
 
 /// Sends what the `text` member holds to the typed terminal with `type`.
 template <class Type>
-Result<Json> typed_text(Context& ctx, const Json& message, Type type) {
-  Result<Terminal*> terminal = typed_terminal(ctx, message);
+OrRefusal<Json> typed_text(Context& ctx, const Json& message, Type type) {
+  OrRefusal<Terminal*> terminal = typed_terminal(ctx, message);
   if (!terminal.ok()) return terminal.failure();
   members::Reader in(message);
   const std::string& text = in.text("text");
@@ -127,25 +127,25 @@ Result<Json> typed_text(Context& ctx, const Json& message, Type type) {
   return Json::object();
 }
 
-Result<Json> text(Context& ctx, const Json& message) {
+OrRefusal<Json> text(Context& ctx, const Json& message) {
   return typed_text(ctx, message, [](Terminal& t, const std::string& text) { t.send(text); });
 }
 
-Result<Json> paste(Context& ctx, const Json& message) {
+OrRefusal<Json> paste(Context& ctx, const Json& message) {
   return typed_text(ctx, message, [](Terminal& t, const std::string& text) { t.screen().paste(text); });
 }
 
-Result<Json> key(Context& ctx, const Json& message) {
-  Result<Terminal*> terminal = typed_terminal(ctx, message);
+OrRefusal<Json> key(Context& ctx, const Json& message) {
+  OrRefusal<Terminal*> terminal = typed_terminal(ctx, message);
   if (!terminal.ok()) return terminal.failure();
-  Result<KeyPress> press = key_of(message);
+  OrRefusal<KeyPress> press = key_of(message);
   if (!press.ok()) return press.failure();
   (*terminal)->screen().press(*press);
   return Json::object();
 }
 
 /// The kept scrollback rows {"from", "count"} of terminal `id`.
-Result<Json> history(Context& ctx, const Json& message) {
+OrRefusal<Json> history(Context& ctx, const Json& message) {
   auto id = message.find("id");
   std::optional<Item> item =
       id != message.end() && id->is_string() ? parse_item_id(id->get<std::string>()) : std::nullopt;
@@ -171,7 +171,7 @@ std::string folded(std::string_view text) {
 /// `text` (ASCII letters in either case), newest first, at most
 /// kSearchRows a terminal: {"terminals":[{"id","lines":[[row,text]...]}],
 /// "more":bool}, `more` when a terminal had more.
-Result<Json> search(Context& ctx, const Json& message) {
+OrRefusal<Json> search(Context& ctx, const Json& message) {
   constexpr std::size_t kSearchRows = 100;
   members::Reader in(message);
   std::string needle = folded(in.text("text"));
@@ -198,8 +198,8 @@ Result<Json> search(Context& ctx, const Json& message) {
 }
 
 /// The item `key` names, when it is on the canvas.
-Result<Item> existing(const Canvas& canvas, const Json& message, const char* key) {
-  Result<Item> item = item_of(message, key);
+OrRefusal<Item> existing(const Canvas& canvas, const Json& message, const char* key) {
+  OrRefusal<Item> item = item_of(message, key);
   if (!item.ok()) return item;
   bool found =
       item->kind == ItemKind::kTerminal ? canvas.terminal(item->name) != nullptr : canvas.notes().contains(item->name);
@@ -208,7 +208,7 @@ Result<Item> existing(const Canvas& canvas, const Json& message, const char* key
 }
 
 /// The box {x, y, w, h} of a `place`, its numbers taken into their ranges.
-Result<Box> box_of(const Json& message) {
+OrRefusal<Box> box_of(const Json& message) {
   members::Reader in(message);
   const Json& box = in.object("box");
   if (in.refused()) return *in.refused();
@@ -223,11 +223,11 @@ Result<Box> box_of(const Json& message) {
   return Box{values[0], values[1], values[2], values[3]};
 }
 
-Result<Json> place(Context& ctx, const Json& message) {
-  Result<Item> found = existing(ctx.canvas, message, "id");
+OrRefusal<Json> place(Context& ctx, const Json& message) {
+  OrRefusal<Item> found = existing(ctx.canvas, message, "id");
   if (!found.ok()) return found.failure();
   const Item& item = *found;
-  Result<Box> placed = box_of(message);
+  OrRefusal<Box> placed = box_of(message);
   if (!placed.ok()) return placed.failure();
   Box box = *placed;
   Terminal* terminal = item.kind == ItemKind::kTerminal ? ctx.terminals.find(item.name) : nullptr;
@@ -253,30 +253,30 @@ Result<Json> place(Context& ctx, const Json& message) {
 }
 
 /// Ropes (`rope`) or unropes the items `a` and `b`.
-Result<Json> tie(Context& ctx, const Json& message, bool rope) {
-  Result<Item> a = existing(ctx.canvas, message, "a");
+OrRefusal<Json> tie(Context& ctx, const Json& message, bool rope) {
+  OrRefusal<Item> a = existing(ctx.canvas, message, "a");
   if (!a.ok()) return a.failure();
-  Result<Item> b = existing(ctx.canvas, message, "b");
+  OrRefusal<Item> b = existing(ctx.canvas, message, "b");
   if (!b.ok()) return b.failure();
   if (*a == *b) return refuse("cannot rope an item to itself: " + a->name);
   bool changed = rope ? (ctx.canvas.roped(*a, *b) ? false : (ctx.canvas.rope(*a, *b), true)) : ctx.canvas.cut(*a, *b);
   return Json{{"changed", changed}};
 }
 
-Result<Json> connect(Context& ctx, const Json& message) { return tie(ctx, message, true); }
-Result<Json> cut(Context& ctx, const Json& message) { return tie(ctx, message, false); }
+OrRefusal<Json> connect(Context& ctx, const Json& message) { return tie(ctx, message, true); }
+OrRefusal<Json> cut(Context& ctx, const Json& message) { return tie(ctx, message, false); }
 
-Result<Json> recruit(Context& ctx, const Json& message) {
+OrRefusal<Json> recruit(Context& ctx, const Json& message) {
   members::Reader in(message);
   Recruit r{in.text("name"), in.optional_text("role"), in.optional_text("preset"), in.optional_text("cmd")};
   if (in.refused()) return *in.refused();
-  Result<std::string> name = recruit_terminal(ctx, r, kPerson);
+  OrRefusal<std::string> name = recruit_terminal(ctx, r, kPerson);
   if (!name.ok()) return name.failure();
   return Json{{"name", *name}};
 }
 
-Result<Json> dismiss(Context& ctx, const Json& message) {
-  Result<Item> item = item_of(message, "id");
+OrRefusal<Json> dismiss(Context& ctx, const Json& message) {
+  OrRefusal<Item> item = item_of(message, "id");
   if (!item.ok()) return item.failure();
   const TerminalEntry* entry = ctx.canvas.terminal(item->name);
   if (item->kind != ItemKind::kTerminal || entry == nullptr) return refuse("no such terminal: " + item->name);
@@ -285,38 +285,38 @@ Result<Json> dismiss(Context& ctx, const Json& message) {
   return Json{{"name", item->name}};
 }
 
-Result<Json> resume(Context& ctx, const Json& message) {
-  Result<Item> item = item_of(message, "id");
+OrRefusal<Json> resume(Context& ctx, const Json& message) {
+  OrRefusal<Item> item = item_of(message, "id");
   if (!item.ok()) return item.failure();
   if (item->kind != ItemKind::kTerminal) return refuse("no such terminal: " + item->name);
-  if (Result<void> done = resume_terminal(ctx, item->name, kPerson); !done.ok()) return done.failure();
+  if (OrRefusal<void> done = resume_terminal(ctx, item->name, kPerson); !done.ok()) return done.failure();
   return Json{{"name", item->name}};
 }
 
-Result<Item> note_of(const Json& message) {
-  Result<Item> item = item_of(message, "id");
+OrRefusal<Item> note_of(const Json& message) {
+  OrRefusal<Item> item = item_of(message, "id");
   if (item.ok() && item->kind != ItemKind::kNote) return refuse("not a note: " + item->name);
   return item;
 }
 
 /// An empty result once `done` went through, else its refusal.
-Result<Json> nothing(const Result<void>& done) {
+OrRefusal<Json> nothing(const OrRefusal<void>& done) {
   if (!done.ok()) return done.failure();
   return Json::object();
 }
 
-Result<Json> note_create(Context& ctx, const Json& message) {
+OrRefusal<Json> note_create(Context& ctx, const Json& message) {
   members::Reader in(message);
   std::optional<std::string> name = in.optional_text("name");
   std::string text = in.optional_text("text").value_or("");
   if (in.refused()) return *in.refused();
-  Result<std::string> created = ctx.canvas.add_note(name, text);
+  OrRefusal<std::string> created = ctx.canvas.add_note(name, text);
   if (!created.ok()) return created.failure();
   return Json{{"name", *created}};
 }
 
-Result<Json> note_write(Context& ctx, const Json& message) {
-  Result<Item> note = note_of(message);
+OrRefusal<Json> note_write(Context& ctx, const Json& message) {
+  OrRefusal<Item> note = note_of(message);
   if (!note.ok()) return note.failure();
   members::Reader in(message);
   const std::string& text = in.text("text");
@@ -324,8 +324,8 @@ Result<Json> note_write(Context& ctx, const Json& message) {
   return nothing(ctx.canvas.set_note(note->name, text));
 }
 
-Result<Json> note_delete(Context& ctx, const Json& message) {
-  Result<Item> note = note_of(message);
+OrRefusal<Json> note_delete(Context& ctx, const Json& message) {
+  OrRefusal<Item> note = note_of(message);
   if (!note.ok()) return note.failure();
   return nothing(ctx.canvas.remove_note(note->name));
 }
@@ -333,7 +333,7 @@ Result<Json> note_delete(Context& ctx, const Json& message) {
 /// The handler of each of the catalogue's page actions, by its `op`.
 struct Action {
   std::string_view op;
-  Result<Json> (*serve)(Context& ctx, const Json& message);
+  OrRefusal<Json> (*serve)(Context& ctx, const Json& message);
 };
 
 constexpr Action kActions[] = {

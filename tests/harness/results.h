@@ -1,5 +1,5 @@
 #pragma once
-// The value of a host::Result in a test: the test fails, naming the
+// The value of a host::OrRefusal in a test: the test fails, naming the
 // refusal, when there is none.
 
 #include <gtest/gtest.h>
@@ -9,20 +9,20 @@
 namespace harness {
 
 template <class T>
-T ok(host::Result<T> result) {
+T ok(host::OrRefusal<T> result) {
   EXPECT_TRUE(result.ok()) << result.failure().text;
   return result.ok() ? std::move(*result) : T();
 }
 
 /// For results that point into what they were taken from: what they point at.
 template <class T>
-const T& ok(host::Result<const T*> result) {
+const T& ok(host::OrRefusal<const T*> result) {
   EXPECT_TRUE(result.ok()) << result.failure().text;
   static const T none{};
   return result.ok() ? **result : none;
 }
 
-inline void ok(const host::Result<void>& result) { EXPECT_TRUE(result.ok()) << result.failure().text; }
+inline void ok(const host::OrRefusal<void>& result) { EXPECT_TRUE(result.ok()) << result.failure().text; }
 
 /// The refusal's text of what `fn` returns; "<accepted>" when it went through.
 template <class Fn>

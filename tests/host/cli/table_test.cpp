@@ -25,7 +25,7 @@ TEST(HostTable, EachOptionIsReadAsItsRowSays) {
     for (const cli::OptionSpec& o : c->options) {
       EXPECT_TRUE(flags.insert(o.flag).second) << c->name << ": " << o.flag << " twice";
       std::vector<std::string> words = {std::string(o.flag), "value"};
-      cli::Result<cli::Args> args = cli::Args::read(words, c->options);
+      cli::OrFault<cli::Args> args = cli::Args::read(words, c->options);
       ASSERT_TRUE(args.ok()) << c->name << ' ' << o.flag;
       EXPECT_EQ(args->value(o.flag),
                 o.takes_value() ? std::optional<std::string>("value") : std::optional<std::string>(""));

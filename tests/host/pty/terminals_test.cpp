@@ -202,7 +202,7 @@ TEST(TerminalInput, WhatAProgramDoesNotReadIsCapped) {
   host::Reactor reactor;
   host::Launch launch;
   launch.argv = {"/bin/sh", "-c", "stty raw -echo; echo ready; exec sleep 600"};
-  host::Result<std::unique_ptr<host::Terminal>> started = host::Terminal::start(launch, reactor);
+  host::OrRefusal<std::unique_ptr<host::Terminal>> started = host::Terminal::start(launch, reactor);
   ASSERT_TRUE(started.ok()) << started.failure().text;
   std::unique_ptr<host::Terminal>& terminal = *started;
   for (auto deadline = std::chrono::steady_clock::now() + 10s;
