@@ -1,6 +1,7 @@
 #include "web/actions.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <utility>
 
@@ -330,56 +331,40 @@ Result<Json> note_delete(Context& ctx, const Json& message) {
   return nothing(ctx.canvas.remove_note(note->name));
 }
 
-/// The handler of each of the catalogue's page actions, by its `op`.
-struct Action {
-  std::string_view op;
-  Result<Json> (*serve)(Context& ctx, const Json& message);
+using catalogue::Id;
+using Action = Result<Json> (*)(Context& ctx, const Json& message);
+
+/// Whether the dispatcher serves `row` as a page action (the feed answers
+/// the page's own `ack` and `seen`).
+constexpr bool performed(const catalogue::Request& row) { return row.from == catalogue::From::kPage && !row.local; }
+
+constexpr catalogue::Bound<Action> kActions[] = {
+    {Id::kPageText, text},
+    {Id::kPageKey, key},
+    {Id::kPagePaste, paste},
+    {Id::kPageMouse, mouse},
+    {Id::kPageHistory, history},
+    {Id::kPageSearch, search},
+    {Id::kPagePlace, place},
+    {Id::kPageConnect, connect},
+    {Id::kPageCut, cut},
+    {Id::kPageRecruit, recruit},
+    {Id::kPageDismiss, dismiss},
+    {Id::kPageResume, resume},
+    {Id::kPageNoteCreate, note_create},
+    {Id::kPageNoteWrite, note_write},
+    {Id::kPageNoteDelete, note_delete},
 };
+static_assert(catalogue::binds(kActions, performed), "the catalogue's page actions and the handlers here disagree");
 
-constexpr Action kActions[] = {
-    {"text", text},
-    {"key", key},
-    {"paste", paste},
-    {"mouse", mouse},
-    {"history", history},
-    {"search", search},
-    {"place", place},
-    {"connect", connect},
-    {"cut", cut},
-    {"recruit", recruit},
-    {"dismiss", dismiss},
-    {"resume", resume},
-    {"note-create", note_create},
-    {"note-write", note_write},
-    {"note-delete", note_delete},
-};
-
-constexpr const Action* action_of(std::string_view op) {
-  for (const Action& action : kActions) {
-    if (action.op == op) return &action;
-  }
-  return nullptr;
-}
-
-consteval bool every_action_is_handled() {
-  for (const catalogue::Request& row : catalogue::kRequests) {
-    if (row.from != catalogue::From::kPage) continue;
-    bool handled = false;
-    for (const Action& action : kActions) handled = handled || action.op == row.command;
-    if (!handled) return false;
-  }
-  for (const Action& action : kActions) {
-    if (!catalogue::has(catalogue::From::kPage, action.op)) return false;
-  }
-  return true;
-}
-static_assert(every_action_is_handled(), "the catalogue's page actions and the handlers here disagree");
+constexpr std::array<Action, catalogue::kRowCount> kActionOf = catalogue::by_id(kActions);
 
 }  // namespace
 
 Json perform(Dispatcher& dispatcher, const catalogue::Request& row, const Json& message) {
-  const Action& action = *action_of(row.command);
-  return dispatcher.serve(row, [&](Context& ctx) { return action.serve(ctx, message); });
+  Action action = kActionOf[catalogue::index(row.id)];
+  if (action == nullptr) return error_reply("not an action: " + std::string(row.command));
+  return dispatcher.serve(row, [&](Context& ctx) { return action(ctx, message); });
 }
 
 }  // namespace host
