@@ -20,14 +20,6 @@ constexpr int kMaxCoordinate = 1 << 24;
 const std::string kPerson = "page";
 constexpr int kMinRows = 2, kMaxRows = 500, kMinCols = 10, kMaxCols = 1000;
 
-/// Browser key names of the keys that are not characters.
-constexpr std::pair<std::string_view, Key> kKeys[] = {
-    {"Enter", Key::kEnter},   {"Tab", Key::kTab},           {"Backspace", Key::kBackspace}, {"Escape", Key::kEscape},
-    {"ArrowUp", Key::kUp},    {"ArrowDown", Key::kDown},    {"ArrowLeft", Key::kLeft},      {"ArrowRight", Key::kRight},
-    {"Insert", Key::kInsert}, {"Delete", Key::kDelete},     {"Home", Key::kHome},           {"End", Key::kEnd},
-    {"PageUp", Key::kPageUp}, {"PageDown", Key::kPageDown},
-};
-
 Result<Item> item_of(const Json& message, const char* key) {
   members::Reader in(message);
   const std::string& id = in.text(key);
@@ -63,19 +55,10 @@ Result<KeyPress> key_of(const Json& message) {
   KeyPress press;
   press.modifiers = modifiers_of(in);
   if (in.refused()) return *in.refused();
-  for (auto [key_name, key] : kKeys) {
-    if (key_name == name) {
-      press.key = key;
-      return press;
-    }
-  }
-  if (name.size() >= 2 && name.size() <= 3 && name[0] == 'F' && std::isdigit(static_cast<unsigned char>(name[1]))) {
-    int number = std::stoi(name.substr(1));
-    if (number >= 1 && number <= 12) {
-      press.key = Key::kFunction;
-      press.number = number;
-      return press;
-    }
+  if (std::optional<KeyPress> named = browser_key(name)) {
+    press.key = named->key;
+    press.number = named->number;
+    return press;
   }
   std::size_t end = 0;
   char32_t c = name.empty() ? 0 : utf8::next_code_point(name, end);
