@@ -17,9 +17,9 @@ namespace {
 
 /// Words that reach every branch of the renderers: the row's command and
 /// subcommand, then operands.
-std::vector<std::string_view> words_for(const Command& command) {
-  std::vector<std::string_view> words = {command.command};
-  if (!command.sub.empty()) words.push_back(command.sub);
+std::vector<std::string_view> words_for(const catalogue::Request& row) {
+  std::vector<std::string_view> words = {row.command};
+  if (!row.sub.empty()) words.push_back(row.sub);
   words.insert(words.end(), {"A", "B", "C"});
   return words;
 }
@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!reply.ok()) return 0;
   Value result = reply->root().find("result").value_or(Value());
 
-  for (const Command& command : kCommands) {
-    if (command.render != nullptr) command.render(words_for(command), result);
+  for (const catalogue::Bound<RenderFn>& entry : kRenderers) {
+    if (entry.handler != nullptr) entry.handler(words_for(catalogue::row(entry.id)), result);
   }
   // Whatever parsed must also write back (the host and the batch operand
   // rely on the writer for parsed values).

@@ -21,19 +21,19 @@ namespace {
 constexpr std::string_view kHelpHead =
     "Welkmora — räumlicher Workspace für KI-Agenten.\n"
     "\n"
-    "Usage:\n"
-    "  welkmora onboard              Identität, verbundene Peers und Kernbefehle ausgeben\n";
-constexpr std::string_view kHelpTail = "  welkmora help                 Diese Hilfe\n";
+    "Usage:\n";
 
-/// The help: a line or two for each request an agent makes, in the
-/// catalogue's order, between the lines of what needs no request.
+/// The help: a line or two for each of the agents' rows, in the
+/// catalogue's order.
 std::string help_text() {
   std::string text(kHelpHead);
   for (const catalogue::Request& row : catalogue::kRequests) text.append(row.help);
-  return text.append(kHelpTail);
+  return text;
 }
 
-bool is_help_word(std::string_view word) { return word == "help" || word == "-h" || word == "--help"; }
+bool is_help_word(std::string_view word) {
+  return word == catalogue::row(catalogue::Id::kHelp).command || word == "-h" || word == "--help";
+}
 
 /// Refuses arguments that are not text before anything else is looked at.
 out::Outcome<void> check_text_arguments(Words words) {
@@ -46,9 +46,9 @@ out::Outcome<void> check_text_arguments(Words words) {
 
 /// Hands an accepted reply's result to the renderer; anything else is a
 /// refusal with the app's error text.
-int unwrap(const Command& command, Words words, Value reply) {
+int unwrap(RenderFn render, Words words, Value reply) {
   if (std::optional<Value> ok = reply.find("ok"); ok && ok->is_true()) {
-    command.render(words, reply.find("result").value_or(Value()));
+    render(words, reply.find("result").value_or(Value()));
     return out::finish(0);
   }
   std::optional<Value> error = reply.find("error");
@@ -60,7 +60,7 @@ int run(Words words) {
     out::write(help_text());
     return out::finish(0);
   }
-  if (words[0] == "onboard") return run_onboard();
+  if (words[0] == catalogue::row(catalogue::Id::kOnboard).command) return run_onboard();
 
   if (out::Outcome<void> checked = check_text_arguments(words); !checked.ok()) return out::report(checked.failure());
   std::string_view socket = env_text(kSocketVar);
@@ -77,14 +77,13 @@ int run(Words words) {
     return out::finish(1);
   }
   Json bare = envelope(words, terminal_id, token);
-  const Command& command = *find_command(**row);
-  if (command.render == nullptr) return run_debug(socket, terminal_id, bare);
+  if ((*row)->id == catalogue::Id::kDebug) return run_debug(socket, terminal_id, bare);
 
   out::Outcome<Json> request = build_request(**row, words, std::move(bare));
   if (!request.ok()) return out::report(request.failure());
   reply::Reading reply = ::request(socket, *request);
   if (!reply.ok()) return out::report(out::failure("connection failed: " + reply.failure()));
-  return unwrap(command, words, reply->root());
+  return unwrap(renderer_of(**row), words, reply->root());
 }
 
 }  // namespace

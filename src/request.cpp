@@ -104,7 +104,7 @@ out::Outcome<const Request*> find_row(Words words) {
     std::string_view sub = words.size() > 1 ? words[1] : family->fallback;
     const Request* row = sub.empty() ? nullptr : catalogue::find(From::kAgent, command, sub);
     if (row != nullptr) return row;
-    out::Failure failure = out::failure(std::string(family->usage));
+    out::Failure failure = out::failure(std::string(catalogue::usage(*family)));
     if (words.size() > 1 && !words[1].empty()) {
       failure.messages.push_back("unknown " + std::string(command) + " subcommand: " + std::string(words[1]));
     }

@@ -5,8 +5,9 @@
 // Each completion file keeps its helpers by hand and has one generated
 // region, between a "generated from the catalogue" line and an "end of the
 // generated part" line. In the man page, each entry's synopsis line (the
-// bold command words and the operands that follow) is generated, and an
-// agent's request without an entry is an error.
+// bold command words and the operands that follow) is generated, but for
+// the client's own commands (help, onboard), and an agent's row without an
+// entry is an error.
 //
 //   catalogue_files --check FILE...       exit 1 naming each file that differs
 //   catalogue_files --write FILE...       bring the files up to date in place
@@ -40,28 +41,25 @@ using generated::single_quoted;
 
 constexpr std::string_view kBegin = "generated from the catalogue (tools/catalogue_files.cpp); do not edit";
 
-/// The command words that are not requests, with their descriptions.
-struct Local {
+bool is_agents(const Request& row) { return row.from == From::kAgent; }
+
+/// A command word with what it does.
+struct Word {
   std::string_view word;
   std::string_view about;
 };
-constexpr Local kLocalFirst[] = {{"onboard", "print who this terminal is, its peers and the core commands"}};
-constexpr Local kLocalLast[] = {{"help", "print the list of commands"}};
 
-bool is_agents(const Request& row) { return row.from == From::kAgent; }
-
-/// The command words in the order of the help, each once, with what it does.
-std::vector<Local> command_words() {
-  std::vector<Local> words(std::begin(kLocalFirst), std::end(kLocalFirst));
+/// The command words in the order of the help, each once.
+std::vector<Word> command_words() {
+  std::vector<Word> words;
   for (const Request& row : catalogue::kRequests) {
     if (!is_agents(row) || !row.form.empty()) continue;
     bool seen = false;
-    for (const Local& w : words) seen = seen || w.word == row.command;
+    for (const Word& w : words) seen = seen || w.word == row.command;
     if (seen) continue;
     const catalogue::Family* family = catalogue::find_family(row.command);
     words.push_back({row.command, family != nullptr ? family->about : row.about});
   }
-  words.insert(words.end(), std::begin(kLocalLast), std::end(kLocalLast));
   return words;
 }
 
@@ -178,7 +176,7 @@ std::string bash_region() {
        "_welkmora_complete() {\n"
        "  if ((cword == 1)); then\n"
        "    _welkmora_words";
-  for (const Local& w : command_words()) s << ' ' << w.word;
+  for (const Word& w : command_words()) s << ' ' << w.word;
   s << "\n    return\n  fi\n  local row=${words[1]} at=$((cword - 1))\n  case $row in\n    " << join(families(), " | ")
     << ")\n      if ((cword == 2)); then\n        case $row in\n";
   for (const catalogue::Family& f : catalogue::kFamilies) {
@@ -214,7 +212,7 @@ std::string zsh_region() {
        "_welkmora_complete() {\n"
        "  local -a commands\n"
        "  commands=(\n";
-  for (const Local& w : command_words())
+  for (const Word& w : command_words())
     s << "    " << single_quoted(std::string(w.word) + ":" + std::string(w.about)) << '\n';
   s << "  )\n  if (( CURRENT == 2 )); then\n    _describe -t commands 'welkmora command' commands\n    return\n  fi\n"
        "  local row=$words[2] at=$(( CURRENT - 2 )) ret=1\n  case $row in\n    ("
@@ -252,7 +250,7 @@ std::string fish_at(std::size_t skip, std::string_view words) {
 
 std::string fish_region() {
   std::ostringstream s;
-  for (const Local& w : command_words()) {
+  for (const Word& w : command_words()) {
     s << "complete -c welkmora -n " << single_quoted(fish_at(0, "")) << " -a " << w.word << " -d "
       << single_quoted(capitalised(w.about)) << '\n';
   }
@@ -352,6 +350,10 @@ std::optional<std::string> man_page(const std::string& text, std::string& error)
       continue;
     }
     seen.push_back(row);
+    if (row->local) {  // the client's own: its entry names every word that asks for it
+      out += lines[i] + "\n";
+      continue;
+    }
     for (const std::string& line : synopsis(*row)) out += line + "\n";
     while (i + 1 < lines.size() && bold_words(lines[i + 1]) == words) ++i;  // the old lines of this entry
   }

@@ -1,5 +1,6 @@
 #include "protocol/dispatcher.h"
 
+#include <array>
 #include <memory>
 
 #include "catalogue.h"
@@ -16,96 +17,85 @@ namespace {
 using catalogue::From;
 using catalogue::Request;
 
-/// The handler of one of the catalogue's requests, by its words.
+using catalogue::Id;
+
+/// How the dispatcher serves one of the catalogue's rows.
 struct Handler {
-  std::string_view command;
-  std::string_view sub = {};
   SyncHandler sync = nullptr;
   AsyncHandler async = nullptr;
 };
 
-constexpr Handler kHandlers[] = {
-    {"list", {}, handle_list},
-    {"check", {}, handle_check},
-    {"ask", {}, nullptr, handle_ask},
-    {"connect", {}, handle_connect},
-    {"dismiss", {}, handle_dismiss},
-    {"recruit", {}, handle_recruit},
-    {"role", "list", role_list},
-    {"role", "create", role_create},
-    {"role", "show", role_show},
-    {"role", "edit", role_edit},
-    {"role", "write", role_write},
-    {"role", "delete", role_delete},
-    {"role", "assign", role_assign},
-    {"preset", "list", preset_list},
-    {"note", "list", note_list},
-    {"note", "create", note_create},
-    {"note", "read", note_read},
-    {"note", "write", note_write},
-    {"note", "edit", note_edit},
-    {"note", "delete", note_delete},
-    {"debug", {}, handle_debug},
-    {"join", {}, handle_join},
-    {"ls", {}, handle_ls},
-    {"send-keys", {}, handle_send_keys},
-    {"attach", {}, nullptr, handle_attach},
-    {"resume", {}, handle_resume},
-    {"forget", {}, handle_forget},
-    {"stop", {}, handle_stop},
-};
-
 /// Whether the socket serves `row`: the agents' and the person's requests
-/// in their plain shape (the client's forms are one request here).
-constexpr bool served(const Request& row) { return row.from != From::kPage && row.form.empty(); }
+/// in their plain shape (the client's forms are one request here), but
+/// not those the client answers itself.
+constexpr bool served(const Request& row) { return row.from != From::kPage && !row.local && row.form.empty(); }
 
-constexpr const Handler* handler_of(const Request& row) {
-  for (const Handler& handler : kHandlers) {
-    if (handler.command == row.command && handler.sub == row.sub) return &handler;
+constexpr catalogue::Bound<Handler> kHandlers[] = {
+    {Id::kList, {handle_list}},
+    {Id::kCheck, {handle_check}},
+    {Id::kAsk, {nullptr, handle_ask}},
+    {Id::kConnect, {handle_connect}},
+    {Id::kDismiss, {handle_dismiss}},
+    {Id::kRoleList, {role_list}},
+    {Id::kRoleCreate, {role_create}},
+    {Id::kRoleShow, {role_show}},
+    {Id::kRoleEdit, {role_edit}},
+    {Id::kRoleWrite, {role_write}},
+    {Id::kRoleDelete, {role_delete}},
+    {Id::kRoleAssign, {role_assign}},
+    {Id::kPresetList, {preset_list}},
+    {Id::kRecruit, {handle_recruit}},
+    {Id::kNoteList, {note_list}},
+    {Id::kNoteCreate, {note_create}},
+    {Id::kNoteRead, {note_read}},
+    {Id::kNoteWrite, {note_write}},
+    {Id::kNoteEdit, {note_edit}},
+    {Id::kNoteDelete, {note_delete}},
+    {Id::kDebug, {handle_debug}},
+    {Id::kJoin, {handle_join}},
+    {Id::kLs, {handle_ls}},
+    {Id::kSendKeys, {handle_send_keys}},
+    {Id::kAttach, {nullptr, handle_attach}},
+    {Id::kResume, {handle_resume}},
+    {Id::kForget, {handle_forget}},
+    {Id::kStop, {handle_stop}},
+};
+static_assert(catalogue::binds(kHandlers, served), "the rows the socket serves and the handlers here disagree");
+
+constexpr std::array<Handler, catalogue::kRowCount> kHandlerOf = catalogue::by_id(kHandlers);
+
+/// The served row with these words; null when there is none.
+constexpr const Request* served_row(std::string_view command, std::string_view sub) {
+  for (const Request& row : catalogue::kRequests) {
+    if (served(row) && row.command == command && row.sub == sub) return &row;
   }
   return nullptr;
 }
 
-constexpr bool has_handler(const Request& row) {
-  for (const Handler& handler : kHandlers) {
-    if (handler.command == row.command && handler.sub == row.sub) return true;
-  }
-  return false;
-}
-
-consteval bool every_request_is_handled() {
+/// Whether each served row is found by its own words, so that a request
+/// is served under its own row's policy, not its family's first row's.
+consteval bool each_row_is_found_by_its_words() {
   for (const Request& row : catalogue::kRequests) {
-    if (served(row) && !has_handler(row)) return false;
-  }
-  for (const Handler& handler : kHandlers) {
-    if (!catalogue::has(From::kAgent, handler.command, handler.sub) &&
-        !catalogue::has(From::kPerson, handler.command, handler.sub)) {
-      return false;
-    }
+    if (served(row) && served_row(row.command, row.sub)->id != row.id) return false;
   }
   return true;
 }
-static_assert(every_request_is_handled(), "a request in the catalogue and the handlers here disagree");
+static_assert(each_row_is_found_by_its_words());
 
-/// The first row served under `command`; refuses an unknown command.
-OrRefusal<const Request*> find_command(const std::string& command) {
-  for (const Request& row : catalogue::kRequests) {
-    if (served(row) && row.command == command) return &row;
-  }
-  return refuse("unknown command: " + command);
-}
-
-/// The row of the family `first` belongs to that the request's `sub`
-/// names; `first` itself for commands without subcommands.
-OrRefusal<const Request*> find_sub(const Request& first, const Json& request) {
-  if (first.sub.empty()) return &first;
+/// The row a request names: by its `command` and, in a family, its `sub`.
+/// Refuses words that name no row.
+OrRefusal<const Request*> find_route(const Json& request) {
   members::Reader in(request);
+  const std::string& command = in.text("command");
+  if (in.refused()) return *in.refused();
+  if (catalogue::find_family(command) == nullptr) {
+    if (const Request* row = served_row(command, {})) return row;
+    return refuse("unknown command: " + command);
+  }
   const std::string& sub = in.text("sub");
   if (in.refused()) return *in.refused();
-  for (const Request& row : catalogue::kRequests) {
-    if (served(row) && row.command == first.command && row.sub == sub) return &row;
-  }
-  return refuse("unknown " + std::string(first.command) + " subcommand: " + sub);
+  if (const Request* row = served_row(command, sub)) return row;
+  return refuse("unknown " + command + " subcommand: " + sub);
 }
 
 OrRefusal<Json> parse_request(std::string_view line) {
@@ -254,29 +244,25 @@ Cancel Dispatcher::handle(std::string_view line, const Client& client) {
     OrRefusal<Json> parsed = parse_request(line);
     if (!parsed.ok()) return parsed;
     request = std::move(*parsed);
-    members::Reader in(request);
-    const std::string& command = in.text("command");
-    if (in.refused()) return *in.refused();
-    OrRefusal<const Request*> family = find_command(command);
-    if (!family.ok()) return family.failure();
-    if ((*family)->needs_caller) {
+    OrRefusal<const Request*> found = find_route(request);
+    if (!found.ok()) return found.failure();
+    const Request& route = **found;
+    if (route.needs_caller) {
       OrRefusal<std::string> who = authenticate(canvas_, request);
       if (!who.ok()) return who.failure();
       caller = std::move(*who);
     }
-    if ((*family)->from == From::kPerson) {
-      if (OrRefusal<void> person = require_person(**family, client, canvas_, terminals_); !person.ok()) {
+    if (route.from == From::kPerson) {
+      if (OrRefusal<void> person = require_person(route, client, canvas_, terminals_); !person.ok()) {
         return person.failure();
       }
     }
-    OrRefusal<const Request*> route = find_sub(**family, request);
-    if (!route.ok()) return route.failure();
-    const Handler& handler = *handler_of(**route);
+    const Handler& handler = kHandlerOf[catalogue::index(route.id)];
     Context ctx{canvas_, terminals_, presets_, settings_, asks_, {}};
     Call call{request, caller, client};
     if (handler.async == nullptr)
       return run(
-          **route, [&](Context& c) { return handler.sync(c, call); }, ctx);
+          route, [&](Context& c) { return handler.sync(c, call); }, ctx);
     OrRefusal<Cancel> waiting = handler.async(ctx, call, client.respond);
     if (!waiting.ok()) return waiting.failure();
     cancel = std::move(*waiting);

@@ -16,6 +16,15 @@ constexpr std::array<std::pair<std::string_view, Key>, 20> kNames = {{
     {"PPage", Key::kPageUp}, {"PageDown", Key::kPageDown}, {"PgDn", Key::kPageDown},    {"NPage", Key::kPageDown},
 }};
 
+/// The browser's names of the keys that are not characters, but the
+/// function keys.
+constexpr std::pair<std::string_view, Key> kBrowserNames[] = {
+    {"Enter", Key::kEnter},   {"Tab", Key::kTab},           {"Backspace", Key::kBackspace}, {"Escape", Key::kEscape},
+    {"ArrowUp", Key::kUp},    {"ArrowDown", Key::kDown},    {"ArrowLeft", Key::kLeft},      {"ArrowRight", Key::kRight},
+    {"Insert", Key::kInsert}, {"Delete", Key::kDelete},     {"Home", Key::kHome},           {"End", Key::kEnd},
+    {"PageUp", Key::kPageUp}, {"PageDown", Key::kPageDown},
+};
+
 /// The function key "F1" to "F12", or 0.
 int function_number(std::string_view name) {
   if (name.size() < 2 || name.size() > 3 || name[0] != 'F') return 0;
@@ -39,6 +48,21 @@ std::optional<KeyPress> named_key(std::string_view name) {
 }
 
 }  // namespace
+
+std::optional<KeyPress> browser_key(std::string_view name) {
+  for (const auto& [word, key] : kBrowserNames) {
+    if (name == word) return KeyPress{key};
+  }
+  if (int n = function_number(name)) return KeyPress{Key::kFunction, 0, n};
+  return std::nullopt;
+}
+
+std::vector<std::string> browser_key_names() {
+  std::vector<std::string> names;
+  for (const auto& [word, key] : kBrowserNames) names.emplace_back(word);
+  for (int n = 1; n <= 12; ++n) names.push_back("F" + std::to_string(n));
+  return names;
+}
 
 std::optional<KeyPress> parse_key(std::string_view word) {
   unsigned modifiers = 0;

@@ -1,13 +1,16 @@
 #pragma once
 // Keys named the way tmux's send-keys names them, for typing into a
-// terminal by name: "Enter", "Escape", "C-c", "M-x", "F5", "C-Up". The bytes a
+// terminal by name: "Enter", "Escape", "C-c", "M-x", "F5", "C-Up"; and as
+// the browser names them, for the canvas page's keys. The bytes a
 // key sends depend on the terminal's modes (the cursor keys of a full-screen
 // program send other bytes), so a key is turned into bytes by the screen
 // (Screen::press), not here.
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace host {
 
@@ -49,5 +52,15 @@ struct KeyPress {
 /// F1 to F12) or, after a prefix, one character ("C-c", "M-x"). Nothing
 /// for any other word, which is typed as text.
 std::optional<KeyPress> parse_key(std::string_view word);
+
+/// The key a browser names, as KeyboardEvent.key does, when it is not a
+/// character: Enter, Tab, Backspace, Escape, ArrowUp/Down/Left/Right,
+/// Insert, Delete, Home, End, PageUp, PageDown, F1 to F12. Nothing for any
+/// other name.
+std::optional<KeyPress> browser_key(std::string_view name);
+
+/// Every name browser_key() takes: the canvas page sends exactly these by
+/// name (web/assets/keys.js), which a test holds it to.
+std::vector<std::string> browser_key_names();
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #include "web/actions.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <utility>
 
@@ -18,14 +19,6 @@ constexpr int kMaxCoordinate = 1 << 24;
 /// Who acts, in the activity log: the person, from the canvas page.
 const std::string kPerson = "page";
 constexpr int kMinRows = 2, kMaxRows = 500, kMinCols = 10, kMaxCols = 1000;
-
-/// Browser key names of the keys that are not characters.
-constexpr std::pair<std::string_view, Key> kKeys[] = {
-    {"Enter", Key::kEnter},   {"Tab", Key::kTab},           {"Backspace", Key::kBackspace}, {"Escape", Key::kEscape},
-    {"ArrowUp", Key::kUp},    {"ArrowDown", Key::kDown},    {"ArrowLeft", Key::kLeft},      {"ArrowRight", Key::kRight},
-    {"Insert", Key::kInsert}, {"Delete", Key::kDelete},     {"Home", Key::kHome},           {"End", Key::kEnd},
-    {"PageUp", Key::kPageUp}, {"PageDown", Key::kPageDown},
-};
 
 OrRefusal<Item> item_of(const Json& message, const char* key) {
   members::Reader in(message);
@@ -62,19 +55,10 @@ OrRefusal<KeyPress> key_of(const Json& message) {
   KeyPress press;
   press.modifiers = modifiers_of(in);
   if (in.refused()) return *in.refused();
-  for (auto [key_name, key] : kKeys) {
-    if (key_name == name) {
-      press.key = key;
-      return press;
-    }
-  }
-  if (name.size() >= 2 && name.size() <= 3 && name[0] == 'F' && std::isdigit(static_cast<unsigned char>(name[1]))) {
-    int number = std::stoi(name.substr(1));
-    if (number >= 1 && number <= 12) {
-      press.key = Key::kFunction;
-      press.number = number;
-      return press;
-    }
+  if (std::optional<KeyPress> named = browser_key(name)) {
+    press.key = named->key;
+    press.number = named->number;
+    return press;
   }
   std::size_t end = 0;
   char32_t c = name.empty() ? 0 : utf8::next_code_point(name, end);
@@ -330,56 +314,40 @@ OrRefusal<Json> note_delete(Context& ctx, const Json& message) {
   return nothing(ctx.canvas.remove_note(note->name));
 }
 
-/// The handler of each of the catalogue's page actions, by its `op`.
-struct Action {
-  std::string_view op;
-  OrRefusal<Json> (*serve)(Context& ctx, const Json& message);
+using catalogue::Id;
+using Action = OrRefusal<Json> (*)(Context& ctx, const Json& message);
+
+/// Whether the dispatcher serves `row` as a page action (the feed answers
+/// the page's own `ack` and `seen`).
+constexpr bool performed(const catalogue::Request& row) { return row.from == catalogue::From::kPage && !row.local; }
+
+constexpr catalogue::Bound<Action> kActions[] = {
+    {Id::kPageText, text},
+    {Id::kPageKey, key},
+    {Id::kPagePaste, paste},
+    {Id::kPageMouse, mouse},
+    {Id::kPageHistory, history},
+    {Id::kPageSearch, search},
+    {Id::kPagePlace, place},
+    {Id::kPageConnect, connect},
+    {Id::kPageCut, cut},
+    {Id::kPageRecruit, recruit},
+    {Id::kPageDismiss, dismiss},
+    {Id::kPageResume, resume},
+    {Id::kPageNoteCreate, note_create},
+    {Id::kPageNoteWrite, note_write},
+    {Id::kPageNoteDelete, note_delete},
 };
+static_assert(catalogue::binds(kActions, performed), "the catalogue's page actions and the handlers here disagree");
 
-constexpr Action kActions[] = {
-    {"text", text},
-    {"key", key},
-    {"paste", paste},
-    {"mouse", mouse},
-    {"history", history},
-    {"search", search},
-    {"place", place},
-    {"connect", connect},
-    {"cut", cut},
-    {"recruit", recruit},
-    {"dismiss", dismiss},
-    {"resume", resume},
-    {"note-create", note_create},
-    {"note-write", note_write},
-    {"note-delete", note_delete},
-};
-
-constexpr const Action* action_of(std::string_view op) {
-  for (const Action& action : kActions) {
-    if (action.op == op) return &action;
-  }
-  return nullptr;
-}
-
-consteval bool every_action_is_handled() {
-  for (const catalogue::Request& row : catalogue::kRequests) {
-    if (row.from != catalogue::From::kPage) continue;
-    bool handled = false;
-    for (const Action& action : kActions) handled = handled || action.op == row.command;
-    if (!handled) return false;
-  }
-  for (const Action& action : kActions) {
-    if (!catalogue::has(catalogue::From::kPage, action.op)) return false;
-  }
-  return true;
-}
-static_assert(every_action_is_handled(), "the catalogue's page actions and the handlers here disagree");
+constexpr std::array<Action, catalogue::kRowCount> kActionOf = catalogue::by_id(kActions);
 
 }  // namespace
 
 Json perform(Dispatcher& dispatcher, const catalogue::Request& row, const Json& message) {
-  const Action& action = *action_of(row.command);
-  return dispatcher.serve(row, [&](Context& ctx) { return action.serve(ctx, message); });
+  Action action = kActionOf[catalogue::index(row.id)];
+  if (action == nullptr) return error_reply("not an action: " + std::string(row.command));
+  return dispatcher.serve(row, [&](Context& ctx) { return action(ctx, message); });
 }
 
 }  // namespace host

@@ -214,14 +214,16 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
   auto op = message.find("op");
   if (op == message.end() || !op->is_string()) return false;
   Page& page = it->second;
-  if (*op == "ack") {
+  const std::string& op_word = op->get_ref<const std::string&>();
+  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op_word);
+  if (row != nullptr && row->id == catalogue::Id::kPageAck) {
     auto drawn = message.find("screens");
     if (drawn == message.end() || !drawn->is_number_unsigned()) return false;
     page.screens_unacked -= std::min(drawn->get<std::uint64_t>(), page.screens_unacked);
     page.wake();
     return true;
   }
-  if (*op == "seen") {
+  if (row != nullptr && row->id == catalogue::Id::kPageSeen) {
     // The person looked at a terminal: what it finished is read.
     auto item = message.contains("id") && message["id"].is_string()
                     ? parse_item_id(message["id"].get_ref<const std::string&>())
@@ -232,8 +234,6 @@ bool CanvasFeed::receive(std::uint64_t id, std::string_view text) {
     }
     return true;
   }
-  const std::string& op_word = op->get_ref<const std::string&>();
-  const catalogue::Request* row = catalogue::find(catalogue::From::kPage, op_word);
   if (auto id = message.find("id");
       row != nullptr && row->effect == catalogue::Effect::kTypes && id != message.end() && id->is_string()) {
     if (auto item = parse_item_id(id->get_ref<const std::string&>())) {

@@ -2,9 +2,10 @@
 // How the client serves each of the catalogue's rows: the renderer that
 // prints an accepted reply's result on standard output. The request itself
 // is built from the row (request.h); `debug` and `onboard` run on their own.
-// Every agent's row must have its line in kCommands, which the compiler
-// checks.
+// Every agent's row must have its entry in kRenderers, and every entry its
+// row, which the compiler checks.
 
+#include <array>
 #include <span>
 #include <string_view>
 
@@ -56,52 +57,42 @@ int run_debug(std::string_view socket_path, std::string_view terminal_id, const 
 /// Runs `onboard`, which reads the environment itself and never fails.
 int run_onboard();
 
-/// A row's command and subcommand words and its renderer; the forms of a
-/// command share it.
-struct Command {
-  std::string_view command;
-  std::string_view sub;
-  RenderFn render;
+/// The renderer of each of the agents' rows, by its id. The rows the
+/// client answers itself or runs on their own (onboard, debug, help) have
+/// none. Checked both ways while compiling: every agent's row has its
+/// entry here, and every entry its row.
+inline constexpr catalogue::Bound<RenderFn> kRenderers[] = {
+    {catalogue::Id::kOnboard, nullptr},
+    {catalogue::Id::kList, render_list},
+    {catalogue::Id::kCheck, render_check},
+    {catalogue::Id::kAsk, render_ask},
+    {catalogue::Id::kAskBatch, render_ask},
+    {catalogue::Id::kConnect, render_connect},
+    {catalogue::Id::kDismiss, render_dismiss},
+    {catalogue::Id::kRoleList, render_role_list},
+    {catalogue::Id::kRoleCreate, render_role_created},
+    {catalogue::Id::kRoleShow, render_role_show},
+    {catalogue::Id::kRoleEdit, render_role_updated},
+    {catalogue::Id::kRoleWrite, render_role_updated},
+    {catalogue::Id::kRoleDelete, render_role_deleted},
+    {catalogue::Id::kRoleAssign, render_role_assigned},
+    {catalogue::Id::kPresetList, render_preset_list},
+    {catalogue::Id::kRecruit, render_recruit},
+    {catalogue::Id::kNoteList, render_note_list},
+    {catalogue::Id::kNoteCreate, render_note_created},
+    {catalogue::Id::kNoteRead, render_note_read},
+    {catalogue::Id::kNoteWrite, render_note_updated},
+    {catalogue::Id::kNoteEdit, render_note_updated},
+    {catalogue::Id::kNoteDelete, render_note_deleted},
+    {catalogue::Id::kDebug, nullptr},
+    {catalogue::Id::kHelp, nullptr},
 };
+static_assert(catalogue::binds(kRenderers,
+                               [](const catalogue::Request& row) { return row.from == catalogue::From::kAgent; }),
+              "the agents' rows in the catalogue and the renderers here disagree");
 
-inline constexpr Command kCommands[] = {
-    {"list", {}, render_list},
-    {"check", {}, render_check},
-    {"ask", {}, render_ask},
-    {"connect", {}, render_connect},
-    {"dismiss", {}, render_dismiss},
-    {"recruit", {}, render_recruit},
-    {"role", "list", render_role_list},
-    {"role", "create", render_role_created},
-    {"role", "show", render_role_show},
-    {"role", "edit", render_role_updated},
-    {"role", "write", render_role_updated},
-    {"role", "delete", render_role_deleted},
-    {"role", "assign", render_role_assigned},
-    {"preset", "list", render_preset_list},
-    {"note", "list", render_note_list},
-    {"note", "create", render_note_created},
-    {"note", "read", render_note_read},
-    {"note", "write", render_note_updated},
-    {"note", "edit", render_note_updated},
-    {"note", "delete", render_note_deleted},
-    {"debug", {}, nullptr},
-};
+inline constexpr std::array<RenderFn, catalogue::kRowCount> kRendererOf = catalogue::by_id(kRenderers);
 
-constexpr const Command* find_command(const catalogue::Request& row) {
-  for (const Command& c : kCommands) {
-    if (c.command == row.command && c.sub == row.sub) return &c;
-  }
-  return nullptr;
-}
-
-consteval bool every_row_is_served() {
-  for (const catalogue::Request& row : catalogue::kRequests) {
-    if (row.from != catalogue::From::kAgent) continue;
-    bool served = false;
-    for (const Command& c : kCommands) served = served || (c.command == row.command && c.sub == row.sub);
-    if (!served) return false;
-  }
-  return true;
-}
-static_assert(every_row_is_served(), "an agent's request in the catalogue has no line in kCommands");
+/// The renderer of `row`, one of the agents' rows; null for those that run
+/// on their own.
+constexpr RenderFn renderer_of(const catalogue::Request& row) { return kRendererOf[catalogue::index(row.id)]; }

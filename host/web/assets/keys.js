@@ -6,6 +6,8 @@
 // page's own, whatever has the keys; and when no terminal takes them, keys
 // move about the canvas.
 
+// The keys sent by name: exactly those the host knows by their browser
+// names (browser_key in host/screen/keys.h; a test holds the two alike).
 const NAMED = new Set([
   'Enter', 'Tab', 'Backspace', 'Escape', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight',
   'Insert', 'Delete', 'Home', 'End', 'PageUp', 'PageDown',

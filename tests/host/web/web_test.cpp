@@ -1,7 +1,8 @@
 // The canvas page's server side without a browser: the address and the
 // key rules, the feed's messages to a page (the snapshot, the changes, the
-// person's acts, malformed input) and what the feed costs, and the page's
-// connections in the host's descriptor margin.
+// person's acts, malformed input) and what the feed costs, the page's
+// connections in the host's descriptor margin, and the key names the page
+// sends.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -9,17 +10,22 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "alloc_count.h"
 #include "host_fixtures.h"
 #include "host_process.h"
 #include "protocol/dispatcher.h"
+#include "screen/keys.h"
 #include "unique_fd.h"
+#include "web/assets.h"
 #include "web/feed.h"
 #include "web/gate.h"
 
@@ -102,6 +108,34 @@ class HostFeed : public harness::DispatcherFixture {
 };
 
 }  // namespace
+
+// The page sends a key that is not a character by its browser name, from
+// the list in keys.js as the host serves it; the host's list is the one
+// that counts.
+TEST(HostWeb, ThePageNamesTheKeysTheHostKnows) {
+  const Asset* keys = find_asset("/keys.js");
+  ASSERT_NE(keys, nullptr);
+  std::string_view js = keys->body;
+  std::size_t begin = js.find("const NAMED = new Set([");
+  std::size_t end = js.find("]);", begin);
+  ASSERT_NE(begin, std::string_view::npos);
+  ASSERT_NE(end, std::string_view::npos);
+  std::vector<std::string> sent;
+  std::string_view list = js.substr(begin, end - begin);
+  for (std::size_t q = list.find('\''); q != std::string_view::npos; q = list.find('\'', q + 1)) {
+    std::size_t close = list.find('\'', q + 1);
+    sent.emplace_back(list.substr(q + 1, close - q - 1));
+    q = close;
+  }
+  std::vector<std::string> known = browser_key_names();
+  std::ranges::sort(sent);
+  std::ranges::sort(known);
+  EXPECT_EQ(sent, known);
+  for (const std::string& name : known) EXPECT_TRUE(browser_key(name).has_value()) << name;
+  for (const char* other : {"Shift", "Dead", "F0", "F13", "F01", "F1x", "a", ""}) {
+    EXPECT_FALSE(browser_key(other).has_value()) << other;
+  }
+}
 
 TEST_F(HostFeed, SnapshotThenChanges) {
   // The snapshot, then the activity so far.
