@@ -4,20 +4,19 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <stdexcept>
 
 #include "os_error.h"
 
 namespace host {
 
-std::string new_token() {
+wire::Fallible<std::string> new_token() {
   unsigned char bytes[16];
   std::size_t filled = 0;
   while (filled < sizeof bytes) {
     ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw std::runtime_error("cannot read random bytes: " + os::error_text(errno));
+      return wire::Error("cannot read random bytes: " + os::error_text(errno));
     }
     filled += static_cast<std::size_t>(n);
   }

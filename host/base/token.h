@@ -5,11 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "status.h"
+
 namespace host {
 
 /// 128 bits from the kernel's random source, as 32 lower-case hex digits.
-/// Throws std::runtime_error when the kernel cannot supply them.
-std::string new_token();
+/// Fails only when the kernel cannot supply them.
+wire::Fallible<std::string> new_token();
 
 /// Compares two tokens in time that does not depend on where they differ.
 bool same_token(std::string_view a, std::string_view b);

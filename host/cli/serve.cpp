@@ -111,7 +111,9 @@ OrFault<std::string> kept_web_key(const std::string& path) {
     return key;
   }
   if (errno != ENOENT) return Fault{"cannot read the canvas key file " + path + ": " + os::error_text(errno)};
-  std::string key = new_token();
+  wire::Fallible<std::string> made = new_token();
+  if (!made.ok()) return Fault{made.failure().text};
+  std::string key = std::move(*made);
   os::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   std::string line = key + "\n";
   if (!out || ::write(out.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {

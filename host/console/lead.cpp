@@ -6,7 +6,9 @@ namespace host {
 
 OrRefusal<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const LeadSpec& spec) {
   std::string name = canvas.free_terminal_name("Lead");
-  std::string token = new_token();
+  wire::Fallible<std::string> made = new_token();
+  if (!made.ok()) return refuse(made.failure().text);
+  std::string token = std::move(*made);
   Launch launch;
   launch.argv = {spec.shell};
   launch.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};

@@ -16,6 +16,12 @@ namespace host {
 // and callers speak poll's names.
 static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLHUP == EPOLLHUP && POLLERR == EPOLLERR);
 
+Reactor::Watch::Watch(Reactor& reactor, int fd, unsigned events, Handler handler, Priority priority) {
+  wire::Fallible<Watch> watched = reactor.watch(fd, events, std::move(handler), priority);
+  if (!watched.ok()) throw std::runtime_error(watched.failure().text);
+  *this = std::move(*watched);
+}
+
 Reactor::Watch::Watch(Watch&& other) noexcept : reactor_(std::exchange(other.reactor_, nullptr)), id_(other.id_) {}
 
 Reactor::Watch& Reactor::Watch::operator=(Watch&& other) noexcept {
@@ -51,13 +57,13 @@ Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), first_(::epoll_crea
   }
 }
 
-Reactor::Watch Reactor::watch(int fd, unsigned events, Handler handler, Priority priority) {
+wire::Fallible<Reactor::Watch> Reactor::watch(int fd, unsigned events, Handler handler, Priority priority) {
   std::uint64_t id = next_id_++;
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = id;
   if (::epoll_ctl(epoll_of(priority), EPOLL_CTL_ADD, fd, &ev) != 0) {
-    throw std::runtime_error("cannot watch descriptor " + std::to_string(fd) + ": " + os::error_text(errno));
+    return wire::Error("cannot watch descriptor " + std::to_string(fd) + ": " + os::error_text(errno));
   }
   entries_.emplace(id, Entry{fd, events, priority, std::make_shared<Handler>(std::move(handler))});
   return Watch(this, id);

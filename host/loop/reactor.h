@@ -27,6 +27,7 @@
 
 #include "loop/clock.h"
 #include "loop/timers.h"
+#include "status.h"
 #include "unique_fd.h"
 
 namespace host {
@@ -38,11 +39,18 @@ class Reactor {
   /// its own included.
   using Handler = std::function<void(unsigned events)>;
 
+  /// kFirst: served in every round it is ready, before the others.
+  enum class Priority { kNormal, kFirst };
+
   /// A registration: the descriptor is watched while this lives. Ending it
   /// (before the descriptor is closed) unregisters it.
   class Watch {
    public:
     Watch() = default;
+    /// Watches as Reactor::watch does, for the constructor of an object that
+    /// cannot be without its watch: throws std::runtime_error with the
+    /// kernel's refusal, so that the object is never made.
+    Watch(Reactor& reactor, int fd, unsigned events, Handler handler, Priority priority = Priority::kNormal);
     Watch(Watch&& other) noexcept;
     Watch& operator=(Watch&& other) noexcept;
     ~Watch() { reset(); }
@@ -66,12 +74,11 @@ class Reactor {
   Reactor(const Reactor&) = delete;
   Reactor& operator=(const Reactor&) = delete;
 
-  /// kFirst: served in every round it is ready, before the others.
-  enum class Priority { kNormal, kFirst };
-
   /// Watches `fd` (which must stay open while the Watch lives) for
-  /// `events`. Throws std::runtime_error when the kernel refuses it.
-  [[nodiscard]] Watch watch(int fd, unsigned events, Handler handler, Priority priority = Priority::kNormal);
+  /// `events`; fails when the kernel refuses it (no memory, a descriptor
+  /// limit of epoll's own).
+  [[nodiscard]] wire::Fallible<Watch> watch(int fd, unsigned events, Handler handler,
+                                            Priority priority = Priority::kNormal);
 
   Timers& timers() { return timers_; }
 

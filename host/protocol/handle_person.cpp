@@ -42,7 +42,9 @@ OrRefusal<Json> handle_join(Context& ctx, const Call& call) {
   OrRefusal<pid_t> shell = joined_process(call);
   if (!shell.ok()) return shell.failure();
   std::string name = ctx.canvas.free_terminal_name(wanted);
-  std::string token = new_token();
+  wire::Fallible<std::string> made = new_token();
+  if (!made.ok()) return refuse(made.failure().text);
+  std::string token = std::move(*made);
   if (*shell > 0) {
     OrRefusal<void> watched = ctx.terminals.shells().watch(*shell, name, [&canvas = ctx.canvas, name, token] {
       const TerminalEntry* entry = canvas.terminal(name);

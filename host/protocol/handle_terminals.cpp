@@ -141,7 +141,9 @@ OrRefusal<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, co
   if (!line.ok()) return line.failure();
 
   std::string name = ctx.canvas.free_terminal_name(recruit.codename);
-  std::string token = new_token();
+  wire::Fallible<std::string> made = new_token();
+  if (!made.ok()) return refuse(made.failure().text);
+  std::string token = std::move(*made);
   std::vector<std::string> argv = argv_of(ctx, *line);
   std::string command = argv.back();
   OrRefusal<Terminal*> started =

@@ -80,10 +80,15 @@ void Keeper::hold(const SavedTerminal& t) {
     report("a saved terminal is not restored: its name is not free: " + escape_controls(t.name));
     return;
   }
+  wire::Fallible<std::string> token = new_token();
+  if (!token.ok()) {
+    report("a saved terminal is not restored: " + token.failure().text);
+    return;
+  }
   Shown screen = saved_screen(t.name);
   auto [rows, cols] = restored_size(canvas_, t);
   std::string role = canvas_.role(t.role).ok() ? t.role : std::string();
-  canvas_.add_terminal({t.name, new_token(), false, role, false, Recipe{t.command, t.preset, t.cwd}});
+  canvas_.add_terminal({t.name, std::move(*token), false, role, false, Recipe{t.command, t.preset, t.cwd}});
   terminals_.hold(t.name, rows, cols, screen.text + reversed(held_line(t.name, screen.lost)), t.exit_code);
   cwds_[t.name] = t.cwd;
   log_event("restore", {{"name", t.name}, {"screen", screen.found ? "yes" : "no"}});

@@ -19,8 +19,10 @@ OrRefusal<void> ShellWatch::watch(pid_t pid, const std::string& name, std::funct
     os::UniqueFd fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (!fd && errno == ESRCH) return refuse("the process that joined has ended: " + std::to_string(pid));
     if (!fd) return refuse("cannot watch the process that joined: " + os::error_text(errno));
+    wire::Fallible<Reactor::Watch> watched = reactor_.watch(fd.get(), POLLIN, [this, pid](unsigned) { ended(pid); });
+    if (!watched.ok()) return refuse("cannot watch the process that joined: " + watched.failure().text);
     Process process;
-    process.watch = reactor_.watch(fd.get(), POLLIN, [this, pid](unsigned) { ended(pid); });
+    process.watch = std::move(*watched);
     process.pidfd = std::move(fd);
     it = processes_.emplace(pid, std::move(process)).first;
   }

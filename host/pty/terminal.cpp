@@ -110,14 +110,10 @@ ExecFailure exec_outcome(int report_fd) {
 
 OrRefusal<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, Reactor& reactor) {
   if (launch.argv.empty() || !launch.argv[0].starts_with('/')) return refuse("no program to start");
-  std::string mark_key;
-  try {
-    mark_key = new_token();
-  } catch (const std::exception& e) {
-    return refuse(std::string("cannot start a terminal: ") + e.what());
-  }
+  wire::Fallible<std::string> mark_key = new_token();
+  if (!mark_key.ok()) return refuse("cannot start a terminal: " + mark_key.failure().text);
   Launch keyed = launch;
-  keyed.env.emplace_back(kMarkKeyVariable, mark_key);
+  keyed.env.emplace_back(kMarkKeyVariable, *mark_key);
   std::vector<std::string> args = launch.argv;
   std::vector<std::string> env = child_environment(keyed);
   std::vector<char*> argv = pointers(args), envp = pointers(env);
@@ -154,7 +150,7 @@ OrRefusal<std::unique_ptr<Terminal>> Terminal::start(const Launch& launch, React
   // the one place where that turns into a refusal.
   try {
     std::unique_ptr<Terminal> terminal(new Terminal(pid, std::move(master_fd), launch.rows, launch.cols, reactor));
-    terminal->screen_.set_mark_key(std::move(mark_key));
+    terminal->screen_.set_mark_key(std::move(*mark_key));
     terminal->screen_.feed(launch.screen);
     return terminal;
   } catch (const std::exception& e) {
@@ -177,7 +173,7 @@ std::unique_ptr<Terminal> Terminal::hold(int rows, int cols, std::string_view sc
 Terminal::Terminal(pid_t pid, os::UniqueFd master, int rows, int cols, Reactor& reactor)
     : pid_(pid),
       master_(std::move(master)),
-      watch_(master_ ? reactor.watch(master_.get(), POLLIN, [this](unsigned events) { on_events(events); })
+      watch_(master_ ? Reactor::Watch(reactor, master_.get(), POLLIN, [this](unsigned events) { on_events(events); })
                      : Reactor::Watch()),
       screen_(rows, cols, [this](std::string_view reply) { send(reply); }),
       last_output_(Clock::now()) {

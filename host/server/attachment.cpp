@@ -27,7 +27,7 @@ std::string end_line(const std::string& name, const Terminal& terminal) {
 Attachment::Attachment(Reactor& reactor, os::UniqueFd fd, Terminal& terminal, std::string name, const AttachView& view,
                        std::string reply_line, Callbacks callbacks)
     : fd_(std::move(fd)),
-      watch_(reactor.watch(fd_.get(), POLLIN, [this](unsigned events) { on_events(events); })),
+      watch_(reactor, fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }),
       terminal_(&terminal),
       name_(std::move(name)),
       view_(view),

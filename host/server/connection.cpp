@@ -11,8 +11,8 @@ namespace host {
 
 Connection::Connection(Reactor& reactor, os::UniqueFd fd, Limits limits, Callbacks callbacks)
     : fd_(std::move(fd)),
-      watch_(reactor.watch(
-          fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }, Reactor::Priority::kFirst)),
+      watch_(
+          reactor, fd_.get(), POLLIN, [this](unsigned events) { on_events(events); }, Reactor::Priority::kFirst),
       timers_(reactor.timers()),
       max_line_(limits.max_line),
       callbacks_(std::move(callbacks)) {

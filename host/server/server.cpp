@@ -51,10 +51,10 @@ Server::Server(Reactor& reactor, Listener listener, Dispatcher& dispatcher, Term
   signals_.reset(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!signals_) throw std::runtime_error("cannot create a signalfd: " + os::error_text(errno));
   constexpr auto kFirst = Reactor::Priority::kFirst;
-  signals_watch_ = reactor_.watch(
-      signals_.get(), POLLIN, [this](unsigned) { on_signals(); }, kFirst);
-  listener_watch_ = reactor_.watch(
-      listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); }, kFirst);
+  signals_watch_ = Reactor::Watch(
+      reactor_, signals_.get(), POLLIN, [this](unsigned) { on_signals(); }, kFirst);
+  listener_watch_ = Reactor::Watch(
+      reactor_, listener_.fd.get(), POLLIN, [this](unsigned) { accept_clients(); }, kFirst);
   base_descriptors_ = open_descriptors();
 }
 

@@ -18,7 +18,7 @@ UvNest::UvNest(Reactor& reactor) : reactor_(reactor) {
   if (int err = uv_loop_init(&loop_); err != 0) {
     throw std::runtime_error(std::string("cannot make a libuv loop: ") + uv_strerror(err));
   }
-  watch_ = reactor_.watch(uv_backend_fd(&loop_), POLLIN, [this](unsigned) { run(); });
+  watch_ = Reactor::Watch(reactor_, uv_backend_fd(&loop_), POLLIN, [this](unsigned) { run(); });
 }
 
 UvNest::~UvNest() {

@@ -194,7 +194,7 @@ WebServer::WebServer(Reactor& reactor, const WebAddress& address, std::string ke
   lws_set_log_level(LLL_ERR, log_line);
 
   nest_.with_lws([&] { create_context(); });
-  listener_watch_ = reactor_.watch(listener_.get(), POLLIN, [this](unsigned) { accept_clients(); });
+  listener_watch_ = Reactor::Watch(reactor_, listener_.get(), POLLIN, [this](unsigned) { accept_clients(); });
 }
 
 void WebServer::create_context() {

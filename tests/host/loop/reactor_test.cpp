@@ -27,9 +27,9 @@ TEST(HostReactor, FirstInEveryRoundTheOthersInTurns) {
     return p[0];
   };
   for (int i = 0; i < 20; ++i)
-    watches.push_back(reactor.watch(readable_pipe(), POLLIN, [&, i](unsigned) { ++served[i]; }));
-  watches.push_back(reactor.watch(
-      readable_pipe(), POLLIN, [&](unsigned) { ++first; }, Reactor::Priority::kFirst));
+    watches.emplace_back(reactor, readable_pipe(), POLLIN, [&, i](unsigned) { ++served[i]; });
+  watches.emplace_back(
+      reactor, readable_pipe(), POLLIN, [&](unsigned) { ++first; }, Reactor::Priority::kFirst);
 
   ASSERT_TRUE(reactor.run_once(Clock::now()));
   EXPECT_EQ(first, 1);
