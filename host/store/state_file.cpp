@@ -17,6 +17,7 @@
 #include "json_text.h"
 #include "os_error.h"
 #include "outcome.h"
+#include "store/state_text.h"
 #include "unique_fd.h"
 #include "utf8.h"
 
@@ -24,155 +25,6 @@ namespace host {
 namespace {
 
 using wire::Json;
-
-constexpr int kVersion = 1;
-
-/// Why a state file is refused; load() gives it the file's name.
-struct Corrupt {
-  std::string why;
-};
-
-/// A value read from the state file, or why the file is refused.
-template <class T>
-using Read = outcome::Outcome<T, Corrupt>;
-
-Read<const std::string*> text_member(const Json& object, const char* key) {
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) return Corrupt{std::string("an entry lacks the string \"") + key + "\""};
-  return &it->get_ref<const std::string&>();
-}
-
-Read<const Json*> array_member(const Json& object, const char* key) {
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_array()) return Corrupt{std::string("\"") + key + "\" is not an array"};
-  return &*it;
-}
-
-/// Reads [{name, <value_key>}...] into `out`, refusing repeated names.
-std::optional<Corrupt> read_named(const Json& root, const char* key, const char* value_key,
-                                  std::map<std::string, std::string, std::less<>>& out) {
-  Read<const Json*> entries = array_member(root, key);
-  if (!entries.ok()) return entries.failure();
-  for (const Json& entry : **entries) {
-    if (!entry.is_object()) return Corrupt{std::string("an entry of \"") + key + "\" is not an object"};
-    Read<const std::string*> name = text_member(entry, "name");
-    if (!name.ok()) return name.failure();
-    Read<const std::string*> value = text_member(entry, value_key);
-    if (!value.ok()) return value.failure();
-    if (!out.emplace(**name, **value).second) return Corrupt{std::string("\"") + key + "\" names " + **name + " twice"};
-  }
-  return std::nullopt;
-}
-
-Read<Item> read_end(const Json& end) {
-  if (!end.is_object()) return Corrupt{"a rope end is not an object"};
-  Read<const std::string*> kind = text_member(end, "kind");
-  if (!kind.ok()) return kind.failure();
-  if (**kind != "note" && **kind != "terminal") return Corrupt{"a rope end has the unknown kind " + **kind};
-  Read<const std::string*> name = text_member(end, "name");
-  if (!name.ok()) return name.failure();
-  return **kind == "note" ? Item::note(**name) : Item::terminal(**name);
-}
-
-Read<int> int_member(const Json& object, const char* key) {
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_number_integer())
-    return Corrupt{std::string("a box lacks the integer \"") + key + "\""};
-  auto value = it->get<std::int64_t>();
-  if (value < -(1 << 30) || value > (1 << 30)) return Corrupt{std::string("a box's \"") + key + "\" is out of range"};
-  return static_cast<int>(value);
-}
-
-Read<Box> read_box(const Json& entry) {
-  Box box{};
-  for (auto [key, field] :
-       {std::pair{"x", &Box::x}, std::pair{"y", &Box::y}, std::pair{"w", &Box::w}, std::pair{"h", &Box::h}}) {
-    Read<int> value = int_member(entry, key);
-    if (!value.ok()) return value.failure();
-    box.*field = *value;
-  }
-  return box;
-}
-
-/// The optional "layout": [{kind, name, x, y, w, h}...], which hosts before
-/// the canvas page did not write.
-std::optional<Corrupt> read_layout(const Json& root, std::map<Item, Box>& out) {
-  if (!root.contains("layout")) return std::nullopt;
-  Read<const Json*> entries = array_member(root, "layout");
-  if (!entries.ok()) return entries.failure();
-  for (const Json& entry : **entries) {
-    Read<Item> item = read_end(entry);
-    if (!item.ok()) return item.failure();
-    Read<Box> box = read_box(entry);
-    if (!box.ok()) return box.failure();
-    if (!out.emplace(std::move(*item), *box).second) return Corrupt{"\"layout\" places an item twice"};
-  }
-  return std::nullopt;
-}
-
-/// What the state file says: the state, but for the texts of the notes
-/// it keeps in files of their own, which it names here (note, file).
-struct Parsed {
-  Snapshot state;
-  std::map<std::string, std::string, std::less<>> note_files;
-};
-
-/// Reads "notes": [{name, file}...], or [{name, content}...] as hosts
-/// before the notes' own files wrote it.
-std::optional<Corrupt> read_notes(const Json& root, Parsed& out) {
-  Read<const Json*> entries = array_member(root, "notes");
-  if (!entries.ok()) return entries.failure();
-  for (const Json& entry : **entries) {
-    if (!entry.is_object()) return Corrupt{"an entry of \"notes\" is not an object"};
-    Read<const std::string*> name = text_member(entry, "name");
-    if (!name.ok()) return name.failure();
-    bool inline_text = !entry.contains("file");
-    Read<const std::string*> value = text_member(entry, inline_text ? "content" : "file");
-    if (!value.ok()) return value.failure();
-    if (out.state.notes.contains(**name) || out.note_files.contains(**name)) {
-      return Corrupt{"\"notes\" names " + **name + " twice"};
-    }
-    if (inline_text) {
-      out.state.notes.emplace(**name, **value);
-    } else if ((*value)->empty() || (*value)->find_first_not_of("0123456789") != std::string::npos) {
-      return Corrupt{"note " + **name + " names the file \"" + **value + "\", which is none of the notes' files"};
-    } else {
-      out.note_files.emplace(**name, **value);
-    }
-  }
-  return std::nullopt;
-}
-
-Read<Parsed> parse_state(std::string_view text) {
-  wire::Parsed parsed = wire::parse_json(text);
-  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.failure().text};
-  const Json& root = *parsed;
-  if (!root.is_object()) return Corrupt{"not a JSON object"};
-  auto version = root.find("version");
-  if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kVersion) {
-    return Corrupt{"unknown \"version\" (this host reads version 1)"};
-  }
-  Parsed parsed_state;
-  Snapshot& state = parsed_state.state;
-  if (std::optional<Corrupt> corrupt = read_notes(root, parsed_state)) return *corrupt;
-  if (std::optional<Corrupt> corrupt = read_named(root, "roles", "prompt", state.roles)) return *corrupt;
-  Read<const Json*> ropes = array_member(root, "ropes");
-  if (!ropes.ok()) return ropes.failure();
-  for (const Json& pair : **ropes) {
-    if (!pair.is_array() || pair.size() != 2) return Corrupt{"a rope is not a pair of ends"};
-    // The second end is read first: a rope with two bad ends has always
-    // been refused for its second.
-    Read<Item> b = read_end(pair[1]);
-    if (!b.ok()) return b.failure();
-    Read<Item> a = read_end(pair[0]);
-    if (!a.ok()) return a.failure();
-    Rope rope = Rope::between(std::move(*a), std::move(*b));
-    if (!rope.has_note()) return Corrupt{"a rope has no note at either end"};
-    state.ropes.insert(std::move(rope));
-  }
-  if (std::optional<Corrupt> corrupt = read_layout(root, state.layout)) return *corrupt;
-  return parsed_state;
-}
 
 /// Writes the state file's text to a descriptor as it is made, in pieces of
 /// about kPiece bytes; the first failure sticks and ends the writing.
@@ -275,7 +127,7 @@ void put_end(Writer& out, const Item& item) {
 /// The state file's text, one entry a line; the notes by the files that
 /// hold their texts.
 void put_state(Writer& out, const Canvas& canvas, const std::map<std::string, SavedNote, std::less<>>& notes) {
-  out.put("{\n\t\"version\": " + std::to_string(kVersion) + ",\n\t\"notes\": [");
+  out.put("{\n\t\"version\": " + std::to_string(kStateVersion) + ",\n\t\"notes\": [");
   put_named(out, "file", notes, [](const SavedNote& note) -> const std::string& { return note.file; });
   out.put("\n\t],\n\t\"roles\": [");
   put_named(out, "prompt", canvas.roles(), [](const std::string& prompt) -> const std::string& { return prompt; });
@@ -412,7 +264,7 @@ wire::Fallible<Snapshot> StateFile::load() {
     return wire::Error("state file " + path_ + " is corrupt (" + why +
                        "); it is left untouched: repair it or move it away");
   };
-  Read<Parsed> parsed = parse_state(**text);
+  Read<StateText> parsed = parse_state(**text);
   if (!parsed.ok()) return corrupt(parsed.failure().why);
   Snapshot& state = parsed->state;
   std::map<std::string, SavedNote, std::less<>> saved;

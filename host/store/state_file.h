@@ -13,10 +13,10 @@
 // One host uses a state file at a time: claim() takes a lock on FILE.lock
 // beside it and removes the temporary files a killed host left; the lock
 // file goes when the host stops (a killed host leaves it, and the next one
-// takes it over). A file the
-// host cannot understand, or anything that is not a regular file, stops the
-// start and is left as it is. A symbolic link is followed: the host reads
-// and rewrites its target, and the link stays a link.
+// takes it over). A file the host cannot understand, or anything that is
+// not a regular file, stops the start and is left as it is. A symbolic link
+// is followed: the host reads and rewrites its target, and the link stays a
+// link.
 
 #include <cstdint>
 #include <map>

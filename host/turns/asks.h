@@ -4,10 +4,10 @@
 // ask may still run: the ask waits for it) and the Enter as a write of its
 // own once the program has taken the text, and is then watched until its
 // turn ends by the rule of turn.h: on the loop's timers, and again soon
-// after each output. A terminal
-// is in at most one turn at a time; any number of terminals may be in turns
-// at once, all served by the one event loop. A turn whose asker has gone is
-// cancelled: it ends at once, and what was typed stays typed.
+// after each output. A terminal is in at most one turn at a time; any
+// number of terminals may be in turns at once, all served by the one event
+// loop. A turn whose asker has gone is cancelled: it ends at once, and what
+// was typed stays typed.
 
 #include <cstddef>
 #include <cstdint>
