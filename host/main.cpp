@@ -118,7 +118,7 @@ OrFault<int> run(const std::vector<std::string>& words, const Command*& command)
   std::vector<std::string> operands;
   if (command->verbatim) operands.push_back("--");
   operands.insert(operands.end(), rest.begin(), rest.end());
-  OrFault<Args> args = Args::read(operands, command->verbatim ? std::span<const OptionSpec>() : command->options);
+  OrFault<Args> args = Args::read(operands, command->verbatim ? std::span<const OptionRow>() : command->options);
   if (!args.ok()) return args.failure();
   return bound->run(*args);
 }

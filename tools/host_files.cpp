@@ -28,8 +28,8 @@ using generated::capitalised;
 using generated::single_quoted;
 using host::cli::Command;
 using host::cli::Offer;
-using host::cli::OperandSpec;
-using host::cli::OptionSpec;
+using host::cli::OperandRow;
+using host::cli::OptionRow;
 
 constexpr std::string_view kBegin =
     "generated from welkmora-host's table of commands (tools/host_files.cpp); do not edit";
@@ -54,15 +54,15 @@ std::vector<std::string_view> command_words() {
 /// The options a command's line may hold: its own, then --help (which
 /// every command but help and the verbatim ones reads) and, with no
 /// command, --version.
-std::vector<OptionSpec> options_of(const Command& c) {
-  std::vector<OptionSpec> options(c.options.begin(), c.options.end());
+std::vector<OptionRow> options_of(const Command& c) {
+  std::vector<OptionRow> options(c.options.begin(), c.options.end());
   if (!c.verbatim && &c != &host::cli::kHelp) options.push_back(host::cli::kHelpOption);
   if (c.name.empty()) options.push_back(host::cli::kVersionOption);
   return options;
 }
 
-bool offers_files(const OptionSpec& o) { return o.takes_value() && o.value->offer == Offer::kFiles; }
-bool offers_other(const OptionSpec& o) { return o.takes_value() && o.value->offer != Offer::kFiles; }
+bool offers_files(const OptionRow& o) { return o.takes_value() && o.value->offer == Offer::kFiles; }
+bool offers_other(const OptionRow& o) { return o.takes_value() && o.value->offer != Offer::kFiles; }
 
 template <class Word>
 std::string join(const std::vector<Word>& words, std::string_view separator = " ") {
@@ -71,9 +71,9 @@ std::string join(const std::vector<Word>& words, std::string_view separator = " 
   return text;
 }
 
-std::vector<std::string_view> flags_where(const Command& c, bool (*keep)(const OptionSpec&)) {
+std::vector<std::string_view> flags_where(const Command& c, bool (*keep)(const OptionRow&)) {
   std::vector<std::string_view> flags;
-  for (const OptionSpec& o : options_of(c)) {
+  for (const OptionRow& o : options_of(c)) {
     if (keep == nullptr || keep(o)) flags.push_back(o.flag);
   }
   return flags;
@@ -116,7 +116,7 @@ std::vector<std::pair<std::vector<std::string>, std::string>> operand_arms(const
   for (const Command* c : rows()) {
     if (c->operands.empty() && !c->verbatim) add(arms, label(*c) + ":*", std::string(offer_flags));
     for (std::size_t i = 0; i < c->operands.size(); ++i) {
-      const OperandSpec& o = c->operands[i];
+      const OperandRow& o = c->operands[i];
       std::string step(steps(o.offer));
       if (step.empty()) continue;
       if (o.repeats) {
@@ -175,11 +175,11 @@ std::string zsh_region() {
   s << "  )\n  case $1 in\n";
   for (const Command* c : rows()) {
     s << "    (" << label(*c) << ")\n      flags=(" << (options_of(*c).empty() ? "" : "\n");
-    for (const OptionSpec& o : options_of(*c)) s << "        " << zsh_described(o.flag, o.help) << '\n';
+    for (const OptionRow& o : options_of(*c)) s << "        " << zsh_described(o.flag, o.help) << '\n';
     s << (options_of(*c).empty() ? "" : "      ") << ")\n      files=(" << join(flags_where(*c, offers_files))
       << ")\n      values=(";
     std::vector<std::string> values;
-    for (const OptionSpec& o : options_of(*c)) {
+    for (const OptionRow& o : options_of(*c)) {
       if (offers_other(o)) values.push_back(std::string(o.flag) + " " + single_quoted(o.value->hint));
     }
     s << join(values) << ")\n      ;;\n";
@@ -215,7 +215,7 @@ std::string fish_condition(const std::vector<const Command*>& commands, std::str
   return single_quoted(join(parts, "; or "));
 }
 
-std::string fish_option(const OptionSpec& o) {
+std::string fish_option(const OptionRow& o) {
   std::string_view flag = o.flag;
   std::string out =
       flag.starts_with("--") ? " -l " + std::string(flag.substr(2)) : " -s " + std::string(flag.substr(1));
@@ -228,7 +228,7 @@ std::string fish_region() {
   std::ostringstream s;
   std::vector<std::string_view> valued;
   for (const Command* c : rows()) {
-    for (const OptionSpec& o : options_of(*c)) {
+    for (const OptionRow& o : options_of(*c)) {
       if (o.takes_value() && std::find(valued.begin(), valued.end(), o.flag) == valued.end()) valued.push_back(o.flag);
     }
   }
@@ -241,9 +241,9 @@ std::string fish_region() {
       << single_quoted(capitalised(c->summary)) << '\n';
   }
   // Each option once, for every command that has it.
-  std::vector<std::pair<OptionSpec, std::vector<const Command*>>> options;
+  std::vector<std::pair<OptionRow, std::vector<const Command*>>> options;
   for (const Command* c : rows()) {
-    for (const OptionSpec& o : options_of(*c)) {
+    for (const OptionRow& o : options_of(*c)) {
       auto same = [&](const auto& entry) {
         return entry.first.flag == o.flag && entry.first.value == o.value && entry.first.help == o.help;
       };
@@ -261,10 +261,10 @@ std::string fish_region() {
               "-a " + single_quoted(join(key_names())) + " -d Key", "-a '(__fish_print_hostnames)' -d Host",
               "-a " + single_quoted(join(command_words())) + " -d Command"};
   // The operand places, those that offer the same at the same place on one line.
-  std::vector<std::pair<std::pair<std::size_t, const OperandSpec*>, std::vector<const Command*>>> places;
+  std::vector<std::pair<std::pair<std::size_t, const OperandRow*>, std::vector<const Command*>>> places;
   for (const Command* c : rows()) {
     for (std::size_t i = 0; i < c->operands.size(); ++i) {
-      const OperandSpec& o = c->operands[i];
+      const OperandRow& o = c->operands[i];
       if (steps(o.offer).empty()) continue;
       auto same = [&](const auto& entry) {
         return entry.first.first == i && entry.first.second->offer == o.offer &&
@@ -341,7 +341,7 @@ std::optional<std::string> entry_line(std::string_view section, std::string_view
     }
   }
   if (section == "OPTIONS") {
-    for (const OptionSpec& o : host::cli::kHostOptions) {
+    for (const OptionRow& o : host::cli::kHostOptions) {
       if (o.flag == word) return marked(o.flag) + (o.takes_value() ? " " + marked(o.meta()) : "");
     }
   }
@@ -366,7 +366,7 @@ std::optional<std::string> man_page(const std::string& text, std::string& error)
   for (const Command* c : host::cli::kCommands) {
     if (!c->name.empty() && lacks("COMMANDS", c->name)) error = "no entry for \"" + std::string(c->name) + "\"";
   }
-  for (const OptionSpec& o : host::cli::kHostOptions) {
+  for (const OptionRow& o : host::cli::kHostOptions) {
     if (lacks("OPTIONS", o.flag)) error = "no entry for \"" + std::string(o.flag) + "\"";
   }
   if (!error.empty()) return std::nullopt;

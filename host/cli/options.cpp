@@ -10,7 +10,7 @@ bool looks_like_option(const std::string& word) { return word.size() >= 2 && wor
 
 }  // namespace
 
-OrFault<Args> Args::read(std::span<const std::string> words, std::span<const OptionSpec> table) {
+OrFault<Args> Args::read(std::span<const std::string> words, std::span<const OptionRow> table) {
   Args args;
   bool options_end = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
@@ -23,7 +23,7 @@ OrFault<Args> Args::read(std::span<const std::string> words, std::span<const Opt
       options_end = true;
       continue;
     }
-    auto it = std::find_if(table.begin(), table.end(), [&](const OptionSpec& o) { return o.flag == word; });
+    auto it = std::find_if(table.begin(), table.end(), [&](const OptionRow& o) { return o.flag == word; });
     if (it == table.end()) return usage_fault("unknown option: " + word);
     if (!it->takes_value()) {
       args.values_[word];
@@ -45,12 +45,11 @@ std::optional<std::string> Args::value(std::string_view flag) const {
   return it->second;
 }
 
-std::string option_lines(std::span<const OptionSpec> table) {
+std::string option_lines(std::span<const OptionRow> table) {
   std::size_t width = 0;
-  for (const OptionSpec& o : table)
-    width = std::max(width, o.flag.size() + (o.takes_value() ? o.meta().size() + 1 : 0));
+  for (const OptionRow& o : table) width = std::max(width, o.flag.size() + (o.takes_value() ? o.meta().size() + 1 : 0));
   std::string out;
-  for (const OptionSpec& o : table) {
+  for (const OptionRow& o : table) {
     std::string left = std::string(o.flag) + (o.takes_value() ? " " + std::string(o.meta()) : "");
     out += "  " + left + std::string(width - left.size() + 2, ' ') + std::string(o.help) + "\n";
   }

@@ -22,7 +22,7 @@ class Args {
   /// words as operands in order; "--" ends the options. A usage fault for
   /// an option `table` does not name, or one that lacks its value (the end
   /// of the words, or a word that looks like an option, is no value).
-  static OrFault<Args> read(std::span<const std::string> words, std::span<const OptionSpec> table);
+  static OrFault<Args> read(std::span<const std::string> words, std::span<const OptionRow> table);
 
   bool has(std::string_view flag) const { return values_.contains(std::string(flag)); }
   std::optional<std::string> value(std::string_view flag) const;
@@ -36,6 +36,6 @@ class Args {
 };
 
 /// The options' lines of a usage text, aligned.
-std::string option_lines(std::span<const OptionSpec> table);
+std::string option_lines(std::span<const OptionRow> table);
 
 }  // namespace host::cli

@@ -160,8 +160,8 @@ void announce(const Web& web) {
 /// ties the saved Lead's ropes to it; returns its name.
 OrFault<std::string> lead_shell(const HostMode& mode, Canvas& canvas, TerminalSet& terminals, Keeper& keeper,
                                 const HostSettings& settings, std::string saved_screen) {
-  LeadSpec spec{settings.shell, settings.socket_path, mode.rows, mode.cols, std::move(saved_screen)};
-  host::OrRefusal<std::string> started = start_lead(canvas, terminals, spec);
+  LeadSetup setup{settings.shell, settings.socket_path, mode.rows, mode.cols, std::move(saved_screen)};
+  host::OrRefusal<std::string> started = start_lead(canvas, terminals, setup);
   if (!started.ok()) return Fault{started.failure().text};
   keeper.lead_started(*started);
   log_event("lead", {{"name", *started}, {"command", settings.shell}});

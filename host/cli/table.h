@@ -41,7 +41,7 @@ inline constexpr Value kTimeValue{"TIME", Offer::kNothing, "time (500ms, 2s, 10m
 inline constexpr Value kPortValue{"[ADDR:]PORT", Offer::kNothing, "[address:]port"};
 inline constexpr Value kPidValue{"PID", Offer::kNothing, "process id"};
 
-struct OptionSpec {
+struct OptionRow {
   std::string_view flag;
   /// The kind of its value; null for a flag without value.
   const Value* value;
@@ -52,7 +52,7 @@ struct OptionSpec {
   constexpr std::string_view meta() const { return value != nullptr ? value->meta : std::string_view(); }
 };
 
-struct OperandSpec {
+struct OperandRow {
   std::string_view meta;
   Offer offer = Offer::kNothing;
   /// True for the last operand when any number of them may follow (KEY...).
@@ -68,8 +68,8 @@ struct Command {
   std::string_view summary;
   /// What it does, a few lines for `help COMMAND`.
   std::string_view description;
-  std::span<const OptionSpec> options;
-  std::span<const OperandSpec> operands;
+  std::span<const OptionRow> options;
+  std::span<const OperandRow> operands;
   /// True when every word after the command's name is an operand: the
   /// command reads options that are another program's.
   bool verbatim = false;
@@ -82,7 +82,7 @@ struct Command {
 // ---- options ----
 
 /// The options of serve and of the workspace.
-inline constexpr OptionSpec kHostOptions[] = {
+inline constexpr OptionRow kHostOptions[] = {
     {"--socket", &kPathValue, "the socket to listen on"},
     {"--state", &kFileValue, "where notes, roles and their ropes are kept"},
     {"--presets", &kFileValue, "launch presets, a JSON array of {\"name\", \"command\"}"},
@@ -96,26 +96,26 @@ inline constexpr OptionSpec kHostOptions[] = {
 };
 
 /// The person's commands find the host by --socket.
-inline constexpr OptionSpec kSocketOption = {"--socket", &kPathValue, "the host's socket"};
+inline constexpr OptionRow kSocketOption = {"--socket", &kPathValue, "the host's socket"};
 
-inline constexpr OptionSpec kJoinOptions[] = {
+inline constexpr OptionRow kJoinOptions[] = {
     kSocketOption, {"--pid", &kPidValue, "the process whose end takes the terminal off (default: this shell)"}};
-inline constexpr OptionSpec kLsOptions[] = {{"--json", nullptr, "print the listing as one JSON object"}, kSocketOption};
-inline constexpr OptionSpec kAttachOptions[] = {
+inline constexpr OptionRow kLsOptions[] = {{"--json", nullptr, "print the listing as one JSON object"}, kSocketOption};
+inline constexpr OptionRow kAttachOptions[] = {
     {"--read-only", nullptr, "watch only: keys and window size do not reach the terminal"}, kSocketOption};
-inline constexpr OptionSpec kSendKeysOptions[] = {{"-l", nullptr, "type every KEY as text, also words that name keys"},
-                                                  kSocketOption};
-inline constexpr OptionSpec kResumeOptions[] = {{"--all", nullptr, "every held terminal"}, kSocketOption};
-inline constexpr OptionSpec kSocketOnly[] = {kSocketOption};
+inline constexpr OptionRow kSendKeysOptions[] = {{"-l", nullptr, "type every KEY as text, also words that name keys"},
+                                                 kSocketOption};
+inline constexpr OptionRow kResumeOptions[] = {{"--all", nullptr, "every held terminal"}, kSocketOption};
+inline constexpr OptionRow kSocketOnly[] = {kSocketOption};
 
 // ---- operands ----
 
-inline constexpr OperandSpec kNewName[] = {{"NAME", Offer::kNothing}};
-inline constexpr OperandSpec kTerminal[] = {{"NAME", Offer::kTerminals}};
-inline constexpr OperandSpec kHeldTerminal[] = {{"NAME", Offer::kHeldTerminals}};
-inline constexpr OperandSpec kTerminalAndKeys[] = {{"NAME", Offer::kTerminals}, {"KEY", Offer::kKeys, true}};
-inline constexpr OperandSpec kDestination[] = {{"DESTINATION", Offer::kHosts}};
-inline constexpr OperandSpec kCommandWord[] = {{"COMMAND", Offer::kCommands}};
+inline constexpr OperandRow kNewName[] = {{"NAME", Offer::kNothing}};
+inline constexpr OperandRow kTerminal[] = {{"NAME", Offer::kTerminals}};
+inline constexpr OperandRow kHeldTerminal[] = {{"NAME", Offer::kHeldTerminals}};
+inline constexpr OperandRow kTerminalAndKeys[] = {{"NAME", Offer::kTerminals}, {"KEY", Offer::kKeys, true}};
+inline constexpr OperandRow kDestination[] = {{"DESTINATION", Offer::kHosts}};
+inline constexpr OperandRow kCommandWord[] = {{"COMMAND", Offer::kCommands}};
 
 /// The key names the completions of send-keys offer: the keys of
 /// screen/keys.h by their first names, and the Ctrl keys most often sent.
@@ -231,8 +231,8 @@ inline constexpr const Command* kCommands[] = {&kServe,    &kWorkspace, &kJoin, 
 /// `help`, which main() answers itself, and its usage line, which also
 /// names --version. Its options (--help, -h) every command has.
 inline constexpr Command kHelp = {"help", "help [COMMAND] | --version", "print the usage", {}, {}, kCommandWord};
-inline constexpr OptionSpec kHelpOption = {"--help", nullptr, "print the usage"};
-inline constexpr OptionSpec kVersionOption = {"--version", nullptr, "print the version"};
+inline constexpr OptionRow kHelpOption = {"--help", nullptr, "print the usage"};
+inline constexpr OptionRow kVersionOption = {"--version", nullptr, "print the version"};
 
 namespace table_check {
 
@@ -240,10 +240,10 @@ namespace table_check {
 /// says [OPTIONS].
 constexpr bool synopsis_complete(const Command& c) {
   bool any = c.synopsis.find("[OPTIONS]") != std::string_view::npos;
-  for (const OptionSpec& o : c.options) {
+  for (const OptionRow& o : c.options) {
     if (!any && c.synopsis.find(o.flag) == std::string_view::npos) return false;
   }
-  for (const OperandSpec& o : c.operands) {
+  for (const OperandRow& o : c.operands) {
     if (c.synopsis.find(o.meta) == std::string_view::npos) return false;
   }
   return c.synopsis.starts_with(c.name);

@@ -12,7 +12,7 @@
 namespace host {
 
 /// How Lead starts.
-struct LeadSpec {
+struct LeadSetup {
   /// The shell to run.
   std::string shell;
   /// The host's socket, handed to the shell.
@@ -29,6 +29,6 @@ struct LeadSpec {
 /// host's plus WELKMORA_SOCKET, WELKMORA_TERMINAL_ID and WELKMORA_TOKEN;
 /// TERM stays the person's, whose terminal shows its output. Returns the
 /// name; refuses when the shell cannot start.
-OrRefusal<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const LeadSpec& spec);
+OrRefusal<std::string> start_lead(Canvas& canvas, TerminalSet& terminals, const LeadSetup& setup);
 
 }  // namespace host

@@ -46,8 +46,8 @@ std::vector<std::string> argv_of(const Context& ctx, const std::string& line) {
 }
 
 /// What recruit `name` starts with; `role`, when given, exists.
-Launch recruit_spec(const Context& ctx, std::vector<std::string> argv, const std::string& name,
-                    const std::string& token, const std::optional<std::string>& role) {
+Launch recruit_launch(const Context& ctx, std::vector<std::string> argv, const std::string& name,
+                      const std::string& token, const std::optional<std::string>& role) {
   Launch launch;
   launch.argv = std::move(argv);
   launch.unset = {"WELKMORA_ROLE", "WELKMORA_ROLE_PROMPT", "LINES", "COLUMNS"};
@@ -147,7 +147,7 @@ OrRefusal<std::string> recruit_terminal(Context& ctx, const Recruit& recruit, co
   std::vector<std::string> argv = argv_of(ctx, *line);
   std::string command = argv.back();
   OrRefusal<Terminal*> started =
-      ctx.terminals.start(name, recruit_spec(ctx, std::move(argv), name, token, recruit.role));
+      ctx.terminals.start(name, recruit_launch(ctx, std::move(argv), name, token, recruit.role));
   if (!started.ok()) return started.failure();
   ctx.canvas.add_terminal(
       {name, token, false, recruit.role.value_or(""), false, Recipe{*line, recruit.preset.value_or(""), ""}});
@@ -170,7 +170,7 @@ OrRefusal<void> resume_terminal(Context& ctx, const std::string& name, const std
   std::vector<std::string> argv = argv_of(ctx, line);
   std::string command = argv.back();
   std::optional<std::string> role = entry->role.empty() ? std::nullopt : std::optional<std::string>(entry->role);
-  Launch launch = recruit_spec(ctx, std::move(argv), name, entry->token, role);
+  Launch launch = recruit_launch(ctx, std::move(argv), name, entry->token, role);
   if (ctx.canvas.box(Item::terminal(name)) == nullptr) {
     launch.rows = held->screen().rows();
     launch.cols = held->screen().cols();

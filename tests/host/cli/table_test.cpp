@@ -22,7 +22,7 @@ TEST(HostTable, OfferedKeyNamesAreKeys) {
 TEST(HostTable, EachOptionIsReadAsItsRowSays) {
   for (const cli::Command* c : cli::kCommands) {
     std::set<std::string_view> flags;
-    for (const cli::OptionSpec& o : c->options) {
+    for (const cli::OptionRow& o : c->options) {
       EXPECT_TRUE(flags.insert(o.flag).second) << c->name << ": " << o.flag << " twice";
       std::vector<std::string> words = {std::string(o.flag), "value"};
       cli::OrFault<cli::Args> args = cli::Args::read(words, c->options);
