@@ -112,14 +112,9 @@ Read<void> read_notes(const Json& root, StateText& out) {
 }  // namespace
 
 Read<StateText> parse_state(std::string_view text) {
-  wire::Parsed parsed = wire::parse_json(text);
-  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.failure().text};
-  const Json& root = *parsed;
-  if (!root.is_object()) return Corrupt{"not a JSON object"};
-  auto version = root.find("version");
-  if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kStateVersion) {
-    return Corrupt{"unknown \"version\" (this host reads version 1)"};
-  }
+  Read<Json> versioned = read_versioned(text, kStateVersion);
+  if (!versioned.ok()) return versioned.failure();
+  const Json& root = *versioned;
   StateText parsed_state;
   Snapshot& state = parsed_state.state;
   if (Read<void> read = read_notes(root, parsed_state); !read.ok()) return read.failure();

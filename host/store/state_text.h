@@ -9,21 +9,12 @@
 #include <string_view>
 
 #include "model/canvas.h"
-#include "outcome.h"
+#include "store/versioned_json.h"
 
 namespace host {
 
 /// The version this host writes and reads.
 inline constexpr int kStateVersion = 1;
-
-/// Why a state file is refused; StateFile::load() gives it the file's name.
-struct Corrupt {
-  std::string why;
-};
-
-/// A value read from the state file, or why the file is refused.
-template <class T>
-using Read = outcome::Outcome<T, Corrupt>;
 
 /// What the state file says: the state, but for the texts of the notes it
 /// keeps in files of their own, which it names here (note, file).

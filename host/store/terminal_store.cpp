@@ -14,6 +14,7 @@
 #include "io.h"
 #include "json_text.h"
 #include "os_error.h"
+#include "store/versioned_json.h"
 #include "unique_fd.h"
 
 namespace host {
@@ -91,20 +92,12 @@ Json record_json(const SavedTerminal& t) {
   return record;
 }
 
-/// Why a record file is refused.
-struct Corrupt {
-  std::string why;
-};
-
-template <class T>
-using Read = outcome::Outcome<T, Corrupt>;
-
 /// Sets `out` from member `key` of `record` when it has one of type T.
 template <class T>
-std::optional<Corrupt> member(const Json& record, const char* key, T& out, bool required) {
+Read<void> member(const Json& record, const char* key, T& out, bool required) {
   auto it = record.find(key);
   if (it == record.end()) {
-    if (!required) return std::nullopt;
+    if (!required) return {};
     return Corrupt{std::string("a terminal lacks \"") + key + "\""};
   }
   bool fits = false;
@@ -114,7 +107,7 @@ std::optional<Corrupt> member(const Json& record, const char* key, T& out, bool 
     fits = it->is_number_integer() && it->get<std::int64_t>() >= 0 && it->get<std::int64_t>() < 100000;
   if (!fits) return Corrupt{std::string("a terminal's \"") + key + "\" has the wrong type"};
   out = it->get<T>();
-  return std::nullopt;
+  return {};
 }
 
 Read<SavedTerminal> read_record(const Json& record) {
@@ -122,16 +115,16 @@ Read<SavedTerminal> read_record(const Json& record) {
   SavedTerminal t;
   for (auto [key, field] : {std::pair{"command", &SavedTerminal::command}, std::pair{"preset", &SavedTerminal::preset},
                             std::pair{"cwd", &SavedTerminal::cwd}, std::pair{"role", &SavedTerminal::role}}) {
-    if (auto bad = member(record, key, t.*field, false)) return *bad;
+    if (Read<void> read = member(record, key, t.*field, false); !read.ok()) return read.failure();
   }
-  if (auto bad = member(record, "name", t.name, true)) return *bad;
-  if (auto bad = member(record, "rows", t.rows, true)) return *bad;
-  if (auto bad = member(record, "cols", t.cols, true)) return *bad;
-  if (auto bad = member(record, "held", t.held, false)) return *bad;
-  if (auto bad = member(record, "lead", t.lead, false)) return *bad;
+  if (Read<void> read = member(record, "name", t.name, true); !read.ok()) return read.failure();
+  if (Read<void> read = member(record, "rows", t.rows, true); !read.ok()) return read.failure();
+  if (Read<void> read = member(record, "cols", t.cols, true); !read.ok()) return read.failure();
+  if (Read<void> read = member(record, "held", t.held, false); !read.ok()) return read.failure();
+  if (Read<void> read = member(record, "lead", t.lead, false); !read.ok()) return read.failure();
   if (t.name.empty() || t.rows < 1 || t.cols < 1) return Corrupt{"a terminal has no name or no size"};
   int code = 0;
-  if (auto bad = member(record, "exitCode", code, false)) return *bad;
+  if (Read<void> read = member(record, "exitCode", code, false); !read.ok()) return read.failure();
   if (record.contains("exitCode")) t.exit_code = code;
   auto ropes = record.find("ropes");
   if (ropes != record.end()) {
@@ -145,14 +138,9 @@ Read<SavedTerminal> read_record(const Json& record) {
 }
 
 Read<std::vector<SavedTerminal>> parse_records(std::string_view text) {
-  wire::Parsed parsed = wire::parse_json(text);
-  if (!parsed.ok()) return Corrupt{"not valid JSON: " + parsed.failure().text};
-  const Json& root = *parsed;
-  if (!root.is_object()) return Corrupt{"not a JSON object"};
-  auto version = root.find("version");
-  if (version == root.end() || !version->is_number_integer() || version->get<std::int64_t>() != kVersion) {
-    return Corrupt{"unknown \"version\" (this host reads version 1)"};
-  }
+  Read<Json> versioned = read_versioned(text, kVersion);
+  if (!versioned.ok()) return versioned.failure();
+  const Json& root = *versioned;
   auto list = root.find("terminals");
   if (list == root.end() || !list->is_array()) return Corrupt{"\"terminals\" is not an array"};
   std::vector<SavedTerminal> out;
